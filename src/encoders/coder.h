@@ -1,0 +1,67 @@
+// The encoder interface and the WAV writer.
+//
+// One encoder makes one output file, driven by one worker thread in this order:
+// construct -> Init -> GetBufferSize -> DoOutput* -> [Abort] -> Finish -> destroy.
+// Finish is called exactly once, also after a failed Init. The samples it
+// receives are described by AudioInfo's current stream (BitsPerSample: 16 or 24
+// integers, 32 floats, or 32-bit integers with a 24-bit range for AAC).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "encoders/file_stream.h"
+#include "engine/misc.h"
+
+class TCustomCoder {
+ public:
+  TCustomCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo);
+  virtual ~TCustomCoder() = default;
+  TCustomCoder(const TCustomCoder &) = delete;
+  TCustomCoder &operator=(const TCustomCoder &) = delete;
+
+  // Completes and closes the output; raises when it cannot be written.
+  virtual void Finish() = 0;
+  // The conversion was stopped; Finish follows.
+  virtual void Abort() { Aborted = true; }
+  // Creates the output. Returns 0 when ready, else an error code with ErrorText set.
+  virtual int Init(const void *Options, std::string &ErrorText) = 0;
+  // Encodes Size bytes of samples (a whole number of samples); writes nothing
+  // unless WriteData. Raises on failure.
+  virtual void DoOutput(const void *Buffer, int Size, bool WriteData) = 0;
+  // Bytes of samples to pass per DoOutput.
+  virtual int GetBufferSize() = 0;
+  virtual const char *ClassName() const = 0;
+
+  // True once this encoder has created its output file (a failed job removes it).
+  bool CreatedOutput() const { return OutputCreated; }
+
+ protected:
+  const TAudioInfoRec &Stream() const { return AudioInfo.Streams.at(size_t(AudioInfo.Index)); }
+  // Creates the output file through CreateFileStream and remembers having done so.
+  void CreateOutput();
+
+  std::unique_ptr<TFileStream> OutStream;
+  std::string FileName;
+  TAudioInfo AudioInfo;
+  TTagRec Tags;
+  bool Aborted = false;
+  bool OutputCreated = false;
+};
+
+// Creates the output file, replacing an existing one; raises
+// "CreateFileStream (step1) : <reason>" when it cannot.
+std::unique_ptr<TFileStream> CreateFileStream(const std::string &FileName);
+
+class TWAVCoder : public TCustomCoder {
+ public:
+  using TCustomCoder::TCustomCoder;
+  void Finish() override;
+  int Init(const void *Options, std::string &ErrorText) override;
+  void DoOutput(const void *Buffer, int Size, bool WriteData) override;
+  int GetBufferSize() override { return 10000; }
+  const char *ClassName() const override { return "TWAVCoder"; }
+
+ private:
+  int64_t DataOffset = 0;  // where the sample data starts (44, or 68 with the extensible header)
+};

@@ -1,0 +1,11 @@
+// The encoder of each destination format.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "encoders/coder.h"
+
+// The encoder for `Format`, or null when Tonmill has none for it.
+std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::string &FileName,
+                                          const TTagRec &Tags, const TAudioInfo &AudioInfo);

@@ -1,0 +1,81 @@
+// The worker that converts one job: decoder -> sample conversion -> encoder.
+//
+// Created suspended by the engine's thread (the main thread), started with
+// Resume, stopped with Terminate, and waited for with WaitFor on the main
+// thread. It reports to the engine only through its three handlers:
+// OnProgress runs on the main thread (the worker waits for it), OnError and
+// OnFinished on the worker; OnFinished comes after every job, whatever its end.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <limits>
+#include <string>
+#include <thread>
+
+#include "engine/misc.h"
+
+// Length of a job that runs to the end of its source.
+constexpr int64_t LengthToEnd = std::numeric_limits<int64_t>::max();
+
+// One conversion job.
+struct TFileListRec {
+  std::string SourceFileName;
+  std::string OutputFileName;
+  int32_t JobNumber = 0;                 // 1-based
+  int32_t JobCount = 0;
+  TDestinationFormat DestinationFormat = dfWAV;
+  int64_t Length = LengthToEnd;          // sample frames of the source to convert
+  double Start = -1.0;                   // seconds into the source; -1: a whole source
+  bool IsTrack = false;                  // one track or piece of a source
+  TPreprocessOptions PreprocessOptions;
+  const void *Options = nullptr;         // the format's options record, owned by the engine
+  TTagRec Tags;
+  TAudioInfo AudioInfo;
+};
+
+// The sample depth the decoder must deliver for a destination: 16 (integers)
+// or, above 16, floats that the worker packs to what the encoder takes.
+int32_t DecodedBitsPerSample(int32_t SourceBits, TDestinationFormat Destination);
+
+class TCoderThread {
+ public:
+  using TProgressHandler = std::function<void(const TProgressRec &)>;
+  using TFinishedHandler = std::function<void(int32_t Slot)>;
+  using TErrorHandler = std::function<void(int32_t Slot, const TThreadErrorRec &)>;
+
+  TCoderThread(int32_t Slot, int32_t SlotCount, const TFileListRec &Job,
+               TProgressHandler OnProgress, TFinishedHandler OnFinished, TErrorHandler OnError);
+  ~TCoderThread();  // stops and waits for the thread if it still runs
+  TCoderThread(const TCoderThread &) = delete;
+  TCoderThread &operator=(const TCoderThread &) = delete;
+
+  void Resume();
+  bool Suspended() const { return !Started; }
+  void Terminate() { TerminateRequested = true; }
+  bool Terminated() const { return TerminateRequested; }
+  // Main thread: waits for the end of the thread, processing main-thread work.
+  void WaitFor();
+  bool Finished() const { return Done; }
+
+ private:
+  void Execute();
+  void Convert();
+  void ReportProgress(int32_t Percent, double Span);
+  void ReportError(const std::string &Message, const std::string &LastCall, int32_t Code);
+
+  int32_t SlotIndex;
+  int32_t SlotCount;
+  TFileListRec Job;
+  uint64_t StartTicks;
+  TProgressHandler OnProgress;
+  TFinishedHandler OnFinished;
+  TErrorHandler OnError;
+  TProgressRec Progress;
+
+  std::thread Thread;
+  bool Started = false;
+  std::atomic<bool> TerminateRequested{false};
+  std::atomic<bool> Done{false};
+};

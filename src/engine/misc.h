@@ -1,0 +1,201 @@
+// The records that travel between the window, the engine, the workers, the
+// decoders and the encoders; the tables of the file types Tonmill reads and
+// writes; a few small routines; the five process-wide locks.
+//
+// Every string is UTF-8. Records are plain data, copied by value; a copy of a
+// TAudioInfo is a copy of its streams too, so no two workers share one.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "platform/bass/bass.h"
+
+// Internal consistency failures ("Assert failed : ...").
+class EAssertFailed : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Destination format code; per-format tables are indexed by code minus one.
+using TDestinationFormat = uint8_t;
+constexpr TDestinationFormat dfMP3 = 1;
+constexpr TDestinationFormat dfWMA = 2;
+constexpr TDestinationFormat dfOGG = 3;
+constexpr TDestinationFormat dfAPE = 4;
+constexpr TDestinationFormat dfFLAC = 5;
+constexpr TDestinationFormat dfWavPack = 6;
+constexpr TDestinationFormat dfAAC = 7;
+constexpr TDestinationFormat dfWAV = 8;
+constexpr int DestinationFormatCount = 8;
+
+struct TCoderVersionRec {
+  std::string VersionText;
+  int32_t MajorVersion = 0;
+  int32_t MinorVersion = 0;
+  std::string LibraryName;
+};
+
+// Decoder family of an input type.
+constexpr uint8_t ctBASS = 0;
+constexpr uint8_t ctFFmpeg = 1;
+
+struct TSupportedFileTypes {
+  std::string Extension;          // lower case, no dot
+  uint8_t CodecType = ctBASS;
+  TCoderVersionRec CoderVersion;  // destination rows only
+  int32_t FilesPerCPU = 0;        // destination rows only
+  TBASSStreamCreateFunc StreamCreateFunc = nullptr;
+  bool CUECapable = false;
+};
+
+constexpr int InputFileTypeCount = 19;
+// Written at start-up (and FilesPerCPU while settings load), read by any thread.
+extern std::array<TSupportedFileTypes, InputFileTypeCount> InputFileTypes;
+extern std::array<TSupportedFileTypes, DestinationFormatCount> DestinationFileTypes;
+
+// Audio properties of one stream of a source.
+struct TAudioInfoRec {
+  std::string Name;
+  int32_t Bitrate = 0;              // kbit/s
+  int32_t SampleRate = 0;           // Hz
+  int32_t BitsPerSample = 0;        // 8, 16, 24 or 32 (32 = float)
+  int32_t BytesPerSample = 0;
+  int32_t GatheredBytesPerSample = 0;
+  int32_t BytesPerSecond = 0;
+  int32_t BlockAlign = 0;           // bytes per sample frame
+  int32_t Channels = 0;
+  std::string ChannelLayout;
+  double Duration = 0.0;            // seconds
+};
+
+struct TAudioInfo {
+  int32_t Index = 0;                // the stream converted
+  std::string ErrorText;            // non-empty when gathering failed
+  std::vector<TAudioInfoRec> Streams;
+};
+
+struct TProgressRec {
+  std::string InputFileName;
+  std::string OutputFileName;
+  std::string ElapsedTime;          // hh:mm:ss
+  std::string RemainingTime;        // hh:mm:ss or "--:--:--"
+  int32_t JobNumber = 0;            // 1-based
+  int32_t JobCount = 0;
+  int32_t Percent = 0;              // 0..100
+  int32_t SlotIndex = 0;
+  int32_t SlotCount = 0;
+  double Duration = 0.0;            // seconds of audio in the job
+  uint8_t Stage = 0;                // see the constants below
+};
+constexpr uint8_t stWholeSource = 0;
+constexpr uint8_t stTrack = 1;
+constexpr uint8_t stGatheringInfo = 2;
+constexpr uint8_t stSeekingSilence = 3;
+
+struct TSourceFileRec {
+  bool HasCUE = false;              // the entry came from a CUE sheet
+  TAudioInfo AudioInfo;
+  TProgressRec Progress;            // Percent 1 once the info has been gathered
+};
+
+// One track of a CUE sheet or one piece of a source split at silences.
+struct TCUERec {
+  int32_t TrackNumber = 0;
+  std::string Album;
+  std::string Unused1;
+  std::string Title;
+  std::string Performer;
+  std::string Unused2;
+  std::string FileName;
+  int32_t Index00Minutes = 0, Index00Seconds = 0, Index00Frames = 0;
+  int32_t Index01Minutes = 0, Index01Seconds = 0, Index01Frames = 0;  // 75 frames per second
+  double StartTime = 0.0;           // seconds (silence pieces)
+  double EndTime = 0.0;
+  bool InSeconds = false;           // true: StartTime/EndTime; false: the INDEX 01 triple
+};
+using TCUEArr = std::vector<TCUERec>;
+
+struct TTagRec {
+  bool IsTrack = false;
+  std::string Title;
+  std::string Artist;
+  std::string Album;
+  std::string Year;
+  std::string Comment;
+  std::string Track;                // "0" when the source has none
+  std::string Genre;
+  bool IsEmpty = false;
+};
+
+struct TPreprocessOptions {
+  std::string FileFormat;
+  bool Resample = false;
+  int32_t ResampleTo = 44100;       // Hz
+  int32_t Channels = 0;             // 0 = keep
+  bool SplitBySilence = true;
+  int32_t Threshold = 0;
+  int32_t Seconds = 20;             // tenths of a second
+};
+
+struct TThreadErrorRec {
+  std::string ErrorMessage;
+  std::string LastCall;             // "<class>.Init" when Init failed, else empty
+  int32_t ErrorCode = 0;
+  std::string CurrentInputFileName;
+  std::string CurrentOutputFileName;
+};
+
+class TCoderThread;
+
+// One worker slot of the engine. The flags are written by the slot's worker
+// and polled by the engine's loop, hence atomic.
+struct TThreadRec {
+  std::atomic<bool> Done{false};
+  std::unique_ptr<TCoderThread> Thread;
+  std::atomic<bool> Idle{true};
+  std::atomic<bool> Fresh{true};
+  std::atomic<int32_t> Percent{0};
+  std::atomic<bool> Failed{false};
+  TThreadErrorRec Error;            // written by the worker before Failed is set
+};
+
+// The five process-wide locks of the workers.
+extern std::mutex ErrorReportLock;
+extern std::mutex ProgressReportLock;
+extern std::mutex FinishReportLock;
+extern std::mutex EncoderFinishLock;
+extern std::mutex EncoderReleaseLock;
+
+// 1 when started with "/DEBUG"; set once at start-up, before any worker exists.
+extern int DebugMode;
+// Every path here is UTF-8 and every library takes it: always true.
+constexpr bool IsWideFileNamePlatform = true;
+
+void InputFileByType(const std::string &extension, TSupportedFileTypes &row);
+TBASSStreamCreateFunc GetBASSStreamFunc(const std::string &extension);
+bool IsSupportedFileType(const std::string &extension);
+// The text after the last "." of the file name, in lower case; empty without one.
+std::string GetFileExtension(const std::string &fileName);
+
+std::string FormatTime(uint16_t hours, uint16_t minutes, uint16_t seconds);
+void MillisecondsToTime(uint64_t ms, uint16_t &hours, uint16_t &minutes, uint16_t &seconds);
+std::string FormatElapsed(uint64_t nowTicks, uint64_t startTicks);
+void SecondsToTime(double value, uint16_t &hours, uint16_t &minutes, uint16_t &seconds,
+                   uint16_t &hundredths);
+
+void FillProgressRec(const std::string &inputFileName, const std::string &outputFileName,
+                     const std::string &elapsedTime, int32_t jobNumber, int32_t jobCount,
+                     int32_t percent, int32_t slotIndex, int32_t slotCount, double duration,
+                     uint8_t stage, TProgressRec &rec);
+
+// Waits up to `ms` milliseconds or until work arrives for the main thread.
+void WaitWithMessages(int ms);
+
+void SortIntegers(std::vector<int32_t> &values, int lo, int hi);

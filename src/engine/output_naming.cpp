@@ -1,0 +1,75 @@
+#include "engine/output_naming.h"
+
+#include <fmt/printf.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string FileNamePart(const std::string &Name) {
+  const size_t slash = Name.find_last_of('/');
+  return slash == std::string::npos ? Name : Name.substr(slash + 1);
+}
+
+bool IsExistingFile(const std::string &path) {
+  std::error_code ec;
+  return fs::is_regular_file(path, ec);
+}
+
+}  // namespace
+
+std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &Placement) {
+  if (Placement.SameAsSource) {
+    const size_t slash = Source.find_last_of('/');
+    return slash == std::string::npos ? std::string() : Source.substr(0, slash + 1);
+  }
+  if (Placement.CreateFullPath) {
+    // The source's folder without its leading "/", under the destination.
+    std::string folder = fs::absolute(fs::path(Source)).parent_path().string();
+    while (!folder.empty() && folder.front() == '/') folder.erase(0, 1);
+    if (folder.empty()) return Placement.DestinationFolder;
+    const std::string result = Placement.DestinationFolder + folder;
+    std::error_code ec;
+    fs::create_directories(result, ec);
+    if (ec || !fs::is_directory(result))
+      throw std::runtime_error("Cannot create folder \"" + result + "\". " +
+                               (ec ? ec.message() : std::string("A file of that name exists")));
+    return result + "/";
+  }
+  return Placement.DestinationFolder;
+}
+
+std::string MakeOutputName(const std::string &Folder, const std::string &Name,
+                           const std::string &Extension, bool AvoidExisting,
+                           const std::function<bool(const std::string &)> &IsReserved) {
+  const std::string namePart = FileNamePart(Name);
+  std::string base = namePart.substr(0, namePart.size() - GetFileExtension(Name).size());
+  if (base.empty() || base.back() != '.') base += '.';
+  std::string result = Folder + base + Extension;
+
+  auto taken = [&](const std::string &candidate) {
+    return (AvoidExisting && IsExistingFile(candidate)) || (IsReserved && IsReserved(candidate));
+  };
+  for (int n = 1; taken(result); ++n)
+    result = Folder + GetFileNameWithoutExt(Name) + fmt::sprintf("_%.3d", n) + "." + Extension;
+  return result;
+}
+
+std::string GetFileNameWithoutExt(const std::string &Name) {
+  const std::string namePart = FileNamePart(Name);
+  const size_t dot = namePart.find_last_of('.');
+  if (dot == std::string::npos || dot == 0) return {};
+  return namePart.substr(0, dot);
+}
+
+std::string TrackOutputName(int32_t TrackNumber, const std::string &Title) {
+  return fmt::sprintf("%.2d - %s.xxx", TrackNumber, Title);
+}
+
+void CheckDestinationFormat(int Format) {
+  if (Format < 1 || Format > DestinationFormatCount)
+    throw EAssertFailed(fmt::sprintf("Assert failed : destination = %d", Format));
+}

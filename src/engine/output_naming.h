@@ -1,0 +1,37 @@
+// Where each output goes and what it is called.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "engine/misc.h"
+
+// The placement settings of a run.
+struct TOutputPlacement {
+  std::string DestinationFolder;  // ends with "/"
+  bool SameAsSource = false;      // next to each source
+  bool CreateFullPath = false;    // under a copy of each source's folder path
+};
+
+// The folder (ending with "/") for the outputs of `Source`; in the full-path
+// mode the folders are created. Raises when a folder cannot be created.
+std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &Placement);
+
+// Folder + the base name of `Name` + Extension. With AvoidExisting, a name
+// whose file exists becomes "<name>_001.<ext>", "_002", ... until free. A name
+// for which IsReserved answers true (a source of the run, or an output another
+// job already got) is numbered the same way in every mode, so no job ever
+// writes over a source or over another job's output.
+std::string MakeOutputName(const std::string &Folder, const std::string &Name,
+                           const std::string &Extension, bool AvoidExisting,
+                           const std::function<bool(const std::string &)> &IsReserved = {});
+
+// The file-name part of Name up to its last "." (not counting a leading one).
+std::string GetFileNameWithoutExt(const std::string &Name);
+
+// "%.2d - %s.xxx": the name of a track or piece, before MakeOutputName.
+std::string TrackOutputName(int32_t TrackNumber, const std::string &Title);
+
+// Raises "Assert failed : destination = <code>" for a code outside 1..8.
+void CheckDestinationFormat(int Format);

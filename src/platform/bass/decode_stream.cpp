@@ -1,0 +1,389 @@
+#include "platform/bass/decode_stream.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/bass/bass.h"
+#include "platform/bass/mp3_info_tag.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libswresample/swresample.h>
+}
+
+namespace {
+
+constexpr int kMaxChannels = 64;
+
+// Containers whose header states the exact number of samples of the stream.
+const char *const kStatedLengthDemuxers[] = {"wav", "w64", "aiff", "flac", "wv", "tta",
+                                             "ape", "ogg", "mov", nullptr};
+
+// FFmpeg demuxer names are comma-separated lists ("mov,mp4,m4a,...").
+bool NameListed(const char *formatName, const char *const *names) {
+  for (; *names; ++names) {
+    const size_t len = std::strlen(*names);
+    for (const char *p = formatName; p && *p;) {
+      const char *comma = std::strchr(p, ',');
+      const size_t tokenLen = comma ? size_t(comma - p) : std::strlen(p);
+      if (tokenLen == len && std::strncmp(p, *names, len) == 0) return true;
+      p = comma ? comma + 1 : nullptr;
+    }
+  }
+  return false;
+}
+
+// Open failures carrying a system error mean the file could not be opened;
+// anything else means its content was not recognised.
+int ErrorFromOpen(int averror) {
+  return (averror < 0 && averror > -4096) ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
+}
+
+bool IsFloatFormat(int format) {
+  return format == AV_SAMPLE_FMT_FLT || format == AV_SAMPLE_FMT_FLTP ||
+         format == AV_SAMPLE_FMT_DBL || format == AV_SAMPLE_FMT_DBLP;
+}
+
+// Rounds a bit depth up to the container sizes the converter works with.
+int RoundResolution(int bits) {
+  if (bits <= 0) return 0;
+  if (bits <= 8) return 8;
+  if (bits <= 16) return 16;
+  if (bits <= 24) return 24;
+  return 32;
+}
+
+}  // namespace
+
+int TDecodeStream::Open(const std::string &path, const TStreamKind &kind, bool floatOutput,
+                        int64_t probeBytes, std::unique_ptr<TDecodeStream> &out) {
+  std::unique_ptr<TDecodeStream> stream(new TDecodeStream);
+  stream->FloatOutput = floatOutput;
+  const int error = stream->OpenFile(path, kind, probeBytes);
+  if (error != BASS_OK) return error;
+  out = std::move(stream);
+  return BASS_OK;
+}
+
+TDecodeStream::~TDecodeStream() { Close(); }
+
+void TDecodeStream::Close() {
+  swr_free(&Resampler);
+  ResamplerFormat = -1;
+  av_frame_free(&Frame);
+  av_packet_free(&Packet);
+  avcodec_free_context(&Decoder);
+  avformat_close_input(&Format);
+}
+
+int TDecodeStream::OpenFile(const std::string &path, const TStreamKind &kind,
+                            int64_t probeBytes) {
+  FilePath = path;
+  Kind = kind;
+  ProbeBytes = probeBytes;
+
+  AVDictionary *options = nullptr;
+  av_dict_set_int(&options, "probesize", std::max<int64_t>(probeBytes, 4096), 0);
+  int r = avformat_open_input(&Format, path.c_str(), nullptr, &options);
+  av_dict_free(&options);
+  if (r < 0) return ErrorFromOpen(r);
+  if (!NameListed(Format->iformat->name, Kind.Demuxers)) return BASS_ERROR_FILEFORM;
+  if (avformat_find_stream_info(Format, nullptr) < 0) return BASS_ERROR_FILEFORM;
+
+  const AVCodec *codec = nullptr;
+  r = av_find_best_stream(Format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+  if (r == AVERROR_DECODER_NOT_FOUND) return BASS_ERROR_CODEC;
+  if (r < 0) return BASS_ERROR_FILEFORM;
+  StreamIndex = r;
+  for (unsigned i = 0; i < Format->nb_streams; ++i)
+    if (int(i) != StreamIndex) Format->streams[i]->discard = AVDISCARD_ALL;
+  AVStream *st = Format->streams[StreamIndex];
+  if (Kind.AcceptCodec && !Kind.AcceptCodec(st->codecpar->codec_id)) return BASS_ERROR_FILEFORM;
+
+  Decoder = avcodec_alloc_context3(codec);
+  Packet = av_packet_alloc();
+  Frame = av_frame_alloc();
+  if (!Decoder || !Packet || !Frame) return BASS_ERROR_MEM;
+  if (avcodec_parameters_to_context(Decoder, st->codecpar) < 0) return BASS_ERROR_CODEC;
+  // With the packet time base set, the decoder moves timestamps past the
+  // samples it drops (encoder delay), which keeps our timeline exact.
+  Decoder->pkt_timebase = st->time_base;
+  if (avcodec_open2(Decoder, codec, nullptr) < 0) return BASS_ERROR_CODEC;
+
+  Rate = Decoder->sample_rate;
+  ChannelCount = Decoder->ch_layout.nb_channels;
+  if (Rate <= 0 || ChannelCount <= 0 || ChannelCount > kMaxChannels) return BASS_ERROR_FORMAT;
+
+  const AVCodecDescriptor *descriptor = avcodec_descriptor_get(st->codecpar->codec_id);
+  Lossy = !(descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS));
+  SourceFloat = !Lossy && IsFloatFormat(Decoder->sample_fmt);
+  if (!Lossy) {
+    int bits = st->codecpar->bits_per_raw_sample;
+    if (bits <= 0) bits = st->codecpar->bits_per_coded_sample;
+    if (bits <= 0) bits = av_get_bytes_per_sample(Decoder->sample_fmt) * 8;
+    OrigRes = SourceFloat ? 32 : RoundResolution(bits);
+  }
+
+  // The first frame's timestamp is the origin of the timeline; decoding it now
+  // also proves that the content really is what the container claims.
+  const int got = DecodeFrame();
+  if (got < 0) return -got;
+  HaveFrame = got > 0;
+  FrameOffset = 0;
+  OriginPts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+  if (HaveFrame) {
+    const int64_t pts = Frame->pts != AV_NOPTS_VALUE ? Frame->pts : Frame->best_effort_timestamp;
+    if (pts != AV_NOPTS_VALUE) OriginPts = pts;
+  }
+  StatedLength = StatedLengthFromContainer();
+  return BASS_OK;
+}
+
+int64_t TDecodeStream::StatedLengthFromContainer() {
+  AVStream *st = Format->streams[StreamIndex];
+  if (st->duration == AV_NOPTS_VALUE || st->duration <= 0) return -1;
+  const int64_t total = av_rescale_q(st->duration, st->time_base, AVRational{1, Rate});
+  if (NameListed(Format->iformat->name, kStatedLengthDemuxers)) return total;
+
+  // MP3: FFmpeg takes the frame count from the Xing/Info frame and drops the
+  // encoder delay and padding that the LAME extension states. Trust the tag only
+  // where FFmpeg read the same numbers from it.
+  const char *const mp3[] = {"mp3", nullptr};
+  if (!NameListed(Format->iformat->name, mp3) ||
+      Format->duration_estimation_method != AVFMT_DURATION_FROM_STREAM)
+    return -1;
+  TMp3InfoTag tag;
+  if (!ReadMp3InfoTag(FilePath, tag) || tag.Frames <= 0 ||
+      tag.Frames * tag.SamplesPerFrame != total)
+    return -1;
+  if (!tag.HasEncoderDelays) return total;
+  constexpr int kDecoderDelay = 529;
+  const int64_t startSkip =
+      st->start_time == AV_NOPTS_VALUE ? 0 : av_rescale_q(st->start_time, st->time_base, AVRational{1, Rate});
+  if (startSkip != tag.StartPadding + kDecoderDelay) return -1;
+  const int64_t end = std::min(total, total - tag.EndPadding + kDecoderDelay);
+  return std::max<int64_t>(0, end - startSkip);
+}
+
+int TDecodeStream::Reopen() {
+  const std::string path = FilePath;
+  Close();
+  StreamIndex = -1;
+  DemuxEnded = DecoderEnded = EndReached = HaveFrame = false;
+  Failure = 0;
+  SkipFrames = 0;
+  Pos = 0;
+  return OpenFile(path, Kind, ProbeBytes);
+}
+
+int64_t TDecodeStream::FileSize() const { return Format && Format->pb ? avio_size(Format->pb) : -1; }
+
+int64_t TDecodeStream::FilePosition() const { return Format && Format->pb ? avio_tell(Format->pb) : -1; }
+
+int TDecodeStream::DecodeFrame() {
+  for (;;) {
+    int r = avcodec_receive_frame(Decoder, Frame);
+    if (r == 0) {
+      if (Frame->nb_samples <= 0) continue;
+      if (Frame->ch_layout.nb_channels != ChannelCount || Frame->sample_rate != Rate)
+        return -BASS_ERROR_FORMAT;  // the stream changed its shape mid-way
+      return 1;
+    }
+    if (r == AVERROR_EOF) {
+      DecoderEnded = true;
+      return 0;
+    }
+    if (r != AVERROR(EAGAIN) || DemuxEnded) return -BASS_ERROR_FILEFORM;
+
+    r = av_read_frame(Format, Packet);
+    if (r == AVERROR_EOF) {
+      DemuxEnded = true;
+      avcodec_send_packet(Decoder, nullptr);  // drain the decoder's last frames
+      continue;
+    }
+    if (r < 0) return -BASS_ERROR_FILEFORM;
+    if (Packet->stream_index != StreamIndex) {
+      av_packet_unref(Packet);
+      continue;
+    }
+    r = avcodec_send_packet(Decoder, Packet);
+    av_packet_unref(Packet);
+    if (r < 0 && r != AVERROR(EAGAIN)) return -BASS_ERROR_FILEFORM;
+  }
+}
+
+int TDecodeStream::ConfigureResampler() {
+  if (Resampler && ResamplerFormat == Frame->format) return BASS_OK;
+  swr_free(&Resampler);
+  // Same layout and rate on both sides: the resampler only converts the sample
+  // format and interleaves, it never mixes or resamples.
+  AVChannelLayout layout{};
+  if (Frame->ch_layout.order != AV_CHANNEL_ORDER_UNSPEC)
+    av_channel_layout_copy(&layout, &Frame->ch_layout);
+  else
+    av_channel_layout_default(&layout, ChannelCount);
+  const AVSampleFormat outFormat = FloatOutput ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
+  int r = swr_alloc_set_opts2(&Resampler, &layout, outFormat, Rate, &layout,
+                              AVSampleFormat(Frame->format), Rate, 0, nullptr);
+  av_channel_layout_uninit(&layout);
+  if (r < 0 || swr_init(Resampler) < 0) {
+    swr_free(&Resampler);
+    return BASS_ERROR_MEM;
+  }
+  ResamplerFormat = Frame->format;
+  return BASS_OK;
+}
+
+int TDecodeStream::Convert(uint8_t *dst, int frames, int fromSample) {
+  const int r = ConfigureResampler();
+  if (r != BASS_OK) return r;
+  const AVSampleFormat format = AVSampleFormat(Frame->format);
+  const int bytesPerSample = av_get_bytes_per_sample(format);
+  const uint8_t *in[kMaxChannels];
+  if (av_sample_fmt_is_planar(format)) {
+    for (int c = 0; c < ChannelCount; ++c)
+      in[c] = Frame->extended_data[c] + size_t(fromSample) * bytesPerSample;
+  } else {
+    in[0] = Frame->extended_data[0] + size_t(fromSample) * bytesPerSample * ChannelCount;
+  }
+  uint8_t *out[1] = {dst};
+  return swr_convert(Resampler, out, frames, in, frames) == frames ? BASS_OK : BASS_ERROR_MEM;
+}
+
+int64_t TDecodeStream::FrameStart() const {
+  const int64_t pts = Frame->pts != AV_NOPTS_VALUE ? Frame->pts : Frame->best_effort_timestamp;
+  if (pts == AV_NOPTS_VALUE) return -1;
+  const AVStream *st = Format->streams[StreamIndex];
+  return av_rescale_q_rnd(pts - OriginPts, st->time_base, AVRational{1, Rate},
+                          AVRounding(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
+}
+
+int64_t TDecodeStream::Read(uint8_t *dst, int64_t frames) {
+  if (Failure) return -Failure;
+  int64_t limit = frames;
+  if (StatedLength >= 0) limit = std::min(limit, std::max<int64_t>(0, StatedLength - Pos));
+
+  int64_t done = 0;
+  bool sourceEnded = false;
+  while (done < limit) {
+    if (!HaveFrame) {
+      const int got = DecodeFrame();
+      if (got < 0) {
+        Failure = -got;
+        break;
+      }
+      if (got == 0) {
+        sourceEnded = true;
+        break;
+      }
+      HaveFrame = true;
+      FrameOffset = 0;
+    }
+    const int available = Frame->nb_samples - FrameOffset;
+    if (SkipFrames > 0) {
+      const int skip = int(std::min<int64_t>(available, SkipFrames));
+      FrameOffset += skip;
+      SkipFrames -= skip;
+    } else {
+      const int n = int(std::min<int64_t>(available, limit - done));
+      const int r = Convert(dst + done * FrameBytes(), n, FrameOffset);
+      if (r != BASS_OK) {
+        Failure = r;
+        break;
+      }
+      FrameOffset += n;
+      done += n;
+    }
+    if (FrameOffset >= Frame->nb_samples) HaveFrame = false;
+  }
+  Pos += done;
+
+  if (sourceEnded) {
+    if (StatedLength >= 0 && Pos < StatedLength) {
+      Failure = BASS_ERROR_FILEFORM;  // the data stops before its stated end: truncated
+    } else {
+      EndReached = true;
+      if (SkipFrames == 0) CountedLength = Pos;
+    }
+  } else if (done < frames && !Failure) {
+    EndReached = true;  // the stated length has been delivered
+  }
+  if (done == 0 && Failure) return -Failure;
+  return done;
+}
+
+int TDecodeStream::Seek(int64_t target) {
+  if (target < 0) return BASS_ERROR_POSITION;
+  const int64_t known = StatedLength >= 0 ? StatedLength : CountedLength;
+  if (known >= 0 && target > known) return BASS_ERROR_POSITION;
+
+  const int64_t ahead = target - Pos;
+  const int64_t skipLimit = int64_t(Rate) * (Lossy ? 4 : 1);
+  if (!Failure && ahead >= 0 && ahead <= skipLimit && !(DecoderEnded && !HaveFrame)) {
+    SkipFrames += ahead;  // close ahead: decoding on is cheaper than seeking
+    Pos = target;
+    EndReached = false;
+    return BASS_OK;
+  }
+  return RestartAt(target);
+}
+
+int TDecodeStream::RestartAt(int64_t target) {
+  // Lossy decoders rebuild their state (overlap, bit reservoir) from the frames
+  // before the target, so they start a while earlier and drop what they decode.
+  int64_t preroll = Lossy ? 2 * int64_t(Rate) : 0;
+  const AVStream *st = Format->streams[StreamIndex];
+  for (int attempt = 0; attempt < 4; ++attempt) {
+    const int64_t from = target - preroll;
+    if (from <= 0) break;
+    const int64_t ts = OriginPts + av_rescale_q(from, AVRational{1, Rate}, st->time_base);
+    if (av_seek_frame(Format, StreamIndex, ts, AVSEEK_FLAG_BACKWARD) < 0) break;
+    avcodec_flush_buffers(Decoder);
+    DemuxEnded = DecoderEnded = EndReached = HaveFrame = false;
+    Failure = 0;
+    for (;;) {
+      const int got = DecodeFrame();
+      if (got <= 0) break;  // damaged or ended before the target: start over below
+      const int64_t start = FrameStart();
+      if (start < 0) continue;  // no timestamp yet: still inside the preroll
+      if (start > target) break;
+      HaveFrame = true;
+      FrameOffset = 0;
+      Pos = target;
+      SkipFrames = target - start;
+      return BASS_OK;
+    }
+    preroll = preroll * 2 + Rate;  // landed after the target: go further back
+  }
+
+  // From the very start, which always gives the timeline of a plain decode.
+  const int r = Reopen();
+  if (r != BASS_OK) {
+    Failure = r;
+    return r;
+  }
+  SkipFrames = target;
+  Pos = target;
+  return BASS_OK;
+}
+
+int64_t TDecodeStream::Length() {
+  if (StatedLength >= 0) return StatedLength;
+  if (CountedLength >= 0) return CountedLength;
+  // The container does not say: decode a second instance to the end and count,
+  // leaving this one where it is.
+  std::unique_ptr<TDecodeStream> counter;
+  const int r = Open(FilePath, Kind, false, ProbeBytes, counter);
+  if (r != BASS_OK) return -r;
+  int64_t frames = counter->HaveFrame ? counter->Frame->nb_samples : 0;
+  for (;;) {
+    const int got = counter->DecodeFrame();
+    if (got < 0) return got;
+    if (got == 0) break;
+    frames += counter->Frame->nb_samples;
+  }
+  CountedLength = frames;
+  return frames;
+}

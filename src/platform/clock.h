@@ -1,0 +1,6 @@
+// Millisecond tick count of a monotonic clock (stands in for GetTickCount).
+#pragma once
+
+#include <cstdint>
+
+uint64_t GetTickCount();

@@ -1,0 +1,51 @@
+// The decoder interface every conversion reads its source through, and the
+// decoder for every type the BASS interface reads.
+//
+// A decoder belongs to one worker thread: it is created, used and destroyed
+// there. Counts are bytes of interleaved PCM: 16-bit integers, or 32-bit floats
+// when created with BASS_SAMPLE_FLOAT; positions are seconds.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/misc.h"
+
+class TCustomDecoder {
+ public:
+  // StartPos is not used by the constructor: callers seek with SetPosition.
+  TCustomDecoder(bool Mem, const std::string &FileName, double StartPos, int64_t Length,
+                 uint32_t Flags, int32_t BufferSize, const TAudioInfo &AudioInfo);
+  virtual ~TCustomDecoder() = default;
+  TCustomDecoder(const TCustomDecoder &) = delete;
+  TCustomDecoder &operator=(const TCustomDecoder &) = delete;
+
+  // Moves the output to `Seconds` from the start; non-zero when done.
+  virtual int32_t SetPosition(double Seconds) = 0;
+  // Writes up to Count bytes into Buffer; returns the bytes written, 0 or less
+  // at the end. Raises when the source turns out damaged or unreadable.
+  virtual int64_t GetData(void *Buffer, uint32_t Count) = 0;
+  // Position of the output, in seconds.
+  virtual double GetPosition() = 0;
+
+ protected:
+  std::string FileName;
+  uint32_t Stream = 0;
+  TAudioInfo AudioInfo;
+  int32_t BufferSize = 0;
+};
+
+class TBASSDecoder : public TCustomDecoder {
+ public:
+  // Raises "BASS_StreamCreateFile %d" when the stream cannot be created.
+  TBASSDecoder(bool Mem, const std::string &FileName, double StartPos, int64_t Length,
+               uint32_t Flags, int32_t BufferSize, const TAudioInfo &AudioInfo);
+  ~TBASSDecoder() override;
+
+  int32_t SetPosition(double Seconds) override;
+  int64_t GetData(void *Buffer, uint32_t Count) override;
+  double GetPosition() override;
+
+ private:
+  TBASSStreamCreateFunc StreamCreateFunc = nullptr;
+};
