@@ -5,6 +5,11 @@
 
 #include "platform/bass/bass.h"
 #include "platform/bass/mp3_info_tag.h"
+#include "platform/bass/wav_data_chunk.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -35,10 +40,14 @@ bool NameListed(const char *formatName, const char *const *names) {
   return false;
 }
 
-// Open failures carrying a system error mean the file could not be opened;
-// anything else means its content was not recognised.
-int ErrorFromOpen(int averror) {
-  return (averror < 0 && averror > -4096) ? BASS_ERROR_FILEOPEN : BASS_ERROR_FILEFORM;
+// True when `path` is a regular file this process can read.
+bool CanReadFile(const std::string &path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info;
+  const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  ::close(fd);
+  return regular;
 }
 
 bool IsFloatFormat(int format) {
@@ -84,11 +93,12 @@ int TDecodeStream::OpenFile(const std::string &path, const TStreamKind &kind,
   Kind = kind;
   ProbeBytes = probeBytes;
 
+  if (!CanReadFile(path)) return BASS_ERROR_FILEOPEN;
   AVDictionary *options = nullptr;
   av_dict_set_int(&options, "probesize", std::max<int64_t>(probeBytes, 4096), 0);
   int r = avformat_open_input(&Format, path.c_str(), nullptr, &options);
   av_dict_free(&options);
-  if (r < 0) return ErrorFromOpen(r);
+  if (r < 0) return r == AVERROR(ENOMEM) ? BASS_ERROR_MEM : BASS_ERROR_FILEFORM;
   if (!NameListed(Format->iformat->name, Kind.Demuxers)) return BASS_ERROR_FILEFORM;
   if (avformat_find_stream_info(Format, nullptr) < 0) return BASS_ERROR_FILEFORM;
 
@@ -138,12 +148,32 @@ int TDecodeStream::OpenFile(const std::string &path, const TStreamKind &kind,
     if (pts != AV_NOPTS_VALUE) OriginPts = pts;
   }
   StatedLength = StatedLengthFromContainer();
+
+  // Lossless frames decode on their own, and MP3 and Vorbis decoders rebuild
+  // their state from a few frames before the target. Other lossy decoders carry
+  // state from the very start (noise generators, dither), so the only way to
+  // their exact samples is to decode from the beginning.
+  const char *const exactTimestampDemuxers[] = {"mp3", "ogg", nullptr};
+  const int codecId = st->codecpar->codec_id;
+  SeekByTimestamp = !Lossy || ((codecId == AV_CODEC_ID_MP1 || codecId == AV_CODEC_ID_MP2 ||
+                                codecId == AV_CODEC_ID_MP3 || codecId == AV_CODEC_ID_VORBIS) &&
+                               NameListed(Format->iformat->name, exactTimestampDemuxers));
   return BASS_OK;
 }
 
 int64_t TDecodeStream::StatedLengthFromContainer() {
   AVStream *st = Format->streams[StreamIndex];
-  if (st->duration == AV_NOPTS_VALUE || st->duration <= 0) return -1;
+  const char *const wav[] = {"wav", nullptr};
+  int64_t dataOffset, declaredBytes;
+  const int pcmBits = av_get_exact_bits_per_sample(st->codecpar->codec_id);
+  if (NameListed(Format->iformat->name, wav) && pcmBits > 0 &&
+      st->codecpar->block_align == pcmBits / 8 * ChannelCount &&
+      ReadWavDataChunk(FilePath, dataOffset, declaredBytes)) {
+    return declaredBytes / st->codecpar->block_align;  // a shorter file is truncated
+  }
+  if (st->duration == AV_NOPTS_VALUE || st->duration <= 0 ||
+      Format->duration_estimation_method != AVFMT_DURATION_FROM_STREAM)
+    return -1;
   const int64_t total = av_rescale_q(st->duration, st->time_base, AVRational{1, Rate});
   if (NameListed(Format->iformat->name, kStatedLengthDemuxers)) return total;
 
@@ -151,9 +181,7 @@ int64_t TDecodeStream::StatedLengthFromContainer() {
   // encoder delay and padding that the LAME extension states. Trust the tag only
   // where FFmpeg read the same numbers from it.
   const char *const mp3[] = {"mp3", nullptr};
-  if (!NameListed(Format->iformat->name, mp3) ||
-      Format->duration_estimation_method != AVFMT_DURATION_FROM_STREAM)
-    return -1;
+  if (!NameListed(Format->iformat->name, mp3)) return -1;
   TMp3InfoTag tag;
   if (!ReadMp3InfoTag(FilePath, tag) || tag.Frames <= 0 ||
       tag.Frames * tag.SamplesPerFrame != total)
@@ -320,7 +348,7 @@ int TDecodeStream::Seek(int64_t target) {
   if (known >= 0 && target > known) return BASS_ERROR_POSITION;
 
   const int64_t ahead = target - Pos;
-  const int64_t skipLimit = int64_t(Rate) * (Lossy ? 4 : 1);
+  const int64_t skipLimit = !SeekByTimestamp ? INT64_MAX : int64_t(Rate) * (Lossy ? 4 : 1);
   if (!Failure && ahead >= 0 && ahead <= skipLimit && !(DecoderEnded && !HaveFrame)) {
     SkipFrames += ahead;  // close ahead: decoding on is cheaper than seeking
     Pos = target;
@@ -335,7 +363,7 @@ int TDecodeStream::RestartAt(int64_t target) {
   // before the target, so they start a while earlier and drop what they decode.
   int64_t preroll = Lossy ? 2 * int64_t(Rate) : 0;
   const AVStream *st = Format->streams[StreamIndex];
-  for (int attempt = 0; attempt < 4; ++attempt) {
+  for (int attempt = 0; SeekByTimestamp && attempt < 4; ++attempt) {
     const int64_t from = target - preroll;
     if (from <= 0) break;
     const int64_t ts = OriginPts + av_rescale_q(from, AVRational{1, Rate}, st->time_base);

@@ -78,6 +78,7 @@ class TDecodeStream {
   int StreamIndex = -1;
   bool FloatOutput = false;
   bool Lossy = false;
+  bool SeekByTimestamp = false;  // the container's timestamps lead to the exact sample
   int Rate = 0;
   int ChannelCount = 0;
   int OrigRes = 0;

@@ -1,0 +1,192 @@
+#include "test_support.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+
+#include <gtest/gtest.h>
+
+extern char **environ;
+
+namespace fs = std::filesystem;
+
+std::string TestFolder() {
+  const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
+  std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  for (char &c : name)
+    if (c == '/') c = '_';
+  const fs::path folder = fs::path(TONMILL_TEST_DATA_DIR) / name;
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder.string();
+}
+
+int RunTool(const std::vector<std::string> &argv, std::string *out, std::string *err) {
+  const std::string base = fs::temp_directory_path() / ("tonmill-tool-" + std::to_string(getpid()));
+  const std::string outFile = base + ".out", errFile = base + ".err";
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  std::vector<char *> args;
+  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
+  args.push_back(nullptr);
+  pid_t pid;
+  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  int status = -1;
+  if (spawned == 0) {
+    waitpid(pid, &status, 0);
+    status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  }
+  auto slurp = [](const std::string &path) {
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
+  };
+  if (out) *out = slurp(outFile);
+  if (err) *err = slurp(errFile);
+  fs::remove(outFile);
+  fs::remove(errFile);
+  return status;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string &path) {
+  std::ifstream f(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(f), {});
+}
+
+void WriteFileBytes(const std::string &path, const std::vector<uint8_t> &bytes) {
+  std::ofstream f(path, std::ios::binary);
+  f.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
+}
+
+int64_t FrameCount(const TTestSignal &signal) { return std::llround(signal.Seconds * signal.Rate); }
+
+std::vector<uint8_t> MakeSamples(const TTestSignal &signal) {
+  const int64_t frames = FrameCount(signal);
+  const int bytes = signal.Bits / 8;
+  std::vector<uint8_t> data(size_t(frames * signal.Channels * bytes));
+  uint32_t state = signal.Seed * 2654435761u + 12345u;
+  uint8_t *p = data.data();
+  for (int64_t i = 0; i < frames; ++i) {
+    for (int c = 0; c < signal.Channels; ++c) {
+      state ^= state << 13;
+      state ^= state >> 17;
+      state ^= state << 5;
+      const double noise = (double(state) / 4294967296.0 - 0.5) * 0.8;
+      const double tone = std::sin(2 * M_PI * (220.0 + 110.0 * c) * double(i) / signal.Rate);
+      const double v = signal.Level * (0.5 * tone + 0.5 * noise);
+      switch (signal.Bits) {
+        case 8: *p++ = uint8_t(std::lround(v * 127) + 128); break;
+        case 16: {
+          const int16_t s = int16_t(std::lround(v * 32767));
+          std::memcpy(p, &s, 2);
+          p += 2;
+          break;
+        }
+        case 24: {
+          const int32_t s = int32_t(std::lround(v * 8388607));
+          p[0] = uint8_t(s);
+          p[1] = uint8_t(s >> 8);
+          p[2] = uint8_t(s >> 16);
+          p += 3;
+          break;
+        }
+        default: {
+          const float s = float(v);
+          std::memcpy(p, &s, 4);
+          p += 4;
+        }
+      }
+    }
+  }
+  return data;
+}
+
+std::string RawFormat(int bits) {
+  switch (bits) {
+    case 8: return "u8";
+    case 16: return "s16le";
+    case 24: return "s24le";
+    default: return "f32le";
+  }
+}
+
+std::string WriteSignal(const std::string &path, const TTestSignal &signal,
+                        const std::vector<std::string> &codecArgs) {
+  const std::string raw = path + ".raw";
+  WriteFileBytes(raw, MakeSamples(signal));
+  std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", RawFormat(signal.Bits),
+                                   "-ar", std::to_string(signal.Rate), "-ac",
+                                   std::to_string(signal.Channels), "-i", raw};
+  argv.insert(argv.end(), codecArgs.begin(), codecArgs.end());
+  argv.push_back(path);
+  std::string err;
+  if (RunTool(argv, nullptr, &err) != 0) throw std::runtime_error("ffmpeg failed: " + err);
+  fs::remove(raw);
+  return path;
+}
+
+std::vector<uint8_t> FFmpegDecode(const std::string &path, const std::string &rawFormat) {
+  const std::string raw = path + ".decoded.raw";
+  std::string err;
+  if (RunTool({"ffmpeg", "-v", "error", "-y", "-i", path, "-f", rawFormat, raw}, nullptr, &err) != 0)
+    throw std::runtime_error("ffmpeg cannot decode " + path + ": " + err);
+  std::vector<uint8_t> bytes = ReadFileBytes(raw);
+  fs::remove(raw);
+  return bytes;
+}
+
+std::vector<int32_t> AsInt16(const std::vector<uint8_t> &bytes) {
+  std::vector<int32_t> v(bytes.size() / 2);
+  for (size_t i = 0; i < v.size(); ++i) v[i] = int16_t(bytes[2 * i] | bytes[2 * i + 1] << 8);
+  return v;
+}
+
+std::vector<int32_t> AsInt24(const std::vector<uint8_t> &bytes) {
+  std::vector<int32_t> v(bytes.size() / 3);
+  for (size_t i = 0; i < v.size(); ++i) {
+    const uint8_t *p = &bytes[3 * i];
+    v[i] = int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8;
+  }
+  return v;
+}
+
+std::vector<float> AsFloat(const std::vector<uint8_t> &bytes) {
+  std::vector<float> v(bytes.size() / 4);
+  std::memcpy(v.data(), bytes.data(), v.size() * 4);
+  return v;
+}
+
+#include "platform/bass/bass.h"
+
+void StartBass() {
+  static const bool started = [] {
+    BASS_Init(0, 44100, 0, nullptr, nullptr);
+    BASS_SetConfig(BASS_CONFIG_VERIFY, 0x100000);
+    return true;
+  }();
+  (void)started;
+}
+
+std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes) {
+  std::vector<uint8_t> all, block(blockBytes);
+  for (;;) {
+    const DWORD got = BASS_ChannelGetData(stream, block.data(), blockBytes);
+    if (got == DWORD(-1)) {
+      EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
+      break;
+    }
+    all.insert(all.end(), block.begin(), block.begin() + got);
+  }
+  return all;
+}

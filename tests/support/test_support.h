@@ -1,0 +1,54 @@
+// Helpers shared by the tests: a fresh folder per test in the build tree,
+// running the independent tools (ffmpeg, sox, flac, ...), and test signals.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A fresh, empty folder for the running test (ends without "/").
+std::string TestFolder();
+
+// Runs a program (looked up on PATH, no shell). Returns its exit status;
+// its standard output and error go to `out` and `err` when given.
+int RunTool(const std::vector<std::string> &argv, std::string *out = nullptr,
+            std::string *err = nullptr);
+
+std::vector<uint8_t> ReadFileBytes(const std::string &path);
+void WriteFileBytes(const std::string &path, const std::vector<uint8_t> &bytes);
+
+// A deterministic test signal: a different tone in every channel plus noise,
+// so swapped channels, shifted samples and lost bits all show.
+struct TTestSignal {
+  int Rate = 44100;
+  int Channels = 2;
+  int Bits = 16;          // 8 (unsigned), 16, 24 or 32 (float)
+  double Seconds = 1.0;
+  uint32_t Seed = 1;
+  double Level = 0.9;     // peak, relative to full scale
+};
+
+int64_t FrameCount(const TTestSignal &signal);
+// Interleaved little-endian samples in the signal's own format (u8, s16, packed s24, f32).
+std::vector<uint8_t> MakeSamples(const TTestSignal &signal);
+// The ffmpeg raw format name of the signal's samples ("u8", "s16le", "s24le", "f32le").
+std::string RawFormat(int bits);
+
+// Writes the signal to `path` through ffmpeg, which picks the container from
+// the extension; `codecArgs` choose the codec ("-c:a", "flac", ...). Returns path.
+std::string WriteSignal(const std::string &path, const TTestSignal &signal,
+                        const std::vector<std::string> &codecArgs = {});
+
+// Decodes `path` with ffmpeg into raw samples of `rawFormat` (e.g. "s16le").
+std::vector<uint8_t> FFmpegDecode(const std::string &path, const std::string &rawFormat);
+
+// Samples of a little-endian buffer as integers (s16, s24 packed, s32) or floats.
+std::vector<int32_t> AsInt16(const std::vector<uint8_t> &bytes);
+std::vector<int32_t> AsInt24(const std::vector<uint8_t> &bytes);
+std::vector<float> AsFloat(const std::vector<uint8_t> &bytes);
+
+// Starts the decoding interface once for the test program.
+void StartBass();
+// Everything a stream delivers from its position to the end, read in blocks of
+// `blockBytes`; fails the test when the stream ends with an error.
+std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes = 65536);
