@@ -9,27 +9,8 @@
 #include "engine/coder_thread.h"
 #include "engine/output_naming.h"
 #include "platform/bass/bass.h"
+#include "sources/audio_info.h"
 
-namespace {
-
-// Reads the audio properties the worker needs from the file itself.
-bool ReadAudioInfo(const std::string &path, TAudioInfo &info) {
-  HSTREAM s = GetBASSStreamFunc(GetFileExtension(path))(0, path.c_str(), 0, 0, BASS_STREAM_DECODE);
-  if (!s) return false;
-  BASS_CHANNELINFO ci;
-  BASS_ChannelGetInfo(s, &ci);
-  TAudioInfoRec r;
-  r.SampleRate = int32_t(ci.freq);
-  r.Channels = int32_t(ci.chans);
-  r.BitsPerSample = ci.origres ? int32_t(ci.origres) : 16;
-  r.BytesPerSample = r.BitsPerSample / 8;
-  r.Duration = BASS_ChannelBytes2Seconds(s, BASS_ChannelGetLength(s, BASS_POS_BYTE));
-  info.Streams = {r};
-  BASS_StreamFree(s);
-  return true;
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
   std::vector<std::string> inputs;
@@ -58,8 +39,9 @@ int main(int argc, char **argv) {
     job.SourceFileName = input;
     job.OutputFileName = MakeOutputName(output, input, "wav", false);
     job.JobNumber = job.JobCount = 1;
-    if (!IsSupportedFileType(GetFileExtension(input)) || !ReadAudioInfo(input, job.AudioInfo)) {
-      std::fprintf(stderr, "%s: cannot be read\n", input.c_str());
+    if (IsSupportedFileType(GetFileExtension(input))) GetFileAudioInfo(input, true, job.AudioInfo);
+    if (job.AudioInfo.Streams.empty() || !job.AudioInfo.ErrorText.empty()) {
+      std::fprintf(stderr, "%s: cannot be read %s\n", input.c_str(), job.AudioInfo.ErrorText.c_str());
       status = 1;
       continue;
     }

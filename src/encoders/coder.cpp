@@ -57,9 +57,10 @@ uint32_t ChannelMask(int channels) {
   }
 }
 
-// The KSDATAFORMAT_SUBTYPE GUID tail shared by PCM and IEEE float.
-const uint8_t kSubFormatTail[14] = {0x00, 0x00, 0x00, 0x00, 0x10, 0x00, 0x80,
-                                    0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+// The sub-format GUID after its first four bytes (the format code and a zero
+// word), the same for PCM and IEEE float.
+const uint8_t kSubFormatTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
+                                    0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
 
 }  // namespace
 
@@ -72,14 +73,20 @@ int TWAVCoder::Init(const void *, std::string &ErrorText) {
     const uint32_t blockAlign = channels * bits / 8;
     // 32 bits per sample means float samples here.
     const uint16_t format = bits == 32 ? kFormatFloat : kFormatPcm;
+    // Float samples and more than two channels need the extensible header,
+    // which states the sample type and the speaker positions.
+    // More than two channels need the extensible header, which also states the
+    // speaker positions; float samples otherwise take the 18-byte format chunk
+    // and a "fact" chunk with the frame count, as readers expect of them.
     const bool extensible = channels > 2;
+    const bool isFloat = format == kFormatFloat;
 
     THeaderWriter h;
     h.Text("RIFF");
     h.U32(0);  // patched by Finish
     h.Text("WAVE");
     h.Text("fmt ");
-    h.U32(extensible ? 40 : 16);
+    h.U32(extensible ? 40 : isFloat ? 18 : 16);
     h.U16(extensible ? kFormatExtensible : format);
     h.U16(channels);
     h.U32(uint32_t(s.SampleRate));
@@ -93,10 +100,20 @@ int TWAVCoder::Init(const void *, std::string &ErrorText) {
       h.U16(format);
       h.U16(0);
       h.Raw(kSubFormatTail, sizeof kSubFormatTail);
+    } else if (isFloat) {
+      h.U16(0);
+    }
+    FactOffset = 0;
+    if (isFloat) {
+      h.Text("fact");
+      h.U32(4);
+      FactOffset = int64_t(h.Bytes.size());
+      h.U32(0);  // patched by Finish
     }
     h.Text("data");
     h.U32(0);  // patched by Finish
     DataOffset = int64_t(h.Bytes.size());
+    BlockAlign = blockAlign;
 
     CreateOutput();
     OutStream->Write(h.Bytes.data(), h.Bytes.size());
@@ -130,6 +147,7 @@ void TWAVCoder::Finish() {
     stream->Write(le, 4);
   };
   patch(4, fileBytes - 8);
+  if (FactOffset) patch(FactOffset, dataBytes / std::max(1, BlockAlign));
   patch(DataOffset - 4, dataBytes);
   stream->Close();
 }

@@ -63,5 +63,7 @@ class TWAVCoder : public TCustomCoder {
   const char *ClassName() const override { return "TWAVCoder"; }
 
  private:
-  int64_t DataOffset = 0;  // where the sample data starts (44, or 68 with the extensible header)
+  int64_t DataOffset = 0;  // where the sample data starts
+  int64_t FactOffset = 0;  // where the frame count of float files goes, 0 without one
+  int BlockAlign = 0;      // bytes per sample frame
 };

@@ -1,0 +1,154 @@
+// The WAV writer: the header other programs read, the samples as given.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "encoders/coder.h"
+#include "test_support.h"
+
+namespace {
+
+TAudioInfo Info(int rate, int channels, int bits) {
+  TAudioInfoRec r;
+  r.SampleRate = rate;
+  r.Channels = channels;
+  r.BitsPerSample = bits;
+  r.BytesPerSample = bits / 8;
+  TAudioInfo info;
+  info.Streams = {r};
+  return info;
+}
+
+uint32_t U32At(const std::vector<uint8_t> &b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
+}
+
+// Encodes `samples` in uneven blocks (whole samples, not whole frames).
+void Encode(TWAVCoder &coder, const std::vector<uint8_t> &samples, int sampleBytes) {
+  size_t at = 0;
+  for (size_t step = 1; at < samples.size(); step = step * 3 + 1) {
+    const size_t n = std::min(samples.size() - at, step * size_t(sampleBytes));
+    coder.DoOutput(samples.data() + at, int(n), true);
+    at += n;
+  }
+}
+
+struct TWavCase {
+  int Bits, Channels;
+  const char *Codec;
+};
+
+std::ostream &operator<<(std::ostream &os, const TWavCase &c) {
+  return os << c.Bits << " bits, " << c.Channels << " channels";
+}
+
+class WavCoderFormats : public ::testing::TestWithParam<TWavCase> {};
+
+TEST_P(WavCoderFormats, OtherProgramsReadTheSamplesBack) {
+  const TWavCase c = GetParam();
+  const std::string path = TestFolder() + "/out.wav";
+  TTestSignal signal;
+  signal.Bits = c.Bits;
+  signal.Channels = c.Channels;
+  signal.Rate = 48000;
+  signal.Seconds = 0.3;
+  const std::vector<uint8_t> samples = MakeSamples(signal);
+
+  TWAVCoder coder(path, TTagRec{}, Info(48000, c.Channels, c.Bits));
+  std::string error;
+  ASSERT_EQ(coder.Init(nullptr, error), 0) << error;
+  Encode(coder, samples, c.Bits / 8);
+  coder.Finish();
+
+  std::string out, err;
+  ASSERT_EQ(RunTool({"ffprobe", "-v", "error", "-show_entries",
+                     "stream=codec_name,channels,sample_rate,duration_ts", "-of", "csv=p=0", path},
+                    &out, &err), 0);
+  EXPECT_EQ(err, "");
+  EXPECT_EQ(out, std::string(c.Codec) + ",48000," + std::to_string(c.Channels) + "," +
+                     std::to_string(FrameCount(signal)) + "\n");
+  EXPECT_EQ(FFmpegDecode(path, RawFormat(c.Bits)), samples);
+  ASSERT_EQ(RunTool({"sox", path, "-n"}, nullptr, &err), 0);
+  // sox warns about every extensible float header, FFmpeg's own included.
+  if (c.Bits == 32 && c.Channels > 2)
+    EXPECT_EQ(err, "sox WARN wav: wave header missing extended part of fmt chunk\n");
+  else
+    EXPECT_EQ(err, "") << "sox complains";
+}
+
+INSTANTIATE_TEST_SUITE_P(Formats, WavCoderFormats,
+                         ::testing::Values(TWavCase{16, 2, "pcm_s16le"}, TWavCase{16, 1, "pcm_s16le"},
+                                           TWavCase{24, 1, "pcm_s24le"}, TWavCase{24, 2, "pcm_s24le"},
+                                           TWavCase{32, 2, "pcm_f32le"}, TWavCase{16, 6, "pcm_s16le"},
+                                           TWavCase{24, 6, "pcm_s24le"}, TWavCase{32, 6, "pcm_f32le"}),
+                         [](const auto &info) {
+                           return std::to_string(info.param.Bits) + "bit_" +
+                                  std::to_string(info.param.Channels) + "ch";
+                         });
+
+TEST(WavCoder, EmptyAndDebugOutputsAreHeadersWithTheirSizes) {
+  const std::string folder = TestFolder();
+  for (bool writeData : {true, false}) {
+    const std::string path = folder + (writeData ? "/empty.wav" : "/debug.wav");
+    TWAVCoder coder(path, TTagRec{}, Info(44100, 2, 16));
+    std::string error;
+    ASSERT_EQ(coder.Init(nullptr, error), 0);
+    if (!writeData) {
+      const std::vector<uint8_t> block(4000, 7);
+      coder.DoOutput(block.data(), int(block.size()), false);
+    }
+    coder.Finish();
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    ASSERT_EQ(bytes.size(), 44u);
+    EXPECT_EQ(U32At(bytes, 4), 36u);
+    EXPECT_EQ(U32At(bytes, 40), 0u);
+  }
+}
+
+TEST(WavCoder, OddDataIsPaddedOutsideTheDataSize) {
+  const std::string path = TestFolder() + "/odd.wav";
+  TWAVCoder coder(path, TTagRec{}, Info(44100, 1, 24));
+  std::string error;
+  ASSERT_EQ(coder.Init(nullptr, error), 0);
+  const uint8_t sample[3] = {1, 2, 3};
+  coder.DoOutput(sample, 3, true);
+  coder.Finish();
+  const std::vector<uint8_t> bytes = ReadFileBytes(path);
+  ASSERT_EQ(bytes.size(), 48u);
+  EXPECT_EQ(U32At(bytes, 4), 40u);
+  EXPECT_EQ(U32At(bytes, 40), 3u);
+}
+
+TEST(WavCoder, ReplacesAnExistingFile) {
+  const std::string path = TestFolder() + "/exists.wav";
+  WriteFileBytes(path, std::vector<uint8_t>(100000, 1));
+  TWAVCoder coder(path, TTagRec{}, Info(44100, 2, 16));
+  std::string error;
+  ASSERT_EQ(coder.Init(nullptr, error), 0);
+  coder.Finish();
+  EXPECT_EQ(std::filesystem::file_size(path), 44u);
+}
+
+TEST(WavCoder, AnOutputThatCannotBeCreatedFailsInit) {
+  TWAVCoder coder(TestFolder() + "/missing/folder/out.wav", TTagRec{}, Info(44100, 2, 16));
+  std::string error;
+  EXPECT_EQ(coder.Init(nullptr, error), 1);
+  EXPECT_EQ(error.rfind("CreateFileStream (step1) : ", 0), 0u) << error;
+  EXPECT_FALSE(coder.CreatedOutput());
+  coder.Finish();  // tolerated without an output
+}
+
+TEST(WavCoder, AFullDiskIsAnError) {
+  TWAVCoder coder("/dev/full", TTagRec{}, Info(44100, 2, 16));
+  std::string error;
+  ASSERT_EQ(coder.Init(nullptr, error), 0);
+  const std::vector<uint8_t> block(10000);
+  EXPECT_THROW(
+      {
+        for (int i = 0; i < 100; ++i) coder.DoOutput(block.data(), int(block.size()), true);
+        coder.Finish();
+      },
+      std::runtime_error);
+}
+
+}  // namespace

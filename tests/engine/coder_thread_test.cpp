@@ -1,0 +1,278 @@
+// One job on its own worker: the right samples in the right format, progress,
+// cancel, and failures that leave nothing broken behind.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cmath>
+#include <filesystem>
+
+#include "engine/coder_thread.h"
+#include "engine/texts.h"
+#include "platform/main_thread/main_thread.h"
+#include "sources/audio_info.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct TJobResult {
+  std::vector<TProgressRec> Progress;
+  std::vector<TThreadErrorRec> Errors;
+  int Finished = 0;
+  bool ProgressOnMainThread = true;
+};
+
+TFileListRec WavJob(const std::string &source, const std::string &output) {
+  TFileListRec job;
+  job.SourceFileName = source;
+  job.OutputFileName = output;
+  job.JobNumber = 1;
+  job.JobCount = 1;
+  job.DestinationFormat = dfWAV;
+  GetFileAudioInfo(source, true, job.AudioInfo);
+  return job;
+}
+
+// Runs the job on a worker and waits for it; `onProgress` may stop the worker.
+TJobResult RunJob(const TFileListRec &job,
+                  std::function<void(TCoderThread &, const TProgressRec &)> onProgress = {}) {
+  TJobResult result;
+  std::unique_ptr<TCoderThread> worker;
+  worker = std::make_unique<TCoderThread>(
+      0, 1, job,
+      [&](const TProgressRec &p) {
+        result.ProgressOnMainThread &= MainThreadPump().IsMainThread();
+        result.Progress.push_back(p);
+        if (onProgress) onProgress(*worker, p);
+      },
+      [&](int32_t slot) {
+        EXPECT_EQ(slot, 0);
+        ++result.Finished;
+      },
+      [&](int32_t, const TThreadErrorRec &e) { result.Errors.push_back(e); });
+  worker->Resume();
+  worker->WaitFor();
+  return result;
+}
+
+class CoderThread : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StartBass();
+    Folder = TestFolder();
+  }
+  std::string Folder;
+};
+
+struct TDepthCase {
+  std::string Name;
+  std::vector<std::string> Codec;
+  std::string Ext;
+  int Bits, Channels;
+  int OutputBits;  // what the WAV output holds
+};
+
+std::ostream &operator<<(std::ostream &os, const TDepthCase &c) { return os << c.Name; }
+
+class CoderThreadDepths : public ::testing::TestWithParam<TDepthCase> {
+ protected:
+  void SetUp() override { StartBass(); }
+};
+
+// Sources reach a WAV output at their own depth (8 bits as 16), sample for sample.
+TEST_P(CoderThreadDepths, WavOutputHoldsTheSourceSamples) {
+  const TDepthCase &c = GetParam();
+  const std::string folder = TestFolder();
+  TTestSignal signal;
+  signal.Bits = c.Bits;
+  signal.Channels = c.Channels;
+  signal.Seconds = 1.3;
+  const std::string source = WriteSignal(folder + "/source." + c.Ext, signal, c.Codec);
+  const std::string output = folder + "/out.wav";
+
+  const TJobResult r = RunJob(WavJob(source, output));
+  ASSERT_TRUE(r.Errors.empty()) << r.Errors[0].ErrorMessage;
+  EXPECT_EQ(r.Finished, 1);
+
+  std::string probe;
+  RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=bits_per_sample,channels", "-of",
+           "csv=p=0", output}, &probe);
+  EXPECT_EQ(probe, std::to_string(c.Channels) + "," + std::to_string(c.OutputBits) + "\n");
+
+  const std::vector<uint8_t> source8 = MakeSamples(signal);
+  const std::vector<uint8_t> decoded = FFmpegDecode(output, RawFormat(c.OutputBits));
+  if (c.Bits == 8) {
+    const std::vector<int32_t> got = AsInt16(decoded);
+    ASSERT_EQ(got.size(), source8.size());
+    for (size_t i = 0; i < got.size(); ++i)
+      ASSERT_EQ(got[i], (int32_t(source8[i]) - 128) * 256) << "sample " << i;
+  } else {
+    EXPECT_EQ(decoded, source8);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, CoderThreadDepths,
+    ::testing::Values(TDepthCase{"wav8_mono", {"-c:a", "pcm_u8"}, "wav", 8, 1, 16},
+                      TDepthCase{"wav16_stereo", {}, "wav", 16, 2, 16},
+                      TDepthCase{"flac16_6ch", {"-c:a", "flac"}, "flac", 16, 6, 16},
+                      TDepthCase{"flac24_stereo", {"-c:a", "flac"}, "flac", 24, 2, 24},
+                      TDepthCase{"tta24_6ch", {"-c:a", "tta"}, "tta", 24, 6, 24},
+                      TDepthCase{"wav_float_stereo", {"-c:a", "pcm_f32le"}, "wav", 32, 2, 32},
+                      TDepthCase{"wav_float_6ch", {"-c:a", "pcm_f32le"}, "wav", 32, 6, 32}),
+    [](const auto &info) { return info.param.Name; });
+
+// A track is exactly its frames: it starts at the frame nearest its start time
+// and holds Length frames, whatever the rate.
+TEST_F(CoderThread, TrackJobsCutExactlyAtTheirFrames) {
+  for (int rate : {44100, 48000, 96000}) {
+    TTestSignal signal;
+    signal.Rate = rate;
+    signal.Bits = 24;
+    signal.Seconds = 4;
+    const std::string source =
+        WriteSignal(Folder + "/source" + std::to_string(rate) + ".flac", signal, {"-c:a", "flac"});
+    const std::vector<int32_t> all = AsInt24(MakeSamples(signal));
+
+    // Starts of CUE tracks: 0, 1:40 (frames) and 2:73, as the engine computes them.
+    const double starts[] = {0.0, 1 + 40 / 75.0, 2 + 73 / 75.0};
+    for (int t = 0; t < 3; ++t) {
+      TFileListRec job = WavJob(source, Folder + "/track" + std::to_string(t) + ".wav");
+      job.Start = starts[t];
+      job.IsTrack = true;
+      const int64_t first = std::llround(starts[t] * rate);
+      job.Length = t < 2 ? std::llround(starts[t + 1] * rate) - first : LengthToEnd;
+      const TJobResult r = RunJob(job);
+      ASSERT_TRUE(r.Errors.empty()) << r.Errors[0].ErrorMessage;
+      const std::vector<int32_t> got = AsInt24(FFmpegDecode(job.OutputFileName, "s24le"));
+      const int64_t count = t < 2 ? job.Length : FrameCount(signal) - first;
+      ASSERT_EQ(int64_t(got.size()), count * 2) << "track " << t << " at " << rate;
+      EXPECT_TRUE(std::equal(got.begin(), got.end(), all.begin() + first * 2))
+          << "track " << t << " at " << rate;
+      EXPECT_EQ(r.Progress.back().Stage, stTrack);
+    }
+  }
+}
+
+TEST_F(CoderThread, ProgressRisesToOneHundredOnTheMainThread) {
+  TTestSignal signal;
+  signal.Seconds = 3;
+  const std::string source = WriteSignal(Folder + "/source.wav", signal);
+  TFileListRec job = WavJob(source, Folder + "/out.wav");
+  job.JobNumber = 2;
+  job.JobCount = 5;
+  const TJobResult r = RunJob(job);
+  ASSERT_GT(r.Progress.size(), 10u);
+  EXPECT_TRUE(r.ProgressOnMainThread);
+  for (size_t i = 1; i < r.Progress.size(); ++i)
+    EXPECT_GE(r.Progress[i].Percent, r.Progress[i - 1].Percent);
+  const TProgressRec &last = r.Progress.back();
+  EXPECT_EQ(last.Percent, 100);
+  EXPECT_EQ(last.JobNumber, 2);
+  EXPECT_EQ(last.JobCount, 5);
+  EXPECT_EQ(last.Stage, stWholeSource);
+  EXPECT_EQ(last.InputFileName, source);
+  EXPECT_NEAR(last.Duration, 3.0, 0.001);
+  EXPECT_EQ(r.Finished, 1);
+}
+
+TEST_F(CoderThread, CancelLeavesAValidShorterFile) {
+  TTestSignal signal;
+  signal.Seconds = 60;
+  const std::string source = WriteSignal(Folder + "/source.wav", signal);
+  TFileListRec job = WavJob(source, Folder + "/out.wav");
+  const TJobResult r = RunJob(job, [](TCoderThread &worker, const TProgressRec &p) {
+    if (p.Percent >= 5) worker.Terminate();
+  });
+  EXPECT_TRUE(r.Errors.empty());
+  EXPECT_EQ(r.Finished, 1);
+  EXPECT_LT(r.Progress.back().Percent, 100);
+  const std::vector<uint8_t> decoded = FFmpegDecode(job.OutputFileName, "s16le");
+  EXPECT_GT(decoded.size(), 0u);
+  EXPECT_LT(decoded.size(), size_t(FrameCount(signal) * 4));
+  const std::vector<uint8_t> all = MakeSamples(signal);
+  EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), all.begin()));
+}
+
+TEST_F(CoderThread, ADamagedSourceFailsAndLeavesNoOutput) {
+  TTestSignal signal;
+  signal.Seconds = 3;
+  const std::string good = WriteSignal(Folder + "/good.flac", signal, {"-c:a", "flac"});
+  const std::string bad = Folder + "/bad.flac";
+  std::vector<uint8_t> bytes = ReadFileBytes(good);
+  bytes.resize(bytes.size() / 2);
+  WriteFileBytes(bad, bytes);
+  const std::vector<uint8_t> before = ReadFileBytes(bad);
+
+  TFileListRec job = WavJob(good, Folder + "/out.wav");
+  job.SourceFileName = bad;
+  const TJobResult r = RunJob(job);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].ErrorMessage, "BASS_ChannelGetData 41");
+  EXPECT_EQ(r.Errors[0].CurrentInputFileName, bad);
+  EXPECT_EQ(r.Errors[0].CurrentOutputFileName, job.OutputFileName);
+  EXPECT_EQ(r.Finished, 1);
+  EXPECT_FALSE(fs::exists(job.OutputFileName));
+  EXPECT_EQ(ReadFileBytes(bad), before);  // the source is only ever read
+}
+
+TEST_F(CoderThread, AMissingSourceFailsAndLeavesNoOutput) {
+  const std::string good = WriteSignal(Folder + "/good.wav", TTestSignal{});
+  TFileListRec job = WavJob(good, Folder + "/out.wav");
+  job.SourceFileName = Folder + "/vanished.wav";
+  const TJobResult r = RunJob(job);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].ErrorMessage, "BASS_StreamCreateFile 2");
+  EXPECT_EQ(r.Errors[0].LastCall, "");
+  EXPECT_EQ(r.Errors[0].ErrorCode, 0);
+  EXPECT_FALSE(fs::exists(job.OutputFileName));
+}
+
+TEST_F(CoderThread, AnEncoderThatCannotStartIsReportedWithItsText) {
+  const std::string source = WriteSignal(Folder + "/source.wav", TTestSignal{});
+  TFileListRec job = WavJob(source, Folder + "/no/such/folder/out.wav");
+  const TJobResult r = RunJob(job);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  const std::string detail = "TWAVCoder\r\n\"CreateFileStream (step1) : Cannot create file \"" +
+                             job.OutputFileName + "\". No such file or directory\"";
+  EXPECT_EQ(r.Errors[0].ErrorMessage, FormatText(text_failed_to_init_encoder, detail));
+  EXPECT_EQ(r.Errors[0].LastCall, "TWAVCoder.Init");
+  EXPECT_EQ(r.Errors[0].ErrorCode, 1);
+  EXPECT_EQ(r.Finished, 1);
+}
+
+TEST_F(CoderThread, AStartBeyondTheEndIsAnError) {
+  TTestSignal signal;
+  signal.Seconds = 1;
+  const std::string source = WriteSignal(Folder + "/source.flac", signal, {"-c:a", "flac"});
+  TFileListRec job = WavJob(source, Folder + "/out.wav");
+  job.Start = 5.0;
+  job.IsTrack = true;
+  const TJobResult r = RunJob(job);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].ErrorMessage, "BASS_ChannelSetPosition 7");
+  EXPECT_FALSE(fs::exists(job.OutputFileName));
+}
+
+TEST_F(CoderThread, ADestinationWithoutEncoderIsAnInternalError) {
+  const std::string source = WriteSignal(Folder + "/source.wav", TTestSignal{});
+  TFileListRec job = WavJob(source, Folder + "/out.xyz");
+  job.DestinationFormat = 42;
+  const TJobResult r = RunJob(job);
+  ASSERT_EQ(r.Errors.size(), 1u);
+  EXPECT_EQ(r.Errors[0].ErrorMessage, "Assert failed : FCoder = nil");
+  EXPECT_EQ(r.Finished, 1);
+}
+
+TEST_F(CoderThread, DebugModeWritesOnlyTheHeader) {
+  const std::string source = WriteSignal(Folder + "/source.wav", TTestSignal{});
+  TFileListRec job = WavJob(source, Folder + "/out.wav");
+  DebugMode = 1;
+  const TJobResult r = RunJob(job);
+  DebugMode = 0;
+  EXPECT_TRUE(r.Errors.empty());
+  EXPECT_EQ(fs::file_size(job.OutputFileName), 44u);
+}
+
+}  // namespace

@@ -1,0 +1,84 @@
+// Where outputs go and what they are called.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/output_naming.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Touch(const std::string &path) { std::ofstream(path) << "x"; }
+
+}  // namespace
+
+TEST(OutputNaming, ThreePlacements) {
+  const std::string folder = TestFolder();
+  const std::string dest = folder + "/out/";
+  fs::create_directories(dest);
+  const std::string source = folder + "/Music/Live/song.flac";
+  fs::create_directories(folder + "/Music/Live");
+
+  TOutputPlacement plain{dest, false, false};
+  EXPECT_EQ(MakeOutputName(GetOutputFolder(source, plain), source, "mp3", false), dest + "song.mp3");
+
+  TOutputPlacement full{dest, false, true};
+  const std::string fullFolder = GetOutputFolder(source, full);
+  EXPECT_EQ(fullFolder, dest + folder.substr(1) + "/Music/Live/");
+  EXPECT_TRUE(fs::is_directory(fullFolder));
+
+  TOutputPlacement same{dest, true, false};
+  EXPECT_EQ(GetOutputFolder(source, same), folder + "/Music/Live/");
+}
+
+TEST(OutputNaming, SameAsSourceNeverNamesAnExistingFile) {
+  const std::string folder = TestFolder() + "/";
+  Touch(folder + "song.flac");
+  EXPECT_EQ(MakeOutputName(folder, folder + "song.flac", "flac", true), folder + "song_001.flac");
+  Touch(folder + "song_001.flac");
+  EXPECT_EQ(MakeOutputName(folder, folder + "song.flac", "flac", true), folder + "song_002.flac");
+  fs::create_directory(folder + "a.b.ogg");  // a folder is not in the way
+  EXPECT_EQ(MakeOutputName(folder, folder + "a.b.wav", "ogg", true), folder + "a.b.ogg");
+  Touch(folder + "c.d.ogg");
+  EXPECT_EQ(MakeOutputName(folder, folder + "c.d.wav", "ogg", true), folder + "c.d_001.ogg");
+  for (int n = 1; n <= 999; ++n) Touch(folder + "many_" + std::to_string(1000 + n).substr(1) + ".wav");
+  Touch(folder + "many.wav");
+  EXPECT_EQ(MakeOutputName(folder, folder + "many.mp3", "wav", true), folder + "many_1000.wav");
+}
+
+TEST(OutputNaming, ReservedNamesAreNumberedInEveryMode) {
+  const std::string folder = TestFolder() + "/";
+  auto isSource = [&](const std::string &p) { return p == folder + "song.wav"; };
+  EXPECT_EQ(MakeOutputName(folder, "/elsewhere/song.flac", "wav", false, isSource),
+            folder + "song_001.wav");
+  EXPECT_EQ(MakeOutputName(folder, "/elsewhere/song.flac", "mp3", false, isSource),
+            folder + "song.mp3");
+}
+
+TEST(OutputNaming, TrackNames) {
+  EXPECT_EQ(MakeOutputName("/o/", TrackOutputName(3, "Intro"), "wav", false), "/o/03 - Intro.wav");
+  EXPECT_EQ(MakeOutputName("/o/", TrackOutputName(12, "x"), "wav", false), "/o/12 - x.wav");
+  EXPECT_EQ(MakeOutputName("/o/", TrackOutputName(123, "y"), "ape", false), "/o/123 - y.ape");
+  EXPECT_EQ(GetFileNameWithoutExt("/a/03 - Intro.xxx"), "03 - Intro");
+  EXPECT_EQ(GetFileNameWithoutExt("/a/.hidden"), "");
+}
+
+TEST(OutputNaming, DestinationCodesOutsideTheTable) {
+  EXPECT_NO_THROW(CheckDestinationFormat(dfWAV));
+  try {
+    CheckDestinationFormat(9);
+    FAIL();
+  } catch (const EAssertFailed &e) {
+    EXPECT_STREQ(e.what(), "Assert failed : destination = 9");
+  }
+}
+
+TEST(OutputNaming, AFolderThatCannotBeCreatedIsAnError) {
+  const std::string folder = TestFolder();
+  Touch(folder + "/blocked");  // a file where the destination folder should be
+  TOutputPlacement full{folder + "/blocked/", false, true};
+  EXPECT_THROW(GetOutputFolder("/music/song.flac", full), std::runtime_error);
+}

@@ -1,0 +1,41 @@
+# The two commands of the README, and the builds behind them.
+#   make        build into build/ (the program is build/tonmill)
+#   make demo   install what is missing, build, convert generated samples
+#   make check  install what is missing, build, run every test, then again
+#               under AddressSanitizer + UndefinedBehaviorSanitizer
+#   make tsan   run the test suite under ThreadSanitizer
+JOBS ?= 2
+CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+
+.PHONY: all deps demo check test asan tsan bench clean
+
+all:
+	cmake -S . -B build $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+deps:
+	scripts/install-deps
+
+demo: deps all
+	scripts/demo build
+
+test: all
+	ctest --test-dir build -j $(JOBS) --output-on-failure
+
+asan:
+	cmake -S . -B build-asan $(CMAKE_FLAGS) -DTONMILL_ASAN=ON
+	cmake --build build-asan -j $(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir build-asan -j $(JOBS) --output-on-failure
+
+tsan:
+	cmake -S . -B build-tsan $(CMAKE_FLAGS) -DTONMILL_TSAN=ON
+	cmake --build build-tsan -j $(JOBS)
+	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
+
+check: deps
+	$(MAKE) test
+	$(MAKE) asan
+
+clean:
+	rm -rf build build-asan build-tsan

@@ -1,0 +1,70 @@
+#include "sources/audio_info.h"
+
+#include <cmath>
+
+#include "engine/texts.h"
+
+void GetFileAudioInfo(const std::string &FileName, bool ComputeBitrate, TAudioInfo &AudioInfo) {
+  TSupportedFileTypes row;
+  InputFileByType(GetFileExtension(FileName), row);
+  switch (row.CodecType) {
+    case ctBASS: GetFileAudioInfo_BASS(FileName, ComputeBitrate, AudioInfo); break;
+    case ctFFmpeg: GetFileAudioInfo_FFMPEG(FileName, AudioInfo); break;
+    default: throw EAssertFailed("Assert failed : Unknown CodecType for " + row.Extension);
+  }
+}
+
+void GetFileAudioInfo_BASS(const std::string &FileName, bool ComputeBitrate, TAudioInfo &AudioInfo) {
+  AudioInfo.ErrorText.clear();
+  AudioInfo.Index = 0;
+  AudioInfo.Streams.assign(1, TAudioInfoRec{});
+  TAudioInfoRec &s = AudioInfo.Streams[0];
+
+  const TBASSStreamCreateFunc create = GetBASSStreamFunc(GetFileExtension(FileName));
+  const HSTREAM stream =
+      create ? create(0, FileName.c_str(), 0, 0, BASS_STREAM_DECODE | BASS_UNICODE) : 0;
+  if (!stream) {
+    AudioInfo.ErrorText = FormatText(text_getting_audio_info_failed, BASS_ErrorGetCode());
+    return;
+  }
+  BASS_CHANNELINFO info;
+  BASS_ChannelGetInfo(stream, &info);
+  s.SampleRate = int32_t(info.freq);
+  s.Channels = int32_t(info.chans);
+
+  // A source whose length cannot be found (it turned out damaged while being
+  // measured) fails here, before anything is converted.
+  const QWORD bytes = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
+  if (bytes == QWORD(-1)) {
+    AudioInfo.ErrorText = FormatText(text_getting_audio_info_failed, BASS_ErrorGetCode());
+    BASS_StreamFree(stream);
+    return;
+  }
+  const double length = BASS_ChannelBytes2Seconds(stream, bytes);
+  if (ComputeBitrate) {
+    const double fileBytes = double(BASS_StreamGetFilePosition(stream, BASS_FILEPOS_END));
+    s.Bitrate = length > 0.0 ? int32_t(std::nearbyint(fileBytes / (length * 125) + 0.5)) : 0;
+    s.Duration = length;
+  }
+
+  if (info.origres)
+    s.BitsPerSample = int32_t(info.origres);
+  else if (info.flags & BASS_SAMPLE_8BITS)
+    s.BitsPerSample = 8;
+  else if (info.flags & BASS_SAMPLE_FLOAT)
+    s.BitsPerSample = 32;
+  else
+    s.BitsPerSample = 16;
+  s.BytesPerSample = s.BitsPerSample / 8;
+  s.GatheredBytesPerSample = s.BytesPerSample;
+  s.BytesPerSecond = s.BitsPerSample * s.Channels / 8 * s.SampleRate;
+  s.BlockAlign = s.Channels * s.BitsPerSample / 8;
+  BASS_StreamFree(stream);
+}
+
+void GetFileAudioInfo_FFMPEG(const std::string &, TAudioInfo &AudioInfo) {
+  // The ffmpeg probe is not part of this program yet: no stream is found.
+  AudioInfo.Index = 0;
+  AudioInfo.Streams.clear();
+  AudioInfo.ErrorText = "GetFileAudioInfo_FFMEPG failed";
+}
