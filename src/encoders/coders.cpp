@@ -7,3 +7,7 @@ std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::
     default: return nullptr;
   }
 }
+
+bool HasEncoder(TDestinationFormat Format) {
+  return CreateCoder(Format, std::string(), TTagRec{}, TAudioInfo{}) != nullptr;
+}

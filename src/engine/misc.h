@@ -105,6 +105,13 @@ struct TSourceFileRec {
   TProgressRec Progress;            // Percent 1 once the info has been gathered
 };
 
+// One entry of the source list: the source's path (absolute) and its record.
+struct TSourceItem {
+  std::string FileName;
+  TSourceFileRec Rec;
+};
+using TSourceList = std::vector<TSourceItem>;
+
 // One track of a CUE sheet or one piece of a source split at silences.
 struct TCUERec {
   int32_t TrackNumber = 0;
@@ -129,7 +136,7 @@ struct TTagRec {
   std::string Album;
   std::string Year;
   std::string Comment;
-  std::string Track;                // "0" when the source has none
+  std::string Track = "0";          // "0" when the source has none
   std::string Genre;
   bool IsEmpty = false;
 };

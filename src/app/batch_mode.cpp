@@ -1,0 +1,179 @@
+#include "app/batch_mode.h"
+
+#include <pthread.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <regex>
+#include <thread>
+
+#include "app/console_progress.h"
+#include "app/format_readers.h"
+#include "app/settings.h"
+#include "app/source_list.h"
+#include "encoders/coders.h"
+#include "engine/coder_engine.h"
+#include "platform/bass/bass.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Say(const std::string &text) { std::fprintf(stderr, "tonmill: %s\n", text.c_str()); }
+
+// Waits for SIGINT/SIGTERM on a thread of its own (they are blocked in every
+// other thread): the first cancels the run, a second one ends the program.
+class TSignalWatcher {
+ public:
+  explicit TSignalWatcher(TCoder_engine &Engine) {
+    sigemptyset(&Set);
+    sigaddset(&Set, SIGINT);
+    sigaddset(&Set, SIGTERM);
+    sigaddset(&Set, SIGUSR1);  // ends the watcher
+    pthread_sigmask(SIG_BLOCK, &Set, &Previous);
+    Thread = std::thread([this, &Engine] {
+      int cancels = 0;
+      for (;;) {
+        int signal = 0;
+        if (sigwait(&Set, &signal) != 0 || signal == SIGUSR1) return;
+        if (++cancels > 1) _exit(2);
+        Engine.Cancel();
+      }
+    });
+  }
+  ~TSignalWatcher() {
+    pthread_kill(Thread.native_handle(), SIGUSR1);
+    Thread.join();
+    pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+  }
+
+ private:
+  sigset_t Set, Previous;
+  std::thread Thread;
+};
+
+// Adds the inputs: patterns with "*" or "?" match the files of one folder,
+// folders are searched with their sub-folders, anything else is one file.
+void CollectInputs(const std::vector<std::string> &Inputs, TSourceCollection &Sources) {
+  for (const std::string &input : Inputs) {
+    if (input.find_first_of("*?") != std::string::npos) {
+      const size_t slash = input.find_last_of('/');
+      const std::string folder = slash == std::string::npos ? "./" : input.substr(0, slash + 1);
+      Sources.AddSourceFolder(folder, input.substr(slash + 1), false, false);
+    } else if (fs::is_directory(input)) {
+      Sources.AddSourceFolder(input, "*", false, true);
+    } else {
+      Sources.AddSourceFile(input, false);
+    }
+  }
+  Sources.Sort();
+}
+
+// The decoding library's code at the end of a message, explained.
+std::string Explain(const std::string &message) {
+  static const std::regex bassCall("^BASS_\\w+ (-?\\d+)$");
+  std::smatch m;
+  if (!std::regex_match(message, m, bassCall)) return {};
+  return std::string(" (") + BASS_ErrorDescription(std::stoi(m[1])) + ")";
+}
+
+}  // namespace
+
+int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettingsStore &Store) {
+  Store.BatchMode = true;
+  const TCommandLineOptions &options = Parsed.Options;
+  const TGeneralSettings general = LoadGeneralSettings(Store);
+  const TProgramOptions program = LoadProgramOptions(Store);
+  const TPreprocessOptions preprocess = LoadPreprocessOptions(Store);
+  ApplyPriority(program.Priority);
+
+  TDestinationFormat format = options.DestinationFormat;
+  if (!format) {
+    if (Line.HasParam("dest"))
+      Say("unknown destination format \"" + Parsed.UnknownDestination +
+          "\"; using the stored format");
+    format = DestinationFormatFromName(general.DestinationFormat);
+  }
+  if (!format) {
+    Say("no destination format: name one with /dest (mp3, wma, ogg, ape, flac, wavpack, aac, wav)");
+    return 1;
+  }
+  if (!HasEncoder(format)) {
+    Say(std::string("this build cannot write ") + DestinationFormatName(format) + " files yet");
+    return 1;
+  }
+
+  TSourceCollection sources;
+  CollectInputs(options.InputPaths, sources);
+  if (sources.List().empty()) {
+    Say("no supported audio file among the inputs");
+    return 1;
+  }
+
+  const std::string outputFolder = fs::absolute(options.OutputFolder).lexically_normal().string();
+  std::error_code ec;
+  fs::create_directories(outputFolder, ec);
+  if (!fs::is_directory(outputFolder)) {
+    Say("cannot create the output folder \"" + outputFolder + "\"" +
+        (ec ? ": " + ec.message() : std::string()));
+    return 1;
+  }
+  if (access(outputFolder.c_str(), W_OK) != 0) {
+    Say("cannot write into the output folder \"" + outputFolder + "\"");
+    return 1;
+  }
+
+  TCoder_engine engine;
+  const std::string parameters = ReadFormatCommandLine(format, Line, Store, engine);
+  if (DebugMode) std::fprintf(stderr, "%s\n", parameters.c_str());
+
+  TConsoleProgress progress;
+  if (Line.HasParam("q")) progress.Enabled = false;
+  engine.Reset();
+  engine.SetSourceList(&sources.List());
+  engine.SetDestinationFormat(format);
+  engine.SetDestinationFolder(outputFolder);
+  engine.SetPreprocessOptions(preprocess);
+  engine.SameAsSource = false;
+  engine.CreateFullPath = options.CreateFullPath;
+  engine.Preprocess = general.Preprocess;
+  engine.ThreadCount = program.SimpleParallelFiles ? Parsed.ParallelFiles : ThreadCountFor(program, format);
+  engine.OnProgress = [&progress](const TProgressRec &rec) { progress.Show(rec); };
+
+  int status;
+  try {
+    TSignalWatcher watcher(engine);
+    const int result = engine.Run();
+    progress.Finish();
+    if (result == 2) {
+      Say("cancelled");
+      status = 2;
+    } else {
+      if (!Line.HasParam("q"))
+        Say(std::to_string(engine.FileCount()) + (engine.FileCount() == 1 ? " file" : " files") +
+            " converted into " + engine.GetDestinationFolder());
+      status = 0;
+    }
+  } catch (const std::exception &e) {
+    progress.Finish();
+    if (std::string(e.what()) == CoderEngineError) {
+      Say("the conversion failed:");
+      std::string text = engine.ErrorText;
+      for (size_t at; (at = text.find("\r\n")) != std::string::npos;) {
+        std::fprintf(stderr, "%s\n", text.substr(0, at).c_str());
+        text.erase(0, at + 2);
+      }
+      for (const TThreadErrorRec &failure : engine.Failures) {
+        const std::string explanation = Explain(failure.ErrorMessage);
+        if (!explanation.empty())
+          Say(failure.CurrentInputFileName + ": " + failure.ErrorMessage + explanation);
+      }
+    } else {
+      Say(e.what());
+    }
+    status = 1;
+  }
+  return status;
+}

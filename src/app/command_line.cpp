@@ -1,0 +1,132 @@
+#include "app/command_line.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+std::string Lower(std::string text) {
+  for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+const char *const kSwitches[] = {
+    "/input", "/output", "/createfullpath", "/dest", "/q", "/p", "/debug", "/sendto",
+    // keys of the encoders
+    "/bitrate", "/minbitrate", "/maxbitrate", "/avgbitrate", "/quality", "/stereomode",
+    "/vbrmethod", "/preset", "/compression", "/bandwidth", "/loseless", "/useprocodec"};
+
+bool ParseCount(const std::string &text, int32_t &value) {
+  if (text.empty() || text.size() > 6 ||
+      !std::all_of(text.begin(), text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); }))
+    return false;
+  value = std::stoi(text);
+  return true;
+}
+
+}  // namespace
+
+bool IsSwitch(const std::string &Argument) {
+  const std::string lower = Lower(Argument);
+  return std::any_of(std::begin(kSwitches), std::end(kSwitches),
+                     [&](const char *s) { return lower == s; });
+}
+
+bool TCommandLine::HasParam(const std::string &Key) const {
+  const std::string wanted = "/" + Lower(Key);
+  return std::any_of(Args.begin(), Args.end(), [&](const std::string &a) { return Lower(a) == wanted; });
+}
+
+std::string TCommandLine::GetParamValue(const std::string &Key, const std::string &Default) const {
+  const std::string wanted = "/" + Lower(Key);
+  std::string value;
+  for (size_t i = 0; i < Args.size(); ++i)
+    if (Lower(Args[i]) == wanted) value = i + 1 < Args.size() ? Args[i + 1] : std::string();
+  return value.empty() ? Default : value;
+}
+
+TDestinationFormat DestinationFromSwitch(const std::string &Value) {
+  const std::string v = Lower(Value);
+  if (v == "mp3") return dfMP3;
+  if (v == "wma") return dfWMA;
+  if (v == "ogg") return dfOGG;
+  if (v == "ape") return dfAPE;
+  if (v == "flac") return dfFLAC;
+  if (v == "wavpack") return dfWavPack;
+  if (v == "wav") return dfWAV;
+  if (v == "aac") return dfAAC;
+  return 0;
+}
+
+TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
+  TParsedCommandLine r;
+  for (const std::string &a : Args) {
+    if (a == "--help" || a == "-h") r.Help = true;
+    if (a == "--version") r.Version = true;
+  }
+  if (r.Help || r.Version) return r;
+  // With fewer than two arguments nothing happens ("/DEBUG" alone only debugs).
+  if (Args.size() < 2) return r;
+
+  if (Lower(Args[0]) == "/sendto") {
+    r.Mode = TParsedCommandLine::mSendTo;
+    r.SendToPaths.assign(Args.begin() + 1, Args.end());
+    return r;
+  }
+
+  r.ReportErrors = false;
+  r.ParallelFiles = 1;
+  TCommandLineOptions &o = r.Options;
+  auto valueAfter = [&](size_t i) -> const std::string * {
+    return i + 1 < Args.size() && !IsSwitch(Args[i + 1]) ? &Args[i + 1] : nullptr;
+  };
+  for (size_t i = 0; i < Args.size(); ++i) {
+    const std::string a = Lower(Args[i]);
+    if (a == "/input") {
+      // A shell expands an unquoted pattern: every argument up to the next switch is an input.
+      for (size_t j = i + 1; j < Args.size() && !IsSwitch(Args[j]); ++j) o.InputPaths.push_back(Args[j]);
+      if (o.InputPaths.empty()) r.Errors.push_back("/input needs a file, a folder or a pattern");
+    } else if (a == "/output") {
+      if (const std::string *v = valueAfter(i)) {
+        o.OutputFolder = *v;
+        if (o.OutputFolder.back() != '/') o.OutputFolder += '/';
+      } else {
+        r.Errors.push_back("/output needs a folder");
+      }
+    } else if (a == "/createfullpath") {
+      o.CreateFullPath = true;
+    } else if (a == "/dest") {
+      const std::string *v = valueAfter(i);
+      o.DestinationFormat = v ? DestinationFromSwitch(*v) : 0;
+      if (!o.DestinationFormat) r.UnknownDestination = v ? *v : "";
+    } else if (a == "/q") {
+      r.ReportErrors = false;
+    } else if (a == "/p") {
+      const std::string *v = valueAfter(i);
+      if (!v || !ParseCount(*v, r.ParallelFiles) || r.ParallelFiles < 1)
+        r.Errors.push_back("/p needs the number of files to convert at once (1 or more), not \"" +
+                           (v ? *v : std::string()) + "\"");
+    }
+  }
+  if (!o.OutputFolder.empty()) r.Mode = TParsedCommandLine::mBatch;
+  return r;
+}
+
+std::string UsageText() {
+  return "Usage:\n"
+         "  tonmill                          open the window\n"
+         "  tonmill /sendto PATH...          open the window with these files and folders\n"
+         "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
+         "          [/createfullpath] [/q] [encoder keys]\n"
+         "                                   convert without a window, then exit\n"
+         "\n"
+         "INPUT is a file, a folder (searched with its sub-folders) or a quoted pattern\n"
+         "such as '/music/*.flac'. FORMAT is one of mp3, wma, ogg, ape, flac, wavpack,\n"
+         "aac, wav (default: the format chosen last in the window). /p N converts N\n"
+         "files at once (default 1). /createfullpath rebuilds each source's folder path\n"
+         "under FOLDER. /q keeps the terminal quiet apart from failures. /DEBUG shows the\n"
+         "encoder parameters and makes the encoders write no audio.\n"
+         "\n"
+         "Exit status: 0 every file converted, 1 the run failed or found no supported\n"
+         "input, 2 cancelled (Ctrl-C).\n";
+}

@@ -1,0 +1,55 @@
+// The program's arguments: "/sendto" with paths, or the batch switches
+// ("/input", "/output", "/dest", ...); "/DEBUG" as the first argument.
+// Switches are whole arguments compared without regard to case, so they
+// cannot be mistaken for absolute paths.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "engine/misc.h"
+
+class TCommandLine {
+ public:
+  explicit TCommandLine(std::vector<std::string> Args) : Args(std::move(Args)) {}
+  // True when some argument is "/" + Key (any case).
+  bool HasParam(const std::string &Key) const;
+  // The argument after the last "/" + Key; Default when absent or empty.
+  std::string GetParamValue(const std::string &Key, const std::string &Default) const;
+  const std::vector<std::string> &Arguments() const { return Args; }
+
+ private:
+  std::vector<std::string> Args;
+};
+
+// The mark of an encoder key that was not given.
+constexpr const char *MissingKey = "9999999";
+
+// True for the arguments that are switches of this program.
+bool IsSwitch(const std::string &Argument);
+
+struct TCommandLineOptions {
+  std::vector<std::string> InputPaths;  // files, folders or patterns with "*" and "?"
+  std::string OutputFolder;             // ends with "/"
+  TDestinationFormat DestinationFormat = 0;
+  bool CreateFullPath = false;
+};
+
+struct TParsedCommandLine {
+  enum TMode { mWindow, mSendTo, mBatch } Mode = mWindow;
+  TCommandLineOptions Options;
+  std::vector<std::string> SendToPaths;
+  bool ReportErrors = true;
+  int32_t ParallelFiles = 1;
+  std::string UnknownDestination;    // a "/dest" value that names no format
+  std::vector<std::string> Errors;   // arguments that cannot be used, explained
+  bool Help = false;
+  bool Version = false;
+};
+
+TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args);
+
+// "mp3" ... "wav" as "/dest" names them; 0 for any other value.
+TDestinationFormat DestinationFromSwitch(const std::string &Value);
+
+std::string UsageText();

@@ -1,0 +1,95 @@
+#include "app/settings.h"
+
+#include <sys/resource.h>
+
+#include "sources/getaudioinfo_thread.h"
+
+namespace {
+
+// Stored names of the destination formats, by code.
+const char *const kFormatNames[DestinationFormatCount] = {"MP3", "WMA", "OGG", "APE",
+                                                          "FLAC", "WavPack", "AAC", "WAV"};
+
+std::string FilesPerCpuName(int index) { return std::string("FPCPU_") + kFormatNames[index]; }
+
+}  // namespace
+
+TGeneralSettings LoadGeneralSettings(const TSettingsStore &Store) {
+  TGeneralSettings s;
+  s.Destination = Store.ReadString("Destination", "");
+  s.DestinationFormat = Store.ReadString("DestinationFormat", "");
+  s.CreateFullPath = Store.ReadBoolean("CreateFullPath", true);
+  s.UseFromSource = Store.ReadBoolean("UseFromSource", false);
+  s.Preprocess = Store.ReadBoolean("Preprocess", false);
+  s.Language = Store.ReadString("Language", "EN");
+  return s;
+}
+
+std::vector<TSaveRec> GeneralSettingsRecords(const TGeneralSettings &s) {
+  return {{"Destination", s.Destination},         {"DestinationFormat", s.DestinationFormat},
+          {"CreateFullPath", s.CreateFullPath},   {"UseFromSource", s.UseFromSource},
+          {"Preprocess", s.Preprocess},           {"Language", s.Language}};
+}
+
+TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
+  const int32_t processors = ProcessorCount();
+  TProgramOptions o;
+  o.AutoReduce = Store.ReadBoolean("ProgAutoReduce", false);
+  o.Priority = Store.ReadInteger("ProgPriority", 1);
+  o.ParallelFiles = Store.ReadInteger("ProgParallelFiles", processors);
+  o.SimpleParallelFiles = Store.ReadBoolean("ProgSimpleParallelFiles", true);
+  for (int i = 0; i < DestinationFormatCount; ++i)
+    DestinationFileTypes[size_t(i)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(i), processors);
+  return o;
+}
+
+std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
+  std::vector<TSaveRec> records = {{"ProgAutoReduce", o.AutoReduce},
+                                   {"ProgPriority", o.Priority},
+                                   {"ProgParallelFiles", o.ParallelFiles},
+                                   {"ProgSimpleParallelFiles", o.SimpleParallelFiles}};
+  for (int i = 0; i < DestinationFormatCount; ++i)
+    records.push_back({FilesPerCpuName(i), DestinationFileTypes[size_t(i)].FilesPerCPU});
+  return records;
+}
+
+TPreprocessOptions LoadPreprocessOptions(const TSettingsStore &Store) {
+  TPreprocessOptions o;
+  o.Resample = Store.ReadBoolean("PPResample", false);
+  o.ResampleTo = Store.ReadInteger("PPResampleTo", 44100);
+  o.Channels = Store.ReadInteger("PPChannels", 0);
+  o.SplitBySilence = Store.ReadBoolean("PPSplitBySilence", true);
+  o.Threshold = Store.ReadInteger("PPThreshold", 0);
+  o.Seconds = Store.ReadInteger("PPSeconds", 20);
+  return o;  // "PPFileFormat" is written, never read back
+}
+
+std::vector<TSaveRec> PreprocessOptionsRecords(const TPreprocessOptions &o) {
+  return {{"PPFileFormat", o.FileFormat}, {"PPResample", o.Resample},
+          {"PPResampleTo", o.ResampleTo}, {"PPChannels", o.Channels},
+          {"PPSplitBySilence", o.SplitBySilence}, {"PPThreshold", o.Threshold},
+          {"PPSeconds", o.Seconds}};
+}
+
+TDestinationFormat DestinationFormatFromName(const std::string &Name) {
+  if (Name.empty()) return dfMP3;
+  for (int i = 0; i < DestinationFormatCount; ++i)
+    if (Name == kFormatNames[i]) return TDestinationFormat(i + 1);
+  return 0;
+}
+
+const char *DestinationFormatName(TDestinationFormat Format) {
+  return Format >= 1 && Format <= DestinationFormatCount ? kFormatNames[Format - 1] : "";
+}
+
+void ApplyPriority(int32_t Priority) {
+  const int nice = Priority == 0 ? 19 : Priority == 1 ? 0 : -5;
+  setpriority(PRIO_PROCESS, 0, nice);  // lowering needs privileges: refusals are fine
+}
+
+int32_t ThreadCountFor(const TProgramOptions &Options, TDestinationFormat Format) {
+  const int32_t count = Options.SimpleParallelFiles || Format < 1 || Format > DestinationFormatCount
+                            ? Options.ParallelFiles
+                            : DestinationFileTypes[size_t(Format - 1)].FilesPerCPU;
+  return std::max(1, count);
+}

@@ -1,0 +1,45 @@
+// The groups of settings the program keeps: general, program and preprocess
+// values, with their stored names and defaults written once, here.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "app/settings_store.h"
+#include "engine/misc.h"
+
+struct TGeneralSettings {
+  std::string Destination;          // "Destination": ends with "/" once chosen
+  std::string DestinationFormat;    // "DestinationFormat": "MP3", ..., "AAC"
+  bool CreateFullPath = true;       // "CreateFullPath"
+  bool UseFromSource = false;       // "UseFromSource"
+  bool Preprocess = false;          // "Preprocess"
+  std::string Language = "EN";      // "Language"
+};
+
+struct TProgramOptions {
+  bool AutoReduce = false;          // "ProgAutoReduce"
+  int32_t Priority = 1;             // "ProgPriority": 0 idle, 1 normal, other high
+  int32_t ParallelFiles = 1;        // "ProgParallelFiles": default the processor count
+  bool SimpleParallelFiles = true;  // "ProgSimpleParallelFiles"
+  // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
+};
+
+TGeneralSettings LoadGeneralSettings(const TSettingsStore &Store);
+std::vector<TSaveRec> GeneralSettingsRecords(const TGeneralSettings &Settings);
+
+// Also fills the FilesPerCPU of every destination format.
+TProgramOptions LoadProgramOptions(const TSettingsStore &Store);
+std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &Options);
+
+TPreprocessOptions LoadPreprocessOptions(const TSettingsStore &Store);
+std::vector<TSaveRec> PreprocessOptionsRecords(const TPreprocessOptions &Options);
+
+// "MP3" ... "AAC" and back; an empty name is MP3, an unknown one 0.
+TDestinationFormat DestinationFormatFromName(const std::string &Name);
+const char *DestinationFormatName(TDestinationFormat Format);
+
+// Applies the process priority (nice 19, 0 or -5); a refused change is ignored.
+void ApplyPriority(int32_t Priority);
+// The number of workers of a run for a destination format.
+int32_t ThreadCountFor(const TProgramOptions &Options, TDestinationFormat Format);

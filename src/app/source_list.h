@@ -1,0 +1,42 @@
+// Collecting the sources of a run: files and folders (recursively), CUE sheets
+// resolved to their audio file, duplicates refused, sorted without regard to
+// case. Main thread.
+#pragma once
+
+#include <string>
+#include <unordered_set>
+
+#include "engine/misc.h"
+
+class TSourceCollection {
+ public:
+  TSourceList &List() { return Items; }
+  const TSourceList &List() const { return Items; }
+  void Clear();
+
+  // Adds one file when the program decodes its type; returns 1 when added.
+  // With ClearFirst the list is emptied just before the file is kept.
+  int AddSourceFile(const std::string &Path, bool ClearFirst);
+  // Adds the files of Folder whose names match Mask ("*" and "?", any case),
+  // then, when Recursive, those of its sub-folders (except names that begin
+  // with "."), never entering a folder twice. Returns the number added.
+  int AddSourceFolder(const std::string &Folder, const std::string &Mask, bool ClearFirst,
+                      bool Recursive);
+  void Sort();
+  // "3(mp3) 1(flac+CUE)": the count of each type, in order of first appearance.
+  std::string FileTypeSummary() const;
+
+ private:
+  struct TFolderId {
+    unsigned long Device, Inode;
+    bool operator==(const TFolderId &o) const { return Device == o.Device && Inode == o.Inode; }
+  };
+  struct TFolderIdHash {
+    size_t operator()(const TFolderId &id) const { return std::hash<unsigned long>()(id.Inode ^ (id.Device << 20)); }
+  };
+  int AddFolder(const std::string &Folder, const std::string &Mask, bool &ClearFirst,
+                bool Recursive, std::unordered_set<TFolderId, TFolderIdHash> &Visited);
+
+  TSourceList Items;
+  std::unordered_set<std::string> Index;  // the paths in Items
+};

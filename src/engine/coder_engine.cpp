@@ -1,0 +1,249 @@
+#include "engine/coder_engine.h"
+
+#include <fmt/printf.h>
+#include <sys/stat.h>
+
+#include <cmath>
+#include <filesystem>
+#include <limits>
+#include <memory>
+#include <set>
+#include <stdexcept>
+
+#include "engine/texts.h"
+#include "platform/bass/bass.h"
+#include "platform/clock.h"
+#include "platform/main_thread/main_thread.h"
+#include "sources/getaudioinfo_thread.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// WAV takes no options; its encoders are handed this empty record.
+struct TNoOptions {
+} NoOptions;
+
+std::string NormalPath(const std::string &path) {
+  return fs::absolute(fs::path(path)).lexically_normal().string();
+}
+
+}  // namespace
+
+void TCoder_engine::InitBASS() {
+  if (BassStarted) return;
+  BassStarted = true;  // before the call: a failed start is not retried
+  // Another part of the program may have started it already: that is no failure.
+  if (!BASS_Init(0, 44100, 0, nullptr, nullptr) && BASS_ErrorGetCode() != BASS_ERROR_ALREADY)
+    throw std::runtime_error(FormatText(text_failed_to_init_bass, BASS_ErrorGetCode()));
+  BASS_SetConfig(BASS_CONFIG_VERIFY, 0x100000);
+}
+
+void TCoder_engine::SetSourceList(TSourceList *List) {
+  SourceList = List;
+  FileCountValue = List ? int32_t(List->size()) : 0;
+}
+
+std::string TCoder_engine::GetFileByIndex(int32_t Index) const {
+  if (!SourceList || Index < 0 || Index >= FileCountValue)
+    throw std::runtime_error(
+        fmt::sprintf("GetFileByIndex: File list only contains %d elements", FileCountValue));
+  return (*SourceList)[size_t(Index)].FileName;
+}
+
+void TCoder_engine::SetDestinationFolder(const std::string &Folder) {
+  DestinationFolder = Folder;
+  if (!DestinationFolder.empty() && DestinationFolder.back() != '/') DestinationFolder += '/';
+}
+
+const void *TCoder_engine::GetOptions(int Code) const {
+  switch (Code) {
+    case dfWAV: return &NoOptions;
+    default: throw EAssertFailed("Assert failed : GetOptions : Result = nil");
+  }
+}
+
+void TCoder_engine::Cancel() {
+  Cancelled = true;
+  MainThreadPump().Wake();
+}
+
+int TCoder_engine::Run() {
+  InitBASS();
+  ErrorText.clear();
+  Failures.clear();
+  if (FileCountValue < 1) return 0;
+  Execute();
+  return Cancelled ? 2 : 0;
+}
+
+void TCoder_engine::Execute() {
+  // 1. Audio information of every source; any failure ends the run here.
+  std::string errors;
+  TotalDuration = GatherAudioInfo(*SourceList, &Cancelled, nullptr, errors);
+  if (!errors.empty()) {
+    ErrorText = errors;
+    throw std::runtime_error(CoderEngineError);
+  }
+  StartTicks = GetTickCount();
+
+  std::vector<TFileListRec> jobs = BuildJobs();
+  if (!Cancelled) ConvertJobs(jobs);
+}
+
+bool TCoder_engine::IsReservedOutput(const std::string &Path) const {
+  const std::string normal = NormalPath(Path);
+  for (const std::string &assigned : AssignedOutputs)
+    if (assigned == normal) return true;
+  struct stat candidate;
+  if (stat(Path.c_str(), &candidate) != 0) return false;
+  for (const TSourceItem &item : *SourceList) {
+    struct stat source;
+    if (stat(item.FileName.c_str(), &source) == 0 && source.st_dev == candidate.st_dev &&
+        source.st_ino == candidate.st_ino)
+      return true;
+  }
+  return false;
+}
+
+std::vector<TFileListRec> TCoder_engine::BuildJobs() {
+  const TSourceList &list = *SourceList;
+  // 3. One list of tracks per source; a single empty entry means the whole source.
+  std::vector<TCUEArr> trackLists(list.size(), TCUEArr(1));
+
+  // 4. One job per source, plus one per extra track.
+  int32_t jobCount = FileCountValue;
+  for (const TCUEArr &tracks : trackLists)
+    if (tracks.size() > 1) jobCount += int32_t(tracks.size()) - 1;
+
+  // 5. The jobs, with their outputs named and placed.
+  AssignedOutputs.clear();
+  const TOutputPlacement placement{DestinationFolder, SameAsSource, CreateFullPath};
+  auto reserved = [this](const std::string &path) { return IsReservedOutput(path); };
+  std::vector<TFileListRec> jobs;
+  for (size_t i = 0; i < list.size() && !Cancelled; ++i) {
+    const TSourceItem &source = list[i];
+    CheckDestinationFormat(DestinationFormat);
+    const std::string folder = GetOutputFolder(source.FileName, placement);
+    const std::string extension = DestinationFileTypes[DestinationFormat - 1].Extension;
+    for (size_t k = 0; k < trackLists[i].size(); ++k) {
+      TFileListRec job;
+      job.SourceFileName = source.FileName;
+      job.OutputFileName =
+          MakeOutputName(folder, source.FileName, extension, SameAsSource, reserved);
+      job.JobNumber = int32_t(jobs.size()) + 1;
+      job.JobCount = jobCount;
+      job.DestinationFormat = DestinationFormat;
+      job.PreprocessOptions = PreprocessOptions;
+      job.Options = GetOptions(DestinationFormat);
+      job.AudioInfo = source.Rec.AudioInfo;
+      AssignedOutputs.push_back(NormalPath(job.OutputFileName));
+      jobs.push_back(std::move(job));
+    }
+  }
+  return jobs;
+}
+
+void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
+  if (Jobs.empty()) return;
+  const int last = int(Jobs.size()) - 1;
+  const int slots = std::max(1, std::min<int>(ThreadCount, int(Jobs.size())));
+  Threads.clear();
+  for (int s = 0; s < slots; ++s) Threads.emplace_back();
+  Merger = std::make_unique<TProgressMerger>(int32_t(Jobs.size()), slots, TotalDuration, StartTicks);
+
+  int next = 0, slot = 0;
+  bool failure = false;
+  while (next <= last && !Cancelled) {
+    // A worker for the next job in this slot, started by the wait loop.
+    TThreadRec &rec = Threads[size_t(slot)];
+    rec.Thread = std::make_unique<TCoderThread>(
+        slot, slots, Jobs[size_t(next)],
+        [this](const TProgressRec &p) { WorkerProgress(p); },
+        [this](int32_t s) { SlotFinished(s); },
+        [this](int32_t s, const TThreadErrorRec &e) { SlotFailed(s, e); });
+    ++next;
+    rec.Done = false;
+    rec.Failed = false;
+    rec.Idle = false;
+    rec.Fresh = false;
+    rec.Percent = 0;
+
+    int freed = -1;
+    for (;;) {
+      for (TThreadRec &t : Threads)
+        if (!t.Idle && t.Thread && t.Thread->Suspended()) t.Thread->Resume();
+      for (size_t s = 0; s < Threads.size(); ++s) {
+        TThreadRec &t = Threads[s];
+        if (t.Failed) {
+          failure = true;
+          break;
+        }
+        if (t.Done && next <= last) {
+          freed = int(s);
+          if (t.Thread) t.Thread->WaitFor();
+          t.Thread.reset();
+          break;
+        }
+      }
+      bool anyFresh = false, allDone = next >= last;
+      for (TThreadRec &t : Threads) {
+        anyFresh |= t.Fresh && next <= last;
+        allDone &= bool(t.Done);
+      }
+      if (allDone || failure || anyFresh || freed >= 0 || Cancelled) break;
+      WaitWithMessages(1000);
+      MainThreadPump().ProcessPending();
+    }
+    if (Cancelled || failure) break;
+    slot = freed >= 0 ? freed : (slot + 1) % slots;
+  }
+  // 8. Stop: every worker is told to end, then waited for and freed.
+  for (TThreadRec &t : Threads)
+    if (t.Thread) t.Thread->Terminate();
+  for (TThreadRec &t : Threads) {
+    if (!t.Thread) continue;
+    t.Thread->WaitFor();
+    t.Thread.reset();
+  }
+
+  // 9. The failure report.
+  if (failure) {
+    ErrorText.clear();
+    for (TThreadRec &t : Threads) {
+      if (!t.Failed) continue;
+      const TThreadErrorRec &e = t.Error;
+      Failures.push_back(e);
+      ErrorText += fmt::sprintf(
+          "ErrorMessage = %s, CurrentInputFileName = %s, CurrentOutputFileName = %s, LastCall = %s, ErrorCode = %d",
+          e.ErrorMessage, e.CurrentInputFileName, e.CurrentOutputFileName, e.LastCall, e.ErrorCode);
+      ErrorText += "\r\n";
+    }
+  }
+  Threads.clear();
+  Merger.reset();
+  AssignedOutputs.clear();
+  if (failure) throw std::runtime_error(CoderEngineError);
+}
+
+void TCoder_engine::SlotFinished(int32_t Slot) {
+  TThreadRec &t = Threads[size_t(Slot)];
+  t.Idle = true;
+  t.Fresh = true;
+  t.Done = true;
+  MainThreadPump().Wake();
+}
+
+void TCoder_engine::SlotFailed(int32_t Slot, const TThreadErrorRec &Error) {
+  TThreadRec &t = Threads[size_t(Slot)];
+  t.Error = Error;
+  t.Failed = true;  // after the record: the loop reads Error once it sees Failed
+  MainThreadPump().Wake();
+}
+
+void TCoder_engine::WorkerProgress(TProgressRec Rec) {
+  if (Rec.SlotIndex >= 0 && size_t(Rec.SlotIndex) < Threads.size())
+    Threads[size_t(Rec.SlotIndex)].Percent = Rec.Percent;
+  if (Merger) Merger->Merge(Rec, GetTickCount());
+  if (OnProgress) OnProgress(Rec);
+}

@@ -1,0 +1,93 @@
+// The conversion engine: turns the source list into jobs (a whole source, a
+// CUE track or a piece between silences), runs them on a fixed number of
+// worker slots, merges their progress and stops at the first failure.
+//
+// Everything here runs on the main thread, except SlotFinished and SlotFailed,
+// which the workers call. Run pumps the main thread while it waits, so the
+// window (or the console) stays alive and Cancel can arrive.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/coder_thread.h"
+#include "engine/misc.h"
+#include "engine/output_naming.h"
+#include "engine/progress_merge.h"
+
+// The message of the exception Run raises after a failed run.
+constexpr const char *CoderEngineError = "coder_engine_error";
+
+class TCoder_engine {
+ public:
+  using TProgressHandler = std::function<void(const TProgressRec &)>;
+
+  TCoder_engine() = default;
+  TCoder_engine(const TCoder_engine &) = delete;
+  TCoder_engine &operator=(const TCoder_engine &) = delete;
+
+  void Reset() { Cancelled = false; }
+  // Starts the decoding library once; raises text_failed_to_init_bass.
+  void InitBASS();
+  void SetSourceList(TSourceList *List);
+  int32_t FileCount() const { return FileCountValue; }
+  std::string GetFileByIndex(int32_t Index) const;
+
+  void SetDestinationFormat(TDestinationFormat Format) { DestinationFormat = Format; }
+  TDestinationFormat GetDestinationFormat() const { return DestinationFormat; }
+  void SetDestinationFolder(const std::string &Folder);
+  const std::string &GetDestinationFolder() const { return DestinationFolder; }
+  void SetPreprocessOptions(const TPreprocessOptions &Options) { PreprocessOptions = Options; }
+  // The options record handed to the encoders of a format.
+  const void *GetOptions(int Code) const;
+
+  // Converts every source; 0 when done (or nothing to do), 2 when cancelled.
+  // A failure raises CoderEngineError with the details in ErrorText.
+  int Run();
+  // Stops the run; Run notices within a second. Any thread may call it.
+  void Cancel();
+
+  // Worker callbacks.
+  void SlotFinished(int32_t Slot);
+  void SlotFailed(int32_t Slot, const TThreadErrorRec &Error);
+  void WorkerProgress(TProgressRec Rec);
+
+  // Set by the caller before Run.
+  bool SameAsSource = false;
+  bool CreateFullPath = false;
+  bool Preprocess = false;
+  int32_t ThreadCount = 1;
+  TProgressHandler OnProgress;
+
+  // After a failed run: one line per failure.
+  std::string ErrorText;
+  // After a failed run: the failures of the workers, in slot order.
+  std::vector<TThreadErrorRec> Failures;
+
+  bool BassStarted = false;
+
+ private:
+  void Execute();
+  std::vector<TFileListRec> BuildJobs();
+  void ConvertJobs(std::vector<TFileListRec> &Jobs);
+  bool IsReservedOutput(const std::string &Path) const;
+
+  TSourceList *SourceList = nullptr;
+  int32_t FileCountValue = 0;
+  uint64_t StartTicks = 0;
+  double TotalDuration = 0;
+  TDestinationFormat DestinationFormat = dfWAV;
+  std::atomic<bool> Cancelled{false};
+  std::string DestinationFolder;
+  TPreprocessOptions PreprocessOptions;
+
+  // Alive during a run only.
+  std::deque<TThreadRec> Threads;
+  std::unique_ptr<TProgressMerger> Merger;
+  std::vector<std::string> AssignedOutputs;
+};
