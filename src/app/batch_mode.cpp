@@ -6,7 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <regex>
+#include <cstdlib>
 #include <thread>
 
 #include "app/console_progress.h"
@@ -71,12 +71,13 @@ void CollectInputs(const std::vector<std::string> &Inputs, TSourceCollection &So
   Sources.Sort();
 }
 
-// The decoding library's code at the end of a message, explained.
+// The decoding library's code at the end of a message ("BASS_... 41"), explained.
 std::string Explain(const std::string &message) {
-  static const std::regex bassCall("^BASS_\\w+ (-?\\d+)$");
-  std::smatch m;
-  if (!std::regex_match(message, m, bassCall)) return {};
-  return std::string(" (") + BASS_ErrorDescription(std::stoi(m[1])) + ")";
+  const size_t blank = message.find_last_of(' ');
+  if (message.rfind("BASS_", 0) != 0 || blank == std::string::npos) return {};
+  const std::string code = message.substr(blank + 1);
+  if (code.empty() || code.find_first_not_of("-0123456789") != std::string::npos) return {};
+  return std::string(" (") + BASS_ErrorDescription(std::atoi(code.c_str())) + ")";
 }
 
 }  // namespace

@@ -13,6 +13,7 @@ constexpr int32_t kDefaultMark = -321;  // a stored value that means "use the de
 
 TSettingsStore::TSettingsStore(const std::string &FileName) : Path(FileName) {
   Settings = std::make_unique<QSettings>(QString::fromStdString(Path), QSettings::IniFormat);
+  Settings->allKeys();  // the file is parsed on first use: parse it now
   if (Settings->status() != QSettings::NoError) Settings.reset();
 }
 

@@ -52,3 +52,8 @@ void StartBass();
 // Everything a stream delivers from its position to the end, read in blocks of
 // `blockBytes`; fails the test when the stream ends with an error.
 std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes = 65536);
+
+// Starts a program without waiting; its standard error goes to `errFile`.
+int StartTool(const std::vector<std::string> &argv, const std::string &errFile);
+// Waits for a started program; returns its exit status (128 + signal if killed).
+int WaitTool(int pid);

@@ -1,0 +1,127 @@
+// The program itself, converting without a window: exit status, messages on
+// standard error, cancel by signal, and settings left as they were.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <stdlib.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class BatchMode : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Folder = TestFolder();
+    fs::create_directories(Folder + "/config/tonmill");
+    Conf = Folder + "/config/tonmill/tonmill.conf";
+    const std::string text = "[General]\nDestinationFormat=WAV\nLanguage=FR\nProgParallelFiles=4\n";
+    WriteFileBytes(Conf, std::vector<uint8_t>(text.begin(), text.end()));
+    setenv("XDG_CONFIG_HOME", (Folder + "/config").c_str(), 1);
+    In = Folder + "/in";
+    fs::create_directories(In);
+  }
+
+  int Tonmill(std::vector<std::string> args, std::string *err = nullptr) {
+    args.insert(args.begin(), TONMILL_BINARY);
+    return RunTool(args, nullptr, err);
+  }
+
+  std::string Folder, Conf, In;
+};
+
+TEST_F(BatchMode, ConvertsAPatternAndLeavesTheSettingsAlone) {
+  const std::vector<uint8_t> settings = ReadFileBytes(Conf);
+  for (int i = 0; i < 3; ++i) {
+    TTestSignal s;
+    s.Seed = uint32_t(i);
+    WriteSignal(In + "/t" + std::to_string(i) + ".flac", s, {"-c:a", "flac"});
+  }
+  WriteSignal(In + "/other.wav", TTestSignal{});
+  std::string err;
+  EXPECT_EQ(Tonmill({"/input", In + "/*.flac", "/output", Folder + "/out", "/p", "2"}, &err), 0) << err;
+  for (int i = 0; i < 3; ++i) {
+    TTestSignal s;
+    s.Seed = uint32_t(i);
+    EXPECT_EQ(FFmpegDecode(Folder + "/out/t" + std::to_string(i) + ".wav", "s16le"), MakeSamples(s));
+  }
+  EXPECT_FALSE(fs::exists(Folder + "/out/other.wav"));
+  EXPECT_EQ(ReadFileBytes(Conf), settings);
+}
+
+TEST_F(BatchMode, InputsThatCannotBeConverted) {
+  std::string err;
+  EXPECT_EQ(Tonmill({"/input", In + "/*.flac", "/output", Folder + "/out", "/dest", "wav"}, &err), 1);
+  EXPECT_NE(err.find("no supported audio file"), std::string::npos) << err;
+
+  WriteSignal(In + "/a.wav", TTestSignal{});
+  WriteFileBytes(Folder + "/file", {1, 2, 3});
+  EXPECT_EQ(Tonmill({"/input", In, "/output", Folder + "/file/out", "/dest", "wav"}, &err), 1);
+  EXPECT_NE(err.find("cannot create the output folder"), std::string::npos) << err;
+
+  EXPECT_EQ(Tonmill({"/input", In, "/output", Folder + "/out", "/p", "two"}, &err), 1);
+  EXPECT_NE(err.find("/p needs"), std::string::npos) << err;
+}
+
+TEST_F(BatchMode, ADamagedSourceFailsTheRunWithOneLineNamingIt) {
+  WriteSignal(In + "/good.wav", TTestSignal{});
+  TTestSignal s;
+  s.Seconds = 3;
+  WriteSignal(In + "/bad.flac", s, {"-c:a", "flac"});
+  std::vector<uint8_t> bytes = ReadFileBytes(In + "/bad.flac");
+  bytes.resize(bytes.size() / 2);
+  WriteFileBytes(In + "/bad.flac", bytes);
+  std::string err;
+  EXPECT_EQ(Tonmill({"/input", In, "/output", Folder + "/out", "/dest", "wav"}, &err), 1);
+  EXPECT_NE(err.find("ErrorMessage = BASS_ChannelGetData 41, CurrentInputFileName = " + In + "/bad.flac"),
+            std::string::npos)
+      << err;
+  EXPECT_FALSE(fs::exists(Folder + "/out/bad.wav"));
+}
+
+TEST_F(BatchMode, InterruptCancelsCleanly) {
+  for (int i = 0; i < 3; ++i) {
+    TTestSignal s;
+    s.Seconds = 120;
+    WriteSignal(In + "/long" + std::to_string(i) + ".wav", s);
+  }
+  const std::string errFile = Folder + "/err.txt";
+  const int pid = StartTool({TONMILL_BINARY, "/input", In, "/output", Folder + "/out", "/p", "2"}, errFile);
+  ASSERT_GT(pid, 0);
+  // Once the first output grows, interrupt.
+  for (int i = 0; i < 500 && !(fs::exists(Folder + "/out/long0.wav") &&
+                               fs::file_size(Folder + "/out/long0.wav") > 100000); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  const auto sent = std::chrono::steady_clock::now();
+  kill(pid, SIGINT);
+  EXPECT_EQ(WaitTool(pid), 2);
+  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
+  const std::vector<uint8_t> err = ReadFileBytes(errFile);
+  EXPECT_NE(std::string(err.begin(), err.end()).find("cancelled"), std::string::npos);
+  // What was written is a valid, shorter file.
+  EXPECT_LT(FFmpegDecode(Folder + "/out/long0.wav", "s16le").size(), size_t(120 * 44100 * 4));
+}
+
+TEST_F(BatchMode, DebugShowsTheParametersAndWritesNoAudio) {
+  WriteSignal(In + "/a.wav", TTestSignal{});
+  std::string err;
+  EXPECT_EQ(Tonmill({"/DEBUG", "/input", In + "/a.wav", "/output", Folder + "/out", "/dest", "wav"}, &err), 0);
+  EXPECT_NE(err.find("WAV Parameters"), std::string::npos) << err;
+  EXPECT_EQ(fs::file_size(Folder + "/out/a.wav"), 44u);
+}
+
+TEST_F(BatchMode, HelpAndVersion) {
+  std::string out;
+  EXPECT_EQ(RunTool({TONMILL_BINARY, "--help"}, &out), 0);
+  EXPECT_NE(out.find("/input"), std::string::npos);
+  EXPECT_EQ(RunTool({TONMILL_BINARY, "--version"}, &out), 0);
+  EXPECT_EQ(out.rfind("tonmill ", 0), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,60 @@
+// The arguments: send-to, batch switches, and arguments that cannot be used.
+#include <gtest/gtest.h>
+
+#include "app/command_line.h"
+
+namespace {
+
+TEST(CommandLine, BatchSwitchesInAnyCase) {
+  const TParsedCommandLine p =
+      ParseCommandLine({"/INPUT", "a.wav", "/OUTPUT", "/tmp/o", "/DEST", "FLAC", "/p", "3", "/createfullpath"});
+  EXPECT_EQ(p.Mode, TParsedCommandLine::mBatch);
+  EXPECT_EQ(p.Options.InputPaths, std::vector<std::string>{"a.wav"});
+  EXPECT_EQ(p.Options.OutputFolder, "/tmp/o/");
+  EXPECT_EQ(p.Options.DestinationFormat, dfFLAC);
+  EXPECT_EQ(p.ParallelFiles, 3);
+  EXPECT_TRUE(p.Options.CreateFullPath);
+  EXPECT_FALSE(p.ReportErrors);
+  EXPECT_TRUE(p.Errors.empty());
+}
+
+TEST(CommandLine, EveryArgumentUpToTheNextSwitchIsAnInput) {
+  const TParsedCommandLine p = ParseCommandLine(
+      {"/input", "/music/a.flac", "/music/b c.flac", "/music/*.wav", "/output", "/out", "/dest", "wav"});
+  EXPECT_EQ(p.Options.InputPaths,
+            (std::vector<std::string>{"/music/a.flac", "/music/b c.flac", "/music/*.wav"}));
+  EXPECT_EQ(p.ParallelFiles, 1);
+}
+
+TEST(CommandLine, WithoutOutputThereIsNoBatch) {
+  EXPECT_EQ(ParseCommandLine({"/input", "a.wav", "/dest", "mp3"}).Mode, TParsedCommandLine::mWindow);
+  EXPECT_EQ(ParseCommandLine({"/DEBUG"}).Mode, TParsedCommandLine::mWindow);
+  EXPECT_EQ(ParseCommandLine({}).Mode, TParsedCommandLine::mWindow);
+}
+
+TEST(CommandLine, SendToTakesEveryPath) {
+  const TParsedCommandLine p = ParseCommandLine({"/SendTo", "/a/x.mp3", "/b"});
+  EXPECT_EQ(p.Mode, TParsedCommandLine::mSendTo);
+  EXPECT_EQ(p.SendToPaths, (std::vector<std::string>{"/a/x.mp3", "/b"}));
+}
+
+TEST(CommandLine, UnusableArgumentsAreExplained) {
+  EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o", "/p", "x"}).Errors.empty());
+  EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o", "/p", "0"}).Errors.empty());
+  EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o", "/p"}).Errors.empty());
+  EXPECT_FALSE(ParseCommandLine({"/input", "/output", "o"}).Errors.empty());
+  const TParsedCommandLine p = ParseCommandLine({"/input", "a", "/output", "o", "/dest", "flca"});
+  EXPECT_EQ(p.Options.DestinationFormat, 0);
+  EXPECT_EQ(p.UnknownDestination, "flca");
+}
+
+TEST(CommandLine, EncoderKeys) {
+  const TCommandLine line({"/input", "a", "/Bitrate", "192", "/quality", "", "/bitrate", "256", "/loseless"});
+  EXPECT_EQ(line.GetParamValue("bitrate", MissingKey), "256");  // the last one wins
+  EXPECT_EQ(line.GetParamValue("quality", MissingKey), MissingKey);
+  EXPECT_EQ(line.GetParamValue("preset", MissingKey), MissingKey);
+  EXPECT_TRUE(line.HasParam("LOSELESS"));
+  EXPECT_FALSE(line.HasParam("useprocodec"));
+}
+
+}  // namespace

@@ -1,0 +1,74 @@
+// Collecting sources: types, folders, hidden names, loops and duplicates.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/source_list.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void Touch(const std::string &path) {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path) << "x";
+}
+
+std::vector<std::string> Names(const TSourceCollection &c, const std::string &root) {
+  std::vector<std::string> names;
+  for (const TSourceItem &item : c.List()) names.push_back(item.FileName.substr(root.size() + 1));
+  return names;
+}
+
+TEST(SourceList, AFolderTreeGivesItsSupportedFilesOnce) {
+  const std::string root = TestFolder();
+  for (const char *f : {"b.flac", "A.mp3", "notes.txt", "c.avi", "noextension", "sub/d.WV",
+                        "sub/deeper/e.ogg", ".hidden/f.flac", "sub/.g.mp3", "sub/x.flac/inner.wav"})
+    Touch(root + "/" + f);
+  fs::create_directory_symlink(root, root + "/sub/loop");  // points back up the tree
+
+  TSourceCollection sources;
+  EXPECT_EQ(sources.AddSourceFolder(root + "/", "*", false, true), 5);
+  sources.Sort();
+  EXPECT_EQ(Names(sources, root), (std::vector<std::string>{"A.mp3", "b.flac", "sub/d.WV",
+                                                            "sub/deeper/e.ogg", "sub/x.flac/inner.wav"}));
+  EXPECT_EQ(sources.FileTypeSummary(), "1(mp3) 1(flac) 1(wv) 1(ogg) 1(wav)");
+
+  // Dropping it all again adds nothing; the same file by another spelling neither.
+  EXPECT_EQ(sources.AddSourceFolder(root, "*", false, true), 0);
+  EXPECT_EQ(sources.AddSourceFile(root + "/sub/../b.flac", false), 0);
+  EXPECT_EQ(sources.List().size(), 5u);
+}
+
+TEST(SourceList, PatternsMatchOneFolderWithoutRegardToCase) {
+  const std::string root = TestFolder();
+  for (const char *f : {"one.flac", "TWO.FLAC", "three.mp3", "sub/four.flac"}) Touch(root + "/" + f);
+  TSourceCollection sources;
+  EXPECT_EQ(sources.AddSourceFolder(root + "/", "*.flac", false, false), 2);
+}
+
+TEST(SourceList, ClearingWaitsForTheFirstKeptFile) {
+  const std::string root = TestFolder();
+  Touch(root + "/old.mp3");
+  Touch(root + "/new.flac");
+  TSourceCollection sources;
+  sources.AddSourceFile(root + "/old.mp3", false);
+  EXPECT_EQ(sources.AddSourceFile(root + "/readme.txt", true), 0);
+  EXPECT_EQ(sources.List().size(), 1u);  // nothing kept: the list stays
+  EXPECT_EQ(sources.AddSourceFile(root + "/new.flac", true), 1);
+  ASSERT_EQ(sources.List().size(), 1u);
+  EXPECT_EQ(sources.List()[0].FileName, root + "/new.flac");
+}
+
+TEST(SourceList, CaseMattersForIdentityNotForOrder) {
+  const std::string root = TestFolder();
+  for (const char *f : {"b.mp3", "B.mp3", "a.mp3", "C.mp3"}) Touch(root + "/" + f);
+  TSourceCollection sources;
+  for (const char *f : {"b.mp3", "C.mp3", "B.mp3", "a.mp3"}) sources.AddSourceFile(root + "/" + f, false);
+  sources.Sort();
+  EXPECT_EQ(Names(sources, root), (std::vector<std::string>{"a.mp3", "b.mp3", "B.mp3", "C.mp3"}));
+}
+
+}  // namespace

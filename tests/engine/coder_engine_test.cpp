@@ -1,0 +1,195 @@
+// Whole runs of the engine: jobs on parallel slots, cancel, the first failure
+// stopping the run, and outputs that never land on a source or on each other.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <thread>
+
+#include "engine/coder_engine.h"
+#include "engine/texts.h"
+#include "platform/main_thread/main_thread.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CoderEngine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StartBass();
+    Folder = TestFolder();
+    Out = Folder + "/out/";
+    fs::create_directories(Out);
+  }
+
+  std::string Source(const std::string &name, double seconds, uint32_t seed = 1) {
+    TTestSignal signal;
+    signal.Seconds = seconds;
+    signal.Seed = seed;
+    const std::string path = Folder + "/" + name;
+    fs::create_directories(fs::path(path).parent_path());
+    return WriteSignal(path, signal,
+                       GetFileExtension(name) == "flac" ? std::vector<std::string>{"-c:a", "flac"}
+                                                        : std::vector<std::string>{});
+  }
+
+  void Prepare(TCoder_engine &engine, int threads) {
+    engine.SetSourceList(&List);
+    engine.SetDestinationFormat(dfWAV);
+    engine.SetDestinationFolder(Out);
+    engine.ThreadCount = threads;
+    engine.OnProgress = [this](const TProgressRec &r) { Progress.push_back(r); };
+  }
+
+  std::string Folder, Out;
+  TSourceList List;
+  std::vector<TProgressRec> Progress;
+};
+
+TEST_F(CoderEngine, AnEmptyListIsNothingToDo) {
+  TCoder_engine engine;
+  Prepare(engine, 2);
+  EXPECT_EQ(engine.Run(), 0);
+  EXPECT_TRUE(engine.BassStarted);
+  EXPECT_TRUE(Progress.empty());
+}
+
+TEST_F(CoderEngine, EverySourceConvertsOnAtMostAsManySlotsAsJobs) {
+  for (int i = 0; i < 3; ++i)
+    List.push_back({Source("s" + std::to_string(i) + ".flac", 1.5, uint32_t(i)), {}});
+  TCoder_engine engine;
+  Prepare(engine, 8);
+  EXPECT_EQ(engine.Run(), 0);
+  for (int i = 0; i < 3; ++i) {
+    TTestSignal signal;
+    signal.Seconds = 1.5;
+    signal.Seed = uint32_t(i);
+    EXPECT_EQ(FFmpegDecode(Out + "s" + std::to_string(i) + ".wav", "s16le"), MakeSamples(signal));
+  }
+  std::set<int> slots;
+  for (const TProgressRec &r : Progress) {
+    slots.insert(r.SlotIndex);
+    EXPECT_EQ(r.SlotCount, 3);
+    EXPECT_EQ(r.JobCount, 3);
+  }
+  EXPECT_EQ(slots, (std::set<int>{0, 1, 2}));
+  EXPECT_EQ(Progress.back().Percent, 100);
+  EXPECT_EQ(engine.GetFileByIndex(2), List[2].FileName);
+  EXPECT_THROW(engine.GetFileByIndex(3), std::runtime_error);
+}
+
+TEST_F(CoderEngine, MoreJobsThanSlotsTakeTurns) {
+  for (int i = 0; i < 7; ++i) List.push_back({Source("t" + std::to_string(i) + ".wav", 0.4), {}});
+  TCoder_engine engine;
+  Prepare(engine, 2);
+  EXPECT_EQ(engine.Run(), 0);
+  for (int i = 0; i < 7; ++i) EXPECT_TRUE(fs::exists(Out + "t" + std::to_string(i) + ".wav"));
+  std::set<int> jobs;
+  for (const TProgressRec &r : Progress) jobs.insert(r.JobNumber);
+  EXPECT_EQ(jobs.size(), 7u);
+}
+
+TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
+  for (int i = 0; i < 4; ++i) List.push_back({Source("long" + std::to_string(i) + ".wav", 40), {}});
+  TCoder_engine engine;
+  Prepare(engine, 2);
+  engine.OnProgress = [&](const TProgressRec &r) {
+    if (r.Percent >= 1) engine.Cancel();
+  };
+  EXPECT_EQ(engine.Run(), 2);
+  // The two started jobs leave valid, shorter files; the others never started.
+  for (int i = 0; i < 2; ++i) {
+    const std::vector<uint8_t> pcm = FFmpegDecode(Out + "long" + std::to_string(i) + ".wav", "s16le");
+    EXPECT_LT(pcm.size(), size_t(40 * 44100 * 4));
+  }
+  EXPECT_FALSE(fs::exists(Out + "long2.wav"));
+  EXPECT_FALSE(fs::exists(Out + "long3.wav"));
+}
+
+TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
+  for (int i = 0; i < 5; ++i) List.push_back({Source("f" + std::to_string(i) + ".flac", 1), {}});
+  // The second source turns out damaged only once its audio is decoded.
+  std::vector<uint8_t> bytes = ReadFileBytes(List[1].FileName);
+  bytes.resize(bytes.size() / 2);
+  WriteFileBytes(List[1].FileName, bytes);
+  TCoder_engine engine;
+  Prepare(engine, 1);
+  try {
+    engine.Run();
+    FAIL() << "the run should fail";
+  } catch (const std::runtime_error &e) {
+    EXPECT_STREQ(e.what(), CoderEngineError);
+  }
+  EXPECT_EQ(engine.ErrorText,
+            "ErrorMessage = BASS_ChannelGetData 41, CurrentInputFileName = " + List[1].FileName +
+                ", CurrentOutputFileName = " + Out + "f1.wav, LastCall = , ErrorCode = 0\r\n");
+  EXPECT_TRUE(fs::exists(Out + "f0.wav"));
+  EXPECT_FALSE(fs::exists(Out + "f1.wav"));  // no broken output
+  for (int i = 2; i < 5; ++i) EXPECT_FALSE(fs::exists(Out + "f" + std::to_string(i) + ".wav"));
+}
+
+TEST_F(CoderEngine, AnUnreadableSourceFailsBeforeAnyJob) {
+  List.push_back({Source("ok.wav", 1), {}});
+  List.push_back({Folder + "/vanished.wav", {}});
+  TCoder_engine engine;
+  Prepare(engine, 2);
+  EXPECT_THROW(engine.Run(), std::runtime_error);
+  EXPECT_EQ(engine.ErrorText, Folder + "/vanished.wav : " +
+                                  FormatText(text_getting_audio_info_failed, BASS_ERROR_FILEOPEN) + "\r\n");
+  EXPECT_FALSE(fs::exists(Out + "ok.wav"));
+}
+
+TEST_F(CoderEngine, OutputsNeverOverwriteASourceOrEachOther) {
+  // Two sources named alike in different folders, and a WAV source in the
+  // destination folder itself.
+  List.push_back({Source("a/song.flac", 1, 1), {}});
+  List.push_back({Source("b/song.flac", 1, 2), {}});
+  const std::string inside = Out + "live.wav";
+  TTestSignal signal;
+  signal.Seed = 3;
+  WriteSignal(inside, signal);
+  const std::vector<uint8_t> original = ReadFileBytes(inside);
+  List.push_back({inside, {}});
+  TCoder_engine engine;
+  Prepare(engine, 3);
+  EXPECT_EQ(engine.Run(), 0);
+  EXPECT_EQ(ReadFileBytes(inside), original);
+  EXPECT_TRUE(fs::exists(Out + "live_001.wav"));
+  TTestSignal one, two;
+  one.Seed = 1;
+  two.Seed = 2;
+  EXPECT_EQ(FFmpegDecode(Out + "song.wav", "s16le"), MakeSamples(one));
+  EXPECT_EQ(FFmpegDecode(Out + "song_001.wav", "s16le"), MakeSamples(two));
+}
+
+TEST_F(CoderEngine, FullPathAndSameAsSourcePlacements) {
+  List.push_back({Source("music/live/song.wav", 0.5), {}});
+  TCoder_engine engine;
+  Prepare(engine, 1);
+  engine.CreateFullPath = true;
+  EXPECT_EQ(engine.Run(), 0);
+  EXPECT_TRUE(fs::exists(Out + Folder.substr(1) + "/music/live/song.wav"));
+
+  engine.CreateFullPath = false;
+  engine.SameAsSource = true;
+  EXPECT_EQ(engine.Run(), 0);
+  EXPECT_TRUE(fs::exists(Folder + "/music/live/song_001.wav"));
+}
+
+TEST_F(CoderEngine, StartingTheDecoderTwiceIsHarmless) {
+  TCoder_engine engine;
+  engine.InitBASS();
+  engine.InitBASS();
+  EXPECT_TRUE(engine.BassStarted);
+}
+
+TEST_F(CoderEngine, OptionsOfUnknownFormatsAreInternalErrors) {
+  TCoder_engine engine;
+  EXPECT_NE(engine.GetOptions(dfWAV), nullptr);
+  EXPECT_THROW(engine.GetOptions(0), EAssertFailed);
+  EXPECT_THROW(engine.GetOptions(9), EAssertFailed);
+}
+
+}  // namespace
