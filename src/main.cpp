@@ -6,6 +6,7 @@
 #include "app/batch_mode.h"
 #include "app/command_line.h"
 #include "app/settings_store.h"
+#include "encoders/coders.h"
 #include "platform/bass/bass.h"
 
 int main(int argc, char **argv) {
@@ -23,6 +24,7 @@ int main(int argc, char **argv) {
   for (const std::string &error : parsed.Errors) std::fprintf(stderr, "tonmill: %s\n", error.c_str());
   if (!parsed.Errors.empty()) return 1;
 
+  FillCoderVersions();
   TSettingsStore store;
   if (parsed.Mode == TParsedCommandLine::mBatch) return RunBatch(parsed, TCommandLine(args), store);
 

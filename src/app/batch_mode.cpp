@@ -11,6 +11,7 @@
 
 #include "app/console_progress.h"
 #include "app/format_readers.h"
+#include "app/format_settings.h"
 #include "app/settings.h"
 #include "app/source_list.h"
 #include "encoders/coders.h"
@@ -127,8 +128,13 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
   }
 
   TCoder_engine engine;
-  const std::string parameters = ReadFormatCommandLine(format, Line, Store, engine);
-  if (DebugMode) std::fprintf(stderr, "%s\n", parameters.c_str());
+  LoadFormatOptions(Store, engine);
+  const TFormatReading reading = ReadFormatCommandLine(format, Line, Store, engine);
+  if (DebugMode) std::fprintf(stderr, "%s\n", reading.DebugMessage.c_str());
+  if (!reading.Error.empty()) {
+    Say(reading.Error);
+    return 1;
+  }
 
   TConsoleProgress progress;
   if (Line.HasParam("q")) progress.Enabled = false;

@@ -1,6 +1,6 @@
 // The encoder keys of the command line ("/bitrate", "/compression", ...) of
-// each destination format: read over the stored settings of the format (a key
-// that is not given keeps the stored value) and handed to the engine.
+// each destination format. They are read over the stored settings of the
+// format: a key that is not given keeps the stored value.
 #pragma once
 
 #include <string>
@@ -9,6 +9,11 @@
 #include "app/settings_store.h"
 #include "engine/coder_engine.h"
 
-// Returns the "/DEBUG" message of the format ("<name> Parameters = ...").
-std::string ReadFormatCommandLine(TDestinationFormat Format, const TCommandLine &Line,
-                                  const TSettingsStore &Store, TCoder_engine &Engine);
+struct TFormatReading {
+  std::string DebugMessage;  // "<format> Parameters = ..." for "/DEBUG"
+  std::string Error;         // a key whose value cannot be used, explained
+};
+
+// Reads the keys of Format and hands the resulting options to the engine.
+TFormatReading ReadFormatCommandLine(TDestinationFormat Format, const TCommandLine &Line,
+                                     const TSettingsStore &Store, TCoder_engine &Engine);

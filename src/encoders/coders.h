@@ -12,3 +12,6 @@ std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::
 
 // True when this build has an encoder for `Format`.
 bool HasEncoder(TDestinationFormat Format);
+
+// Fills the library name and version of every destination format's encoder.
+void FillCoderVersions();

@@ -15,6 +15,7 @@
 #include "platform/clock.h"
 #include "platform/main_thread/main_thread.h"
 #include "sources/getaudioinfo_thread.h"
+#include "tags/read_tags.h"
 
 namespace fs = std::filesystem;
 
@@ -58,6 +59,8 @@ void TCoder_engine::SetDestinationFolder(const std::string &Folder) {
 
 const void *TCoder_engine::GetOptions(int Code) const {
   switch (Code) {
+    case dfMP3: return &MP3Options;
+    case dfFLAC: return &FLACOptions;
     case dfWAV: return &NoOptions;
     default: throw EAssertFailed("Assert failed : GetOptions : Result = nil");
   }
@@ -137,6 +140,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       job.PreprocessOptions = PreprocessOptions;
       job.Options = GetOptions(DestinationFormat);
       job.AudioInfo = source.Rec.AudioInfo;
+      if (trackLists[i].size() == 1) ReadTags(source.FileName, job.Tags);
       AssignedOutputs.push_back(NormalPath(job.OutputFileName));
       jobs.push_back(std::move(job));
     }

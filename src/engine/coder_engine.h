@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "encoders/flac_coder.h"
+#include "encoders/mp3_coder.h"
 #include "engine/coder_thread.h"
 #include "engine/misc.h"
 #include "engine/output_naming.h"
@@ -43,6 +45,8 @@ class TCoder_engine {
   void SetDestinationFolder(const std::string &Folder);
   const std::string &GetDestinationFolder() const { return DestinationFolder; }
   void SetPreprocessOptions(const TPreprocessOptions &Options) { PreprocessOptions = Options; }
+  void SetMP3Options(const TMP3Options &Options) { MP3Options = Options; }
+  void SetFLACOptions(const TFLACOptions &Options) { FLACOptions = Options; }
   // The options record handed to the encoders of a format.
   const void *GetOptions(int Code) const;
 
@@ -85,6 +89,8 @@ class TCoder_engine {
   std::atomic<bool> Cancelled{false};
   std::string DestinationFolder;
   TPreprocessOptions PreprocessOptions;
+  TMP3Options MP3Options;
+  TFLACOptions FLACOptions;
 
   // Alive during a run only.
   std::deque<TThreadRec> Threads;

@@ -116,6 +116,25 @@ TEST_F(BatchMode, DebugShowsTheParametersAndWritesNoAudio) {
   EXPECT_EQ(fs::file_size(Folder + "/out/a.wav"), 44u);
 }
 
+TEST_F(BatchMode, Mp3AndFlacWithTheirKeys) {
+  TTestSignal s;
+  s.Seconds = 2;
+  WriteSignal(In + "/song.wav", s);
+  std::string err;
+  ASSERT_EQ(Tonmill({"/input", In + "/song.wav", "/output", Folder + "/out", "/dest", "mp3", "/bitrate",
+                     "192"}, &err), 0) << err;
+  std::string probe;
+  RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,bit_rate", "-of", "csv=p=0",
+           Folder + "/out/song.mp3"}, &probe);
+  EXPECT_EQ(probe, "mp3,192000\n");
+  ASSERT_EQ(Tonmill({"/input", In + "/song.wav", "/output", Folder + "/out", "/dest", "FLAC",
+                     "/compression", "5"}, &err), 0) << err;
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/song.flac", "s16le"), MakeSamples(s));
+  EXPECT_EQ(Tonmill({"/input", In + "/song.wav", "/output", Folder + "/out", "/dest", "flac",
+                     "/compression", "11"}, &err), 1);
+  EXPECT_NE(err.find("level from 0 to 8"), std::string::npos) << err;
+}
+
 TEST_F(BatchMode, HelpAndVersion) {
   std::string out;
   EXPECT_EQ(RunTool({TONMILL_BINARY, "--help"}, &out), 0);

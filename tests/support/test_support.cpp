@@ -211,3 +211,31 @@ int WaitTool(int pid) {
   if (waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
+
+#include "sources/audio_info.h"
+#include "tags/read_tags.h"
+
+std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::string &output,
+                                         TDestinationFormat format, const void *options,
+                                         std::function<void(TCoderThread &, const TProgressRec &)> onProgress) {
+  StartBass();
+  TFileListRec job;
+  job.SourceFileName = source;
+  job.OutputFileName = output;
+  job.JobNumber = job.JobCount = 1;
+  job.DestinationFormat = format;
+  job.Options = options;
+  GetFileAudioInfo(source, true, job.AudioInfo);
+  ReadTags(source, job.Tags);
+  std::vector<TThreadErrorRec> errors;
+  std::unique_ptr<TCoderThread> worker;
+  worker = std::make_unique<TCoderThread>(
+      0, 1, job,
+      [&](const TProgressRec &p) {
+        if (onProgress) onProgress(*worker, p);
+      },
+      nullptr, [&](int32_t, const TThreadErrorRec &e) { errors.push_back(e); });
+  worker->Resume();
+  worker->WaitFor();
+  return errors;
+}

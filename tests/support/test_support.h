@@ -57,3 +57,12 @@ std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes = 65536);
 int StartTool(const std::vector<std::string> &argv, const std::string &errFile);
 // Waits for a started program; returns its exit status (128 + signal if killed).
 int WaitTool(int pid);
+
+#include "engine/coder_thread.h"
+
+// Converts one whole source on a worker, as a run would (audio information
+// and tags read from the source). Returns the errors the worker reported.
+// `onProgress` may stop the worker.
+std::vector<TThreadErrorRec> ConvertFile(
+    const std::string &source, const std::string &output, TDestinationFormat format,
+    const void *options, std::function<void(TCoderThread &, const TProgressRec &)> onProgress = {});

@@ -1,0 +1,53 @@
+// The libFLAC stream encoder, writing through callbacks into an output stream
+// it does not own.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "encoders/file_stream.h"
+#include "engine/misc.h"
+
+#include <FLAC/stream_encoder.h>
+
+class TFLAC_Coder {
+ public:
+  TFLAC_Coder() = default;
+  ~TFLAC_Coder();  // deletes the encoder (without finishing it)
+  TFLAC_Coder(const TFLAC_Coder &) = delete;
+  TFLAC_Coder &operator=(const TFLAC_Coder &) = delete;
+
+  // Settings, handed to the library as they are.
+  bool Verify = false;
+  uint16_t BlockSize = 4608;
+  bool ExhaustiveModelSearch = false;
+  bool MidSide = true;
+  uint16_t MaxLpcOrder = 0;
+  bool LooseMidSide = false;
+  uint16_t QlpCoeffPrecision = 0;
+  bool QlpCoeffPrecSearch = false;
+  uint16_t MaxResidualPartitionOrder = 0;
+  uint16_t MinResidualPartitionOrder = 0;
+  TAudioInfo AudioInfo;
+  TFileStream *Output = nullptr;  // not owned
+
+  // Creates and starts the encoder; raises "<reason>, step=<mark>".
+  void Start();
+  // Encodes `Size` bytes of 16-bit or packed 24-bit samples; raises
+  // "Failed to encode data." when the library refuses them.
+  void Encode(const uint8_t *Buffer, int Size);
+  // Writes the rest and the final stream information; false when that failed.
+  bool Finish();
+  const std::string &StepMark() const { return Step; }
+
+ private:
+  FLAC__StreamEncoder *Encoder = nullptr;
+  std::string Step;
+  int BitsPerSample = 16;
+  int Channels = 2;
+  std::vector<int32_t> Samples;  // reused for every block
+  bool WriteFailed = false;
+
+  friend struct TFLACCallbacks;
+};

@@ -1,0 +1,151 @@
+#include "encoders/mp3_coder.h"
+
+#include <cstring>
+#include <stdexcept>
+
+#include "tags/id3v1.h"
+
+namespace {
+
+const int32_t kBitrates[MP3BitrateCount] = {320, 32, 40, 48, 56, 64, 80, 96,
+                                            112, 128, 160, 192, 224, 256, 320};
+const char *const kPresets[MP3PresetCount] = {
+    "NORMAL_QUALITY", "LOW_QUALITY", "HIGH_QUALITY", "VOICE_QUALITY", "R3MIX",
+    "VERYHIGH_QUALITY", "STANDARD", "FAST_STANDARD", "EXTREME", "FAST_EXTREME",
+    "INSANE", "ABR", "CBR", "MEDIUM", "FAST_MEDIUM"};
+
+}  // namespace
+
+int32_t MP3BitrateAt(int Position) {
+  return Position >= 0 && Position < MP3BitrateCount ? kBitrates[Position] : kBitrates[10];
+}
+
+int MP3BitratePosition(int32_t Kbps) {
+  for (int i = 1; i < MP3BitrateCount; ++i)
+    if (kBitrates[i] == Kbps) return i;
+  return 10;
+}
+
+const char *MP3PresetName(int Position) {
+  return Position >= 0 && Position < MP3PresetCount ? kPresets[Position] : kPresets[0];
+}
+
+int MP3PresetPosition(const std::string &Name) {
+  for (int i = 0; i < MP3PresetCount; ++i)
+    if (Name == kPresets[i]) return i;
+  return -1;
+}
+
+TMP3Coder::TMP3Coder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo)
+    : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TLameCoder>()) {}
+
+int TMP3Coder::Init(const void *OptionsRecord, std::string &ErrorText) {
+  ErrorText.clear();
+  try {
+    Options = *static_cast<const TMP3Options *>(OptionsRecord);
+    const TAudioInfoRec &s = Stream();
+    TLameCoder &c = *Coder;
+    if (s.Channels == 1) c.Mode = TLameMode::MONO;
+    c.InputChannels = s.Channels;
+    // The options, as the library takes them.
+    c.Preset = Options.BitrateType == btPRESET ? int8_t(Options.Preset) : int8_t(-1);
+    if (Options.BitrateType == btPRESET) c.SetEnableVBR(true);
+    if (c.Mode != TLameMode::MONO) c.Mode = Options.StereoMode != 0 ? TLameMode::JSTEREO : TLameMode::STEREO;
+    if (Options.BitrateType == btVBR || Options.BitrateType == btPRESET) {
+      c.Bitrate = uint32_t(Options.MinBitrate);
+      c.MaxBitrate = uint32_t(Options.MaxBitrate);
+      c.SetEnableVBR(true);
+      c.VBRQuality = Options.Quality;
+      c.VBRMethod = Options.VBRMethod;
+    } else if (Options.BitrateType == btCBR) {
+      c.Bitrate = uint32_t(Options.Bitrate);
+      c.EnableVBR = false;
+      c.EnableABR = false;
+      c.WriteVBRHeader = false;
+    }
+    c.SampleRate = uint32_t(s.SampleRate);
+
+    int result;
+    if (s.Channels < 1 || s.Channels > 2) {
+      result = 1;
+      ErrorText = "MP3 holds one or two channels; the source has " + std::to_string(s.Channels);
+    } else {
+      result = StartStream();
+      if (result != 0)
+        ErrorText = "The MP3 encoder refuses these settings (code " + std::to_string(result) + ")";
+    }
+    CreateOutput();  // also after a refusal, as Finish expects
+    return result;
+  } catch (const std::exception &e) {
+    ErrorText = e.what();
+    return 1;
+  }
+}
+
+int TMP3Coder::StartStream() {
+  TLameCoder &c = *Coder;
+  int result = c.InitStream();
+  if (result != LameRejectedParameters || !Options.AutoFindBitrate) return result;
+  if (Options.BitrateType == btCBR) {
+    for (c.Bitrate = uint32_t(Options.Bitrate); result < 0 && c.Bitrate > 0;) {
+      --c.Bitrate;
+      result = c.InitStream();
+    }
+    return result;
+  }
+  for (c.Bitrate = uint32_t(Options.MinBitrate); result < 0 && c.Bitrate > 0;) {
+    --c.Bitrate;
+    result = c.InitStream();
+  }
+  if (result < 0) {
+    c.Bitrate = uint32_t(Options.MinBitrate);
+    for (c.MaxBitrate = uint32_t(Options.MaxBitrate); result < 0 && c.MaxBitrate > 0;) {
+      --c.MaxBitrate;
+      if (c.Bitrate > c.MaxBitrate) c.Bitrate = c.MaxBitrate;
+      result = c.InitStream();
+    }
+  }
+  return result;
+}
+
+int TMP3Coder::GetBufferSize() {
+  const TAudioInfoRec &s = Stream();
+  return s.Channels * s.BitsPerSample / 8 * int(Coder->SamplesPerChunk);
+}
+
+void TMP3Coder::DoOutput(const void *Buffer, int Size, bool) {
+  if (Size <= 0) return;
+  uint32_t bytes = 0;
+  const int result = Coder->EncodeChunk(static_cast<const int16_t *>(Buffer), uint32_t(Size / 2), bytes);
+  if (result != 0) throw std::runtime_error("TLameCoder.beEncodeChunk failed " + std::to_string(result));
+  try {
+    OutStream->Write(Coder->OutputBuffer.data(), bytes);
+  } catch (const std::exception &) {
+    throw std::runtime_error("TLameCoder.ProcessBuffer: Write error.");
+  }
+}
+
+void TMP3Coder::Finish() {
+  if (!OutStream) {
+    Coder->CloseStream();
+    return;
+  }
+  bool flushFailed = false;
+  uint32_t bytes = 0;
+  if (Coder->StreamStarted() && Coder->DeinitStream(bytes) == 0 && bytes > 0) {
+    try {
+      OutStream->Write(Coder->OutputBuffer.data(), bytes);
+    } catch (const std::exception &) {
+      flushFailed = true;  // the library's own errors while flushing count as success
+    }
+  }
+  Coder->CloseStream();
+  std::unique_ptr<TFileStream> stream = std::move(OutStream);
+  stream->Close();
+
+  if ((Options.BitrateType == btVBR || Options.BitrateType == btPRESET) && !flushFailed && !Aborted) {
+    const int result = Coder->WriteVBRFrame(FileName);
+    if (result != 0) throw std::runtime_error("beWriteVBRHeader2 " + std::to_string(result));
+  }
+  if (!Aborted) WriteID3v1Tag(FileName, Tags);
+}

@@ -1,0 +1,22 @@
+#include "tags/read_tags.h"
+
+#include "platform/tags/tags.h"
+
+void ReadTags(const std::string &FileName, TTagRec &Tags) {
+  const TBASSStreamCreateFunc create = GetBASSStreamFunc(GetFileExtension(FileName));
+  if (!create) return;
+  const HSTREAM stream = create(0, FileName.c_str(), 0, 0, BASS_STREAM_DECODE | BASS_UNICODE);
+  Tags = TTagRec{};
+  Tags.Track.clear();
+  Tags.Album = TAGS_Read(stream, "%ALBM");
+  Tags.Artist = TAGS_Read(stream, "%ARTI");
+  Tags.Comment = TAGS_Read(stream, "%CMNT");
+  Tags.Genre = TAGS_Read(stream, "%GNRE");
+  Tags.Title = TAGS_Read(stream, "%TITL");
+  Tags.Track = TAGS_Read(stream, "%TRCK");
+  Tags.Year = TAGS_Read(stream, "%YEAR");
+  if (Tags.Track.empty()) Tags.Track = "0";
+  Tags.IsEmpty = Tags.Album + Tags.Artist + Tags.Comment + Tags.Genre + Tags.Title + Tags.Track +
+                     Tags.Year == "0";
+  BASS_StreamFree(stream);
+}

@@ -1,0 +1,76 @@
+// Encoder keys of the command line, read over the stored settings.
+#include <gtest/gtest.h>
+
+#include "app/format_readers.h"
+#include "test_support.h"
+
+namespace {
+
+class FormatReaders : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    const std::string path = TestFolder() + "/tonmill.conf";
+    const std::string text =
+        "[General]\nMP3Bitrate=12\nMP3MinBitrate=5\nMP3MaxBitrate=13\nMP3Quality=2\n"
+        "MP3VBRMethod=1\nFLACCompression=3\nFLACl=7\nFLACBuffer=2304\n";
+    WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+    Store = std::make_unique<TSettingsStore>(path);
+  }
+  const TMP3Options &MP3() { return *static_cast<const TMP3Options *>(Engine.GetOptions(dfMP3)); }
+  const TFLACOptions &FLAC() { return *static_cast<const TFLACOptions *>(Engine.GetOptions(dfFLAC)); }
+  TFormatReading Read(TDestinationFormat f, std::vector<std::string> args) {
+    return ReadFormatCommandLine(f, TCommandLine(std::move(args)), *Store, Engine);
+  }
+  std::unique_ptr<TSettingsStore> Store;
+  TCoder_engine Engine;
+};
+
+TEST_F(FormatReaders, Mp3WithoutKeysKeepsTheStoredVbrSettings) {
+  const TFormatReading r = Read(dfMP3, {"/dest", "mp3"});
+  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(r.DebugMessage,
+            "MP3 Parameters = Bitrate=9999999, MinBitrate=9999999, MaxBitrate=9999999, StereoMode=9999999, "
+            "VBRMethod=9999999, Quality=9999999");
+  EXPECT_EQ(MP3().BitrateType, btVBR);
+  EXPECT_EQ(MP3().MinBitrate, 64);
+  EXPECT_EQ(MP3().MaxBitrate, 256);
+  EXPECT_EQ(MP3().Quality, 2);
+  EXPECT_EQ(MP3().VBRMethod, vbrOld);
+  EXPECT_EQ(MP3().StereoMode, 1);
+  EXPECT_FALSE(MP3().AutoFindBitrate);
+}
+
+TEST_F(FormatReaders, Mp3Keys) {
+  EXPECT_EQ(Read(dfMP3, {"/bitrate", "128", "/stereomode", "S", "/vbrmethod", "abr"}).Error, "");
+  EXPECT_EQ(MP3().BitrateType, btCBR);
+  EXPECT_EQ(MP3().Bitrate, 128);
+  EXPECT_EQ(MP3().StereoMode, 0);
+  EXPECT_EQ(MP3().VBRMethod, vbrABR);
+
+  Read(dfMP3, {"/preset", "fast_extreme", "/vbrmethod", "fastest"});
+  EXPECT_EQ(MP3().BitrateType, btPRESET);
+  EXPECT_EQ(MP3().Preset, 9);
+  EXPECT_EQ(MP3().VBRMethod, vbrOld);  // an unknown method keeps the stored one
+  Read(dfMP3, {"/preset", "loudest"});
+  EXPECT_EQ(MP3().Preset, -1);
+
+  EXPECT_NE(Read(dfMP3, {"/bitrate", "fast"}).Error, "");
+}
+
+TEST_F(FormatReaders, FlacCompression) {
+  TFormatReading r = Read(dfFLAC, {"/dest", "flac"});
+  EXPECT_EQ(r.DebugMessage, "FLAC Parameters = Compression=9999999");
+  EXPECT_EQ(FLAC().MaxLpcOrder, 7);  // stored, untouched
+  EXPECT_EQ(FLAC().BlockSize, 2304);
+
+  r = Read(dfFLAC, {"/compression", "8"});
+  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(FLAC().MaxLpcOrder, 12);
+  EXPECT_TRUE(FLAC().ExhaustiveModelSearch);
+  EXPECT_EQ(FLAC().BlockSize, 4096);
+
+  EXPECT_NE(Read(dfFLAC, {"/compression", "9"}).Error, "");
+  EXPECT_NE(Read(dfFLAC, {"/compression", "best"}).Error, "");
+}
+
+}  // namespace

@@ -1,0 +1,143 @@
+// FLAC outputs: bit-exact at every level, depth and channel count, with the
+// right stream information, also when stopped.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "encoders/flac_coder.h"
+#include "test_support.h"
+
+namespace {
+
+std::string Md5Of(const std::string &path) {
+  std::string out;
+  RunTool({"md5sum", path}, &out);
+  return out.substr(0, 32);
+}
+
+struct TFlacCase {
+  int Bits, Channels, Level;
+};
+
+std::ostream &operator<<(std::ostream &os, const TFlacCase &c) {
+  return os << c.Bits << " bits, " << c.Channels << " channels, level " << c.Level;
+}
+
+class FlacOutputs : public ::testing::TestWithParam<TFlacCase> {};
+
+TEST_P(FlacOutputs, DecodeToTheSourceSamples) {
+  const TFlacCase c = GetParam();
+  const std::string folder = TestFolder();
+  TTestSignal signal;
+  signal.Bits = c.Bits;
+  signal.Channels = c.Channels;
+  signal.Seconds = 1.7;
+  const std::string source = WriteSignal(folder + "/source.wav", signal,
+                                         {"-c:a", c.Bits == 24 ? "pcm_s24le" : "pcm_s16le"});
+  TFLACOptions options;
+  ApplyFLACCommandLineLevel(c.Level, options);
+  const std::string output = folder + "/out.flac";
+  const auto errors = ConvertFile(source, output, dfFLAC, &options);
+  ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
+
+  std::string err;
+  EXPECT_EQ(RunTool({"flac", "-t", "-s", output}, nullptr, &err), 0) << err;
+  const std::vector<uint8_t> samples = MakeSamples(signal);
+  EXPECT_EQ(FFmpegDecode(output, RawFormat(c.Bits)), samples);
+
+  std::string info;
+  RunTool({"metaflac", "--show-total-samples", "--show-bps", "--show-channels", "--show-md5sum", output},
+          &info);
+  WriteFileBytes(folder + "/samples.raw", samples);
+  EXPECT_EQ(info, std::to_string(FrameCount(signal)) + "\n" + std::to_string(c.Bits) + "\n" +
+                      std::to_string(c.Channels) + "\n" + Md5Of(folder + "/samples.raw") + "\n");
+}
+
+std::vector<TFlacCase> FlacCases() {
+  std::vector<TFlacCase> cases;
+  for (int level = 0; level < FLACLevelCount; ++level) cases.push_back({16, 2, level});
+  for (int level : {0, 5, 8}) {
+    cases.push_back({24, 2, level});
+    cases.push_back({16, 1, level});
+    cases.push_back({24, 6, level});
+  }
+  return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(LevelsDepthsChannels, FlacOutputs, ::testing::ValuesIn(FlacCases()),
+                         [](const auto &info) {
+                           return std::to_string(info.param.Bits) + "bit_" +
+                                  std::to_string(info.param.Channels) + "ch_level" +
+                                  std::to_string(info.param.Level);
+                         });
+
+TEST(FlacCoder, FloatSourcesBecomeSixteenBitsAndStoppedFilesStayValid) {
+  const std::string folder = TestFolder();
+  TTestSignal signal;
+  signal.Bits = 32;
+  signal.Seconds = 20;
+  const std::string source = WriteSignal(folder + "/float.wav", signal, {"-c:a", "pcm_f32le"});
+  TFLACOptions options;
+  ApplyFLACCommandLineLevel(5, options);
+  const std::string output = folder + "/out.flac";
+  const auto errors = ConvertFile(source, output, dfFLAC, &options,
+                                  [](TCoderThread &worker, const TProgressRec &p) {
+                                    if (p.Percent >= 20) worker.Terminate();
+                                  });
+  EXPECT_TRUE(errors.empty());
+  std::string err, info;
+  EXPECT_EQ(RunTool({"flac", "-t", "-s", output}, nullptr, &err), 0) << err;
+  RunTool({"metaflac", "--show-bps", "--show-total-samples", output}, &info);
+  const int64_t frames = std::stoll(info.substr(info.find('\n') + 1));
+  EXPECT_EQ(info.substr(0, 3), "16\n");
+  EXPECT_GT(frames, 0);
+  EXPECT_LT(frames, FrameCount(signal));
+}
+
+TEST(FlacCoder, StartFailuresNameTheirStep) {
+  const std::string folder = TestFolder();
+  TTestSignal signal;
+  const std::string source = WriteSignal(folder + "/source.wav", signal);
+  TFLACOptions options;  // never configured: block size 4096, everything else 0
+  options.BlockSize = 3;  // the library refuses blocks this small
+  const auto errors = ConvertFile(source, folder + "/out.flac", dfFLAC, &options);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].ErrorMessage.find("Failed to initialize FLAC encoder. Code="), std::string::npos)
+      << errors[0].ErrorMessage;
+  EXPECT_NE(errors[0].ErrorMessage.find(", step=014"), std::string::npos);
+  EXPECT_EQ(errors[0].LastCall, "TFLACCoder.Init");
+  EXPECT_FALSE(std::filesystem::exists(folder + "/out.flac"));
+}
+
+TEST(FlacCoder, CoefficientPrecisionFitsTheDepth) {
+  TAudioInfoRec r;
+  r.SampleRate = 44100;
+  r.Channels = 2;
+  r.BitsPerSample = 24;
+  TAudioInfo info;
+  info.Streams = {r};
+  TFLACCoder coder(TestFolder() + "/p.flac", TTagRec{}, info);
+  TFLACOptions options;
+  options.QlpCoeffPrecision = 15;
+  std::string error;
+  ASSERT_EQ(coder.Init(&options, error), 0) << error;
+  EXPECT_EQ(coder.Library().QlpCoeffPrecision, 7);
+  coder.Finish();
+}
+
+TEST(FlacLevels, CommandLineTable) {
+  TFLACOptions o;
+  o.MinResidualPartitionOrder = 3;
+  ApplyFLACCommandLineLevel(4, o);
+  EXPECT_EQ(o.MaxLpcOrder, 8);
+  EXPECT_EQ(o.BlockSize, 4096);
+  EXPECT_EQ(o.MaxResidualPartitionOrder, 4);
+  EXPECT_EQ(o.MinResidualPartitionOrder, 0);
+  EXPECT_TRUE(o.AdaptiveMidSide);
+  EXPECT_FALSE(o.MidSide);
+  ApplyFLACCommandLineLevel(12, o);
+  EXPECT_EQ(o.BlockSize, 0);
+  EXPECT_FALSE(o.AdaptiveMidSide);
+}
+
+}  // namespace

@@ -1,0 +1,176 @@
+// MP3 outputs: gapless length through the LAME tag, the Xing frame count,
+// every CBR bitrate, mono, presets, stopped files, the ID3v1 tag.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "encoders/mp3_coder.h"
+#include "platform/bass/mp3_info_tag.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+int64_t LameDecodedFrames(const std::string &mp3, const std::string &folder, int channels = 2) {
+  const std::string wav = folder + "/lame-decoded.wav";
+  EXPECT_EQ(RunTool({"lame", "--quiet", "--decode", mp3, wav}), 0);
+  return int64_t(FFmpegDecode(wav, "s16le").size()) / (2 * channels);
+}
+
+int64_t PacketCount(const std::string &path) {
+  std::string out;
+  RunTool({"ffprobe", "-v", "error", "-count_packets", "-show_entries", "stream=nb_read_packets", "-of",
+           "csv=p=0", path},
+          &out);
+  return std::stoll(out);
+}
+
+class Mp3Coder : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Folder = TestFolder();
+    Signal.Seconds = 3.3;
+    Source = WriteSignal(Folder + "/source.wav", Signal);
+  }
+  std::string Folder, Source;
+  TTestSignal Signal;
+};
+
+TEST_F(Mp3Coder, VbrFilesAreGaplessWithAValidLameTag) {
+  TMP3Options options;  // the stored defaults: VBR, new method, quality 4
+  const std::string output = Folder + "/vbr.mp3";
+  const auto errors = ConvertFile(Source, output, dfMP3, &options);
+  ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
+  EXPECT_EQ(LameDecodedFrames(output, Folder), FrameCount(Signal));
+  EXPECT_EQ(int64_t(FFmpegDecode(output, "s16le").size()) / 4, FrameCount(Signal));
+  TMp3InfoTag tag;
+  ASSERT_TRUE(ReadMp3InfoTag(output, tag));
+  EXPECT_EQ(tag.Frames, PacketCount(output));
+  EXPECT_TRUE(tag.HasEncoderDelays);
+  const std::vector<uint8_t> bytes = ReadFileBytes(output);
+  EXPECT_EQ(std::string(bytes.end() - 128, bytes.end() - 125), "TAG");
+  EXPECT_EQ(uint8_t(bytes.back()), 255);  // no genre
+}
+
+TEST_F(Mp3Coder, PresetsCarryTheLameTagToo) {
+  TMP3Options options;
+  options.BitrateType = btPRESET;
+  options.Preset = MP3PresetPosition("STANDARD");
+  const std::string output = Folder + "/preset.mp3";
+  ASSERT_TRUE(ConvertFile(Source, output, dfMP3, &options).empty());
+  TMp3InfoTag tag;
+  ASSERT_TRUE(ReadMp3InfoTag(output, tag));
+  EXPECT_EQ(tag.Frames, PacketCount(output));
+  EXPECT_EQ(LameDecodedFrames(output, Folder), FrameCount(Signal));
+}
+
+TEST_F(Mp3Coder, EveryCbrBitrateDecodes) {
+  for (int position = 1; position < MP3BitrateCount; ++position) {
+    TMP3Options options;
+    options.BitrateType = btCBR;
+    options.Bitrate = MP3BitrateAt(position);
+    const std::string output = Folder + "/cbr" + std::to_string(options.Bitrate) + ".mp3";
+    ASSERT_TRUE(ConvertFile(Source, output, dfMP3, &options).empty()) << options.Bitrate;
+    TMp3InfoTag tag;
+    EXPECT_FALSE(ReadMp3InfoTag(output, tag)) << "CBR files carry no VBR frame";
+    std::string out;
+    RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=sample_rate,bit_rate", "-of", "csv=p=0",
+             output}, &out);
+    const int rate = std::stoi(out);  // the library lowers the rate for low bitrates
+    EXPECT_EQ(std::stoi(out.substr(out.find(',') + 1)) / 1000, options.Bitrate);
+    // Without the tag the decoder keeps the encoder's delay and padding.
+    const int64_t expected = FrameCount(Signal) * rate / 44100;
+    const int64_t frames = LameDecodedFrames(output, Folder);
+    EXPECT_GE(frames, expected) << options.Bitrate;
+    EXPECT_LE(frames, expected + 2 * 1152 + 1105) << options.Bitrate;
+  }
+}
+
+TEST_F(Mp3Coder, AMonoSourceGivesAMonoFile) {
+  TTestSignal mono;
+  mono.Channels = 1;
+  const std::string source = WriteSignal(Folder + "/mono.wav", mono);
+  TMP3Options options;
+  options.StereoMode = 1;
+  const std::string output = Folder + "/mono.mp3";
+  ASSERT_TRUE(ConvertFile(source, output, dfMP3, &options).empty());
+  std::string out;
+  RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=channels", "-of", "csv=p=0", output}, &out);
+  EXPECT_EQ(out, "1\n");
+  EXPECT_EQ(LameDecodedFrames(output, Folder, 1), FrameCount(mono));
+}
+
+TEST_F(Mp3Coder, AStoppedFileIsPlayableWithoutTagFrameOrId3) {
+  TTestSignal longer;
+  longer.Seconds = 30;
+  const std::string source = WriteSignal(Folder + "/long.wav", longer);
+  TMP3Options options;
+  const std::string output = Folder + "/stopped.mp3";
+  const auto errors = ConvertFile(source, output, dfMP3, &options, [](TCoderThread &w, const TProgressRec &p) {
+    if (p.Percent >= 10) w.Terminate();
+  });
+  EXPECT_TRUE(errors.empty());
+  TMp3InfoTag tag;
+  EXPECT_FALSE(ReadMp3InfoTag(output, tag));
+  const std::vector<uint8_t> bytes = ReadFileBytes(output);
+  EXPECT_NE(std::string(bytes.end() - 128, bytes.end() - 125), "TAG");
+  std::string err;
+  EXPECT_EQ(RunTool({"ffmpeg", "-v", "error", "-i", output, "-f", "null", "-"}, nullptr, &err), 0);
+  EXPECT_EQ(err, "");
+  const size_t decoded = FFmpegDecode(output, "s16le").size() / 4;
+  EXPECT_GT(decoded, 44100u);
+  EXPECT_LT(decoded, size_t(FrameCount(longer)));
+}
+
+TEST_F(Mp3Coder, SourceTagsReachTheId3v1Block) {
+  const std::string tagged = Folder + "/tagged.flac";
+  ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-i", Source, "-c:a", "flac", "-metadata", "title=Intro",
+                     "-metadata", "artist=Band", "-metadata", "track=3/10", "-metadata", "genre=Rock", tagged}),
+            0);
+  TMP3Options options;
+  const std::string output = Folder + "/tagged.mp3";
+  ASSERT_TRUE(ConvertFile(tagged, output, dfMP3, &options).empty());
+  const std::vector<uint8_t> bytes = ReadFileBytes(output);
+  const std::string block(bytes.end() - 128, bytes.end());
+  EXPECT_EQ(block.substr(0, 8), "TAGIntro");
+  EXPECT_EQ(block.substr(33, 4), "Band");
+  EXPECT_EQ(uint8_t(block[126]), 0);  // "3/10" is no number
+  EXPECT_EQ(uint8_t(block[127]), 17);
+}
+
+TEST_F(Mp3Coder, MoreThanTwoChannelsAreRefusedAtInit) {
+  TTestSignal six;
+  six.Channels = 6;
+  const std::string source = WriteSignal(Folder + "/six.wav", six);
+  TMP3Options options;
+  const auto errors = ConvertFile(source, Folder + "/six.mp3", dfMP3, &options);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].LastCall, "TMP3Coder.Init");
+  EXPECT_NE(errors[0].ErrorMessage.find("TMP3Coder\r\n\"MP3 holds one or two channels"), std::string::npos);
+  EXPECT_FALSE(fs::exists(Folder + "/six.mp3"));
+}
+
+TEST(LameConfig, AbrBitrateIsTheMeanOfMinimumAndMaximum) {
+  TLameCoder coder;
+  coder.Bitrate = 128;
+  coder.MaxBitrate = 320;
+  coder.VBRMethod = vbrABR;
+  coder.SetEnableVBR(true);
+  const TLameConfig c = coder.Config();
+  EXPECT_EQ(c.AbrBitrate, 224000u);
+  EXPECT_EQ(c.VBRMethod, 4u);
+  EXPECT_TRUE(c.WriteVBRHeader);
+}
+
+TEST(Mp3Tables, BitratesAndPresets) {
+  EXPECT_EQ(MP3BitrateAt(0), 320);
+  EXPECT_EQ(MP3BitrateAt(10), 160);
+  EXPECT_EQ(MP3BitrateAt(15), 160);
+  EXPECT_EQ(MP3PresetName(12), std::string("CBR"));
+  EXPECT_EQ(MP3PresetName(20), std::string("NORMAL_QUALITY"));
+  EXPECT_EQ(MP3PresetPosition("FAST_MEDIUM"), 14);
+  EXPECT_EQ(MP3PresetPosition("fast_medium"), -1);
+}
+
+}  // namespace
