@@ -10,6 +10,8 @@
 #include <filesystem>
 #include <fmt/printf.h>
 
+#include "sources/cue.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -44,7 +46,22 @@ int TSourceCollection::AddSourceFile(const std::string &Path, bool ClearFirst) {
   if (!IsSupportedFileType(extension)) return 0;
   std::string path = NormalPath(Path);
   TSourceFileRec rec;
-  if (extension == "cue") return 0;  // CUE sheets are not read yet
+  if (extension == "cue") {
+    // A sheet stands for the audio file it describes.
+    std::string audio;
+    try {
+      audio = FindAudioForCue(path);
+    } catch (const std::exception &) {
+      return 0;  // a sheet that cannot be read is skipped like any unusable file
+    }
+    const std::string audioExtension = GetFileExtension(audio);
+    const bool known = audioExtension != "cue" &&
+                       std::any_of(InputFileTypes.begin(), InputFileTypes.end(),
+                                   [&](const auto &row) { return row.Extension == audioExtension; });
+    if (audio.empty() || !known) return 0;
+    path = NormalPath(audio);
+    rec.HasCUE = true;
+  }
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
   if (ClearFirst) Clear();

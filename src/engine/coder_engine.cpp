@@ -14,7 +14,9 @@
 #include "platform/bass/bass.h"
 #include "platform/clock.h"
 #include "platform/main_thread/main_thread.h"
+#include "sources/cue.h"
 #include "sources/getaudioinfo_thread.h"
+#include "sources/silence.h"
 #include "tags/read_tags.h"
 
 namespace fs = std::filesystem;
@@ -109,10 +111,31 @@ bool TCoder_engine::IsReservedOutput(const std::string &Path) const {
   return false;
 }
 
+std::vector<TCUEArr> TCoder_engine::TrackLists() {
+  const TSourceList &list = *SourceList;
+  std::vector<TCUEArr> lists(list.size(), TCUEArr(1));
+  const bool splitBySilence = Preprocess && PreprocessOptions.SplitBySilence;
+  const TSilenceScanContext scan{[this](const TProgressRec &p) {
+                                   if (OnProgress) OnProgress(p);
+                                 },
+                                 &Cancelled, StartTicks};
+  for (size_t i = 0; i < list.size(); ++i) {
+    // Silences take precedence over a CUE sheet; a cancelled scan scans no more.
+    if (splitBySilence) {
+      if (!Cancelled)
+        SplitBySilenceScan(list[i].FileName, int32_t(i) + 1, FileCountValue, PreprocessOptions, scan,
+                           lists[i]);
+    } else if (list[i].Rec.HasCUE) {
+      ParseCue(list[i].FileName, lists[i]);
+    }
+  }
+  return lists;
+}
+
 std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   const TSourceList &list = *SourceList;
-  // 3. One list of tracks per source; a single empty entry means the whole source.
-  std::vector<TCUEArr> trackLists(list.size(), TCUEArr(1));
+  // 3. One list of tracks per source; a single entry means the whole source.
+  const std::vector<TCUEArr> trackLists = TrackLists();
 
   // 4. One job per source, plus one per extra track.
   int32_t jobCount = FileCountValue;
@@ -126,26 +149,56 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   std::vector<TFileListRec> jobs;
   for (size_t i = 0; i < list.size() && !Cancelled; ++i) {
     const TSourceItem &source = list[i];
+    const TCUEArr &tracks = trackLists[i];
     CheckDestinationFormat(DestinationFormat);
     const std::string folder = GetOutputFolder(source.FileName, placement);
     const std::string extension = DestinationFileTypes[DestinationFormat - 1].Extension;
-    for (size_t k = 0; k < trackLists[i].size(); ++k) {
+    for (size_t k = 0; k < tracks.size(); ++k) {
       TFileListRec job;
       job.SourceFileName = source.FileName;
-      job.OutputFileName =
-          MakeOutputName(folder, source.FileName, extension, SameAsSource, reserved);
       job.JobNumber = int32_t(jobs.size()) + 1;
       job.JobCount = jobCount;
       job.DestinationFormat = DestinationFormat;
       job.PreprocessOptions = PreprocessOptions;
       job.Options = GetOptions(DestinationFormat);
       job.AudioInfo = source.Rec.AudioInfo;
-      if (trackLists[i].size() == 1) ReadTags(source.FileName, job.Tags);
+      if (tracks.size() > 1) {
+        SetTrackPart(job, tracks, k);
+        job.OutputFileName = MakeOutputName(folder, TrackOutputName(tracks[k].TrackNumber, tracks[k].Title),
+                                            extension, SameAsSource, reserved);
+        job.Tags.IsTrack = true;
+        job.Tags.Title = tracks[k].Title;
+        job.Tags.Artist = tracks[k].Performer;
+        job.Tags.Album = tracks[k].Album;
+        job.Tags.Track = std::to_string(k + 1);
+      } else {
+        job.OutputFileName = MakeOutputName(folder, source.FileName, extension, SameAsSource, reserved);
+        ReadTags(source.FileName, job.Tags);
+      }
       AssignedOutputs.push_back(NormalPath(job.OutputFileName));
       jobs.push_back(std::move(job));
     }
   }
   return jobs;
+}
+
+void TCoder_engine::SetTrackPart(TFileListRec &Job, const TCUEArr &Tracks, size_t K) const {
+  const TCUERec &track = Tracks[K];
+  const TAudioInfo &info = Job.AudioInfo;
+  const double rate = info.Streams.empty() ? 0 : info.Streams[size_t(info.Index)].SampleRate;
+  const double start = track.InSeconds ? track.StartTime : CueTrackStart(track);
+  Job.IsTrack = true;
+  Job.Start = start;
+  Job.Length = LengthToEnd;
+  if (K + 1 == Tracks.size()) return;
+  // Both ends land on the frame nearest their time, as the seek does, so the
+  // parts of a source follow each other without a gap or an overlap. A track
+  // without a start (no INDEX 01) is not sought: it runs from the beginning.
+  const double end = track.InSeconds ? track.EndTime : CueTrackStart(Tracks[K + 1]);
+  Job.Length = std::llround(end * rate) - std::llround(std::max(0.0, start) * rate);
+  if (Job.Length <= 0)
+    throw std::runtime_error(fmt::sprintf("%s: track %d does not end after it starts",
+                                          Job.SourceFileName, track.TrackNumber));
 }
 
 void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {

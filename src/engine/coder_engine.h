@@ -77,7 +77,9 @@ class TCoder_engine {
 
  private:
   void Execute();
+  std::vector<TCUEArr> TrackLists();
   std::vector<TFileListRec> BuildJobs();
+  void SetTrackPart(TFileListRec &Job, const TCUEArr &Tracks, size_t K) const;
   void ConvertJobs(std::vector<TFileListRec> &Jobs);
   bool IsReservedOutput(const std::string &Path) const;
 

@@ -42,6 +42,25 @@ TEST(SourceList, AFolderTreeGivesItsSupportedFilesOnce) {
   EXPECT_EQ(sources.List().size(), 5u);
 }
 
+TEST(SourceList, CueSheetsStandForTheirAudio) {
+  const std::string root = TestFolder();
+  Touch(root + "/album.flac");
+  Touch(root + "/album.cue");
+  Touch(root + "/lonely.cue");  // no audio beside it
+  Touch(root + "/x.mp3");
+  Touch(root + "/y.mp3");
+  TSourceCollection sources;
+  EXPECT_EQ(sources.AddSourceFile(root + "/album.cue", false), 1);
+  EXPECT_EQ(sources.AddSourceFile(root + "/album.flac", false), 0);  // already there, from its sheet
+  EXPECT_EQ(sources.AddSourceFile(root + "/lonely.cue", false), 0);
+  sources.AddSourceFile(root + "/x.mp3", false);
+  sources.AddSourceFile(root + "/y.mp3", false);
+  ASSERT_EQ(sources.List().size(), 3u);
+  EXPECT_EQ(sources.List()[0].FileName, root + "/album.flac");
+  EXPECT_TRUE(sources.List()[0].Rec.HasCUE);
+  EXPECT_EQ(sources.FileTypeSummary(), "1(flac+CUE) 2(mp3)");
+}
+
 TEST(SourceList, PatternsMatchOneFolderWithoutRegardToCase) {
   const std::string root = TestFolder();
   for (const char *f : {"one.flac", "TWO.FLAC", "three.mp3", "sub/four.flac"}) Touch(root + "/" + f);

@@ -1,0 +1,190 @@
+#include "sources/cue.h"
+
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+
+#include "platform/text_encoding.h"
+
+namespace {
+
+bool IsFile(const std::string &path) {
+  struct stat info;
+  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string FolderOf(const std::string &path) {
+  const size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
+// The file name without folder and without its extension.
+std::string BaseNameOf(const std::string &path) {
+  std::string name = path.substr(FolderOf(path).size());
+  const size_t dot = name.find_last_of('.');
+  return dot == std::string::npos ? name : name.substr(0, dot);
+}
+
+std::string Trim(const std::string &text) {
+  size_t first = 0, last = text.size();
+  while (first < last && static_cast<unsigned char>(text[first]) <= ' ') ++first;
+  while (last > first && static_cast<unsigned char>(text[last - 1]) <= ' ') --last;
+  return text.substr(first, last - first);
+}
+
+bool IsTrackLine(const std::string &line) {
+  return line.find("TRACK") != std::string::npos && line.find("AUDIO") != std::string::npos;
+}
+
+std::string ReplaceAll(std::string text, const std::string &from, const std::string &to) {
+  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// The value of Key in Lines[first..last], never past the next track line.
+std::string FindValue(const std::vector<std::string> &Lines, const std::string &Key, int First,
+                      int Last, bool Clean) {
+  for (int i = std::max(0, First); i <= Last && i < int(Lines.size()); ++i) {
+    const std::string &line = Lines[size_t(i)];
+    if (IsTrackLine(line)) return {};
+    const size_t at = line.find(Key);
+    if (at == std::string::npos) continue;
+    const std::string value = Trim(line.substr(at + Key.size()));
+    return Clean ? CleanCueValue(value) : value;
+  }
+  return {};
+}
+
+// The FILE value: the quoted name when quoted (whatever type word follows),
+// else the value without its type word; cleaned like every name.
+std::string SheetFileName(const std::string &raw) {
+  std::string name = raw;
+  const size_t open = raw.find('"');
+  const size_t close = open == std::string::npos ? open : raw.find('"', open + 1);
+  if (close != std::string::npos) {
+    name = raw.substr(open + 1, close - open - 1);
+  } else {
+    name = ReplaceAll(name, " WAVE", "");
+    for (const char *type : {" MP3", " AIFF", " BINARY", " MOTOROLA"}) {
+      const std::string t = type;
+      if (name.size() > t.size() && name.compare(name.size() - t.size(), t.size(), t) == 0)
+        name.erase(name.size() - t.size());
+    }
+  }
+  return CleanCueValue(name);
+}
+
+int32_t ToInteger(const std::string &text, const std::string &what, const std::string &sheet) {
+  const std::string trimmed = Trim(text);
+  char *end = nullptr;
+  const long value = std::strtol(trimmed.c_str(), &end, 10);
+  if (trimmed.empty() || *end != '\0' || value < INT32_MIN || value > INT32_MAX)
+    throw ECueSheetError("CUE sheet " + sheet + ": " + what + " \"" + trimmed + "\" is not a number");
+  return int32_t(value);
+}
+
+}  // namespace
+
+std::string CleanCueValue(const std::string &Value) {
+  std::string clean;
+  for (char c : Value)
+    if (std::string("\"<>|*,?/\\:;=+").find(c) == std::string::npos) clean += c;
+  return clean;
+}
+
+double CueTrackStart(const TCUERec &Track) {
+  return Track.Index01Minutes * 60.0 + Track.Index01Seconds + Track.Index01Frames / 75.0;
+}
+
+std::string FindCueSheet(const std::string &FileName) {
+  const std::string extension = GetFileExtension(FileName);
+  if (extension == "cue") return FileName;
+  for (const TSupportedFileTypes &row : InputFileTypes) {
+    if (row.Extension == extension && row.CUECapable) {
+      const std::string candidate = FolderOf(FileName) + BaseNameOf(FileName) + ".cue";
+      if (IsFile(candidate)) return candidate;
+    }
+  }
+  const std::string candidate = FileName + ".cue";
+  return IsFile(candidate) ? candidate : std::string();
+}
+
+std::string FindAudioForCue(const std::string &CueName) {
+  const std::string base = FolderOf(CueName) + BaseNameOf(CueName);
+  if (IsFile(base)) return base;  // album.flac.cue
+  for (const char *ext : {".wav", ".wv", ".wma", ".ape", ".mp3", ".flac"})
+    if (IsFile(base + ext)) return base + ext;
+  TCUEArr tracks;
+  ParseCue(CueName, tracks);
+  if (tracks.size() >= 2) {
+    const std::string candidate = FolderOf(CueName) + tracks[0].FileName;
+    if (IsFile(candidate)) return candidate;
+  }
+  return {};
+}
+
+void ParseCueTime(const std::string &Text, int32_t &Minutes, int32_t &Seconds, int32_t &Frames) {
+  Minutes = Seconds = Frames = -1;
+  if (Trim(Text).empty()) return;
+  int32_t *targets[] = {&Minutes, &Seconds, &Frames};
+  int field = 0;
+  std::string current;
+  for (size_t i = 0; i < Text.size() && field < 3; ++i) {
+    const char c = Text[i];
+    const bool last = i + 1 == Text.size();
+    if (c == '.' || c == ':' || last) {
+      *targets[field++] = ToInteger(current, "time field", "");
+      current.clear();
+    } else {
+      current += c;
+    }
+  }
+}
+
+void ParseCue(const std::string &FileName, TCUEArr &Tracks) {
+  Tracks.assign(1, TCUERec{});
+  const std::string cueName = FindCueSheet(FileName);
+  if (cueName.empty()) return;
+  std::ifstream file(cueName, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), {});
+  const std::vector<std::string> lines = SplitLines(DecodeText(bytes));
+
+  std::string albumPerformer, albumTitle, sheetFile;
+  size_t track = 1;
+  const int last = int(lines.size()) - 1;
+  for (int i = 0; i <= last; ++i) {
+    const std::string &line = lines[size_t(i)];
+    if (!IsTrackLine(line)) continue;
+    const size_t from = line.find("TRACK") + 5, to = line.find("AUDIO");
+    const int32_t number =
+        ToInteger(to > from ? line.substr(from, to - from) : std::string(), "track number", cueName);
+    if (albumPerformer.empty()) {
+      albumPerformer = FindValue(lines, "PERFORMER", 0, i - 1, true);
+      albumTitle = FindValue(lines, "TITLE", 0, i - 1, true);
+    }
+    if (sheetFile.empty()) sheetFile = SheetFileName(FindValue(lines, "FILE", 0, i - 1, false));
+    Tracks.resize(track);
+    TCUERec &t = Tracks[track - 1];
+    t = TCUERec{};
+    t.TrackNumber = number;
+    t.Title = FindValue(lines, "TITLE", i + 1, last, true);
+    t.Performer = FindValue(lines, "PERFORMER", i + 1, last, true);
+    t.Album = albumTitle;
+    t.FileName = sheetFile;
+    if (t.Performer.empty()) t.Performer = albumPerformer;
+    try {
+      ParseCueTime(FindValue(lines, "INDEX 00", i + 1, last, false) + " ", t.Index00Minutes,
+                   t.Index00Seconds, t.Index00Frames);
+      ParseCueTime(FindValue(lines, "INDEX 01", i + 1, last, false) + " ", t.Index01Minutes,
+                   t.Index01Seconds, t.Index01Frames);
+    } catch (const ECueSheetError &e) {
+      throw ECueSheetError("CUE sheet " + cueName + ": track " + std::to_string(number) + ": " +
+                           std::string(e.what()).substr(std::string("CUE sheet : ").size()));
+    }
+    t.InSeconds = false;
+    ++track;
+  }
+}
