@@ -74,12 +74,27 @@ TFormatReading ReadFLAC(const TCommandLine &Line, const TSettingsStore &Store, T
   return r;
 }
 
+TFormatReading ReadAPE(const TCommandLine &Line, const TSettingsStore &Store, TCoder_engine &Engine) {
+  const std::string value = Line.GetParamValue("Compression", MissingKey);
+  TFormatReading r{"APE Parameters = Compression=" + value, ""};
+  int32_t compression = LoadAPECompression(Store);
+  if (value != MissingKey) {
+    const char *const names[] = {"fast", "normal", "high", "extra"};
+    compression = 5;  // any other value: insane
+    for (int i = 0; i < 4; ++i)
+      if (value == names[i]) compression = i + 1;
+  }
+  Engine.SetAPEOptions(compression);
+  return r;
+}
+
 }  // namespace
 
 TFormatReading ReadFormatCommandLine(TDestinationFormat Format, const TCommandLine &Line,
                                      const TSettingsStore &Store, TCoder_engine &Engine) {
   switch (Format) {
     case dfMP3: return ReadMP3(Line, Store, Engine);
+    case dfAPE: return ReadAPE(Line, Store, Engine);
     case dfFLAC: return ReadFLAC(Line, Store, Engine);
     case dfWAV: return {"WAV Parameters = (none)", ""};
     default: return {};

@@ -65,7 +65,16 @@ std::vector<TSaveRec> FLACOptionsRecords(const TFLACOptions &o) {
           {"FLACBuffer", o.BlockSize}};
 }
 
+int32_t LoadAPECompression(const TSettingsStore &Store) {
+  return Store.ReadInteger("APECompression", APECompressionDefault);
+}
+
+std::vector<TSaveRec> APECompressionRecords(int32_t Compression) {
+  return {{"APECompression", Compression}};
+}
+
 void LoadFormatOptions(const TSettingsStore &Store, TCoder_engine &Engine) {
   Engine.SetMP3Options(LoadMP3Options(Store));
   Engine.SetFLACOptions(LoadFLACOptions(Store));
+  Engine.SetAPEOptions(LoadAPECompression(Store));
 }

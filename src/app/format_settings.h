@@ -18,5 +18,9 @@ std::vector<TSaveRec> MP3OptionsRecords(const TMP3Options &Options);
 TFLACOptions LoadFLACOptions(const TSettingsStore &Store);
 std::vector<TSaveRec> FLACOptionsRecords(const TFLACOptions &Options);
 
+// Monkey's Audio: the compression setting, 1 fast .. 5 insane ("APECompression").
+int32_t LoadAPECompression(const TSettingsStore &Store);
+std::vector<TSaveRec> APECompressionRecords(int32_t Compression);
+
 // Hands every format's stored settings to the engine.
 void LoadFormatOptions(const TSettingsStore &Store, TCoder_engine &Engine);

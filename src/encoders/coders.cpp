@@ -2,6 +2,7 @@
 
 #include <FLAC/format.h>
 
+#include "encoders/ape_coder.h"
 #include "encoders/flac_coder.h"
 #include "encoders/mp3_coder.h"
 
@@ -9,6 +10,7 @@ std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::
                                           const TTagRec &Tags, const TAudioInfo &AudioInfo) {
   switch (Format) {
     case dfMP3: return std::make_unique<TMP3Coder>(FileName, Tags, AudioInfo);
+    case dfAPE: return std::make_unique<TAPECoder>(FileName, Tags, AudioInfo);
     case dfFLAC: return std::make_unique<TFLACCoder>(FileName, Tags, AudioInfo);
     case dfWAV: return std::make_unique<TWAVCoder>(FileName, Tags, AudioInfo);
     default: return nullptr;
@@ -26,6 +28,12 @@ void FillCoderVersions() {
   mp3.MajorVersion = lame.EncoderMajor;
   mp3.MinorVersion = lame.EncoderMinor;
   mp3.LibraryName = "libmp3lame.so.0";
+
+  TCoderVersionRec &ape = DestinationFileTypes[dfAPE - 1].CoderVersion;
+  ape.VersionText = APECompressorVersion();
+  ape.MajorVersion = 3;
+  ape.MinorVersion = 99;
+  ape.LibraryName = "MACDll (built in)";
 
   TCoderVersionRec &flac = DestinationFileTypes[dfFLAC - 1].CoderVersion;
   flac.VersionText = FLAC__VERSION_STRING;

@@ -62,6 +62,7 @@ void TCoder_engine::SetDestinationFolder(const std::string &Folder) {
 const void *TCoder_engine::GetOptions(int Code) const {
   switch (Code) {
     case dfMP3: return &MP3Options;
+    case dfAPE: return &APEOptions;
     case dfFLAC: return &FLACOptions;
     case dfWAV: return &NoOptions;
     default: throw EAssertFailed("Assert failed : GetOptions : Result = nil");

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "encoders/ape_coder.h"
 #include "encoders/flac_coder.h"
 #include "encoders/mp3_coder.h"
 #include "engine/coder_thread.h"
@@ -47,6 +48,7 @@ class TCoder_engine {
   void SetPreprocessOptions(const TPreprocessOptions &Options) { PreprocessOptions = Options; }
   void SetMP3Options(const TMP3Options &Options) { MP3Options = Options; }
   void SetFLACOptions(const TFLACOptions &Options) { FLACOptions = Options; }
+  void SetAPEOptions(int32_t Compression) { APEOptions = Compression; }
   // The options record handed to the encoders of a format.
   const void *GetOptions(int Code) const;
 
@@ -93,6 +95,7 @@ class TCoder_engine {
   TPreprocessOptions PreprocessOptions;
   TMP3Options MP3Options;
   TFLACOptions FLACOptions;
+  int32_t APEOptions = APECompressionDefault;
 
   // Alive during a run only.
   std::deque<TThreadRec> Threads;

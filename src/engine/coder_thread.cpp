@@ -161,10 +161,9 @@ void TCoderThread::Convert() {
       std::lock_guard<std::mutex> lock(EncoderReleaseLock);
       coder.reset();
     }
-    if (failed && created) {
-      std::error_code ec;
-      std::filesystem::remove(Job.OutputFileName, ec);
-    }
+    std::error_code ec;
+    if (failed && created && std::filesystem::is_regular_file(Job.OutputFileName, ec))
+      std::filesystem::remove(Job.OutputFileName, ec);  // never a device or a folder
   };
 
   std::string lastCall = className + ".Init";

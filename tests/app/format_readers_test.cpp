@@ -73,4 +73,16 @@ TEST_F(FormatReaders, FlacCompression) {
   EXPECT_NE(Read(dfFLAC, {"/compression", "best"}).Error, "");
 }
 
+TEST_F(FormatReaders, ApeCompressionNames) {
+  auto setting = [this] { return *static_cast<const int32_t *>(Engine.GetOptions(dfAPE)); };
+  EXPECT_EQ(Read(dfAPE, {"/compression", "extra"}).DebugMessage, "APE Parameters = Compression=extra");
+  EXPECT_EQ(setting(), 4);
+  Read(dfAPE, {"/compression", "fast"});
+  EXPECT_EQ(setting(), 1);
+  Read(dfAPE, {"/compression", "Extra"});  // names are lower case: anything else is insane
+  EXPECT_EQ(setting(), 5);
+  Read(dfAPE, {"/dest", "ape"});
+  EXPECT_EQ(setting(), APECompressionDefault);  // no key: the stored setting
+}
+
 }  // namespace

@@ -139,10 +139,12 @@ TEST(WavCoder, AnOutputThatCannotBeCreatedFailsInit) {
 }
 
 TEST(WavCoder, AFullDiskIsAnError) {
-  TWAVCoder coder("/dev/full", TTagRec{}, Info(44100, 2, 16));
+  const std::string path = TestFolder() + "/full.wav";
+  TWAVCoder coder(path, TTagRec{}, Info(44100, 2, 16));
   std::string error;
   ASSERT_EQ(coder.Init(nullptr, error), 0);
   const std::vector<uint8_t> block(10000);
+  TFileSizeLimit full(300000);
   EXPECT_THROW(
       {
         for (int i = 0; i < 100; ++i) coder.DoOutput(block.data(), int(block.size()), true);

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -121,10 +122,13 @@ std::string RawFormat(int bits) {
   }
 }
 
-std::string WriteSignal(const std::string &path, const TTestSignal &signal,
-                        const std::vector<std::string> &codecArgs) {
+namespace {
+
+// Wraps raw samples of the signal's format into `path` through ffmpeg.
+std::string WriteThroughFFmpeg(const std::string &path, const TTestSignal &signal,
+                               const std::vector<uint8_t> &samples, const std::vector<std::string> &codecArgs) {
   const std::string raw = path + ".raw";
-  WriteFileBytes(raw, MakeSamples(signal));
+  WriteFileBytes(raw, samples);
   std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", RawFormat(signal.Bits),
                                    "-ar", std::to_string(signal.Rate), "-ac",
                                    std::to_string(signal.Channels), "-i", raw};
@@ -134,6 +138,13 @@ std::string WriteSignal(const std::string &path, const TTestSignal &signal,
   if (RunTool(argv, nullptr, &err) != 0) throw std::runtime_error("ffmpeg failed: " + err);
   fs::remove(raw);
   return path;
+}
+
+}  // namespace
+
+std::string WriteSignal(const std::string &path, const TTestSignal &signal,
+                        const std::vector<std::string> &codecArgs) {
+  return WriteThroughFFmpeg(path, signal, MakeSamples(signal), codecArgs);
 }
 
 std::vector<uint8_t> FFmpegDecode(const std::string &path, const std::string &rawFormat) {
@@ -238,4 +249,103 @@ std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::s
   worker->Resume();
   worker->WaitFor();
   return errors;
+}
+
+std::vector<uint8_t> MakeMusic(const TTestSignal &signal) {
+  const int64_t frames = FrameCount(signal);
+  const int bytes = signal.Bits / 8;
+  std::vector<uint8_t> data(size_t(frames * signal.Channels * bytes));
+  uint32_t state = signal.Seed * 2246822519u + 3266489917u;
+  auto random = [&state] {
+    state ^= state << 13;
+    state ^= state >> 17;
+    state ^= state << 5;
+    return double(state) / 4294967296.0 - 0.5;
+  };
+  const double scale[] = {0, 2, 4, 7, 9, 12, 14, 16, 19, 21};  // pentatonic steps, in semitones
+  const double noteSeconds = 0.3, beat = 0.15;
+  double hissL = 0, hissR = 0, snare = 0;
+  // A room: two feedback delays of 11 and 17 ms per side.
+  std::vector<double> echoL(size_t(signal.Rate / 50), 0.0), echoR(echoL.size(), 0.0);
+  const size_t delayL1 = size_t(signal.Rate * 0.011), delayL2 = size_t(signal.Rate * 0.017);
+  const size_t delayR1 = size_t(signal.Rate * 0.013), delayR2 = size_t(signal.Rate * 0.019);
+  uint8_t *p = data.data();
+  for (int64_t i = 0; i < frames; ++i) {
+    const double t = double(i) / signal.Rate;
+    double left = 0, right = 0;
+    for (int voice = 0; voice < 3; ++voice) {
+      // Each voice plays a note every noteSeconds, picked from the note's index.
+      const int64_t note = int64_t(t / noteSeconds + voice * 0.37);
+      uint32_t h = uint32_t(note * 2654435761u + uint32_t(voice) * 40503u + signal.Seed);
+      h ^= h >> 15;
+      const double f = 110.0 * std::pow(2.0, (scale[h % 10] + 12 * voice) / 12.0);
+      const double age = t - (double(note) - voice * 0.37) * noteSeconds;
+      const double vibrato = 1 + 0.003 * std::sin(2 * M_PI * 5 * t);
+      double v = 0;
+      for (int k = 1; k <= 6; ++k) v += std::sin(2 * M_PI * f * k * t * vibrato) / k * std::exp(-age * (2.0 + k));
+      const double pan = 0.25 + 0.25 * voice;
+      left += v * (1 - pan) * 0.25;
+      right += v * pan * 0.25;
+    }
+    // Percussion: a kick on every fourth beat, a noisy snare on the others.
+    const double sinceBeat = std::fmod(t, beat);
+    const bool kick = int64_t(t / beat) % 4 == 0;
+    const double noise = random();
+    snare = 0.6 * snare + 0.4 * noise;
+    const double drum = kick ? 0.3 * std::sin(2 * M_PI * (60 + 200 * std::exp(-sinceBeat * 30)) * sinceBeat) *
+                                   std::exp(-sinceBeat * 12)
+                             : 0.12 * snare * std::exp(-sinceBeat * 40);
+    // A room's hiss under everything.
+    hissL = 0.7 * hissL + 0.3 * random();
+    hissR = 0.7 * hissR + 0.3 * random();
+    left += drum;
+    right += drum * 0.8;
+    const size_t n = size_t(i) % echoL.size(), size = echoL.size();
+    left += 0.35 * echoL[(n + size - delayL1) % size] + 0.25 * echoL[(n + size - delayL2) % size];
+    right += 0.35 * echoR[(n + size - delayR1) % size] + 0.25 * echoR[(n + size - delayR2) % size];
+    echoL[n] = left;
+    echoR[n] = right;
+    left += 0.004 * hissL;
+    right += 0.004 * hissR;
+    for (int c = 0; c < signal.Channels; ++c) {
+      const double v = std::clamp((signal.Channels == 1 ? (left + right) / 2 : c == 0 ? left : right) *
+                                      signal.Level, -1.0, 1.0);
+      if (bytes == 2) {
+        const int16_t s = int16_t(std::lround(v * 32767));
+        std::memcpy(p, &s, 2);
+      } else if (bytes == 3) {
+        const int32_t s = int32_t(std::lround(v * 8388607));
+        p[0] = uint8_t(s), p[1] = uint8_t(s >> 8), p[2] = uint8_t(s >> 16);
+      } else {
+        const float s = float(v);
+        std::memcpy(p, &s, 4);
+      }
+      p += bytes;
+    }
+  }
+  return data;
+}
+
+std::string WriteMusic(const std::string &path, const TTestSignal &signal,
+                       const std::vector<std::string> &codecArgs) {
+  return WriteThroughFFmpeg(path, signal, MakeMusic(signal), codecArgs);
+}
+
+#include <csignal>
+#include <sys/resource.h>
+
+TFileSizeLimit::TFileSizeLimit(uint64_t bytes) {
+  std::signal(SIGXFSZ, SIG_IGN);  // the write fails instead of ending the process
+  rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  Previous = limit.rlim_cur;
+  limit.rlim_cur = bytes;
+  setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+TFileSizeLimit::~TFileSizeLimit() {
+  rlimit limit;
+  getrlimit(RLIMIT_FSIZE, &limit);
+  limit.rlim_cur = Previous;
+  setrlimit(RLIMIT_FSIZE, &limit);
 }

@@ -66,3 +66,21 @@ int WaitTool(int pid);
 std::vector<TThreadErrorRec> ConvertFile(
     const std::string &source, const std::string &output, TDestinationFormat format,
     const void *options, std::function<void(TCoderThread &, const TProgressRec &)> onProgress = {});
+
+// Music-like audio (notes with harmonics and decays in several voices, panned,
+// over a quiet noise floor), in the signal's format; Channels 1 or 2.
+std::vector<uint8_t> MakeMusic(const TTestSignal &signal);
+// Writes MakeMusic's samples through ffmpeg into `path` (container by extension).
+std::string WriteMusic(const std::string &path, const TTestSignal &signal,
+                       const std::vector<std::string> &codecArgs = {});
+
+// While alive, no file of this process may grow past `bytes` (writes beyond
+// fail as on a full disk).
+class TFileSizeLimit {
+ public:
+  explicit TFileSizeLimit(uint64_t bytes);
+  ~TFileSizeLimit();
+
+ private:
+  uint64_t Previous;
+};

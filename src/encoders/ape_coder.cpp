@@ -1,0 +1,92 @@
+#include "encoders/ape_coder.h"
+
+#include <cmath>
+
+int APELibraryLevel(int32_t Setting) {
+  const int64_t level = int64_t(Setting) * 1000;
+  return level >= 1000 && level <= 5000 ? int(level) : 2000;
+}
+
+TAPECompress::TAPECompress() {
+  int error = 0;
+  Compressor = c_APECompress_Create(&error);
+  if (error != 0 || !Compressor) {
+    c_APECompress_Destroy(Compressor);
+    Compressor = nullptr;
+    throw EAPEException("MACDll error: " + APEErrorText(error));
+  }
+}
+
+TAPECompress::~TAPECompress() { c_APECompress_Destroy(Compressor); }
+
+void TAPE_Coder::Start() {
+  EndOfData = false;
+  const TAudioInfoRec &s = AudioInfo.Streams.at(size_t(AudioInfo.Index));
+  // Say so plainly rather than through the library's generic texts.
+  if (s.Channels < 1 || s.Channels > 2)
+    throw std::runtime_error("Monkey's Audio files hold one or two channels; the source has " +
+                             std::to_string(s.Channels));
+  Compress = std::make_unique<TAPECompress>();
+  FillWaveFormatEx(&WaveFormat, s.SampleRate, s.BitsPerSample, s.Channels);
+  const int result = c_APECompress_StartW(Compress->Handle(), FileName.c_str(), &WaveFormat, MaxAudioBytes,
+                                          CompressionLevel, nullptr, CREATE_WAV_HEADER_ON_DECOMPRESSION);
+  if (result != 0) throw std::runtime_error("Error starting APECompress.\r\n" + APEErrorText(result));
+}
+
+void TAPE_Coder::Feed(const uint8_t *Buffer, int Size) {
+  if (Size == 0) {
+    EndOfData = true;
+    return;
+  }
+  int remaining = Size;
+  while (remaining > 0) {
+    int64_t available = 0;
+    unsigned char *target = c_APECompress_LockBuffer(Compress->Handle(), &available);
+    const int64_t count = std::min<int64_t>(available, remaining);
+    std::copy(Buffer, Buffer + count, target);
+    const int result = c_APECompress_UnlockBuffer(Compress->Handle(), count, true);
+    if (result != 0 || count == 0) {
+      Finish();
+      throw std::runtime_error("APECompress.UnlockBuffer Error: " + std::to_string(result));
+    }
+    Buffer += count;
+    remaining -= int(count);
+  }
+}
+
+int TAPE_Coder::Finish() {
+  if (!Compress) return 0;
+  const int result = c_APECompress_Finish(Compress->Handle(), nullptr, 0, 0);
+  Compress.reset();
+  return result;
+}
+
+int TAPECoder::Init(const void *Options, std::string &ErrorText) {
+  ErrorText.clear();
+  try {
+    Coder.CompressionLevel = APELibraryLevel(*static_cast<const int32_t *>(Options));
+    Coder.AudioInfo = AudioInfo;
+    Coder.FileName = FileName;
+    // A seek table sized for the source's length (more room is made if needed).
+    const TAudioInfoRec &s = Stream();
+    if (s.Duration > 0)
+      Coder.MaxAudioBytes = int64_t(std::ceil(s.Duration * s.SampleRate)) * s.Channels * s.BitsPerSample / 8;
+    Coder.Start();
+    OutputCreated = true;
+    return 0;
+  } catch (const std::exception &e) {
+    ErrorText = e.what();
+    return 1;
+  }
+}
+
+void TAPECoder::DoOutput(const void *Buffer, int Size, bool) {
+  Coder.Feed(static_cast<const uint8_t *>(Buffer), Size);
+}
+
+void TAPECoder::Finish() {
+  if (!Coder.Started()) return;
+  // A compressor that could not complete the file leaves no valid output.
+  const int result = Coder.Finish();
+  if (result != 0) throw EAPEException("MACDll error: " + APEErrorText(result));
+}

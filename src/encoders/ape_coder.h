@@ -1,0 +1,70 @@
+// Monkey's Audio outputs through the compressor behind the MACDll operations:
+// the compressor handle, the coder that feeds it, and the encoder. The
+// compressor creates and writes the output file itself. Receives 16-bit or
+// packed 24-bit samples; one or two channels.
+#pragma once
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "encoders/ape/MACDll.h"
+#include "encoders/coder.h"
+
+// The compression setting: 1 fast .. 5 insane; the library level is 1000 times it.
+constexpr int32_t APECompressionDefault = 2;
+// The library level of a setting: 1000 .. 5000, anything else 2000.
+int APELibraryLevel(int32_t Setting);
+
+class EAPEException : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Owns one compressor handle.
+class TAPECompress {
+ public:
+  TAPECompress();  // raises EAPEException "MACDll error: <text>"
+  ~TAPECompress();
+  TAPECompress(const TAPECompress &) = delete;
+  TAPECompress &operator=(const TAPECompress &) = delete;
+  APE_COMPRESS_HANDLE Handle() const { return Compressor; }
+
+ private:
+  APE_COMPRESS_HANDLE Compressor = nullptr;
+};
+
+class TAPE_Coder {
+ public:
+  std::string FileName;
+  TAudioInfo AudioInfo;
+  int CompressionLevel = 2000;
+  int64_t MaxAudioBytes = MAX_AUDIO_BYTES_UNKNOWN;
+
+  // Creates and starts the compressor; raises with the library's text.
+  void Start();
+  // Hands Size bytes to the compressor (Size 0 marks the end of the data).
+  void Feed(const uint8_t *Buffer, int Size);
+  // Finishes and destroys the compressor; returns the library's result.
+  int Finish();
+  bool Started() const { return Compress != nullptr; }
+
+ private:
+  std::unique_ptr<TAPECompress> Compress;
+  WAVEFORMATEX WaveFormat{};
+  bool EndOfData = false;
+};
+
+class TAPECoder : public TCustomCoder {
+ public:
+  using TCustomCoder::TCustomCoder;
+  void Finish() override;
+  int Init(const void *Options, std::string &ErrorText) override;
+  void DoOutput(const void *Buffer, int Size, bool WriteData) override;
+  int GetBufferSize() override { return 65536; }
+  const char *ClassName() const override { return "TAPECoder"; }
+  int LibraryLevel() const { return Coder.CompressionLevel; }
+
+ private:
+  TAPE_Coder Coder;
+};
