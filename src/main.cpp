@@ -6,6 +6,7 @@
 #include "app/batch_mode.h"
 #include "app/command_line.h"
 #include "app/settings_store.h"
+#include "app/windows/application.h"
 #include "encoders/coders.h"
 #include "platform/bass/bass.h"
 
@@ -17,7 +18,7 @@ int main(int argc, char **argv) {
     return 0;
   }
   if (parsed.Version) {
-    std::printf("tonmill 0.1.0 (decoding: %s)\n", BASS_DecoderVersionText());
+    std::printf("tonmill 1.95 (decoding: %s)\n", BASS_DecoderVersionText());
     return 0;
   }
   DebugMode = !args.empty() && args[0] == "/DEBUG" ? 1 : 0;
@@ -28,7 +29,5 @@ int main(int argc, char **argv) {
   TSettingsStore store;
   if (parsed.Mode == TParsedCommandLine::mBatch) return RunBatch(parsed, TCommandLine(args), store);
 
-  std::fputs("tonmill: this build has no window yet; convert with /input and /output.\n\n", stderr);
-  std::fputs(UsageText().c_str(), stderr);
-  return 1;
+  return RunWindow(argc, argv, parsed, store);
 }

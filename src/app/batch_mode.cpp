@@ -14,6 +14,7 @@
 #include "app/format_settings.h"
 #include "app/settings.h"
 #include "app/source_list.h"
+#include "app/texts.h"
 #include "encoders/coders.h"
 #include "engine/coder_engine.h"
 #include "platform/bass/bass.h"
@@ -90,6 +91,14 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
   const TProgramOptions program = LoadProgramOptions(Store);
   const TPreprocessOptions preprocess = LoadPreprocessOptions(Store);
   ApplyPriority(program.Priority);
+  // Messages of the run in the user's language; a missing file is no reason to stop.
+  try {
+    LoadLanguage(LanguageIndex(general.Language), [](const std::string &id) {
+      Say("the language file has no text " + id + "; English serves");
+    });
+  } catch (const std::exception &e) {
+    Say(std::string(e.what()) + "; English serves");
+  }
 
   TDestinationFormat format = options.DestinationFormat;
   if (!format) {

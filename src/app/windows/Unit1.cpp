@@ -1,0 +1,488 @@
+#include "app/windows/Unit1.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QFileDialog>
+#include <QGroupBox>
+#include <QGuiApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QUrl>
+
+#include <algorithm>
+#include <filesystem>
+#include <fmt/printf.h>
+
+#include "app/format_settings.h"
+#include "app/texts.h"
+#include "app/windows/about.h"
+#include "app/windows/error_report.h"
+#include "app/windows/window_texts.h"
+#include "encoders/coders.h"
+#include "engine/texts.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kWidth = 542, kHeight = 521;
+
+const char *const kLanguages[] = {"EN - English", "ES - Español", "FR - French",   "HU - Magyar",
+                                  "RU - Русский ", "CS - Česky",  "LV - Latviski"};
+
+template <typename T>
+T *Make(QWidget *parent, const char *name, int x, int y, int w, int h) {
+  T *control = new T(parent);  // owned by its parent widget
+  control->setObjectName(name);
+  control->setGeometry(x, y, w, h);
+  return control;
+}
+
+QString Q(const std::string &text) { return QString::fromStdString(text); }
+
+}  // namespace
+
+Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
+    : Store(Store_), EngineObject(std::make_unique<TCoder_engine>()) {
+  setObjectName("main");
+  ShowMessage = [this](const QString &text) { QMessageBox::information(this, "TONMILL", text); };
+  ChooseFolder = [this](const QString &start) {
+    return QFileDialog::getExistingDirectory(this, "Choose destination", start);
+  };
+  ShowError = [this](const std::string &report) { ShowErrorReport(ReportErrors, report, this); };
+
+  BuildControls();
+  EngineObject->InitBASS();
+  LoadSettings();
+  ApplyLanguage();
+  UpdateControls();
+  setAcceptDrops(true);
+
+  ReportErrors = CommandLine.ReportErrors;
+  if (CommandLine.Mode == TParsedCommandLine::mSendTo) {
+    bool clearFirst = false;
+    for (const std::string &path : CommandLine.SendToPaths) {
+      if (fs::is_directory(path)) SourceFiles.AddSourceFolder(path, "*", clearFirst, true);
+      else SourceFiles.AddSourceFile(path, clearFirst);
+    }
+    SourceFiles.Sort();
+    ShowSourceSummary(int(SourceFiles.List().size()));
+  }
+}
+
+Tmain::~Tmain() = default;
+
+void Tmain::BuildControls() {
+  setFixedSize(kWidth, kHeight);
+
+  cbLang = Make<QComboBox>(this, "cbLang", 392, 4, 142, 24);
+  for (const char *item : kLanguages) cbLang->addItem(QString::fromUtf8(item));
+
+  gbSourceFiles = Make<QGroupBox>(this, "gbSourceFiles", 8, 30, 526, 84);
+  lInputFiles = Make<QLabel>(gbSourceFiles, "lInputFiles", 10, 18, 420, 60);
+  lInputFiles->setAlignment(Qt::AlignCenter);
+  lInputFiles->setWordWrap(true);
+  bInfo = Make<QPushButton>(gbSourceFiles, "bInfo", 440, 32, 76, 28);
+  bInfo->setEnabled(false);
+
+  gbDestFolder = Make<QGroupBox>(this, "gbDestFolder", 8, 118, 526, 80);
+  cbSameAsSource = Make<QCheckBox>(gbDestFolder, "cbSameAsSource", 10, 20, 200, 20);
+  cbCreateFull = Make<QCheckBox>(gbDestFolder, "cbCreateFull", 220, 20, 296, 20);
+  cbCreateFull->setChecked(true);
+  eDestinationFolder = Make<QLabel>(gbDestFolder, "eDestinationFolder", 10, 46, 470, 26);
+  eDestinationFolder->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+  eDestinationFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  bBrowseForFolder = Make<QPushButton>(gbDestFolder, "bBrowseForFolder", 486, 46, 30, 26);
+  bBrowseForFolder->setText("...");
+  bBrowseForFolder->setFocusPolicy(Qt::NoFocus);
+
+  gbPreprocess = Make<QGroupBox>(this, "gbPreprocess", 8, 202, 526, 50);
+  cbEnablePreprocess = Make<QCheckBox>(gbPreprocess, "cbEnablePreprocess", 10, 22, 300, 20);
+  cbEnablePreprocess->setFocusPolicy(Qt::NoFocus);
+  bPreprocessOptions = Make<QPushButton>(gbPreprocess, "bPreprocessOptions", 406, 17, 110, 28);
+
+  gbDestFormat = Make<QGroupBox>(this, "gbDestFormat", 8, 256, 526, 128);
+  QRadioButton **radios[] = {&rbMP3, &rbWMA, &rbOGG, &rbAPE, &rbFLAC, &rbWavPack, &rbAAC, &rbWAV};
+  QPushButton **buttons[] = {&bMP3Options, &bWMAOptions, &bOGGOptions, &bAPEOptions, &bFLACOptions,
+                             &bWavPackOptions, &bAACOptions};
+  const char *const names[] = {"MP3", "WMA", "OGG", "APE", "FLAC", "WavPack", "AAC", "WAV"};
+  for (int i = 0; i < 8; ++i) {
+    const int column = i < 5 ? i : i - 5, row = i < 5 ? 0 : 1;
+    const int x = 10 + column * 102, y = 18 + row * 54;
+    *radios[i] = Make<QRadioButton>(gbDestFormat, (std::string("rb") + names[i]).c_str(), x, y, 96, 20);
+    (*radios[i])->setText(names[i]);
+    if (i < 7) *buttons[i] = Make<QPushButton>(gbDestFormat, (std::string("b") + names[i] + "Options").c_str(), x, y + 24, 96, 26);
+  }
+  rbFLAC->setChecked(true);
+
+  gbProgress = Make<QGroupBox>(this, "gbProgress", 8, 388, 526, 96);
+  lProgress1 = Make<QLabel>(gbProgress, "lProgress1", 10, 16, 506, 18);
+  lTimeElapsed = Make<QLabel>(gbProgress, "lTimeElapsed", 10, 72, 506, 18);
+  lTimeElapsed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+  pbCurrent = Make<QProgressBar>(gbProgress, "pbCurrent", 10, 36, 506, 14);
+  pbCurrent->setRange(0, 100);
+  pbCurrent->setTextVisible(false);
+  lCurrentFile = Make<QLabel>(gbProgress, "lCurrentFile", 10, 52, 506, 18);
+  lCurrentFile->setAlignment(Qt::AlignCenter);
+  for (QLabel *l : {lProgress1, lTimeElapsed, lCurrentFile}) l->setText("...");
+
+  bUP = Make<QPushButton>(this, "bUP", 8, 490, 26, 26);
+  bUP->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
+  bDN = Make<QPushButton>(this, "bDN", 36, 490, 26, 26);
+  bDN->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
+  bUP->setEnabled(false);
+  bDN->setEnabled(false);
+  bOptions = Make<QPushButton>(this, "bOptions", 78, 488, 110, 30);
+  bAbout = Make<QPushButton>(this, "bAbout", 192, 488, 110, 30);
+  bStart = Make<QPushButton>(this, "bStart", 310, 488, 110, 30);
+  bStart->setDefault(true);
+  bStart->setEnabled(false);
+  bClose = Make<QPushButton>(this, "bClose", 424, 488, 110, 30);
+
+  connect(bStart, &QPushButton::clicked, this, [this] { bStartClick(); });
+  connect(bClose, &QPushButton::clicked, this, [this] { close(); });
+  connect(bBrowseForFolder, &QPushButton::clicked, this, [this] { bBrowseForFolderClick(); });
+  connect(bUP, &QPushButton::clicked, this, [this] { bUPClick(); });
+  connect(bDN, &QPushButton::clicked, this, [this] { bDNClick(); });
+  connect(bAbout, &QPushButton::clicked, this, [this] { bAboutClick(); });
+  connect(cbLang, &QComboBox::activated, this, [this] { cbLangChange(); });
+  for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack,
+                                                                     rbAAC, rbWAV, cbSameAsSource, cbEnablePreprocess})
+    connect(b, &QAbstractButton::clicked, this, [this] { UpdateControls(); });
+}
+
+void Tmain::LoadSettings() {
+  const TGeneralSettings g = LoadGeneralSettings(Store);
+  Destination = g.Destination;
+  eDestinationFolder->setText(Q(Destination));
+  // The stored format's button; an unknown name leaves all eight cleared.
+  const TDestinationFormat format = DestinationFormatFromName(g.DestinationFormat);
+  const QRadioButton *byCode[] = {rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack, rbAAC, rbWAV};
+  for (QRadioButton *rb : {rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack, rbAAC, rbWAV}) {
+    rb->setAutoExclusive(false);
+    rb->setChecked(format >= 1 && rb == byCode[format - 1]);
+    rb->setAutoExclusive(true);
+  }
+  cbCreateFull->setChecked(g.CreateFullPath);
+  cbSameAsSource->setChecked(g.UseFromSource);
+  cbEnablePreprocess->setChecked(g.Preprocess);
+  LoadFormatOptions(Store, *EngineObject);
+  PreprocessOptions = LoadPreprocessOptions(Store);
+  EngineObject->SetPreprocessOptions(PreprocessOptions);
+  ProgramOptions = LoadProgramOptions(Store);
+  ApplyPriority(ProgramOptions.Priority);
+  LanguageCode = g.Language;
+  cbLang->setCurrentIndex(-1);
+  for (int i = 0; i < cbLang->count(); ++i)
+    if (cbLang->itemText(i).left(2).toStdString() == LanguageCode) {
+      cbLang->setCurrentIndex(i);
+      break;
+    }
+}
+
+void Tmain::SaveGeneralSettings() {
+  TGeneralSettings g;
+  g.Destination = Destination;
+  g.DestinationFormat = CheckedFormatName();
+  g.CreateFullPath = cbCreateFull->isChecked();
+  g.UseFromSource = cbSameAsSource->isChecked();
+  g.Preprocess = cbEnablePreprocess->isChecked();
+  g.Language = LanguageCode;
+  Store.WriteSettings(GeneralSettingsRecords(g));
+}
+
+TDestinationFormat Tmain::CheckedFormat() const {
+  const std::pair<const QRadioButton *, TDestinationFormat> order[] = {
+      {rbMP3, dfMP3}, {rbWAV, dfWAV}, {rbWMA, dfWMA}, {rbOGG, dfOGG},
+      {rbFLAC, dfFLAC}, {rbAPE, dfAPE}, {rbWavPack, dfWavPack}, {rbAAC, dfAAC}};
+  for (const auto &[radio, format] : order)
+    if (radio->isChecked()) return format;
+  return 0;
+}
+
+std::string Tmain::CheckedFormatName() const {
+  const TDestinationFormat format = CheckedFormat();
+  if (!format) throw std::runtime_error("Unknown destination");
+  return DestinationFormatName(format);
+}
+
+std::vector<QWidget *> Tmain::JobControls() const {
+  return {bInfo, cbCreateFull, bBrowseForFolder, bClose, eDestinationFolder, rbMP3, rbWAV, rbWMA, rbOGG,
+          bOGGOptions, bMP3Options, bWMAOptions, cbEnablePreprocess, bPreprocessOptions, rbAPE, bAPEOptions,
+          rbFLAC, bFLACOptions, cbSameAsSource, rbWavPack, bWavPackOptions, rbAAC, bAACOptions, cbLang,
+          lInputFiles};
+}
+
+void Tmain::UpdateControls() {
+  // A format without an encoder in this program cannot be chosen.
+  const std::pair<QRadioButton *, TDestinationFormat> radios[] = {
+      {rbMP3, dfMP3}, {rbWMA, dfWMA}, {rbOGG, dfOGG}, {rbAPE, dfAPE},
+      {rbFLAC, dfFLAC}, {rbWavPack, dfWavPack}, {rbAAC, dfAAC}, {rbWAV, dfWAV}};
+  for (const auto &[radio, format] : radios) radio->setEnabled(HasEncoder(format));
+  const std::pair<QPushButton *, QRadioButton *> settings[] = {
+      {bMP3Options, rbMP3}, {bWMAOptions, rbWMA}, {bOGGOptions, rbOGG}, {bFLACOptions, rbFLAC},
+      {bAPEOptions, rbAPE}, {bWavPackOptions, rbWavPack}, {bAACOptions, rbAAC}};
+  for (const auto &[button, radio] : settings) button->setEnabled(radio->isChecked() && radio->isEnabled());
+  bPreprocessOptions->setEnabled(cbEnablePreprocess->isChecked());
+  const bool ownFolder = !cbSameAsSource->isChecked();
+  eDestinationFolder->setEnabled(ownFolder);
+  bBrowseForFolder->setEnabled(ownFolder);
+  cbCreateFull->setEnabled(ownFolder);
+}
+
+void Tmain::ApplyLanguage() {
+  std::vector<std::string> missing;
+  try {
+    LoadLanguage(LanguageIndex(LanguageCode), [&](const std::string &id) { missing.push_back(id); });
+  } catch (const std::exception &e) {
+    FatalError(e.what(), true);
+    return;
+  }
+  if (!missing.empty()) {
+    QString list;
+    for (const std::string &id : missing)
+      list += QString::fromStdString(id).toUpper() + " " + QString::fromStdString(id) + "\n";
+    ShowMessage(list.trimmed());
+  }
+  ApplyTexts({bAbout, bStart, bClose, bOptions, bInfo},
+             {&text_about, &text_start, &text_close, &text_options, &text_info}, false, 4);
+  ApplyTexts({bMP3Options, bWMAOptions, bOGGOptions, bAPEOptions, bFLACOptions, bWavPackOptions, bAACOptions,
+              bPreprocessOptions},
+             {&text_settings}, false, 0);
+  ApplyTexts({gbProgress, gbDestFormat, gbDestFolder, gbSourceFiles, gbPreprocess, cbEnablePreprocess},
+             {&text_progress, &text_dest_format, &text_dest_folder, &text_source_files, &text_preprocess,
+              &text_enable},
+             true, 5);
+  ApplyTexts({lInputFiles, cbSameAsSource, cbCreateFull}, {&text_drag_files, &text_same_as_source, &text_create_full},
+             false, 2);
+  if (IsProcessing) bStart->setText(Q(text_cancel));
+  ShowSourceSummary(int(SourceFiles.List().size()));
+}
+
+void Tmain::ShowSourceSummary(int Count) {
+  InfoCancelled = false;
+  if (Count == 0) {
+    lInputFiles->setText(Q(text_drag_files));
+    lProgress1->setText("...");
+  } else {
+    lProgress1->setText(Q(FormatText(Count == 1 ? text_files_will_be_processed1 : text_files_will_be_processed, Count)));
+    lInputFiles->setText(Q(SourceFiles.FileTypeSummary()));
+  }
+  bStart->setEnabled(Count > 0);
+  lTimeElapsed->setText("...");
+  lCurrentFile->setText("...");
+  pbCurrent->setValue(0);
+  bInfo->setEnabled(Count >= 1);
+  TitleText = "TONMILL 1.95";
+  setWindowTitle(TitleText);
+  QApplication::setApplicationDisplayName(TitleText);
+}
+
+void Tmain::ShowProcessedCount(int Count) {
+  lProgress1->setText(Q(FormatText(Count == 1 ? text_files_were_processed1 : text_files_were_processed, Count)));
+}
+
+void Tmain::DropFiles(const std::vector<std::string> &Paths, bool CtrlHeld) {
+  if (IsProcessing || Paths.empty()) return;
+  activateWindow();
+  raise();
+  bool clearFirst = !CtrlHeld;
+  for (const std::string &path : Paths) {
+    const int added = fs::is_directory(path) ? SourceFiles.AddSourceFolder(path, "*", clearFirst, true)
+                                             : SourceFiles.AddSourceFile(path, clearFirst);
+    if (added > 0) clearFirst = false;  // the old list is gone once a file was kept
+  }
+  SourceFiles.Sort();
+  ShowSourceSummary(int(SourceFiles.List().size()));
+}
+
+void Tmain::bStartClick() {
+  if (StartTag == 1) {  // cancel, while Run is active further up the stack
+    EngineObject->Cancel();
+    StartTag = 0;
+    bStart->setText(Q(text_start));
+    return;
+  }
+  if (Destination.empty() && !cbSameAsSource->isChecked()) {
+    ShowMessage("Plese choose destination folder.");
+    bBrowseForFolderClick();
+    if (Destination.empty()) return;
+  }
+  bStart->setText(Q(text_cancel));
+  StartTag = 1;
+  IsProcessing = true;
+  setAcceptDrops(false);
+  for (QWidget *control : JobControls()) control->setEnabled(false);
+  bUP->setEnabled(true);
+  if (ProgramOptions.AutoReduce && bUP->isEnabled()) bUPClick();
+
+  TCoder_engine &engine = *EngineObject;
+  try {
+    engine.Reset();
+    engine.InitBASS();
+    engine.SetSourceList(&SourceFiles.List());
+    if (const TDestinationFormat format = CheckedFormat()) engine.SetDestinationFormat(format);
+    engine.SetDestinationFolder(Destination);
+    engine.SameAsSource = cbSameAsSource->isChecked();
+    engine.CreateFullPath = cbCreateFull->isChecked();
+    engine.Preprocess = cbEnablePreprocess->isChecked();
+    engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
+    engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
+  } catch (const std::exception &e) {
+    IsProcessing = false;
+    ShowMessage(Q(fmt::sprintf("Error %s occurred. Closing program.", e.what())));
+    FinishJob();
+    close();
+    return;
+  }
+  try {
+    const int result = engine.Run();
+    if (result == 2)
+      ShowSourceSummary(int(SourceFiles.List().size()));
+    else
+      ShowProcessedCount(engine.FileCount());
+  } catch (const std::exception &e) {
+    // The report: what failed, the engine's summary line, and every worker's failure.
+    const std::string summary = FormatText(text_encoder_error, std::string(), 0, std::string());
+    ShowError(ErrorReportText(e.what(), summary + " " + engine.ErrorText, "", ""));
+    ShowProcessedCount(engine.FileCount());
+  }
+  FinishJob();
+}
+
+void Tmain::FinishJob() {
+  for (QWidget *control : JobControls()) control->setEnabled(true);
+  IsProcessing = false;
+  setAcceptDrops(true);
+  StartTag = 0;
+  bStart->setText(Q(text_start));
+  bUP->setEnabled(false);
+  bDN->setEnabled(false);
+  if (Reduced()) bDN->setEnabled(true);
+  if (ProgramOptions.AutoReduce && Reduced()) bDNClick();
+  UpdateControls();
+}
+
+void Tmain::SetCurrentFile(const QString &Text) {
+  // Too long for the label: keep the end, after "...".
+  const QFontMetrics metrics(lCurrentFile->font());
+  const int room = lCurrentFile->width() - 4;
+  QString shown = Text;
+  if (metrics.horizontalAdvance(shown) > room) {
+    QString rest = Text;
+    while (!rest.isEmpty() && metrics.horizontalAdvance("..." + rest) >= room) rest.remove(0, 1);
+    shown = "..." + rest;
+  }
+  lCurrentFile->setText(shown);
+}
+
+void Tmain::OnProgress(const TProgressRec &Rec) {
+  Last = Rec;
+  if (Rec.Stage == stGatheringInfo) {
+    lProgress1->setText(Q(text_gathering_audio_info));
+    pbCurrent->setValue(Rec.Percent);
+    lTimeElapsed->setText("...");
+    lCurrentFile->setText("...");
+    return;
+  }
+  if (Rec.Stage == stSeekingSilence)
+    lProgress1->setText(Q(fmt::sprintf("Seeking for silence in file %d of %d", Rec.JobNumber, Rec.JobCount)));
+  else if (Rec.Stage == stWholeSource || Rec.Stage == stTrack) {
+    if (Rec.SlotCount >= 1) lProgress1->setText(Q(FormatText(text_processing, Rec.JobNumber, Rec.JobCount)));
+  } else {
+    return;
+  }
+  SetCurrentFile(Q(Rec.OutputFileName));
+  pbCurrent->setValue(std::clamp(Rec.Percent, 0, 100));
+  const std::string done = FormatText(text_done, Rec.Percent);
+  setWindowTitle(Q(fmt::sprintf("%s - %s", TitleText.toStdString(), done)));
+  QApplication::setApplicationDisplayName(Q(done));
+  lTimeElapsed->setText(Q(fmt::sprintf("%s : %s / %s : %s", text_time_elapsed, Rec.ElapsedTime,
+                                       text_time_remaining, Rec.RemainingTime)));
+}
+
+void Tmain::bBrowseForFolderClick() {
+  const QString start = fs::is_directory(Destination) ? Q(Destination) : QString();
+  const QString chosen = ChooseFolder(start);
+  if (chosen.isEmpty()) return;
+  Destination = chosen.toStdString();
+  if (Destination.back() != '/') Destination += '/';
+  eDestinationFolder->setText(Q(Destination));
+  SaveGeneralSettings();
+}
+
+void Tmain::bUPClick() {
+  FullHeight = height();
+  ProgressTop = gbProgress->y();
+  const int top = gbSourceFiles->y();
+  gbProgress->move(gbProgress->x(), top);
+  for (QGroupBox *g : {gbDestFormat, gbDestFolder, gbSourceFiles, gbPreprocess}) g->hide();
+  const int height = top + gbProgress->height() + 8 + bStart->height() + 6;
+  for (QWidget *w : std::initializer_list<QWidget *>{bUP, bDN, bOptions, bAbout, bStart, bClose})
+    w->move(w->x(), w->y() - (FullHeight - height));
+  setFixedSize(width(), height);
+  bUP->setEnabled(false);
+  bDN->setEnabled(true);
+}
+
+void Tmain::bDNClick() {
+  if (!Reduced()) return;
+  const int shift = FullHeight - height();
+  setFixedSize(width(), FullHeight);
+  for (QWidget *w : std::initializer_list<QWidget *>{bUP, bDN, bOptions, bAbout, bStart, bClose})
+    w->move(w->x(), w->y() + shift);
+  gbProgress->move(gbProgress->x(), ProgressTop);
+  for (QGroupBox *g : {gbDestFormat, gbDestFolder, gbSourceFiles, gbPreprocess}) g->show();
+  FullHeight = 0;
+  bUP->setEnabled(IsProcessing);
+  bDN->setEnabled(false);
+}
+
+void Tmain::bAboutClick() {
+  TfrmAbout about(this);
+  about.exec();
+}
+
+void Tmain::cbLangChange() {
+  const QString item = cbLang->currentText();
+  LanguageCode = item.size() < 2 ? "EN" : item.left(2).toStdString();
+  ApplyLanguage();
+}
+
+void Tmain::closeEvent(QCloseEvent *event) {
+  if (IsProcessing) {  // the job must be cancelled first
+    event->ignore();
+    return;
+  }
+  try {
+    SaveGeneralSettings();
+  } catch (const std::exception &e) {
+    ShowMessage(Q(e.what()));
+  }
+  event->accept();
+}
+
+void Tmain::dragEnterEvent(QDragEnterEvent *event) {
+  if (!IsProcessing && event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void Tmain::dropEvent(QDropEvent *event) {
+  std::vector<std::string> paths;
+  for (const QUrl &url : event->mimeData()->urls())
+    if (url.isLocalFile()) paths.push_back(url.toLocalFile().toStdString());
+  DropFiles(paths, QGuiApplication::keyboardModifiers() & Qt::ControlModifier);
+  event->acceptProposedAction();
+}
+
+void Tmain::keyPressEvent(QKeyEvent *event) {
+  if (event->key() == Qt::Key_F11) DumpFormTexts(this);
+  else QWidget::keyPressEvent(event);
+}

@@ -1,0 +1,106 @@
+// The main window: collects sources by drag and drop, holds the destination,
+// the format and the preprocess switch, starts and cancels a job and shows
+// its progress. It owns the engine and the source list. Main thread only.
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/command_line.h"
+#include "app/settings.h"
+#include "app/settings_store.h"
+#include "app/source_list.h"
+#include "engine/coder_engine.h"
+
+class QAbstractButton;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QRadioButton;
+
+class Tmain : public QWidget {
+ public:
+  Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store);
+  ~Tmain() override;
+
+  // Controls, named as users of the window (and its tests) know them.
+  QComboBox *cbLang;
+  QGroupBox *gbSourceFiles, *gbDestFolder, *gbPreprocess, *gbDestFormat, *gbProgress;
+  QLabel *lInputFiles, *eDestinationFolder, *lProgress1, *lTimeElapsed, *lCurrentFile;
+  QPushButton *bInfo, *bBrowseForFolder, *bPreprocessOptions;
+  QCheckBox *cbSameAsSource, *cbCreateFull, *cbEnablePreprocess;
+  QRadioButton *rbMP3, *rbWMA, *rbOGG, *rbAPE, *rbFLAC, *rbWavPack, *rbAAC, *rbWAV;
+  QPushButton *bMP3Options, *bWMAOptions, *bOGGOptions, *bAPEOptions, *bFLACOptions, *bWavPackOptions,
+      *bAACOptions;
+  QProgressBar *pbCurrent;
+  QPushButton *bUP, *bDN, *bOptions, *bAbout, *bStart, *bClose;
+
+  // Commands.
+  void bStartClick();
+  void bBrowseForFolderClick();
+  void bUPClick();
+  void bDNClick();
+  void bAboutClick();
+  void cbLangChange();
+  void UpdateControls();
+  // Files and folders dropped on the window; with Ctrl held they add to the
+  // list, otherwise they replace it (once one of them is kept).
+  void DropFiles(const std::vector<std::string> &Paths, bool CtrlHeld);
+  void ShowSourceSummary(int Count);
+  void ShowProcessedCount(int Count);
+  void ApplyLanguage();
+  void OnProgress(const TProgressRec &Rec);
+
+  // The controls a running job disables, in the order the window lists them.
+  std::vector<QWidget *> JobControls() const;
+  bool Processing() const { return IsProcessing; }
+  const TSourceCollection &Sources() const { return SourceFiles; }
+  TCoder_engine &Engine() { return *EngineObject; }
+  const std::string &DestinationFolder() const { return Destination; }
+  const TProgressRec &LastProgress() const { return Last; }
+  QString Title() const { return TitleText; }
+  bool Reduced() const { return FullHeight != 0; }
+  bool ReportErrors = true;
+
+  // How the window asks the user; tests answer instead of a person.
+  std::function<void(const QString &Text)> ShowMessage;
+  std::function<QString(const QString &StartFolder)> ChooseFolder;
+  std::function<void(const std::string &Report)> ShowError;
+
+ protected:
+  void closeEvent(QCloseEvent *event) override;
+  void dragEnterEvent(QDragEnterEvent *event) override;
+  void dropEvent(QDropEvent *event) override;
+  void keyPressEvent(QKeyEvent *event) override;
+
+ private:
+  void BuildControls();
+  void LoadSettings();
+  void SaveGeneralSettings();
+  TDestinationFormat CheckedFormat() const;
+  std::string CheckedFormatName() const;
+  void SetCurrentFile(const QString &Text);
+  void FinishJob();
+
+  TSettingsStore &Store;
+  std::unique_ptr<TCoder_engine> EngineObject;
+  TSourceCollection SourceFiles;
+  TProgramOptions ProgramOptions;
+  TPreprocessOptions PreprocessOptions;
+  std::string Destination;
+  std::string LanguageCode = "EN";
+  QString TitleText;
+  bool IsProcessing = false;
+  bool InfoCancelled = false;
+  int StartTag = 0;  // 0 idle, 1 running
+  int FullHeight = 0;
+  int ProgressTop = 0;
+  TProgressRec Last;
+};

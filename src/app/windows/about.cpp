@@ -1,0 +1,125 @@
+#include "app/windows/about.h"
+
+#include <unistd.h>
+
+#include <QLabel>
+#include <QLinearGradient>
+#include <QMessageBox>
+#include <QPainter>
+#include <QPixmap>
+#include <QPlainTextEdit>
+#include <QPushButton>
+
+#include <cmath>
+#include <fmt/printf.h>
+#include <fstream>
+
+#include "engine/misc.h"
+#include "engine/texts.h"
+#include "platform/bass/bass.h"
+
+namespace {
+
+constexpr const char *kVersion = "1.95";
+
+// The program's picture, drawn rather than stored.
+QPixmap Picture() {
+  QPixmap picture(400, 65);
+  QPainter painter(&picture);
+  QLinearGradient gradient(0, 0, 400, 0);
+  gradient.setColorAt(0, QColor(20, 40, 90));
+  gradient.setColorAt(1, QColor(60, 130, 190));
+  painter.fillRect(picture.rect(), gradient);
+  painter.setPen(QPen(QColor(255, 255, 255, 90), 2));
+  for (int x = 0; x < 400; x += 6) {  // a waveform across the banner
+    const int h = int(18 * std::abs(std::sin(x * 0.05)) * std::exp(-std::abs(x - 200) / 160.0));
+    painter.drawLine(x, 32 - h, x, 32 + h);
+  }
+  QFont font = painter.font();
+  font.setPointSize(26);
+  font.setBold(true);
+  painter.setFont(font);
+  painter.setPen(Qt::white);
+  painter.drawText(picture.rect(), Qt::AlignCenter, "TONMILL");
+  return picture;
+}
+
+// Memory in use by the process (its address space), in megabytes.
+double MemoryInUseMegabytes() {
+  std::ifstream statm("/proc/self/statm");
+  long pages = 0;
+  statm >> pages;
+  const double kilobytes = double(pages) * double(sysconf(_SC_PAGESIZE)) / 1024;
+  return std::floor(kilobytes) / 1024;
+}
+
+}  // namespace
+
+std::string FormatMegabytes(double Megabytes) {
+  std::string text = fmt::format("{:.3f}", Megabytes);  // "." whatever the locale
+  while (text.back() == '0') text.pop_back();
+  if (text.back() == '.') text.pop_back();
+  return " " + text;
+}
+
+std::string TfrmAbout::VersionLine() {
+  const std::string support = FormatText(text_with_support, std::string("UNICODE"));
+  return fmt::format("{} ({}), {} : {} Mb, {}", kVersion, support, text_memory_usage,
+                     FormatMegabytes(MemoryInUseMegabytes()), BASS_DecoderVersionText());
+}
+
+std::string TfrmAbout::VersionInfo() {
+  const std::pair<const char *, TDestinationFormat> formats[] = {
+      {"MP3", dfMP3}, {"WavPack", dfWavPack}, {"OGG", dfOGG}, {"FLAC", dfFLAC}, {"APE", dfAPE}, {"AAC", dfAAC}};
+  std::string text;
+  for (const auto &[name, format] : formats) {
+    const TCoderVersionRec &v = DestinationFileTypes[format - 1].CoderVersion;
+    if (v.LibraryName.empty()) continue;  // not in this build
+    text += fmt::sprintf("  - %s, %s, %s %s", name, v.LibraryName, v.VersionText, "\r\n");
+  }
+  return text;
+}
+
+TfrmAbout::TfrmAbout(QWidget *Parent) : QDialog(Parent) {
+  setObjectName("frmAbout");
+  setWindowTitle(QString::fromStdString(text_about));
+  setFixedSize(563, 448);
+  Image1 = new QLabel(this);
+  Image1->setObjectName("Image1");
+  Image1->setGeometry(81, 14, 400, 65);
+  Image1->setPixmap(Picture());
+  TntLabel1 = new QLabel(QString::fromStdString(VersionLine()), this);
+  TntLabel1->setObjectName("TntLabel1");
+  TntLabel1->setGeometry(10, 84, 543, 38);
+  TntLabel1->setAlignment(Qt::AlignCenter);
+  TntLabel1->setWordWrap(true);  // long translations and large numbers take a second line
+  TntMemo1 = new QPlainTextEdit(this);
+  TntMemo1->setObjectName("TntMemo1");
+  TntMemo1->setGeometry(10, 126, 543, 266);
+  TntMemo1->setReadOnly(true);
+  TntMemo1->setLineWrapMode(QPlainTextEdit::NoWrap);
+  TntMemo1->setPlainText(
+      "Tonmill converts audio files, CUE sheets and whole folders\n"
+      "into MP3, FLAC, Monkey's Audio or WAV, several at once.\n\n"
+      "Built on:\n"
+      "  FFmpeg (libavformat, libavcodec, libswresample, libavutil) - decoding\n"
+      "  LAME - MP3 encoding\n"
+      "  libFLAC - FLAC encoding\n"
+      "  Monkey's Audio file format - our own compressor, version 3990 files\n"
+      "  TagLib - tags\n"
+      "  uchardet - character sets of CUE sheets\n"
+      "  {fmt} - text formatting\n"
+      "  Qt - the windows\n");
+  bVersionInfo = new QPushButton(QString::fromStdString(text_verion_info), this);
+  bVersionInfo->setObjectName("bVersionInfo");
+  bVersionInfo->setGeometry(10, 406, 180, 30);
+  bOK = new QPushButton(QString::fromStdString(text_ok), this);
+  bOK->setObjectName("bOK");
+  bOK->setGeometry(453, 406, 100, 30);
+  bOK->setDefault(true);
+  connect(bOK, &QPushButton::clicked, this, &QDialog::accept);
+  connect(bVersionInfo, &QPushButton::clicked, this, [] {
+    QMessageBox::information(nullptr, QString::fromStdString(text_verion_info),
+                             QString::fromStdString(VersionInfo()));
+  });
+}

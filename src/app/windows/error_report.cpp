@@ -1,0 +1,68 @@
+#include "app/windows/error_report.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QFrame>
+#include <QLabel>
+#include <QPushButton>
+
+#include "engine/texts.h"
+
+namespace {
+const std::string kRule(52, '-');
+}
+
+TfrmError::TfrmError(const std::string &Report, QWidget *Parent) : QDialog(Parent) {
+  setObjectName("frmError");
+  setWindowTitle(QString::fromStdString(text_error));
+  setFixedSize(691, 241);
+  l1 = new QLabel(this);
+  l1->setObjectName("l1");
+  l1->setGeometry(17, 12, 657, 171);
+  l1->setAlignment(Qt::AlignCenter);
+  l1->setWordWrap(true);
+  l1->setAutoFillBackground(true);
+  l1->setStyleSheet("background: white; padding: 6px;");
+  l1->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  l1->setText(QString::fromStdString(Report));
+  auto *rule = new QFrame(this);
+  rule->setFrameShape(QFrame::HLine);
+  rule->setFrameShadow(QFrame::Sunken);
+  rule->setGeometry(17, 192, 657, 2);
+  bCopy = new QPushButton(QString::fromStdString(text_copy_to_clipboard), this);
+  bCopy->setObjectName("bCopy");
+  bCopy->setGeometry(17, 202, 200, 28);
+  bOK = new QPushButton(QString::fromStdString(text_ok), this);
+  bOK->setObjectName("bOK");
+  bOK->setGeometry(574, 202, 100, 28);
+  bOK->setDefault(true);
+  connect(bOK, &QPushButton::clicked, this, &QDialog::accept);
+  connect(bCopy, &QPushButton::clicked, this, [this] {
+    QApplication::clipboard()->setText(QString::fromStdString(ClipboardText(l1->text().toStdString())));
+  });
+}
+
+std::string TfrmError::ClipboardText(const std::string &Report) { return kRule + "\r\n" + Report + "\r\n" + kRule; }
+
+std::string ErrorReportText(const std::string &ExceptionMessage, const std::string &Message,
+                            const std::string &InputFileName, const std::string &OutputFileName) {
+  std::string text = ExceptionMessage.empty() ? Message : ExceptionMessage + " " + Message;
+  if (!InputFileName.empty()) text += "\r\n" + text_input + InputFileName;
+  if (!OutputFileName.empty()) text += "\r\n" + text_output + OutputFileName;
+  return text;
+}
+
+void ShowErrorReport(bool ReportErrors, const std::string &Report, QWidget *Parent) {
+  if (!ReportErrors) return;
+  TfrmError window(Report, Parent);
+  window.exec();
+}
+
+void FatalError(const std::string &Message, bool ReportErrors) {
+  // Before a language is read the texts may be empty: English serves then.
+  if (text_fatal_error.empty()) text_fatal_error = "Fatal error ocurred : %s. Closing application.";
+  if (text_ok.empty()) text_ok = "OK";
+  if (text_copy_to_clipboard.empty()) text_copy_to_clipboard = "Copy to clipboard";
+  ShowErrorReport(ReportErrors, FormatText(text_fatal_error, Message));
+  QCoreApplication::exit(1);
+}

@@ -1,0 +1,27 @@
+// The error report window and the path of fatal errors.
+#pragma once
+
+#include <QDialog>
+
+#include <string>
+
+class QLabel;
+class QPushButton;
+
+class TfrmError : public QDialog {
+ public:
+  explicit TfrmError(const std::string &Report, QWidget *Parent = nullptr);
+  // What "Copy to clipboard" puts there: the report between two rules.
+  static std::string ClipboardText(const std::string &Report);
+  QLabel *l1;
+  QPushButton *bCopy, *bOK;
+};
+
+// The text of a report: the exception's message (when there is one), the
+// message, then one line each for the input and the output file when given.
+std::string ErrorReportText(const std::string &ExceptionMessage, const std::string &Message,
+                            const std::string &InputFileName, const std::string &OutputFileName);
+// Shows the report (modal), unless errors are not to be reported.
+void ShowErrorReport(bool ReportErrors, const std::string &Report, QWidget *Parent = nullptr);
+// The last resort for an error nothing handled: reported, then the program ends.
+void FatalError(const std::string &Message, bool ReportErrors);

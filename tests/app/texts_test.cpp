@@ -1,0 +1,103 @@
+// Language files: the loader's rules, and the seven files the program ships.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/texts.h"
+#include "engine/texts.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class LanguageFiles : public ::testing::Test {
+ protected:
+  void SetUp() override { ResetTextsToEnglish(); }
+  void TearDown() override { ResetTextsToEnglish(); }
+  std::vector<std::string> Load(const std::string &text) {
+    const std::string path = TestFolder() + "/test.lng";
+    WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+    std::vector<std::string> missing;
+    LoadLanguageFile(path, [&](const std::string &id) { missing.push_back(id); });
+    return missing;
+  }
+};
+
+TEST_F(LanguageFiles, LinesIdentifiersAndTexts) {
+  const auto missing = Load(
+      "# comment\n; another\n\nTEXT_START =   Go now  \ntext_start=Second\n  text_close=Ignored\n"
+      "text_cancel=Stop = now\r\ntext_ok=Fine\rtext_about\n");
+  EXPECT_EQ(text_start, "Go now  ");  // blanks before the text go, those after it stay
+  EXPECT_EQ(text_close, "Close");     // a line with leading blanks is no definition
+  EXPECT_EQ(text_cancel, "Stop = now");
+  EXPECT_EQ(text_ok, "Fine");
+  EXPECT_EQ(text_about, "About");  // a line without "=" defines nothing
+  EXPECT_EQ(missing.size(), 121u - 3u);
+  EXPECT_EQ(missing.front(), "text_failed_to_init_decoding");
+}
+
+TEST_F(LanguageFiles, LanguageCodes) {
+  EXPECT_EQ(LanguageFileName(LanguageIndex("RU")), "russian.lng");
+  EXPECT_EQ(LanguageFileName(LanguageIndex("HU")), "hungarian.lng");
+  EXPECT_EQ(LanguageFileName(LanguageIndex("DE")), "english.lng");
+  EXPECT_THROW(LanguageFileName(1), EAssertFailed);
+  EXPECT_THROW(LoadLanguageFile(TestFolder() + "/none.lng", nullptr), std::runtime_error);
+}
+
+// The conversions of a format text, in order ("d" or "s"), "%%" left out.
+std::string Conversions(const std::string &text) {
+  std::string kinds;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '%') continue;
+    size_t j = i + 1;
+    while (j < text.size() && std::string("-+ #0123456789.").find(text[j]) != std::string::npos) ++j;
+    if (j < text.size() && text[j] != '%') kinds += text[j];
+    i = j;
+  }
+  return kinds;
+}
+
+TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) {
+  const std::map<std::string, std::string> placeholders = {
+      {"text_processing", "dd"},           {"text_done", "d"},
+      {"text_files_will_be_processed", "d"}, {"text_files_will_be_processed1", "d"},
+      {"text_files_were_processed", "d"},  {"text_files_were_processed1", "d"},
+      {"text_encoder_error", "sds"},       {"text_fatal_error", "s"},
+      {"text_failed_to_init_encoder", "s"}, {"text_getting_audio_info_failed", "d"},
+      {"text_failed_to_init_bass", "d"},   {"text_with_support", "s"},
+      {"text_without_support", "s"}};
+  for (const char *file : {"english", "russian", "latvian", "czech", "french", "spanish", "hungarian"}) {
+    const std::string path = std::string(TONMILL_SOURCE_DIR) + "/lang/" + file + ".lng";
+    std::vector<std::string> missing;
+    ResetTextsToEnglish();
+    for (const TTextEntry &e : TextRegistry()) e.Variable->clear();
+    LoadLanguageFile(path, [&](const std::string &id) { missing.push_back(id); });
+    EXPECT_TRUE(missing.empty()) << file << " lacks " << (missing.empty() ? "" : missing[0]);
+    for (const TTextEntry &e : TextRegistry()) {
+      EXPECT_FALSE(e.Variable->empty()) << file << ": " << e.Identifier;
+      const auto it = placeholders.find(e.Identifier);
+      EXPECT_EQ(Conversions(*e.Variable), it == placeholders.end() ? "" : it->second)
+          << file << ": " << e.Identifier << " = " << *e.Variable;
+    }
+    // They format with what the program passes, without falling back.
+    EXPECT_NO_THROW(fmt::sprintf(text_processing, 3, 12)) << file;
+    EXPECT_NO_THROW(fmt::sprintf(text_encoder_error, std::string(), 0, std::string("x"))) << file;
+  }
+}
+
+TEST_F(LanguageFiles, ABrokenFileNeverBreaksTheProgram) {
+  // Wrong placeholders are caught where the text is used: the English text serves.
+  Load("text_processing=%s of %s and %s\ntext_done=%d%\n");
+  EXPECT_EQ(FormatText(text_processing, 3, 12), "Processing file 3 of 12");
+  EXPECT_EQ(FormatText(text_done, 50), "50% done");
+  // Bytes that are no text in any encoding still load.
+  std::string garbage = "text_start=\xFF\xFE\x80\x81 Start\n";
+  garbage += std::string("\x00\x01\x02", 3) + "\ntext_close=Zu\n";
+  Load(garbage);
+  EXPECT_EQ(text_close, "Zu");
+  EXPECT_FALSE(text_start.empty());
+}
+
+}  // namespace

@@ -1,0 +1,371 @@
+// The real main window, driven on Qt's offscreen platform: drops, Start with
+// and without a folder, a run and a cancel, the controls of each state, the
+// texts of every language fitting their controls, the error report and About.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QClipboard>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTimer>
+
+#include <filesystem>
+#include <fstream>
+
+#include "app/texts.h"
+#include "app/windows/Unit1.h"
+#include "app/windows/about.h"
+#include "app/windows/error_report.h"
+#include "app/windows/window_texts.h"
+#include "encoders/coders.h"
+#include "engine/texts.h"
+#include "platform/main_thread/qt_pump.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const char *const kLanguageCodes[] = {"EN", "RU", "LV", "CS", "FR", "ES", "HU"};
+
+class MainWindow : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Folder = TestFolder();
+    fs::create_directories(Folder + "/config");
+    setenv("XDG_CONFIG_HOME", (Folder + "/config").c_str(), 1);
+    setenv("TONMILL_LANG_DIR", TONMILL_SOURCE_DIR "/lang", 1);
+    ResetTextsToEnglish();
+    Store = std::make_unique<TSettingsStore>();
+    Window = Open();
+  }
+
+  std::unique_ptr<Tmain> Open(const TParsedCommandLine &line = TParsedCommandLine{}) {
+    auto window = std::make_unique<Tmain>(line, *Store);
+    window->ShowMessage = [this](const QString &text) { Messages.push_back(text.toStdString()); };
+    window->ChooseFolder = [this](const QString &) { return QString::fromStdString(Chosen); };
+    window->ShowError = [this](const std::string &report) { Errors.push_back(report); };
+    window->show();
+    return window;
+  }
+
+  std::string Source(const std::string &name, double seconds) {
+    TTestSignal signal;
+    signal.Seconds = seconds;
+    fs::create_directories(fs::path(Folder + "/in/" + name).parent_path());
+    return WriteSignal(Folder + "/in/" + name, signal);
+  }
+
+  std::vector<bool> EnabledStates() const {
+    std::vector<bool> states;
+    for (QWidget *w : Window->JobControls()) states.push_back(w->isEnabled());
+    return states;
+  }
+
+  void SelectLanguage(const std::string &code) {
+    for (int i = 0; i < Window->cbLang->count(); ++i)
+      if (Window->cbLang->itemText(i).startsWith(QString::fromStdString(code))) Window->cbLang->setCurrentIndex(i);
+    Window->cbLangChange();
+  }
+
+  std::string Folder, Chosen;
+  std::unique_ptr<TSettingsStore> Store;
+  std::unique_ptr<Tmain> Window;
+  std::vector<std::string> Messages, Errors;
+};
+
+TEST_F(MainWindow, AFreshStartWaitsForSources) {
+  EXPECT_EQ(Window->windowTitle(), "TONMILL 1.95");
+  EXPECT_EQ(Window->size(), QSize(542, 521));
+  EXPECT_FALSE(Window->bStart->isEnabled());
+  EXPECT_FALSE(Window->bInfo->isEnabled());
+  EXPECT_EQ(Window->lInputFiles->text().toStdString(), text_drag_files);
+  EXPECT_EQ(Window->lProgress1->text(), "...");
+  EXPECT_TRUE(Window->rbMP3->isChecked());
+  EXPECT_TRUE(Window->cbCreateFull->isChecked());
+  EXPECT_EQ(Window->cbLang->currentText(), "EN - English");
+  EXPECT_TRUE(Window->bMP3Options->isEnabled());
+  EXPECT_FALSE(Window->bFLACOptions->isEnabled());  // its format is not chosen
+  EXPECT_FALSE(Window->rbWMA->isEnabled());         // no encoder for it in this program
+  EXPECT_FALSE(Window->bPreprocessOptions->isEnabled());
+  EXPECT_EQ(Window->gbSourceFiles->title(), " Source Files ");
+}
+
+TEST_F(MainWindow, DropsReplaceOrAddAndSayHowMany) {
+  const std::string a = Source("a.wav", 0.2), b = Source("b.flac.wav", 0.2);
+  std::ofstream(Folder + "/notes.txt") << "x";
+  Window->DropFiles({Folder + "/notes.txt"}, false);
+  EXPECT_TRUE(Window->Sources().List().empty());  // nothing usable: nothing changes
+  Window->DropFiles({a}, false);
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_will_be_processed1, 1));
+  EXPECT_TRUE(Window->bStart->isEnabled());
+  EXPECT_TRUE(Window->bInfo->isEnabled());
+  Window->DropFiles({Folder + "/notes.txt"}, false);
+  EXPECT_EQ(Window->Sources().List().size(), 1u);
+  Window->DropFiles({b, a}, true);  // Ctrl: added, the duplicate refused
+  EXPECT_EQ(Window->Sources().List().size(), 2u);
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_will_be_processed, 2));
+  EXPECT_EQ(Window->lInputFiles->text(), "2(wav)");
+  Window->DropFiles({b}, false);  // no Ctrl: the list is replaced
+  EXPECT_EQ(Window->Sources().List().size(), 1u);
+}
+
+TEST_F(MainWindow, StartWithoutAFolderAsksForOneAndStartsNothingWithout) {
+  Window->DropFiles({Source("a.wav", 0.2)}, false);
+  const std::vector<bool> before = EnabledStates();
+  Window->bStart->click();
+  EXPECT_EQ(Messages, std::vector<std::string>{"Plese choose destination folder."});
+  EXPECT_FALSE(Window->Processing());
+  EXPECT_EQ(EnabledStates(), before);
+  EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
+}
+
+TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
+  Window->DropFiles({Source("a.wav", 2), Source("b.wav", 2)}, false);
+  Chosen = Folder + "/out";
+  fs::create_directories(Chosen);
+  Window->bBrowseForFolderClick();
+  Window->rbWAV->click();
+  Window->cbCreateFull->setChecked(false);
+  const std::vector<bool> before = EnabledStates();
+
+  bool sampled = false, closeRefused = false;
+  std::vector<bool> during;
+  QString startCaption;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (!Window->Processing() || sampled) return;
+    sampled = true;
+    during = EnabledStates();
+    startCaption = Window->bStart->text();
+    closeRefused = !Window->close();
+    EXPECT_TRUE(Window->bUP->isEnabled());
+  });
+  probe.start(5);
+  Window->bStart->click();
+  probe.stop();
+
+  ASSERT_TRUE(sampled);
+  EXPECT_EQ(during, std::vector<bool>(before.size(), false));
+  EXPECT_EQ(startCaption.toStdString(), text_cancel);
+  EXPECT_TRUE(closeRefused);
+  EXPECT_EQ(EnabledStates(), before);
+  EXPECT_FALSE(Window->bUP->isEnabled());
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_were_processed, 2));
+  EXPECT_EQ(Window->windowTitle().toStdString(), "TONMILL 1.95 - " + FormatText(text_done, 100));
+  EXPECT_EQ(Window->pbCurrent->value(), 100);
+  EXPECT_TRUE(fs::exists(Chosen + "/a.wav"));
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(MainWindow, CancelStopsTheRunAndShowsTheListAgain) {
+  Window->DropFiles({Source("long1.wav", 60), Source("long2.wav", 60), Source("long3.wav", 60)}, false);
+  Chosen = Folder + "/out";
+  fs::create_directories(Chosen);
+  Window->bBrowseForFolderClick();
+  Window->rbMP3->click();
+  Window->cbCreateFull->setChecked(false);
+  const std::vector<bool> before = EnabledStates();
+  // Cancel as soon as the first report has arrived.
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (Window->Processing() && Window->LastProgress().Percent > 0 && Window->bStart->text().toStdString() == text_cancel)
+      Window->bStart->click();
+  });
+  probe.start(2);
+  const auto started = std::chrono::steady_clock::now();
+  Window->bStart->click();
+  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+  EXPECT_FALSE(Window->Processing());
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_will_be_processed, 3));
+  EXPECT_EQ(EnabledStates(), before);
+  EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
+  probe.stop();
+  EXPECT_FALSE(fs::exists(Chosen + "/long3.mp3"));
+}
+
+TEST_F(MainWindow, AFailedRunIsReported) {
+  const std::string bad = Folder + "/in/bad.flac";
+  fs::create_directories(Folder + "/in");
+  std::ofstream(bad) << "not audio";
+  Window->DropFiles({bad}, false);
+  Chosen = Folder + "/out";
+  Window->bBrowseForFolderClick();
+  Window->bStart->click();
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_NE(Errors[0].find("coder_engine_error"), std::string::npos);
+  EXPECT_NE(Errors[0].find(bad), std::string::npos);
+  EXPECT_FALSE(Window->Processing());
+}
+
+TEST_F(MainWindow, SettingsAreSavedOnCloseAndReadBack) {
+  Chosen = Folder + "/dest";
+  Window->bBrowseForFolderClick();
+  Window->rbFLAC->click();
+  Window->cbCreateFull->setChecked(false);
+  SelectLanguage("FR");
+  EXPECT_TRUE(Window->close());
+  auto again = Open();
+  EXPECT_TRUE(again->rbFLAC->isChecked());
+  EXPECT_FALSE(again->cbCreateFull->isChecked());
+  EXPECT_EQ(again->eDestinationFolder->text().toStdString(), Chosen + "/");
+  EXPECT_EQ(again->cbLang->currentText(), "FR - French");
+  EXPECT_EQ(again->bStart->text().toStdString(), text_start);
+  EXPECT_EQ(text_start, "Démarrer");
+}
+
+TEST_F(MainWindow, SendToFillsTheList) {
+  const std::string a = Source("a.wav", 0.2);
+  Source("sub/b.wav", 0.2);
+  TParsedCommandLine line = ParseCommandLine({"/sendto", a, Folder + "/in/sub"});
+  auto window = Open(line);
+  EXPECT_EQ(window->Sources().List().size(), 2u);
+  EXPECT_EQ(window->lInputFiles->text(), "2(wav)");
+}
+
+TEST_F(MainWindow, ReducedWindowShowsOnlyTheProgress) {
+  const int height = Window->height();
+  Window->bUPClick();
+  EXPECT_TRUE(Window->Reduced());
+  EXPECT_LT(Window->height(), height);
+  EXPECT_FALSE(Window->gbDestFormat->isVisible());
+  EXPECT_TRUE(Window->gbProgress->isVisible());
+  EXPECT_LE(Window->bStart->geometry().bottom(), Window->height());
+  Window->bDNClick();
+  EXPECT_EQ(Window->height(), height);
+  EXPECT_TRUE(Window->gbDestFormat->isVisible());
+}
+
+TEST_F(MainWindow, AMissingTextKeepsThePreviousOneAndIsReported) {
+  const std::string lang = Folder + "/lang";
+  fs::create_directories(lang);
+  std::ifstream english(TONMILL_SOURCE_DIR "/lang/english.lng");
+  std::ofstream russian(lang + "/russian.lng");
+  for (std::string line; std::getline(english, line);)
+    if (line.rfind("text_about=", 0) != 0) russian << (line.rfind("text_start=", 0) == 0 ? "text_start=Старт" : line) << "\n";
+  russian.close();
+  fs::copy_file(TONMILL_SOURCE_DIR "/lang/english.lng", lang + "/english.lng");
+  setenv("TONMILL_LANG_DIR", lang.c_str(), 1);
+  SelectLanguage("RU");
+  EXPECT_EQ(Messages, std::vector<std::string>{"TEXT_ABOUT text_about"});
+  EXPECT_EQ(Window->bStart->text(), "Старт");
+  EXPECT_EQ(Window->bAbout->text(), "About");
+}
+
+// Every caption of a window fits its control at the window's fixed size.
+std::vector<std::string> ClippedTexts(const QWidget *window) {
+  std::vector<std::string> clipped;
+  for (const QWidget *w : window->findChildren<QWidget *>()) {
+    const QFontMetrics metrics(w->font());
+    const std::string name = w->objectName().toStdString();
+    if (auto *button = qobject_cast<const QPushButton *>(w)) {
+      if (metrics.horizontalAdvance(button->text()) + 12 > button->width())
+        clipped.push_back(name + ": " + button->text().toStdString());
+    } else if (auto *box = qobject_cast<const QAbstractButton *>(w)) {  // check and radio boxes
+      if (!box->text().isEmpty() && box->sizeHint().width() > box->width())
+        clipped.push_back(name + ": " + box->text().toStdString());
+    } else if (auto *label = qobject_cast<const QLabel *>(w)) {
+      if (label->text().isEmpty() || !label->pixmap().isNull()) continue;
+      const int room = label->contentsRect().width();
+      const bool fits = label->wordWrap() ? label->heightForWidth(label->width()) <= label->height()
+                                          : metrics.horizontalAdvance(label->text()) <= room;
+      if (!fits) clipped.push_back(name + ": " + label->text().toStdString());
+    } else if (auto *group = qobject_cast<const QGroupBox *>(w)) {
+      if (metrics.horizontalAdvance(group->title()) > group->width() - 16)
+        clipped.push_back(name + ": " + group->title().toStdString());
+    }
+  }
+  return clipped;
+}
+
+TEST_F(MainWindow, EveryLanguageFitsEveryWindow) {
+  Window->DropFiles({Source("a.wav", 0.2), Source("b.wav", 0.2)}, false);
+  for (const char *code : kLanguageCodes) {
+    SelectLanguage(code);
+    TProgressRec progress;
+    progress.JobNumber = 12;
+    progress.JobCount = 24;
+    progress.Percent = 100;
+    progress.SlotCount = 2;
+    progress.ElapsedTime = "10:01:12";
+    progress.RemainingTime = "--:--:--";
+    progress.OutputFileName = "100% | 100%";
+    Window->OnProgress(progress);
+    Window->bStart->setText(QString::fromStdString(text_cancel));
+    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code;
+    Window->ShowSourceSummary(2);
+    Window->ShowProcessedCount(2000);
+    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code;
+    TfrmError error(ErrorReportText("coder_engine_error", "x", "/music/in.flac", "/music/out.mp3"));
+    EXPECT_EQ(ClippedTexts(&error), std::vector<std::string>{}) << code;
+    TfrmAbout about;
+    EXPECT_EQ(ClippedTexts(&about), std::vector<std::string>{}) << code;
+  }
+}
+
+TEST_F(MainWindow, LongFileNamesKeepTheirEnd) {
+  TProgressRec p;
+  p.SlotCount = 1;
+  p.OutputFileName = "/home/user/Music/" + std::string(300, 'x') + "/Final Track.flac";
+  Window->OnProgress(p);
+  const QString shown = Window->lCurrentFile->text();
+  EXPECT_TRUE(shown.startsWith("..."));
+  EXPECT_TRUE(shown.endsWith("Final Track.flac"));
+  EXPECT_LE(QFontMetrics(Window->lCurrentFile->font()).horizontalAdvance(shown), Window->lCurrentFile->width());
+}
+
+TEST_F(MainWindow, F11WritesTheWindowsTexts) {
+  const fs::path previous = fs::current_path();
+  fs::create_directories(Folder + "/texts");
+  fs::current_path(Folder);
+  DumpFormTexts(Window.get());
+  fs::current_path(previous);
+  std::ifstream dump(Folder + "/texts/main.txt");
+  const std::string text((std::istreambuf_iterator<char>(dump)), {});
+  EXPECT_NE(text.find("bStart.Caption = Start\r\n"), std::string::npos);
+  EXPECT_NE(text.find("gbDestFormat.Caption =  Destination Format \r\n"), std::string::npos);
+  EXPECT_NE(text.find("cbLang.Text = EN - English"), std::string::npos);
+}
+
+TEST(ErrorReport, TextAndClipboard) {
+  ResetTextsToEnglish();
+  EXPECT_EQ(ErrorReportText("boom", "it failed", "/a/in.flac", ""), "boom it failed\r\nInput: /a/in.flac");
+  EXPECT_EQ(ErrorReportText("", "plain", "", ""), "plain");
+  TfrmError window("one line");
+  window.bCopy->click();
+  const std::string rule(52, '-');
+  EXPECT_EQ(QApplication::clipboard()->text().toStdString(), rule + "\r\none line\r\n" + rule);
+}
+
+TEST(About, VersionLineAndLibraries) {
+  ResetTextsToEnglish();
+  FillCoderVersions();
+  const std::string line = TfrmAbout::VersionLine();
+  EXPECT_EQ(line.rfind("1.95 (with UNICODE support), Memory usage :  ", 0), 0u) << line;
+  EXPECT_NE(line.find(" Mb, FFmpeg "), std::string::npos) << line;
+  EXPECT_EQ(FormatMegabytes(1234.5), " 1234.5");
+  EXPECT_EQ(FormatMegabytes(12.0), " 12");
+  EXPECT_EQ(FormatMegabytes(0.12345), " 0.123");
+  const std::string info = TfrmAbout::VersionInfo();
+  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 3) << info;  // MP3, FLAC, APE
+  EXPECT_EQ(info.rfind("  - MP3, libmp3lame.so.0, ", 0), 0u) << info;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QApplication application(argc, argv);
+  TQtPump pump;
+  SetMainThreadPump(&pump);
+  StartBass();
+  ::testing::InitGoogleTest(&argc, argv);
+  const int result = RUN_ALL_TESTS();
+  SetMainThreadPump(nullptr);
+  return result;
+}
