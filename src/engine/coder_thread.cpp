@@ -74,29 +74,12 @@ TCoderThread::TCoderThread(int32_t Slot, int32_t SlotCount, const TFileListRec &
       OnProgress(std::move(OnProgress)), OnFinished(std::move(OnFinished)),
       OnError(std::move(OnError)) {}
 
-TCoderThread::~TCoderThread() {
-  if (Thread.joinable()) {
-    Terminate();
-    WaitFor();
-  }
-}
-
-void TCoderThread::Resume() {
-  if (Started) return;
-  Started = true;
-  Thread = std::thread([this] { Execute(); });
-}
-
-void TCoderThread::WaitFor() { JoinWhilePumping(Thread, Done); }
+TCoderThread::~TCoderThread() { StopAndWait(); }
 
 void TCoderThread::Execute() {
   Convert();
-  {
-    std::lock_guard<std::mutex> lock(FinishReportLock);
-    if (OnFinished) OnFinished(SlotIndex);
-  }
-  Done = true;
-  MainThreadPump().Wake();
+  std::lock_guard<std::mutex> lock(FinishReportLock);
+  if (OnFinished) OnFinished(SlotIndex);
 }
 
 void TCoderThread::ReportError(const std::string &Message, const std::string &LastCall,

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "engine/misc.h"
+#include "platform/main_thread/worker_thread.h"
 
 // Length of a job that runs to the end of its source.
 constexpr int64_t LengthToEnd = std::numeric_limits<int64_t>::max();
@@ -39,7 +40,7 @@ struct TFileListRec {
 // or, above 16, floats that the worker packs to what the encoder takes.
 int32_t DecodedBitsPerSample(int32_t SourceBits, TDestinationFormat Destination);
 
-class TCoderThread {
+class TCoderThread : public TWorkerThread {
  public:
   using TProgressHandler = std::function<void(const TProgressRec &)>;
   using TFinishedHandler = std::function<void(int32_t Slot)>;
@@ -47,20 +48,10 @@ class TCoderThread {
 
   TCoderThread(int32_t Slot, int32_t SlotCount, const TFileListRec &Job,
                TProgressHandler OnProgress, TFinishedHandler OnFinished, TErrorHandler OnError);
-  ~TCoderThread();  // stops and waits for the thread if it still runs
-  TCoderThread(const TCoderThread &) = delete;
-  TCoderThread &operator=(const TCoderThread &) = delete;
-
-  void Resume();
-  bool Suspended() const { return !Started; }
-  void Terminate() { TerminateRequested = true; }
-  bool Terminated() const { return TerminateRequested; }
-  // Main thread: waits for the end of the thread, processing main-thread work.
-  void WaitFor();
-  bool Finished() const { return Done; }
+  ~TCoderThread() override;  // stops and waits for the thread if it still runs
 
  private:
-  void Execute();
+  void Execute() override;
   void Convert();
   void ReportProgress(int32_t Percent, double Span);
   void ReportError(const std::string &Message, const std::string &LastCall, int32_t Code);
@@ -73,9 +64,4 @@ class TCoderThread {
   TFinishedHandler OnFinished;
   TErrorHandler OnError;
   TProgressRec Progress;
-
-  std::thread Thread;
-  bool Started = false;
-  std::atomic<bool> TerminateRequested{false};
-  std::atomic<bool> Done{false};
 };

@@ -12,21 +12,10 @@ TGetAudioInfoThread::TGetAudioInfoThread(TSourceList &List, int FirstIndex, int 
     : List(List), FirstIndex(FirstIndex), LastIndex(LastIndex), Summary(Summary),
       OnProgress(std::move(OnProgress)) {}
 
-TGetAudioInfoThread::~TGetAudioInfoThread() {
-  if (Thread.joinable()) {
-    Terminate();
-    WaitFor();
-  }
-}
-
-void TGetAudioInfoThread::Resume() {
-  if (!Thread.joinable() && !Done) Thread = std::thread([this] { Execute(); });
-}
-
-void TGetAudioInfoThread::WaitFor() { JoinWhilePumping(Thread, Done); }
+TGetAudioInfoThread::~TGetAudioInfoThread() { StopAndWait(); }
 
 void TGetAudioInfoThread::Execute() {
-  for (int index = FirstIndex; index <= LastIndex && !TerminateRequested; ++index) {
+  for (int index = FirstIndex; index <= LastIndex && !Terminated(); ++index) {
     TSourceItem &item = List[size_t(index)];
     TAudioInfo info;
     try {
@@ -39,11 +28,9 @@ void TGetAudioInfoThread::Execute() {
     if (size_t(info.Index) < info.Streams.size())
       Summary.Streams[0].Duration += info.Streams[size_t(info.Index)].Duration;
     item.Rec.Progress.Percent = 1;
-    if (TerminateRequested) break;
+    if (Terminated()) break;
     if (OnProgress) OnProgress(TProgressRec{});
   }
-  Done = true;
-  MainThreadPump().Wake();
 }
 
 std::vector<std::pair<int, int>> AudioInfoWorkerRanges(int count, int processors) {

@@ -8,31 +8,25 @@
 #include <thread>
 
 #include "engine/misc.h"
+#include "platform/main_thread/worker_thread.h"
 
 // One worker: reads the info of the list entries FirstIndex..LastIndex into
 // their records and sums their durations and error lines into Summary. The
 // entries of different workers never overlap, so they share nothing.
-class TGetAudioInfoThread {
+class TGetAudioInfoThread : public TWorkerThread {
  public:
   using TProgressHandler = std::function<void(const TProgressRec &)>;
 
   TGetAudioInfoThread(TSourceList &List, int FirstIndex, int LastIndex, TAudioInfo &Summary,
                       TProgressHandler OnProgress);
-  ~TGetAudioInfoThread();
-  void Resume();
-  void Terminate() { TerminateRequested = true; }
-  void WaitFor();  // main thread; keeps pumping
-  bool Finished() const { return Done; }
+  ~TGetAudioInfoThread() override;
 
  private:
-  void Execute();
+  void Execute() override;
   TSourceList &List;
   int FirstIndex, LastIndex;
   TAudioInfo &Summary;
   TProgressHandler OnProgress;  // called on the worker thread after each source
-  std::thread Thread;
-  std::atomic<bool> TerminateRequested{false};
-  std::atomic<bool> Done{false};
 };
 
 // The index ranges of the workers for a list of `count` sources.
