@@ -26,6 +26,7 @@ asan:
 	cmake -S . -B build-asan $(CMAKE_FLAGS) -DTONMILL_ASAN=ON
 	cmake --build build-asan -j $(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tests/lsan.supp \
 	  ctest --test-dir build-asan -j $(JOBS) --output-on-failure
 
 tsan:

@@ -98,18 +98,10 @@ void TCoder_engine::Execute() {
 }
 
 bool TCoder_engine::IsReservedOutput(const std::string &Path) const {
-  const std::string normal = NormalPath(Path);
-  for (const std::string &assigned : AssignedOutputs)
-    if (assigned == normal) return true;
+  if (AssignedOutputs.count(NormalPath(Path))) return true;
   struct stat candidate;
-  if (stat(Path.c_str(), &candidate) != 0) return false;
-  for (const TSourceItem &item : *SourceList) {
-    struct stat source;
-    if (stat(item.FileName.c_str(), &source) == 0 && source.st_dev == candidate.st_dev &&
-        source.st_ino == candidate.st_ino)
-      return true;
-  }
-  return false;
+  return stat(Path.c_str(), &candidate) == 0 &&
+         SourceFiles.count({uint64_t(candidate.st_dev), uint64_t(candidate.st_ino)}) > 0;
 }
 
 std::vector<TCUEArr> TCoder_engine::TrackLists() {
@@ -145,6 +137,11 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
 
   // 5. The jobs, with their outputs named and placed.
   AssignedOutputs.clear();
+  SourceFiles.clear();
+  for (const TSourceItem &item : list) {
+    struct stat source;
+    if (stat(item.FileName.c_str(), &source) == 0) SourceFiles.insert({uint64_t(source.st_dev), uint64_t(source.st_ino)});
+  }
   const TOutputPlacement placement{DestinationFolder, SameAsSource, CreateFullPath};
   auto reserved = [this](const std::string &path) { return IsReservedOutput(path); };
   std::vector<TFileListRec> jobs;
@@ -176,7 +173,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
         job.OutputFileName = MakeOutputName(folder, source.FileName, extension, SameAsSource, reserved);
         ReadTags(source.FileName, job.Tags);
       }
-      AssignedOutputs.push_back(NormalPath(job.OutputFileName));
+      AssignedOutputs.insert(NormalPath(job.OutputFileName));
       jobs.push_back(std::move(job));
     }
   }
@@ -281,6 +278,7 @@ void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
   Threads.clear();
   Merger.reset();
   AssignedOutputs.clear();
+  SourceFiles.clear();
   if (failure) throw std::runtime_error(CoderEngineError);
 }
 

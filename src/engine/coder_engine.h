@@ -12,6 +12,8 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <set>
+#include <unordered_set>
 #include <string>
 #include <vector>
 
@@ -100,5 +102,8 @@ class TCoder_engine {
   // Alive during a run only.
   std::deque<TThreadRec> Threads;
   std::unique_ptr<TProgressMerger> Merger;
-  std::vector<std::string> AssignedOutputs;
+  // Outputs given to jobs so far, and the files of the sources (device and
+  // inode): no job may write over either.
+  std::unordered_set<std::string> AssignedOutputs;
+  std::set<std::pair<uint64_t, uint64_t>> SourceFiles;
 };

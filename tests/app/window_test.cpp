@@ -16,6 +16,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "app/texts.h"
 #include "app/windows/Unit1.h"
@@ -137,8 +138,10 @@ TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
   bool sampled = false, closeRefused = false;
   std::vector<bool> during;
   QString startCaption;
+  std::set<std::string> progressLines;
   QTimer probe;
   QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (Window->Processing()) progressLines.insert(Window->lProgress1->text().toStdString());
     if (!Window->Processing() || sampled) return;
     sampled = true;
     during = EnabledStates();
@@ -159,6 +162,8 @@ TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
   EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_were_processed, 2));
   EXPECT_EQ(Window->windowTitle().toStdString(), "TONMILL 1.95 - " + FormatText(text_done, 100));
   EXPECT_EQ(Window->pbCurrent->value(), 100);
+  EXPECT_TRUE(progressLines.count(FormatText(text_processing, 1, 2)) || progressLines.count(FormatText(text_processing, 2, 2)))
+      << "no progress line was shown";
   EXPECT_TRUE(fs::exists(Chosen + "/a.wav"));
   EXPECT_TRUE(Errors.empty());
 }
