@@ -32,7 +32,8 @@ asan:
 tsan:
 	cmake -S . -B build-tsan $(CMAKE_FLAGS) -DTONMILL_TSAN=ON
 	cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS=halt_on_error=1 ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
+	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" \
+	  ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
 
 check: deps
 	$(MAKE) test
