@@ -8,6 +8,7 @@
 #include "app/settings_store.h"
 #include "app/windows/application.h"
 #include "encoders/coders.h"
+#include "engine/misc.h"
 #include "platform/bass/bass.h"
 
 int main(int argc, char **argv) {
@@ -18,7 +19,7 @@ int main(int argc, char **argv) {
     return 0;
   }
   if (parsed.Version) {
-    std::printf("tonmill 1.95 (decoding: %s)\n", BASS_DecoderVersionText());
+    std::printf("tonmill %s (decoding: %s)\n", ProgramVersion, BASS_DecoderVersionText());
     return 0;
   }
   DebugMode = !args.empty() && args[0] == "/DEBUG" ? 1 : 0;

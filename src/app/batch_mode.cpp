@@ -146,7 +146,7 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
   }
 
   TConsoleProgress progress;
-  if (Line.HasParam("q")) progress.Enabled = false;
+  if (Parsed.Quiet) progress.Enabled = false;
   engine.Reset();
   engine.SetSourceList(&sources.List());
   engine.SetDestinationFormat(format);
@@ -167,7 +167,7 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
       Say("cancelled");
       status = 2;
     } else {
-      if (!Line.HasParam("q"))
+      if (!Parsed.Quiet)
         Say(std::to_string(engine.FileCount()) + (engine.FileCount() == 1 ? " file" : " files") +
             " converted into " + engine.GetDestinationFolder());
       status = 0;

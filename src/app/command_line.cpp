@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "app/settings.h"
+
 namespace {
 
 std::string Lower(std::string text) {
@@ -47,14 +49,8 @@ std::string TCommandLine::GetParamValue(const std::string &Key, const std::strin
 
 TDestinationFormat DestinationFromSwitch(const std::string &Value) {
   const std::string v = Lower(Value);
-  if (v == "mp3") return dfMP3;
-  if (v == "wma") return dfWMA;
-  if (v == "ogg") return dfOGG;
-  if (v == "ape") return dfAPE;
-  if (v == "flac") return dfFLAC;
-  if (v == "wavpack") return dfWavPack;
-  if (v == "wav") return dfWAV;
-  if (v == "aac") return dfAAC;
+  for (TDestinationFormat f = 1; f <= DestinationFormatCount; ++f)
+    if (v == Lower(DestinationFormatName(f))) return f;
   return 0;
 }
 
@@ -100,7 +96,7 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
       o.DestinationFormat = v ? DestinationFromSwitch(*v) : 0;
       if (!o.DestinationFormat) r.UnknownDestination = v ? *v : "";
     } else if (a == "/q") {
-      r.ReportErrors = false;
+      r.Quiet = true;
     } else if (a == "/p") {
       const std::string *v = valueAfter(i);
       if (!v || !ParseCount(*v, r.ParallelFiles) || r.ParallelFiles < 1)

@@ -40,6 +40,7 @@ struct TParsedCommandLine {
   TCommandLineOptions Options;
   std::vector<std::string> SendToPaths;
   bool ReportErrors = true;
+  bool Quiet = false;                // "/q": no progress line, no summary
   int32_t ParallelFiles = 1;
   std::string UnknownDestination;    // a "/dest" value that names no format
   std::vector<std::string> Errors;   // arguments that cannot be used, explained

@@ -7,18 +7,11 @@
 #include <QString>
 
 #include <algorithm>
-#include <filesystem>
 #include <fmt/printf.h>
 
 #include "sources/cue.h"
 
-namespace fs = std::filesystem;
-
 namespace {
-
-std::string NormalPath(const std::string &path) {
-  return fs::absolute(fs::path(path)).lexically_normal().string();
-}
 
 // The file and folder names of a folder, sorted for a stable order.
 std::vector<std::string> FolderEntries(const std::string &folder) {

@@ -20,7 +20,6 @@ TAPECompress::TAPECompress() {
 TAPECompress::~TAPECompress() { c_APECompress_Destroy(Compressor); }
 
 void TAPE_Coder::Start() {
-  EndOfData = false;
   const TAudioInfoRec &s = AudioInfo.Streams.at(size_t(AudioInfo.Index));
   // Say so plainly rather than through the library's generic texts.
   if (s.Channels < 1 || s.Channels > 2)
@@ -34,10 +33,6 @@ void TAPE_Coder::Start() {
 }
 
 void TAPE_Coder::Feed(const uint8_t *Buffer, int Size) {
-  if (Size == 0) {
-    EndOfData = true;
-    return;
-  }
   int remaining = Size;
   while (remaining > 0) {
     int64_t available = 0;

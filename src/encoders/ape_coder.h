@@ -43,7 +43,7 @@ class TAPE_Coder {
 
   // Creates and starts the compressor; raises with the library's text.
   void Start();
-  // Hands Size bytes to the compressor (Size 0 marks the end of the data).
+  // Hands Size bytes to the compressor.
   void Feed(const uint8_t *Buffer, int Size);
   // Finishes and destroys the compressor; returns the library's result.
   int Finish();
@@ -52,7 +52,6 @@ class TAPE_Coder {
  private:
   std::unique_ptr<TAPECompress> Compress;
   WAVEFORMATEX WaveFormat{};
-  bool EndOfData = false;
 };
 
 class TAPECoder : public TCustomCoder {

@@ -73,8 +73,6 @@ int TWAVCoder::Init(const void *, std::string &ErrorText) {
     const uint32_t blockAlign = channels * bits / 8;
     // 32 bits per sample means float samples here.
     const uint16_t format = bits == 32 ? kFormatFloat : kFormatPcm;
-    // Float samples and more than two channels need the extensible header,
-    // which states the sample type and the speaker positions.
     // More than two channels need the extensible header, which also states the
     // speaker positions; float samples otherwise take the 18-byte format chunk
     // and a "fact" chunk with the frame count, as readers expect of them.

@@ -86,17 +86,18 @@ int TMP3Coder::StartStream() {
   TLameCoder &c = *Coder;
   int result = c.InitStream();
   if (result != LameRejectedParameters || !Options.AutoFindBitrate) return result;
-  if (Options.BitrateType == btCBR) {
-    for (c.Bitrate = uint32_t(Options.Bitrate); result < 0 && c.Bitrate > 0;) {
+  // Lowers the (minimum) bitrate from `from` one kbit/s at a time until accepted.
+  auto lowerBitrateFrom = [&](int32_t from) {
+    for (c.Bitrate = uint32_t(from); result < 0 && c.Bitrate > 0;) {
       --c.Bitrate;
       result = c.InitStream();
     }
+  };
+  if (Options.BitrateType == btCBR) {
+    lowerBitrateFrom(Options.Bitrate);
     return result;
   }
-  for (c.Bitrate = uint32_t(Options.MinBitrate); result < 0 && c.Bitrate > 0;) {
-    --c.Bitrate;
-    result = c.InitStream();
-  }
+  lowerBitrateFrom(Options.MinBitrate);
   if (result < 0) {
     c.Bitrate = uint32_t(Options.MinBitrate);
     for (c.MaxBitrate = uint32_t(Options.MaxBitrate); result < 0 && c.MaxBitrate > 0;) {

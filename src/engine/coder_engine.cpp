@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cmath>
-#include <filesystem>
 #include <limits>
 #include <memory>
 #include <set>
@@ -19,17 +18,11 @@
 #include "sources/silence.h"
 #include "tags/read_tags.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 // WAV takes no options; its encoders are handed this empty record.
 struct TNoOptions {
 } NoOptions;
-
-std::string NormalPath(const std::string &path) {
-  return fs::absolute(fs::path(path)).lexically_normal().string();
-}
 
 }  // namespace
 
@@ -142,15 +135,15 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
     struct stat source;
     if (stat(item.FileName.c_str(), &source) == 0) SourceFiles.insert({uint64_t(source.st_dev), uint64_t(source.st_ino)});
   }
+  CheckDestinationFormat(DestinationFormat);
+  const std::string extension = DestinationFileTypes[DestinationFormat - 1].Extension;
   const TOutputPlacement placement{DestinationFolder, SameAsSource, CreateFullPath};
   auto reserved = [this](const std::string &path) { return IsReservedOutput(path); };
   std::vector<TFileListRec> jobs;
   for (size_t i = 0; i < list.size() && !Cancelled; ++i) {
     const TSourceItem &source = list[i];
     const TCUEArr &tracks = trackLists[i];
-    CheckDestinationFormat(DestinationFormat);
     const std::string folder = GetOutputFolder(source.FileName, placement);
-    const std::string extension = DestinationFileTypes[DestinationFormat - 1].Extension;
     for (size_t k = 0; k < tracks.size(); ++k) {
       TFileListRec job;
       job.SourceFileName = source.FileName;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 #include "platform/main_thread/main_thread.h"
 
@@ -92,6 +93,23 @@ std::string GetFileExtension(const std::string &fileName) {
   for (char &c : extension)
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
   return extension;
+}
+
+std::string GetFileNameWithoutExt(const std::string &Name) {
+  const size_t slash = Name.find_last_of('/');
+  const std::string namePart = slash == std::string::npos ? Name : Name.substr(slash + 1);
+  const size_t dot = namePart.find_last_of('.');
+  if (dot == std::string::npos || dot == 0) return {};
+  return namePart.substr(0, dot);
+}
+
+bool IsRegularFile(const std::string &Path) {
+  std::error_code ec;
+  return std::filesystem::is_regular_file(Path, ec);
+}
+
+std::string NormalPath(const std::string &Path) {
+  return std::filesystem::absolute(std::filesystem::path(Path)).lexically_normal().string();
 }
 
 std::string FormatTime(uint16_t hours, uint16_t minutes, uint16_t seconds) {

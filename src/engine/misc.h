@@ -23,6 +23,9 @@ class EAssertFailed : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The program's version, as the build states it ("1.95").
+constexpr const char *ProgramVersion = TONMILL_VERSION;
+
 // Destination format code; per-format tables are indexed by code minus one.
 using TDestinationFormat = uint8_t;
 constexpr TDestinationFormat dfMP3 = 1;
@@ -190,6 +193,12 @@ TBASSStreamCreateFunc GetBASSStreamFunc(const std::string &extension);
 bool IsSupportedFileType(const std::string &extension);
 // The text after the last "." of the file name, in lower case; empty without one.
 std::string GetFileExtension(const std::string &fileName);
+// The file-name part of Name up to its last "." (not counting a leading one).
+std::string GetFileNameWithoutExt(const std::string &Name);
+// True when Path names a regular file (after following links).
+bool IsRegularFile(const std::string &Path);
+// Path made absolute, without "." and ".." parts; links are left as they are.
+std::string NormalPath(const std::string &Path);
 
 std::string FormatTime(uint16_t hours, uint16_t minutes, uint16_t seconds);
 void MillisecondsToTime(uint64_t ms, uint16_t &hours, uint16_t &minutes, uint16_t &seconds);

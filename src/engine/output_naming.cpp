@@ -14,11 +14,6 @@ std::string FileNamePart(const std::string &Name) {
   return slash == std::string::npos ? Name : Name.substr(slash + 1);
 }
 
-bool IsExistingFile(const std::string &path) {
-  std::error_code ec;
-  return fs::is_regular_file(path, ec);
-}
-
 }  // namespace
 
 std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &Placement) {
@@ -51,18 +46,11 @@ std::string MakeOutputName(const std::string &Folder, const std::string &Name,
   std::string result = Folder + base + Extension;
 
   auto taken = [&](const std::string &candidate) {
-    return (AvoidExisting && IsExistingFile(candidate)) || (IsReserved && IsReserved(candidate));
+    return (AvoidExisting && IsRegularFile(candidate)) || (IsReserved && IsReserved(candidate));
   };
   for (int n = 1; taken(result); ++n)
     result = Folder + GetFileNameWithoutExt(Name) + fmt::sprintf("_%.3d", n) + "." + Extension;
   return result;
-}
-
-std::string GetFileNameWithoutExt(const std::string &Name) {
-  const std::string namePart = FileNamePart(Name);
-  const size_t dot = namePart.find_last_of('.');
-  if (dot == std::string::npos || dot == 0) return {};
-  return namePart.substr(0, dot);
 }
 
 std::string TrackOutputName(int32_t TrackNumber, const std::string &Title) {

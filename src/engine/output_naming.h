@@ -27,9 +27,6 @@ std::string MakeOutputName(const std::string &Folder, const std::string &Name,
                            const std::string &Extension, bool AvoidExisting,
                            const std::function<bool(const std::string &)> &IsReserved = {});
 
-// The file-name part of Name up to its last "." (not counting a leading one).
-std::string GetFileNameWithoutExt(const std::string &Name);
-
 // "%.2d - %s.xxx": the name of a track or piece, before MakeOutputName.
 std::string TrackOutputName(int32_t TrackNumber, const std::string &Title);
 

@@ -1,7 +1,5 @@
 #include "sources/cue.h"
 
-#include <sys/stat.h>
-
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
@@ -10,21 +8,9 @@
 
 namespace {
 
-bool IsFile(const std::string &path) {
-  struct stat info;
-  return stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
-}
-
 std::string FolderOf(const std::string &path) {
   const size_t slash = path.find_last_of('/');
   return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-// The file name without folder and without its extension.
-std::string BaseNameOf(const std::string &path) {
-  std::string name = path.substr(FolderOf(path).size());
-  const size_t dot = name.find_last_of('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
 }
 
 std::string Trim(const std::string &text) {
@@ -104,24 +90,24 @@ std::string FindCueSheet(const std::string &FileName) {
   if (extension == "cue") return FileName;
   for (const TSupportedFileTypes &row : InputFileTypes) {
     if (row.Extension == extension && row.CUECapable) {
-      const std::string candidate = FolderOf(FileName) + BaseNameOf(FileName) + ".cue";
-      if (IsFile(candidate)) return candidate;
+      const std::string candidate = FolderOf(FileName) + GetFileNameWithoutExt(FileName) + ".cue";
+      if (IsRegularFile(candidate)) return candidate;
     }
   }
   const std::string candidate = FileName + ".cue";
-  return IsFile(candidate) ? candidate : std::string();
+  return IsRegularFile(candidate) ? candidate : std::string();
 }
 
 std::string FindAudioForCue(const std::string &CueName) {
-  const std::string base = FolderOf(CueName) + BaseNameOf(CueName);
-  if (IsFile(base)) return base;  // album.flac.cue
+  const std::string base = FolderOf(CueName) + GetFileNameWithoutExt(CueName);
+  if (IsRegularFile(base)) return base;  // album.flac.cue
   for (const char *ext : {".wav", ".wv", ".wma", ".ape", ".mp3", ".flac"})
-    if (IsFile(base + ext)) return base + ext;
+    if (IsRegularFile(base + ext)) return base + ext;
   TCUEArr tracks;
   ParseCue(CueName, tracks);
   if (tracks.size() >= 2) {
     const std::string candidate = FolderOf(CueName) + tracks[0].FileName;
-    if (IsFile(candidate)) return candidate;
+    if (IsRegularFile(candidate)) return candidate;
   }
   return {};
 }

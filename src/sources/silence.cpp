@@ -9,14 +9,7 @@
 namespace {
 
 constexpr DWORD kBlockBytes = 0x10000;
-constexpr double kMinRegionSeconds = 2.0;
-
-std::string TitleOf(const std::string &path) {
-  const size_t slash = path.find_last_of('/');
-  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-  const size_t dot = name.find_last_of('.');
-  return dot == std::string::npos ? name : name.substr(0, dot);
-}
+constexpr int kMinRegionSeconds = 2;
 
 }  // namespace
 
@@ -30,8 +23,9 @@ void SplitBySilenceScan(const std::string &FileName, int32_t Number, int32_t Cou
   BASS_CHANNELINFO info;
   BASS_ChannelGetInfo(stream, &info);
   // Positions are byte offsets of the 16-bit output; in seconds they divide by this.
-  const double bytesPerSecond = double(info.freq) * info.chans * 2;
-  auto seconds = [bytesPerSecond](int64_t bytes) { return double(bytes) / bytesPerSecond; };
+  const int64_t bytesPerSecond = int64_t(info.freq) * info.chans * 2;
+  auto seconds = [bytesPerSecond](int64_t bytes) { return double(bytes) / double(bytesPerSecond); };
+  const int64_t minRegionBytes = int64_t(kMinRegionSeconds) * bytesPerSecond;
   const double minSilence = Options.Seconds / 10.0;
   const int threshold = Options.Threshold;
   const QWORD length = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
@@ -43,7 +37,7 @@ void SplitBySilenceScan(const std::string &FileName, int32_t Number, int32_t Cou
   progress.Stage = stSeekingSilence;
 
   std::vector<int16_t> block(kBlockBytes / 2);
-  int64_t pos = 0, regionStart = 0, regionEnd = 0;  // 0: unset
+  int64_t pos = 0, regionStart = 0;  // regionStart 0: no region open
   size_t n = 1;
   while (BASS_ChannelIsActive(stream) == BASS_ACTIVE_PLAYING) {
     const DWORD read = BASS_ChannelGetData(stream, block.data(), kBlockBytes);
@@ -52,22 +46,21 @@ void SplitBySilenceScan(const std::string &FileName, int32_t Number, int32_t Cou
     for (size_t i = 0; i + 1 < samples; i += 2, pos += 4) {
       if (std::abs(block[i]) > threshold || std::abs(block[i + 1]) > threshold) {
         if (regionStart == 0) regionStart = pos;
-      } else if (regionStart > 0 && seconds(pos) - seconds(regionStart) >= kMinRegionSeconds) {
-        if (regionEnd == 0) regionEnd = pos;
+      } else if (regionStart > 0 && pos - regionStart >= minRegionBytes) {
         if (n > 1 && seconds(regionStart) - Pieces[n - 2].EndTime < minSilence) {
-          Pieces[n - 2].EndTime = seconds(regionEnd);  // too short a silence: the piece grows
+          Pieces[n - 2].EndTime = seconds(pos);  // too short a silence: the piece grows
         } else {
           Pieces.resize(n);
           TCUERec &piece = Pieces[n - 1];
           piece = TCUERec{};
           piece.TrackNumber = int32_t(n - 1);
-          piece.Title = TitleOf(FileName);
+          piece.Title = GetFileNameWithoutExt(FileName);
           piece.StartTime = seconds(regionStart);
-          piece.EndTime = seconds(regionEnd);
+          piece.EndTime = seconds(pos);
           piece.InSeconds = true;
           ++n;
         }
-        regionStart = regionEnd = 0;
+        regionStart = 0;
       }
     }
     const QWORD at = BASS_ChannelGetPosition(stream, BASS_POS_BYTE);

@@ -7,7 +7,6 @@ void ReadTags(const std::string &FileName, TTagRec &Tags) {
   if (!create) return;
   const HSTREAM stream = create(0, FileName.c_str(), 0, 0, BASS_STREAM_DECODE | BASS_UNICODE);
   Tags = TTagRec{};
-  Tags.Track.clear();
   Tags.Album = TAGS_Read(stream, "%ALBM");
   Tags.Artist = TAGS_Read(stream, "%ARTI");
   Tags.Comment = TAGS_Read(stream, "%CMNT");

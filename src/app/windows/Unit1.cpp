@@ -165,11 +165,11 @@ void Tmain::LoadSettings() {
   eDestinationFolder->setText(Q(Destination));
   // The stored format's button; an unknown name leaves all eight cleared.
   const TDestinationFormat format = DestinationFormatFromName(g.DestinationFormat);
-  const QRadioButton *byCode[] = {rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack, rbAAC, rbWAV};
-  for (QRadioButton *rb : {rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack, rbAAC, rbWAV}) {
-    rb->setAutoExclusive(false);
-    rb->setChecked(format >= 1 && rb == byCode[format - 1]);
-    rb->setAutoExclusive(true);
+  const auto radios = FormatRadios();
+  for (size_t i = 0; i < radios.size(); ++i) {
+    radios[i]->setAutoExclusive(false);
+    radios[i]->setChecked(size_t(format) == i + 1);
+    radios[i]->setAutoExclusive(true);
   }
   cbCreateFull->setChecked(g.CreateFullPath);
   cbSameAsSource->setChecked(g.UseFromSource);
@@ -199,12 +199,14 @@ void Tmain::SaveGeneralSettings() {
   Store.WriteSettings(GeneralSettingsRecords(g));
 }
 
+std::array<QRadioButton *, DestinationFormatCount> Tmain::FormatRadios() const {
+  return {rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack, rbAAC, rbWAV};
+}
+
 TDestinationFormat Tmain::CheckedFormat() const {
-  const std::pair<const QRadioButton *, TDestinationFormat> order[] = {
-      {rbMP3, dfMP3}, {rbWAV, dfWAV}, {rbWMA, dfWMA}, {rbOGG, dfOGG},
-      {rbFLAC, dfFLAC}, {rbAPE, dfAPE}, {rbWavPack, dfWavPack}, {rbAAC, dfAAC}};
-  for (const auto &[radio, format] : order)
-    if (radio->isChecked()) return format;
+  const auto radios = FormatRadios();
+  for (size_t i = 0; i < radios.size(); ++i)
+    if (radios[i]->isChecked()) return TDestinationFormat(i + 1);
   return 0;
 }
 
@@ -223,10 +225,8 @@ std::vector<QWidget *> Tmain::JobControls() const {
 
 void Tmain::UpdateControls() {
   // A format without an encoder in this program cannot be chosen.
-  const std::pair<QRadioButton *, TDestinationFormat> radios[] = {
-      {rbMP3, dfMP3}, {rbWMA, dfWMA}, {rbOGG, dfOGG}, {rbAPE, dfAPE},
-      {rbFLAC, dfFLAC}, {rbWavPack, dfWavPack}, {rbAAC, dfAAC}, {rbWAV, dfWAV}};
-  for (const auto &[radio, format] : radios) radio->setEnabled(HasEncoder(format));
+  const auto radios = FormatRadios();
+  for (size_t i = 0; i < radios.size(); ++i) radios[i]->setEnabled(HasEncoder(TDestinationFormat(i + 1)));
   const std::pair<QPushButton *, QRadioButton *> settings[] = {
       {bMP3Options, rbMP3}, {bWMAOptions, rbWMA}, {bOGGOptions, rbOGG}, {bFLACOptions, rbFLAC},
       {bAPEOptions, rbAPE}, {bWavPackOptions, rbWavPack}, {bAACOptions, rbAAC}};
@@ -281,7 +281,7 @@ void Tmain::ShowSourceSummary(int Count) {
   lCurrentFile->setText("...");
   pbCurrent->setValue(0);
   bInfo->setEnabled(Count >= 1);
-  TitleText = "TONMILL 1.95";
+  TitleText = QString("TONMILL ") + ProgramVersion;
   setWindowTitle(TitleText);
   QApplication::setApplicationDisplayName(TitleText);
 }

@@ -5,6 +5,7 @@
 
 #include <QWidget>
 
+#include <array>
 #include <functional>
 #include <memory>
 #include <string>
@@ -84,6 +85,8 @@ class Tmain : public QWidget {
   void BuildControls();
   void LoadSettings();
   void SaveGeneralSettings();
+  // The format buttons in the order of the format codes (code - 1).
+  std::array<QRadioButton *, DestinationFormatCount> FormatRadios() const;
   TDestinationFormat CheckedFormat() const;
   std::string CheckedFormatName() const;
   void SetCurrentFile(const QString &Text);

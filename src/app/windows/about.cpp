@@ -20,8 +20,6 @@
 
 namespace {
 
-constexpr const char *kVersion = "1.95";
-
 // The program's picture, drawn rather than stored.
 QPixmap Picture() {
   QPixmap picture(400, 65);
@@ -64,7 +62,7 @@ std::string FormatMegabytes(double Megabytes) {
 
 std::string TfrmAbout::VersionLine() {
   const std::string support = FormatText(text_with_support, std::string("UNICODE"));
-  return fmt::format("{} ({}), {} : {} Mb, {}", kVersion, support, text_memory_usage,
+  return fmt::format("{} ({}), {} : {} Mb, {}", ProgramVersion, support, text_memory_usage,
                      FormatMegabytes(MemoryInUseMegabytes()), BASS_DecoderVersionText());
 }
 

@@ -60,9 +60,8 @@ void ShowErrorReport(bool ReportErrors, const std::string &Report, QWidget *Pare
 
 void FatalError(const std::string &Message, bool ReportErrors) {
   // Before a language is read the texts may be empty: English serves then.
-  if (text_fatal_error.empty()) text_fatal_error = "Fatal error ocurred : %s. Closing application.";
-  if (text_ok.empty()) text_ok = "OK";
-  if (text_copy_to_clipboard.empty()) text_copy_to_clipboard = "Copy to clipboard";
+  for (std::string *text : {&text_fatal_error, &text_ok, &text_copy_to_clipboard})
+    if (text->empty()) *text = EnglishText(*text);
   ShowErrorReport(ReportErrors, FormatText(text_fatal_error, Message));
   QCoreApplication::exit(1);
 }
