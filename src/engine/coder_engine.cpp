@@ -192,82 +192,43 @@ void TCoder_engine::SetTrackPart(TFileListRec &Job, const TCUEArr &Tracks, size_
                                           Job.SourceFileName, track.TrackNumber));
 }
 
+TSlotState SlotState(const TThreadRec &Slot) {
+  if (!Slot.Thread) return TSlotState::Free;
+  // Done first: a worker raises Failed before Done, so a slot seen done has
+  // already shown its failure, if any.
+  const bool done = Slot.Done;
+  if (Slot.Failed) return TSlotState::Failed;
+  return done ? TSlotState::Ended : TSlotState::Busy;
+}
+
+int FirstFreeSlot(const std::deque<TThreadRec> &Slots) {
+  for (size_t s = 0; s < Slots.size(); ++s)
+    if (SlotState(Slots[s]) == TSlotState::Free) return int(s);
+  return -1;
+}
+
 void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
   if (Jobs.empty()) return;
-  const int last = int(Jobs.size()) - 1;
   const int slots = std::max(1, std::min<int>(ThreadCount, int(Jobs.size())));
   Threads.clear();
   for (int s = 0; s < slots; ++s) Threads.emplace_back();
   Merger = std::make_unique<TProgressMerger>(int32_t(Jobs.size()), slots, TotalDuration, StartTicks);
 
-  int next = 0, slot = 0;
+  // Each pass: collect the workers that ended, give the next jobs to the free
+  // slots in slot order, and wait for a worker to end (or a cancel).
+  size_t next = 0;
   bool failure = false;
-  while (next <= last && !Cancelled) {
-    // A worker for the next job in this slot, started by the wait loop.
-    TThreadRec &rec = Threads[size_t(slot)];
-    rec.Thread = std::make_unique<TCoderThread>(
-        slot, slots, Jobs[size_t(next)],
-        [this](const TProgressRec &p) { WorkerProgress(p); },
-        [this](int32_t s) { SlotFinished(s); },
-        [this](int32_t s, const TThreadErrorRec &e) { SlotFailed(s, e); });
-    ++next;
-    rec.Done = false;
-    rec.Failed = false;
-    rec.Idle = false;
-    rec.Fresh = false;
-    rec.Percent = 0;
-
-    int freed = -1;
-    for (;;) {
-      for (TThreadRec &t : Threads)
-        if (!t.Idle && t.Thread && t.Thread->Suspended()) t.Thread->Resume();
-      for (size_t s = 0; s < Threads.size(); ++s) {
-        TThreadRec &t = Threads[s];
-        if (t.Failed) {
-          failure = true;
-          break;
-        }
-        if (t.Done && next <= last) {
-          freed = int(s);
-          if (t.Thread) t.Thread->WaitFor();
-          t.Thread.reset();
-          break;
-        }
-      }
-      bool anyFresh = false, allDone = next >= last;
-      for (TThreadRec &t : Threads) {
-        anyFresh |= t.Fresh && next <= last;
-        allDone &= bool(t.Done);
-      }
-      if (allDone || failure || anyFresh || freed >= 0 || Cancelled) break;
-      WaitWithMessages(1000);
-      MainThreadPump().ProcessPending();
-    }
-    if (Cancelled || failure) break;
-    slot = freed >= 0 ? freed : (slot + 1) % slots;
+  for (;;) {
+    failure = CollectEndedWorkers();
+    if (failure || Cancelled) break;
+    for (int slot; next < Jobs.size() && (slot = FirstFreeSlot(Threads)) >= 0;)
+      StartJob(slot, Jobs[next++]);
+    if (next == Jobs.size() && FirstBusySlot() < 0) break;
+    WaitWithMessages(1000);
+    MainThreadPump().ProcessPending();
   }
-  // 8. Stop: every worker is told to end, then waited for and freed.
-  for (TThreadRec &t : Threads)
-    if (t.Thread) t.Thread->Terminate();
-  for (TThreadRec &t : Threads) {
-    if (!t.Thread) continue;
-    t.Thread->WaitFor();
-    t.Thread.reset();
-  }
-
-  // 9. The failure report.
-  if (failure) {
-    ErrorText.clear();
-    for (TThreadRec &t : Threads) {
-      if (!t.Failed) continue;
-      const TThreadErrorRec &e = t.Error;
-      Failures.push_back(e);
-      ErrorText += fmt::sprintf(
-          "ErrorMessage = %s, CurrentInputFileName = %s, CurrentOutputFileName = %s, LastCall = %s, ErrorCode = %d",
-          e.ErrorMessage, e.CurrentInputFileName, e.CurrentOutputFileName, e.LastCall, e.ErrorCode);
-      ErrorText += "\r\n";
-    }
-  }
+  StopWorkers();
+  if (failure) ReportFailures();
   Threads.clear();
   Merger.reset();
   AssignedOutputs.clear();
@@ -275,11 +236,72 @@ void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
   if (failure) throw std::runtime_error(CoderEngineError);
 }
 
+bool TCoder_engine::CollectEndedWorkers() {
+  bool failure = false;
+  for (TThreadRec &t : Threads) {
+    switch (SlotState(t)) {
+      case TSlotState::Failed:
+        failure = true;  // left to StopWorkers, with the others
+        break;
+      case TSlotState::Ended:
+        t.Thread->WaitFor();
+        t.Thread.reset();
+        break;
+      default:
+        break;
+    }
+  }
+  return failure;
+}
+
+int TCoder_engine::FirstBusySlot() const {
+  for (size_t s = 0; s < Threads.size(); ++s)
+    if (Threads[s].Thread) return int(s);
+  return -1;
+}
+
+void TCoder_engine::StartJob(int Slot, const TFileListRec &Job) {
+  TThreadRec &rec = Threads[size_t(Slot)];
+  if (rec.Thread) throw EAssertFailed("Assert failed : StartJob : the slot is busy");
+  // The flags are the worker's to raise: cleared before it exists.
+  rec.Done = false;
+  rec.Failed = false;
+  rec.Percent = 0;
+  rec.Thread = std::make_unique<TCoderThread>(
+      Slot, int32_t(Threads.size()), Job,
+      [this](const TProgressRec &p) { WorkerProgress(p); },
+      [this](int32_t s) { SlotFinished(s); },
+      [this](int32_t s, const TThreadErrorRec &e) { SlotFailed(s, e); });
+  rec.Thread->Resume();
+}
+
+void TCoder_engine::StopWorkers() {
+  // Every worker is told to end first, so they wind down together.
+  for (TThreadRec &t : Threads)
+    if (t.Thread) t.Thread->Terminate();
+  for (TThreadRec &t : Threads) {
+    if (!t.Thread) continue;
+    t.Thread->WaitFor();
+    t.Thread.reset();
+  }
+}
+
+void TCoder_engine::ReportFailures() {
+  ErrorText.clear();
+  for (TThreadRec &t : Threads) {
+    if (!t.Failed) continue;
+    const TThreadErrorRec &e = t.Error;
+    Failures.push_back(e);
+    ErrorText += fmt::sprintf(
+        "ErrorMessage = %s, CurrentInputFileName = %s, CurrentOutputFileName = %s, LastCall = %s, ErrorCode = %d",
+        e.ErrorMessage, e.CurrentInputFileName, e.CurrentOutputFileName, e.LastCall, e.ErrorCode);
+    ErrorText += "\r\n";
+  }
+}
+
 void TCoder_engine::SlotFinished(int32_t Slot) {
   TThreadRec &t = Threads[size_t(Slot)];
-  t.Idle = true;
-  t.Fresh = true;
-  t.Done = true;
+  t.Done = true;  // last: the loop may take the slot back once it sees Done
   MainThreadPump().Wake();
 }
 

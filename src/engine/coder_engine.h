@@ -28,6 +28,17 @@
 // The message of the exception Run raises after a failed run.
 constexpr const char *CoderEngineError = "coder_engine_error";
 
+// What a worker slot is doing, as the scheduling loop sees it.
+enum class TSlotState {
+  Free,    // never had a job, or its last worker was collected
+  Busy,    // converting
+  Ended,   // its worker has finished and waits to be collected
+  Failed,  // its worker reported a failure
+};
+TSlotState SlotState(const TThreadRec &Slot);
+// The first slot that may take a job; -1 when every slot is busy or unfinished.
+int FirstFreeSlot(const std::deque<TThreadRec> &Slots);
+
 class TCoder_engine {
  public:
   using TProgressHandler = std::function<void(const TProgressRec &)>;
@@ -85,6 +96,13 @@ class TCoder_engine {
   std::vector<TFileListRec> BuildJobs();
   void SetTrackPart(TFileListRec &Job, const TCUEArr &Tracks, size_t K) const;
   void ConvertJobs(std::vector<TFileListRec> &Jobs);
+  // The phases of ConvertJobs. CollectEndedWorkers frees the slots whose
+  // worker has finished and tells whether a worker failed.
+  bool CollectEndedWorkers();
+  int FirstBusySlot() const;
+  void StartJob(int Slot, const TFileListRec &Job);
+  void StopWorkers();
+  void ReportFailures();
   bool IsReservedOutput(const std::string &Path) const;
 
   TSourceList *SourceList = nullptr;

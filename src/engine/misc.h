@@ -165,12 +165,11 @@ struct TThreadErrorRec {
 class TCoderThread;
 
 // One worker slot of the engine. The flags are written by the slot's worker
-// and polled by the engine's loop, hence atomic.
+// and polled by the engine's loop, hence atomic; what the slot is doing
+// follows from Thread, Done and Failed alone.
 struct TThreadRec {
   std::atomic<bool> Done{false};
   std::unique_ptr<TCoderThread> Thread;
-  std::atomic<bool> Idle{true};
-  std::atomic<bool> Fresh{true};
   std::atomic<int32_t> Percent{0};
   std::atomic<bool> Failed{false};
   TThreadErrorRec Error;            // written by the worker before Failed is set

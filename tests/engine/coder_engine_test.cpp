@@ -91,6 +91,66 @@ TEST_F(CoderEngine, MoreJobsThanSlotsTakeTurns) {
   EXPECT_EQ(jobs.size(), 7u);
 }
 
+// Jobs that end at once free their slot while others still convert, even
+// before every slot has had its first job: the next job must go to a free
+// slot, never to one still busy (that would cut a running output short and
+// still report success). Many rounds, since the order of finishes varies.
+TEST_F(CoderEngine, AFinishedSlotTakesTheNextJobAndNoRunningOneIsReplaced) {
+  const double lengths[] = {0.0001, 0.0002, 0.5, 0.0001, 0.3, 0.0002, 0.0001, 0.4, 0.0001, 0.0002, 0.2};
+  std::vector<uintmax_t> sizes;
+  for (size_t i = 0; i < std::size(lengths); ++i)
+    List.push_back({Source("m" + std::to_string(i) + ".wav", lengths[i], uint32_t(i)), {}});
+  const auto output = [&](size_t i) { return Out + "m" + std::to_string(i) + ".wav"; };
+  for (int threads : {3, 4, 8}) {
+    for (int round = 0; round < 8; ++round) {
+      SCOPED_TRACE("slots " + std::to_string(threads) + ", round " + std::to_string(round));
+      fs::remove_all(Out);
+      fs::create_directories(Out);
+      TCoder_engine engine;
+      Prepare(engine, threads);
+      ASSERT_EQ(engine.Run(), 0);
+      if (sizes.empty()) {
+        // The first run's outputs, checked sample by sample, set the sizes.
+        for (size_t i = 0; i < List.size(); ++i) {
+          EXPECT_EQ(FFmpegDecode(output(i), "s16le"), FFmpegDecode(List[i].FileName, "s16le")) << i;
+          sizes.push_back(fs::file_size(output(i)));
+        }
+      }
+      for (size_t i = 0; i < List.size(); ++i) EXPECT_EQ(fs::file_size(output(i)), sizes[i]) << i;
+    }
+  }
+}
+
+// The order of events that once let a job replace a running one: slot 0's
+// first job ends before slot 2 has had one, while slot 1 still converts; and
+// a worker that fails raises Failed before Done.
+TEST(SlotSchedule, OnlyFreeSlotsTakeJobsAndAFailureIsNeverReadAsAFinish) {
+  std::deque<TThreadRec> slots(3);
+  const auto occupy = [](TThreadRec &slot) {
+    slot.Thread = std::make_unique<TCoderThread>(0, 3, TFileListRec{}, nullptr, nullptr, nullptr);
+    slot.Done = false;
+    slot.Failed = false;
+  };
+  EXPECT_EQ(FirstFreeSlot(slots), 0);
+  occupy(slots[0]);
+  occupy(slots[1]);
+  slots[0].Done = true;
+  EXPECT_EQ(SlotState(slots[0]), TSlotState::Ended);
+  EXPECT_EQ(SlotState(slots[1]), TSlotState::Busy);
+  EXPECT_EQ(FirstFreeSlot(slots), 2);  // an ended slot is free only once collected
+  slots[0].Thread.reset();
+  EXPECT_EQ(FirstFreeSlot(slots), 0);
+  occupy(slots[0]);
+  occupy(slots[2]);
+  EXPECT_EQ(FirstFreeSlot(slots), -1);
+
+  slots[1].Failed = true;
+  EXPECT_EQ(SlotState(slots[1]), TSlotState::Failed);
+  slots[1].Done = true;
+  EXPECT_EQ(SlotState(slots[1]), TSlotState::Failed);
+  EXPECT_EQ(FirstFreeSlot(slots), -1);
+}
+
 TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
   for (int i = 0; i < 4; ++i) List.push_back({Source("long" + std::to_string(i) + ".wav", 40), {}});
   TCoder_engine engine;
