@@ -11,7 +11,7 @@ namespace {
 constexpr int32_t kDefaultMark = -321;  // a stored value that means "use the default"
 }
 
-TSettingsStore::TSettingsStore(const std::string &FileName) : Path(FileName) {
+TSettingsStore::TSettingsStore(const std::string &FileName, bool BatchMode_) : BatchMode(BatchMode_), Path(FileName) {
   Settings = std::make_unique<QSettings>(QString::fromStdString(Path), QSettings::IniFormat);
   Settings->allKeys();  // the file is parsed on first use: parse it now
   if (Settings->status() != QSettings::NoError) Settings.reset();
@@ -55,8 +55,8 @@ bool TSettingsStore::ReadBoolean(const std::string &Name, bool Default) const {
   return value.empty() ? Default : value == "YES";
 }
 
-void TSettingsStore::WriteSettings(const std::vector<TSaveRec> &Records) {
-  if (BatchMode) return;
+std::string TSettingsStore::WriteSettings(const std::vector<TSaveRec> &Records) {
+  if (BatchMode) return {};
   std::error_code ec;
   std::filesystem::create_directories(std::filesystem::path(Path).parent_path(), ec);
   // A damaged file is replaced by the values written now.
@@ -76,4 +76,5 @@ void TSettingsStore::WriteSettings(const std::vector<TSaveRec> &Records) {
   Settings->sync();
   if (Settings->status() != QSettings::NoError)
     throw std::runtime_error("Cannot write the settings file \"" + Path + "\"");
+  return {};
 }

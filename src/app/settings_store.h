@@ -20,7 +20,7 @@ struct TSaveRec {
 
 class TSettingsStore {
  public:
-  explicit TSettingsStore(const std::string &FileName = DefaultFileName());
+  explicit TSettingsStore(const std::string &FileName = DefaultFileName(), bool BatchMode = false);
   ~TSettingsStore();
   static std::string DefaultFileName();
 
@@ -32,7 +32,8 @@ class TSettingsStore {
   bool ReadBoolean(const std::string &Name, bool Default) const;
   // Writes every record in order; does nothing in batch mode. Raises when the
   // file cannot be written.
-  void WriteSettings(const std::vector<TSaveRec> &Records);
+  std::string WriteSettings(const std::vector<TSaveRec> &Records);
+  std::string TakeNotice() { return std::move(Notice); }
 
   const std::string &FileName() const { return Path; }
   bool BatchMode = false;
@@ -40,5 +41,6 @@ class TSettingsStore {
  private:
   std::string Text(const std::string &Name) const;
   std::string Path;
+  std::string Notice;
   std::unique_ptr<QSettings> Settings;  // null when the file could not be parsed
 };
