@@ -64,7 +64,7 @@ TEST_F(BatchMode, ADamagedSettingsFileIsReportedAndLeftAsItIs) {
   EXPECT_EQ(FFmpegDecode(Folder + "/out/a.wav", "s16le"), MakeSamples(TTestSignal{}));
   const size_t said = err.find("\"" + Conf + "\"");
   EXPECT_NE(said, std::string::npos) << err;
-  EXPECT_EQ(err.find(Conf, said + 1), std::string::npos) << err;  // once
+  EXPECT_EQ(err.find(Conf, said + Conf.size()), std::string::npos) << err;  // once
   EXPECT_EQ(ReadFileBytes(Conf), std::vector<uint8_t>(text.begin(), text.end()));
   EXPECT_FALSE(fs::exists(Conf + ".bad"));
 }

@@ -150,9 +150,14 @@ TEST(Settings, ADamagedFileReadsAsTheDefaults) {
       if (row.Kind == kNoPermission) fs::permissions(path, fs::perms::none);
     };
     auto expectKept = [&](const std::string &aside) {
-      if (row.Kind == kFolder) EXPECT_TRUE(fs::is_directory(aside + "/inside"));
-      else EXPECT_EQ(fs::file_size(aside), row.Bytes.size());
-      if (row.Kind == kFile) EXPECT_EQ(ReadFileBytes(aside), row.Bytes);
+      if (row.Kind == kFolder) {
+        EXPECT_TRUE(fs::is_directory(aside + "/inside"));
+      } else {
+        EXPECT_EQ(fs::file_size(aside), row.Bytes.size());
+      }
+      if (row.Kind == kFile) {
+        EXPECT_EQ(ReadFileBytes(aside), row.Bytes);
+      }
     };
     damage();
 
@@ -270,11 +275,14 @@ void ExpectAFailedSaveLosesNothing(const std::string &path, const std::function<
   EXPECT_NO_THROW(message = store.WriteSettings(GeneralSettingsRecords(French())));
   EXPECT_NE(message.find("\"" + path + "\""), std::string::npos) << message;
   EXPECT_EQ(fs::exists(path), existed);
-  if (existed) EXPECT_EQ(TextOf(path), before);
+  if (existed) {
+    EXPECT_EQ(TextOf(path), before);
+  }
   EXPECT_EQ(LoadGeneralSettings(store).Language, "FR");
   unblock();
-  if (existed)
+  if (existed) {  // nothing left behind
     EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path).parent_path()), fs::directory_iterator()), 1);
+  }
 
   TPreprocessOptions pp;
   pp.Threshold = 7;
@@ -283,7 +291,9 @@ void ExpectAFailedSaveLosesNothing(const std::string &path, const std::function<
   EXPECT_EQ(LoadGeneralSettings(back).Language, "FR");  // the batch that failed
   EXPECT_EQ(LoadGeneralSettings(back).Destination, "/music/out/");
   EXPECT_EQ(LoadPreprocessOptions(back).Threshold, 7);
-  if (existed) EXPECT_NE(TextOf(path).find(kOtherSection), std::string::npos);
+  if (existed) {
+    EXPECT_NE(TextOf(path).find(kOtherSection), std::string::npos);
+  }
 }
 
 TEST(SettingsSave, FailsWithAMessageWhenItsFolderCannotBeMade) {
