@@ -27,7 +27,7 @@ int main(int argc, char **argv) {
   if (!parsed.Errors.empty()) return 1;
 
   FillCoderVersions();
-  TSettingsStore store;
+  TSettingsStore store(TSettingsStore::DefaultFileName(), parsed.Mode == TParsedCommandLine::mBatch);
   if (parsed.Mode == TParsedCommandLine::mBatch) return RunBatch(parsed, TCommandLine(args), store);
 
   return RunWindow(argc, argv, parsed, store);

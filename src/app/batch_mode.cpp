@@ -86,6 +86,7 @@ std::string Explain(const std::string &message) {
 
 int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettingsStore &Store) {
   Store.BatchMode = true;
+  if (const std::string notice = Store.TakeNotice(); !notice.empty()) Say(notice);
   const TCommandLineOptions &options = Parsed.Options;
   const TGeneralSettings general = LoadGeneralSettings(Store);
   const TProgramOptions program = LoadProgramOptions(Store);

@@ -1,11 +1,14 @@
 // The user's settings: named values in an INI file a person can read and edit
-// ($XDG_CONFIG_HOME/tonmill/tonmill.conf). A missing, unreadable or damaged
-// file reads as the defaults; a batch run never writes.
+// ($XDG_CONFIG_HOME/tonmill/tonmill.conf). A missing file reads as the
+// defaults; so does an unreadable or damaged one, which is set aside as
+// "tonmill.conf.bad" instead of being written over. A batch run never writes.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -20,7 +23,8 @@ struct TSaveRec {
 
 class TSettingsStore {
  public:
-  explicit TSettingsStore(const std::string &FileName = DefaultFileName());
+  // In batch mode an unusable file is only reported, never moved.
+  explicit TSettingsStore(const std::string &FileName = DefaultFileName(), bool BatchMode = false);
   ~TSettingsStore();
   static std::string DefaultFileName();
 
@@ -30,15 +34,25 @@ class TSettingsStore {
   std::string ReadString(const std::string &Name, const std::string &Default) const;
   // Only the exact text "YES" is true; an empty text gives Default.
   bool ReadBoolean(const std::string &Name, bool Default) const;
-  // Writes every record in order; does nothing in batch mode. Raises when the
-  // file cannot be written.
-  void WriteSettings(const std::vector<TSaveRec> &Records);
+  // Puts the records into the file, which is replaced whole in one step;
+  // every other line of it stays as it was. Returns a text for the user when
+  // the save failed or an unusable file had to be set aside, else nothing.
+  // Records that could not be written still read back, and the next save
+  // writes them. Does nothing in batch mode.
+  [[nodiscard]] std::string WriteSettings(const std::vector<TSaveRec> &Records);
+  // What was wrong with the file when it was read; empty once taken.
+  std::string TakeNotice() { return std::exchange(Notice, {}); }
 
   const std::string &FileName() const { return Path; }
   bool BatchMode = false;
 
  private:
   std::string Text(const std::string &Name) const;
-  std::string Path;
-  std::unique_ptr<QSettings> Settings;  // null when the file could not be parsed
+  std::string SetAside(const std::string &Problem);
+  std::string Save();
+
+  std::string Path, Notice;
+  std::unique_ptr<QSettings> Settings;         // the file as read; null when missing or unusable
+  std::map<std::string, std::string> Written;  // values written since, as they read back
+  std::vector<TSaveRec> Unsaved;               // records the file does not hold yet
 };

@@ -55,6 +55,20 @@ TEST_F(BatchMode, ConvertsAPatternAndLeavesTheSettingsAlone) {
   EXPECT_EQ(ReadFileBytes(Conf), settings);
 }
 
+TEST_F(BatchMode, ADamagedSettingsFileIsReportedAndLeftAsItIs) {
+  const std::string text = "[General\nDestinationFormat=FLAC\n";
+  WriteFileBytes(Conf, std::vector<uint8_t>(text.begin(), text.end()));
+  WriteSignal(In + "/a.wav", TTestSignal{});
+  std::string err;
+  EXPECT_EQ(Tonmill({"/input", In + "/a.wav", "/output", Folder + "/out", "/dest", "wav"}, &err), 0) << err;
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/a.wav", "s16le"), MakeSamples(TTestSignal{}));
+  const size_t said = err.find("\"" + Conf + "\"");
+  EXPECT_NE(said, std::string::npos) << err;
+  EXPECT_EQ(err.find(Conf, said + Conf.size()), std::string::npos) << err;  // once
+  EXPECT_EQ(ReadFileBytes(Conf), std::vector<uint8_t>(text.begin(), text.end()));
+  EXPECT_FALSE(fs::exists(Conf + ".bad"));
+}
+
 TEST_F(BatchMode, InputsThatCannotBeConverted) {
   std::string err;
   EXPECT_EQ(Tonmill({"/input", In + "/*.flac", "/output", Folder + "/out", "/dest", "wav"}, &err), 1);

@@ -1,13 +1,48 @@
-// The settings file: defaults, kinds, the -321 mark, and no writes in batch mode.
+// The settings file: defaults, kinds, the -321 mark, no writes in batch mode;
+// and a file that is never lost: damaged ones set aside, a failed save a
+// message that loses nothing, a save atomic and keeping every other line.
 #include <gtest/gtest.h>
 
+#include <QSettings>
+
+#include <fcntl.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
+#include <functional>
+#include <memory>
 
 #include "app/settings.h"
 #include "sources/getaudioinfo_thread.h"
 #include "test_support.h"
 
+namespace fs = std::filesystem;
+
 namespace {
+
+std::vector<uint8_t> Bytes(const std::string &text) { return {text.begin(), text.end()}; }
+
+std::string TextOf(const std::string &path) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(path);
+  return {bytes.begin(), bytes.end()};
+}
+
+ino_t Inode(const std::string &path) {
+  struct stat info {};
+  return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+}
+
+TGeneralSettings French() {
+  TGeneralSettings g;
+  g.Destination = "/music/out/";
+  g.Language = "FR";
+  return g;
+}
 
 std::string WriteConf(const std::string &folder, const std::string &text) {
   const std::string path = folder + "/tonmill.conf";
@@ -62,10 +97,10 @@ TEST(Settings, AWrittenBatchReadsBack) {
   g.Destination = "/tmp/Öut, b/";
   g.DestinationFormat = "WavPack";
   g.CreateFullPath = false;
-  store.WriteSettings(GeneralSettingsRecords(g));
+  EXPECT_EQ(store.WriteSettings(GeneralSettingsRecords(g)), "");
   TPreprocessOptions pp;
   pp.Threshold = 7;
-  store.WriteSettings(PreprocessOptionsRecords(pp));
+  EXPECT_EQ(store.WriteSettings(PreprocessOptionsRecords(pp)), "");
 
   TSettingsStore again(path);
   const TGeneralSettings back = LoadGeneralSettings(again);
@@ -82,23 +117,229 @@ TEST(Settings, BatchModeNeverWrites) {
   const std::vector<uint8_t> before = ReadFileBytes(path);
   TSettingsStore store(path);
   store.BatchMode = true;
-  store.WriteSettings(GeneralSettingsRecords(TGeneralSettings{}));
+  EXPECT_EQ(store.WriteSettings(GeneralSettingsRecords(TGeneralSettings{})), "");
   EXPECT_EQ(ReadFileBytes(path), before);
 }
 
+// Damaged or unreadable files: read as the defaults and never written over.
+// A batch run only says so; the window's store sets the file aside, once.
 TEST(Settings, ADamagedFileReadsAsTheDefaults) {
-  const std::string folder = TestFolder();
   std::vector<uint8_t> junk(5000);
   for (size_t i = 0; i < junk.size(); ++i) junk[i] = uint8_t(i * 131 + 7);
-  const std::string path = folder + "/tonmill.conf";
-  WriteFileBytes(path, junk);
+  const std::string unclosed = "[General\nLanguage=FR\n", stray = "[General]\nLanguage=FR\nstray words\n";
+  enum TKind { kFile, kFolder, kNoPermission };
+  struct TRow {
+    const char *What;
+    std::vector<uint8_t> Bytes;
+    TKind Kind;
+  };
+  std::vector<TRow> rows = {{"binary junk", junk, kFile},
+                            {"a section without its ]", {unclosed.begin(), unclosed.end()}, kFile},
+                            {"a line without =", {stray.begin(), stray.end()}, kFile},
+                            {"a folder in its place", {}, kFolder}};
+  if (geteuid() != 0) rows.push_back({"no permission to read it", {stray.begin(), stray.end()}, kNoPermission});
+  for (const TRow &row : rows) {
+    SCOPED_TRACE(row.What);
+    const std::string path = TestFolder() + "/tonmill.conf", bad = path + ".bad";
+    auto damage = [&] {
+      if (row.Kind == kFolder) {
+        fs::create_directories(path + "/inside");
+        return;
+      }
+      WriteFileBytes(path, row.Bytes);
+      if (row.Kind == kNoPermission) fs::permissions(path, fs::perms::none);
+    };
+    auto expectKept = [&](const std::string &aside) {
+      if (row.Kind == kFolder) {
+        EXPECT_TRUE(fs::is_directory(aside + "/inside"));
+      } else {
+        EXPECT_EQ(fs::file_size(aside), row.Bytes.size());
+      }
+      if (row.Kind == kFile) {
+        EXPECT_EQ(ReadFileBytes(aside), row.Bytes);
+      }
+    };
+    damage();
+
+    TSettingsStore batch(path, true);
+    EXPECT_EQ(LoadGeneralSettings(batch).Language, "EN");
+    EXPECT_NE(batch.TakeNotice().find(path), std::string::npos);
+    expectKept(path);
+    EXPECT_FALSE(fs::exists(bad));
+
+    TSettingsStore store(path);
+    EXPECT_EQ(LoadGeneralSettings(store).Language, "EN");
+    EXPECT_EQ(LoadProgramOptions(store).Priority, 1);
+    const std::string notice = store.TakeNotice();
+    EXPECT_NE(notice.find("\"" + bad + "\""), std::string::npos) << notice;
+    EXPECT_EQ(store.TakeNotice(), "");  // said once
+    EXPECT_FALSE(fs::exists(path));
+    expectKept(bad);
+    EXPECT_EQ(store.WriteSettings(GeneralSettingsRecords(French())), "");
+    TSettingsStore again(path);
+    EXPECT_EQ(again.TakeNotice(), "");
+    EXPECT_EQ(LoadGeneralSettings(again).Language, "FR");
+
+    // Damaged while the program runs: the next save sets it aside too and
+    // keeps the first one.
+    fs::remove(path);
+    damage();
+    TPreprocessOptions pp;
+    pp.Threshold = 7;
+    const std::string message = again.WriteSettings(PreprocessOptionsRecords(pp));
+    EXPECT_NE(message.find("\"" + bad + ".1\""), std::string::npos) << message;
+    expectKept(bad + ".1");
+    expectKept(bad);
+    TSettingsStore last(path);
+    EXPECT_EQ(last.TakeNotice(), "");
+    EXPECT_EQ(LoadPreprocessOptions(last).Threshold, 7);
+  }
+}
+
+TEST(Settings, ASaveRewritesOnlyItsOwnValuesAndReplacesTheFileWhole) {
+  const std::string folder = TestFolder(), path = folder + "/tonmill.conf";
+  const std::string others =
+      "; written by hand\r\n[Other]\r\nList=a, b, c\r\nPath=\"/x;y\"\r\n\r\n[InfoForm]\r\nInfoFormHeight=300\r\n";
+  const std::string general = "[General]\r\nLanguage=RU\r\n; a note\r\nMP3Bitrate=192\r\n";
+  WriteFileBytes(path, Bytes(general + "Destination=\"/old,\r\n folder/\"\r\n\r\n" + others));
+  const ino_t before = Inode(path);
+
+  // Texts QSettings would misread if written plainly; each stored under a name of its own.
+  const std::vector<std::string> texts = {"/music/a, b/", "semi;colon", "quote\"d \\back\\slash\\", "@at",
+                                          "  spaced  ", "Öß 日本", "eq=ual", "tab\tnew\nline\r",
+                                          std::string("\x01") + "1f", "[General]", "#hash", "a,b\"c"};
+  std::vector<TSaveRec> records = GeneralSettingsRecords(French());
+  for (size_t i = 0; i < texts.size(); ++i) records.push_back({"Text" + std::to_string(i), texts[i]});
   TSettingsStore store(path);
-  EXPECT_EQ(LoadGeneralSettings(store).Language, "EN");
-  EXPECT_EQ(LoadProgramOptions(store).Priority, 1);
-  TGeneralSettings g;
-  g.Language = "FR";
-  store.WriteSettings(GeneralSettingsRecords(g));  // replaces the damaged file
-  EXPECT_EQ(LoadGeneralSettings(TSettingsStore(path)).Language, "FR");
+  EXPECT_EQ(store.WriteSettings(records), "");
+
+  const std::string after = TextOf(path);
+  EXPECT_NE(after.find(others), std::string::npos) << after;  // other sections as they were
+  EXPECT_NE(after.find("; a note\r\nMP3Bitrate=192\r\n"), std::string::npos) << after;
+  EXPECT_EQ(after.find("RU"), std::string::npos) << after;
+  EXPECT_EQ(after.find("folder/"), std::string::npos) << after;  // the old value, all of its lines
+  EXPECT_NE(Inode(path), before);  // a new file took the old one's name
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+
+  TSettingsStore back(path);
+  EXPECT_EQ(back.TakeNotice(), "");
+  EXPECT_EQ(LoadGeneralSettings(back).Destination, "/music/out/");
+  EXPECT_EQ(LoadGeneralSettings(back).Language, "FR");
+  QSettings qt(QString::fromStdString(path), QSettings::IniFormat);
+  qt.allKeys();
+  EXPECT_EQ(qt.status(), QSettings::NoError);
+  EXPECT_EQ(qt.value("Other/List").toStringList(), QStringList({"a", "b", "c"}));
+  EXPECT_EQ(qt.value("Other/Path").toString(), "/x;y");
+  EXPECT_EQ(qt.value("InfoForm/InfoFormHeight").toInt(), 300);
+  EXPECT_EQ(qt.value("MP3Bitrate").toInt(), 192);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    const std::string name = "Text" + std::to_string(i);
+    EXPECT_EQ(back.ReadString(name, ""), texts[i]) << name;
+    EXPECT_EQ(qt.value(QString::fromStdString(name)).toString().toStdString(), texts[i]) << name;
+  }
+}
+
+// A small tmpfs on `Folder`, mounted in a mount namespace of this test's own
+// so nothing outside sees it. Mounting needs root; Mounted tells.
+class TScratchDisk {
+ public:
+  TScratchDisk(const std::string &folder, const std::string &size) : Folder(folder) {
+    fs::create_directories(folder);
+    Mounted = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+              mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+              mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+  }
+  ~TScratchDisk() {
+    if (Mounted) umount2(Folder.c_str(), MNT_DETACH);
+  }
+  void SetReadOnly(bool on) {
+    ASSERT_EQ(mount("tmpfs", Folder.c_str(), "tmpfs", MS_REMOUNT | (on ? MS_RDONLY : 0), nullptr), 0)
+        << std::strerror(errno);
+  }
+  const std::string Folder;
+  bool Mounted = false;
+};
+
+const std::string kOtherSection = "[Other]\nKey=kept\n";
+
+// Saves while `block` keeps the file from being written: the save is a message
+// naming the file, the file stays as it was, nothing is left behind, the store
+// keeps the values, and the next save once `unblock` has run writes them all.
+void ExpectAFailedSaveLosesNothing(const std::string &path, const std::function<void()> &block,
+                                   const std::function<void()> &unblock) {
+  const bool existed = fs::exists(path);
+  const std::string before = existed ? TextOf(path) : "";
+  TSettingsStore store(path);
+  block();
+  std::string message;
+  EXPECT_NO_THROW(message = store.WriteSettings(GeneralSettingsRecords(French())));
+  EXPECT_NE(message.find("\"" + path + "\""), std::string::npos) << message;
+  EXPECT_EQ(fs::exists(path), existed);
+  if (existed) {
+    EXPECT_EQ(TextOf(path), before);
+  }
+  EXPECT_EQ(LoadGeneralSettings(store).Language, "FR");
+  unblock();
+  if (existed) {  // nothing left behind
+    EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path).parent_path()), fs::directory_iterator()), 1);
+  }
+
+  TPreprocessOptions pp;
+  pp.Threshold = 7;
+  EXPECT_EQ(store.WriteSettings(PreprocessOptionsRecords(pp)), "");
+  TSettingsStore back(path);
+  EXPECT_EQ(LoadGeneralSettings(back).Language, "FR");  // the batch that failed
+  EXPECT_EQ(LoadGeneralSettings(back).Destination, "/music/out/");
+  EXPECT_EQ(LoadPreprocessOptions(back).Threshold, 7);
+  if (existed) {
+    EXPECT_NE(TextOf(path).find(kOtherSection), std::string::npos);
+  }
+}
+
+TEST(SettingsSave, FailsWithAMessageWhenItsFolderCannotBeMade) {
+  const std::string config = TestFolder() + "/config";  // a file where ~/.config should be
+  ExpectAFailedSaveLosesNothing(
+      config + "/tonmill/tonmill.conf", [&] { WriteFileBytes(config, Bytes("x")); },
+      [&] { fs::remove(config); });
+}
+
+TEST(SettingsSave, FailsWithAMessageInAReadOnlyFolder) {
+  const std::string folder = TestFolder() + "/tonmill", path = folder + "/tonmill.conf";
+  TScratchDisk disk(folder, "1m");
+  WriteFileBytes(path, Bytes("[General]\nLanguage=RU\n\n" + kOtherSection));
+  if (disk.Mounted)
+    ExpectAFailedSaveLosesNothing(path, [&] { disk.SetReadOnly(true); }, [&] { disk.SetReadOnly(false); });
+  else if (geteuid() != 0)
+    ExpectAFailedSaveLosesNothing(
+        path, [&] { fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec); },
+        [&] { fs::permissions(folder, fs::perms::owner_all); });
+  else
+    GTEST_SKIP() << "root ignores folder permissions and could not mount a read-only tmpfs";
+}
+
+TEST(SettingsSave, FailsWithAMessageOnAFullDisk) {
+  const std::string folder = TestFolder() + "/tonmill", path = folder + "/tonmill.conf";
+  TScratchDisk disk(folder, "64k");
+  WriteFileBytes(path, Bytes("[General]\nLanguage=RU\n\n" + kOtherSection));
+  if (!disk.Mounted) {
+    std::unique_ptr<TFileSizeLimit> limit;  // writes past the limit fail as on a full disk
+    ExpectAFailedSaveLosesNothing(
+        path, [&] { limit = std::make_unique<TFileSizeLimit>(16); }, [&] { limit.reset(); });
+    return;
+  }
+  const std::string filler = folder + "/filler";
+  ExpectAFailedSaveLosesNothing(
+      path,
+      [&] {
+        const int fd = open(filler.c_str(), O_WRONLY | O_CREAT, 0644);
+        const std::vector<char> block(4096, 'x');
+        while (write(fd, block.data(), block.size()) > 0) {
+        }
+        while (write(fd, block.data(), 1) > 0) {
+        }
+        close(fd);
+      },
+      [&] { fs::remove(filler); });
 }
 
 TEST(Settings, ThreadCountBySimpleOrPerFormatMode) {

@@ -224,6 +224,40 @@ TEST_F(MainWindow, SettingsAreSavedOnCloseAndReadBack) {
   EXPECT_EQ(text_start, "Démarrer");
 }
 
+TEST_F(MainWindow, SettingsFileTroubleIsAMessageNeverTheEnd) {
+  // A damaged file: set aside, said once, and the window runs on the defaults.
+  const std::string conf = Folder + "/config/tonmill/tonmill.conf";
+  Window.reset();
+  fs::create_directories(Folder + "/config/tonmill");
+  std::ofstream(conf) << "[General\nDestinationFormat=FLAC\n";
+  Store = std::make_unique<TSettingsStore>();
+  Window = Open();
+  QCoreApplication::processEvents();
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].find("\"" + conf + ".bad\""), std::string::npos) << Messages[0];
+  EXPECT_TRUE(Window->rbMP3->isChecked());
+  Window = Open();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Messages.size(), 1u);
+
+  // A save that fails (a file where the settings folder should be) is a
+  // message; the window goes on, and the next save writes the values.
+  fs::remove_all(Folder + "/config/tonmill");
+  std::ofstream(Folder + "/config/tonmill") << "x";
+  Chosen = Folder + "/dest";
+  Window->bBrowseForFolderClick();
+  ASSERT_EQ(Messages.size(), 2u);
+  EXPECT_NE(Messages[1].find("\"" + conf + "\""), std::string::npos) << Messages[1];
+  EXPECT_EQ(Window->eDestinationFolder->text().toStdString(), Chosen + "/");
+  fs::remove(Folder + "/config/tonmill");
+  EXPECT_TRUE(Window->close());
+  EXPECT_EQ(Messages.size(), 2u);
+  Window.reset();
+  Store = std::make_unique<TSettingsStore>();
+  Window = Open();
+  EXPECT_EQ(Window->eDestinationFolder->text().toStdString(), Chosen + "/");
+}
+
 TEST_F(MainWindow, SendToFillsTheList) {
   const std::string a = Source("a.wav", 0.2);
   Source("sub/b.wav", 0.2);

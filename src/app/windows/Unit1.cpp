@@ -15,6 +15,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QStyle>
+#include <QTimer>
 #include <QUrl>
 
 #include <algorithm>
@@ -62,6 +63,9 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   BuildControls();
   EngineObject->InitBASS();
   LoadSettings();
+  // What was wrong with the settings file, said once the window is up.
+  if (std::string notice = Store.TakeNotice(); !notice.empty())
+    QTimer::singleShot(0, this, [this, notice] { ShowMessage(Q(notice)); });
   ApplyLanguage();
   UpdateControls();
   setAcceptDrops(true);
@@ -196,7 +200,8 @@ void Tmain::SaveGeneralSettings() {
   g.UseFromSource = cbSameAsSource->isChecked();
   g.Preprocess = cbEnablePreprocess->isChecked();
   g.Language = LanguageCode;
-  Store.WriteSettings(GeneralSettingsRecords(g));
+  if (const std::string failure = Store.WriteSettings(GeneralSettingsRecords(g)); !failure.empty())
+    ShowMessage(Q(failure));
 }
 
 std::array<QRadioButton *, DestinationFormatCount> Tmain::FormatRadios() const {
