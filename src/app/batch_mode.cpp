@@ -23,6 +23,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// "3 files", or "12 tracks of 1 file" when sheets or silences split sources.
+std::string ConvertedSummary(int32_t Outputs, int32_t Files) {
+  const std::string files = std::to_string(Files) + (Files == 1 ? " file" : " files");
+  if (Outputs == Files) return files;
+  return std::to_string(Outputs) + (Outputs == 1 ? " track of " : " tracks of ") + files;
+}
+
 void Say(const std::string &text) { std::fprintf(stderr, "tonmill: %s\n", text.c_str()); }
 
 // Waits for SIGINT/SIGTERM on a thread of its own (they are blocked in every
@@ -169,8 +176,8 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
       status = 2;
     } else {
       if (!Parsed.Quiet)
-        Say(std::to_string(engine.FileCount()) + (engine.FileCount() == 1 ? " file" : " files") +
-            " converted into " + engine.GetDestinationFolder());
+        Say(ConvertedSummary(engine.ConvertedCount, engine.FileCount()) + " converted into " +
+            engine.GetDestinationFolder());
       status = 0;
     }
   } catch (const std::exception &e) {

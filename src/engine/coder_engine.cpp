@@ -71,6 +71,7 @@ int TCoder_engine::Run() {
   InitBASS();
   ErrorText.clear();
   Failures.clear();
+  OutputCount = ConvertedCount = 0;
   if (FileCountValue < 1) return 0;
   Execute();
   return Cancelled ? 2 : 0;
@@ -87,6 +88,7 @@ void TCoder_engine::Execute() {
   StartTicks = GetTickCount();
 
   std::vector<TFileListRec> jobs = BuildJobs();
+  OutputCount = int32_t(jobs.size());
   if (!Cancelled) ConvertJobs(jobs);
 }
 
@@ -243,7 +245,8 @@ bool TCoder_engine::CollectEndedWorkers() {
       case TSlotState::Failed:
         failure = true;  // left to StopWorkers, with the others
         break;
-      case TSlotState::Ended:
+      case TSlotState::Ended:  // ended by itself: only StopWorkers stops a worker
+        ++ConvertedCount;
         t.Thread->WaitFor();
         t.Thread.reset();
         break;

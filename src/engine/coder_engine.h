@@ -83,6 +83,11 @@ class TCoder_engine {
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
+  // After a run: how many outputs (whole sources, tracks, pieces) it had
+  // to write, and how many of them were converted to their end.
+  int32_t OutputCount = 0;
+  int32_t ConvertedCount = 0;
+
   // After a failed run: one line per failure.
   std::string ErrorText;
   // After a failed run: the failures of the workers, in slot order.

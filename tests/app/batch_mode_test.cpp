@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <thread>
 
+#include <fmt/printf.h>
+
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -53,6 +55,27 @@ TEST_F(BatchMode, ConvertsAPatternAndLeavesTheSettingsAlone) {
   }
   EXPECT_FALSE(fs::exists(Folder + "/out/other.wav"));
   EXPECT_EQ(ReadFileBytes(Conf), settings);
+}
+
+// A sheet's tracks are what the run wrote: the summary counts them.
+TEST_F(BatchMode, ASheetOfTwelveTracksIsCountedByItsTracks) {
+  TTestSignal s;
+  s.Seconds = 6;
+  WriteSignal(In + "/album.flac", s, {"-c:a", "flac"});
+  std::string sheet = "FILE \"album.flac\" WAVE\n";
+  for (int t = 0; t < 12; ++t)
+    sheet += fmt::sprintf("  TRACK %02d AUDIO\n    TITLE \"Song %d\"\n    INDEX 01 00:%02d:%02d\n", t + 1, t + 1,
+                          t * 36 / 75, t * 36 % 75);
+  WriteFileBytes(In + "/album.cue", std::vector<uint8_t>(sheet.begin(), sheet.end()));
+  std::string err;
+  ASSERT_EQ(Tonmill({"/input", In + "/album.cue", "/output", Folder + "/out"}, &err), 0) << err;
+  EXPECT_NE(err.find("12 tracks of 1 file converted into " + Folder + "/out/"), std::string::npos) << err;
+  EXPECT_EQ(std::distance(fs::directory_iterator(Folder + "/out"), fs::directory_iterator()), 12);
+
+  // Whole files alone keep the plain count.
+  WriteSignal(In + "/single.wav", s);
+  ASSERT_EQ(Tonmill({"/input", In + "/single.wav", "/output", Folder + "/out2"}, &err), 0) << err;
+  EXPECT_NE(err.find("1 file converted into"), std::string::npos) << err;
 }
 
 TEST_F(BatchMode, ADamagedSettingsFileIsReportedAndLeftAsItIs) {

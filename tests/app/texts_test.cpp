@@ -34,7 +34,7 @@ TEST_F(LanguageFiles, LinesIdentifiersAndTexts) {
   EXPECT_EQ(text_cancel, "Stop = now");
   EXPECT_EQ(text_ok, "Fine");
   EXPECT_EQ(text_about, "About");  // a line without "=" defines nothing
-  EXPECT_EQ(missing.size(), 121u - 3u);
+  EXPECT_EQ(missing.size(), 123u - 3u);
   EXPECT_EQ(missing.front(), "text_failed_to_init_decoding");
 }
 
@@ -64,6 +64,7 @@ TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) 
       {"text_processing", "dd"},           {"text_done", "d"},
       {"text_files_will_be_processed", "d"}, {"text_files_will_be_processed1", "d"},
       {"text_files_were_processed", "d"},  {"text_files_were_processed1", "d"},
+      {"text_tracks_of_files_were_processed", "dd"}, {"text_tracks_of_files_were_processed1", "dd"},
       {"text_encoder_error", "sds"},       {"text_fatal_error", "s"},
       {"text_failed_to_init_encoder", "s"}, {"text_getting_audio_info_failed", "d"},
       {"text_failed_to_init_bass", "d"},   {"text_with_support", "s"},

@@ -291,8 +291,12 @@ void Tmain::ShowSourceSummary(int Count) {
   QApplication::setApplicationDisplayName(TitleText);
 }
 
-void Tmain::ShowProcessedCount(int Count) {
-  lProgress1->setText(Q(FormatText(Count == 1 ? text_files_were_processed1 : text_files_were_processed, Count)));
+void Tmain::ShowProcessedCount(int Count, int Outputs) {
+  if (Outputs < 0 || Outputs == Count)
+    lProgress1->setText(Q(FormatText(Count == 1 ? text_files_were_processed1 : text_files_were_processed, Count)));
+  else  // sheets or silences made tracks of the sources
+    lProgress1->setText(Q(FormatText(
+        Count == 1 ? text_tracks_of_files_were_processed1 : text_tracks_of_files_were_processed, Outputs, Count)));
 }
 
 void Tmain::DropFiles(const std::vector<std::string> &Paths, bool CtrlHeld) {
@@ -353,7 +357,7 @@ void Tmain::bStartClick() {
     if (result == 2)
       ShowSourceSummary(int(SourceFiles.List().size()));
     else
-      ShowProcessedCount(engine.FileCount());
+      ShowProcessedCount(engine.FileCount(), engine.ConvertedCount);
   } catch (const std::exception &e) {
     // The report: what failed, the engine's summary line, and every worker's failure.
     const std::string summary = FormatText(text_encoder_error, std::string(), 0, std::string());

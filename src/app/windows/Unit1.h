@@ -55,7 +55,8 @@ class Tmain : public QWidget {
   // list, otherwise they replace it (once one of them is kept).
   void DropFiles(const std::vector<std::string> &Paths, bool CtrlHeld);
   void ShowSourceSummary(int Count);
-  void ShowProcessedCount(int Count);
+  // Outputs < 0: only the count of sources is known.
+  void ShowProcessedCount(int Count, int Outputs = -1);
   void ApplyLanguage();
   void OnProgress(const TProgressRec &Rec);
 
