@@ -52,8 +52,9 @@ int TSourceCollection::AddSourceFile(const std::string &Path, bool ClearFirst) {
                        std::any_of(InputFileTypes.begin(), InputFileTypes.end(),
                                    [&](const auto &row) { return row.Extension == audioExtension; });
     if (audio.empty() || !known) return 0;
-    path = NormalPath(audio);
     rec.HasCUE = true;
+    rec.CueName = path;
+    path = NormalPath(audio);
   }
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
@@ -78,7 +79,12 @@ int TSourceCollection::AddFolder(const std::string &Folder, const std::string &M
   if (!Visited.insert({static_cast<unsigned long>(info.st_dev), static_cast<unsigned long>(info.st_ino)}).second)
     return 0;
   const std::string folder = Folder.empty() || Folder.back() == '/' ? Folder : Folder + "/";
-  const std::vector<std::string> names = FolderEntries(folder);
+  std::vector<std::string> names = FolderEntries(folder);
+  // Sheets before the files they describe: an image whose sheet is named
+  // unlike it would otherwise be taken whole, and its sheet refused as a
+  // duplicate.
+  std::stable_partition(names.begin(), names.end(),
+                        [](const std::string &name) { return GetFileExtension(name) == "cue"; });
 
   int added = 0;
   for (const std::string &name : names) {

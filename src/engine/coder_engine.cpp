@@ -114,7 +114,7 @@ std::vector<TCUEArr> TCoder_engine::TrackLists() {
         SplitBySilenceScan(list[i].FileName, int32_t(i) + 1, FileCountValue, PreprocessOptions, scan,
                            lists[i]);
     } else if (list[i].Rec.HasCUE) {
-      ParseCue(list[i].FileName, lists[i]);
+      ParseCue(list[i].Rec.CueName.empty() ? list[i].FileName : list[i].Rec.CueName, lists[i]);
     }
   }
   return lists;
@@ -157,8 +157,9 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       job.AudioInfo = source.Rec.AudioInfo;
       if (tracks.size() > 1) {
         SetTrackPart(job, tracks, k);
-        job.OutputFileName = MakeOutputName(folder, TrackOutputName(tracks[k].TrackNumber, tracks[k].Title),
-                                            extension, SameAsSource, reserved);
+        const std::string name =
+            TrackOutputName(tracks[k].TrackNumber, CueTrackName(tracks[k], source.FileName));
+        job.OutputFileName = MakeOutputName(folder, name, extension, SameAsSource, reserved);
         job.Tags.IsTrack = true;
         job.Tags.Title = tracks[k].Title;
         job.Tags.Artist = tracks[k].Performer;

@@ -104,6 +104,7 @@ constexpr uint8_t stSeekingSilence = 3;
 
 struct TSourceFileRec {
   bool HasCUE = false;              // the entry came from a CUE sheet
+  std::string CueName;              // that sheet's own path; the run reads it
   TAudioInfo AudioInfo;
   TProgressRec Progress;            // Percent 1 once the info has been gathered
 };

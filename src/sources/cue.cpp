@@ -1,6 +1,12 @@
 #include "sources/cue.h"
 
+#include <dirent.h>
+#include <locale.h>
+#include <wctype.h>
+
+#include <algorithm>
 #include <cstdlib>
+#include <cwchar>
 #include <fstream>
 #include <iterator>
 
@@ -45,8 +51,9 @@ std::string FindValue(const std::vector<std::string> &Lines, const std::string &
 }
 
 // The FILE value: the quoted name when quoted (whatever type word follows),
-// else the value without its type word; cleaned like every name.
-std::string SheetFileName(const std::string &raw) {
+// else the value without its type word; cleaned like every name. With
+// NameOnly, a folder part ("C:\Rips\Album.wav") is dropped first.
+std::string SheetFileName(const std::string &raw, bool NameOnly = false) {
   std::string name = raw;
   const size_t open = raw.find('"');
   const size_t close = open == std::string::npos ? open : raw.find('"', open + 1);
@@ -60,6 +67,10 @@ std::string SheetFileName(const std::string &raw) {
         name.erase(name.size() - t.size());
     }
   }
+  if (NameOnly) {
+    const size_t separator = name.find_last_of("/\\");
+    if (separator != std::string::npos) name.erase(0, separator + 1);
+  }
   return CleanCueValue(name);
 }
 
@@ -72,6 +83,74 @@ int32_t ToInteger(const std::string &text, const std::string &what, const std::s
   return int32_t(value);
 }
 
+std::vector<std::string> LoadSheet(const std::string &CueName) {
+  std::ifstream file(CueName, std::ios::binary);
+  const std::string bytes((std::istreambuf_iterator<char>(file)), {});
+  return SplitLines(DecodeText(bytes));
+}
+
+// Letters of every script in one case, so names differing only in case
+// compare equal; a name that is no valid UTF-8 folds ASCII letters only.
+std::wstring FoldCase(const std::string &Name) {
+  static const locale_t utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", locale_t(0));
+  std::wstring wide(Name.size(), L'\0');
+  size_t length = size_t(-1);
+  if (utf8) {
+    const locale_t previous = uselocale(utf8);
+    length = std::mbstowcs(wide.data(), Name.c_str(), wide.size());
+    uselocale(previous);
+  }
+  if (length == size_t(-1)) {
+    wide.clear();
+    for (const unsigned char c : Name) wide += wchar_t(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return wide;
+  }
+  wide.resize(length);
+  for (wchar_t &c : wide) c = wchar_t(towlower_l(wint_t(c), utf8));
+  return wide;
+}
+
+// The audio types tried for a sheet, in order, before the other audio types.
+const char *const SheetAudioOrder[] = {"wav", "wv", "wma", "ape", "mp3", "flac"};
+
+bool IsAudioType(const std::string &Extension) {
+  return Extension != "cue" && std::any_of(InputFileTypes.begin(), InputFileTypes.end(),
+                                           [&](const auto &row) { return row.Extension == Extension; });
+}
+
+// The audio file a sheet's FILE line names, looked up beside the sheet without
+// regard to case. Sheets are often written for another type than the image
+// beside them ("Album.wav" for "Album.flac"): when the named file is missing,
+// the same name with another audio extension is taken.
+std::string FindFileBeside(const std::string &CueName, const std::string &Named) {
+  if (Named.empty()) return {};
+  const std::string folder = FolderOf(CueName);
+  const std::string extension = GetFileExtension(Named);
+  const std::string stem = extension.empty() ? Named : Named.substr(0, Named.size() - extension.size() - 1);
+  std::vector<std::string> wanted;
+  if (IsAudioType(extension)) wanted.push_back(Named);
+  std::vector<std::string> others(std::begin(SheetAudioOrder), std::end(SheetAudioOrder));
+  for (const TSupportedFileTypes &row : InputFileTypes)
+    if (IsAudioType(row.Extension) && std::find(others.begin(), others.end(), row.Extension) == others.end())
+      others.push_back(row.Extension);
+  for (const std::string &other : others)
+    if (other != extension) wanted.push_back(stem + "." + other);
+
+  std::vector<std::string> entries;
+  if (DIR *dir = opendir(folder.empty() ? "." : folder.c_str())) {
+    while (const dirent *entry = readdir(dir)) entries.push_back(entry->d_name);
+    closedir(dir);
+  }
+  std::sort(entries.begin(), entries.end());
+  for (const std::string &name : wanted) {
+    if (IsRegularFile(folder + name)) return folder + name;  // exactly as written
+    const std::wstring folded = FoldCase(name);
+    for (const std::string &entry : entries)
+      if (FoldCase(entry) == folded && IsRegularFile(folder + entry)) return folder + entry;
+  }
+  return {};
+}
+
 }  // namespace
 
 std::string CleanCueValue(const std::string &Value) {
@@ -79,6 +158,13 @@ std::string CleanCueValue(const std::string &Value) {
   for (char c : Value)
     if (std::string("\"<>|*,?/\\:;=+").find(c) == std::string::npos) clean += c;
   return clean;
+}
+
+std::string CueTrackName(const TCUERec &Track, const std::string &SourceFileName) {
+  if (!Track.Title.empty()) return Track.Title;
+  if (!Track.Performer.empty() && !Track.Album.empty()) return Track.Performer + " - " + Track.Album;
+  if (!Track.Performer.empty() || !Track.Album.empty()) return Track.Performer + Track.Album;
+  return GetFileNameWithoutExt(SourceFileName);
 }
 
 double CueTrackStart(const TCUERec &Track) {
@@ -101,15 +187,13 @@ std::string FindCueSheet(const std::string &FileName) {
 std::string FindAudioForCue(const std::string &CueName) {
   const std::string base = FolderOf(CueName) + GetFileNameWithoutExt(CueName);
   if (IsRegularFile(base)) return base;  // album.flac.cue
-  for (const char *ext : {".wav", ".wv", ".wma", ".ape", ".mp3", ".flac"})
-    if (IsRegularFile(base + ext)) return base + ext;
-  TCUEArr tracks;
-  ParseCue(CueName, tracks);
-  if (tracks.size() >= 2) {
-    const std::string candidate = FolderOf(CueName) + tracks[0].FileName;
-    if (IsRegularFile(candidate)) return candidate;
-  }
-  return {};
+  for (const char *ext : SheetAudioOrder)
+    if (IsRegularFile(base + "." + ext)) return base + "." + ext;
+  // A sheet named unlike its audio: the file its FILE line names.
+  const std::vector<std::string> lines = LoadSheet(CueName);
+  const int firstTrack = int(std::find_if(lines.begin(), lines.end(), IsTrackLine) - lines.begin());
+  const std::string named = FindValue(lines, "FILE", 0, firstTrack - 1, false);
+  return named.empty() ? std::string() : FindFileBeside(CueName, SheetFileName(named, true));
 }
 
 void ParseCueTime(const std::string &Text, int32_t &Minutes, int32_t &Seconds, int32_t &Frames) {
@@ -134,9 +218,7 @@ void ParseCue(const std::string &FileName, TCUEArr &Tracks) {
   Tracks.assign(1, TCUERec{});
   const std::string cueName = FindCueSheet(FileName);
   if (cueName.empty()) return;
-  std::ifstream file(cueName, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(file)), {});
-  const std::vector<std::string> lines = SplitLines(DecodeText(bytes));
+  const std::vector<std::string> lines = LoadSheet(cueName);
 
   std::string albumPerformer, albumTitle, sheetFile;
   size_t track = 1;

@@ -29,5 +29,8 @@ void ParseCue(const std::string &FileName, TCUEArr &Tracks);
 void ParseCueTime(const std::string &Text, int32_t &Minutes, int32_t &Seconds, int32_t &Frames);
 // A value without the characters file names cannot hold (and without quotes).
 std::string CleanCueValue(const std::string &Value);
+// What a track's output is named after its number: its title; without one,
+// the sheet's performer and title, else the source's own name.
+std::string CueTrackName(const TCUERec &Track, const std::string &SourceFileName);
 // The start of a CUE track in seconds (INDEX 01, 75 frames a second).
 double CueTrackStart(const TCUERec &Track);

@@ -123,16 +123,60 @@ TEST_F(CueSheets, SheetsAndTheirAudioFindEachOther) {
   EXPECT_EQ(FindCueSheet(Folder + "b.flac"), Folder + "b.cue");
   EXPECT_EQ(FindCueSheet(Folder + "b.ogg"), "");  // "ogg" files look for no sheet of their own
 
-  // A sheet named unlike its audio finds it through its FILE line, when it has
-  // two tracks or more.
+  // A sheet named unlike its audio finds it through its FILE line, whatever
+  // the number of its tracks.
   Write(Folder + "Album Image.flac", "x");
   Write(Folder + "rip.cue", RipperSheet("One", "P"));
   EXPECT_EQ(FindAudioForCue(Folder + "rip.cue"), Folder + "Album Image.flac");
   Write(Folder + "single.cue", "FILE \"Album Image.flac\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
-  EXPECT_EQ(FindAudioForCue(Folder + "single.cue"), "");
+  EXPECT_EQ(FindAudioForCue(Folder + "single.cue"), Folder + "Album Image.flac");
   Write(Folder + "other.cue", "FILE \"x.mp3\" MP3\nTRACK 01 AUDIO\nTRACK 02 AUDIO\n");
   Write(Folder + "x.mp3", "x");
   EXPECT_EQ(FindAudioForCue(Folder + "other.cue"), Folder + "x.mp3");
+}
+
+// What a FILE line names, and which file beside the sheet it finds.
+TEST_F(CueSheets, TheFileLineIsFoundBesideTheSheet) {
+  struct TCase {
+    const char *FileLine, *Present, *Found;
+  } cases[] = {
+      {"FILE \"Album.flac\" WAVE", "Album.flac", "Album.flac"},
+      {"FILE \"album.FLAC\" WAVE", "Album.flac", "Album.flac"},               // another case
+      {"FILE \"Älbum Ünd.flac\" WAVE", "älbum ünd.flac", "älbum ünd.flac"},   // beyond ASCII
+      {"FILE \"Album.wav\" WAVE", "Album.flac", "Album.flac"},                 // written for a WAV
+      {"FILE \"ALBUM.WAV\" WAVE", "album.ape", "album.ape"},
+      {"FILE \"Album.bin\" BINARY", "Album.wv", "Album.wv"},
+      {"FILE \"Album\" WAVE", "Album.mp3", "Album.mp3"},                       // no extension
+      {"FILE \"C:\\Rips\\Album.wav\" WAVE", "Album.wav", "Album.wav"},         // a folder part
+      {"FILE Album.flac WAVE", "Album.flac", "Album.flac"},                     // unquoted
+      {"FILE \"Album.flac\" WAVE", "Album.txt", ""},
+      {"FILE \"Other.flac\" WAVE", "Album.flac", ""},
+      {"REM no file line", "Album.flac", ""},
+  };
+  int n = 0;
+  for (const TCase &c : cases) {
+    const std::string folder = Folder + std::to_string(n++) + "/";
+    fs::create_directories(folder);
+    Write(folder + c.Present, "x");
+    for (const char *ending : {"\n", "\r\n", ""}) {
+      Write(folder + "sheet.cue", std::string(c.FileLine) + "\r\nTRACK 01 AUDIO\nINDEX 01 00:00:00" + ending);
+      EXPECT_EQ(FindAudioForCue(folder + "sheet.cue"), *c.Found ? folder + c.Found : "") << c.FileLine;
+    }
+  }
+}
+
+TEST_F(CueSheets, UntitledTracksAreNamedFromTheSheetOrTheSource) {
+  TCUERec t;
+  t.Title = "Song";
+  t.Performer = "Band";
+  t.Album = "Live";
+  EXPECT_EQ(CueTrackName(t, "/m/image.flac"), "Song");
+  t.Title.clear();
+  EXPECT_EQ(CueTrackName(t, "/m/image.flac"), "Band - Live");
+  t.Performer.clear();
+  EXPECT_EQ(CueTrackName(t, "/m/image.flac"), "Live");
+  t.Album.clear();
+  EXPECT_EQ(CueTrackName(t, "/m/image.flac"), "image");
 }
 
 TEST_F(CueSheets, TimeFields) {

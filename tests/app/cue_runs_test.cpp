@@ -1,0 +1,218 @@
+// CUE sheets as rippers leave them beside their images, named unlike the
+// audio and written in every common way, converted for real: dropped on the
+// window and given to the program with /input. Each track becomes one output,
+// and the outputs laid end to end are the image, sample for sample.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+
+#include <filesystem>
+#include <set>
+
+#include "app/windows/Unit1.h"
+#include "engine/texts.h"
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+enum TTitles { tTrackTitles, tSheetOnly, tNone };
+
+struct TSheetRow {
+  const char *Name;
+  int Tracks;
+  bool Extras;        // CATALOG, REM, FLAGS, ISRC and INDEX 00 lines
+  bool Crlf;
+  bool FinalNewline;
+  TTitles Titles;
+  const char *SheetName;  // the audio is always "Album Image.flac"
+  const char *FileLine;   // what the sheet's FILE line names
+  bool DropFolder;        // the folder, rather than the sheet itself
+};
+
+void PrintTo(const TSheetRow &row, std::ostream *os) { *os << row.Name; }
+
+const TSheetRow kRows[] = {
+    {"one_track", 1, true, false, true, tTrackTitles, "rip.cue", "Album Image.flac", false},
+    {"one_track_for_a_wav", 1, false, true, false, tNone, "rip.cue", "Album Image.wav", true},
+    {"two_other_case", 2, true, true, true, tTrackTitles, "rip.cue", "album image.FLAC", false},
+    {"two_for_a_wav", 2, false, false, false, tSheetOnly, "Rip.cue", "Album Image.wav", true},
+    {"two_untitled", 2, true, false, true, tNone, "album image.cue", "Album Image.flac", true},
+    {"ninety_nine", 99, true, true, false, tTrackTitles, "rip.cue", "Album Image.flac", true},
+    {"ninety_nine_for_a_wav", 99, false, false, true, tSheetOnly, "zz.cue", "ALBUM IMAGE.wav", false},
+};
+
+constexpr int kRate = 44100;
+constexpr int kFrameBytes = 4;  // 16-bit stereo
+
+// INDEX 01 of each track in CD frames (75 a second): uneven lengths from 0 on.
+std::vector<int> TrackStarts(int tracks) {
+  std::vector<int> starts;
+  for (int k = 0; k < tracks; ++k) starts.push_back(k * 20 + (k * k) % 7);
+  return starts;
+}
+
+std::string CueTime(int frames) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", frames / 75 / 60, frames / 75 % 60, frames % 75);
+  return text;
+}
+
+std::string Sheet(const TSheetRow &row) {
+  const std::vector<int> starts = TrackStarts(row.Tracks);
+  std::vector<std::string> lines;
+  if (row.Extras) {
+    lines.push_back("REM GENRE Rock");
+    lines.push_back("REM DATE 2001");
+    lines.push_back("REM COMMENT \"ExactAudioCopy v1.0b3\"");
+    lines.push_back("CATALOG 0724356684727");
+  }
+  if (row.Titles != tNone) {
+    lines.push_back("PERFORMER \"The Band\"");
+    lines.push_back("TITLE \"Live Image\"");
+  }
+  lines.push_back(std::string("FILE \"") + row.FileLine + "\" WAVE");
+  for (int k = 0; k < row.Tracks; ++k) {
+    char number[12];
+    std::snprintf(number, sizeof number, "%02d", k + 1);
+    lines.push_back(std::string("  TRACK ") + number + " AUDIO");
+    if (row.Titles == tTrackTitles) lines.push_back(std::string("    TITLE \"Song ") + number + "\"");
+    if (row.Extras) {
+      lines.push_back("    FLAGS DCP");
+      lines.push_back(std::string("    ISRC GBAYE01000") + number);
+      if (k > 0) lines.push_back("    INDEX 00 " + CueTime(starts[size_t(k)] - 3));
+    }
+    lines.push_back("    INDEX 01 " + CueTime(starts[size_t(k)]));
+  }
+  std::string text;
+  for (size_t i = 0; i < lines.size(); ++i) {
+    text += lines[i];
+    if (i + 1 < lines.size() || row.FinalNewline) text += row.Crlf ? "\r\n" : "\n";
+  }
+  return text;
+}
+
+// The output names a run must write, in track order (WAV).
+std::vector<std::string> ExpectedOutputs(const TSheetRow &row) {
+  if (row.Tracks == 1) return {"Album Image.wav"};  // a one-track sheet is the whole source
+  std::vector<std::string> names;
+  for (int k = 1; k <= row.Tracks; ++k) {
+    char number[12];
+    std::snprintf(number, sizeof number, "%02d", k);
+    const std::string title = row.Titles == tTrackTitles ? std::string("Song ") + number
+                              : row.Titles == tSheetOnly ? "The Band - Live Image"
+                                                         : "Album Image";
+    names.push_back(std::string(number) + " - " + title + ".wav");
+  }
+  return names;
+}
+
+// Decodes every file with one ffmpeg process (one process per track of 99
+// would cost far more than the run), as 16-bit samples.
+std::vector<std::vector<uint8_t>> DecodeAll(const std::vector<std::string> &paths,
+                                            const std::string &scratch) {
+  std::vector<std::string> args = {"ffmpeg", "-v", "error", "-y"};
+  for (const std::string &path : paths) args.insert(args.end(), {"-i", path});
+  for (size_t i = 0; i < paths.size(); ++i)
+    args.insert(args.end(),
+                {"-map", std::to_string(i) + ":a", "-f", "s16le", scratch + "/" + std::to_string(i) + ".raw"});
+  fs::create_directories(scratch);
+  std::string err;
+  EXPECT_EQ(RunTool(args, nullptr, &err), 0) << err;
+  std::vector<std::vector<uint8_t>> decoded;
+  for (size_t i = 0; i < paths.size(); ++i)
+    decoded.push_back(ReadFileBytes(scratch + "/" + std::to_string(i) + ".raw"));
+  fs::remove_all(scratch);
+  return decoded;
+}
+
+class CueSheetRuns : public ::testing::TestWithParam<TSheetRow> {
+ protected:
+  void SetUp() override {
+    Folder = TestFolder();
+    fs::create_directories(Folder + "/config");
+    setenv("XDG_CONFIG_HOME", (Folder + "/config").c_str(), 1);
+    setenv("TONMILL_LANG_DIR", TONMILL_SOURCE_DIR "/lang", 1);
+    ResetTextsToEnglish();
+    const TSheetRow &row = GetParam();
+    Album = Folder + "/album";
+    fs::create_directories(Album);
+    TTestSignal signal;
+    signal.Seconds = (row.Tracks * 20 + 30) / 75.0 + 0.0123;
+    WriteSignal(Album + "/Album Image.flac", signal, {"-c:a", "flac"});
+    Image = FFmpegDecode(Album + "/Album Image.flac", "s16le");
+    ASSERT_EQ(Image.size(), size_t(FrameCount(signal)) * kFrameBytes);
+    const std::string text = Sheet(row);
+    WriteFileBytes(Album + "/" + row.SheetName, std::vector<uint8_t>(text.begin(), text.end()));
+  }
+
+  std::string Dropped() const {
+    return GetParam().DropFolder ? Album : Album + "/" + GetParam().SheetName;
+  }
+
+  // Every output is there, no other, each as long as its track, and together
+  // they are the image.
+  void CheckOutputs(const std::string &out) {
+    const TSheetRow &row = GetParam();
+    const std::vector<std::string> expected = ExpectedOutputs(row);
+    std::set<std::string> written;
+    for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
+    const std::set<std::string> wanted(expected.begin(), expected.end());
+    EXPECT_EQ(written, wanted);
+    if (written != wanted) return;
+    const std::vector<int> starts = TrackStarts(row.Tracks);
+    const size_t total = Image.size() / kFrameBytes;
+    std::vector<std::string> paths;
+    for (const std::string &name : expected) paths.push_back(out + "/" + name);
+    std::vector<uint8_t> joined;
+    const std::vector<std::vector<uint8_t>> parts = DecodeAll(paths, Folder + "/decoded");
+    for (size_t k = 0; k < parts.size(); ++k) {
+      const size_t first = size_t(starts[k]) * kRate / 75;
+      const size_t next = k + 1 < parts.size() ? size_t(starts[k + 1]) * kRate / 75 : total;
+      EXPECT_EQ(parts[k].size() / kFrameBytes, next - first) << expected[k];
+      joined.insert(joined.end(), parts[k].begin(), parts[k].end());
+    }
+    EXPECT_EQ(joined.size(), Image.size());
+    EXPECT_TRUE(joined == Image) << "the tracks are not the image";
+  }
+
+  std::string Folder, Album;
+  std::vector<uint8_t> Image;
+};
+
+TEST_P(CueSheetRuns, DroppedOnTheWindow) {
+  TSettingsStore store;
+  Tmain window(TParsedCommandLine{}, store);
+  std::vector<std::string> errors, messages;
+  window.ShowMessage = [&](const QString &text) { messages.push_back(text.toStdString()); };
+  window.ShowError = [&](const std::string &report) { errors.push_back(report); };
+  const std::string out = Folder + "/out";
+  fs::create_directories(out);
+  window.ChooseFolder = [&](const QString &) { return QString::fromStdString(out); };
+  window.bBrowseForFolderClick();
+  window.rbWAV->click();
+  window.cbCreateFull->setChecked(false);
+
+  window.DropFiles({Dropped()}, false);
+  EXPECT_EQ(window.lInputFiles->text().toStdString(), "1(flac+CUE)");
+  window.bStart->click();
+  EXPECT_EQ(errors, std::vector<std::string>{});
+  CheckOutputs(out);
+}
+
+TEST_P(CueSheetRuns, GivenToBatchMode) {
+  const std::string out = Folder + "/out";
+  std::string err;
+  ASSERT_EQ(RunTool({TONMILL_BINARY, "/input", Dropped(), "/output", out, "/dest", "wav", "/q"}, nullptr, &err),
+            0) << err;
+  CheckOutputs(out);
+}
+
+INSTANTIATE_TEST_SUITE_P(Sheets, CueSheetRuns, ::testing::ValuesIn(kRows),
+                         [](const auto &info) { return std::string(info.param.Name); });
+
+}  // namespace
