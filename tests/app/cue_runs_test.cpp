@@ -201,6 +201,10 @@ TEST_P(CueSheetRuns, DroppedOnTheWindow) {
   EXPECT_EQ(window.lInputFiles->text().toStdString(), "1(flac+CUE)");
   window.bStart->click();
   EXPECT_EQ(errors, std::vector<std::string>{});
+  const int tracks = GetParam().Tracks;
+  EXPECT_EQ(window.lProgress1->text().toStdString(),
+            tracks == 1 ? FormatText(text_files_were_processed1, 1)
+                        : FormatText(text_tracks_of_files_were_processed1, tracks, 1));
   CheckOutputs(out);
 }
 
