@@ -209,6 +209,7 @@ int TDecodeStream::Reopen() {
   StreamIndex = -1;
   DemuxEnded = DecoderEnded = EndReached = HaveFrame = false;
   Failure = 0;
+  DamagedInARow = 0;
   SkipFrames = 0;
   Pos = 0;
   return OpenFile(path, Kind, ProbeBytes);
