@@ -243,6 +243,30 @@ TEST_F(CoderThread, ADamagedSourceConvertsWhatItHoldsAndSaysSo) {
   EXPECT_EQ(warnings, 0);
 }
 
+// Damage in an earlier part of a source is not a later track's: AAC tracks
+// are reached by decoding from the start, past the damage.
+TEST_F(CoderThread, DamageBeforeATrackIsNotReportedForIt) {
+  TTestSignal signal;
+  signal.Seconds = 4;
+  const std::string good = WriteMusic(Folder + "/good.m4a", signal, {"-c:a", "aac"});
+  std::vector<uint8_t> bytes = ReadFileBytes(good);
+  for (size_t i = bytes.size() / 5; i < bytes.size() / 5 + 512; ++i) bytes[i] ^= 0x5a;
+  const std::string bad = Folder + "/bad.m4a";
+  WriteFileBytes(bad, bytes);
+  for (const bool track : {false, true}) {
+    TFileListRec job = WavJob(bad, Folder + (track ? "/track.wav" : "/whole.wav"));
+    job.IsTrack = track;
+    job.Start = track ? 2.5 : -1.0;
+    std::vector<TThreadWarningRec> warnings;
+    job.OnWarning = [&](const TThreadWarningRec &w) { warnings.push_back(w); };
+    EXPECT_TRUE(RunJob(job).Errors.empty());
+    ASSERT_EQ(warnings.size(), track ? 0u : 1u) << track;
+    if (!track) {
+      EXPECT_GT(warnings[0].DamagedBlocks, 0);
+    }
+  }
+}
+
 TEST_F(CoderThread, AMissingSourceFailsAndLeavesNoOutput) {
   const std::string good = WriteSignal(Folder + "/good.wav", TTestSignal{});
   TFileListRec job = WavJob(good, Folder + "/out.wav");

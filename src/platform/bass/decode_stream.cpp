@@ -323,7 +323,9 @@ int64_t TDecodeStream::Read(uint8_t *dst, int64_t frames) {
   bool sourceEnded = false;
   while (done < limit) {
     if (!HaveFrame) {
+      const int64_t damagedBefore = DamagedBlocks;
       const int got = DecodeFrame();
+      if (SkipFrames > 0) DamagedBlocks = damagedBefore;  // on the way to a seek target
       if (got < 0) {
         Failure = -got;
         break;
@@ -387,6 +389,8 @@ int TDecodeStream::RestartAt(int64_t target) {
   // before the target, so they start a while earlier and drop what they decode.
   int64_t preroll = Lossy ? 2 * int64_t(Rate) : 0;
   const AVStream *st = Format->streams[StreamIndex];
+  // Damage before the target is not in what the stream delivers from there.
+  const int64_t damagedBefore = DamagedBlocks;
   for (int attempt = 0; SeekByTimestamp && attempt < 4; ++attempt) {
     const int64_t from = target - preroll;
     if (from <= 0) break;
@@ -405,6 +409,7 @@ int TDecodeStream::RestartAt(int64_t target) {
       FrameOffset = 0;
       Pos = target;
       SkipFrames = target - start;
+      DamagedBlocks = damagedBefore;
       return BASS_OK;
     }
     preroll = preroll * 2 + Rate;  // landed after the target: go further back
@@ -412,6 +417,7 @@ int TDecodeStream::RestartAt(int64_t target) {
 
   // From the very start, which always gives the timeline of a plain decode.
   const int r = Reopen();
+  DamagedBlocks = damagedBefore;
   if (r != BASS_OK) {
     Failure = r;
     return r;

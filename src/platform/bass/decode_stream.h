@@ -109,7 +109,7 @@ class TDecodeStream {
   bool EndReached = false;
   int Failure = 0;            // sticky BASS error: the decoder cannot go on
   int64_t SourceEnd = -1;     // frame where the source's data ended, -1 not yet
-  int64_t DamagedBlocks = 0;  // packets the decoder refused, and demuxer read errors
+  int64_t DamagedBlocks = 0;  // refused packets and read errors in what was delivered
   int DamagedInARow = 0;      // refusals since the last good frame
   bool NoEndMark = false;     // an Ogg file whose last page is cut or lacks its end flag
 };
