@@ -199,5 +199,7 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
     }
     status = 1;
   }
+  // Sources converted only as far as they decoded; they change no exit status.
+  for (const TThreadWarningRec &warning : engine.Warnings) Say("warning: " + WarningText(warning));
   return status;
 }

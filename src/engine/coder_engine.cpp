@@ -3,7 +3,9 @@
 #include <fmt/printf.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <limits>
 #include <memory>
 #include <set>
@@ -72,6 +74,7 @@ int TCoder_engine::Run() {
   ErrorText.clear();
   Failures.clear();
   OutputCount = ConvertedCount = 0;
+  Warnings.clear();
   if (FileCountValue < 1) return 0;
   Execute();
   return Cancelled ? 2 : 0;
@@ -89,6 +92,7 @@ void TCoder_engine::Execute() {
 
   std::vector<TFileListRec> jobs = BuildJobs();
   OutputCount = int32_t(jobs.size());
+  for (TFileListRec &job : jobs) job.OnWarning = [this](const TThreadWarningRec &w) { WorkerWarning(w); };
   if (!Cancelled) ConvertJobs(jobs);
 }
 
@@ -314,6 +318,26 @@ void TCoder_engine::SlotFailed(int32_t Slot, const TThreadErrorRec &Error) {
   t.Error = Error;
   t.Failed = true;  // after the record: the loop reads Error once it sees Failed
   MainThreadPump().Wake();
+}
+
+void TCoder_engine::WorkerWarning(const TThreadWarningRec &Warning) {
+  std::lock_guard<std::mutex> lock(WarningLock);
+  auto at = std::upper_bound(Warnings.begin(), Warnings.end(), Warning.JobNumber,
+                             [](int32_t job, const TThreadWarningRec &w) { return job < w.JobNumber; });
+  Warnings.insert(at, Warning);
+}
+
+std::string WarningText(const TThreadWarningRec &Warning) {
+  std::string text = Warning.InputFileName;
+  if (Warning.IsTrack) text += " (" + std::filesystem::path(Warning.OutputFileName).filename().string() + ")";
+  text += Warning.ExpectedSeconds >= 0
+              ? fmt::sprintf(": %.2f s of %.2f s decoded", Warning.DecodedSeconds, Warning.ExpectedSeconds)
+              : fmt::sprintf(": %.2f s decoded", Warning.DecodedSeconds);
+  if (Warning.EndMissing) text += "; the end of the data is missing";
+  if (Warning.DamagedBlocks > 0)
+    text += fmt::sprintf("; %d damaged block%s passed over", Warning.DamagedBlocks,
+                         Warning.DamagedBlocks == 1 ? "" : "s");
+  return text;
 }
 
 void TCoder_engine::WorkerProgress(TProgressRec Rec) {

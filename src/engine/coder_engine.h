@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <unordered_set>
 #include <string>
@@ -38,6 +39,9 @@ enum class TSlotState {
 TSlotState SlotState(const TThreadRec &Slot);
 // The first slot that may take a job; -1 when every slot is busy or unfinished.
 int FirstFreeSlot(const std::deque<TThreadRec> &Slots);
+// One line for a warning: the source, how much of it was decoded, and the
+// damage passed over.
+std::string WarningText(const TThreadWarningRec &Warning);
 
 class TCoder_engine {
  public:
@@ -75,6 +79,7 @@ class TCoder_engine {
   void SlotFinished(int32_t Slot);
   void SlotFailed(int32_t Slot, const TThreadErrorRec &Error);
   void WorkerProgress(TProgressRec Rec);
+  void WorkerWarning(const TThreadWarningRec &Warning);
 
   // Set by the caller before Run.
   bool SameAsSource = false;
@@ -92,6 +97,9 @@ class TCoder_engine {
   std::string ErrorText;
   // After a failed run: the failures of the workers, in slot order.
   std::vector<TThreadErrorRec> Failures;
+  // After a run: the jobs whose sources were damaged or stopped early, in job
+  // order. They were converted as far as they decoded.
+  std::vector<TThreadWarningRec> Warnings;
 
   bool BassStarted = false;
 
@@ -129,4 +137,5 @@ class TCoder_engine {
   // inode): no job may write over either.
   std::unordered_set<std::string> AssignedOutputs;
   std::set<std::pair<uint64_t, uint64_t>> SourceFiles;
+  std::mutex WarningLock;  // workers add warnings from their own threads
 };

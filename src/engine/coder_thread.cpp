@@ -103,6 +103,30 @@ void TCoderThread::ReportProgress(int32_t Percent, double Span) {
   MainThreadPump().RunOnMainThread([this] { OnProgress(Progress); });
 }
 
+void TCoderThread::ReportDamage(const TDecodeReport &Report, int64_t FramesRead, int32_t Rate) {
+  if (!Job.OnWarning) return;
+  const double rate = std::max(1, Rate);
+  TThreadWarningRec warning;
+  warning.InputFileName = Job.SourceFileName;
+  warning.OutputFileName = Job.OutputFileName;
+  warning.JobNumber = Job.JobNumber;
+  warning.IsTrack = Job.IsTrack;
+  warning.DecodedSeconds = double(FramesRead) / rate;
+  warning.DamagedBlocks = Report.DamagedBlocks;
+  if (Job.Length != LengthToEnd)
+    warning.ExpectedSeconds = double(Job.Length) / rate;
+  else if (Report.StatedSeconds >= 0)
+    warning.ExpectedSeconds = std::max(0.0, Report.StatedSeconds - std::max(0.0, Job.Start));
+  // Stated lengths of sound files from other encoders miss by a few hundred
+  // samples (delay, padding, priming); only a real shortfall counts.
+  const double tolerance = std::max(0.1, 4096 / rate);
+  const bool ranOut = Report.EndSeconds >= 0;
+  const bool cutShort = ranOut && (Report.EndMarkMissing || (warning.ExpectedSeconds >= 0 &&
+                                   warning.DecodedSeconds < warning.ExpectedSeconds - tolerance));
+  warning.EndMissing = cutShort;
+  if (cutShort || Report.DamagedBlocks > 0) Job.OnWarning(warning);
+}
+
 void TCoderThread::Convert() {
   TAudioInfo &info = Job.AudioInfo;  // this worker's own copy
   if (info.Index < 0 || size_t(info.Index) >= info.Streams.size()) {
@@ -246,7 +270,10 @@ void TCoderThread::Convert() {
       }
       if (Terminated() || (Job.Length != LengthToEnd && framesRead >= Job.Length)) break;
     }
-    if (!Terminated()) ReportProgress(100, span);
+    if (!Terminated()) {
+      ReportProgress(100, span);
+      ReportDamage(decoder->GetReport(), framesRead, stream.SampleRate);
+    }
   } catch (const std::exception &e) {
     failed = true;
     failure = e.what();

@@ -16,9 +16,23 @@
 
 #include "engine/misc.h"
 #include "platform/main_thread/worker_thread.h"
+#include "sources/decoder.h"
 
 // Length of a job that runs to the end of its source.
 constexpr int64_t LengthToEnd = std::numeric_limits<int64_t>::max();
+
+// A job whose source was damaged or stopped early: converted as far as it
+// decoded, and listed after the run.
+struct TThreadWarningRec {
+  std::string InputFileName;
+  std::string OutputFileName;
+  int32_t JobNumber = 0;
+  bool IsTrack = false;
+  double DecodedSeconds = 0;    // what the job converted
+  double ExpectedSeconds = -1;  // what the source or track states; -1 when unknown
+  int64_t DamagedBlocks = 0;    // damaged blocks the decoder passed over
+  bool EndMissing = false;      // the source stopped before its end
+};
 
 // One conversion job.
 struct TFileListRec {
@@ -34,6 +48,8 @@ struct TFileListRec {
   const void *Options = nullptr;         // the format's options record, owned by the engine
   TTagRec Tags;
   TAudioInfo AudioInfo;
+  // Called on the worker when the source turns out damaged or short.
+  std::function<void(const TThreadWarningRec &)> OnWarning;
 };
 
 // The sample depth the decoder must deliver for a destination: 16 (integers)
@@ -55,6 +71,7 @@ class TCoderThread : public TWorkerThread {
   void Convert();
   void ReportProgress(int32_t Percent, double Span);
   void ReportError(const std::string &Message, const std::string &LastCall, int32_t Code);
+  void ReportDamage(const TDecodeReport &Report, int64_t FramesRead, int32_t Rate);
 
   int32_t SlotIndex;
   int32_t SlotCount;

@@ -30,8 +30,8 @@ int64_t TBASSDecoder::GetData(void *Buffer, uint32_t Count) {
   const DWORD got = BASS_ChannelGetData(Stream, Buffer, Count);
   if (got != DWORD(-1)) return got;
   const int code = BASS_ErrorGetCode();
-  // The end is the end; anything else means the data could not be decoded, and
-  // a conversion must not pass a damaged source off as a shorter one.
+  // The end is the end, however early (the report tells); anything else means
+  // the decoder cannot go on.
   if (code != BASS_ERROR_ENDED)
     throw std::runtime_error(fmt::sprintf("BASS_ChannelGetData %d", code));
   return 0;
@@ -39,4 +39,16 @@ int64_t TBASSDecoder::GetData(void *Buffer, uint32_t Count) {
 
 double TBASSDecoder::GetPosition() {
   return BASS_ChannelBytes2Seconds(Stream, BASS_ChannelGetPosition(Stream, BASS_POS_BYTE));
+}
+
+TDecodeReport TBASSDecoder::GetReport() {
+  TDecodeReport report;
+  BASS_DECODE_REPORT r;
+  if (!BASS_ChannelGetDecodeReport(Stream, &r)) return report;
+  auto seconds = [this](QWORD bytes) { return bytes == QWORD(-1) ? -1.0 : BASS_ChannelBytes2Seconds(Stream, bytes); };
+  report.EndSeconds = seconds(r.ended);
+  report.StatedSeconds = seconds(r.stated);
+  report.DamagedBlocks = r.damaged;
+  report.EndMarkMissing = r.endmissing != 0;
+  return report;
 }

@@ -11,6 +11,15 @@
 
 #include "engine/misc.h"
 
+// How a source's decoding went: where its data ended, what it states, and
+// the damage passed over on the way.
+struct TDecodeReport {
+  double EndSeconds = -1;     // where the data ended; -1 while it has not
+  double StatedSeconds = -1;  // the length the source states; -1 when it states none
+  int64_t DamagedBlocks = 0;
+  bool EndMarkMissing = false;  // the source ended without its container's end mark
+};
+
 class TCustomDecoder {
  public:
   // StartPos is not used by the constructor: callers seek with SetPosition.
@@ -23,10 +32,13 @@ class TCustomDecoder {
   // Moves the output to `Seconds` from the start; non-zero when done.
   virtual int32_t SetPosition(double Seconds) = 0;
   // Writes up to Count bytes into Buffer; returns the bytes written, 0 or less
-  // at the end. Raises when the source turns out damaged or unreadable.
+  // at the end, also when the source stops short of its stated length.
+  // Raises only when the decoder cannot go on at all.
   virtual int64_t GetData(void *Buffer, uint32_t Count) = 0;
   // Position of the output, in seconds.
   virtual double GetPosition() = 0;
+  // What the decoding met so far.
+  virtual TDecodeReport GetReport() = 0;
 
  protected:
   std::string FileName;
@@ -45,6 +57,7 @@ class TBASSDecoder : public TCustomDecoder {
   int32_t SetPosition(double Seconds) override;
   int64_t GetData(void *Buffer, uint32_t Count) override;
   double GetPosition() override;
+  TDecodeReport GetReport() override;
 
  private:
   TBASSStreamCreateFunc StreamCreateFunc = nullptr;

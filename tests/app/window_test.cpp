@@ -208,6 +208,31 @@ TEST_F(MainWindow, AFailedRunIsReported) {
   EXPECT_FALSE(Window->Processing());
 }
 
+TEST_F(MainWindow, ASourceThatStopsEarlyConvertsAndIsNamedAtTheEnd) {
+  TTestSignal signal;
+  signal.Seconds = 3;
+  fs::create_directories(Folder + "/in");
+  const std::string cut = WriteSignal(Folder + "/in/cut.flac", signal, {"-c:a", "flac"});
+  std::vector<uint8_t> bytes = ReadFileBytes(cut);
+  bytes.resize(bytes.size() / 2);
+  WriteFileBytes(cut, bytes);
+  Window->DropFiles({cut, Source("whole.wav", 1)}, false);
+  Chosen = Folder + "/out";
+  fs::create_directories(Chosen);
+  Window->bBrowseForFolderClick();
+  Window->rbWAV->click();
+  Window->cbCreateFull->setChecked(false);
+  Window->bStart->click();
+  EXPECT_TRUE(Errors.empty());
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_were_processed, 2));
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_EQ(Messages[0].rfind(FormatText(text_files_were_processed, 2), 0), 0u) << Messages[0];
+  EXPECT_NE(Messages[0].find(cut + ": "), std::string::npos) << Messages[0];
+  EXPECT_NE(Messages[0].find(" s of 3.00 s decoded"), std::string::npos) << Messages[0];
+  EXPECT_EQ(Messages[0].find("whole.wav"), std::string::npos) << Messages[0];
+  EXPECT_GT(FFmpegDecode(Chosen + "/cut.wav", "s16le").size(), size_t(44100 * 4));
+}
+
 TEST_F(MainWindow, SettingsAreSavedOnCloseAndReadBack) {
   Chosen = Folder + "/dest";
   Window->bBrowseForFolderClick();

@@ -170,12 +170,12 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
 
 TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
   for (int i = 0; i < 5; ++i) List.push_back({Source("f" + std::to_string(i) + ".flac", 1), {}});
-  // The second source turns out damaged only once its audio is decoded.
-  std::vector<uint8_t> bytes = ReadFileBytes(List[1].FileName);
-  bytes.resize(bytes.size() / 2);
-  WriteFileBytes(List[1].FileName, bytes);
+  // The second source vanishes once the run has begun: its job cannot open it.
   TCoder_engine engine;
   Prepare(engine, 1);
+  engine.OnProgress = [this](const TProgressRec &r) {
+    if (r.JobNumber == 1) fs::remove(List[1].FileName);
+  };
   try {
     engine.Run();
     FAIL() << "the run should fail";
@@ -183,11 +183,38 @@ TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
     EXPECT_STREQ(e.what(), CoderEngineError);
   }
   EXPECT_EQ(engine.ErrorText,
-            "ErrorMessage = BASS_ChannelGetData 41, CurrentInputFileName = " + List[1].FileName +
+            "ErrorMessage = BASS_StreamCreateFile 2, CurrentInputFileName = " + List[1].FileName +
                 ", CurrentOutputFileName = " + Out + "f1.wav, LastCall = , ErrorCode = 0\r\n");
   EXPECT_TRUE(fs::exists(Out + "f0.wav"));
   EXPECT_FALSE(fs::exists(Out + "f1.wav"));  // no broken output
   for (int i = 2; i < 5; ++i) EXPECT_FALSE(fs::exists(Out + "f" + std::to_string(i) + ".wav"));
+}
+
+TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) {
+  for (int i = 0; i < 4; ++i) List.push_back({Source("f" + std::to_string(i) + ".flac", 2), {}});
+  for (int i : {1, 3}) {
+    std::vector<uint8_t> bytes = ReadFileBytes(List[size_t(i)].FileName);
+    bytes.resize(bytes.size() / 2);
+    WriteFileBytes(List[size_t(i)].FileName, bytes);
+  }
+  TCoder_engine engine;
+  Prepare(engine, 3);
+  EXPECT_EQ(engine.Run(), 0);
+  ASSERT_EQ(engine.Warnings.size(), 2u);
+  for (size_t k = 0; k < 2; ++k) {
+    const TThreadWarningRec &w = engine.Warnings[k];
+    EXPECT_EQ(w.JobNumber, k == 0 ? 2 : 4);
+    const std::string text = WarningText(w);
+    EXPECT_EQ(text.rfind(w.InputFileName + ": ", 0), 0u) << text;
+    EXPECT_NE(text.find(fmt::sprintf(" %.2f s of 2.00 s decoded; the end of the data is missing", w.DecodedSeconds)),
+              std::string::npos) << text;
+  }
+  for (int i = 0; i < 4; ++i) EXPECT_TRUE(fs::exists(Out + "f" + std::to_string(i) + ".wav"));
+
+  List.resize(1);
+  engine.SetSourceList(&List);
+  EXPECT_EQ(engine.Run(), 0);
+  EXPECT_TRUE(engine.Warnings.empty());
 }
 
 TEST_F(CoderEngine, AnUnreadableSourceFailsBeforeAnyJob) {

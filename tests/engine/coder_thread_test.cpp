@@ -195,7 +195,9 @@ TEST_F(CoderThread, CancelLeavesAValidShorterFile) {
   EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), all.begin()));
 }
 
-TEST_F(CoderThread, ADamagedSourceFailsAndLeavesNoOutput) {
+// A source cut in half converts as far as it decodes, whole or as a track
+// that runs past the cut, and each job says how much it got.
+TEST_F(CoderThread, ADamagedSourceConvertsWhatItHoldsAndSaysSo) {
   TTestSignal signal;
   signal.Seconds = 3;
   const std::string good = WriteSignal(Folder + "/good.flac", signal, {"-c:a", "flac"});
@@ -204,17 +206,65 @@ TEST_F(CoderThread, ADamagedSourceFailsAndLeavesNoOutput) {
   bytes.resize(bytes.size() / 2);
   WriteFileBytes(bad, bytes);
   const std::vector<uint8_t> before = ReadFileBytes(bad);
+  const double held = double(FFmpegDecode(bad, "s16le").size()) / 4 / 44100;
+  ASSERT_GT(held, 1.1);
 
-  TFileListRec job = WavJob(good, Folder + "/out.wav");
-  job.SourceFileName = bad;
-  const TJobResult r = RunJob(job);
-  ASSERT_EQ(r.Errors.size(), 1u);
-  EXPECT_EQ(r.Errors[0].ErrorMessage, "BASS_ChannelGetData 41");
-  EXPECT_EQ(r.Errors[0].CurrentInputFileName, bad);
-  EXPECT_EQ(r.Errors[0].CurrentOutputFileName, job.OutputFileName);
-  EXPECT_EQ(r.Finished, 1);
-  EXPECT_FALSE(fs::exists(job.OutputFileName));
+  for (const bool track : {false, true}) {
+    TFileListRec job = WavJob(good, Folder + (track ? "/track.wav" : "/whole.wav"));
+    job.SourceFileName = bad;
+    if (track) {
+      job.IsTrack = true;
+      job.Start = 1.0;
+      job.Length = 44100 * 3 / 2;
+    }
+    std::vector<TThreadWarningRec> warnings;
+    job.OnWarning = [&](const TThreadWarningRec &w) { warnings.push_back(w); };
+    const TJobResult r = RunJob(job);
+    EXPECT_TRUE(r.Errors.empty()) << r.Errors[0].ErrorMessage;
+    EXPECT_EQ(r.Finished, 1);
+    const double converted = double(FFmpegDecode(job.OutputFileName, "s16le").size()) / 4 / 44100;
+    EXPECT_NEAR(converted, track ? held - 1.0 : held, 0.01 * held) << track;
+    ASSERT_EQ(warnings.size(), 1u) << track;
+    const TThreadWarningRec &w = warnings[0];
+    EXPECT_EQ(w.InputFileName, bad);
+    EXPECT_EQ(w.OutputFileName, job.OutputFileName);
+    EXPECT_EQ(w.IsTrack, track);
+    EXPECT_NEAR(w.DecodedSeconds, converted, 1.0 / 44100);
+    EXPECT_NEAR(w.ExpectedSeconds, track ? 1.5 : 3.0, 1.0 / 44100);
+    EXPECT_TRUE(w.EndMissing);
+  }
   EXPECT_EQ(ReadFileBytes(bad), before);  // the source is only ever read
+
+  // The whole file reports nothing.
+  TFileListRec job = WavJob(good, Folder + "/good.wav");
+  int warnings = 0;
+  job.OnWarning = [&](const TThreadWarningRec &) { ++warnings; };
+  EXPECT_TRUE(RunJob(job).Errors.empty());
+  EXPECT_EQ(warnings, 0);
+}
+
+// Damage in an earlier part of a source is not a later track's: AAC tracks
+// are reached by decoding from the start, past the damage.
+TEST_F(CoderThread, DamageBeforeATrackIsNotReportedForIt) {
+  TTestSignal signal;
+  signal.Seconds = 4;
+  const std::string good = WriteMusic(Folder + "/good.m4a", signal, {"-c:a", "aac"});
+  std::vector<uint8_t> bytes = ReadFileBytes(good);
+  for (size_t i = bytes.size() / 5; i < bytes.size() / 5 + 512; ++i) bytes[i] ^= 0x5a;
+  const std::string bad = Folder + "/bad.m4a";
+  WriteFileBytes(bad, bytes);
+  for (const bool track : {false, true}) {
+    TFileListRec job = WavJob(bad, Folder + (track ? "/track.wav" : "/whole.wav"));
+    job.IsTrack = track;
+    job.Start = track ? 2.5 : -1.0;
+    std::vector<TThreadWarningRec> warnings;
+    job.OnWarning = [&](const TThreadWarningRec &w) { warnings.push_back(w); };
+    EXPECT_TRUE(RunJob(job).Errors.empty());
+    ASSERT_EQ(warnings.size(), track ? 0u : 1u) << track;
+    if (!track) {
+      EXPECT_GT(warnings[0].DamagedBlocks, 0);
+    }
+  }
 }
 
 TEST_F(CoderThread, AMissingSourceFailsAndLeavesNoOutput) {

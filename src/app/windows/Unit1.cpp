@@ -358,6 +358,12 @@ void Tmain::bStartClick() {
       ShowSourceSummary(int(SourceFiles.List().size()));
     else
       ShowProcessedCount(engine.FileCount(), engine.ConvertedCount);
+    // Sources converted only as far as they decoded, named once the run is over.
+    if (result != 2 && !engine.Warnings.empty()) {
+      std::string text = lProgress1->text().toStdString() + "\n";
+      for (const TThreadWarningRec &warning : engine.Warnings) text += "\n" + WarningText(warning);
+      ShowMessage(Q(text));
+    }
   } catch (const std::exception &e) {
     // The report: what failed, the engine's summary line, and every worker's failure.
     const std::string summary = FormatText(text_encoder_error, std::string(), 0, std::string());

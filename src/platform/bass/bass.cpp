@@ -1,5 +1,6 @@
 #include "platform/bass/bass.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <memory>
@@ -63,7 +64,6 @@ bool WmaCodec(int id) {
 bool FlacCodec(int id) { return id == AV_CODEC_ID_FLAC; }
 bool Ac3Codec(int id) { return id == AV_CODEC_ID_AC3 || id == AV_CODEC_ID_EAC3; }
 bool AacCodec(int id) { return id == AV_CODEC_ID_AAC; }
-bool Mp4Codec(int id) { return id == AV_CODEC_ID_AAC || id == AV_CODEC_ID_ALAC; }
 
 const char *const kCoreDemuxers[] = {"mp3", "ogg", "wav", "w64", "aiff", nullptr};
 const char *const kWmaDemuxers[] = {"asf", nullptr};
@@ -127,7 +127,8 @@ TONMILL_STREAM_FUNCTION(BASS_FLAC_StreamCreateFile, kFlacDemuxers, FlacCodec)
 TONMILL_STREAM_FUNCTION(BASS_APE_StreamCreateFile, kApeDemuxers, nullptr)
 TONMILL_STREAM_FUNCTION(BASS_AC3_StreamCreateFile, kAc3Demuxers, Ac3Codec)
 TONMILL_STREAM_FUNCTION(BASS_AAC_StreamCreateFile, kAacDemuxers, AacCodec)
-TONMILL_STREAM_FUNCTION(BASS_MP4_StreamCreateFile, kMp4Demuxers, Mp4Codec)
+// MP4 and M4A files hold whatever their writer chose (AC-3, Opus, FLAC, MP3 ...).
+TONMILL_STREAM_FUNCTION(BASS_MP4_StreamCreateFile, kMp4Demuxers, nullptr)
 TONMILL_STREAM_FUNCTION(BASS_WV_StreamCreateFile, kWvDemuxers, nullptr)
 TONMILL_STREAM_FUNCTION(BASS_MPC_StreamCreateFile, kMpcDemuxers, nullptr)
 TONMILL_STREAM_FUNCTION(BASS_TTA_StreamCreateFile, kTtaDemuxers, nullptr)
@@ -190,6 +191,19 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode) {
   const int64_t frames = e->Stream->Length();
   if (frames < 0) return Fail(int(-frames), QWORD(-1));
   return Succeed(QWORD(frames) * e->Stream->FrameBytes());
+}
+
+BOOL BASS_ChannelGetDecodeReport(DWORD handle, BASS_DECODE_REPORT *report) {
+  TStreamEntry *e = Find(handle);
+  if (!e) return Fail(BASS_ERROR_HANDLE, 0);
+  if (!report) return Fail(BASS_ERROR_ILLPARAM, 0);
+  const TDecodeStream &s = *e->Stream;
+  auto bytes = [&s](int64_t frames) { return frames < 0 ? QWORD(-1) : QWORD(frames) * s.FrameBytes(); };
+  report->stated = bytes(s.Stated());
+  report->ended = bytes(s.EndedAt());
+  report->damaged = DWORD(std::min<int64_t>(s.Damaged(), 0xFFFFFFFF));
+  report->endmissing = s.EndMarkMissing();
+  return Succeed(1);
 }
 
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO *info) {

@@ -5,7 +5,8 @@
 // source's own rate and channel count, as 16-bit signed integers, or as 32-bit
 // floats when the stream was created with BASS_SAMPLE_FLOAT. Positions and
 // lengths are byte counts of that output. Seeking is exact to the sample frame
-// and the length is the exact number of frames the stream delivers.
+// and the length is the number of frames the stream delivers: what the
+// container states until the end has been reached, then what it held.
 //
 // Threads: a stream is used by one thread at a time (the one that created it);
 // different streams may be used from different threads at once. The error code
@@ -83,14 +84,16 @@ HSTREAM BASS_FLAC_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWO
 HSTREAM BASS_APE_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // Monkey's Audio
 HSTREAM BASS_AC3_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // AC-3
 HSTREAM BASS_AAC_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // raw AAC (ADTS)
-HSTREAM BASS_MP4_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // AAC or ALAC in MP4
+HSTREAM BASS_MP4_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // any audio codec in MP4
 HSTREAM BASS_WV_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);   // WavPack
 HSTREAM BASS_MPC_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // Musepack
 HSTREAM BASS_TTA_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // True Audio
 
 DWORD BASS_ChannelIsActive(DWORD handle);
 // Returns the bytes written (whole sample frames only), or 0xFFFFFFFF with
-// BASS_ERROR_ENDED at the end, or with another code when the data is damaged.
+// BASS_ERROR_ENDED at the end, or with another code when the decoder cannot
+// go on at all. Damaged blocks are passed over, and a source whose data stops
+// short of its stated length ends there (see BASS_ChannelGetDecodeReport).
 DWORD BASS_ChannelGetData(DWORD handle, void *buffer, DWORD length);
 QWORD BASS_ChannelGetPosition(DWORD handle, DWORD mode);
 BOOL BASS_ChannelSetPosition(DWORD handle, QWORD pos, DWORD mode);
@@ -100,6 +103,16 @@ QWORD BASS_ChannelGetLength(DWORD handle, DWORD mode);
 BOOL BASS_ChannelGetInfo(DWORD handle, BASS_CHANNELINFO *info);
 QWORD BASS_StreamGetFilePosition(HSTREAM handle, DWORD mode);
 BOOL BASS_StreamFree(HSTREAM handle);
+
+// Not part of BASS: how a stream's decoding went, for a report after a
+// conversion. Byte counts of the stream's output, as positions are.
+struct BASS_DECODE_REPORT {
+  QWORD stated;    // the length the container states; 0xFFFFFFFFFFFFFFFF when it states none
+  QWORD ended;     // where the source's data ended; 0xFFFFFFFFFFFFFFFF while it has not
+  DWORD damaged;   // damaged blocks passed over so far
+  BOOL endmissing; // the source ended without the container's end mark (a cut Ogg stream)
+};
+BOOL BASS_ChannelGetDecodeReport(DWORD handle, BASS_DECODE_REPORT *report);
 
 // Not part of BASS: a short English explanation of an error code, for messages
 // printed next to the code, and the decoding library's name and version.

@@ -5,6 +5,7 @@
 
 #include "platform/bass/bass.h"
 #include "platform/bass/mp3_info_tag.h"
+#include "platform/bass/ogg_end_page.h"
 #include "platform/bass/wav_data_chunk.h"
 
 #include <fcntl.h>
@@ -21,6 +22,9 @@ extern "C" {
 namespace {
 
 constexpr int kMaxChannels = 64;
+// Refused blocks in a row, without one good frame, after which the decoder
+// is not passing over damage but cannot decode this stream at all.
+constexpr int kMaxDamagedInARow = 1000;
 
 // Containers whose header states the exact number of samples of the stream.
 const char *const kStatedLengthDemuxers[] = {"wav", "w64", "aiff", "flac", "wv", "tta",
@@ -136,10 +140,14 @@ int TDecodeStream::OpenFile(const std::string &path, const TStreamKind &kind,
     OrigRes = SourceFloat ? 32 : RoundResolution(bits);
   }
 
+  const char *const ogg[] = {"ogg", nullptr};
+  NoEndMark = NameListed(Format->iformat->name, ogg) && !OggEndsWithEndPage(path);
+
   // The first frame's timestamp is the origin of the timeline; decoding it now
   // also proves that the content really is what the container claims.
   const int got = DecodeFrame();
   if (got < 0) return -got;
+  if (got == 0 && DamagedBlocks > 0) return BASS_ERROR_FILEFORM;  // nothing decodes at all
   HaveFrame = got > 0;
   FrameOffset = 0;
   OriginPts = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
@@ -201,6 +209,7 @@ int TDecodeStream::Reopen() {
   StreamIndex = -1;
   DemuxEnded = DecoderEnded = EndReached = HaveFrame = false;
   Failure = 0;
+  DamagedInARow = 0;
   SkipFrames = 0;
   Pos = 0;
   return OpenFile(path, Kind, ProbeBytes);
@@ -210,35 +219,52 @@ int64_t TDecodeStream::FileSize() const { return Format && Format->pb ? avio_siz
 
 int64_t TDecodeStream::FilePosition() const { return Format && Format->pb ? avio_tell(Format->pb) : -1; }
 
+int TDecodeStream::Damage() {
+  ++DamagedBlocks;
+  return ++DamagedInARow > kMaxDamagedInARow ? -BASS_ERROR_FILEFORM : 0;
+}
+
+// Damaged data is passed over as FFmpeg's own program does: a block the
+// decoder refuses (or a frame of another shape, from a damaged header) is
+// dropped, and data the demuxer cannot read on from ends the source.
 int TDecodeStream::DecodeFrame() {
   for (;;) {
     int r = avcodec_receive_frame(Decoder, Frame);
     if (r == 0) {
       if (Frame->nb_samples <= 0) continue;
-      if (Frame->ch_layout.nb_channels != ChannelCount || Frame->sample_rate != Rate)
-        return -BASS_ERROR_FORMAT;  // the stream changed its shape mid-way
+      if (Frame->ch_layout.nb_channels != ChannelCount || Frame->sample_rate != Rate) {
+        if ((r = Damage()) < 0) return r;
+        continue;
+      }
+      DamagedInARow = 0;
       return 1;
     }
-    if (r == AVERROR_EOF) {
+    if (r == AVERROR_EOF || (r == AVERROR(EAGAIN) && DemuxEnded)) {
       DecoderEnded = true;
       return 0;
     }
-    if (r != AVERROR(EAGAIN) || DemuxEnded) return -BASS_ERROR_FILEFORM;
+    if (r == AVERROR(ENOMEM)) return -BASS_ERROR_MEM;
+    if (r != AVERROR(EAGAIN)) {
+      if ((r = Damage()) < 0) return r;
+      continue;
+    }
 
     r = av_read_frame(Format, Packet);
-    if (r == AVERROR_EOF) {
+    if (r == AVERROR(ENOMEM)) return -BASS_ERROR_MEM;
+    if (r < 0) {
+      if (r != AVERROR_EOF) ++DamagedBlocks;  // a cut or unreadable block
       DemuxEnded = true;
       avcodec_send_packet(Decoder, nullptr);  // drain the decoder's last frames
       continue;
     }
-    if (r < 0) return -BASS_ERROR_FILEFORM;
     if (Packet->stream_index != StreamIndex) {
       av_packet_unref(Packet);
       continue;
     }
     r = avcodec_send_packet(Decoder, Packet);
     av_packet_unref(Packet);
-    if (r < 0 && r != AVERROR(EAGAIN)) return -BASS_ERROR_FILEFORM;
+    if (r == AVERROR(ENOMEM)) return -BASS_ERROR_MEM;
+    if (r < 0 && r != AVERROR(EAGAIN) && (r = Damage()) < 0) return r;
   }
 }
 
@@ -297,7 +323,9 @@ int64_t TDecodeStream::Read(uint8_t *dst, int64_t frames) {
   bool sourceEnded = false;
   while (done < limit) {
     if (!HaveFrame) {
+      const int64_t damagedBefore = DamagedBlocks;
       const int got = DecodeFrame();
+      if (SkipFrames > 0) DamagedBlocks = damagedBefore;  // on the way to a seek target
       if (got < 0) {
         Failure = -got;
         break;
@@ -329,14 +357,12 @@ int64_t TDecodeStream::Read(uint8_t *dst, int64_t frames) {
   Pos += done;
 
   if (sourceEnded) {
-    if (StatedLength >= 0 && Pos < StatedLength) {
-      Failure = BASS_ERROR_FILEFORM;  // the data stops before its stated end: truncated
-    } else {
-      EndReached = true;
-      if (SkipFrames == 0) CountedLength = Pos;
-    }
+    // Wherever it is, even short of the stated length: that is only a hint.
+    EndReached = true;
+    SourceEnd = CountedLength = Pos - SkipFrames;
   } else if (done < frames && !Failure) {
     EndReached = true;  // the stated length has been delivered
+    SourceEnd = Pos;
   }
   if (done == 0 && Failure) return -Failure;
   return done;
@@ -344,7 +370,7 @@ int64_t TDecodeStream::Read(uint8_t *dst, int64_t frames) {
 
 int TDecodeStream::Seek(int64_t target) {
   if (target < 0) return BASS_ERROR_POSITION;
-  const int64_t known = StatedLength >= 0 ? StatedLength : CountedLength;
+  const int64_t known = CountedLength >= 0 ? CountedLength : StatedLength;
   if (known >= 0 && target > known) return BASS_ERROR_POSITION;
 
   const int64_t ahead = target - Pos;
@@ -363,6 +389,8 @@ int TDecodeStream::RestartAt(int64_t target) {
   // before the target, so they start a while earlier and drop what they decode.
   int64_t preroll = Lossy ? 2 * int64_t(Rate) : 0;
   const AVStream *st = Format->streams[StreamIndex];
+  // Damage before the target is not in what the stream delivers from there.
+  const int64_t damagedBefore = DamagedBlocks;
   for (int attempt = 0; SeekByTimestamp && attempt < 4; ++attempt) {
     const int64_t from = target - preroll;
     if (from <= 0) break;
@@ -381,6 +409,7 @@ int TDecodeStream::RestartAt(int64_t target) {
       FrameOffset = 0;
       Pos = target;
       SkipFrames = target - start;
+      DamagedBlocks = damagedBefore;
       return BASS_OK;
     }
     preroll = preroll * 2 + Rate;  // landed after the target: go further back
@@ -388,6 +417,7 @@ int TDecodeStream::RestartAt(int64_t target) {
 
   // From the very start, which always gives the timeline of a plain decode.
   const int r = Reopen();
+  DamagedBlocks = damagedBefore;
   if (r != BASS_OK) {
     Failure = r;
     return r;
@@ -398,8 +428,8 @@ int TDecodeStream::RestartAt(int64_t target) {
 }
 
 int64_t TDecodeStream::Length() {
-  if (StatedLength >= 0) return StatedLength;
   if (CountedLength >= 0) return CountedLength;
+  if (StatedLength >= 0) return StatedLength;
   // The container does not say: decode a second instance to the end and count,
   // leaving this one where it is.
   std::unique_ptr<TDecodeStream> counter;

@@ -4,6 +4,10 @@
 // The stream's timeline is the one a plain decode from the start produces
 // (encoder delay and padding removed where the container says so, as FFmpeg
 // does); every position, seek and length is counted in frames of it.
+//
+// A source ends where its data ends. Damaged blocks are passed over as
+// FFmpeg's own program does, and a source that stops before the length its
+// container states simply ends there; both are counted for the report.
 #pragma once
 
 #include <cstdint>
@@ -44,20 +48,29 @@ class TDecodeStream {
   // Next frame to be delivered.
   int64_t Position() const { return Pos; }
   bool Ended() const { return EndReached; }
+  // What the container states (-1: nothing), where the data ended (-1: not
+  // yet), how many damaged blocks were passed over, and whether the
+  // container's own end mark is missing.
+  int64_t Stated() const { return StatedLength; }
+  int64_t EndedAt() const { return SourceEnd; }
+  int64_t Damaged() const { return DamagedBlocks; }
+  bool EndMarkMissing() const { return SourceEnd >= 0 && NoEndMark; }
 
   // Fills up to `frames` whole frames into `dst`; returns the number written,
-  // 0 at the end, or -(BASS error) when the source is damaged or unreadable.
+  // 0 at the end, or -(BASS error) when the decoder cannot go on at all.
   int64_t Read(uint8_t *dst, int64_t frames);
   // Moves to `frame`; returns a BASS error code (BASS_OK on success).
   int Seek(int64_t frame);
-  // The exact number of frames the stream delivers (may decode the whole file
-  // once when the container does not state it); -(BASS error) on failure.
+  // The number of frames the stream delivers: counted once the end has been
+  // reached, else what the container states, else counted by decoding the
+  // whole file once; -(BASS error) on failure.
   int64_t Length();
 
  private:
   TDecodeStream() = default;
   int OpenFile(const std::string &path, const TStreamKind &kind, int64_t probeBytes);
   int DecodeFrame();          // next frame into Frame; 1 got one, 0 end, <0 -(BASS error)
+  int Damage();               // counts one damaged block; -(BASS error) when too many follow
   int Convert(uint8_t *dst, int frames, int fromSample);
   int ConfigureResampler();
   int64_t FrameStart() const; // the current frame's first sample on our timeline, or -1
@@ -94,5 +107,9 @@ class TDecodeStream {
   bool DemuxEnded = false;
   bool DecoderEnded = false;
   bool EndReached = false;
-  int Failure = 0;            // sticky BASS error after damaged data
+  int Failure = 0;            // sticky BASS error: the decoder cannot go on
+  int64_t SourceEnd = -1;     // frame where the source's data ended, -1 not yet
+  int64_t DamagedBlocks = 0;  // refused packets and read errors in what was delivered
+  int DamagedInARow = 0;      // refusals since the last good frame
+  bool NoEndMark = false;     // an Ogg file whose last page is cut or lacks its end flag
 };

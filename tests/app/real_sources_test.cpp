@@ -1,0 +1,234 @@
+// Files as other programs write them, and damaged ones, converted by the
+// program itself without a window: each converts to the length FFmpeg's own
+// decoder gets from it, and a source that was damaged or stopped early is
+// listed afterwards as a warning on standard error, without failing the run.
+#include <gtest/gtest.h>
+
+#include <stdlib.h>
+
+#include <cmath>
+#include <filesystem>
+#include <functional>
+#include <regex>
+
+#include "test_support.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+using TBytes = std::vector<uint8_t>;
+
+void Run(const std::vector<std::string> &argv) {
+  std::string err;
+  ASSERT_EQ(RunTool(argv, nullptr, &err), 0) << argv[0] << ": " << err;
+}
+
+std::string Music(const std::string &folder, double seconds = 3) {
+  TTestSignal s;
+  s.Seconds = seconds;
+  return WriteMusic(folder + "/music.wav", s);
+}
+
+std::string FFmpegEncode(const std::string &folder, const std::string &name,
+                         std::vector<std::string> args) {
+  std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-i", Music(folder)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  argv.push_back(folder + "/" + name);
+  Run(argv);
+  return folder + "/" + name;
+}
+
+std::string Lame(const std::string &folder) {
+  Run({"lame", "--quiet", "-V", "4", Music(folder), folder + "/lame.mp3"});
+  return folder + "/lame.mp3";
+}
+
+std::string Oggenc(const std::string &folder) {
+  Run({"oggenc", "-Q", Music(folder), "-o", folder + "/oggenc.ogg"});
+  return folder + "/oggenc.ogg";
+}
+
+std::string Flac(const std::string &folder) {
+  Run({"flac", "-s", "-f", Music(folder), "-o", folder + "/flac.flac"});
+  return folder + "/flac.flac";
+}
+
+std::string WavPack(const std::string &folder) {
+  Run({"wavpack", "-q", "-y", Music(folder), "-o", folder + "/wavpack.wv"});
+  return folder + "/wavpack.wv";
+}
+
+// A copy of `path` named `name` with its bytes changed by `edit`.
+std::string Edited(const std::string &path, const std::string &name, const std::function<void(TBytes &)> &edit) {
+  TBytes bytes = ReadFileBytes(path);
+  edit(bytes);
+  const std::string out = fs::path(path).parent_path() / name;
+  WriteFileBytes(out, bytes);
+  return out;
+}
+
+std::string Truncated(const std::string &path) {
+  const std::string ext = fs::path(path).extension();
+  return Edited(path, "truncated" + ext, [](TBytes &b) { b.resize(b.size() * 6 / 10); });
+}
+
+// 512 scrambled bytes at each tenth from 30 % to 70 % of the file: enough to
+// hit frame headers, since MP3 carries no checksum over its audio data.
+std::string BitFlipped(const std::string &path) {
+  const std::string ext = fs::path(path).extension();
+  return Edited(path, "flipped" + ext, [](TBytes &b) {
+    for (int k = 3; k <= 7; ++k)
+      for (size_t i = b.size() * size_t(k) / 10, j = 0; j < 512; ++j) b[i + j] ^= 0x5a;
+  });
+}
+
+uint32_t OggCrc(const uint8_t *p, size_t n) {
+  uint32_t crc = 0;
+  for (size_t i = 0; i < n; ++i) {
+    crc ^= uint32_t(p[i]) << 24;
+    for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04c11db7u : crc << 1;
+  }
+  return crc;
+}
+
+// Adds `delta` to the granule position of the file's last Ogg page.
+void ShiftLastGranule(TBytes &b, int64_t delta) {
+  size_t at = b.size() - 27;
+  while (at > 0 && !(b[at] == 'O' && b[at + 1] == 'g' && b[at + 2] == 'g' && b[at + 3] == 'S')) --at;
+  int64_t granule = 0;
+  for (int i = 7; i >= 0; --i) granule = granule << 8 | b[at + 6 + size_t(i)];
+  granule += delta;
+  for (int i = 0; i < 8; ++i) b[at + 6 + size_t(i)] = uint8_t(uint64_t(granule) >> (8 * i));
+  for (int i = 0; i < 4; ++i) b[at + 22 + size_t(i)] = 0;
+  const uint32_t crc = OggCrc(&b[at], b.size() - at);
+  for (int i = 0; i < 4; ++i) b[at + 22 + size_t(i)] = uint8_t(crc >> (8 * i));
+}
+
+// The last granule states 100 samples more than the stream's packets hold.
+std::string GranulePastTheEnd(const std::string &folder) {
+  const std::string ogg = Oggenc(folder);
+  const std::string unbounded = Edited(ogg, "unbounded.ogg", [](TBytes &b) { ShiftLastGranule(b, 1000000); });
+  const int64_t trimmed = int64_t(FFmpegDecode(unbounded, "s16le").size() - FFmpegDecode(ogg, "s16le").size()) / 4;
+  return Edited(ogg, "granule.ogg", [&](TBytes &b) { ShiftLastGranule(b, trimmed + 100); });
+}
+
+uint32_t BigEndian32(const uint8_t *p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
+
+// Changes the first edit of an MP4 file: its length (movie time units) and
+// the media time where it starts (the encoder delay, in samples).
+std::string EditList(const std::string &m4a, const std::string &name, int durationDelta, int delay) {
+  return Edited(m4a, name, [&](TBytes &b) {
+    const std::string bytes(b.begin(), b.end());
+    const size_t at = bytes.find("elst");
+    ASSERT_NE(at, std::string::npos);
+    const uint32_t values[2] = {BigEndian32(&b[at + 12]) + uint32_t(durationDelta), uint32_t(delay)};
+    for (int v = 0; v < 2; ++v)
+      for (int i = 0; i < 4; ++i) b[at + 12 + size_t(4 * v + i)] = uint8_t(values[v] >> (24 - 8 * i));
+  });
+}
+
+enum TOutcome { Clean, Warned, Failed };
+
+struct TSourceCase {
+  std::string Name;
+  std::function<std::string(const std::string &folder)> Make;
+  TOutcome Outcome;
+};
+
+std::ostream &operator<<(std::ostream &os, const TSourceCase &c) { return os << c.Name; }
+
+std::vector<TSourceCase> SourceCases() {
+  auto aac = [](const std::string &f) { return FFmpegEncode(f, "ffmpeg.m4a", {"-c:a", "aac"}); };
+  auto adts = [](const std::string &f) { return FFmpegEncode(f, "ffmpeg.aac", {"-c:a", "aac"}); };
+  return {
+      // Files of other encoders and muxers, whole and sound.
+      {"ogg_last_granule_past_the_stream", GranulePastTheEnd, Clean},
+      {"m4a_edit_list_with_itunes_priming", [=](auto &f) { return EditList(aac(f), "itunes.m4a", 0, 2112); }, Clean},
+      {"m4a_edit_list_longer_than_the_media", [=](auto &f) { return EditList(aac(f), "long.m4a", 100, 1024); }, Clean},
+      {"m4a_cut_by_stream_copy",
+       [=](auto &f) {
+         Run({"ffmpeg", "-v", "error", "-y", "-ss", "0.37", "-i", aac(f), "-c", "copy", f + "/copy.m4a"});
+         return f + "/copy.m4a";
+       },
+       Clean},
+      {"m4a_aac_mono_48k", [](auto &f) { return FFmpegEncode(f, "mono.m4a", {"-c:a", "aac", "-ac", "1", "-ar", "48000"}); }, Clean},
+      {"mp3_lame_tag_counts_a_frame_more",
+       [](auto &f) { return Edited(Lame(f), "tail.mp3", [](TBytes &b) { b.resize(b.size() - 300); }); }, Clean},
+      {"mp4_ac3", [](auto &f) { return FFmpegEncode(f, "ac3.mp4", {"-c:a", "ac3"}); }, Clean},
+      {"mp4_eac3", [](auto &f) { return FFmpegEncode(f, "eac3.mp4", {"-c:a", "eac3"}); }, Clean},
+      {"mp4_flac", [](auto &f) { return FFmpegEncode(f, "flac.mp4", {"-c:a", "flac", "-strict", "-2"}); }, Clean},
+      {"mp4_opus", [](auto &f) { return FFmpegEncode(f, "opus.mp4", {"-c:a", "libopus", "-ar", "48000"}); }, Clean},
+      {"mp4_mp3", [](auto &f) { return FFmpegEncode(f, "mp3.mp4", {"-c:a", "libmp3lame"}); }, Clean},
+      // Damaged: what decodes is converted, and the source is named afterwards.
+      {"mp3_truncated", [](auto &f) { return Truncated(Lame(f)); }, Warned},
+      {"mp3_bit_flipped", [](auto &f) { return BitFlipped(Lame(f)); }, Warned},
+      {"ogg_truncated", [](auto &f) { return Truncated(Oggenc(f)); }, Warned},
+      {"ogg_bit_flipped", [](auto &f) { return BitFlipped(Oggenc(f)); }, Warned},
+      {"aac_truncated", [=](auto &f) { return Truncated(adts(f)); }, Warned},
+      {"aac_bit_flipped", [=](auto &f) { return BitFlipped(adts(f)); }, Warned},
+      {"m4a_bit_flipped", [=](auto &f) { return BitFlipped(aac(f)); }, Warned},
+      {"flac_truncated", [](auto &f) { return Truncated(Flac(f)); }, Warned},
+      {"flac_bit_flipped", [](auto &f) { return BitFlipped(Flac(f)); }, Warned},
+      {"wavpack_truncated", [](auto &f) { return Truncated(WavPack(f)); }, Warned},
+      {"wavpack_bit_flipped", [](auto &f) { return BitFlipped(WavPack(f)); }, Warned},
+      {"wav_truncated", [](auto &f) { return Truncated(Music(f)); }, Warned},
+      // Its index is at the end: nothing can be opened, and the job fails.
+      {"m4a_truncated", [=](auto &f) { return Truncated(aac(f)); }, Failed},
+  };
+}
+
+class RealSources : public ::testing::TestWithParam<TSourceCase> {};
+
+TEST_P(RealSources, ConvertToWhatFFmpegDecodesAndNameTheDamagedOnes) {
+  const TSourceCase &c = GetParam();
+  const std::string folder = TestFolder();
+  fs::create_directories(folder + "/config");
+  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  const std::string source = c.Make(folder);
+  ASSERT_FALSE(HasFatalFailure());
+  const std::string output = folder + "/out/" + fs::path(source).stem().string() + ".wav";
+
+  std::string err;
+  const int status = RunTool({TONMILL_BINARY, "/q", "/input", source, "/output", folder + "/out", "/dest", "wav"},
+                             nullptr, &err);
+  if (c.Outcome == Failed) {
+    EXPECT_EQ(status, 1) << err;
+    EXPECT_NE(err.find(source), std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(output));
+    return;
+  }
+  ASSERT_EQ(status, 0) << err;
+
+  // The output, by FFmpeg, against FFmpeg's decoding of the source: the same
+  // length within 1 %, the same samples as far as both go.
+  const std::vector<uint8_t> referenceSamples = FFmpegDecode(source, "s16le");
+  const std::vector<uint8_t> convertedSamples = FFmpegDecode(output, "s16le");
+  const double reference = double(referenceSamples.size()), converted = double(convertedSamples.size());
+  EXPECT_GT(reference, 0);
+  EXPECT_NEAR(converted, reference, reference * 0.01) << err;
+  const size_t common = std::min(referenceSamples.size(), convertedSamples.size());
+  size_t differing = 0;
+  for (size_t i = 0; i < common; ++i) differing += referenceSamples[i] != convertedSamples[i];
+  EXPECT_EQ(differing, 0u) << "of " << common << " bytes";
+
+  std::smatch warning;
+  const std::regex line("tonmill: warning: " + std::regex_replace(source, std::regex(R"([.^$|()\[\]{}*+?\\])"), R"(\$&)") +
+                        R"(: ([0-9.]+) s (of [0-9.]+ s )?decoded[^\n]*\n)");
+  const bool warned = std::regex_search(err, warning, line);
+  EXPECT_EQ(warned, c.Outcome == Warned) << err;
+  EXPECT_EQ(err.find("warning") != std::string::npos, c.Outcome == Warned) << err;
+  if (warned) {
+    // How much was decoded: the output's own length, to the hundredth of a second.
+    std::string probe;
+    RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=sample_rate,channels", "-of", "csv=p=0", output}, &probe);
+    const int rate = std::atoi(probe.c_str()), channels = std::atoi(probe.substr(probe.find(',') + 1).c_str());
+    ASSERT_GT(rate * channels, 0) << probe;
+    EXPECT_NEAR(std::atof(warning[1].str().c_str()), converted / 2 / channels / rate, 0.006) << warning[0];
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(OtherEncodersAndDamage, RealSources, ::testing::ValuesIn(SourceCases()),
+                         [](const auto &info) { return info.param.Name; });
+
+}  // namespace
