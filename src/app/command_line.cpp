@@ -70,6 +70,8 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
     return r;
   }
 
+  r.SwitchMode = true;
+  r.Arguments = Args;
   r.ReportErrors = false;
   r.ParallelFiles = 1;
   TCommandLineOptions &o = r.Options;

@@ -38,6 +38,10 @@ struct TCommandLineOptions {
 struct TParsedCommandLine {
   enum TMode { mWindow, mSendTo, mBatch } Mode = mWindow;
   TCommandLineOptions Options;
+  // Switches were given (not "/sendto"): without "/output" the window still
+  // takes "/dest" with its encoder keys and "/p".
+  bool SwitchMode = false;
+  std::vector<std::string> Arguments;  // as given, for the encoder keys
   std::vector<std::string> SendToPaths;
   bool ReportErrors = true;
   bool Quiet = false;                // "/q": no progress line, no summary

@@ -19,7 +19,7 @@ struct TTextEntry {
   const char *English;
 };
 
-// The 123 texts in registration order.
+// Every text, in registration order.
 const std::vector<TTextEntry> &TextRegistry();
 // The built-in English text of a text variable ("" for any other string).
 const char *EnglishText(const std::string &variable);

@@ -27,7 +27,16 @@ TEST(CommandLine, EveryArgumentUpToTheNextSwitchIsAnInput) {
 }
 
 TEST(CommandLine, WithoutOutputThereIsNoBatch) {
-  EXPECT_EQ(ParseCommandLine({"/input", "a.wav", "/dest", "mp3"}).Mode, TParsedCommandLine::mWindow);
+  // The window still takes the switches: the format, its keys, "/p", no reports.
+  const TParsedCommandLine p = ParseCommandLine({"/input", "a.wav", "/dest", "mp3", "/p", "3", "/bitrate", "128"});
+  EXPECT_EQ(p.Mode, TParsedCommandLine::mWindow);
+  EXPECT_TRUE(p.SwitchMode);
+  EXPECT_EQ(p.Options.DestinationFormat, dfMP3);
+  EXPECT_EQ(p.ParallelFiles, 3);
+  EXPECT_FALSE(p.ReportErrors);
+  EXPECT_EQ(TCommandLine(p.Arguments).GetParamValue("bitrate", MissingKey), "128");
+  EXPECT_FALSE(ParseCommandLine({"/sendto", "a.wav", "b.wav"}).SwitchMode);
+  EXPECT_FALSE(ParseCommandLine({"/DEBUG"}).SwitchMode);
   EXPECT_EQ(ParseCommandLine({"/DEBUG"}).Mode, TParsedCommandLine::mWindow);
   EXPECT_EQ(ParseCommandLine({}).Mode, TParsedCommandLine::mWindow);
 }

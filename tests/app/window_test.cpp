@@ -7,8 +7,11 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -18,6 +21,7 @@
 #include <fstream>
 #include <set>
 
+#include "app/settings.h"
 #include "app/texts.h"
 #include "app/windows/Unit1.h"
 #include "app/windows/about.h"
@@ -66,6 +70,16 @@ class MainWindow : public ::testing::Test {
     std::vector<bool> states;
     for (QWidget *w : Window->JobControls()) states.push_back(w->isEnabled());
     return states;
+  }
+
+  // Three minutes of sources to MP3 in a folder of their own: long enough to cancel.
+  void PrepareLongRun() {
+    Window->DropFiles({Source("long1.wav", 60), Source("long2.wav", 60), Source("long3.wav", 60)}, false);
+    Chosen = Folder + "/out";
+    fs::create_directories(Chosen);
+    Window->bBrowseForFolderClick();
+    Window->rbMP3->click();
+    Window->cbCreateFull->setChecked(false);
   }
 
   void SelectLanguage(const std::string &code) {
@@ -169,12 +183,7 @@ TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
 }
 
 TEST_F(MainWindow, CancelStopsTheRunAndShowsTheListAgain) {
-  Window->DropFiles({Source("long1.wav", 60), Source("long2.wav", 60), Source("long3.wav", 60)}, false);
-  Chosen = Folder + "/out";
-  fs::create_directories(Chosen);
-  Window->bBrowseForFolderClick();
-  Window->rbMP3->click();
-  Window->cbCreateFull->setChecked(false);
+  PrepareLongRun();
   const std::vector<bool> before = EnabledStates();
   // Cancel as soon as the first report has arrived.
   QTimer probe;
@@ -192,6 +201,207 @@ TEST_F(MainWindow, CancelStopsTheRunAndShowsTheListAgain) {
   EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
   probe.stop();
   EXPECT_FALSE(fs::exists(Chosen + "/long3.mp3"));
+}
+
+// Cancel, then Start again at once: the second Start must wait until the
+// cancelled run has wound down, not run inside it.
+TEST_F(MainWindow, StartIsRefusedUntilACancelledRunHasEnded) {
+  PrepareLongRun();
+  bool acted = false, startEnabledWhileStopping = true;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (acted || !Window->Processing() || Window->LastProgress().Percent == 0) return;
+    acted = true;
+    Window->bStart->click();  // cancel
+    startEnabledWhileStopping = Window->bStart->isEnabled();
+    Window->bStart->click();  // and start again, by every way there is
+    Window->bStartClick();
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(Window->cbLang, &enter);
+  });
+  probe.start(2);
+  Window->bStart->click();
+  probe.stop();
+  QApplication::processEvents();
+
+  ASSERT_TRUE(acted);
+  EXPECT_FALSE(startEnabledWhileStopping);
+  EXPECT_FALSE(Window->Processing());
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_will_be_processed, 3));
+  EXPECT_TRUE(Window->bStart->isEnabled());
+  EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
+  EXPECT_FALSE(fs::exists(Chosen + "/long3.mp3"));
+}
+
+// The two clicks of a double click arrive while the first one's run is going
+// on; together they start one run, which is neither cancelled nor repeated.
+TEST_F(MainWindow, ADoubleClickOnStartStartsOneRun) {
+  Window->DropFiles({Source("a.wav", 2), Source("b.wav", 2)}, false);
+  Window->cbSameAsSource->click();  // a second run would write a_001.mp3 beside a.mp3
+  Window->rbMP3->click();
+  const QPointF at = QRectF(Window->bStart->rect()).center();
+  for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
+                            QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
+    QCoreApplication::postEvent(Window->bStart,
+                                new QMouseEvent(type, at, Window->bStart->mapToGlobal(at), Qt::LeftButton,
+                                                type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                                                Qt::NoModifier));
+  for (int i = 0; i < 3; ++i) QApplication::processEvents();
+
+  EXPECT_FALSE(Window->Processing());
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_were_processed, 2));
+  std::set<std::string> names;
+  for (const auto &entry : fs::directory_iterator(Folder + "/in")) names.insert(entry.path().filename().string());
+  EXPECT_EQ(names, (std::set<std::string>{"a.wav", "b.wav", "a.mp3", "b.mp3"}));
+}
+
+void PressKey(QWidget *Target, int Key) {
+  QKeyEvent press(QEvent::KeyPress, Key, Key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+  QApplication::sendEvent(Target, &press);
+  QKeyEvent release(QEvent::KeyRelease, Key, press.modifiers());
+  QApplication::sendEvent(Target, &release);
+}
+
+void PressMouse(QWidget *Target) {
+  const QPointF at = QRectF(Target->rect()).center();
+  QMouseEvent press(QEvent::MouseButtonPress, at, Target->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                    Qt::NoModifier);
+  QApplication::sendEvent(Target, &press);
+  QMouseEvent release(QEvent::MouseButtonRelease, at, Target->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                      Qt::NoModifier);
+  QApplication::sendEvent(Target, &release);
+}
+
+// Enter starts and Escape closes, whichever control has the keyboard; a press
+// on the destination field opens the folder picker.
+TEST_F(MainWindow, TheWindowsKeysAndTheDestinationField) {
+  Chosen = Folder + "/out";
+  int asked = 0;
+  Window->ChooseFolder = [&](const QString &) {
+    ++asked;
+    return QString::fromStdString(Chosen);
+  };
+  PressMouse(Window->eDestinationFolder);
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(Window->DestinationFolder(), Chosen + "/");
+  Window->cbSameAsSource->click();  // the field is off: a press does nothing
+  PressMouse(Window->eDestinationFolder);
+  EXPECT_EQ(asked, 1);
+  Window->cbSameAsSource->click();
+
+  Window->DropFiles({Source("a.wav", 0.2)}, false);
+  Window->rbWAV->click();
+  Window->cbCreateFull->setChecked(false);
+  const std::pair<QWidget *, int> presses[] = {{Window->cbLang, Qt::Key_Return},
+                                               {Window->cbCreateFull, Qt::Key_Enter},
+                                               {Window->bOptions, Qt::Key_Return},
+                                               {Window->rbWAV, Qt::Key_Return},
+                                               {Window.get(), Qt::Key_Return}};
+  for (const auto &[control, key] : presses) {
+    fs::remove_all(Chosen);
+    fs::create_directories(Chosen);
+    Window->ShowSourceSummary(1);
+    PressKey(control, key);
+    EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_were_processed1, 1))
+        << control->objectName().toStdString();
+    EXPECT_TRUE(fs::exists(Chosen + "/a.wav")) << control->objectName().toStdString();
+  }
+  EXPECT_TRUE(Window->isVisible());
+  PressKey(Window->rbWAV, Qt::Key_Escape);
+  EXPECT_FALSE(Window->isVisible());
+}
+
+// The window's own folder picker: a real dialog, titled and opened at the
+// destination; closing it changes nothing.
+TEST_F(MainWindow, TheFolderPickerOpensAtTheDestination) {
+  fs::create_directories(Folder + "/dest");
+  ASSERT_EQ(Store->WriteSettings({{"Destination", Folder + "/dest/"}}), "");
+  Tmain window(TParsedCommandLine{}, *Store);
+  window.show();
+  QString title, start;
+  QTimer closer;
+  QObject::connect(&closer, &QTimer::timeout, [&] {
+    for (QWidget *w : QApplication::topLevelWidgets())
+      if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible()) {
+        title = dialog->windowTitle();
+        start = dialog->directory().absolutePath();
+        dialog->reject();
+      }
+  });
+  closer.start(10);
+  PressMouse(window.eDestinationFolder);
+  closer.stop();
+  EXPECT_EQ(title, "Choose destination");
+  EXPECT_EQ(start.toStdString(), Folder + "/dest");
+  EXPECT_EQ(window.DestinationFolder(), Folder + "/dest/");
+}
+
+// "/input a.wav /dest mp3" without "/output": the window opens with the
+// format, its keys and "/p", reports off, and the file not added.
+TEST_F(MainWindow, SwitchesWithoutAnOutputFolderSetUpTheWindow) {
+  const std::string a = Source("a.wav", 2), b = Source("b.wav", 2), c = Source("c.wav", 2);
+  Store->WriteSettings({{"DestinationFormat", std::string("FLAC")},
+                        {"ProgParallelFiles", int32_t(1)},
+                        {"ProgSimpleParallelFiles", true}});
+  Window = Open(ParseCommandLine({"/input", a, "/dest", "mp3", "/bitrate", "128", "/p", "3"}));
+  EXPECT_TRUE(Window->rbMP3->isChecked());
+  EXPECT_TRUE(Window->bMP3Options->isEnabled());
+  EXPECT_FALSE(Window->bFLACOptions->isEnabled());
+  EXPECT_FALSE(Window->ReportErrors);
+  EXPECT_TRUE(Window->Sources().List().empty());
+  EXPECT_EQ(Window->lInputFiles->text().toStdString(), text_drag_files);
+  EXPECT_TRUE(Messages.empty());
+
+  Window->DropFiles({a, b, c}, false);
+  Chosen = Folder + "/out";
+  fs::create_directories(Chosen);
+  Window->bBrowseForFolderClick();
+  Window->cbCreateFull->setChecked(false);
+  Window->bStart->click();
+  EXPECT_EQ(Window->LastProgress().SlotCount, 3);  // "/p 3"
+  std::string probe;
+  RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,bit_rate", "-of", "csv=p=0",
+           Chosen + "/a.mp3"}, &probe);
+  EXPECT_EQ(probe, "mp3,128000\n");  // "/bitrate 128"
+
+  // A key that cannot be used is said; the format is chosen all the same.
+  Messages.clear();
+  Window = Open(ParseCommandLine({"/input", a, "/dest", "flac", "/compression", "11"}));
+  EXPECT_TRUE(Window->rbFLAC->isChecked());
+  ASSERT_EQ(Messages.size(), 1u);
+  EXPECT_NE(Messages[0].find("level from 0 to 8"), std::string::npos) << Messages[0];
+  // "/DEBUG" shows the parameters the keys gave.
+  Messages.clear();
+  DebugMode = 1;
+  Window = Open(ParseCommandLine({"/DEBUG", "/input", a, "/dest", "ape", "/compression", "high"}));
+  DebugMode = 0;
+  EXPECT_TRUE(Window->rbAPE->isChecked());
+  EXPECT_EQ(Messages, std::vector<std::string>{"APE Parameters = Compression=high"});
+}
+
+// A stored format this program does not know leaves every format button
+// clear: Start says so instead of writing some format, and the stored name
+// survives closing the window.
+TEST_F(MainWindow, StartRefusesWhenNoFormatIsChosen) {
+  Store->WriteSettings({{"DestinationFormat", std::string("OPUS")}});
+  Window = Open();
+  for (QRadioButton *radio : Window->findChildren<QRadioButton *>()) EXPECT_FALSE(radio->isChecked());
+  Window->DropFiles({Source("a.wav", 0.2)}, false);
+  const std::vector<bool> before = EnabledStates();
+  Window->bStart->click();  // no folder either: the format is asked for first
+  EXPECT_EQ(Messages, std::vector<std::string>{text_choose_format});
+  Chosen = Folder + "/out";
+  fs::create_directories(Chosen);
+  Window->bBrowseForFolderClick();
+  Window->bStart->click();
+  EXPECT_EQ(Messages, std::vector<std::string>(2, text_choose_format));
+  EXPECT_FALSE(Window->Processing());
+  EXPECT_EQ(EnabledStates(), before);
+  EXPECT_TRUE(fs::is_empty(Chosen));
+  EXPECT_TRUE(Window->close());
+  EXPECT_EQ(Messages.size(), 2u);
+  EXPECT_EQ(Store->ReadString("DestinationFormat", ""), "OPUS");
+  EXPECT_EQ(Store->ReadString("Destination", ""), Chosen + "/");
 }
 
 TEST_F(MainWindow, AFailedRunIsReported) {

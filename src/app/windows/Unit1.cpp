@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -21,7 +22,9 @@
 #include <algorithm>
 #include <filesystem>
 #include <fmt/printf.h>
+#include <utility>
 
+#include "app/format_readers.h"
 #include "app/format_settings.h"
 #include "app/texts.h"
 #include "app/windows/about.h"
@@ -71,6 +74,7 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   setAcceptDrops(true);
 
   ReportErrors = CommandLine.ReportErrors;
+  if (CommandLine.SwitchMode) ApplySwitches(CommandLine);
   if (CommandLine.Mode == TParsedCommandLine::mSendTo) {
     bool clearFirst = false;
     for (const std::string &path : CommandLine.SendToPaths) {
@@ -83,6 +87,19 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
 }
 
 Tmain::~Tmain() = default;
+
+void Tmain::ApplySwitches(const TParsedCommandLine &CommandLine) {
+  ProgramOptions.ParallelFiles = CommandLine.ParallelFiles;
+  const TDestinationFormat format = CommandLine.Options.DestinationFormat;
+  if (!format) return;  // none or unknown: the stored format stays
+  const TFormatReading reading =
+      ReadFormatCommandLine(format, TCommandLine(CommandLine.Arguments), Store, *EngineObject);
+  if (DebugMode && !reading.DebugMessage.empty()) StartupMessages.push_back(Q(reading.DebugMessage));
+  // A key that cannot be used keeps its stored value; the user is told.
+  if (!reading.Error.empty()) StartupMessages.push_back(Q(reading.Error));
+  FormatRadios()[size_t(format) - 1]->setChecked(true);
+  UpdateControls();
+}
 
 void Tmain::BuildControls() {
   setFixedSize(kWidth, kHeight);
@@ -151,6 +168,10 @@ void Tmain::BuildControls() {
   bStart->setEnabled(false);
   bClose = Make<QPushButton>(this, "bClose", 424, 488, 110, 30);
 
+  // The window sees its controls' keys first (Enter, Escape, F11), a press on
+  // the destination field, and the second click of a double click on Start.
+  for (QWidget *child : findChildren<QWidget *>()) child->installEventFilter(this);
+
   connect(bStart, &QPushButton::clicked, this, [this] { bStartClick(); });
   connect(bClose, &QPushButton::clicked, this, [this] { close(); });
   connect(bBrowseForFolder, &QPushButton::clicked, this, [this] { bBrowseForFolderClick(); });
@@ -165,6 +186,7 @@ void Tmain::BuildControls() {
 
 void Tmain::LoadSettings() {
   const TGeneralSettings g = LoadGeneralSettings(Store);
+  StoredFormatName = g.DestinationFormat;
   Destination = g.Destination;
   eDestinationFolder->setText(Q(Destination));
   // The stored format's button; an unknown name leaves all eight cleared.
@@ -195,7 +217,9 @@ void Tmain::LoadSettings() {
 void Tmain::SaveGeneralSettings() {
   TGeneralSettings g;
   g.Destination = Destination;
-  g.DestinationFormat = CheckedFormatName();
+  // No button checked (a stored name this program does not know): keep that name.
+  const TDestinationFormat format = CheckedFormat();
+  g.DestinationFormat = format ? DestinationFormatName(format) : StoredFormatName;
   g.CreateFullPath = cbCreateFull->isChecked();
   g.UseFromSource = cbSameAsSource->isChecked();
   g.Preprocess = cbEnablePreprocess->isChecked();
@@ -213,12 +237,6 @@ TDestinationFormat Tmain::CheckedFormat() const {
   for (size_t i = 0; i < radios.size(); ++i)
     if (radios[i]->isChecked()) return TDestinationFormat(i + 1);
   return 0;
-}
-
-std::string Tmain::CheckedFormatName() const {
-  const TDestinationFormat format = CheckedFormat();
-  if (!format) throw std::runtime_error("Unknown destination");
-  return DestinationFormatName(format);
 }
 
 std::vector<QWidget *> Tmain::JobControls() const {
@@ -318,6 +336,14 @@ void Tmain::bStartClick() {
     EngineObject->Cancel();
     StartTag = 0;
     bStart->setText(Q(text_start));
+    // Run is still winding down further up the stack: no new run inside it.
+    bStart->setEnabled(false);
+    return;
+  }
+  if (IsProcessing) return;
+  const TDestinationFormat format = CheckedFormat();
+  if (!format || !HasEncoder(format)) {
+    ShowMessage(Q(text_choose_format));
     return;
   }
   if (Destination.empty() && !cbSameAsSource->isChecked()) {
@@ -338,7 +364,7 @@ void Tmain::bStartClick() {
     engine.Reset();
     engine.InitBASS();
     engine.SetSourceList(&SourceFiles.List());
-    if (const TDestinationFormat format = CheckedFormat()) engine.SetDestinationFormat(format);
+    engine.SetDestinationFormat(format);
     engine.SetDestinationFolder(Destination);
     engine.SameAsSource = cbSameAsSource->isChecked();
     engine.CreateFullPath = cbCreateFull->isChecked();
@@ -379,6 +405,7 @@ void Tmain::FinishJob() {
   setAcceptDrops(true);
   StartTag = 0;
   bStart->setText(Q(text_start));
+  bStart->setEnabled(!SourceFiles.List().empty());
   bUP->setEnabled(false);
   bDN->setEnabled(false);
   if (Reduced()) bDN->setEnabled(true);
@@ -485,6 +512,12 @@ void Tmain::closeEvent(QCloseEvent *event) {
   event->accept();
 }
 
+void Tmain::showEvent(QShowEvent *event) {
+  QWidget::showEvent(event);
+  // What the command line had to say, once the window is there to say it over.
+  for (const QString &text : std::exchange(StartupMessages, {})) ShowMessage(text);
+}
+
 void Tmain::dragEnterEvent(QDragEnterEvent *event) {
   if (!IsProcessing && event->mimeData()->hasUrls()) event->acceptProposedAction();
 }
@@ -497,7 +530,51 @@ void Tmain::dropEvent(QDropEvent *event) {
   event->acceptProposedAction();
 }
 
+bool Tmain::WindowKey(const QKeyEvent &Event) {
+  if (Event.modifiers() & ~Qt::KeypadModifier) return false;
+  switch (Event.key()) {
+    case Qt::Key_Escape:
+      bClose->click();  // does nothing while a job runs, as the button is off
+      return true;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (!Event.isAutoRepeat()) bStart->click();  // a held key is one press
+      return true;
+    case Qt::Key_F11:
+      DumpFormTexts(this);
+      return true;
+    default:
+      return false;
+  }
+}
+
 void Tmain::keyPressEvent(QKeyEvent *event) {
-  if (event->key() == Qt::Key_F11) DumpFormTexts(this);
-  else QWidget::keyPressEvent(event);
+  if (!WindowKey(*event)) QWidget::keyPressEvent(event);
+}
+
+bool Tmain::eventFilter(QObject *watched, QEvent *event) {
+  switch (event->type()) {
+    case QEvent::KeyPress:  // not for a control's own pop-up (the language list)
+      if (watched->isWidgetType() && static_cast<QWidget *>(watched)->window() == this)
+        return WindowKey(*static_cast<QKeyEvent *>(event));
+      break;
+    case QEvent::MouseButtonPress:
+      if (watched == eDestinationFolder && eDestinationFolder->isEnabled() &&
+          static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        bBrowseForFolderClick();
+        return true;
+      }
+      break;
+    case QEvent::MouseButtonDblClick:
+      // The second click of a double click would cancel the run the first
+      // one started (or start another): a double click is one click.
+      if (watched == bStart) {
+        bStart->setDown(false);
+        return true;
+      }
+      break;
+    default:
+      break;
+  }
+  return QWidget::eventFilter(watched, event);
 }

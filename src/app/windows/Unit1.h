@@ -78,9 +78,12 @@ class Tmain : public QWidget {
 
  protected:
   void closeEvent(QCloseEvent *event) override;
+  void showEvent(QShowEvent *event) override;
   void dragEnterEvent(QDragEnterEvent *event) override;
   void dropEvent(QDropEvent *event) override;
   void keyPressEvent(QKeyEvent *event) override;
+  // The window's preview of its controls' input: keys, the destination field, Start.
+  bool eventFilter(QObject *watched, QEvent *event) override;
 
  private:
   void BuildControls();
@@ -89,7 +92,9 @@ class Tmain : public QWidget {
   // The format buttons in the order of the format codes (code - 1).
   std::array<QRadioButton *, DestinationFormatCount> FormatRadios() const;
   TDestinationFormat CheckedFormat() const;
-  std::string CheckedFormatName() const;
+  // Switches without "/output": their format, its encoder keys and "/p".
+  void ApplySwitches(const TParsedCommandLine &CommandLine);
+  bool WindowKey(const QKeyEvent &Event);
   void SetCurrentFile(const QString &Text);
   void FinishJob();
 
@@ -100,6 +105,8 @@ class Tmain : public QWidget {
   TPreprocessOptions PreprocessOptions;
   std::string Destination;
   std::string LanguageCode = "EN";
+  std::string StoredFormatName;  // kept when no format button is checked
+  std::vector<QString> StartupMessages;
   QString TitleText;
   bool IsProcessing = false;
   bool InfoCancelled = false;
