@@ -340,9 +340,10 @@ TEST_F(MainWindow, TheFolderPickerOpensAtTheDestination) {
 // format, its keys and "/p", reports off, and the file not added.
 TEST_F(MainWindow, SwitchesWithoutAnOutputFolderSetUpTheWindow) {
   const std::string a = Source("a.wav", 2), b = Source("b.wav", 2), c = Source("c.wav", 2);
-  Store->WriteSettings({{"DestinationFormat", std::string("FLAC")},
-                        {"ProgParallelFiles", int32_t(1)},
-                        {"ProgSimpleParallelFiles", true}});
+  ASSERT_EQ(Store->WriteSettings({{"DestinationFormat", std::string("FLAC")},
+                                  {"ProgParallelFiles", int32_t(1)},
+                                  {"ProgSimpleParallelFiles", true}}),
+            "");
   Window = Open(ParseCommandLine({"/input", a, "/dest", "mp3", "/bitrate", "128", "/p", "3"}));
   EXPECT_TRUE(Window->rbMP3->isChecked());
   EXPECT_TRUE(Window->bMP3Options->isEnabled());
@@ -383,7 +384,7 @@ TEST_F(MainWindow, SwitchesWithoutAnOutputFolderSetUpTheWindow) {
 // clear: Start says so instead of writing some format, and the stored name
 // survives closing the window.
 TEST_F(MainWindow, StartRefusesWhenNoFormatIsChosen) {
-  Store->WriteSettings({{"DestinationFormat", std::string("OPUS")}});
+  ASSERT_EQ(Store->WriteSettings({{"DestinationFormat", std::string("OPUS")}}), "");
   Window = Open();
   for (QRadioButton *radio : Window->findChildren<QRadioButton *>()) EXPECT_FALSE(radio->isChecked());
   Window->DropFiles({Source("a.wav", 0.2)}, false);
