@@ -134,7 +134,7 @@ TEST_F(MainWindow, StartWithoutAFolderAsksForOneAndStartsNothingWithout) {
   Window->DropFiles({Source("a.wav", 0.2)}, false);
   const std::vector<bool> before = EnabledStates();
   Window->bStart->click();
-  EXPECT_EQ(Messages, std::vector<std::string>{"Plese choose destination folder."});
+  EXPECT_EQ(Messages, std::vector<std::string>{text_choose_folder});
   EXPECT_FALSE(Window->Processing());
   EXPECT_EQ(EnabledStates(), before);
   EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
@@ -454,8 +454,8 @@ TEST_F(MainWindow, SettingsAreSavedOnCloseAndReadBack) {
   auto again = Open();
   EXPECT_TRUE(again->rbFLAC->isChecked());
   EXPECT_FALSE(again->cbCreateFull->isChecked());
-  EXPECT_EQ(again->eDestinationFolder->text().toStdString(), Chosen + "/");
-  EXPECT_EQ(again->cbLang->currentText(), "FR - French");
+  EXPECT_EQ(again->eDestinationFolder->toolTip().toStdString(), Chosen + "/");
+  EXPECT_EQ(again->cbLang->currentText(), "FR - Français");
   EXPECT_EQ(again->bStart->text().toStdString(), text_start);
   EXPECT_EQ(text_start, "Démarrer");
 }
@@ -484,14 +484,14 @@ TEST_F(MainWindow, SettingsFileTroubleIsAMessageNeverTheEnd) {
   Window->bBrowseForFolderClick();
   ASSERT_EQ(Messages.size(), 2u);
   EXPECT_NE(Messages[1].find("\"" + conf + "\""), std::string::npos) << Messages[1];
-  EXPECT_EQ(Window->eDestinationFolder->text().toStdString(), Chosen + "/");
+  EXPECT_EQ(Window->eDestinationFolder->toolTip().toStdString(), Chosen + "/");
   fs::remove(Folder + "/config/tonmill");
   EXPECT_TRUE(Window->close());
   EXPECT_EQ(Messages.size(), 2u);
   Window.reset();
   Store = std::make_unique<TSettingsStore>();
   Window = Open();
-  EXPECT_EQ(Window->eDestinationFolder->text().toStdString(), Chosen + "/");
+  EXPECT_EQ(Window->eDestinationFolder->toolTip().toStdString(), Chosen + "/");
 }
 
 TEST_F(MainWindow, SendToFillsTheList) {
@@ -583,7 +583,19 @@ TEST_F(MainWindow, EveryLanguageFitsEveryWindow) {
   }
 }
 
-TEST_F(MainWindow, LongFileNamesKeepTheirEnd) {
+TEST_F(MainWindow, LongNamesKeepTheirEnds) {
+  // The destination keeps its start and its last folder, and shows whole as a tooltip.
+  Chosen = Folder + "/" + std::string(120, 'd') + "/Albums";
+  fs::create_directories(Chosen);
+  Window->bBrowseForFolderClick();
+  const QString folder = Window->eDestinationFolder->text();
+  EXPECT_TRUE(folder.startsWith(QString::fromStdString(Folder.substr(0, 5)))) << folder.toStdString();
+  EXPECT_TRUE(folder.endsWith("/Albums/")) << folder.toStdString();
+  EXPECT_TRUE(folder.contains(QChar(0x2026))) << folder.toStdString();
+  EXPECT_LE(Window->eDestinationFolder->fontMetrics().horizontalAdvance(folder),
+            Window->eDestinationFolder->contentsRect().width());
+  EXPECT_EQ(Window->eDestinationFolder->toolTip().toStdString(), Chosen + "/");
+
   TProgressRec p;
   p.SlotCount = 1;
   p.OutputFileName = "/home/user/Music/" + std::string(300, 'x') + "/Final Track.flac";
@@ -622,6 +634,13 @@ TEST(About, VersionLineAndLibraries) {
   FillCoderVersions();
   const std::string line = TfrmAbout::VersionLine();
   EXPECT_EQ(line.rfind("1.95 (with UNICODE support), Memory usage :  ", 0), 0u) << line;
+  // What the process occupies, not its address space.
+  const double shown = std::stod(line.substr(line.find(" :  ") + 4));
+  std::ifstream status("/proc/self/status");
+  double residentKb = 0;
+  for (std::string key; status >> key;)
+    if (key == "VmRSS:") status >> residentKb;
+  EXPECT_NEAR(shown, residentKb / 1024, residentKb / 1024 * 0.25 + 2) << line;
   EXPECT_NE(line.find(" Mb, FFmpeg "), std::string::npos) << line;
   EXPECT_EQ(FormatMegabytes(1234.5), " 1234.5");
   EXPECT_EQ(FormatMegabytes(12.0), " 12");

@@ -39,7 +39,7 @@ namespace {
 
 constexpr int kWidth = 542, kHeight = 521;
 
-const char *const kLanguages[] = {"EN - English", "ES - Español", "FR - French",   "HU - Magyar",
+const char *const kLanguages[] = {"EN - English", "ES - Español", "FR - Français",   "HU - Magyar",
                                   "RU - Русский ", "CS - Česky",  "LV - Latviski"};
 
 template <typename T>
@@ -184,11 +184,19 @@ void Tmain::BuildControls() {
     connect(b, &QAbstractButton::clicked, this, [this] { UpdateControls(); });
 }
 
+void Tmain::ShowDestination() {
+  // A long path keeps both its start and its last folders; the tooltip has it whole.
+  const QString path = Q(Destination);
+  const int room = eDestinationFolder->contentsRect().width() - 2 * eDestinationFolder->margin() - 4;
+  eDestinationFolder->setText(eDestinationFolder->fontMetrics().elidedText(path, Qt::ElideMiddle, room));
+  eDestinationFolder->setToolTip(path);
+}
+
 void Tmain::LoadSettings() {
   const TGeneralSettings g = LoadGeneralSettings(Store);
   StoredFormatName = g.DestinationFormat;
   Destination = g.Destination;
-  eDestinationFolder->setText(Q(Destination));
+  ShowDestination();
   // The stored format's button; an unknown name leaves all eight cleared.
   const TDestinationFormat format = DestinationFormatFromName(g.DestinationFormat);
   const auto radios = FormatRadios();
@@ -347,7 +355,7 @@ void Tmain::bStartClick() {
     return;
   }
   if (Destination.empty() && !cbSameAsSource->isChecked()) {
-    ShowMessage("Plese choose destination folder.");
+    ShowMessage(Q(text_choose_folder));
     bBrowseForFolderClick();
     if (Destination.empty()) return;
   }
@@ -457,7 +465,7 @@ void Tmain::bBrowseForFolderClick() {
   if (chosen.isEmpty()) return;
   Destination = chosen.toStdString();
   if (Destination.back() != '/') Destination += '/';
-  eDestinationFolder->setText(Q(Destination));
+  ShowDestination();
   SaveGeneralSettings();
 }
 

@@ -56,6 +56,7 @@ class Tmain : public QWidget {
   void DropFiles(const std::vector<std::string> &Paths, bool CtrlHeld);
   void ShowSourceSummary(int Count);
   // Outputs < 0: only the count of sources is known.
+  void ShowDestination();
   void ShowProcessedCount(int Count, int Outputs = -1);
   void ApplyLanguage();
   void OnProgress(const TProgressRec &Rec);

@@ -42,11 +42,12 @@ QPixmap Picture() {
   return picture;
 }
 
-// Memory in use by the process (its address space), in megabytes.
+// Memory the process really occupies (resident), in megabytes; its address
+// space is far larger and says little.
 double MemoryInUseMegabytes() {
   std::ifstream statm("/proc/self/statm");
-  long pages = 0;
-  statm >> pages;
+  long size = 0, pages = 0;
+  statm >> size >> pages;
   const double kilobytes = double(pages) * double(sysconf(_SC_PAGESIZE)) / 1024;
   return std::floor(kilobytes) / 1024;
 }
