@@ -31,13 +31,9 @@ struct TDiskCase {
 
 std::ostream &operator<<(std::ostream &os, const TDiskCase &c) { return os << c.Name; }
 
+// Music at a rate, channel count, depth and length.
 TTestSignal Signal(int rate, int channels, int bits, double seconds) {
-  TTestSignal s;
-  s.Rate = rate;
-  s.Channels = channels;
-  s.Bits = bits;
-  s.Seconds = seconds;
-  return s;
+  return {.Rate = rate, .Channels = channels, .Bits = bits, .Seconds = seconds};
 }
 
 const TMP3Options &Mp3Cbr() {
