@@ -29,7 +29,13 @@ void TAPE_Coder::Start() {
   FillWaveFormatEx(&WaveFormat, s.SampleRate, s.BitsPerSample, s.Channels);
   const int result = c_APECompress_StartW(Compress->Handle(), FileName.c_str(), &WaveFormat, MaxAudioBytes,
                                           CompressionLevel, nullptr, CREATE_WAV_HEADER_ON_DECOMPRESSION);
-  if (result != 0) throw std::runtime_error("Error starting APECompress.\r\n" + APEErrorText(result));
+  if (result != 0)
+    throw std::runtime_error("Error starting APECompress.\r\n" + APEErrorText(result) + OutputError());
+}
+
+std::string TAPE_Coder::OutputError() const {
+  const std::string &why = Compress ? Compress->Handle()->OutputError() : std::string();
+  return why.empty() ? why : ". " + why;
 }
 
 void TAPE_Coder::Feed(const uint8_t *Buffer, int Size) {
@@ -41,17 +47,19 @@ void TAPE_Coder::Feed(const uint8_t *Buffer, int Size) {
     std::copy(Buffer, Buffer + count, target);
     const int result = c_APECompress_UnlockBuffer(Compress->Handle(), count, true);
     if (result != 0 || count == 0) {
+      const std::string why = OutputError();
       Finish();
-      throw std::runtime_error("APECompress.UnlockBuffer Error: " + std::to_string(result));
+      throw std::runtime_error("APECompress.UnlockBuffer Error: " + std::to_string(result) + why);
     }
     Buffer += count;
     remaining -= int(count);
   }
 }
 
-int TAPE_Coder::Finish() {
+int TAPE_Coder::Finish(std::string *Why) {
   if (!Compress) return 0;
   const int result = c_APECompress_Finish(Compress->Handle(), nullptr, 0, 0);
+  if (Why) *Why = OutputError();
   Compress.reset();
   return result;
 }
@@ -82,6 +90,7 @@ void TAPECoder::DoOutput(const void *Buffer, int Size, bool) {
 void TAPECoder::Finish() {
   if (!Coder.Started()) return;
   // A compressor that could not complete the file leaves no valid output.
-  const int result = Coder.Finish();
-  if (result != 0) throw EAPEException("MACDll error: " + APEErrorText(result));
+  std::string why;
+  const int result = Coder.Finish(&why);
+  if (result != 0) throw EAPEException("MACDll error: " + APEErrorText(result) + why);
 }

@@ -45,11 +45,15 @@ class TAPE_Coder {
   void Start();
   // Hands Size bytes to the compressor.
   void Feed(const uint8_t *Buffer, int Size);
-  // Finishes and destroys the compressor; returns the library's result.
-  int Finish();
+  // Finishes and destroys the compressor; returns the library's result, and
+  // in Why what OutputError said.
+  int Finish(std::string *Why = nullptr);
   bool Started() const { return Compress != nullptr; }
 
  private:
+  // ". <why the output failed>", or "" when it did not.
+  std::string OutputError() const;
+
   std::unique_ptr<TAPECompress> Compress;
   WAVEFORMATEX WaveFormat{};
 };

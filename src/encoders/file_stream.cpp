@@ -1,8 +1,9 @@
 #include "encoders/file_stream.h"
 
 #include <cerrno>
-#include <cstring>
 #include <stdexcept>
+
+#include "platform/file_write.h"
 
 namespace {
 constexpr size_t kBufferBytes = 256 * 1024;
@@ -11,7 +12,7 @@ constexpr size_t kBufferBytes = 256 * 1024;
 TFileStream::TFileStream(const std::string &fileName) : Name(fileName) {
   File = std::fopen(fileName.c_str(), "wb");
   if (!File)
-    throw std::runtime_error("Cannot create file \"" + fileName + "\". " + std::strerror(errno));
+    throw std::runtime_error(FileErrorText("Cannot create file", fileName, errno));
   std::setvbuf(File, nullptr, _IOFBF, kBufferBytes);
 }
 
@@ -20,14 +21,19 @@ TFileStream::~TFileStream() {
 }
 
 void TFileStream::Fail(const char *what) {
-  throw std::runtime_error(std::string(what) + " \"" + Name + "\". " + std::strerror(errno));
+  throw std::runtime_error(FileErrorText(what, Name, errno));
 }
 
 void TFileStream::Write(const void *data, size_t size) {
   if (size && std::fwrite(data, 1, size, File) != size) Fail("Cannot write to file");
 }
 
+void TFileStream::Flush() {
+  if (std::fflush(File) != 0) Fail("Cannot write to file");
+}
+
 void TFileStream::Seek(int64_t position) {
+  Flush();  // what is still buffered must reach the file; a full disk shows here
   if (fseeko(File, position, SEEK_SET) != 0) Fail("Cannot seek in file");
 }
 
@@ -39,6 +45,7 @@ int64_t TFileStream::Position() {
 
 int64_t TFileStream::Size() {
   const int64_t here = Position();
+  Flush();
   if (fseeko(File, 0, SEEK_END) != 0) Fail("Cannot seek in file");
   const int64_t size = Position();
   Seek(here);

@@ -15,6 +15,7 @@ class TFileStream {
   TFileStream &operator=(const TFileStream &) = delete;
 
   void Write(const void *data, size_t size);
+  // Writes out what is buffered first.
   void Seek(int64_t position);
   int64_t Position();
   int64_t Size();
@@ -24,6 +25,7 @@ class TFileStream {
 
  private:
   [[noreturn]] void Fail(const char *what);
+  void Flush();
   std::string Name;
   std::FILE *File = nullptr;
 };

@@ -84,5 +84,5 @@ void TFLACCoder::Finish() {
   std::unique_ptr<TFileStream> stream = std::move(OutStream);
   Coder->Output = nullptr;
   stream->Close();
-  if (!finished) throw std::runtime_error("Failed to encode data.");
+  if (!finished) throw std::runtime_error(Coder->FailureText());
 }

@@ -12,8 +12,8 @@ struct TFLACCallbacks {
     try {
       coder->Output->Write(buffer, bytes);
       return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
-    } catch (const std::exception &) {
-      coder->WriteFailed = true;
+    } catch (const std::exception &e) {
+      coder->Failed(e);
       return FLAC__STREAM_ENCODER_WRITE_STATUS_FATAL_ERROR;
     }
   }
@@ -24,7 +24,8 @@ struct TFLACCallbacks {
     try {
       static_cast<TFLAC_Coder *>(client)->Output->Seek(int64_t(offset));
       return FLAC__STREAM_ENCODER_SEEK_STATUS_OK;
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+      static_cast<TFLAC_Coder *>(client)->Failed(e);
       return FLAC__STREAM_ENCODER_SEEK_STATUS_ERROR;
     }
   }
@@ -34,7 +35,8 @@ struct TFLACCallbacks {
     try {
       *offset = FLAC__uint64(static_cast<TFLAC_Coder *>(client)->Output->Position());
       return FLAC__STREAM_ENCODER_TELL_STATUS_OK;
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+      static_cast<TFLAC_Coder *>(client)->Failed(e);
       return FLAC__STREAM_ENCODER_TELL_STATUS_ERROR;
     }
   }
@@ -106,7 +108,7 @@ void TFLAC_Coder::Encode(const uint8_t *Buffer, int Size) {
       out[i] = int32_t(uint32_t(Buffer[0]) << 8 | uint32_t(Buffer[1]) << 16 | uint32_t(Buffer[2]) << 24) >> 8;
   }
   if (!FLAC__stream_encoder_process_interleaved(Encoder, out, unsigned(count / size_t(Channels))))
-    throw std::runtime_error("Failed to encode data.");
+    throw std::runtime_error(FailureText());
 }
 
 bool TFLAC_Coder::Finish() {
@@ -114,5 +116,13 @@ bool TFLAC_Coder::Finish() {
   const bool finished = FLAC__stream_encoder_finish(Encoder);
   FLAC__stream_encoder_delete(Encoder);
   Encoder = nullptr;
-  return finished && !WriteFailed;
+  return finished && OutputError.empty();
+}
+
+void TFLAC_Coder::Failed(const std::exception &e) {
+  if (OutputError.empty()) OutputError = e.what();
+}
+
+std::string TFLAC_Coder::FailureText() const {
+  return OutputError.empty() ? "Failed to encode data." : "Failed to encode data. " + OutputError;
 }

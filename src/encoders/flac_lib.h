@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -35,10 +36,12 @@ class TFLAC_Coder {
   // Creates and starts the encoder; raises "<reason>, step=<mark>".
   void Start();
   // Encodes `Size` bytes of 16-bit or packed 24-bit samples; raises
-  // "Failed to encode data." when the library refuses them.
+  // FailureText when the library refuses them.
   void Encode(const uint8_t *Buffer, int Size);
   // Writes the rest and the final stream information; false when that failed.
   bool Finish();
+  // "Failed to encode data.", followed by why the output could not take the data.
+  std::string FailureText() const;
   const std::string &StepMark() const { return Step; }
 
  private:
@@ -47,7 +50,8 @@ class TFLAC_Coder {
   int BitsPerSample = 16;
   int Channels = 2;
   std::vector<int32_t> Samples;  // reused for every block
-  bool WriteFailed = false;
+  std::string OutputError;  // the first failure of the output stream
+  void Failed(const std::exception &e);
 
   friend struct TFLACCallbacks;
 };

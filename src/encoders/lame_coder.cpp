@@ -5,7 +5,10 @@
 
 #include <lame/lame.h>
 
+#include <cerrno>
 #include <cstdio>
+
+#include "platform/file_write.h"
 
 namespace {
 
@@ -153,11 +156,13 @@ void TLameCoder::CloseStream() {
 }
 
 int TLameCoder::WriteVBRFrame(const std::string &FileName) const {
-  if (TagFrame.empty()) return 1;
+  if (TagFrame.empty()) return LameNoTagFrame;
   const int fd = ::open(FileName.c_str(), O_WRONLY | O_CLOEXEC);
   if (fd < 0) return 2;
   // The stream began with a frame of this size kept free for the tag.
-  const bool written = pwrite(fd, TagFrame.data(), TagFrame.size(), 0) == ssize_t(TagFrame.size());
+  const bool written = WriteAllAt(fd, TagFrame.data(), TagFrame.size(), 0);
+  const int writeError = errno;
   const bool closed = ::close(fd) == 0;
+  if (!written) errno = writeError;
   return written && closed ? 0 : 3;
 }

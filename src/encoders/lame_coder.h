@@ -14,6 +14,8 @@ enum TVBRMethod : uint8_t { vbrDefault = 0, vbrOld = 1, vbrNew = 2, vbrABR = 3 }
 
 // Result of InitStream when the library rejects the parameters.
 constexpr int LameRejectedParameters = -1;
+// Result of WriteVBRFrame when the stream made no LAME tag frame.
+constexpr int LameNoTagFrame = 1;
 
 // The library's configuration, as InitStream hands it over.
 struct TLameConfig {
@@ -66,7 +68,8 @@ class TLameCoder {
   int DeinitStream(uint32_t &outputBytes);
   void CloseStream();
   bool StreamStarted() const { return Stream != nullptr; }
-  // Writes the LAME tag frame over the first frame of the finished file: 0 on success.
+  // Writes the LAME tag frame over the first frame of the finished file: 0 on
+  // success, LameNoTagFrame, or another code with errno telling why.
   int WriteVBRFrame(const std::string &FileName) const;
 
   uint32_t SamplesPerChunk = 0;   // 16-bit values per chunk, all channels

@@ -1,8 +1,10 @@
 #include "encoders/mp3_coder.h"
 
+#include <cerrno>
 #include <cstring>
 #include <stdexcept>
 
+#include "platform/file_write.h"
 #include "tags/id3v1.h"
 
 namespace {
@@ -119,10 +121,14 @@ void TMP3Coder::DoOutput(const void *Buffer, int Size, bool) {
   uint32_t bytes = 0;
   const int result = Coder->EncodeChunk(static_cast<const int16_t *>(Buffer), uint32_t(Size / 2), bytes);
   if (result != 0) throw std::runtime_error("TLameCoder.beEncodeChunk failed " + std::to_string(result));
+  WriteEncoded(*OutStream, bytes);
+}
+
+void TMP3Coder::WriteEncoded(TFileStream &To, uint32_t Bytes) {
   try {
-    OutStream->Write(Coder->OutputBuffer.data(), bytes);
-  } catch (const std::exception &) {
-    throw std::runtime_error("TLameCoder.ProcessBuffer: Write error.");
+    To.Write(Coder->OutputBuffer.data(), Bytes);
+  } catch (const std::exception &e) {
+    throw std::runtime_error(std::string("TLameCoder.ProcessBuffer: Write error. ") + e.what());
   }
 }
 
@@ -131,22 +137,23 @@ void TMP3Coder::Finish() {
     Coder->CloseStream();
     return;
   }
-  bool flushFailed = false;
-  uint32_t bytes = 0;
-  if (Coder->StreamStarted() && Coder->DeinitStream(bytes) == 0 && bytes > 0) {
-    try {
-      OutStream->Write(Coder->OutputBuffer.data(), bytes);
-    } catch (const std::exception &) {
-      flushFailed = true;  // the library's own errors while flushing count as success
-    }
-  }
-  Coder->CloseStream();
   std::unique_ptr<TFileStream> stream = std::move(OutStream);
+  // The library's own errors while flushing leave the frames it has; a
+  // failed write of them fails the file.
+  uint32_t bytes = 0;
+  const bool flushed = Coder->StreamStarted() && Coder->DeinitStream(bytes) == 0;
+  Coder->CloseStream();
+  if (flushed && bytes > 0) WriteEncoded(*stream, bytes);
   stream->Close();
 
-  if ((Options.BitrateType == btVBR || Options.BitrateType == btPRESET) && !flushFailed && !Aborted) {
+  if ((Options.BitrateType == btVBR || Options.BitrateType == btPRESET) && !Aborted) {
     const int result = Coder->WriteVBRFrame(FileName);
-    if (result != 0) throw std::runtime_error("beWriteVBRHeader2 " + std::to_string(result));
+    if (result != 0) {
+      std::string message = "beWriteVBRHeader2 " + std::to_string(result);
+      if (result != LameNoTagFrame) message += ". " + FileErrorText("Cannot write to file", FileName, errno);
+      throw std::runtime_error(message);
+    }
   }
-  if (!Aborted) WriteID3v1Tag(FileName, Tags);
+  if (!Aborted && !WriteID3v1Tag(FileName, Tags))
+    throw std::runtime_error("WriteID3v1Tag: " + FileErrorText("Cannot write to file", FileName, errno));
 }

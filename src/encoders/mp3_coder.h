@@ -50,6 +50,8 @@ class TMP3Coder : public TCustomCoder {
   // Starts the library stream, lowering the bitrates while it refuses them
   // when the options ask for that.
   int StartStream();
+  // Writes Bytes of the library's output; raises naming the file and the reason.
+  void WriteEncoded(TFileStream &To, uint32_t Bytes);
   std::unique_ptr<TLameCoder> Coder;
   TMP3Options Options;
 };

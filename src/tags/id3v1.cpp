@@ -7,7 +7,10 @@
 
 #include <strings.h>
 
+#include "platform/file_write.h"
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cctype>
 #include <cstring>
@@ -144,8 +147,10 @@ bool TJvID3v1::Commit() const {
                       std::memcmp(head, "TAG", 3) == 0;
   const std::string block = Block();
   const off_t at = hasTag ? size - off_t(kBlockSize) : size;
-  const bool written = pwrite(fd, block.data(), kBlockSize, at) == ssize_t(kBlockSize);
+  const bool written = WriteAllAt(fd, block.data(), kBlockSize, at);
+  const int writeError = errno;
   const bool closed = ::close(fd) == 0;
+  if (!written) errno = writeError;
   return written && closed;
 }
 

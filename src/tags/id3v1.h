@@ -32,13 +32,15 @@ class TJvID3v1 {
   std::string GenreAsString() const { return ID3v1GenreName(Genre); }
   // The 128 bytes of the block for the properties.
   std::string Block() const;
-  // Writes the block over the file's own, or appends it; false when the file
-  // does not exist or the block could not be written whole.
+  // Writes the block over the file's own, or appends it; false, with errno
+  // telling why, when the file does not exist or the block could not be
+  // written whole.
   bool Commit() const;
 
  private:
   bool IsActive = false;
 };
 
-// Writes Tags as the ID3v1 block of the file at FileName.
+// Writes Tags as the ID3v1 block of the file at FileName; false, with errno
+// telling why, when it could not.
 bool WriteID3v1Tag(const std::string &FileName, const TTagRec &Tags);

@@ -5,14 +5,9 @@
 
 #include <QSettings>
 
-#include <fcntl.h>
-#include <sched.h>
-#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -239,27 +234,6 @@ TEST(Settings, ASaveRewritesOnlyItsOwnValuesAndReplacesTheFileWhole) {
   }
 }
 
-// A small tmpfs on `Folder`, mounted in a mount namespace of this test's own
-// so nothing outside sees it. Mounting needs root; Mounted tells.
-class TScratchDisk {
- public:
-  TScratchDisk(const std::string &folder, const std::string &size) : Folder(folder) {
-    fs::create_directories(folder);
-    Mounted = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
-              mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
-              mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
-  }
-  ~TScratchDisk() {
-    if (Mounted) umount2(Folder.c_str(), MNT_DETACH);
-  }
-  void SetReadOnly(bool on) {
-    ASSERT_EQ(mount("tmpfs", Folder.c_str(), "tmpfs", MS_REMOUNT | (on ? MS_RDONLY : 0), nullptr), 0)
-        << std::strerror(errno);
-  }
-  const std::string Folder;
-  bool Mounted = false;
-};
-
 const std::string kOtherSection = "[Other]\nKey=kept\n";
 
 // Saves while `block` keeps the file from being written: the save is a message
@@ -327,19 +301,7 @@ TEST(SettingsSave, FailsWithAMessageOnAFullDisk) {
         path, [&] { limit = std::make_unique<TFileSizeLimit>(16); }, [&] { limit.reset(); });
     return;
   }
-  const std::string filler = folder + "/filler";
-  ExpectAFailedSaveLosesNothing(
-      path,
-      [&] {
-        const int fd = open(filler.c_str(), O_WRONLY | O_CREAT, 0644);
-        const std::vector<char> block(4096, 'x');
-        while (write(fd, block.data(), block.size()) > 0) {
-        }
-        while (write(fd, block.data(), 1) > 0) {
-        }
-        close(fd);
-      },
-      [&] { fs::remove(filler); });
+  ExpectAFailedSaveLosesNothing(path, [&] { disk.LeaveFree(0); }, [&] { disk.Unfill(); });
 }
 
 TEST(Settings, ThreadCountBySimpleOrPerFormatMode) {

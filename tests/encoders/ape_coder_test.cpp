@@ -49,9 +49,10 @@ TAudioInfo Info(int rate, int channels, int bits, double seconds = 0) {
 }
 
 // Compresses raw PCM through the encoder, feeding it in the given block sizes.
+// `statedSeconds` is the length the source claims (0: none).
 void Compress(const std::string &path, const std::vector<uint8_t> &pcm, int rate, int channels, int bits,
-              int32_t setting, const std::vector<size_t> &sizes = {65536}) {
-  TAPECoder coder(path, TTagRec{}, Info(rate, channels, bits));
+              int32_t setting, const std::vector<size_t> &sizes = {65536}, double statedSeconds = 0) {
+  TAPECoder coder(path, TTagRec{}, Info(rate, channels, bits, statedSeconds));
   std::string error;
   ASSERT_EQ(coder.Init(&setting, error), 0) << error;
   size_t at = 0;
@@ -162,52 +163,59 @@ TEST_F(ApeFiles, HeaderSeekTableAndMd5) {
   TTestSignal s;
   s.Seconds = 5;  // three frames at level 2000
   const std::vector<uint8_t> pcm = MakeMusic(s);
-  const std::string path = Folder + "/h.ape";
-  Compress(path, pcm, s.Rate, 2, 16, 2);
-  const std::vector<uint8_t> f = ReadFileBytes(path);
-  ASSERT_GT(f.size(), 200u);
-  EXPECT_EQ(std::string(f.begin(), f.begin() + 4), "MAC ");
-  EXPECT_EQ(LE(f, 4, 2), 3990u);
-  const uint32_t descriptorBytes = LE(f, 8), headerBytes = LE(f, 12), seekBytes = LE(f, 16);
-  EXPECT_EQ(descriptorBytes, 52u);
-  EXPECT_EQ(headerBytes, 24u);
-  EXPECT_EQ(LE(f, 20), 0u);  // no stored WAV header: decoders create one
-  const uint64_t frameBytes = LE(f, 24) | uint64_t(LE(f, 28)) << 32;
-  const size_t h = 52;
-  EXPECT_EQ(LE(f, h, 2), 2000u);
-  EXPECT_EQ(LE(f, h + 2, 2), 32u);
-  EXPECT_EQ(LE(f, h + 4), 73728u);
-  const uint32_t frames = LE(f, h + 12);
-  EXPECT_EQ(frames, 3u);
-  EXPECT_EQ(LE(f, h + 8), uint32_t(FrameCount(s) - 2 * 73728));
-  EXPECT_EQ(LE(f, h + 16, 2), 16u);
-  EXPECT_EQ(LE(f, h + 18, 2), 2u);
-  EXPECT_EQ(LE(f, h + 20), 44100u);
+  // Without a stated length, and with one so short that the seek table
+  // outgrows its room and the frames move to make more.
+  for (double stated : {0.0, 1.0}) {
+    SCOPED_TRACE("stated length " + std::to_string(stated));
+    const std::string path = Folder + "/h" + std::to_string(int(stated)) + ".ape";
+    Compress(path, pcm, s.Rate, 2, 16, 2, {65536}, stated);
+    const std::vector<uint8_t> f = ReadFileBytes(path);
+    ASSERT_GT(f.size(), 200u);
+    EXPECT_EQ(std::string(f.begin(), f.begin() + 4), "MAC ");
+    EXPECT_EQ(LE(f, 4, 2), 3990u);
+    const uint32_t descriptorBytes = LE(f, 8), headerBytes = LE(f, 12), seekBytes = LE(f, 16);
+    EXPECT_EQ(descriptorBytes, 52u);
+    EXPECT_EQ(headerBytes, 24u);
+    EXPECT_EQ(LE(f, 20), 0u);  // no stored WAV header: decoders create one
+    const uint64_t frameBytes = LE(f, 24) | uint64_t(LE(f, 28)) << 32;
+    const size_t h = 52;
+    EXPECT_EQ(LE(f, h, 2), 2000u);
+    EXPECT_EQ(LE(f, h + 2, 2), 32u);
+    EXPECT_EQ(LE(f, h + 4), 73728u);
+    const uint32_t frames = LE(f, h + 12);
+    EXPECT_EQ(frames, 3u);
+    EXPECT_EQ(LE(f, h + 8), uint32_t(FrameCount(s) - 2 * 73728));
+    EXPECT_EQ(LE(f, h + 16, 2), 16u);
+    EXPECT_EQ(LE(f, h + 18, 2), 2u);
+    EXPECT_EQ(LE(f, h + 20), 44100u);
 
-  // The seek table: frame 0 at the first frame byte, then strictly increasing.
-  const uint32_t firstFrame = 52 + 24 + seekBytes;
-  ASSERT_GE(seekBytes / 4, frames);
-  EXPECT_EQ(LE(f, 76), firstFrame);
-  for (uint32_t i = 1; i < frames; ++i) EXPECT_GT(LE(f, 76 + 4 * i), LE(f, 76 + 4 * (i - 1)));
-  EXPECT_EQ(firstFrame + frameBytes, f.size());
+    // The seek table: frame 0 at the first frame byte, then strictly increasing.
+    const uint32_t firstFrame = 52 + 24 + seekBytes;
+    ASSERT_GE(seekBytes / 4, frames);
+    if (stated > 0) EXPECT_EQ(seekBytes / 4, frames);  // the table was made to fit
+    EXPECT_EQ(LE(f, 76), firstFrame);
+    for (uint32_t i = 1; i < frames; ++i) EXPECT_GT(LE(f, 76 + 4 * i), LE(f, 76 + 4 * (i - 1)));
+    EXPECT_EQ(firstFrame + frameBytes, f.size());
 
-  // MD5 over the frame data, then the header and the seek table.
-  AVMD5 *md5 = av_md5_alloc();
-  av_md5_init(md5);
-  av_md5_update(md5, f.data() + firstFrame, frameBytes);
-  av_md5_update(md5, f.data() + 52, 24 + seekBytes);
-  uint8_t digest[16];
-  av_md5_final(md5, digest);
-  av_free(md5);
-  EXPECT_TRUE(std::equal(digest, digest + 16, f.begin() + 36));
+    // MD5 over the frame data, then the header and the seek table.
+    AVMD5 *md5 = av_md5_alloc();
+    av_md5_init(md5);
+    av_md5_update(md5, f.data() + firstFrame, frameBytes);
+    av_md5_update(md5, f.data() + 52, 24 + seekBytes);
+    uint8_t digest[16];
+    av_md5_final(md5, digest);
+    av_free(md5);
+    EXPECT_TRUE(std::equal(digest, digest + 16, f.begin() + 36));
 
-  // A player seeking into the third frame lands on the right sample.
-  const std::string raw = Folder + "/seek.raw";
-  ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-ss", "3.6", "-i", path, "-t", "0.2", "-f", "s16le", raw}), 0);
-  const std::vector<uint8_t> part = ReadFileBytes(raw);
-  const size_t at = size_t(3.6 * 44100) * 4;
-  ASSERT_EQ(part.size(), size_t(0.2 * 44100) * 4);
-  EXPECT_TRUE(std::equal(part.begin(), part.end(), pcm.begin() + std::ptrdiff_t(at)));
+    // A player seeking into the third frame lands on the right sample.
+    const std::string raw = Folder + "/seek.raw";
+    ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-ss", "3.6", "-i", path, "-t", "0.2", "-f", "s16le", raw}), 0);
+    const std::vector<uint8_t> part = ReadFileBytes(raw);
+    const size_t at = size_t(3.6 * 44100) * 4;
+    ASSERT_EQ(part.size(), size_t(0.2 * 44100) * 4);
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), pcm.begin() + std::ptrdiff_t(at)));
+    EXPECT_TRUE(StrictDecode(path, 16) == pcm);
+  }
 }
 
 // However the input is split into calls, the file is the same.

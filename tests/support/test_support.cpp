@@ -226,9 +226,8 @@ int WaitTool(int pid) {
 #include "sources/audio_info.h"
 #include "tags/read_tags.h"
 
-std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::string &output,
-                                         TDestinationFormat format, const void *options,
-                                         std::function<void(TCoderThread &, const TProgressRec &)> onProgress) {
+TFileListRec WholeSourceJob(const std::string &source, const std::string &output,
+                            TDestinationFormat format, const void *options) {
   StartBass();
   TFileListRec job;
   job.SourceFileName = source;
@@ -238,6 +237,12 @@ std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::s
   job.Options = options;
   GetFileAudioInfo(source, true, job.AudioInfo);
   ReadTags(source, job.Tags);
+  return job;
+}
+
+std::vector<TThreadErrorRec> ConvertJob(const TFileListRec &job,
+                                        std::function<void(TCoderThread &, const TProgressRec &)> onProgress) {
+  StartBass();
   std::vector<TThreadErrorRec> errors;
   std::unique_ptr<TCoderThread> worker;
   worker = std::make_unique<TCoderThread>(
@@ -249,6 +254,12 @@ std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::s
   worker->Resume();
   worker->WaitFor();
   return errors;
+}
+
+std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::string &output,
+                                         TDestinationFormat format, const void *options,
+                                         std::function<void(TCoderThread &, const TProgressRec &)> onProgress) {
+  return ConvertJob(WholeSourceJob(source, output, format, options), std::move(onProgress));
 }
 
 std::vector<uint8_t> MakeMusic(const TTestSignal &signal) {
@@ -348,4 +359,57 @@ TFileSizeLimit::~TFileSizeLimit() {
   getrlimit(RLIMIT_FSIZE, &limit);
   limit.rlim_cur = Previous;
   setrlimit(RLIMIT_FSIZE, &limit);
+}
+
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/statvfs.h>
+
+namespace {
+
+// One private mount namespace for the whole test program.
+bool PrivateMounts() {
+  static const bool made = geteuid() == 0 && unshare(CLONE_NEWNS) == 0 &&
+                           mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0;
+  return made;
+}
+
+uint64_t FreeBytes(const std::string &folder) {
+  struct statvfs s {};
+  EXPECT_EQ(statvfs(folder.c_str(), &s), 0) << std::strerror(errno);
+  return uint64_t(s.f_bavail) * s.f_frsize;
+}
+
+}  // namespace
+
+TScratchDisk::TScratchDisk(const std::string &folder, const std::string &size) : Folder(folder) {
+  fs::create_directories(folder);
+  Mounted = PrivateMounts() && mount("tmpfs", folder.c_str(), "tmpfs", 0, ("size=" + size).c_str()) == 0;
+}
+
+TScratchDisk::~TScratchDisk() {
+  if (Mounted) umount2(Folder.c_str(), MNT_DETACH);
+}
+
+void TScratchDisk::SetReadOnly(bool on) {
+  ASSERT_EQ(mount("tmpfs", Folder.c_str(), "tmpfs", MS_REMOUNT | (on ? MS_RDONLY : 0), nullptr), 0)
+      << std::strerror(errno);
+}
+
+void TScratchDisk::LeaveFree(uint64_t bytes) {
+  Unfill();
+  const uint64_t free = FreeBytes(Folder);
+  ASSERT_GE(free, bytes);
+  const std::string filler = Folder + "/.filler";
+  const int fd = open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  ASSERT_GE(fd, 0) << std::strerror(errno);
+  const int allocated = free > bytes ? posix_fallocate(fd, 0, off_t(free - bytes)) : 0;
+  close(fd);
+  ASSERT_EQ(allocated, 0) << std::strerror(allocated);
+  ASSERT_EQ(FreeBytes(Folder), bytes);
+}
+
+void TScratchDisk::Unfill() {
+  std::error_code ec;
+  fs::remove(Folder + "/.filler", ec);
 }

@@ -60,9 +60,15 @@ int WaitTool(int pid);
 
 #include "engine/coder_thread.h"
 
-// Converts one whole source on a worker, as a run would (audio information
-// and tags read from the source). Returns the errors the worker reported.
+// The job of one whole source, as a run makes it (audio information and tags
+// read from the source).
+TFileListRec WholeSourceJob(const std::string &source, const std::string &output,
+                            TDestinationFormat format, const void *options);
+// Converts one job on a worker. Returns the errors the worker reported.
 // `onProgress` may stop the worker.
+std::vector<TThreadErrorRec> ConvertJob(
+    const TFileListRec &job, std::function<void(TCoderThread &, const TProgressRec &)> onProgress = {});
+// ConvertJob of WholeSourceJob.
 std::vector<TThreadErrorRec> ConvertFile(
     const std::string &source, const std::string &output, TDestinationFormat format,
     const void *options, std::function<void(TCoderThread &, const TProgressRec &)> onProgress = {});
@@ -75,7 +81,7 @@ std::string WriteMusic(const std::string &path, const TTestSignal &signal,
                        const std::vector<std::string> &codecArgs = {});
 
 // While alive, no file of this process may grow past `bytes` (writes beyond
-// fail as on a full disk).
+// fail as on a full disk, with "File too large").
 class TFileSizeLimit {
  public:
   explicit TFileSizeLimit(uint64_t bytes);
@@ -83,4 +89,21 @@ class TFileSizeLimit {
 
  private:
   uint64_t Previous;
+};
+
+// A small tmpfs on `Folder`, mounted in a mount namespace of this process's
+// own so nothing outside sees it. Mounting needs root; Mounted tells. Threads
+// and programs started afterwards see it too.
+class TScratchDisk {
+ public:
+  TScratchDisk(const std::string &folder, const std::string &size);
+  ~TScratchDisk();
+  void SetReadOnly(bool on);
+  // Takes all free space but `bytes` (whole pages) with a hidden filler file
+  // in Folder, so writes beyond fail with "No space left on device".
+  void LeaveFree(uint64_t bytes);
+  // Removes the filler.
+  void Unfill();
+  const std::string Folder;
+  bool Mounted = false;
 };

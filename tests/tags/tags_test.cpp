@@ -6,6 +6,8 @@
 #include <taglib/fileref.h>
 #include <taglib/tpropertymap.h>
 
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
 #include "tags/id3v1.h"
@@ -91,6 +93,14 @@ TEST(ID3v1, TrackAndGenreNumbers) {
   EXPECT_EQ(Tail128(path)[125], 'x');  // byte 125 holds the comment: no track
   EXPECT_EQ(Tail128(path)[126], '\0');
   EXPECT_FALSE(WriteID3v1Tag(TestFolder() + "/missing.mp3", t));
+  EXPECT_EQ(errno, ENOENT);
+
+  // Room for only part of the block: false, and errno says why.
+  const std::string cut = TestFolder() + "/cut.mp3";
+  WriteFileBytes(cut, std::vector<uint8_t>(1000, 0));
+  TFileSizeLimit limit(1100);
+  EXPECT_FALSE(WriteID3v1Tag(cut, t));
+  EXPECT_EQ(errno, EFBIG);
 }
 
 class ReadTagsFrom : public ::testing::Test {
@@ -169,6 +179,8 @@ TEST(WMATags, AttributesAreAddedReplacedAndRemoved) {
   t.Track = "7";
   t.Genre = "Jazz";
   t.Comment = "one take";
+  const std::string full = folder + "/full.wma";
+  fs::copy_file(wma, full);
   WriteWMATags(wma, t);
 
   TagLib::ASF::File file(wma.c_str());
@@ -187,6 +199,17 @@ TEST(WMATags, AttributesAreAddedReplacedAndRemoved) {
   EXPECT_FALSE(attributes.contains("WM/Composer"));
   // The file still decodes.
   EXPECT_GT(FFmpegDecode(wma, "s16le").size(), 100000u);
+
+  // A file that cannot grow for its attributes: an error naming it and why.
+  TFileSizeLimit cannotGrow(fs::file_size(full));
+  try {
+    WriteWMATags(full, t);
+    ADD_FAILURE() << "a failed write passed for a success";
+  } catch (const std::runtime_error &e) {
+    const std::string message = e.what();
+    EXPECT_NE(message.find("\"" + full + "\""), std::string::npos) << message;
+    EXPECT_NE(message.find(std::strerror(EFBIG)), std::string::npos) << message;
+  }
 }
 
 }  // namespace

@@ -1,8 +1,16 @@
 #include "encoders/ape/compressor.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <stdexcept>
+
+#include "platform/file_write.h"
 
 extern "C" {
 #include <libavutil/md5.h>
@@ -49,17 +57,17 @@ int TCompressor::Start(const std::string &FileName_, const TWaveFormat &Format_,
   SeekEntries = uint32_t(expected / frameBytes + 2);
   try {
     Output = std::make_unique<TFileStream>(FileName);
-  } catch (const std::exception &) {
-    return ErrorInvalidOutputFile;
+  } catch (const std::exception &e) {
+    return Failed(ErrorInvalidOutputFile, e);
   }
   try {
     const std::vector<uint8_t> reserved(kDescriptorBytes + kHeaderBytes + 4 * size_t(SeekEntries), 0);
     Output->Write(reserved.data(), reserved.size());
-  } catch (const std::exception &) {
+  } catch (const std::exception &e) {
     Output.reset();
     std::error_code ec;
     std::filesystem::remove(FileName, ec);
-    return ErrorIoWrite;
+    return Failed(ErrorIoWrite, e);
   }
   return ErrorSuccess;
 }
@@ -96,8 +104,8 @@ int TCompressor::WriteFrameBytes(bool Final) {
   for (size_t i = 0; i < whole; i += 4) std::swap(Logical[i], Logical[i + 3]), std::swap(Logical[i + 1], Logical[i + 2]);
   try {
     Output->Write(Logical.data(), whole);
-  } catch (const std::exception &) {
-    return ErrorIoWrite;
+  } catch (const std::exception &e) {
+    return Failed(ErrorIoWrite, e);
   }
   av_md5_update(Md5, Logical.data(), whole);
   FrameDataBytes += int64_t(whole);
@@ -106,7 +114,7 @@ int TCompressor::WriteFrameBytes(bool Final) {
   return ErrorSuccess;
 }
 
-int TCompressor::WriteHeaders(TFileStream &To, uint32_t Entries) {
+std::vector<uint8_t> TCompressor::Headers(uint32_t Entries) {
   const uint32_t firstFrame = kDescriptorBytes + kHeaderBytes + 4 * Entries;
   std::vector<uint8_t> header;  // the 24-byte header, then the seek table
   PutLE(header, uint16_t(Level), 2);
@@ -125,8 +133,8 @@ int TCompressor::WriteHeaders(TFileStream &To, uint32_t Entries) {
   av_md5_update(Md5, header.data(), header.size());
   av_md5_final(Md5, md5);
 
-  std::vector<uint8_t> descriptor;
-  descriptor.insert(descriptor.end(), {'M', 'A', 'C', ' '});
+  std::vector<uint8_t> descriptor = {'M', 'A', 'C', ' '};
+  descriptor.reserve(kDescriptorBytes + header.size());
   PutLE(descriptor, kFileVersion, 2);
   PutLE(descriptor, 0, 2);
   PutLE(descriptor, kDescriptorBytes, 4);
@@ -137,45 +145,47 @@ int TCompressor::WriteHeaders(TFileStream &To, uint32_t Entries) {
   PutLE(descriptor, uint64_t(FrameDataBytes) >> 32, 4);
   PutLE(descriptor, 0, 4);  // no terminating data
   descriptor.insert(descriptor.end(), md5, md5 + 16);
+  descriptor.insert(descriptor.end(), header.begin(), header.end());
+  return descriptor;
+}
+
+// More frames than the reserved seek table holds: the frame data moves back
+// by the table's growth (frames do not move within their stream, so nothing
+// else changes). It moves from the end, so no byte is overwritten before it
+// has been read, and the file never needs more room than its final size.
+int TCompressor::RewriteWithLargerSeekTable() {
+  const uint32_t entries = uint32_t(FrameStarts.size());
+  const int64_t oldFirst = kDescriptorBytes + kHeaderBytes + 4 * int64_t(SeekEntries);
+  const int64_t shift = 4 * (int64_t(entries) - int64_t(SeekEntries));
+  auto fail = [&](const char *what) { throw std::runtime_error(FileErrorText(what, FileName, errno)); };
+  int fd = -1;
   try {
-    To.Seek(0);
-    To.Write(descriptor.data(), descriptor.size());
-    To.Write(header.data(), header.size());
-  } catch (const std::exception &) {
-    return ErrorIoWrite;
+    Output->Close();
+    Output.reset();
+    fd = ::open(FileName.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0) fail("Cannot open file");
+    std::vector<uint8_t> chunk(1 << 20);
+    for (int64_t at = oldFirst + FrameDataBytes; at > oldFirst;) {
+      const size_t n = size_t(std::min<int64_t>(int64_t(chunk.size()), at - oldFirst));
+      at -= int64_t(n);
+      if (pread(fd, chunk.data(), n, at) != ssize_t(n)) fail("Cannot read file");
+      if (!WriteAllAt(fd, chunk.data(), n, at + shift)) fail("Cannot write to file");
+    }
+    const std::vector<uint8_t> headers = Headers(entries);
+    if (!WriteAllAt(fd, headers.data(), headers.size(), 0)) fail("Cannot write to file");
+    const int closing = fd;
+    fd = -1;
+    if (::close(closing) != 0) fail("Cannot write to file");
+  } catch (const std::exception &e) {
+    if (fd >= 0) ::close(fd);
+    return Failed(ErrorIoWrite, e);
   }
   return ErrorSuccess;
 }
 
-// More frames than the reserved seek table holds: a new file with a table of
-// the right size, the frame data copied after it (frames do not move within
-// their stream, so nothing else changes).
-int TCompressor::RewriteWithLargerSeekTable() {
-  const std::string temporary = FileName + ".tonmill-tmp";
-  const int64_t oldFirst = kDescriptorBytes + kHeaderBytes + 4 * int64_t(SeekEntries);
-  try {
-    Output->Close();
-    Output.reset();
-    TFileStream rewritten(temporary);
-    const uint32_t entries = uint32_t(FrameStarts.size());
-    const std::vector<uint8_t> reserved(kDescriptorBytes + kHeaderBytes + 4 * size_t(entries), 0);
-    rewritten.Write(reserved.data(), reserved.size());
-    std::FILE *old = std::fopen(FileName.c_str(), "rb");
-    if (!old || fseeko(old, oldFirst, SEEK_SET) != 0) throw std::runtime_error("read");
-    std::vector<uint8_t> chunk(1 << 20);
-    size_t got;
-    while ((got = std::fread(chunk.data(), 1, chunk.size(), old)) > 0) rewritten.Write(chunk.data(), got);
-    std::fclose(old);
-    const int r = WriteHeaders(rewritten, entries);
-    if (r != ErrorSuccess) return r;
-    rewritten.Close();
-    std::filesystem::rename(temporary, FileName);
-  } catch (const std::exception &) {
-    std::error_code ec;
-    std::filesystem::remove(temporary, ec);
-    return ErrorIoWrite;
-  }
-  return ErrorSuccess;
+int TCompressor::Failed(int Code, const std::exception &e) {
+  if (IoError.empty()) IoError = e.what();
+  return Code;
 }
 
 int TCompressor::Finish() {
@@ -190,11 +200,13 @@ int TCompressor::Finish() {
     return r;
   }
   if (FrameStarts.size() > SeekEntries) return RewriteWithLargerSeekTable();
-  r = WriteHeaders(*Output, SeekEntries);
   try {
+    const std::vector<uint8_t> headers = Headers(SeekEntries);
+    Output->Seek(0);
+    Output->Write(headers.data(), headers.size());
     Output->Close();
-  } catch (const std::exception &) {
-    r = ErrorIoWrite;
+  } catch (const std::exception &e) {
+    r = Failed(ErrorIoWrite, e);
   }
   Output.reset();
   return r;

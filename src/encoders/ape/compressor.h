@@ -54,12 +54,18 @@ class TCompressor {
   int UnlockBuffer(int64_t Bytes, bool Process);
   // Encodes what is left and completes the file.
   int Finish();
+  // Why the output could not be created or written ("" when it could): the
+  // file and the system's reason, behind ErrorInvalidOutputFile and ErrorIoWrite.
+  const std::string &OutputError() const { return IoError; }
 
  private:
   int EncodeFrame(int64_t Blocks);
   int WriteFrameBytes(bool Final);
-  int WriteHeaders(TFileStream &To, uint32_t SeekEntries);
+  // The descriptor, header and a seek table of `Entries`; completes the MD5.
+  std::vector<uint8_t> Headers(uint32_t Entries);
   int RewriteWithLargerSeekTable();
+  // Notes the first output failure; returns Code.
+  int Failed(int Code, const std::exception &e);
 
   std::string FileName;
   std::unique_ptr<TFileStream> Output;
@@ -77,6 +83,7 @@ class TCompressor {
   int64_t LastFrameBlocks = 0;
   uint32_t SeekEntries = 0;         // room reserved for the seek table
   bool Finished = false;
+  std::string IoError;
 };
 
 }  // namespace ape
