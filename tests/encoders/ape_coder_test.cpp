@@ -192,7 +192,9 @@ TEST_F(ApeFiles, HeaderSeekTableAndMd5) {
     // The seek table: frame 0 at the first frame byte, then strictly increasing.
     const uint32_t firstFrame = 52 + 24 + seekBytes;
     ASSERT_GE(seekBytes / 4, frames);
-    if (stated > 0) EXPECT_EQ(seekBytes / 4, frames);  // the table was made to fit
+    if (stated > 0) {
+      EXPECT_EQ(seekBytes / 4, frames);  // the table was made to fit
+    }
     EXPECT_EQ(LE(f, 76), firstFrame);
     for (uint32_t i = 1; i < frames; ++i) EXPECT_GT(LE(f, 76 + 4 * i), LE(f, 76 + 4 * (i - 1)));
     EXPECT_EQ(firstFrame + frameBytes, f.size());
