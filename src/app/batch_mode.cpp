@@ -5,8 +5,8 @@
 #include <unistd.h>
 
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 #include "app/console_progress.h"
@@ -63,19 +63,34 @@ class TSignalWatcher {
   std::thread Thread;
 };
 
+// A relative path means nothing once the current folder has been deleted.
+bool LostWithCurrentFolder(const std::string &Path) {
+  std::error_code ec;
+  if (Path.empty() || Path[0] == '/') return false;
+  (void)fs::current_path(ec);
+  if (ec) Say("the current folder no longer exists: \"" + Path + "\" cannot be found");
+  return bool(ec);
+}
+
 // Adds the inputs: patterns with "*" or "?" match the files of one folder,
 // folders are searched with their sub-folders, anything else is one file.
 void CollectInputs(const std::vector<std::string> &Inputs, TSourceCollection &Sources) {
   for (const std::string &input : Inputs) {
+    if (LostWithCurrentFolder(input)) continue;
     if (input.find_first_of("*?") != std::string::npos) {
       const size_t slash = input.find_last_of('/');
       const std::string folder = slash == std::string::npos ? "./" : input.substr(0, slash + 1);
       Sources.AddSourceFolder(folder, input.substr(slash + 1), false, false);
-    } else if (fs::is_directory(input)) {
-      Sources.AddSourceFolder(input, "*", false, true);
-    } else {
-      Sources.AddSourceFile(input, false);
+      continue;
     }
+    std::error_code ec;
+    const fs::file_status status = fs::status(input, ec);
+    if (ec && status.type() != fs::file_type::not_found)
+      Say("cannot read \"" + input + "\": " + ec.message());
+    else if (fs::is_directory(status))
+      Sources.AddSourceFolder(input, "*", false, true);
+    else
+      Sources.AddSourceFile(input, false);
   }
   Sources.Sort();
 }
@@ -131,10 +146,11 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
     return 1;
   }
 
-  const std::string outputFolder = fs::absolute(options.OutputFolder).lexically_normal().string();
+  if (LostWithCurrentFolder(options.OutputFolder)) return 1;
+  const std::string outputFolder = NormalPath(options.OutputFolder);
   std::error_code ec;
   fs::create_directories(outputFolder, ec);
-  if (!fs::is_directory(outputFolder)) {
+  if (!IsFolder(outputFolder)) {
     Say("cannot create the output folder \"" + outputFolder + "\"" +
         (ec ? ": " + ec.message() : std::string()));
     return 1;

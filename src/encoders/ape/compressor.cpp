@@ -169,7 +169,9 @@ int TCompressor::RewriteWithLargerSeekTable() {
     const int r = WriteHeaders(rewritten, entries);
     if (r != ErrorSuccess) return r;
     rewritten.Close();
-    std::filesystem::rename(temporary, FileName);
+    std::error_code renamed;
+    std::filesystem::rename(temporary, FileName, renamed);
+    if (renamed) throw std::runtime_error("rename");
   } catch (const std::exception &) {
     std::error_code ec;
     std::filesystem::remove(temporary, ec);
