@@ -65,6 +65,14 @@ int Start(std::vector<std::string> args, const TStart &how, const std::string &e
   return pid;
 }
 
+// Whether a signal sent to the process waits there, not yet taken.
+bool SignalPending(int pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("ShdPnd:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1;
+  return false;
+}
+
 std::string ReadText(const std::string &path) {
   const std::vector<uint8_t> bytes = fs::exists(path) ? ReadFileBytes(path) : std::vector<uint8_t>{};
   return std::string(bytes.begin(), bytes.end());
@@ -256,6 +264,38 @@ TEST_F(BatchMode, AwkwardPathsNeitherCrashNorHang) {
     }
   }
   EXPECT_EQ(fs::status(out + "/a.wav").type(), fs::file_type::directory);  // left as it was
+}
+
+// A signal other than Ctrl-C and SIGTERM leaves the cancel alone, and a closed
+// standard error does not end a run that converted everything.
+TEST_F(BatchMode, StraySignalsAndAClosedStandardError) {
+  for (int i = 0; i < 2; ++i) {
+    TTestSignal s;
+    s.Seconds = 120;
+    WriteSignal(In + "/long" + std::to_string(i) + ".wav", s);
+  }
+  for (const int cancel : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(cancel);
+    fs::remove_all(Folder + "/out");
+    const int pid = Start({"/input", In, "/output", Folder + "/out", "/p", "1"}, {.IgnoreUsr1 = true},
+                          Folder + "/err.txt");
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 3000 && !(fs::exists(Folder + "/out/long0.wav") &&
+                                  fs::file_size(Folder + "/out/long0.wav") > 100000);
+         ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, SIGUSR1);  // not ours to watch; the cancel comes once it is dealt with
+    while (SignalPending(pid, SIGUSR1)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, cancel);
+    EXPECT_EQ(WaitTool(pid), 2);
+    EXPECT_NE(ReadText(Folder + "/err.txt").find("cancelled"), std::string::npos);
+  }
+
+  WriteSignal(In + "/short.wav", TTestSignal{});
+  const int pid = Start({"/input", In + "/short.wav", "/output", Folder + "/out"}, {.ClosedErr = true}, "");
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(WaitTool(pid), 0);
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/short.wav", "s16le"), MakeSamples(TTestSignal{}));
 }
 
 TEST_F(BatchMode, DebugShowsTheParametersAndWritesNoAudio) {
