@@ -1,4 +1,5 @@
 // tonmill: the batch audio converter.
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -12,6 +13,9 @@
 #include "platform/bass/bass.h"
 
 int main(int argc, char **argv) {
+  // A closed terminal or pipe on standard error is no reason to end a run:
+  // writes to it fail quietly and the exit status still tells the outcome.
+  signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string> args(argv + 1, argv + argc);
   const TParsedCommandLine parsed = ParseCommandLine(args);
   if (parsed.Help) {

@@ -1,12 +1,18 @@
 #include "app/batch_mode.h"
 
+#include <fcntl.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
-#include <filesystem>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <stdexcept>
 #include <thread>
 
 #include "app/console_progress.h"
@@ -32,50 +38,91 @@ std::string ConvertedSummary(int32_t Outputs, int32_t Files) {
 
 void Say(const std::string &text) { std::fprintf(stderr, "tonmill: %s\n", text.c_str()); }
 
-// Waits for SIGINT/SIGTERM on a thread of its own (they are blocked in every
+// Takes SIGINT and SIGTERM on a thread of its own (they are blocked in every
 // other thread): the first cancels the run, a second one ends the program.
+// Only these two are taken; the thread is ended through a pipe of its own, so
+// no signal from outside can end it.
 class TSignalWatcher {
  public:
   explicit TSignalWatcher(TCoder_engine &Engine) {
-    sigemptyset(&Set);
-    sigaddset(&Set, SIGINT);
-    sigaddset(&Set, SIGTERM);
-    sigaddset(&Set, SIGUSR1);  // ends the watcher
-    pthread_sigmask(SIG_BLOCK, &Set, &Previous);
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGINT);
+    sigaddset(&set, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &set, &Previous);
+    Signals = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+    if (Signals < 0 || pipe2(Stop, O_CLOEXEC) != 0) {
+      const int error = errno;
+      if (Signals >= 0) close(Signals);
+      pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+      throw std::runtime_error(std::string("cannot watch for Ctrl-C: ") + std::strerror(error));
+    }
     Thread = std::thread([this, &Engine] {
       int cancels = 0;
       for (;;) {
-        int signal = 0;
-        if (sigwait(&Set, &signal) != 0 || signal == SIGUSR1) return;
+        pollfd fds[2] = {{Signals, POLLIN, 0}, {Stop[0], POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+          if (errno == EINTR) continue;
+          return;
+        }
+        if (fds[1].revents) return;
+        signalfd_siginfo info;
+        if (read(Signals, &info, sizeof info) != ssize_t(sizeof info)) continue;
         if (++cancels > 1) _exit(2);
         Engine.Cancel();
       }
     });
   }
   ~TSignalWatcher() {
-    pthread_kill(Thread.native_handle(), SIGUSR1);
-    Thread.join();
+    if (Thread.joinable()) {
+      const char stop = 0;
+      while (write(Stop[1], &stop, 1) < 0 && errno == EINTR) {
+      }
+      Thread.join();
+    }
+    // A signal that came after the run's end is taken here, not left to end the program.
+    for (signalfd_siginfo info; Signals >= 0 && read(Signals, &info, sizeof info) > 0;) {
+    }
+    for (const int fd : {Signals, Stop[0], Stop[1]})
+      if (fd >= 0) close(fd);
     pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
   }
 
  private:
-  sigset_t Set, Previous;
+  sigset_t Previous;
+  int Signals = -1;
+  int Stop[2] = {-1, -1};
   std::thread Thread;
 };
+
+// A relative path means nothing once the current folder has been deleted.
+bool LostWithCurrentFolder(const std::string &Path) {
+  std::error_code ec;
+  if (Path.empty() || Path[0] == '/') return false;
+  (void)fs::current_path(ec);
+  if (ec) Say("the current folder no longer exists: \"" + Path + "\" cannot be found");
+  return bool(ec);
+}
 
 // Adds the inputs: patterns with "*" or "?" match the files of one folder,
 // folders are searched with their sub-folders, anything else is one file.
 void CollectInputs(const std::vector<std::string> &Inputs, TSourceCollection &Sources) {
   for (const std::string &input : Inputs) {
+    if (LostWithCurrentFolder(input)) continue;
     if (input.find_first_of("*?") != std::string::npos) {
       const size_t slash = input.find_last_of('/');
       const std::string folder = slash == std::string::npos ? "./" : input.substr(0, slash + 1);
       Sources.AddSourceFolder(folder, input.substr(slash + 1), false, false);
-    } else if (fs::is_directory(input)) {
-      Sources.AddSourceFolder(input, "*", false, true);
-    } else {
-      Sources.AddSourceFile(input, false);
+      continue;
     }
+    std::error_code ec;
+    const fs::file_status status = fs::status(input, ec);
+    if (ec && status.type() != fs::file_type::not_found)
+      Say("cannot read \"" + input + "\": " + ec.message());
+    else if (fs::is_directory(status))
+      Sources.AddSourceFolder(input, "*", false, true);
+    else
+      Sources.AddSourceFile(input, false);
   }
   Sources.Sort();
 }
@@ -131,10 +178,11 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
     return 1;
   }
 
-  const std::string outputFolder = fs::absolute(options.OutputFolder).lexically_normal().string();
+  if (LostWithCurrentFolder(options.OutputFolder)) return 1;
+  const std::string outputFolder = NormalPath(options.OutputFolder);
   std::error_code ec;
   fs::create_directories(outputFolder, ec);
-  if (!fs::is_directory(outputFolder)) {
+  if (!IsFolder(outputFolder)) {
     Say("cannot create the output folder \"" + outputFolder + "\"" +
         (ec ? ": " + ec.message() : std::string()));
     return 1;

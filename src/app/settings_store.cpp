@@ -232,10 +232,10 @@ bool TSettingsStore::ReadBoolean(const std::string &Name, bool Default) const {
 // Moves an unusable file out of the way, under the first free name, so that
 // no save writes over it. Returns what the user is told.
 std::string TSettingsStore::SetAside(const std::string &Problem) {
-  std::string aside = Path + ".bad";
-  for (int i = 1; fs::exists(fs::symlink_status(aside)); ++i) aside = Path + ".bad." + std::to_string(i);
-  const std::string said = "The settings file \"" + Path + "\" " + Problem;
   std::error_code ec;
+  std::string aside = Path + ".bad";
+  for (int i = 1; fs::exists(fs::symlink_status(aside, ec)); ++i) aside = Path + ".bad." + std::to_string(i);
+  const std::string said = "The settings file \"" + Path + "\" " + Problem;
   fs::rename(Path, aside, ec);
   if (ec) return said + " and could not be set aside (" + ec.message() + "): the defaults are used, nothing is saved.";
   return said + "; it was kept as \"" + aside + "\" and the defaults are used.";

@@ -1,5 +1,9 @@
 #include "encoders/file_stream.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <stdexcept>
 
@@ -10,9 +14,24 @@ constexpr size_t kBufferBytes = 256 * 1024;
 }
 
 TFileStream::TFileStream(const std::string &fileName) : Name(fileName) {
-  File = std::fopen(fileName.c_str(), "wb");
-  if (!File)
-    throw std::runtime_error(FileErrorText("Cannot create file", fileName, errno));
+  // Outputs are regular files. Opening without waiting and truncating only
+  // after a look at what was opened: a pipe must not hold the job up for a
+  // reader, and nothing is ever written into a device.
+  const int fd = ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+  if (fd < 0 && errno != ENXIO) Fail("Cannot create file");  // ENXIO: a pipe nobody reads
+  struct stat info;
+  if (fd < 0 || fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    if (fd >= 0) ::close(fd);
+    throw std::runtime_error("Cannot create file \"" + fileName + "\". Something that is not a regular file "
+                             "(a pipe, a device) has that name.");
+  }
+  if (ftruncate(fd, 0) != 0 || fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0 ||
+      !(File = fdopen(fd, "wb"))) {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    Fail("Cannot create file");
+  }
   std::setvbuf(File, nullptr, _IOFBF, kBufferBytes);
 }
 

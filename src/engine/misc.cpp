@@ -108,8 +108,15 @@ bool IsRegularFile(const std::string &Path) {
   return std::filesystem::is_regular_file(Path, ec);
 }
 
+bool IsFolder(const std::string &Path) {
+  std::error_code ec;
+  return std::filesystem::is_directory(Path, ec);
+}
+
 std::string NormalPath(const std::string &Path) {
-  return std::filesystem::absolute(std::filesystem::path(Path)).lexically_normal().string();
+  std::error_code ec;
+  const std::filesystem::path absolute = std::filesystem::absolute(std::filesystem::path(Path), ec);
+  return (ec ? std::filesystem::path(Path) : absolute).lexically_normal().string();
 }
 
 std::string FormatTime(uint16_t hours, uint16_t minutes, uint16_t seconds) {

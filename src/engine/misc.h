@@ -197,7 +197,10 @@ std::string GetFileExtension(const std::string &fileName);
 std::string GetFileNameWithoutExt(const std::string &Name);
 // True when Path names a regular file (after following links).
 bool IsRegularFile(const std::string &Path);
+// True when Path names a folder (after following links); false when it cannot be looked at.
+bool IsFolder(const std::string &Path);
 // Path made absolute, without "." and ".." parts; links are left as they are.
+// A relative path stays relative when the current folder no longer exists.
 std::string NormalPath(const std::string &Path);
 
 std::string FormatTime(uint16_t hours, uint16_t minutes, uint16_t seconds);

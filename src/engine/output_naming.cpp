@@ -23,13 +23,13 @@ std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &P
   }
   if (Placement.CreateFullPath) {
     // The source's folder without its leading "/", under the destination.
-    std::string folder = fs::absolute(fs::path(Source)).parent_path().string();
+    std::string folder = fs::path(NormalPath(Source)).parent_path().string();
     while (!folder.empty() && folder.front() == '/') folder.erase(0, 1);
     if (folder.empty()) return Placement.DestinationFolder;
     const std::string result = Placement.DestinationFolder + folder;
     std::error_code ec;
     fs::create_directories(result, ec);
-    if (ec || !fs::is_directory(result))
+    if (ec || !IsFolder(result))
       throw std::runtime_error("Cannot create folder \"" + result + "\". " +
                                (ec ? ec.message() : std::string("A file of that name exists")));
     return result + "/";
@@ -46,7 +46,14 @@ std::string MakeOutputName(const std::string &Folder, const std::string &Name,
   std::string result = Folder + base + Extension;
 
   auto taken = [&](const std::string &candidate) {
-    return (AvoidExisting && IsRegularFile(candidate)) || (IsReserved && IsReserved(candidate));
+    std::error_code ec;
+    const fs::file_type type = fs::status(candidate, ec).type();
+    // Only a regular file is ever written over: opening a pipe would wait for a
+    // reader, and a folder or a device is no place for an output.
+    const bool other = type != fs::file_type::regular && type != fs::file_type::not_found &&
+                       type != fs::file_type::none;
+    return other || (AvoidExisting && type == fs::file_type::regular) ||
+           (IsReserved && IsReserved(candidate));
   };
   for (int n = 1; taken(result); ++n)
     result = Folder + GetFileNameWithoutExt(Name) + fmt::sprintf("_%.3d", n) + "." + Extension;

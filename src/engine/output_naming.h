@@ -20,9 +20,10 @@ std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &P
 
 // Folder + the base name of `Name` + Extension. With AvoidExisting, a name
 // whose file exists becomes "<name>_001.<ext>", "_002", ... until free. A name
-// for which IsReserved answers true (a source of the run, or an output another
-// job already got) is numbered the same way in every mode, so no job ever
-// writes over a source or over another job's output.
+// held by anything but a regular file (a folder, a pipe, a device), or for
+// which IsReserved answers true (a source of the run, or an output another job
+// already got), is numbered the same way in every mode: outputs are regular
+// files, and no job ever writes over a source or over another job's output.
 std::string MakeOutputName(const std::string &Folder, const std::string &Name,
                            const std::string &Extension, bool AvoidExisting,
                            const std::function<bool(const std::string &)> &IsReserved = {});

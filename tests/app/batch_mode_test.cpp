@@ -2,11 +2,16 @@
 // standard error, cancel by signal, and settings left as they were.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <thread>
 
 #include <fmt/printf.h>
@@ -16,6 +21,62 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// How a run is started when the surroundings are awkward.
+struct TStart {
+  std::string Cwd = {};      // working folder ("" keeps the test's)
+  bool RemoveCwd = false;    // the working folder is deleted before the program starts
+  bool Nobody = false;       // runs as an unprivileged user
+  bool ClosedErr = false;    // standard error is a pipe whose reader has gone
+  bool IgnoreUsr1 = false;   // SIGUSR1 is ignored, as a parent may leave it
+  bool Guarded = false;      // killed after five minutes, should it hang
+};
+
+// Starts the program; its standard error goes to errFile unless ClosedErr.
+int Start(std::vector<std::string> args, const TStart &how, const std::string &errFile) {
+  args.insert(args.begin(), TONMILL_BINARY);
+  if (how.Nobody)
+    args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+  // The guard stands between the test and the program, so it is left out where signals are sent.
+  if (how.Guarded) args.insert(args.begin(), {"timeout", "-s", "KILL", "300"});
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  int closed[2] = {-1, -1};
+  if (how.ClosedErr && pipe(closed) == 0) close(closed[0]);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGUSR1, how.IgnoreUsr1 ? SIG_IGN : SIG_DFL);
+    if (!how.Cwd.empty() && (chdir(how.Cwd.c_str()) != 0 || (how.RemoveCwd && rmdir(how.Cwd.c_str()) != 0)))
+      _exit(120);
+    const int null = open("/dev/null", O_RDWR);
+    const int err = how.ClosedErr ? closed[1] : open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(null, 0);
+    dup2(null, 1);
+    dup2(err, 2);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  if (closed[1] >= 0) close(closed[1]);
+  return pid;
+}
+
+// Whether a signal sent to the process waits there, not yet taken.
+bool SignalPending(int pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("ShdPnd:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1;
+  return false;
+}
+
+std::string ReadText(const std::string &path) {
+  const std::vector<uint8_t> bytes = fs::exists(path) ? ReadFileBytes(path) : std::vector<uint8_t>{};
+  return std::string(bytes.begin(), bytes.end());
+}
 
 class BatchMode : public ::testing::Test {
  protected:
@@ -150,6 +211,98 @@ TEST_F(BatchMode, InterruptCancelsCleanly) {
   EXPECT_NE(std::string(err.begin(), err.end()).find("cancelled"), std::string::npos);
   // What was written is a valid, shorter file.
   EXPECT_LT(FFmpegDecode(Folder + "/out/long0.wav", "s16le").size(), size_t(120 * 44100 * 4));
+}
+
+// Folders the user may not enter, a current folder that was deleted and
+// things that are no regular file under the output's name: each run ends by
+// itself, saying what is wrong, or converts into the next free name.
+TEST_F(BatchMode, AwkwardPathsNeitherCrashNorHang) {
+  WriteSignal(In + "/a.wav", TTestSignal{});
+  const std::string locked = Folder + "/locked", out = Folder + "/out", gone = Folder + "/gone";
+  fs::create_directories(locked);
+  fs::copy_file(In + "/a.wav", locked + "/a.wav");
+  fs::permissions(locked, fs::perms::owner_all);
+  struct TCase {
+    const char *Name;
+    std::function<void()> Prepare;
+    std::vector<std::string> Args;
+    TStart How;
+    int Status;
+    std::string Says;    // a part of what standard error says
+    std::string Output;  // the output holding the source's samples, or none
+  };
+  const std::string gonePrefix = "the current folder no longer exists";
+  const TCase cases[] = {
+      {"input in a locked folder", {}, {"/input", locked + "/a.wav", "/output", out}, {.Nobody = true}, 1,
+       "cannot read \"" + locked + "/a.wav\": Permission denied", ""},
+      {"output in a locked folder", {}, {"/input", In + "/a.wav", "/output", locked + "/out"}, {.Nobody = true},
+       1, "cannot create the output folder \"" + locked + "/out/\": Permission denied", ""},
+      {"relative output, current folder deleted", [&] { fs::create_directory(gone); },
+       {"/input", In + "/a.wav", "/output", "out"}, {.Cwd = gone, .RemoveCwd = true}, 1,
+       gonePrefix + ": \"out/\" cannot be found", ""},
+      {"relative input, current folder deleted", [&] { fs::create_directory(gone); },
+       {"/input", "a.wav", "/output", out}, {.Cwd = gone, .RemoveCwd = true}, 1,
+       gonePrefix + ": \"a.wav\" cannot be found", ""},
+      {"full paths, current folder deleted", [&] { fs::create_directory(gone); },
+       {"/input", In + "/a.wav", "/output", out, "/createfullpath"}, {.Cwd = gone, .RemoveCwd = true}, 0, "",
+       out + In + "/a.wav"},
+      {"a pipe under the output name", [&] { mkfifo((out + "/a.wav").c_str(), 0644); },
+       {"/input", In + "/a.wav", "/output", out}, {}, 0, "", out + "/a_001.wav"},
+      {"a folder under the output name", [&] { fs::create_directories(out + "/a.wav"); },
+       {"/input", In + "/a.wav", "/output", out}, {}, 0, "", out + "/a_001.wav"},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(out);
+    fs::create_directory(out);
+    fs::permissions(out, fs::perms::all);  // the unprivileged user writes here
+    if (c.Prepare) c.Prepare();
+    std::vector<std::string> args = c.Args;
+    args.insert(args.end(), {"/dest", "wav"});
+    TStart how = c.How;
+    how.Guarded = true;
+    const int pid = Start(args, how, Folder + "/err.txt");
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(WaitTool(pid), c.Status);
+    const std::string err = ReadText(Folder + "/err.txt");
+    EXPECT_NE(err.find(c.Says), std::string::npos) << err;
+    if (!c.Output.empty()) {
+      EXPECT_EQ(FFmpegDecode(c.Output, "s16le"), MakeSamples(TTestSignal{}));
+    }
+  }
+  EXPECT_EQ(fs::status(out + "/a.wav").type(), fs::file_type::directory);  // left as it was
+}
+
+// A signal other than Ctrl-C and SIGTERM leaves the cancel alone, and a closed
+// standard error does not end a run that converted everything.
+TEST_F(BatchMode, StraySignalsAndAClosedStandardError) {
+  for (int i = 0; i < 2; ++i) {
+    TTestSignal s;
+    s.Seconds = 120;
+    WriteSignal(In + "/long" + std::to_string(i) + ".wav", s);
+  }
+  for (const int cancel : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(cancel);
+    fs::remove_all(Folder + "/out");
+    const int pid = Start({"/input", In, "/output", Folder + "/out", "/p", "1"}, {.IgnoreUsr1 = true},
+                          Folder + "/err.txt");
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 3000 && !(fs::exists(Folder + "/out/long0.wav") &&
+                                  fs::file_size(Folder + "/out/long0.wav") > 100000);
+         ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, SIGUSR1);  // not ours to watch; the cancel comes once it is dealt with
+    while (SignalPending(pid, SIGUSR1)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    kill(pid, cancel);
+    EXPECT_EQ(WaitTool(pid), 2);
+    EXPECT_NE(ReadText(Folder + "/err.txt").find("cancelled"), std::string::npos);
+  }
+
+  WriteSignal(In + "/short.wav", TTestSignal{});
+  const int pid = Start({"/input", In + "/short.wav", "/output", Folder + "/out"}, {.ClosedErr = true}, "");
+  ASSERT_GT(pid, 0);
+  EXPECT_EQ(WaitTool(pid), 0);
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/short.wav", "s16le"), MakeSamples(TTestSignal{}));
 }
 
 TEST_F(BatchMode, DebugShowsTheParametersAndWritesNoAudio) {

@@ -1,6 +1,10 @@
 // The WAV writer: the header other programs read, the samples as given.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <filesystem>
 
 #include "encoders/coder.h"
@@ -129,13 +133,37 @@ TEST(WavCoder, ReplacesAnExistingFile) {
   EXPECT_EQ(std::filesystem::file_size(path), 44u);
 }
 
+// Outputs are regular files: a pipe under the name (read or not) is refused
+// at once rather than waited on, and nothing is written into a device.
 TEST(WavCoder, AnOutputThatCannotBeCreatedFailsInit) {
-  TWAVCoder coder(TestFolder() + "/missing/folder/out.wav", TTagRec{}, Info(44100, 2, 16));
-  std::string error;
-  EXPECT_EQ(coder.Init(nullptr, error), 1);
-  EXPECT_EQ(error.rfind("CreateFileStream (step1) : ", 0), 0u) << error;
-  EXPECT_FALSE(coder.CreatedOutput());
-  coder.Finish();  // tolerated without an output
+  const std::string folder = TestFolder();
+  ASSERT_EQ(mkfifo((folder + "/pipe.wav").c_str(), 0644), 0);
+  ASSERT_EQ(mkfifo((folder + "/read-pipe.wav").c_str(), 0644), 0);
+  const int reader = open((folder + "/read-pipe.wav").c_str(), O_RDONLY | O_NONBLOCK);
+  ASSERT_GE(reader, 0);
+  std::filesystem::create_directory(folder + "/folder.wav");
+  std::filesystem::create_symlink("/dev/null", folder + "/null.wav");
+  const struct {
+    const char *Name, *Reason;
+  } cases[] = {
+      {"/missing/folder/out.wav", "No such file or directory"},
+      {"/pipe.wav", "not a regular file"},
+      {"/read-pipe.wav", "not a regular file"},
+      {"/folder.wav", "Is a directory"},
+      {"/null.wav", "not a regular file"},
+  };
+  for (const auto &c : cases) {
+    TWAVCoder coder(folder + c.Name, TTagRec{}, Info(44100, 2, 16));
+    std::string error;
+    EXPECT_EQ(coder.Init(nullptr, error), 1) << c.Name;
+    EXPECT_EQ(error.rfind("CreateFileStream (step1) : ", 0), 0u) << error;
+    EXPECT_NE(error.find(c.Reason), std::string::npos) << error;
+    EXPECT_FALSE(coder.CreatedOutput());
+    coder.Finish();  // tolerated without an output
+  }
+  char byte;
+  EXPECT_EQ(read(reader, &byte, 1), 0);  // the pipe's reader got nothing
+  close(reader);
 }
 
 TEST(WavCoder, AFullDiskIsAnError) {

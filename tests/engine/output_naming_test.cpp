@@ -1,8 +1,11 @@
 // Where outputs go and what they are called.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "engine/output_naming.h"
 #include "test_support.h"
@@ -40,7 +43,6 @@ TEST(OutputNaming, SameAsSourceNeverNamesAnExistingFile) {
   EXPECT_EQ(MakeOutputName(folder, folder + "song.flac", "flac", true), folder + "song_001.flac");
   Touch(folder + "song_001.flac");
   EXPECT_EQ(MakeOutputName(folder, folder + "song.flac", "flac", true), folder + "song_002.flac");
-  fs::create_directory(folder + "a.b.ogg");  // a folder is not in the way
   EXPECT_EQ(MakeOutputName(folder, folder + "a.b.wav", "ogg", true), folder + "a.b.ogg");
   Touch(folder + "c.d.ogg");
   EXPECT_EQ(MakeOutputName(folder, folder + "c.d.wav", "ogg", true), folder + "c.d_001.ogg");
@@ -56,6 +58,29 @@ TEST(OutputNaming, ReservedNamesAreNumberedInEveryMode) {
             folder + "song_001.wav");
   EXPECT_EQ(MakeOutputName(folder, "/elsewhere/song.flac", "mp3", false, isSource),
             folder + "song.mp3");
+}
+
+// Outputs are regular files: a folder, a pipe or a device under the name is
+// passed by in every mode (opening a pipe for writing would wait for ever).
+TEST(OutputNaming, OnlyRegularFilesAreWrittenOver) {
+  const std::string folder = TestFolder() + "/";
+  const struct {
+    const char *Name;
+    std::function<void(const std::string &)> Make;
+  } kinds[] = {
+      {"folder", [](const std::string &p) { fs::create_directory(p); }},
+      {"pipe", [](const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }},
+      {"device", [](const std::string &p) { fs::create_symlink("/dev/null", p); }},
+  };
+  for (const auto &kind : kinds) {
+    kind.Make(folder + kind.Name + ".wav");
+    for (const bool avoidExisting : {false, true})
+      EXPECT_EQ(MakeOutputName(folder, "/in/" + std::string(kind.Name) + ".flac", "wav", avoidExisting),
+                folder + kind.Name + "_001.wav")
+          << kind.Name << " " << avoidExisting;
+  }
+  Touch(folder + "plain.wav");  // a regular file is replaced unless names avoid existing ones
+  EXPECT_EQ(MakeOutputName(folder, "/in/plain.flac", "wav", false), folder + "plain.wav");
 }
 
 TEST(OutputNaming, TrackNames) {

@@ -20,7 +20,6 @@
 #include <QUrl>
 
 #include <algorithm>
-#include <filesystem>
 #include <fmt/printf.h>
 #include <utility>
 
@@ -31,9 +30,8 @@
 #include "app/windows/error_report.h"
 #include "app/windows/window_texts.h"
 #include "encoders/coders.h"
+#include "engine/misc.h"
 #include "engine/texts.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -78,7 +76,7 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   if (CommandLine.Mode == TParsedCommandLine::mSendTo) {
     bool clearFirst = false;
     for (const std::string &path : CommandLine.SendToPaths) {
-      if (fs::is_directory(path)) SourceFiles.AddSourceFolder(path, "*", clearFirst, true);
+      if (IsFolder(path)) SourceFiles.AddSourceFolder(path, "*", clearFirst, true);
       else SourceFiles.AddSourceFile(path, clearFirst);
     }
     SourceFiles.Sort();
@@ -331,7 +329,7 @@ void Tmain::DropFiles(const std::vector<std::string> &Paths, bool CtrlHeld) {
   raise();
   bool clearFirst = !CtrlHeld;
   for (const std::string &path : Paths) {
-    const int added = fs::is_directory(path) ? SourceFiles.AddSourceFolder(path, "*", clearFirst, true)
+    const int added = IsFolder(path) ? SourceFiles.AddSourceFolder(path, "*", clearFirst, true)
                                              : SourceFiles.AddSourceFile(path, clearFirst);
     if (added > 0) clearFirst = false;  // the old list is gone once a file was kept
   }
@@ -460,7 +458,7 @@ void Tmain::OnProgress(const TProgressRec &Rec) {
 }
 
 void Tmain::bBrowseForFolderClick() {
-  const QString start = fs::is_directory(Destination) ? Q(Destination) : QString();
+  const QString start = IsFolder(Destination) ? Q(Destination) : QString();
   const QString chosen = ChooseFolder(start);
   if (chosen.isEmpty()) return;
   Destination = chosen.toStdString();
