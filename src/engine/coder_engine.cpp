@@ -246,31 +246,21 @@ void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
 
 void TCoder_engine::SchedulePass() {
   TSchedule &s = Schedule;
-  if (!s.Jobs) return;
-  if (s.Passing) {  // the pass further up pumps while it joins a worker
-    s.Again = true;
-    return;
-  }
-  s.Passing = true;
+  if (!s.Jobs || s.Stopping) return;
   try {
-    do {
-      s.Again = false;
-      if (s.Stopping) break;
-      s.Failure = CollectEndedWorkers();
-      if (s.Failure || Cancelled) {
-        s.Stopping = true;
-        TerminateWorkers();  // now, even while a dialog keeps the loop from ending
-        break;
-      }
-      for (int slot; s.Next < s.Jobs->size() && (slot = FirstFreeSlot(Threads)) >= 0;)
-        StartJob(slot, (*s.Jobs)[s.Next++]);
-    } while (s.Again);
+    s.Failure = CollectEndedWorkers();
+    if (s.Failure || Cancelled) {
+      s.Stopping = true;
+      TerminateWorkers();  // now, even while a dialog keeps the loop from ending
+      return;
+    }
+    for (int slot; s.Next < s.Jobs->size() && (slot = FirstFreeSlot(Threads)) >= 0;)
+      StartJob(slot, (*s.Jobs)[s.Next++]);
   } catch (...) {
     s.Error = std::current_exception();
     s.Stopping = true;
     TerminateWorkers();
   }
-  s.Passing = false;
 }
 
 bool TCoder_engine::CollectEndedWorkers() {
@@ -281,6 +271,10 @@ bool TCoder_engine::CollectEndedWorkers() {
         failure = true;  // left to StopWorkers, with the others
         break;
       case TSlotState::Ended:  // ended by itself: only StopWorkers stops a worker
+        // Collected once its thread is through, so the join does not pump:
+        // a pass never has a loop (a dialog's) opened above it. The thread's
+        // own wake-up, after that, brings the next pass.
+        if (!t.Thread->Finished()) break;
         ++ConvertedCount;
         t.Thread->WaitFor();
         t.Thread.reset();

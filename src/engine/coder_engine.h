@@ -138,8 +138,6 @@ class TCoder_engine {
     size_t Next = 0;           // the next job to start
     bool Failure = false;      // a worker failed
     bool Stopping = false;     // failed or cancelled: no job starts any more
-    bool Passing = false;      // a pass is under way further up the stack
-    bool Again = false;        // a wake-up reached that pass: it looks again
     std::exception_ptr Error;  // raised in a pass, raised again by ConvertJobs
   } Schedule;
   // Outputs given to jobs so far, and the files of the sources (device and

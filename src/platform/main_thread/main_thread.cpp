@@ -38,8 +38,7 @@ void JoinWhilePumping(std::thread &thread, const std::atomic<bool> &finished) {
     pump.ProcessPending();
     pump.WaitForWork(50);
   }
-  pump.ProcessPending();
-  thread.join();
+  thread.join();  // raising `finished` was its last need of the main thread
 }
 
 TMainThreadQueue::~TMainThreadQueue() { RunAll(); }

@@ -63,7 +63,8 @@ TMainThreadPump &MainThreadPump();
 void SetMainThreadPump(TMainThreadPump *pump);
 
 // Waits for `thread` to end while pumping (main thread only). `finished` is
-// the worker's "I am done" flag, set (followed by Wake) as its last action.
+// the worker's "I am done" flag, set (followed by Wake) as its last action;
+// when it is set already, the join does not pump.
 void JoinWhilePumping(std::thread &thread, const std::atomic<bool> &finished);
 
 // The functions handed to the main thread: each runs there exactly once while
