@@ -220,27 +220,51 @@ void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
   Threads.clear();
   for (int s = 0; s < slots; ++s) Threads.emplace_back();
   Merger = std::make_unique<TProgressMerger>(int32_t(Jobs.size()), slots, TotalDuration, StartTicks);
+  Schedule = TSchedule{};
+  Schedule.Jobs = &Jobs;
 
-  // Each pass: collect the workers that ended, give the next jobs to the free
-  // slots in slot order, and wait for a worker to end (or a cancel).
-  size_t next = 0;
-  bool failure = false;
-  for (;;) {
-    failure = CollectEndedWorkers();
-    if (failure || Cancelled) break;
-    for (int slot; next < Jobs.size() && (slot = FirstFreeSlot(Threads)) >= 0;)
-      StartJob(slot, Jobs[next++]);
-    if (next == Jobs.size() && FirstBusySlot() < 0) break;
-    WaitWithMessages(1000);
-    MainThreadPump().ProcessPending();
+  // A pass, then a wait for a worker to end (or a cancel), until every job
+  // is done. Each wake-up runs a pass too: a modal dialog opened meanwhile
+  // holds this loop's wait until it closes, but its loop serves the wake-ups.
+  {
+    TWakeHandlerScope wakeUps([this] { SchedulePass(); });
+    for (;;) {
+      SchedulePass();
+      if (Schedule.Stopping || (Schedule.Next == Jobs.size() && FirstBusySlot() < 0)) break;
+      WaitWithMessages(1000);
+      MainThreadPump().ProcessPending();
+    }
   }
   StopWorkers();
+  const bool failure = Schedule.Failure;
+  const std::exception_ptr error = Schedule.Error;
+  Schedule = TSchedule{};
   if (failure) ReportFailures();
   Threads.clear();
   Merger.reset();
   AssignedOutputs.clear();
   SourceFiles.clear();
+  if (error) std::rethrow_exception(error);
   if (failure) throw std::runtime_error(CoderEngineError);
+}
+
+void TCoder_engine::SchedulePass() {
+  TSchedule &s = Schedule;
+  if (!s.Jobs || s.Stopping) return;
+  try {
+    s.Failure = CollectEndedWorkers();
+    if (s.Failure || Cancelled) {
+      s.Stopping = true;
+      TerminateWorkers();  // now, even while a dialog keeps the loop from ending
+      return;
+    }
+    for (int slot; s.Next < s.Jobs->size() && (slot = FirstFreeSlot(Threads)) >= 0;)
+      StartJob(slot, (*s.Jobs)[s.Next++]);
+  } catch (...) {
+    s.Error = std::current_exception();
+    s.Stopping = true;
+    TerminateWorkers();
+  }
 }
 
 bool TCoder_engine::CollectEndedWorkers() {
@@ -251,6 +275,10 @@ bool TCoder_engine::CollectEndedWorkers() {
         failure = true;  // left to StopWorkers, with the others
         break;
       case TSlotState::Ended:  // ended by itself: only StopWorkers stops a worker
+        // Collected once its thread is through, so the join does not pump:
+        // a pass never has a loop (a dialog's) opened above it. The thread's
+        // own wake-up, after that, brings the next pass.
+        if (!t.Thread->Finished()) break;
         ++ConvertedCount;
         t.Thread->WaitFor();
         t.Thread.reset();
@@ -283,10 +311,13 @@ void TCoder_engine::StartJob(int Slot, const TFileListRec &Job) {
   rec.Thread->Resume();
 }
 
-void TCoder_engine::StopWorkers() {
-  // Every worker is told to end first, so they wind down together.
+void TCoder_engine::TerminateWorkers() {
   for (TThreadRec &t : Threads)
     if (t.Thread) t.Thread->Terminate();
+}
+
+void TCoder_engine::StopWorkers() {
+  TerminateWorkers();  // every worker first, so they wind down together
   for (TThreadRec &t : Threads) {
     if (!t.Thread) continue;
     t.Thread->WaitFor();

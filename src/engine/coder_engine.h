@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -109,11 +110,18 @@ class TCoder_engine {
   std::vector<TFileListRec> BuildJobs();
   void SetTrackPart(TFileListRec &Job, const TCUEArr &Tracks, size_t K) const;
   void ConvertJobs(std::vector<TFileListRec> &Jobs);
-  // The phases of ConvertJobs. CollectEndedWorkers frees the slots whose
+  // One pass of ConvertJobs: frees the slots whose worker ended and gives the
+  // next jobs to the free slots; after a failure or a cancel it tells every
+  // worker to stop instead. Runs between the run's waits and on every wake-up,
+  // also from a loop nested above the run's wait (a modal dialog's), so the
+  // run goes on while that loop holds the main thread.
+  void SchedulePass();
+  // The phases of a pass. CollectEndedWorkers frees the slots whose
   // worker has finished and tells whether a worker failed.
   bool CollectEndedWorkers();
   int FirstBusySlot() const;
   void StartJob(int Slot, const TFileListRec &Job);
+  void TerminateWorkers();
   void StopWorkers();
   void ReportFailures();
   bool IsReservedOutput(const std::string &Path) const;
@@ -133,6 +141,13 @@ class TCoder_engine {
   // Alive during a run only.
   std::deque<TThreadRec> Threads;
   std::unique_ptr<TProgressMerger> Merger;
+  struct TSchedule {
+    std::vector<TFileListRec> *Jobs = nullptr;
+    size_t Next = 0;           // the next job to start
+    bool Failure = false;      // a worker failed
+    bool Stopping = false;     // failed or cancelled: no job starts any more
+    std::exception_ptr Error;  // raised in a pass, raised again by ConvertJobs
+  } Schedule;
   // Outputs given to jobs so far, and the files of the sources (device and
   // inode): no job may write over either.
   std::unordered_set<std::string> AssignedOutputs;

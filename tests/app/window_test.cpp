@@ -8,6 +8,7 @@
 #include <QClipboard>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QDialog>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
@@ -20,6 +21,7 @@
 #include <filesystem>
 #include <fstream>
 #include <set>
+#include <tuple>
 
 #include "app/settings.h"
 #include "app/texts.h"
@@ -403,6 +405,94 @@ TEST_F(MainWindow, StartRefusesWhenNoFormatIsChosen) {
   EXPECT_EQ(Messages.size(), 2u);
   EXPECT_EQ(Store->ReadString("DestinationFormat", ""), "OPUS");
   EXPECT_EQ(Store->ReadString("Destination", ""), Chosen + "/");
+}
+
+// About is opened (with exec, as its button does) at the run's first report and
+// closed once the last job has reported: every later job must start and report
+// under the dialog. A watchdog closes it when nothing has moved for a long
+// while, so a stalled run fails instead of hanging.
+TEST_F(MainWindow, ARunGoesOnUnderAModalDialog) {
+  std::vector<std::string> sources;
+  std::vector<TTestSignal> tones;
+  fs::create_directories(Folder + "/in");
+  for (int i = 1; i <= 6; ++i) {
+    TTestSignal signal;
+    signal.Seconds = 10;
+    signal.Seed = uint32_t(i);
+    tones.push_back(signal);
+    sources.push_back(WriteSignal(Folder + "/in/s" + std::to_string(i) + ".wav", signal));
+  }
+  Window->DropFiles(sources, false);
+  Chosen = Folder + "/out";
+  fs::create_directories(Chosen);
+  Window->bBrowseForFolderClick();
+  Window->rbFLAC->click();
+  Window->cbCreateFull->setChecked(false);
+  auto outputBytes = [&] {
+    uintmax_t total = 0;
+    std::error_code error;
+    for (const fs::directory_entry &entry : fs::directory_iterator(Chosen, error)) total += entry.file_size(error);
+    return total;
+  };
+
+  QDialog *about = nullptr;
+  int jobAtOpen = 0, lastJobWhileOpen = 0, reportsWhileOpen = 0;
+  uintmax_t bytesAtOpen = 0, bytesAtClose = 0;
+  bool closed = false;
+  std::tuple<int, int, int> seen;
+  QTimer opener, watcher, watchdog;
+  auto close = [&] {
+    bytesAtClose = outputBytes();
+    closed = true;
+    about->accept();
+    about = nullptr;
+  };
+  QObject::connect(&opener, &QTimer::timeout, [&] {
+    const TProgressRec &p = Window->LastProgress();
+    if (jobAtOpen || !Window->Processing() || p.Stage != stWholeSource || p.Percent <= 0) return;
+    jobAtOpen = p.JobNumber;
+    bytesAtOpen = outputBytes();
+    seen = {p.JobNumber, p.SlotIndex, p.Percent};
+    watchdog.start();
+    Window->bAbout->click();  // returns when the dialog is closed
+  });
+  // A timer does not fire again while its own handler runs: another one
+  // watches the run from inside the dialog's loop.
+  QObject::connect(&watcher, &QTimer::timeout, [&] {
+    if (!about && jobAtOpen && !closed)
+      if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+        if (dialog->objectName() == "frmAbout") about = dialog;
+    if (!about) return;
+    const TProgressRec &p = Window->LastProgress();
+    const std::tuple<int, int, int> now{p.JobNumber, p.SlotIndex, p.Percent};
+    if (now != seen) {
+      seen = now;
+      ++reportsWhileOpen;
+      lastJobWhileOpen = std::max(lastJobWhileOpen, p.JobNumber);
+      watchdog.start();
+    }
+    if (p.JobNumber == p.JobCount) close();
+  });
+  watchdog.setSingleShot(true);
+  watchdog.setInterval(10000);
+  QObject::connect(&watchdog, &QTimer::timeout, [&] {
+    if (about) close();
+  });
+  opener.start(2);
+  watcher.start(2);
+  Window->bStart->click();
+  opener.stop();
+  watcher.stop();
+
+  ASSERT_GT(jobAtOpen, 0) << "the run ended before About could be opened";
+  EXPECT_LE(jobAtOpen, 2);
+  EXPECT_GT(reportsWhileOpen, 0);
+  EXPECT_EQ(lastJobWhileOpen, 6) << "the jobs after the first ones waited for the dialog to close";
+  EXPECT_GT(bytesAtClose, bytesAtOpen);
+  EXPECT_FALSE(Window->Processing());
+  EXPECT_TRUE(Errors.empty());
+  for (size_t i = 0; i < tones.size(); ++i)
+    EXPECT_EQ(FFmpegDecode(Chosen + "/s" + std::to_string(i + 1) + ".flac", "s16le"), MakeSamples(tones[i])) << i;
 }
 
 TEST_F(MainWindow, AFailedRunIsReported) {

@@ -1,29 +1,66 @@
-// The main-thread pump: work handed over by workers runs on the main thread,
-// and waiting for a worker keeps that work flowing.
+// The main-thread pumps, the console's and the window's: work handed over by
+// workers runs on the main thread exactly once, waiting for a worker keeps
+// that work flowing, and a loop nested above a wait (a modal dialog's) serves
+// work and wake-ups as well.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
+
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <thread>
+#include <vector>
 
 #include "platform/main_thread/main_thread.h"
+#include "platform/main_thread/qt_pump.h"
 
-TEST(MainThreadPump, WorkFromWorkersRunsOnTheMainThreadWhileJoining) {
+namespace {
+
+enum class TPumpKind { Console, Qt };
+
+class MainThreadPumps : public ::testing::TestWithParam<TPumpKind> {
+ protected:
+  void SetUp() override {
+    if (GetParam() == TPumpKind::Qt)
+      Pump = std::make_unique<TQtPump>();
+    else
+      Pump = std::make_unique<TConsolePump>();
+    SetMainThreadPump(Pump.get());
+  }
+  void TearDown() override { SetMainThreadPump(nullptr); }
+
+  std::unique_ptr<TMainThreadPump> Pump;
+};
+
+TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) {
   TMainThreadPump &pump = MainThreadPump();
   ASSERT_TRUE(pump.IsMainThread());
-  std::atomic<bool> finished{false};
-  int ranOnMain = 0;
-  std::thread worker([&] {
-    for (int i = 0; i < 50; ++i)
-      pump.RunOnMainThread([&] { ranOnMain += pump.IsMainThread() ? 1 : 0; });
-    finished = true;
-    pump.Wake();
-  });
-  JoinWhilePumping(worker, finished);  // a plain join would deadlock here
-  EXPECT_EQ(ranOnMain, 50);
+  constexpr int kWorkers = 4, kCalls = 200;
+  std::vector<std::vector<int>> runs(kWorkers, std::vector<int>(kCalls, 0));
+  int offMain = 0;
+  std::vector<std::thread> workers;
+  std::vector<std::unique_ptr<std::atomic<bool>>> finished;
+  for (int w = 0; w < kWorkers; ++w) {
+    finished.push_back(std::make_unique<std::atomic<bool>>(false));
+    workers.emplace_back([&, w] {
+      for (int i = 0; i < kCalls; ++i)
+        pump.RunOnMainThread([&, w, i] {
+          ++runs[size_t(w)][size_t(i)];
+          offMain += pump.IsMainThread() ? 0 : 1;
+        });
+      *finished[size_t(w)] = true;
+      pump.Wake();
+    });
+  }
+  for (int w = 0; w < kWorkers; ++w) JoinWhilePumping(workers[size_t(w)], *finished[size_t(w)]);  // a plain join would deadlock
+  EXPECT_EQ(offMain, 0);
+  for (int w = 0; w < kWorkers; ++w) EXPECT_EQ(runs[size_t(w)], std::vector<int>(kCalls, 1)) << w;
 }
 
-TEST(MainThreadPump, ExceptionsReachTheWorkerThatAsked) {
+TEST_P(MainThreadPumps, ExceptionsReachTheWorkerThatAsked) {
   TMainThreadPump &pump = MainThreadPump();
   std::atomic<bool> finished{false};
   std::string caught;
@@ -40,11 +77,64 @@ TEST(MainThreadPump, ExceptionsReachTheWorkerThatAsked) {
   EXPECT_EQ(caught, "refused");
 }
 
-TEST(MainThreadPump, WakeEndsTheWaitEarly) {
+TEST_P(MainThreadPumps, WakeEndsTheWaitEarlyAndRunsTheHandler) {
   TMainThreadPump &pump = MainThreadPump();
-  std::thread waker([&] { pump.Wake(); });
+  int handled = 0;
+  {
+    TWakeHandlerScope scope([&] { handled += pump.IsMainThread() ? 1 : 100; });
+    std::thread waker([&] { pump.Wake(); });
+    waker.join();
+    const auto before = std::chrono::steady_clock::now();
+    pump.WaitForWork(5000);
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
+  }
+  EXPECT_EQ(handled, 1);
+  std::thread waker([&] { pump.Wake(); });  // no handler any more
   waker.join();
-  const auto before = std::chrono::steady_clock::now();
   pump.WaitForWork(5000);
-  EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
+  EXPECT_EQ(handled, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(, MainThreadPumps, ::testing::Values(TPumpKind::Console, TPumpKind::Qt),
+                         [](const auto &info) { return info.param == TPumpKind::Qt ? "Qt" : "Console"; });
+
+// A modal dialog runs its own loop above the wait of whoever opened it while
+// waiting. Work and wake-ups from workers must reach the main thread there.
+TEST(QtPump, ALoopNestedAboveAWaitServesWorkAndWakes) {
+  TQtPump pump;
+  SetMainThreadPump(&pump);
+  QEventLoop dialog;
+  bool inDialog = false;
+  int ranInDialog = 0, wakesInDialog = 0;
+  std::atomic<bool> finished{false};
+  std::thread worker;
+  TWakeHandlerScope scope([&] {
+    if (!inDialog) return;
+    ++wakesInDialog;
+    if (finished) dialog.quit();  // the worker's last wake: the dialog closes
+  });
+  QTimer::singleShot(0, [&] {
+    worker = std::thread([&] {
+      for (int i = 0; i < 100; ++i) pump.RunOnMainThread([&] { ranInDialog += inDialog ? 1 : 0; });
+      finished = true;
+      pump.Wake();
+    });
+    QTimer::singleShot(30000, &dialog, &QEventLoop::quit);  // a wake lost: fails, never hangs
+    inDialog = true;
+    dialog.exec();
+    inDialog = false;
+  });
+  pump.WaitForWork(60000);
+  JoinWhilePumping(worker, finished);
+  SetMainThreadPump(nullptr);
+  EXPECT_EQ(ranInDialog, 100);
+  EXPECT_GE(wakesInDialog, 1);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  QCoreApplication application(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
 }

@@ -1,10 +1,6 @@
 #include "platform/main_thread/main_thread.h"
 
 #include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <exception>
-#include <mutex>
 
 namespace {
 
@@ -20,6 +16,21 @@ TMainThreadPump &MainThreadPump() {
 
 void SetMainThreadPump(TMainThreadPump *pump) { InstalledPump = pump; }
 
+std::function<void()> TMainThreadPump::SetWakeHandler(std::function<void()> f) {
+  std::swap(WakeHandler, f);
+  return f;
+}
+
+void TMainThreadPump::RunWakeHandler() {
+  // A copy: the handler may replace itself while it runs.
+  if (const std::function<void()> handler = WakeHandler) handler();
+}
+
+TWakeHandlerScope::TWakeHandlerScope(std::function<void()> f)
+    : Previous(MainThreadPump().SetWakeHandler(std::move(f))) {}
+
+TWakeHandlerScope::~TWakeHandlerScope() { MainThreadPump().SetWakeHandler(std::move(Previous)); }
+
 void JoinWhilePumping(std::thread &thread, const std::atomic<bool> &finished) {
   if (!thread.joinable()) return;
   TMainThreadPump &pump = MainThreadPump();
@@ -27,41 +38,30 @@ void JoinWhilePumping(std::thread &thread, const std::atomic<bool> &finished) {
     pump.ProcessPending();
     pump.WaitForWork(50);
   }
-  pump.ProcessPending();
-  thread.join();
+  thread.join();  // raising `finished` was its last need of the main thread
 }
 
-struct TConsolePump::TState {
-  struct TTask {
-    const std::function<void()> *Function;
-    bool Done = false;
-    std::exception_ptr Error;
-  };
-  std::mutex Lock;
-  std::condition_variable Changed;
-  std::deque<TTask *> Queue;
-  bool Woken = false;
-  std::thread::id MainId = std::this_thread::get_id();
-};
+TMainThreadQueue::~TMainThreadQueue() { RunAll(); }
 
-TConsolePump::TConsolePump() : State(std::make_unique<TState>()) {}
-
-TConsolePump::~TConsolePump() = default;
-
-bool TConsolePump::IsMainThread() const { return std::this_thread::get_id() == State->MainId; }
-
-void TConsolePump::WaitForWork(int ms) {
-  std::unique_lock<std::mutex> lock(State->Lock);
-  State->Changed.wait_for(lock, std::chrono::milliseconds(ms),
-                          [this] { return !State->Queue.empty() || State->Woken; });
-  State->Woken = false;
+void TMainThreadQueue::RunAndWait(const std::function<void()> &f, const std::function<void()> &queued) {
+  TTask task{&f, false, nullptr};
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    Queue.push_back(&task);
+    Changed.notify_all();
+  }
+  queued();
+  std::unique_lock<std::mutex> lock(Lock);
+  Changed.wait(lock, [&task] { return task.Done; });
+  if (task.Error) std::rethrow_exception(task.Error);
 }
 
-void TConsolePump::ProcessPending() {
-  std::unique_lock<std::mutex> lock(State->Lock);
-  while (!State->Queue.empty()) {
-    TState::TTask *task = State->Queue.front();
-    State->Queue.pop_front();
+void TMainThreadQueue::RunAll() {
+  std::unique_lock<std::mutex> lock(Lock);
+  while (!Queue.empty()) {
+    // Taken off the queue before it runs: whoever drains next cannot run it again.
+    TTask *task = Queue.front();
+    Queue.pop_front();
     lock.unlock();
     try {
       (*task->Function)();
@@ -70,25 +70,38 @@ void TConsolePump::ProcessPending() {
     }
     lock.lock();
     task->Done = true;
-    State->Changed.notify_all();
+    Changed.notify_all();
   }
 }
+
+bool TMainThreadQueue::Wait(int ms) {
+  std::unique_lock<std::mutex> lock(Lock);
+  Changed.wait_for(lock, std::chrono::milliseconds(ms), [this] { return !Queue.empty() || Woken; });
+  const bool woken = Woken;
+  Woken = false;
+  return woken;
+}
+
+void TMainThreadQueue::Wake() {
+  std::lock_guard<std::mutex> lock(Lock);
+  Woken = true;
+  Changed.notify_all();
+}
+
+bool TConsolePump::IsMainThread() const { return std::this_thread::get_id() == MainId; }
+
+void TConsolePump::WaitForWork(int ms) {
+  if (Queue.Wait(ms)) RunWakeHandler();
+}
+
+void TConsolePump::ProcessPending() { Queue.RunAll(); }
 
 void TConsolePump::RunOnMainThread(const std::function<void()> &f) {
   if (IsMainThread()) {
     f();
     return;
   }
-  TState::TTask task{&f, false, nullptr};
-  std::unique_lock<std::mutex> lock(State->Lock);
-  State->Queue.push_back(&task);
-  State->Changed.notify_all();
-  State->Changed.wait(lock, [&task] { return task.Done; });
-  if (task.Error) std::rethrow_exception(task.Error);
+  Queue.RunAndWait(f, [] {});
 }
 
-void TConsolePump::Wake() {
-  std::lock_guard<std::mutex> lock(State->Lock);
-  State->Woken = true;
-  State->Changed.notify_all();
-}
+void TConsolePump::Wake() { Queue.Wake(); }

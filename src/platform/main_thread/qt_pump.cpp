@@ -5,8 +5,6 @@
 #include <QThread>
 #include <QTimer>
 
-#include <exception>
-
 TQtPump::TQtPump() : Receiver(std::make_unique<QObject>()) {}
 
 TQtPump::~TQtPump() = default;
@@ -22,30 +20,30 @@ void TQtPump::WaitForWork(int ms) {
   Waiting = outer;
 }
 
-void TQtPump::ProcessPending() { QCoreApplication::processEvents(); }
+void TQtPump::ProcessPending() {
+  Queue.RunAll();
+  QCoreApplication::processEvents();
+}
 
 void TQtPump::RunOnMainThread(const std::function<void()> &f) {
   if (IsMainThread()) {
     f();
     return;
   }
-  std::exception_ptr error;
-  QMetaObject::invokeMethod(
-      Receiver.get(),
-      [&] {
-        try {
-          f();
-        } catch (...) {
-          error = std::current_exception();
-        }
-      },
-      Qt::BlockingQueuedConnection);
-  if (error) std::rethrow_exception(error);
+  // One posted call per function; a call that finds the queue already
+  // drained (by ProcessPending, or an earlier call) has nothing to do.
+  Queue.RunAndWait(f, [this] {
+    QMetaObject::invokeMethod(Receiver.get(), [this] { Queue.RunAll(); }, Qt::QueuedConnection);
+  });
 }
 
 void TQtPump::Wake() {
-  // Ends the current wait on the main thread, from whichever thread.
-  QMetaObject::invokeMethod(Receiver.get(), [this] {
-    if (Waiting) Waiting->quit();
-  }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(Receiver.get(), [this] { Woken(); }, Qt::QueuedConnection);
+}
+
+void TQtPump::Woken() {
+  // The wait's loop ends once control is back in it, which a modal dialog
+  // opened above it delays: the handler acts meanwhile.
+  if (Waiting) Waiting->quit();
+  RunWakeHandler();
 }

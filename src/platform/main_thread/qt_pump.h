@@ -1,5 +1,7 @@
 // The main-thread pump of the window: waiting runs Qt's event loop, so the
-// window stays alive, and work from workers arrives as queued calls.
+// window stays alive. Work from workers and wake-ups are posted to Qt's event
+// queue, so whichever loop runs serves them: a wait's own, or a modal
+// dialog's opened above it.
 #pragma once
 
 #include <memory>
@@ -20,6 +22,9 @@ class TQtPump : public TMainThreadPump {
   bool IsMainThread() const override;
 
  private:
+  void Woken();  // main thread, for each Wake
+
+  TMainThreadQueue Queue;
   std::unique_ptr<QObject> Receiver;  // lives on the main thread
-  QEventLoop *Waiting = nullptr;      // the loop of the current wait, if any
+  QEventLoop *Waiting = nullptr;      // the loop of the innermost wait, if any
 };
