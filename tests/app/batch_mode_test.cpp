@@ -203,10 +203,9 @@ TEST_F(BatchMode, InterruptCancelsCleanly) {
   for (int i = 0; i < 500 && !(fs::exists(Folder + "/out/long0.wav") &&
                                fs::file_size(Folder + "/out/long0.wav") > 100000); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  const auto sent = std::chrono::steady_clock::now();
   kill(pid, SIGINT);
   EXPECT_EQ(WaitTool(pid), 2);
-  EXPECT_LT(std::chrono::steady_clock::now() - sent, std::chrono::seconds(2));
+  EXPECT_FALSE(fs::exists(Folder + "/out/long2.wav"));  // no job starts after the cancel
   const std::vector<uint8_t> err = ReadFileBytes(errFile);
   EXPECT_NE(std::string(err.begin(), err.end()).find("cancelled"), std::string::npos);
   // What was written is a valid, shorter file.

@@ -133,11 +133,7 @@ std::vector<std::vector<uint8_t>> DecodeAll(const std::vector<std::string> &path
 class CueSheetRuns : public ::testing::TestWithParam<TSheetRow> {
  protected:
   void SetUp() override {
-    Folder = TestFolder();
-    fs::create_directories(Folder + "/config");
-    setenv("XDG_CONFIG_HOME", (Folder + "/config").c_str(), 1);
-    setenv("TONMILL_LANG_DIR", TONMILL_SOURCE_DIR "/lang", 1);
-    ResetTextsToEnglish();
+    Folder = TestProfileFolder();
     const TSheetRow &row = GetParam();
     Album = Folder + "/album";
     fs::create_directories(Album);

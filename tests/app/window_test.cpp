@@ -43,11 +43,7 @@ const char *const kLanguageCodes[] = {"EN", "RU", "LV", "CS", "FR", "ES", "HU"};
 class MainWindow : public ::testing::Test {
  protected:
   void SetUp() override {
-    Folder = TestFolder();
-    fs::create_directories(Folder + "/config");
-    setenv("XDG_CONFIG_HOME", (Folder + "/config").c_str(), 1);
-    setenv("TONMILL_LANG_DIR", TONMILL_SOURCE_DIR "/lang", 1);
-    ResetTextsToEnglish();
+    Folder = TestProfileFolder();
     Store = std::make_unique<TSettingsStore>();
     Window = Open();
   }

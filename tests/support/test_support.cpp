@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include "engine/texts.h"
+
 extern char **environ;
 
 namespace fs = std::filesystem;
@@ -28,6 +30,15 @@ std::string TestFolder() {
   fs::remove_all(folder);
   fs::create_directories(folder);
   return folder.string();
+}
+
+std::string TestProfileFolder() {
+  const std::string folder = TestFolder();
+  fs::create_directories(folder + "/config");
+  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  setenv("TONMILL_LANG_DIR", TONMILL_SOURCE_DIR "/lang", 1);
+  ResetTextsToEnglish();
+  return folder;
 }
 
 int RunTool(const std::vector<std::string> &argv, std::string *out, std::string *err) {

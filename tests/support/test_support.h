@@ -9,6 +9,10 @@
 // A fresh, empty folder for the running test (ends without "/").
 std::string TestFolder();
 
+// TestFolder, made the program's home for this test: its settings in a fresh
+// "config" folder inside, the languages of the source tree, English texts.
+std::string TestProfileFolder();
+
 // Runs a program (looked up on PATH, no shell). Returns its exit status;
 // its standard output and error go to `out` and `err` when given.
 int RunTool(const std::vector<std::string> &argv, std::string *out = nullptr,
