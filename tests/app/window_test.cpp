@@ -53,6 +53,15 @@ class MainWindow : public ::testing::Test {
     window->ShowMessage = [this](const QString &text) { Messages.push_back(text.toStdString()); };
     window->ChooseFolder = [this](const QString &) { return QString::fromStdString(Chosen); };
     window->ShowError = [this](const std::string &report) { Errors.push_back(report); };
+    window->Ask = [this](const QString &question) {
+      Questions.push_back(question.toStdString());
+      return Answer;
+    };
+    window->ChooseFiles = [this](const QString &filter) {
+      Filter = filter;
+      return ChosenFiles;
+    };
+    window->ChooseSourceFolder = [this] { return QString::fromStdString(ChosenSourceFolder); };
     window->show();
     return window;
   }
@@ -86,10 +95,13 @@ class MainWindow : public ::testing::Test {
     Window->cbLangChange();
   }
 
-  std::string Folder, Chosen;
+  std::string Folder, Chosen, ChosenSourceFolder;
+  QStringList ChosenFiles;
+  QString Filter;
+  bool Answer = false;
   std::unique_ptr<TSettingsStore> Store;
   std::unique_ptr<Tmain> Window;
-  std::vector<std::string> Messages, Errors;
+  std::vector<std::string> Messages, Errors, Questions;
 };
 
 TEST_F(MainWindow, AFreshStartWaitsForSources) {
@@ -151,9 +163,11 @@ TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
   std::vector<bool> during;
   QString startCaption;
   std::set<std::string> progressLines;
+  std::set<QString> titles;
   QTimer probe;
   QObject::connect(&probe, &QTimer::timeout, [&] {
     if (Window->Processing()) progressLines.insert(Window->lProgress1->text().toStdString());
+    if (Window->Processing()) titles.insert(Window->windowTitle() + " | " + QApplication::applicationDisplayName());
     if (!Window->Processing() || sampled) return;
     sampled = true;
     during = EnabledStates();
@@ -169,10 +183,15 @@ TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
   EXPECT_EQ(during, std::vector<bool>(before.size(), false));
   EXPECT_EQ(startCaption.toStdString(), text_cancel);
   EXPECT_TRUE(closeRefused);
+  EXPECT_EQ(Questions, std::vector<std::string>{text_ask_cancel_run});  // said why; "no" lets it run on
   EXPECT_EQ(EnabledStates(), before);
   EXPECT_FALSE(Window->bUP->isEnabled());
   EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_were_processed, 2));
-  EXPECT_EQ(Window->windowTitle().toStdString(), "TONMILL 1.95 - " + FormatText(text_done, 100));
+  // One percentage in the title while running, none after; dialogs keep their own titles.
+  EXPECT_TRUE(std::any_of(titles.begin(), titles.end(), [](const QString &t) { return t.contains('%'); }));
+  for (const QString &title : titles) EXPECT_LE(title.count('%'), 1) << title.toStdString();
+  EXPECT_EQ(Window->windowTitle(), "TONMILL 1.95");
+  EXPECT_EQ(QApplication::applicationDisplayName(), QCoreApplication::applicationName());
   EXPECT_EQ(Window->pbCurrent->value(), 100);
   EXPECT_TRUE(progressLines.count(FormatText(text_processing, 1, 2)) || progressLines.count(FormatText(text_processing, 2, 2)))
       << "no progress line was shown";
@@ -292,7 +311,7 @@ TEST_F(MainWindow, TheWindowsKeysAndTheDestinationField) {
   Window->cbCreateFull->setChecked(false);
   const std::pair<QWidget *, int> presses[] = {{Window->cbLang, Qt::Key_Return},
                                                {Window->cbCreateFull, Qt::Key_Enter},
-                                               {Window->bOptions, Qt::Key_Return},
+                                               {Window->bStart, Qt::Key_Return},
                                                {Window->rbWAV, Qt::Key_Return},
                                                {Window.get(), Qt::Key_Return}};
   for (const auto &[control, key] : presses) {
@@ -304,9 +323,98 @@ TEST_F(MainWindow, TheWindowsKeysAndTheDestinationField) {
         << control->objectName().toStdString();
     EXPECT_TRUE(fs::exists(Chosen + "/a.wav")) << control->objectName().toStdString();
   }
+  // Enter or Space on a focused button presses that button, not Start.
+  PressKey(Window->bBrowseForFolder, Qt::Key_Return);
+  PressKey(Window->bBrowseForFolder, Qt::Key_Space);
+  EXPECT_EQ(asked, 3);
+  // Tab reaches every control a user sets.
+  std::set<std::string> tabStops;
+  for (QWidget *w = Window->nextInFocusChain(); w != Window.get(); w = w->nextInFocusChain())
+    if (w->focusPolicy() & Qt::TabFocus) tabStops.insert(w->objectName().toStdString());
+  for (const char *name : {"bBrowseForFolder", "cbEnablePreprocess", "bPreprocessOptions", "cbSameAsSource", "bStart"})
+    EXPECT_TRUE(tabStops.count(name)) << name;
+
   EXPECT_TRUE(Window->isVisible());
   PressKey(Window->rbWAV, Qt::Key_Escape);
   EXPECT_FALSE(Window->isVisible());
+  Window->show();
+  PressKey(Window->bClose, Qt::Key_Enter);
+  EXPECT_FALSE(Window->isVisible());
+}
+
+// Escape cancels a run; closing the window during one asks, and "yes"
+// cancels the run and closes the window once it has stopped.
+TEST_F(MainWindow, EscapeOrClosingCancelsARun) {
+  PrepareLongRun();
+  for (const bool byEscape : {true, false}) {
+    Questions.clear();
+    Answer = true;
+    QTimer probe;
+    QObject::connect(&probe, &QTimer::timeout, [&] {
+      if (!Window->Processing() || Window->LastProgress().Percent == 0 || Window->bStart->text().toStdString() != text_cancel)
+        return;
+      if (byEscape) PressKey(Window->rbMP3, Qt::Key_Escape);
+      else Window->close();
+    });
+    probe.start(2);
+    Window->bStart->click();
+    probe.stop();
+    EXPECT_FALSE(Window->Processing());
+    EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_will_be_processed, 3));
+    EXPECT_EQ(Window->windowTitle(), "TONMILL 1.95");
+    EXPECT_EQ(Window->isVisible(), byEscape);
+    EXPECT_EQ(Questions, byEscape ? std::vector<std::string>{} : std::vector<std::string>{text_ask_cancel_run});
+    EXPECT_FALSE(fs::exists(Chosen + "/long3.mp3"));
+  }
+}
+
+void PressCtrlKey(QWidget *Target, int Key, Qt::KeyboardModifiers Modifiers = Qt::ControlModifier) {
+  QKeyEvent press(QEvent::KeyPress, Key, Modifiers);
+  QApplication::sendEvent(Target, &press);
+}
+
+// Sources from a file chooser (a click on the drop area, Ctrl+O) or a folder
+// chooser (Ctrl+Shift+O), kept by the rules of a drop; greyed controls say why.
+TEST_F(MainWindow, SourcesCanBeChosenAndGreyedControlsSayWhy) {
+  EXPECT_FALSE(Window->windowIcon().isNull());
+  EXPECT_EQ(Window->bStart->toolTip().toStdString(), text_tip_add_sources);
+  EXPECT_EQ(Window->bInfo->toolTip().toStdString(), text_tip_add_sources);
+  EXPECT_EQ(Window->rbWMA->toolTip().toStdString(), text_tip_no_encoder);
+  EXPECT_EQ(Window->bWMAOptions->toolTip().toStdString(), text_tip_no_encoder);
+  EXPECT_EQ(Window->bFLACOptions->toolTip().toStdString(), text_tip_choose_format);
+  EXPECT_EQ(Window->bPreprocessOptions->toolTip().toStdString(), text_tip_enable_preprocess);
+  EXPECT_EQ(Window->bUP->toolTip().toStdString(), text_tip_only_running);
+  EXPECT_EQ(Window->bMP3Options->toolTip(), "");
+  Window->cbSameAsSource->click();
+  EXPECT_EQ(Window->bBrowseForFolder->toolTip().toStdString(), text_tip_same_as_source);
+  Window->cbSameAsSource->click();
+  EXPECT_EQ(Window->bBrowseForFolder->toolTip(), "");
+
+  const std::string a = Source("a.wav", 0.2), b = Source("b.wav", 0.2), c = Source("sub/c.wav", 0.2);
+  ChosenFiles = {QString::fromStdString(a)};
+  PressMouse(Window->lInputFiles);
+  EXPECT_EQ(Window->Sources().List().size(), 1u);
+  EXPECT_TRUE(Filter.contains("*.flac") && Filter.contains("*.FLAC") && Filter.contains("*.cue")) << Filter.toStdString();
+  EXPECT_FALSE(Filter.contains("*.mkv")) << Filter.toStdString();
+  EXPECT_TRUE(Filter.startsWith(QString::fromStdString(text_audio_files))) << Filter.toStdString();
+  EXPECT_EQ(Window->bStart->toolTip(), "");
+  ChosenFiles = {QString::fromStdString(b)};
+  PressCtrlKey(Window->rbMP3, Qt::Key_O);  // replaces, as a drop does
+  EXPECT_EQ(Window->Sources().List().size(), 1u);
+  EXPECT_EQ(Window->Sources().List().front().FileName, b);
+  ChosenFiles = {QString::fromStdString(a)};
+  const QPointF at = QRectF(Window->lInputFiles->rect()).center();
+  QMouseEvent ctrlClick(QEvent::MouseButtonPress, at, Window->lInputFiles->mapToGlobal(at), Qt::LeftButton,
+                        Qt::LeftButton, Qt::ControlModifier);
+  QApplication::sendEvent(Window->lInputFiles, &ctrlClick);  // with Ctrl: added
+  EXPECT_EQ(Window->Sources().List().size(), 2u);
+  ChosenSourceFolder = fs::path(c).parent_path().string();
+  PressCtrlKey(Window.get(), Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+  ASSERT_EQ(Window->Sources().List().size(), 1u);
+  EXPECT_EQ(Window->Sources().List().front().FileName, c);
+  ChosenFiles = {};
+  PressCtrlKey(Window.get(), Qt::Key_O);  // the chooser closed: nothing changes
+  EXPECT_EQ(Window->Sources().List().size(), 1u);
 }
 
 // The window's own folder picker: a real dialog, titled and opened at the
@@ -639,12 +747,22 @@ std::vector<std::string> ClippedTexts(const QWidget *window) {
     } else if (auto *group = qobject_cast<const QGroupBox *>(w)) {
       if (metrics.horizontalAdvance(group->title()) > group->width() - 16)
         clipped.push_back(name + ": " + group->title().toStdString());
+      for (const QWidget *child : group->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
+        if (child->y() < metrics.height())  // the title would cover its first line
+          clipped.push_back(name + " over " + child->objectName().toStdString());
     }
   }
   return clipped;
 }
 
+// At the desktop's font and at 1.25 times it (QT_FONT_DPI=120).
 TEST_F(MainWindow, EveryLanguageFitsEveryWindow) {
+  const QFont font = QApplication::font();
+  for (const double scale : {1.0, 1.25}) {
+  QFont scaled = font;
+  scaled.setPointSizeF(font.pointSizeF() * scale);
+  QApplication::setFont(scaled);
+  Window = Open();
   Window->DropFiles({Source("a.wav", 0.2), Source("b.wav", 0.2)}, false);
   for (const char *code : kLanguageCodes) {
     SelectLanguage(code);
@@ -658,15 +776,17 @@ TEST_F(MainWindow, EveryLanguageFitsEveryWindow) {
     progress.OutputFileName = "100% | 100%";
     Window->OnProgress(progress);
     Window->bStart->setText(QString::fromStdString(text_cancel));
-    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code;
+    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
     Window->ShowSourceSummary(2);
     Window->ShowProcessedCount(2000);
-    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code;
+    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
     TfrmError error(ErrorReportText("coder_engine_error", "x", "/music/in.flac", "/music/out.mp3"));
-    EXPECT_EQ(ClippedTexts(&error), std::vector<std::string>{}) << code;
+    EXPECT_EQ(ClippedTexts(&error), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
     TfrmAbout about;
-    EXPECT_EQ(ClippedTexts(&about), std::vector<std::string>{}) << code;
+    EXPECT_EQ(ClippedTexts(&about), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
   }
+  }
+  QApplication::setFont(font);
 }
 
 TEST_F(MainWindow, LongNamesKeepTheirEnds) {
@@ -690,6 +810,12 @@ TEST_F(MainWindow, LongNamesKeepTheirEnds) {
   EXPECT_TRUE(shown.startsWith("..."));
   EXPECT_TRUE(shown.endsWith("Final Track.flac"));
   EXPECT_LE(QFontMetrics(Window->lCurrentFile->font()).horizontalAdvance(shown), Window->lCurrentFile->width());
+
+  // Several slots: each file's own percentage, said as such.
+  p.SlotCount = 2;
+  p.OutputFileName = "93% | 86%";
+  Window->OnProgress(p);
+  EXPECT_EQ(Window->lCurrentFile->text().toStdString(), FormatText(text_files_now_converting, "93% | 86%"));
 }
 
 TEST_F(MainWindow, F11WritesTheWindowsTexts) {

@@ -5,6 +5,7 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QFileDialog>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
@@ -12,6 +13,8 @@
 #include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -20,6 +23,7 @@
 #include <QUrl>
 
 #include <algorithm>
+#include <cmath>
 #include <fmt/printf.h>
 #include <utility>
 
@@ -40,12 +44,40 @@ constexpr int kWidth = 542, kHeight = 521;
 const char *const kLanguages[] = {"EN - English", "ES - Español", "FR - Français",   "HU - Magyar",
                                   "RU - Русский ", "CS - Česky",  "LV - Latviski"};
 
+// The layout is drawn for a 12-pixel desktop font (9 points at 96 dpi); a
+// larger one (a 1.25x desktop, QT_FONT_DPI=120) grows the whole window with it.
+constexpr double kDesignFontPixels = 12;
+double Scale = 1;
+
+int Scaled(int v) { return int(std::lround(v * Scale)); }
+
 template <typename T>
 T *Make(QWidget *parent, const char *name, int x, int y, int w, int h) {
   T *control = new T(parent);  // owned by its parent widget
   control->setObjectName(name);
-  control->setGeometry(x, y, w, h);
+  control->setGeometry(Scaled(x), Scaled(y), Scaled(w), Scaled(h));
   return control;
+}
+
+// The window's icon: a sound wave poured into a file, drawn here.
+QIcon TonmillIcon() {
+  QPixmap pixmap(64, 64);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0x2a, 0x6f, 0xb5));
+  painter.drawRoundedRect(QRectF(2, 2, 60, 60), 12, 12);
+  QPainterPath wave;
+  wave.moveTo(8, 24);
+  for (int x = 8; x <= 56; ++x) wave.lineTo(x, 24 - 12 * std::sin((x - 8) * 3.14159265 / 12) * (1 - (x - 8) / 60.0));
+  painter.setPen(QPen(Qt::white, 4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+  painter.setBrush(Qt::NoBrush);
+  painter.drawPath(wave);
+  painter.setPen(Qt::NoPen);
+  painter.setBrush(QColor(0xf2, 0xb1, 0x34));
+  painter.drawPolygon(QPolygonF({QPointF(20, 38), QPointF(44, 38), QPointF(32, 56)}));
+  return QIcon(pixmap);
 }
 
 QString Q(const std::string &text) { return QString::fromStdString(text); }
@@ -60,6 +92,15 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
     return QFileDialog::getExistingDirectory(this, "Choose destination", start);
   };
   ShowError = [this](const std::string &report) { ShowErrorReport(ReportErrors, report, this); };
+  Ask = [this](const QString &question) {
+    return QMessageBox::question(this, "TONMILL", question) == QMessageBox::Yes;
+  };
+  ChooseFiles = [this](const QString &filter) {
+    return QFileDialog::getOpenFileNames(this, Q(text_choose_sources), QString(), filter);
+  };
+  ChooseSourceFolder = [this] { return QFileDialog::getExistingDirectory(this, Q(text_choose_source_folder)); };
+  setWindowIcon(TonmillIcon());
+  QApplication::setWindowIcon(windowIcon());  // its dialogs' too
 
   BuildControls();
   EngineObject->InitBASS();
@@ -100,7 +141,8 @@ void Tmain::ApplySwitches(const TParsedCommandLine &CommandLine) {
 }
 
 void Tmain::BuildControls() {
-  setFixedSize(kWidth, kHeight);
+  Scale = std::max(1.0, QFontInfo(font()).pixelSize() / kDesignFontPixels);
+  setFixedSize(Scaled(kWidth), Scaled(kHeight));
 
   cbLang = Make<QComboBox>(this, "cbLang", 392, 4, 142, 24);
   for (const char *item : kLanguages) cbLang->addItem(QString::fromUtf8(item));
@@ -109,6 +151,7 @@ void Tmain::BuildControls() {
   lInputFiles = Make<QLabel>(gbSourceFiles, "lInputFiles", 10, 18, 420, 60);
   lInputFiles->setAlignment(Qt::AlignCenter);
   lInputFiles->setWordWrap(true);
+  lInputFiles->setCursor(Qt::PointingHandCursor);  // a click chooses sources
   bInfo = Make<QPushButton>(gbSourceFiles, "bInfo", 440, 32, 76, 28);
   bInfo->setEnabled(false);
 
@@ -121,11 +164,9 @@ void Tmain::BuildControls() {
   eDestinationFolder->setTextInteractionFlags(Qt::TextSelectableByMouse);
   bBrowseForFolder = Make<QPushButton>(gbDestFolder, "bBrowseForFolder", 486, 46, 30, 26);
   bBrowseForFolder->setText("...");
-  bBrowseForFolder->setFocusPolicy(Qt::NoFocus);
 
   gbPreprocess = Make<QGroupBox>(this, "gbPreprocess", 8, 202, 526, 50);
   cbEnablePreprocess = Make<QCheckBox>(gbPreprocess, "cbEnablePreprocess", 10, 22, 300, 20);
-  cbEnablePreprocess->setFocusPolicy(Qt::NoFocus);
   bPreprocessOptions = Make<QPushButton>(gbPreprocess, "bPreprocessOptions", 406, 17, 110, 28);
 
   gbDestFormat = Make<QGroupBox>(this, "gbDestFormat", 8, 256, 526, 128);
@@ -166,8 +207,9 @@ void Tmain::BuildControls() {
   bStart->setEnabled(false);
   bClose = Make<QPushButton>(this, "bClose", 424, 488, 110, 30);
 
-  // The window sees its controls' keys first (Enter, Escape, F11), a press on
-  // the destination field, and the second click of a double click on Start.
+  // The window sees its controls' keys first (Enter, Escape, F11, Ctrl+O), a
+  // press on the destination field or the drop area, and the second click of
+  // a double click on Start.
   for (QWidget *child : findChildren<QWidget *>()) child->installEventFilter(this);
 
   connect(bStart, &QPushButton::clicked, this, [this] { bStartClick(); });
@@ -238,6 +280,11 @@ std::array<QRadioButton *, DestinationFormatCount> Tmain::FormatRadios() const {
   return {rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack, rbAAC, rbWAV};
 }
 
+std::array<std::pair<QPushButton *, QRadioButton *>, 7> Tmain::SettingsButtons() const {
+  return {{{bMP3Options, rbMP3}, {bWMAOptions, rbWMA}, {bOGGOptions, rbOGG}, {bFLACOptions, rbFLAC},
+           {bAPEOptions, rbAPE}, {bWavPackOptions, rbWavPack}, {bAACOptions, rbAAC}}};
+}
+
 TDestinationFormat Tmain::CheckedFormat() const {
   const auto radios = FormatRadios();
   for (size_t i = 0; i < radios.size(); ++i)
@@ -256,15 +303,53 @@ void Tmain::UpdateControls() {
   // A format without an encoder in this program cannot be chosen.
   const auto radios = FormatRadios();
   for (size_t i = 0; i < radios.size(); ++i) radios[i]->setEnabled(HasEncoder(TDestinationFormat(i + 1)));
-  const std::pair<QPushButton *, QRadioButton *> settings[] = {
-      {bMP3Options, rbMP3}, {bWMAOptions, rbWMA}, {bOGGOptions, rbOGG}, {bFLACOptions, rbFLAC},
-      {bAPEOptions, rbAPE}, {bWavPackOptions, rbWavPack}, {bAACOptions, rbAAC}};
+  const auto settings = SettingsButtons();
   for (const auto &[button, radio] : settings) button->setEnabled(radio->isChecked() && radio->isEnabled());
   bPreprocessOptions->setEnabled(cbEnablePreprocess->isChecked());
   const bool ownFolder = !cbSameAsSource->isChecked();
   eDestinationFolder->setEnabled(ownFolder);
   bBrowseForFolder->setEnabled(ownFolder);
   cbCreateFull->setEnabled(ownFolder);
+  ExplainDisabled();
+}
+
+void Tmain::ExplainDisabled() {
+  const auto settings = SettingsButtons();
+  auto why = [&](QWidget *w) -> std::string {
+    if (w == bUP || w == bDN) return IsProcessing ? "" : text_tip_only_running;
+    if (IsProcessing) return text_tip_while_running;
+    if (w == bStart || w == bInfo) return text_tip_add_sources;
+    if (w == bPreprocessOptions) return text_tip_enable_preprocess;
+    if (w == bBrowseForFolder || w == cbCreateFull) return text_tip_same_as_source;
+    for (const auto &[button, radio] : settings)
+      if (w == button) return radio->isEnabled() ? text_tip_choose_format : text_tip_no_encoder;
+    return text_tip_no_encoder;  // a format button
+  };
+  std::vector<QWidget *> controls = JobControls();
+  controls.insert(controls.end(), {bStart, bUP, bDN});
+  for (QWidget *w : controls)
+    if (w != eDestinationFolder && w != lInputFiles)  // the path's tooltip; no greyed look
+      w->setToolTip(w->isEnabled() ? QString() : Q(why(w)));
+}
+
+QString Tmain::SourceFilter() {
+  QStringList patterns;
+  for (const auto &type : InputFileTypes)
+    if (IsSupportedFileType(type.Extension))
+      patterns << "*." + Q(type.Extension) << "*." + Q(type.Extension).toUpper();
+  patterns.removeDuplicates();
+  return Q(text_audio_files) + " (" + patterns.join(' ') + ")";
+}
+
+void Tmain::AddSourcesClick(bool Folder, bool CtrlHeld) {
+  if (IsProcessing) return;
+  std::vector<std::string> paths;
+  if (Folder) {
+    if (const QString folder = ChooseSourceFolder(); !folder.isEmpty()) paths.push_back(folder.toStdString());
+  } else {
+    for (const QString &file : ChooseFiles(SourceFilter())) paths.push_back(file.toStdString());
+  }
+  DropFiles(paths, CtrlHeld);  // the same rules as a drop
 }
 
 void Tmain::ApplyLanguage() {
@@ -312,7 +397,7 @@ void Tmain::ShowSourceSummary(int Count) {
   bInfo->setEnabled(Count >= 1);
   TitleText = QString("TONMILL ") + ProgramVersion;
   setWindowTitle(TitleText);
-  QApplication::setApplicationDisplayName(TitleText);
+  ExplainDisabled();
 }
 
 void Tmain::ShowProcessedCount(int Count, int Outputs) {
@@ -364,6 +449,7 @@ void Tmain::bStartClick() {
   for (QWidget *control : JobControls()) control->setEnabled(false);
   bUP->setEnabled(true);
   if (ProgramOptions.AutoReduce && bUP->isEnabled()) bUPClick();
+  ExplainDisabled();
 
   TCoder_engine &engine = *EngineObject;
   try {
@@ -403,6 +489,7 @@ void Tmain::bStartClick() {
     ShowProcessedCount(engine.FileCount());
   }
   FinishJob();
+  if (std::exchange(CloseAfterRun, false)) close();
 }
 
 void Tmain::FinishJob() {
@@ -416,6 +503,7 @@ void Tmain::FinishJob() {
   bDN->setEnabled(false);
   if (Reduced()) bDN->setEnabled(true);
   if (ProgramOptions.AutoReduce && Reduced()) bDNClick();
+  setWindowTitle(TitleText);  // a run's percentage is over with it
   UpdateControls();
 }
 
@@ -448,11 +536,11 @@ void Tmain::OnProgress(const TProgressRec &Rec) {
   } else {
     return;
   }
-  SetCurrentFile(Q(Rec.OutputFileName));
+  // Several slots: the line holds each file's own percentage, not the output's name.
+  SetCurrentFile(Q(Rec.SlotCount > 1 ? FormatText(text_files_now_converting, Rec.OutputFileName) : Rec.OutputFileName));
   pbCurrent->setValue(std::clamp(Rec.Percent, 0, 100));
-  const std::string done = FormatText(text_done, Rec.Percent);
-  setWindowTitle(Q(fmt::sprintf("%s - %s", TitleText.toStdString(), done)));
-  QApplication::setApplicationDisplayName(Q(done));
+  // The title only: an application display name would follow every dialog's title.
+  setWindowTitle(Q(fmt::sprintf("%s - %s", TitleText.toStdString(), FormatText(text_done, Rec.Percent))));
   lTimeElapsed->setText(Q(fmt::sprintf("%s : %s / %s : %s", text_time_elapsed, Rec.ElapsedTime,
                                        text_time_remaining, Rec.RemainingTime)));
 }
@@ -506,8 +594,15 @@ void Tmain::cbLangChange() {
 }
 
 void Tmain::closeEvent(QCloseEvent *event) {
-  if (IsProcessing) {  // the job must be cancelled first
+  if (IsProcessing) {  // the job must stop first: say so, and offer to cancel it
     event->ignore();
+    if (StartTag != 1 || !Ask(Q(text_ask_cancel_run))) return;
+    if (StartTag == 1) {  // still running once the user has answered: closes when it has stopped
+      CloseAfterRun = true;
+      bStartClick();
+    } else if (!IsProcessing) {  // it ended while the question was open
+      QTimer::singleShot(0, this, [this] { close(); });
+    }
     return;
   }
   try {
@@ -536,15 +631,25 @@ void Tmain::dropEvent(QDropEvent *event) {
   event->acceptProposedAction();
 }
 
-bool Tmain::WindowKey(const QKeyEvent &Event) {
+bool Tmain::WindowKey(QObject *Target, const QKeyEvent &Event) {
+  if (Event.key() == Qt::Key_O && (Event.modifiers() & Qt::ControlModifier) &&
+      !(Event.modifiers() & ~(Qt::ControlModifier | Qt::ShiftModifier))) {
+    if (!Event.isAutoRepeat()) AddSourcesClick(Event.modifiers() & Qt::ShiftModifier);
+    return true;
+  }
   if (Event.modifiers() & ~Qt::KeypadModifier) return false;
   switch (Event.key()) {
     case Qt::Key_Escape:
-      bClose->click();  // does nothing while a job runs, as the button is off
+      if (StartTag == 1) bStart->click();  // cancels the run
+      else if (!IsProcessing) bClose->click();
       return true;
     case Qt::Key_Return:
     case Qt::Key_Enter:
-      if (!Event.isAutoRepeat()) bStart->click();  // a held key is one press
+      // A focused button is pressed; anywhere else Enter starts.
+      if (!Event.isAutoRepeat()) {
+        auto *button = qobject_cast<QPushButton *>(Target);
+        (button && button->isEnabled() ? button : bStart)->click();  // a held key is one press
+      }
       return true;
     case Qt::Key_F11:
       DumpFormTexts(this);
@@ -555,19 +660,23 @@ bool Tmain::WindowKey(const QKeyEvent &Event) {
 }
 
 void Tmain::keyPressEvent(QKeyEvent *event) {
-  if (!WindowKey(*event)) QWidget::keyPressEvent(event);
+  if (!WindowKey(this, *event)) QWidget::keyPressEvent(event);
 }
 
 bool Tmain::eventFilter(QObject *watched, QEvent *event) {
   switch (event->type()) {
     case QEvent::KeyPress:  // not for a control's own pop-up (the language list)
       if (watched->isWidgetType() && static_cast<QWidget *>(watched)->window() == this)
-        return WindowKey(*static_cast<QKeyEvent *>(event));
+        return WindowKey(watched, *static_cast<QKeyEvent *>(event));
       break;
     case QEvent::MouseButtonPress:
       if (watched == eDestinationFolder && eDestinationFolder->isEnabled() &&
           static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
         bBrowseForFolderClick();
+        return true;
+      }
+      if (watched == lInputFiles && !IsProcessing && static_cast<QMouseEvent *>(event)->button() == Qt::LeftButton) {
+        AddSourcesClick(false, static_cast<QMouseEvent *>(event)->modifiers() & Qt::ControlModifier);
         return true;
       }
       break;

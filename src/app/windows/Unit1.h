@@ -3,12 +3,14 @@
 // its progress. It owns the engine and the source list. Main thread only.
 #pragma once
 
+#include <QStringList>
 #include <QWidget>
 
 #include <array>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/command_line.h"
@@ -49,6 +51,8 @@ class Tmain : public QWidget {
   void bUPClick();
   void bDNClick();
   void bAboutClick();
+  // Sources chosen in a file chooser instead of dropped: files, or one folder.
+  void AddSourcesClick(bool Folder, bool CtrlHeld = false);
   void cbLangChange();
   void UpdateControls();
   // Files and folders dropped on the window; with Ctrl held they add to the
@@ -76,6 +80,11 @@ class Tmain : public QWidget {
   std::function<void(const QString &Text)> ShowMessage;
   std::function<QString(const QString &StartFolder)> ChooseFolder;
   std::function<void(const std::string &Report)> ShowError;
+  std::function<bool(const QString &Question)> Ask;
+  std::function<QStringList(const QString &Filter)> ChooseFiles;
+  std::function<QString()> ChooseSourceFolder;
+  // The chooser's filter: the types a drop would keep.
+  static QString SourceFilter();
 
  protected:
   void closeEvent(QCloseEvent *event) override;
@@ -93,9 +102,13 @@ class Tmain : public QWidget {
   // The format buttons in the order of the format codes (code - 1).
   std::array<QRadioButton *, DestinationFormatCount> FormatRadios() const;
   TDestinationFormat CheckedFormat() const;
+  // Each format's settings button with its format button.
+  std::array<std::pair<QPushButton *, QRadioButton *>, 7> SettingsButtons() const;
   // Switches without "/output": their format, its encoder keys and "/p".
   void ApplySwitches(const TParsedCommandLine &CommandLine);
-  bool WindowKey(const QKeyEvent &Event);
+  bool WindowKey(QObject *Target, const QKeyEvent &Event);
+  // A greyed control says why in its tooltip.
+  void ExplainDisabled();
   void SetCurrentFile(const QString &Text);
   void FinishJob();
 
@@ -111,6 +124,7 @@ class Tmain : public QWidget {
   QString TitleText;
   bool IsProcessing = false;
   bool InfoCancelled = false;
+  bool CloseAfterRun = false;  // the user chose to cancel and close
   int StartTag = 0;  // 0 idle, 1 running
   int FullHeight = 0;
   int ProgressTop = 0;
