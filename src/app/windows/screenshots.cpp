@@ -64,6 +64,7 @@ int main(int argc, char **argv) {
     window.ShowMessage = [](const QString &) {};
     SelectLanguage(window, code);
     Save(window, prefix + "main-empty.png");
+    if (code == codes.front()) window.windowIcon().pixmap(64).save(out + "/icon.png");
 
     window.DropFiles({music.path().toStdString()}, false);
     window.bStart->setEnabled(true);
