@@ -25,6 +25,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QUrl;
 
 class Tmain : public QWidget {
  public:
@@ -42,6 +43,7 @@ class Tmain : public QWidget {
       *bAACOptions;
   QProgressBar *pbCurrent;
   QPushButton *bUP, *bDN, *bOptions, *bAbout, *bStart, *bClose;
+  QPushButton *bOpenFolder;  // beside the end-of-run line: the outputs' folder
 
   // Commands.
   void bStartClick();
@@ -58,6 +60,9 @@ class Tmain : public QWidget {
   // Outputs < 0: only the count of sources is known.
   void ShowDestination();
   void ShowProcessedCount(int Count, int Outputs = -1);
+  // The end of a run (Run's result, or a failure): how many outputs were
+  // converted, failed or stopped, and where they are.
+  void ShowRunEnd(bool Failed);
   void ApplyLanguage();
   void OnProgress(const TProgressRec &Rec);
 
@@ -76,6 +81,8 @@ class Tmain : public QWidget {
   std::function<void(const QString &Text)> ShowMessage;
   std::function<QString(const QString &StartFolder)> ChooseFolder;
   std::function<void(const std::string &Report)> ShowError;
+  // Opens a folder in the desktop's file manager.
+  std::function<bool(const QUrl &Folder)> OpenUrl;
 
  protected:
   void closeEvent(QCloseEvent *event) override;
@@ -97,6 +104,7 @@ class Tmain : public QWidget {
   void ApplySwitches(const TParsedCommandLine &CommandLine);
   bool WindowKey(const QKeyEvent &Event);
   void SetCurrentFile(const QString &Text);
+  void ShowOpenFolder(bool Shown);
   void FinishJob();
 
   TSettingsStore &Store;
