@@ -283,6 +283,16 @@ TEST_F(BatchMode, AwkwardPathsNeitherCrashNorHang) {
   EXPECT_EQ(fs::status(out + "/a.wav").type(), fs::file_type::directory);  // left as it was
 }
 
+// HOME points at a test folder for as long as it lives, even when an assertion ends the test.
+struct THome {
+  explicit THome(const std::string &home) : Old(getenv("HOME") ? getenv("HOME") : "") {
+    fs::create_directories(home);
+    setenv("HOME", home.c_str(), 1);
+  }
+  ~THome() { setenv("HOME", Old.c_str(), 1); }
+  std::string Old;
+};
+
 // The words of an example line as a shell hands them over: single quotes kept
 // whole and unexpanded, an unquoted leading "~" made the home folder.
 std::vector<std::string> ShellWords(const std::string &line, const std::string &home) {
@@ -307,8 +317,8 @@ std::vector<std::string> ShellWords(const std::string &line, const std::string &
 
 // Every example of the README, as a user with music in ~/Music types it.
 TEST_F(BatchMode, EveryReadmeExampleWorks) {
-  const std::string home = Folder + "/home", oldHome = getenv("HOME") ? getenv("HOME") : "";
-  setenv("HOME", home.c_str(), 1);
+  const std::string home = Folder + "/home";
+  const THome homeForTheTest(home);
   fs::create_directories(home + "/Music/album");
   TTestSignal s;
   for (const char *name : {"a.flac", "b.flac"}) WriteSignal(home + "/Music/" + name, s, {"-c:a", "flac"});
@@ -341,15 +351,13 @@ TEST_F(BatchMode, EveryReadmeExampleWorks) {
   }
   EXPECT_EQ(batch, 1);
   EXPECT_EQ(window, 2);
-  setenv("HOME", oldHome.c_str(), 1);
 }
 
 // What a user meets on the command line: a quoted "~", folders that cannot be
 // read, a file where the output folder should be, and "/p" over the stored mode.
 TEST_F(BatchMode, CommandLineAsAUserMeetsIt) {
-  const std::string home = Folder + "/home", oldHome = getenv("HOME") ? getenv("HOME") : "";
-  setenv("HOME", home.c_str(), 1);
-  fs::create_directories(home);
+  const std::string home = Folder + "/home";
+  const THome homeForTheTest(home);
   WriteSignal(In + "/a.wav", TTestSignal{});
   const std::string locked = In + "/locked", out = Folder + "/out";
   fs::create_directories(locked);
@@ -400,7 +408,6 @@ TEST_F(BatchMode, CommandLineAsAUserMeetsIt) {
       EXPECT_TRUE(c.Output.empty()) << c.Output << " is missing";
   }
   EXPECT_EQ(ReadFileBytes(Folder + "/file"), std::vector<uint8_t>{1});
-  setenv("HOME", oldHome.c_str(), 1);
 }
 
 // A signal other than Ctrl-C and SIGTERM leaves the cancel alone, and a closed
