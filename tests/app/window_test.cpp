@@ -560,7 +560,15 @@ TEST_F(MainWindow, TrueCountsAndWhereTheOutputsAre) {
   EXPECT_EQ(Window->bOpenFolder->text().toStdString(), text_open_folder);
   Window->bOpenFolder->click();
   EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(where))});
-  // A new list hides the button again.
+  // A new run, and a new list, hide the button again.
+  bool shownDuringRun = false;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (Window->Processing()) shownDuringRun = shownDuringRun || Window->bOpenFolder->isVisible();
+  });
+  probe.start(2);
+  Window->bStart->click();
+  probe.stop();
+  EXPECT_FALSE(shownDuringRun);
   Window->DropFiles({sources[0]}, false);
   EXPECT_FALSE(Window->bOpenFolder->isVisible());
 }

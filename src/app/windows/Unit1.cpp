@@ -411,6 +411,7 @@ void Tmain::bStartClick() {
   bStart->setText(Q(text_cancel));
   StartTag = 1;
   IsProcessing = true;
+  ShowOpenFolder(false);  // the last run's folder is not this run's
   setAcceptDrops(false);
   for (QWidget *control : JobControls()) control->setEnabled(false);
   bUP->setEnabled(true);
