@@ -7,6 +7,7 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -34,6 +35,16 @@ std::string ConvertedSummary(int32_t Outputs, int32_t Files) {
   const std::string files = std::to_string(Files) + (Files == 1 ? " file" : " files");
   if (Outputs == Files) return files;
   return std::to_string(Outputs) + (Outputs == 1 ? " track of " : " tracks of ") + files;
+}
+
+// After a run that did not convert everything: "converted 3 of 9, failed 1,
+// stopped 5; outputs in /out/".
+std::string RunCounts(const TCoder_engine &Engine, bool Failed) {
+  const int32_t outputs = Engine.OutputCount > 0 ? Engine.OutputCount : Engine.FileCount();
+  const int32_t failed = Failed ? std::max<int32_t>(1, int32_t(Engine.Failures.size())) : 0;
+  return "converted " + std::to_string(Engine.ConvertedCount) + " of " + std::to_string(outputs) + ", failed " +
+         std::to_string(failed) + ", stopped " + std::to_string(std::max(0, outputs - Engine.ConvertedCount - failed)) +
+         "; outputs in " + Engine.GetDestinationFolder();
 }
 
 void Say(const std::string &text) { std::fprintf(stderr, "tonmill: %s\n", text.c_str()); }
@@ -125,6 +136,7 @@ void CollectInputs(const std::vector<std::string> &Inputs, TSourceCollection &So
       Sources.AddSourceFile(input, false);
   }
   Sources.Sort();
+  for (const std::string &folder : Sources.Unreadable) Say("cannot read the folder " + folder);
 }
 
 // The decoding library's code at the end of a message ("BASS_... 41"), explained.
@@ -181,6 +193,10 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
   if (LostWithCurrentFolder(options.OutputFolder)) return 1;
   const std::string outputFolder = NormalPath(options.OutputFolder);
   std::error_code ec;
+  if (fs::is_regular_file(fs::path(outputFolder).parent_path(), ec)) {
+    Say("the output \"" + outputFolder.substr(0, outputFolder.size() - 1) + "\" is a file, not a folder");
+    return 1;
+  }
   fs::create_directories(outputFolder, ec);
   if (!IsFolder(outputFolder)) {
     Say("cannot create the output folder \"" + outputFolder + "\"" +
@@ -211,7 +227,9 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
   engine.SameAsSource = false;
   engine.CreateFullPath = options.CreateFullPath;
   engine.Preprocess = general.Preprocess;
-  engine.ThreadCount = program.SimpleParallelFiles ? Parsed.ParallelFiles : ThreadCountFor(program, format);
+  engine.ThreadCount = program.SimpleParallelFiles || Parsed.ParallelGiven ? Parsed.ParallelFiles
+                                                                           : ThreadCountFor(program, format);
+  if (DebugMode) Say("converting " + std::to_string(engine.ThreadCount) + " at once");
   engine.OnProgress = [&progress](const TProgressRec &rec) { progress.Show(rec); };
 
   int status;
@@ -220,7 +238,7 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
     const int result = engine.Run();
     progress.Finish();
     if (result == 2) {
-      Say("cancelled");
+      Say("cancelled: " + RunCounts(engine, false));
       status = 2;
     } else {
       if (!Parsed.Quiet)
@@ -242,6 +260,7 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
         if (!explanation.empty())
           Say(failure.CurrentInputFileName + ": " + failure.ErrorMessage + explanation);
       }
+      Say(RunCounts(engine, true));
     } else {
       Say(e.what());
     }
@@ -249,5 +268,10 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
   }
   // Sources converted only as far as they decoded; they change no exit status.
   for (const TThreadWarningRec &warning : engine.Warnings) Say("warning: " + WarningText(warning));
+  // What could not be read was not converted: the run did not do all it was asked.
+  if (status == 0 && !sources.Unreadable.empty()) {
+    Say("some input folders could not be read (named above)");
+    status = 1;
+  }
   return status;
 }

@@ -1,7 +1,11 @@
 #include "app/command_line.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
 
 #include "app/settings.h"
 
@@ -27,6 +31,25 @@ bool ParseCount(const std::string &text, int32_t &value) {
 }
 
 }  // namespace
+
+std::string ExpandHome(const std::string &Path) {
+  if (Path.empty() || Path[0] != '~') return Path;
+  const size_t slash = Path.find('/');
+  const std::string user = Path.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+  std::string home;
+  if (user.empty()) {
+    if (const char *env = std::getenv("HOME"); env && *env) {
+      home = env;
+    } else if (const passwd *entry = getpwuid(getuid())) {
+      home = entry->pw_dir;
+    }
+  } else if (const passwd *entry = getpwnam(user.c_str())) {
+    home = entry->pw_dir;
+  }
+  // As in a shell, an unknown user leaves the word as it is.
+  if (home.empty()) return Path;
+  return slash == std::string::npos ? home : home + Path.substr(slash);
+}
 
 bool IsSwitch(const std::string &Argument) {
   const std::string lower = Lower(Argument);
@@ -82,11 +105,12 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
     const std::string a = Lower(Args[i]);
     if (a == "/input") {
       // A shell expands an unquoted pattern: every argument up to the next switch is an input.
-      for (size_t j = i + 1; j < Args.size() && !IsSwitch(Args[j]); ++j) o.InputPaths.push_back(Args[j]);
+      for (size_t j = i + 1; j < Args.size() && !IsSwitch(Args[j]); ++j)
+        o.InputPaths.push_back(ExpandHome(Args[j]));
       if (o.InputPaths.empty()) r.Errors.push_back("/input needs a file, a folder or a pattern");
     } else if (a == "/output") {
       if (const std::string *v = valueAfter(i)) {
-        o.OutputFolder = *v;
+        o.OutputFolder = ExpandHome(*v);
         if (o.OutputFolder.back() != '/') o.OutputFolder += '/';
       } else {
         r.Errors.push_back("/output needs a folder");
@@ -100,6 +124,7 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
     } else if (a == "/q") {
       r.Quiet = true;
     } else if (a == "/p") {
+      r.ParallelGiven = true;
       const std::string *v = valueAfter(i);
       if (!v || !ParseCount(*v, r.ParallelFiles) || r.ParallelFiles < 1)
         r.Errors.push_back("/p needs the number of files to convert at once (1 or more), not \"" +
@@ -119,11 +144,13 @@ std::string UsageText() {
          "                                   convert without a window, then exit\n"
          "\n"
          "INPUT is a file, a folder (searched with its sub-folders) or a quoted pattern\n"
-         "such as '/music/*.flac'. FORMAT is one of mp3, wma, ogg, ape, flac, wavpack,\n"
-         "aac, wav (default: the format chosen last in the window). /p N converts N\n"
-         "files at once (default 1). /createfullpath rebuilds each source's folder path\n"
-         "under FOLDER. /q keeps the terminal quiet apart from failures. /DEBUG shows the\n"
-         "encoder parameters and makes the encoders write no audio.\n"
+         "such as '~/Music/*.flac' (a leading ~ is the home folder). FORMAT is one of\n"
+         "mp3, wma, ogg, ape, flac, wavpack, aac, wav (default: the format chosen last\n"
+         "in the window). /p N converts N files at once (without /p: 1, or the counts\n"
+         "of the advanced parallel mode when it is chosen). /createfullpath rebuilds\n"
+         "each source's folder path under FOLDER. /q keeps the terminal quiet apart\n"
+         "from failures. /DEBUG shows the encoder parameters and makes the encoders\n"
+         "write no audio.\n"
          "\n"
          "Exit status: 0 every file converted, 1 the run failed or found no supported\n"
          "input, 2 cancelled (Ctrl-C).\n";

@@ -46,6 +46,7 @@ struct TParsedCommandLine {
   bool ReportErrors = true;
   bool Quiet = false;                // "/q": no progress line, no summary
   int32_t ParallelFiles = 1;
+  bool ParallelGiven = false;        // "/p" was given: it wins over the stored mode
   std::string UnknownDestination;    // a "/dest" value that names no format
   std::vector<std::string> Errors;   // arguments that cannot be used, explained
   bool Help = false;
@@ -53,6 +54,10 @@ struct TParsedCommandLine {
 };
 
 TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args);
+
+// "~" or "~/..." as the home folder, "~user/..." as that user's; quoted
+// paths reach the program unexpanded by the shell.
+std::string ExpandHome(const std::string &Path);
 
 // "mp3" ... "wav" as "/dest" names them; 0 for any other value.
 TDestinationFormat DestinationFromSwitch(const std::string &Value);

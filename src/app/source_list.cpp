@@ -7,17 +7,24 @@
 #include <QString>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <fmt/printf.h>
 
 #include "sources/cue.h"
 
 namespace {
 
-// The file and folder names of a folder, sorted for a stable order.
-std::vector<std::string> FolderEntries(const std::string &folder) {
+// The file and folder names of a folder, sorted for a stable order; errno
+// when the folder cannot be read.
+std::vector<std::string> FolderEntries(const std::string &folder, int &error) {
   std::vector<std::string> names;
+  error = 0;
   DIR *dir = opendir(folder.c_str());
-  if (!dir) return names;
+  if (!dir) {
+    error = errno;
+    return names;
+  }
   while (const dirent *entry = readdir(dir)) {
     const std::string name = entry->d_name;
     if (name != "." && name != "..") names.push_back(name);
@@ -79,7 +86,9 @@ int TSourceCollection::AddFolder(const std::string &Folder, const std::string &M
   if (!Visited.insert({static_cast<unsigned long>(info.st_dev), static_cast<unsigned long>(info.st_ino)}).second)
     return 0;
   const std::string folder = Folder.empty() || Folder.back() == '/' ? Folder : Folder + "/";
-  std::vector<std::string> names = FolderEntries(folder);
+  int error;
+  std::vector<std::string> names = FolderEntries(folder, error);
+  if (error) Unreadable.push_back("\"" + folder + "\": " + std::strerror(error));
   // Sheets before the files they describe: an image whose sheet is named
   // unlike it would otherwise be taken whole, and its sheet refused as a
   // duplicate.
@@ -117,6 +126,22 @@ void TSourceCollection::Sort() {
   sorted.reserve(Items.size());
   for (const auto &key : keys) sorted.push_back(std::move(Items[key.second]));
   Items = std::move(sorted);
+}
+
+int TSourceCollection::OutputCount() const {
+  int count = 0;
+  for (const TSourceItem &item : Items) {
+    TCUEArr tracks;
+    if (item.Rec.HasCUE) {
+      try {
+        ParseCue(item.Rec.CueName.empty() ? item.FileName : item.Rec.CueName, tracks);
+      } catch (const std::exception &) {
+        tracks.clear();
+      }
+    }
+    count += std::max<int>(1, int(tracks.size()));
+  }
+  return count;
 }
 
 std::string TSourceCollection::FileTypeSummary() const {

@@ -23,6 +23,13 @@ class TSourceCollection {
   int AddSourceFolder(const std::string &Folder, const std::string &Mask, bool ClearFirst,
                       bool Recursive);
   void Sort();
+  // The folders that could not be read while adding, each with the reason
+  // ("\"/music/locked/\": Permission denied"), for the caller to report.
+  std::vector<std::string> Unreadable;
+
+  // The outputs a run writes when every sheet is split into its tracks (a
+  // sheet that cannot be read counts as one output).
+  int OutputCount() const;
   // "3(mp3) 1(flac+CUE)": the count of each type, in order of first appearance.
   std::string FileTypeSummary() const;
 

@@ -16,6 +16,7 @@
 
 #include <fmt/printf.h>
 
+#include "app/command_line.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -163,6 +164,12 @@ TEST_F(BatchMode, InputsThatCannotBeConverted) {
   EXPECT_EQ(Tonmill({"/input", In, "/output", Folder + "/file/out", "/dest", "wav"}, &err), 1);
   EXPECT_NE(err.find("cannot create the output folder"), std::string::npos) << err;
 
+  // A source that is no audio fails the run: nothing was converted, and it says so.
+  WriteFileBytes(In + "/bad.flac", {'n', 'o'});
+  EXPECT_EQ(Tonmill({"/input", In + "/bad.flac", "/output", Folder + "/out", "/dest", "wav"}, &err), 1);
+  EXPECT_NE(err.find("converted 0 of 1, failed 1, stopped 0; outputs in " + Folder + "/out/"), std::string::npos)
+      << err;
+
   EXPECT_EQ(Tonmill({"/input", In, "/output", Folder + "/out", "/p", "two"}, &err), 1);
   EXPECT_NE(err.find("/p needs"), std::string::npos) << err;
 }
@@ -207,7 +214,11 @@ TEST_F(BatchMode, InterruptCancelsCleanly) {
   EXPECT_EQ(WaitTool(pid), 2);
   EXPECT_FALSE(fs::exists(Folder + "/out/long2.wav"));  // no job starts after the cancel
   const std::vector<uint8_t> err = ReadFileBytes(errFile);
-  EXPECT_NE(std::string(err.begin(), err.end()).find("cancelled"), std::string::npos);
+  // What the run did and where: nothing converted after the cancel, no failure.
+  const std::string said(err.begin(), err.end());
+  EXPECT_NE(said.find("cancelled: converted "), std::string::npos) << said;
+  EXPECT_NE(said.find(" of 3, failed 0, stopped "), std::string::npos) << said;
+  EXPECT_NE(said.find("; outputs in " + Folder + "/out/"), std::string::npos) << said;
   // What was written is a valid, shorter file.
   EXPECT_LT(FFmpegDecode(Folder + "/out/long0.wav", "s16le").size(), size_t(120 * 44100 * 4));
 }
@@ -270,6 +281,133 @@ TEST_F(BatchMode, AwkwardPathsNeitherCrashNorHang) {
     }
   }
   EXPECT_EQ(fs::status(out + "/a.wav").type(), fs::file_type::directory);  // left as it was
+}
+
+// HOME points at a test folder for as long as it lives, even when an assertion ends the test.
+struct THome {
+  explicit THome(const std::string &home) : Old(getenv("HOME") ? getenv("HOME") : "") {
+    fs::create_directories(home);
+    setenv("HOME", home.c_str(), 1);
+  }
+  ~THome() { setenv("HOME", Old.c_str(), 1); }
+  std::string Old;
+};
+
+// The words of an example line as a shell hands them over: single quotes kept
+// whole and unexpanded, an unquoted leading "~" made the home folder.
+std::vector<std::string> ShellWords(const std::string &line, const std::string &home) {
+  std::vector<std::string> words;
+  std::string word;
+  bool inWord = false, quoted = false, wordQuoted = false;
+  for (const char c : line + " ") {
+    if (c == '\'') {
+      quoted = !quoted;
+      inWord = wordQuoted = true;
+    } else if (c == ' ' && !quoted) {
+      if (inWord) words.push_back(!wordQuoted && word[0] == '~' ? home + word.substr(1) : word);
+      word.clear();
+      inWord = wordQuoted = false;
+    } else {
+      word += c;
+      inWord = true;
+    }
+  }
+  return words;
+}
+
+// Every example of the README, as a user with music in ~/Music types it.
+TEST_F(BatchMode, EveryReadmeExampleWorks) {
+  const std::string home = Folder + "/home";
+  const THome homeForTheTest(home);
+  fs::create_directories(home + "/Music/album");
+  TTestSignal s;
+  for (const char *name : {"a.flac", "b.flac"}) WriteSignal(home + "/Music/" + name, s, {"-c:a", "flac"});
+  WriteSignal(home + "/Music/album/c.wav", s);
+  std::ifstream readme(TONMILL_SOURCE_DIR "/README.md");
+  int batch = 0, window = 0;
+  for (std::string line; std::getline(readme, line);) {
+    if (line.rfind("    build/tonmill", 0) != 0) continue;
+    SCOPED_TRACE(line);
+    std::vector<std::string> words = ShellWords(line.substr(0, line.find('#')), home);
+    words.erase(words.begin());
+    const TParsedCommandLine parsed = ParseCommandLine(words);
+    EXPECT_TRUE(parsed.Errors.empty());
+    if (parsed.Mode != TParsedCommandLine::mBatch) {
+      // The window opens on these; its own tests cover what it does with them.
+      for (const std::string &path : parsed.SendToPaths) EXPECT_TRUE(fs::exists(path)) << path;
+      ++window;
+      continue;
+    }
+    std::string err;
+    ASSERT_EQ(Tonmill(words, &err), 0) << err;
+    const std::string out = parsed.Options.OutputFolder;
+    EXPECT_EQ(out.rfind(home + "/", 0), 0u) << out;
+    for (const char *name : {"a", "b"}) {
+      // LAME's delay and padding are taken off by ffmpeg: the length is the source's.
+      EXPECT_EQ(FFmpegDecode(out + name + ".mp3", "s16le").size(), MakeSamples(s).size()) << name;
+    }
+    EXPECT_FALSE(fs::exists(out + "c.mp3"));
+    ++batch;
+  }
+  EXPECT_EQ(batch, 1);
+  EXPECT_EQ(window, 2);
+}
+
+// What a user meets on the command line: a quoted "~", folders that cannot be
+// read, a file where the output folder should be, and "/p" over the stored mode.
+TEST_F(BatchMode, CommandLineAsAUserMeetsIt) {
+  const std::string home = Folder + "/home";
+  const THome homeForTheTest(home);
+  WriteSignal(In + "/a.wav", TTestSignal{});
+  const std::string locked = In + "/locked", out = Folder + "/out";
+  fs::create_directories(locked);
+  WriteSignal(locked + "/b.wav", TTestSignal{});
+  fs::permissions(locked, fs::perms::owner_all);
+  WriteFileBytes(Folder + "/file", {1});
+  const std::string advanced = "[General]\nDestinationFormat=WAV\nProgSimpleParallelFiles=NO\nFPCPU_WAV=3\n";
+  struct TCase {
+    const char *Name;
+    std::vector<std::string> Args;
+    TStart How;
+    int Status;
+    std::string Says;    // a part of what standard error says
+    std::string Output;  // an output holding the source's samples, or none
+  };
+  const TCase cases[] = {
+      {"quoted ~ for the input and the output", {"/input", "~/../in/a.wav", "/output", "~/out"}, {}, 0,
+       "1 file converted into " + home + "/out/", home + "/out/a.wav"},
+      {"an unreadable sub-folder", {"/input", In, "/output", out}, {.Nobody = true}, 1,
+       "cannot read the folder \"" + locked + "/\": Permission denied", out + "/a.wav"},
+      {"an unreadable pattern folder", {"/input", locked + "/*.wav", "/output", out}, {.Nobody = true}, 1,
+       "cannot read the folder \"" + locked + "/\": Permission denied", ""},
+      {"the output is a file", {"/input", In + "/a.wav", "/output", Folder + "/file"}, {}, 1,
+       "the output \"" + Folder + "/file\" is a file, not a folder", ""},
+      {"/p over the stored advanced mode", {"/DEBUG", "/input", In + "/a.wav", "/output", out, "/p", "1"}, {}, 0,
+       "converting 1 at once", ""},
+      {"the stored advanced mode without /p", {"/DEBUG", "/input", In + "/a.wav", "/output", out}, {}, 0,
+       "converting 3 at once", ""},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    fs::remove_all(out);
+    fs::create_directory(out);
+    fs::permissions(out, fs::perms::all);  // the unprivileged user writes here
+    WriteFileBytes(Conf, std::vector<uint8_t>(advanced.begin(), advanced.end()));
+    std::vector<std::string> args = c.Args;
+    args.insert(args.end(), {"/dest", "wav"});
+    TStart how = c.How;
+    how.Guarded = true;
+    const int pid = Start(args, how, Folder + "/err.txt");
+    ASSERT_GT(pid, 0);
+    EXPECT_EQ(WaitTool(pid), c.Status);
+    const std::string err = ReadText(Folder + "/err.txt");
+    EXPECT_NE(err.find(c.Says), std::string::npos) << err;
+    if (!c.Output.empty() && fs::exists(c.Output))
+      EXPECT_EQ(FFmpegDecode(c.Output, "s16le"), MakeSamples(TTestSignal{}));
+    else
+      EXPECT_TRUE(c.Output.empty()) << c.Output << " is missing";
+  }
+  EXPECT_EQ(ReadFileBytes(Folder + "/file"), std::vector<uint8_t>{1});
 }
 
 // A signal other than Ctrl-C and SIGTERM leaves the cancel alone, and a closed

@@ -1,6 +1,8 @@
 // The arguments: send-to, batch switches, and arguments that cannot be used.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include "app/command_line.h"
 
 namespace {
@@ -55,6 +57,23 @@ TEST(CommandLine, UnusableArgumentsAreExplained) {
   const TParsedCommandLine p = ParseCommandLine({"/input", "a", "/output", "o", "/dest", "flca"});
   EXPECT_EQ(p.Options.DestinationFormat, 0);
   EXPECT_EQ(p.UnknownDestination, "flca");
+}
+
+// A leading "~" as a shell reads it; anywhere else it is part of the name.
+TEST(CommandLine, HomeFolderAsAShellExpandsIt) {
+  const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
+  setenv("HOME", "/home/user", 1);
+  const std::pair<std::string, std::string> rows[] = {
+      {"~", "/home/user"},           {"~/Music/*.flac", "/home/user/Music/*.flac"},
+      {"~root/x", "/root/x"},        {"~no_such_user_here/x", "~no_such_user_here/x"},
+      {"/music/~/a", "/music/~/a"},  {"a~", "a~"}};
+  for (const auto &[given, expanded] : rows) EXPECT_EQ(ExpandHome(given), expanded) << given;
+  const TParsedCommandLine p = ParseCommandLine({"/input", "~/a.flac", "~/b.flac", "/output", "~/out"});
+  EXPECT_EQ(p.Options.InputPaths, (std::vector<std::string>{"/home/user/a.flac", "/home/user/b.flac"}));
+  EXPECT_EQ(p.Options.OutputFolder, "/home/user/out/");
+  EXPECT_FALSE(p.ParallelGiven);
+  EXPECT_TRUE(ParseCommandLine({"/input", "a", "/output", "o", "/p", "1"}).ParallelGiven);
+  setenv("HOME", oldHome.c_str(), 1);
 }
 
 TEST(CommandLine, EncoderKeys) {

@@ -68,7 +68,10 @@ TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) 
       {"text_encoder_error", "sds"},       {"text_fatal_error", "s"},
       {"text_failed_to_init_encoder", "s"}, {"text_getting_audio_info_failed", "d"},
       {"text_failed_to_init_bass", "d"},   {"text_with_support", "s"},
-      {"text_without_support", "s"},       {"text_files_now_converting", "s"}};
+      {"text_without_support", "s"},       {"text_files_now_converting", "s"},
+      {"text_tracks_of_files_will_be_processed", "dd"}, {"text_tracks_of_files_will_be_processed1", "dd"},
+      {"text_processing_track", "dd"},     {"text_run_counts", "dddd"},
+      {"text_outputs_in", "s"}};
   for (const char *file : {"english", "russian", "latvian", "czech", "french", "spanish", "hungarian"}) {
     const std::string path = std::string(TONMILL_SOURCE_DIR) + "/lang/" + file + ".lng";
     std::vector<std::string> missing;

@@ -23,6 +23,8 @@
 #include <set>
 #include <tuple>
 
+#include <fmt/printf.h>
+
 #include "app/settings.h"
 #include "app/texts.h"
 #include "app/windows/Unit1.h"
@@ -93,6 +95,13 @@ class MainWindow : public ::testing::Test {
     for (int i = 0; i < Window->cbLang->count(); ++i)
       if (Window->cbLang->itemText(i).startsWith(QString::fromStdString(code))) Window->cbLang->setCurrentIndex(i);
     Window->cbLangChange();
+  }
+
+  // The end-of-run line of a cancelled run of `outputs`: fewer converted, none failed, the rest stopped.
+  std::string StoppedLine(int outputs) {
+    const int converted = Window->Engine().ConvertedCount;
+    EXPECT_LT(converted, outputs);
+    return FormatText(text_run_counts, converted, outputs, 0, outputs - converted);
   }
 
   std::string Folder, Chosen, ChosenSourceFolder;
@@ -213,7 +222,7 @@ TEST_F(MainWindow, CancelStopsTheRunAndShowsTheListAgain) {
   Window->bStart->click();
   EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
   EXPECT_FALSE(Window->Processing());
-  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_will_be_processed, 3));
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), StoppedLine(3));
   EXPECT_EQ(EnabledStates(), before);
   EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
   probe.stop();
@@ -244,7 +253,7 @@ TEST_F(MainWindow, StartIsRefusedUntilACancelledRunHasEnded) {
   ASSERT_TRUE(acted);
   EXPECT_FALSE(startEnabledWhileStopping);
   EXPECT_FALSE(Window->Processing());
-  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_will_be_processed, 3));
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), StoppedLine(3));
   EXPECT_TRUE(Window->bStart->isEnabled());
   EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
   EXPECT_FALSE(fs::exists(Chosen + "/long3.mp3"));
@@ -360,7 +369,7 @@ TEST_F(MainWindow, EscapeOrClosingCancelsARun) {
     Window->bStart->click();
     probe.stop();
     EXPECT_FALSE(Window->Processing());
-    EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_will_be_processed, 3));
+    EXPECT_EQ(Window->lProgress1->text().toStdString(), StoppedLine(3));
     EXPECT_EQ(Window->windowTitle(), "TONMILL 1.95");
     EXPECT_EQ(Window->isVisible(), byEscape);
     EXPECT_EQ(Questions, byEscape ? std::vector<std::string>{} : std::vector<std::string>{text_ask_cancel_run});
@@ -611,6 +620,65 @@ TEST_F(MainWindow, AFailedRunIsReported) {
   EXPECT_NE(Errors[0].find("coder_engine_error"), std::string::npos);
   EXPECT_NE(Errors[0].find(bad), std::string::npos);
   EXPECT_FALSE(Window->Processing());
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_run_counts, 0, 1, 1, 0));
+}
+
+// Six files and a sheet of three tracks are nine outputs: before, during and
+// after the run the window counts them, and says where they went.
+TEST_F(MainWindow, TrueCountsAndWhereTheOutputsAre) {
+  std::vector<std::string> sources;
+  for (int i = 0; i < 6; ++i) sources.push_back(Source("f" + std::to_string(i) + ".wav", 0.3));
+  const std::string album = Source("album.wav", 3);
+  const std::string sheet =
+      "FILE \"album.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n"
+      "  TRACK 03 AUDIO\n    INDEX 01 00:02:00\n";
+  WriteFileBytes(Folder + "/in/album.cue", std::vector<uint8_t>(sheet.begin(), sheet.end()));
+  sources.push_back(Folder + "/in/album.cue");
+  Window->DropFiles(sources, false);
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_tracks_of_files_will_be_processed, 9, 7));
+  Chosen = Folder + "/out";
+  fs::create_directories(Chosen);
+  Window->bBrowseForFolderClick();
+  Window->rbWAV->click();
+  Window->cbCreateFull->setChecked(false);
+  std::set<std::string> progressLines;
+  QTimer probe;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (Window->Processing()) progressLines.insert(Window->lProgress1->text().toStdString());
+  });
+  probe.start(2);
+  Window->bStart->click();
+  probe.stop();
+  for (const std::string &line : progressLines)
+    EXPECT_EQ(line.find(FormatText(text_processing, 1, 9).substr(0, 15)), std::string::npos) << line;  // "Processing file"
+  EXPECT_TRUE(progressLines.count(FormatText(text_processing_track, 9, 9)) ||
+              progressLines.count(FormatText(text_processing_track, 8, 9)))
+      << "no progress line counted the tracks";
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_tracks_of_files_were_processed, 9, 7));
+  EXPECT_EQ(std::distance(fs::directory_iterator(Chosen), fs::directory_iterator()), 9);
+  const std::string where = Window->Engine().GetDestinationFolder();
+  EXPECT_EQ(Window->lCurrentFile->text().toStdString().rfind(FormatText(text_outputs_in, std::string("/")), 0), 0u);
+  EXPECT_EQ(Window->lCurrentFile->toolTip().toStdString(), where);
+  std::vector<QUrl> opened;
+  Window->OpenUrl = [&](const QUrl &url) {
+    opened.push_back(url);
+    return true;
+  };
+  ASSERT_TRUE(Window->bOpenFolder->isVisible());
+  EXPECT_EQ(Window->bOpenFolder->text().toStdString(), text_open_folder);
+  Window->bOpenFolder->click();
+  EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(where))});
+  // A new run, and a new list, hide the button again.
+  bool shownDuringRun = false;
+  QObject::connect(&probe, &QTimer::timeout, [&] {
+    if (Window->Processing()) shownDuringRun = shownDuringRun || Window->bOpenFolder->isVisible();
+  });
+  probe.start(2);
+  Window->bStart->click();
+  probe.stop();
+  EXPECT_FALSE(shownDuringRun);
+  Window->DropFiles({sources[0]}, false);
+  EXPECT_FALSE(Window->bOpenFolder->isVisible());
 }
 
 TEST_F(MainWindow, ASourceThatStopsEarlyConvertsAndIsNamedAtTheEnd) {
@@ -779,6 +847,14 @@ TEST_F(MainWindow, EveryLanguageFitsEveryWindow) {
     EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
     Window->ShowSourceSummary(2);
     Window->ShowProcessedCount(2000);
+    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
+    // The end of a failed run, with the button that opens the destination.
+    Window->Engine().SetDestinationFolder(Folder);
+    Window->ShowRunEnd(true);
+    Window->lProgress1->setText(QString::fromStdString(FormatText(text_run_counts, 2000, 2000, 2000, 2000)));
+    Window->lTimeElapsed->setText(QString::fromStdString(
+        fmt::sprintf("%s : %s / %s : %s", text_time_elapsed, "10:01:12", text_time_remaining, "00:00:00")));
+    EXPECT_TRUE(Window->bOpenFolder->isVisible());
     EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
     TfrmError error(ErrorReportText("coder_engine_error", "x", "/music/in.flac", "/music/out.mp3"));
     EXPECT_EQ(ClippedTexts(&error), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDesktopServices>
 #include <QFileDialog>
 #include <QFontInfo>
 #include <QGroupBox>
@@ -101,6 +102,7 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   ChooseSourceFolder = [this] { return QFileDialog::getExistingDirectory(this, Q(text_choose_source_folder)); };
   setWindowIcon(TonmillIcon());
   QApplication::setWindowIcon(windowIcon());  // its dialogs' too
+  OpenUrl = [](const QUrl &folder) { return QDesktopServices::openUrl(folder); };
 
   BuildControls();
   EngineObject->InitBASS();
@@ -193,6 +195,8 @@ void Tmain::BuildControls() {
   lCurrentFile = Make<QLabel>(gbProgress, "lCurrentFile", 10, 52, 506, 18);
   lCurrentFile->setAlignment(Qt::AlignCenter);
   for (QLabel *l : {lProgress1, lTimeElapsed, lCurrentFile}) l->setText("...");
+  bOpenFolder = Make<QPushButton>(gbProgress, "bOpenFolder", 366, 51, 150, 20);
+  bOpenFolder->hide();
 
   bUP = Make<QPushButton>(this, "bUP", 8, 490, 26, 26);
   bUP->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
@@ -218,6 +222,8 @@ void Tmain::BuildControls() {
   connect(bUP, &QPushButton::clicked, this, [this] { bUPClick(); });
   connect(bDN, &QPushButton::clicked, this, [this] { bDNClick(); });
   connect(bAbout, &QPushButton::clicked, this, [this] { bAboutClick(); });
+  connect(bOpenFolder, &QPushButton::clicked, this,
+          [this] { OpenUrl(QUrl::fromLocalFile(Q(EngineObject->GetDestinationFolder()))); });
   connect(cbLang, &QComboBox::activated, this, [this] { cbLangChange(); });
   for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack,
                                                                      rbAAC, rbWAV, cbSameAsSource, cbEnablePreprocess})
@@ -377,22 +383,35 @@ void Tmain::ApplyLanguage() {
              true, 5);
   ApplyTexts({lInputFiles, cbSameAsSource, cbCreateFull}, {&text_drag_files, &text_same_as_source, &text_create_full},
              false, 2);
+  bOpenFolder->setText(Q(text_open_folder));
   if (IsProcessing) bStart->setText(Q(text_cancel));
   ShowSourceSummary(int(SourceFiles.List().size()));
 }
 
 void Tmain::ShowSourceSummary(int Count) {
   InfoCancelled = false;
+  ShowOpenFolder(false);
+  // Sheets are split into their tracks unless silences split the sources instead.
+  const int outputs = cbEnablePreprocess->isChecked() && PreprocessOptions.SplitBySilence
+                          ? Count
+                          : SourceFiles.OutputCount();
   if (Count == 0) {
     lInputFiles->setText(Q(text_drag_files));
     lProgress1->setText("...");
   } else {
-    lProgress1->setText(Q(FormatText(Count == 1 ? text_files_will_be_processed1 : text_files_will_be_processed, Count)));
+    if (outputs == Count)
+      lProgress1->setText(
+          Q(FormatText(Count == 1 ? text_files_will_be_processed1 : text_files_will_be_processed, Count)));
+    else
+      lProgress1->setText(Q(FormatText(Count == 1 ? text_tracks_of_files_will_be_processed1
+                                                  : text_tracks_of_files_will_be_processed,
+                                       outputs, Count)));
     lInputFiles->setText(Q(SourceFiles.FileTypeSummary()));
   }
   bStart->setEnabled(Count > 0);
   lTimeElapsed->setText("...");
   lCurrentFile->setText("...");
+  lCurrentFile->setToolTip(QString());
   pbCurrent->setValue(0);
   bInfo->setEnabled(Count >= 1);
   TitleText = QString("TONMILL ") + ProgramVersion;
@@ -406,6 +425,38 @@ void Tmain::ShowProcessedCount(int Count, int Outputs) {
   else  // sheets or silences made tracks of the sources
     lProgress1->setText(Q(FormatText(
         Count == 1 ? text_tracks_of_files_were_processed1 : text_tracks_of_files_were_processed, Outputs, Count)));
+}
+
+void Tmain::ShowOpenFolder(bool Shown) {
+  // The line that says where the outputs are makes room for the button beside it.
+  bOpenFolder->setVisible(Shown);
+  const int right = Shown ? bOpenFolder->x() - 6 : bOpenFolder->geometry().right();
+  lCurrentFile->resize(right - lCurrentFile->x() + 1, lCurrentFile->height());
+}
+
+void Tmain::ShowRunEnd(bool Failed) {
+  const TCoder_engine &engine = *EngineObject;
+  // A run that failed before its jobs were made counts its sources.
+  const int outputs = engine.OutputCount > 0 ? engine.OutputCount : engine.FileCount();
+  const int converted = engine.ConvertedCount;
+  const int failed = Failed ? std::max<int>(1, int(engine.Failures.size())) : 0;
+  if (converted == outputs && !Failed)
+    ShowProcessedCount(engine.FileCount(), outputs);
+  else
+    lProgress1->setText(
+        Q(FormatText(text_run_counts, converted, outputs, failed, std::max(0, outputs - converted - failed))));
+  ShowOpenFolder(!engine.SameAsSource && IsFolder(engine.GetDestinationFolder()));
+  if (engine.SameAsSource) {
+    lCurrentFile->setText(Q(text_outputs_beside_sources));
+    lCurrentFile->setToolTip(QString());
+  } else {
+    const QString folder = Q(engine.GetDestinationFolder());
+    const QFontMetrics metrics(lCurrentFile->font());
+    const int room = lCurrentFile->width() - 4 - metrics.horizontalAdvance(Q(FormatText(text_outputs_in, std::string())));
+    lCurrentFile->setText(
+        Q(FormatText(text_outputs_in, metrics.elidedText(folder, Qt::ElideMiddle, room).toStdString())));
+    lCurrentFile->setToolTip(folder);
+  }
 }
 
 void Tmain::DropFiles(const std::vector<std::string> &Paths, bool CtrlHeld) {
@@ -445,6 +496,7 @@ void Tmain::bStartClick() {
   bStart->setText(Q(text_cancel));
   StartTag = 1;
   IsProcessing = true;
+  ShowOpenFolder(false);  // the last run's folder is not this run's
   setAcceptDrops(false);
   for (QWidget *control : JobControls()) control->setEnabled(false);
   bUP->setEnabled(true);
@@ -472,10 +524,7 @@ void Tmain::bStartClick() {
   }
   try {
     const int result = engine.Run();
-    if (result == 2)
-      ShowSourceSummary(int(SourceFiles.List().size()));
-    else
-      ShowProcessedCount(engine.FileCount(), engine.ConvertedCount);
+    ShowRunEnd(false);
     // Sources converted only as far as they decoded, named once the run is over.
     if (result != 2 && !engine.Warnings.empty()) {
       std::string text = lProgress1->text().toStdString() + "\n";
@@ -485,8 +534,8 @@ void Tmain::bStartClick() {
   } catch (const std::exception &e) {
     // The report: what failed, the engine's summary line, and every worker's failure.
     const std::string summary = FormatText(text_encoder_error, std::string(), 0, std::string());
+    ShowRunEnd(true);
     ShowError(ErrorReportText(e.what(), summary + " " + engine.ErrorText, "", ""));
-    ShowProcessedCount(engine.FileCount());
   }
   FinishJob();
   if (std::exchange(CloseAfterRun, false)) close();
@@ -532,7 +581,9 @@ void Tmain::OnProgress(const TProgressRec &Rec) {
   if (Rec.Stage == stSeekingSilence)
     lProgress1->setText(Q(fmt::sprintf("Seeking for silence in file %d of %d", Rec.JobNumber, Rec.JobCount)));
   else if (Rec.Stage == stWholeSource || Rec.Stage == stTrack) {
-    if (Rec.SlotCount >= 1) lProgress1->setText(Q(FormatText(text_processing, Rec.JobNumber, Rec.JobCount)));
+    if (Rec.SlotCount >= 1)
+      lProgress1->setText(Q(FormatText(Rec.JobCount == EngineObject->FileCount() ? text_processing : text_processing_track,
+                                       Rec.JobNumber, Rec.JobCount)));
   } else {
     return;
   }

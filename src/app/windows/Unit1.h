@@ -27,6 +27,7 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QUrl;
 
 class Tmain : public QWidget {
  public:
@@ -44,6 +45,7 @@ class Tmain : public QWidget {
       *bAACOptions;
   QProgressBar *pbCurrent;
   QPushButton *bUP, *bDN, *bOptions, *bAbout, *bStart, *bClose;
+  QPushButton *bOpenFolder;  // beside the end-of-run line: the outputs' folder
 
   // Commands.
   void bStartClick();
@@ -62,6 +64,9 @@ class Tmain : public QWidget {
   // Outputs < 0: only the count of sources is known.
   void ShowDestination();
   void ShowProcessedCount(int Count, int Outputs = -1);
+  // The end of a run (Run's result, or a failure): how many outputs were
+  // converted, failed or stopped, and where they are.
+  void ShowRunEnd(bool Failed);
   void ApplyLanguage();
   void OnProgress(const TProgressRec &Rec);
 
@@ -85,6 +90,8 @@ class Tmain : public QWidget {
   std::function<QString()> ChooseSourceFolder;
   // The chooser's filter: the types a drop would keep.
   static QString SourceFilter();
+  // Opens a folder in the desktop's file manager.
+  std::function<bool(const QUrl &Folder)> OpenUrl;
 
  protected:
   void closeEvent(QCloseEvent *event) override;
@@ -110,6 +117,7 @@ class Tmain : public QWidget {
   // A greyed control says why in its tooltip.
   void ExplainDisabled();
   void SetCurrentFile(const QString &Text);
+  void ShowOpenFolder(bool Shown);
   void FinishJob();
 
   TSettingsStore &Store;
