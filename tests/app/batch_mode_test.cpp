@@ -97,6 +97,44 @@ class BatchMode : public ::testing::Test {
     return RunTool(args, nullptr, err);
   }
 
+  // One row of a table of runs: what to set up first, the switches ("/dest
+  // wav" is added), how the program starts, the status it must end with, a
+  // part of what standard error must say, and the output that must hold the
+  // test signal ("" for none).
+  struct TRunRow {
+    const char *Name;
+    std::function<void()> Prepare;
+    std::vector<std::string> Args;
+    TStart How;
+    int Status;
+    std::string Says;
+    std::string Output;
+  };
+
+  // Runs each row into a fresh `out` open to every user, killed should it hang.
+  void RunRows(const std::vector<TRunRow> &Rows, const std::string &out) {
+    for (const TRunRow &row : Rows) {
+      SCOPED_TRACE(row.Name);
+      fs::remove_all(out);
+      fs::create_directory(out);
+      fs::permissions(out, fs::perms::all);  // the unprivileged user writes here
+      if (row.Prepare) row.Prepare();
+      std::vector<std::string> args = row.Args;
+      args.insert(args.end(), {"/dest", "wav"});
+      TStart how = row.How;
+      how.Guarded = true;
+      const int pid = Start(args, how, Folder + "/err.txt");
+      ASSERT_GT(pid, 0);
+      EXPECT_EQ(WaitTool(pid), row.Status);
+      const std::string err = ReadText(Folder + "/err.txt");
+      EXPECT_NE(err.find(row.Says), std::string::npos) << err;
+      if (!row.Output.empty() && fs::exists(row.Output))
+        EXPECT_EQ(FFmpegDecode(row.Output, "s16le"), MakeSamples(TTestSignal{}));
+      else
+        EXPECT_TRUE(row.Output.empty()) << row.Output << " is missing";
+    }
+  }
+
   std::string Folder, Conf, In;
 };
 
@@ -232,17 +270,8 @@ TEST_F(BatchMode, AwkwardPathsNeitherCrashNorHang) {
   fs::create_directories(locked);
   fs::copy_file(In + "/a.wav", locked + "/a.wav");
   fs::permissions(locked, fs::perms::owner_all);
-  struct TCase {
-    const char *Name;
-    std::function<void()> Prepare;
-    std::vector<std::string> Args;
-    TStart How;
-    int Status;
-    std::string Says;    // a part of what standard error says
-    std::string Output;  // the output holding the source's samples, or none
-  };
   const std::string gonePrefix = "the current folder no longer exists";
-  const TCase cases[] = {
+  RunRows({
       {"input in a locked folder", {}, {"/input", locked + "/a.wav", "/output", out}, {.Nobody = true}, 1,
        "cannot read \"" + locked + "/a.wav\": Permission denied", ""},
       {"output in a locked folder", {}, {"/input", In + "/a.wav", "/output", locked + "/out"}, {.Nobody = true},
@@ -260,27 +289,7 @@ TEST_F(BatchMode, AwkwardPathsNeitherCrashNorHang) {
        {"/input", In + "/a.wav", "/output", out}, {}, 0, "", out + "/a_001.wav"},
       {"a folder under the output name", [&] { fs::create_directories(out + "/a.wav"); },
        {"/input", In + "/a.wav", "/output", out}, {}, 0, "", out + "/a_001.wav"},
-  };
-  for (const TCase &c : cases) {
-    SCOPED_TRACE(c.Name);
-    fs::remove_all(out);
-    fs::create_directory(out);
-    fs::permissions(out, fs::perms::all);  // the unprivileged user writes here
-    if (c.Prepare) c.Prepare();
-    std::vector<std::string> args = c.Args;
-    args.insert(args.end(), {"/dest", "wav"});
-    TStart how = c.How;
-    how.Guarded = true;
-    const int pid = Start(args, how, Folder + "/err.txt");
-    ASSERT_GT(pid, 0);
-    EXPECT_EQ(WaitTool(pid), c.Status);
-    const std::string err = ReadText(Folder + "/err.txt");
-    EXPECT_NE(err.find(c.Says), std::string::npos) << err;
-    if (!c.Output.empty()) {
-      EXPECT_EQ(FFmpegDecode(c.Output, "s16le"), MakeSamples(TTestSignal{}));
-    }
-  }
-  EXPECT_EQ(fs::status(out + "/a.wav").type(), fs::file_type::directory);  // left as it was
+  }, out);
 }
 
 // HOME points at a test folder for as long as it lives, even when an assertion ends the test.
@@ -365,48 +374,21 @@ TEST_F(BatchMode, CommandLineAsAUserMeetsIt) {
   fs::permissions(locked, fs::perms::owner_all);
   WriteFileBytes(Folder + "/file", {1});
   const std::string advanced = "[General]\nDestinationFormat=WAV\nProgSimpleParallelFiles=NO\nFPCPU_WAV=3\n";
-  struct TCase {
-    const char *Name;
-    std::vector<std::string> Args;
-    TStart How;
-    int Status;
-    std::string Says;    // a part of what standard error says
-    std::string Output;  // an output holding the source's samples, or none
-  };
-  const TCase cases[] = {
-      {"quoted ~ for the input and the output", {"/input", "~/../in/a.wav", "/output", "~/out"}, {}, 0,
+  const auto storedAdvancedMode = [&] { WriteFileBytes(Conf, std::vector<uint8_t>(advanced.begin(), advanced.end())); };
+  RunRows({
+      {"quoted ~ for the input and the output", storedAdvancedMode, {"/input", "~/../in/a.wav", "/output", "~/out"}, {}, 0,
        "1 file converted into " + home + "/out/", home + "/out/a.wav"},
-      {"an unreadable sub-folder", {"/input", In, "/output", out}, {.Nobody = true}, 1,
+      {"an unreadable sub-folder", storedAdvancedMode, {"/input", In, "/output", out}, {.Nobody = true}, 1,
        "cannot read the folder \"" + locked + "/\": Permission denied", out + "/a.wav"},
-      {"an unreadable pattern folder", {"/input", locked + "/*.wav", "/output", out}, {.Nobody = true}, 1,
+      {"an unreadable pattern folder", storedAdvancedMode, {"/input", locked + "/*.wav", "/output", out}, {.Nobody = true}, 1,
        "cannot read the folder \"" + locked + "/\": Permission denied", ""},
-      {"the output is a file", {"/input", In + "/a.wav", "/output", Folder + "/file"}, {}, 1,
+      {"the output is a file", storedAdvancedMode, {"/input", In + "/a.wav", "/output", Folder + "/file"}, {}, 1,
        "the output \"" + Folder + "/file\" is a file, not a folder", ""},
-      {"/p over the stored advanced mode", {"/DEBUG", "/input", In + "/a.wav", "/output", out, "/p", "1"}, {}, 0,
+      {"/p over the stored advanced mode", storedAdvancedMode, {"/DEBUG", "/input", In + "/a.wav", "/output", out, "/p", "1"}, {}, 0,
        "converting 1 at once", ""},
-      {"the stored advanced mode without /p", {"/DEBUG", "/input", In + "/a.wav", "/output", out}, {}, 0,
+      {"the stored advanced mode without /p", storedAdvancedMode, {"/DEBUG", "/input", In + "/a.wav", "/output", out}, {}, 0,
        "converting 3 at once", ""},
-  };
-  for (const TCase &c : cases) {
-    SCOPED_TRACE(c.Name);
-    fs::remove_all(out);
-    fs::create_directory(out);
-    fs::permissions(out, fs::perms::all);  // the unprivileged user writes here
-    WriteFileBytes(Conf, std::vector<uint8_t>(advanced.begin(), advanced.end()));
-    std::vector<std::string> args = c.Args;
-    args.insert(args.end(), {"/dest", "wav"});
-    TStart how = c.How;
-    how.Guarded = true;
-    const int pid = Start(args, how, Folder + "/err.txt");
-    ASSERT_GT(pid, 0);
-    EXPECT_EQ(WaitTool(pid), c.Status);
-    const std::string err = ReadText(Folder + "/err.txt");
-    EXPECT_NE(err.find(c.Says), std::string::npos) << err;
-    if (!c.Output.empty() && fs::exists(c.Output))
-      EXPECT_EQ(FFmpegDecode(c.Output, "s16le"), MakeSamples(TTestSignal{}));
-    else
-      EXPECT_TRUE(c.Output.empty()) << c.Output << " is missing";
-  }
+    }, out);
   EXPECT_EQ(ReadFileBytes(Folder + "/file"), std::vector<uint8_t>{1});
 }
 
