@@ -7,7 +7,6 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -40,11 +39,10 @@ std::string ConvertedSummary(int32_t Outputs, int32_t Files) {
 // After a run that did not convert everything: "converted 3 of 9, failed 1,
 // stopped 5; outputs in /out/".
 std::string RunCounts(const TCoder_engine &Engine, bool Failed) {
-  const int32_t outputs = Engine.OutputCount > 0 ? Engine.OutputCount : Engine.FileCount();
-  const int32_t failed = Failed ? std::max<int32_t>(1, int32_t(Engine.Failures.size())) : 0;
-  return "converted " + std::to_string(Engine.ConvertedCount) + " of " + std::to_string(outputs) + ", failed " +
-         std::to_string(failed) + ", stopped " + std::to_string(std::max(0, outputs - Engine.ConvertedCount - failed)) +
-         "; outputs in " + Engine.GetDestinationFolder();
+  const TRunCounts c = Engine.Counts(Failed);
+  return "converted " + std::to_string(c.Converted) + " of " + std::to_string(c.Outputs) + ", failed " +
+         std::to_string(c.Failed) + ", stopped " + std::to_string(c.Stopped) + "; outputs in " +
+         Engine.GetDestinationFolder();
 }
 
 void Say(const std::string &text) { std::fprintf(stderr, "tonmill: %s\n", text.c_str()); }

@@ -54,11 +54,7 @@ int TSourceCollection::AddSourceFile(const std::string &Path, bool ClearFirst) {
     } catch (const std::exception &) {
       return 0;  // a sheet that cannot be read is skipped like any unusable file
     }
-    const std::string audioExtension = GetFileExtension(audio);
-    const bool known = audioExtension != "cue" &&
-                       std::any_of(InputFileTypes.begin(), InputFileTypes.end(),
-                                   [&](const auto &row) { return row.Extension == audioExtension; });
-    if (audio.empty() || !known) return 0;
+    if (audio.empty() || !IsAudioFileType(GetFileExtension(audio))) return 0;
     rec.HasCUE = true;
     rec.CueName = path;
     path = NormalPath(audio);
@@ -134,7 +130,7 @@ int TSourceCollection::OutputCount() const {
     TCUEArr tracks;
     if (item.Rec.HasCUE) {
       try {
-        ParseCue(item.Rec.CueName.empty() ? item.FileName : item.Rec.CueName, tracks);
+        ParseCue(CueSheetOf(item), tracks);
       } catch (const std::exception &) {
         tracks.clear();
       }

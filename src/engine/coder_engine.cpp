@@ -64,6 +64,15 @@ const void *TCoder_engine::GetOptions(int Code) const {
   }
 }
 
+TRunCounts TCoder_engine::Counts(bool Failed) const {
+  TRunCounts c;
+  c.Outputs = OutputCount > 0 ? OutputCount : FileCountValue;
+  c.Converted = ConvertedCount;
+  c.Failed = Failed ? std::max<int32_t>(1, int32_t(Failures.size())) : 0;
+  c.Stopped = std::max(0, c.Outputs - c.Converted - c.Failed);
+  return c;
+}
+
 void TCoder_engine::Cancel() {
   Cancelled = true;
   MainThreadPump().Wake();
@@ -118,7 +127,7 @@ std::vector<TCUEArr> TCoder_engine::TrackLists() {
         SplitBySilenceScan(list[i].FileName, int32_t(i) + 1, FileCountValue, PreprocessOptions, scan,
                            lists[i]);
     } else if (list[i].Rec.HasCUE) {
-      ParseCue(list[i].Rec.CueName.empty() ? list[i].FileName : list[i].Rec.CueName, lists[i]);
+      ParseCue(CueSheetOf(list[i]), lists[i]);
     }
   }
   return lists;
@@ -230,7 +239,7 @@ void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
     TWakeHandlerScope wakeUps([this] { SchedulePass(); });
     for (;;) {
       SchedulePass();
-      if (Schedule.Stopping || (Schedule.Next == Jobs.size() && FirstBusySlot() < 0)) break;
+      if (Schedule.Stopping || (Schedule.Next == Jobs.size() && !AnyWorkerLeft())) break;
       WaitWithMessages(1000);
       MainThreadPump().ProcessPending();
     }
@@ -290,10 +299,8 @@ bool TCoder_engine::CollectEndedWorkers() {
   return failure;
 }
 
-int TCoder_engine::FirstBusySlot() const {
-  for (size_t s = 0; s < Threads.size(); ++s)
-    if (Threads[s].Thread) return int(s);
-  return -1;
+bool TCoder_engine::AnyWorkerLeft() const {
+  return std::any_of(Threads.begin(), Threads.end(), [](const TThreadRec &t) { return bool(t.Thread); });
 }
 
 void TCoder_engine::StartJob(int Slot, const TFileListRec &Job) {

@@ -44,6 +44,14 @@ int FirstFreeSlot(const std::deque<TThreadRec> &Slots);
 // damage passed over.
 std::string WarningText(const TThreadWarningRec &Warning);
 
+// What a run did with its outputs (whole sources, tracks, pieces).
+struct TRunCounts {
+  int32_t Outputs = 0;
+  int32_t Converted = 0;
+  int32_t Failed = 0;
+  int32_t Stopped = 0;
+};
+
 class TCoder_engine {
  public:
   using TProgressHandler = std::function<void(const TProgressRec &)>;
@@ -93,6 +101,9 @@ class TCoder_engine {
   // to write, and how many of them were converted to their end.
   int32_t OutputCount = 0;
   int32_t ConvertedCount = 0;
+  // The same, with the failed and the stopped ones; Failed tells whether Run
+  // raised. A run that failed before its jobs were made counts its sources.
+  TRunCounts Counts(bool Failed) const;
 
   // After a failed run: one line per failure.
   std::string ErrorText;
@@ -119,7 +130,7 @@ class TCoder_engine {
   // The phases of a pass. CollectEndedWorkers frees the slots whose
   // worker has finished and tells whether a worker failed.
   bool CollectEndedWorkers();
-  int FirstBusySlot() const;
+  bool AnyWorkerLeft() const;
   void StartJob(int Slot, const TFileListRec &Job);
   void TerminateWorkers();
   void StopWorkers();

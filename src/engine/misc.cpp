@@ -85,6 +85,11 @@ bool IsSupportedFileType(const std::string &extension) {
   });
 }
 
+bool IsAudioFileType(const std::string &extension) {
+  return extension != "cue" && std::any_of(InputFileTypes.begin(), InputFileTypes.end(),
+                                           [&](const auto &row) { return row.Extension == extension; });
+}
+
 std::string GetFileExtension(const std::string &fileName) {
   const size_t slash = fileName.find_last_of('/');
   const size_t dot = fileName.find_last_of('.');

@@ -115,6 +115,11 @@ struct TSourceItem {
   TSourceFileRec Rec;
 };
 using TSourceList = std::vector<TSourceItem>;
+// The sheet whose tracks a source with HasCUE is cut into: the sheet it was
+// added through, else the one found beside it.
+inline const std::string &CueSheetOf(const TSourceItem &Item) {
+  return Item.Rec.CueName.empty() ? Item.FileName : Item.Rec.CueName;
+}
 
 // One track of a CUE sheet or one piece of a source split at silences.
 struct TCUERec {
@@ -191,6 +196,8 @@ constexpr bool IsWideFileNamePlatform = true;
 void InputFileByType(const std::string &extension, TSupportedFileTypes &row);
 TBASSStreamCreateFunc GetBASSStreamFunc(const std::string &extension);
 bool IsSupportedFileType(const std::string &extension);
+// An input type that holds audio itself (every input type but a CUE sheet).
+bool IsAudioFileType(const std::string &extension);
 // The text after the last "." of the file name, in lower case; empty without one.
 std::string GetFileExtension(const std::string &fileName);
 // The file-name part of Name up to its last "." (not counting a leading one).

@@ -113,11 +113,6 @@ std::wstring FoldCase(const std::string &Name) {
 // The audio types tried for a sheet, in order, before the other audio types.
 const char *const SheetAudioOrder[] = {"wav", "wv", "wma", "ape", "mp3", "flac"};
 
-bool IsAudioType(const std::string &Extension) {
-  return Extension != "cue" && std::any_of(InputFileTypes.begin(), InputFileTypes.end(),
-                                           [&](const auto &row) { return row.Extension == Extension; });
-}
-
 // The audio file a sheet's FILE line names, looked up beside the sheet without
 // regard to case. Sheets are often written for another type than the image
 // beside them ("Album.wav" for "Album.flac"): when the named file is missing,
@@ -128,25 +123,26 @@ std::string FindFileBeside(const std::string &CueName, const std::string &Named)
   const std::string extension = GetFileExtension(Named);
   const std::string stem = extension.empty() ? Named : Named.substr(0, Named.size() - extension.size() - 1);
   std::vector<std::string> wanted;
-  if (IsAudioType(extension)) wanted.push_back(Named);
+  if (IsAudioFileType(extension)) wanted.push_back(Named);
   std::vector<std::string> others(std::begin(SheetAudioOrder), std::end(SheetAudioOrder));
   for (const TSupportedFileTypes &row : InputFileTypes)
-    if (IsAudioType(row.Extension) && std::find(others.begin(), others.end(), row.Extension) == others.end())
+    if (IsAudioFileType(row.Extension) && std::find(others.begin(), others.end(), row.Extension) == others.end())
       others.push_back(row.Extension);
   for (const std::string &other : others)
     if (other != extension) wanted.push_back(stem + "." + other);
 
-  std::vector<std::string> entries;
+  // The folder's names, each with its folded form, in a stable order.
+  std::vector<std::pair<std::string, std::wstring>> entries;
   if (DIR *dir = opendir(folder.empty() ? "." : folder.c_str())) {
-    while (const dirent *entry = readdir(dir)) entries.push_back(entry->d_name);
+    while (const dirent *entry = readdir(dir)) entries.emplace_back(entry->d_name, FoldCase(entry->d_name));
     closedir(dir);
   }
   std::sort(entries.begin(), entries.end());
   for (const std::string &name : wanted) {
     if (IsRegularFile(folder + name)) return folder + name;  // exactly as written
     const std::wstring folded = FoldCase(name);
-    for (const std::string &entry : entries)
-      if (FoldCase(entry) == folded && IsRegularFile(folder + entry)) return folder + entry;
+    for (const auto &[entry, entryFolded] : entries)
+      if (entryFolded == folded && IsRegularFile(folder + entry)) return folder + entry;
   }
   return {};
 }

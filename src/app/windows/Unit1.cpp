@@ -436,15 +436,11 @@ void Tmain::ShowOpenFolder(bool Shown) {
 
 void Tmain::ShowRunEnd(bool Failed) {
   const TCoder_engine &engine = *EngineObject;
-  // A run that failed before its jobs were made counts its sources.
-  const int outputs = engine.OutputCount > 0 ? engine.OutputCount : engine.FileCount();
-  const int converted = engine.ConvertedCount;
-  const int failed = Failed ? std::max<int>(1, int(engine.Failures.size())) : 0;
-  if (converted == outputs && !Failed)
-    ShowProcessedCount(engine.FileCount(), outputs);
+  const TRunCounts c = engine.Counts(Failed);
+  if (c.Converted == c.Outputs && !Failed)
+    ShowProcessedCount(engine.FileCount(), c.Outputs);
   else
-    lProgress1->setText(
-        Q(FormatText(text_run_counts, converted, outputs, failed, std::max(0, outputs - converted - failed))));
+    lProgress1->setText(Q(FormatText(text_run_counts, c.Converted, c.Outputs, c.Failed, c.Stopped)));
   ShowOpenFolder(!engine.SameAsSource && IsFolder(engine.GetDestinationFolder()));
   if (engine.SameAsSource) {
     lCurrentFile->setText(Q(text_outputs_beside_sources));
