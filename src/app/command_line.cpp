@@ -13,7 +13,7 @@ std::string Lower(std::string text) {
 }
 
 const char *const kSwitches[] = {
-    "/input", "/output", "/createfullpath", "/dest", "/q", "/p", "/debug", "/sendto",
+    "/input", "/output", "/createfullpath", "/keeppartial", "/dest", "/q", "/p", "/debug", "/sendto",
     // keys of the encoders
     "/bitrate", "/minbitrate", "/maxbitrate", "/avgbitrate", "/quality", "/stereomode",
     "/vbrmethod", "/preset", "/compression", "/bandwidth", "/loseless", "/useprocodec"};
@@ -93,6 +93,8 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
       }
     } else if (a == "/createfullpath") {
       o.CreateFullPath = true;
+    } else if (a == "/keeppartial") {
+      o.KeepPartial = true;
     } else if (a == "/dest") {
       const std::string *v = valueAfter(i);
       o.DestinationFormat = v ? DestinationFromSwitch(*v) : 0;
@@ -115,14 +117,15 @@ std::string UsageText() {
          "  tonmill                          open the window\n"
          "  tonmill /sendto PATH...          open the window with these files and folders\n"
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
-         "          [/createfullpath] [/q] [encoder keys]\n"
+         "          [/createfullpath] [/keeppartial] [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
          "INPUT is a file, a folder (searched with its sub-folders) or a quoted pattern\n"
          "such as '/music/*.flac'. FORMAT is one of mp3, wma, ogg, ape, flac, wavpack,\n"
          "aac, wav (default: the format chosen last in the window). /p N converts N\n"
          "files at once (default 1). /createfullpath rebuilds each source's folder path\n"
-         "under FOLDER. /q keeps the terminal quiet apart from failures. /DEBUG shows the\n"
+         "under FOLDER. /keeppartial keeps the shorter files of a stopped run (they are\n"
+         "removed otherwise). /q keeps the terminal quiet apart from failures. /DEBUG shows the\n"
          "encoder parameters and makes the encoders write no audio.\n"
          "\n"
          "Exit status: 0 every file converted, 1 the run failed or found no supported\n"
