@@ -151,6 +151,7 @@ void TCoderThread::Convert() {
   const std::string className = coder->ClassName();
   bool failed = false;
   std::string failure;
+  int64_t framesRead = 0;
 
   // Abort (when stopped), Finish under its lock, destroy under its lock. Then
   // the file takes the output's name if it is complete (or, stopped, if its
@@ -170,7 +171,8 @@ void TCoderThread::Convert() {
       std::lock_guard<std::mutex> lock(EncoderReleaseLock);
       coder.reset();
     }
-    if (!failed && (!stopped || Job.KeepPartial)) {
+    // A stopped job that converted nothing has no shorter file to keep.
+    if (!failed && (!stopped || (Job.KeepPartial && framesRead > 0))) {
       try {
         Job.OutputFileName = partial.Complete(Job.Replaces);
       } catch (const std::exception &e) {
@@ -244,7 +246,6 @@ void TCoderThread::Convert() {
                               ? double(Job.Length) / std::max(1, stream.SampleRate) + startSec
                               : stream.Duration;
     const double span = endSec - startSec;
-    int64_t framesRead = 0;
     int32_t lastPercent = -1;
 
     while (!Terminated()) {
