@@ -2,7 +2,6 @@
 // stopping the run, and outputs that never land on a source or on each other.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -153,7 +152,7 @@ TEST(SlotSchedule, OnlyFreeSlotsTakeJobsAndAFailureIsNeverReadAsAFinish) {
 }
 
 // The started jobs leave nothing, or, when asked to keep them, valid shorter
-// files; the others never start.
+// files (a job stopped before its first block has none); the others never start.
 TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
   for (int i = 0; i < 4; ++i) List.push_back({Source("long" + std::to_string(i) + ".wav", 40), {}});
   for (const bool keep : {false, true}) {
@@ -167,9 +166,9 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
     EXPECT_EQ(engine.Run(), 2);
     std::vector<std::string> left;
     for (const auto &entry : fs::directory_iterator(Out)) left.push_back(entry.path().filename().string());
-    std::sort(left.begin(), left.end());
-    const std::vector<std::string> kept = {"long0.wav", "long1.wav"};
-    EXPECT_EQ(left, keep ? kept : std::vector<std::string>());
+    // The job that reported has converted something; the other may not have yet.
+    EXPECT_EQ(left.empty(), !keep);
+    for (const std::string &name : left) EXPECT_TRUE(name == "long0.wav" || name == "long1.wav") << name;
     for (const std::string &name : left)
       EXPECT_LT(FFmpegDecode(Out + name, "s16le").size(), size_t(40 * 44100 * 4));
   }
