@@ -77,7 +77,10 @@ class TSignalWatcher {
         if (fds[1].revents) return;
         signalfd_siginfo info;
         if (read(Signals, &info, sizeof info) != ssize_t(sizeof info)) continue;
-        if (++cancels > 1) _exit(2);
+        if (++cancels > 1) {  // no waiting for the workers: their unfinished files go now
+          Engine.AbandonPartialOutputs();
+          _exit(2);
+        }
         Engine.Cancel();
       }
     });
@@ -224,6 +227,7 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
   engine.SetPreprocessOptions(preprocess);
   engine.SameAsSource = false;
   engine.CreateFullPath = options.CreateFullPath;
+  engine.KeepPartial = options.KeepPartial || program.KeepPartial;
   engine.Preprocess = general.Preprocess;
   engine.ThreadCount = program.SimpleParallelFiles || Parsed.ParallelGiven ? Parsed.ParallelFiles
                                                                            : ThreadCountFor(program, format);

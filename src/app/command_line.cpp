@@ -17,7 +17,7 @@ std::string Lower(std::string text) {
 }
 
 const char *const kSwitches[] = {
-    "/input", "/output", "/createfullpath", "/dest", "/q", "/p", "/debug", "/sendto",
+    "/input", "/output", "/createfullpath", "/keeppartial", "/dest", "/q", "/p", "/debug", "/sendto",
     // keys of the encoders
     "/bitrate", "/minbitrate", "/maxbitrate", "/avgbitrate", "/quality", "/stereomode",
     "/vbrmethod", "/preset", "/compression", "/bandwidth", "/loseless", "/useprocodec"};
@@ -117,6 +117,8 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
       }
     } else if (a == "/createfullpath") {
       o.CreateFullPath = true;
+    } else if (a == "/keeppartial") {
+      o.KeepPartial = true;
     } else if (a == "/dest") {
       const std::string *v = valueAfter(i);
       o.DestinationFormat = v ? DestinationFromSwitch(*v) : 0;
@@ -140,7 +142,7 @@ std::string UsageText() {
          "  tonmill                          open the window\n"
          "  tonmill /sendto PATH...          open the window with these files and folders\n"
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
-         "          [/createfullpath] [/q] [encoder keys]\n"
+         "          [/createfullpath] [/keeppartial] [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
          "INPUT is a file, a folder (searched with its sub-folders) or a quoted pattern\n"
@@ -148,9 +150,10 @@ std::string UsageText() {
          "mp3, wma, ogg, ape, flac, wavpack, aac, wav (default: the format chosen last\n"
          "in the window). /p N converts N files at once (without /p: 1, or the counts\n"
          "of the advanced parallel mode when it is chosen). /createfullpath rebuilds\n"
-         "each source's folder path under FOLDER. /q keeps the terminal quiet apart\n"
-         "from failures. /DEBUG shows the encoder parameters and makes the encoders\n"
-         "write no audio.\n"
+         "each source's folder path under FOLDER. /keeppartial keeps the shorter files\n"
+         "of a stopped run (they are removed otherwise). /q keeps the terminal quiet\n"
+         "apart from failures. /DEBUG shows the encoder parameters and makes the\n"
+         "encoders write no audio.\n"
          "\n"
          "Exit status: 0 every file converted, 1 the run failed or found no supported\n"
          "input, 2 cancelled (Ctrl-C).\n";

@@ -33,6 +33,7 @@ struct TCommandLineOptions {
   std::string OutputFolder;             // ends with "/"
   TDestinationFormat DestinationFormat = 0;
   bool CreateFullPath = false;
+  bool KeepPartial = false;  // "/keeppartial": stopped jobs keep their shorter files
 };
 
 struct TParsedCommandLine {

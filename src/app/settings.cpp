@@ -38,6 +38,7 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.Priority = Store.ReadInteger("ProgPriority", 1);
   o.ParallelFiles = Store.ReadInteger("ProgParallelFiles", processors);
   o.SimpleParallelFiles = Store.ReadBoolean("ProgSimpleParallelFiles", true);
+  o.KeepPartial = Store.ReadBoolean("KeepPartial", false);
   for (int i = 0; i < DestinationFormatCount; ++i)
     DestinationFileTypes[size_t(i)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(i), processors);
   return o;
@@ -47,7 +48,8 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
   std::vector<TSaveRec> records = {{"ProgAutoReduce", o.AutoReduce},
                                    {"ProgPriority", o.Priority},
                                    {"ProgParallelFiles", o.ParallelFiles},
-                                   {"ProgSimpleParallelFiles", o.SimpleParallelFiles}};
+                                   {"ProgSimpleParallelFiles", o.SimpleParallelFiles},
+                                   {"KeepPartial", o.KeepPartial}};
   for (int i = 0; i < DestinationFormatCount; ++i)
     records.push_back({FilesPerCpuName(i), DestinationFileTypes[size_t(i)].FilesPerCPU});
   return records;

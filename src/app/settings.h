@@ -22,6 +22,7 @@ struct TProgramOptions {
   int32_t Priority = 1;             // "ProgPriority": 0 idle, 1 normal, other high
   int32_t ParallelFiles = 1;        // "ProgParallelFiles": default the processor count
   bool SimpleParallelFiles = true;  // "ProgSimpleParallelFiles"
+  bool KeepPartial = false;         // "KeepPartial": a stopped job keeps its shorter file
   // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
 };
 

@@ -18,7 +18,7 @@ std::unique_ptr<TFileStream> CreateFileStream(const std::string &FileName) {
   try {
     return std::make_unique<TFileStream>(FileName);
   } catch (const std::exception &e) {
-    throw std::runtime_error(std::string("CreateFileStream (step1) : ") + e.what());
+    throw std::runtime_error(CreateFileStreamFailure + std::string(e.what()));
   }
 }
 

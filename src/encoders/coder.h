@@ -49,6 +49,9 @@ class TCustomCoder {
   bool OutputCreated = false;
 };
 
+// What a failure to create an output file says first.
+constexpr const char *CreateFileStreamFailure = "CreateFileStream (step1) : ";
+
 // Creates the output file, replacing an existing one; raises
 // "CreateFileStream (step1) : <reason>" when it cannot.
 std::unique_ptr<TFileStream> CreateFileStream(const std::string &FileName);

@@ -150,6 +150,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
     struct stat source;
     if (stat(item.FileName.c_str(), &source) == 0) SourceFiles.insert({uint64_t(source.st_dev), uint64_t(source.st_ino)});
   }
+  std::set<std::string> cleaned;  // folders already rid of what killed runs left
   CheckDestinationFormat(DestinationFormat);
   const std::string extension = DestinationFileTypes[DestinationFormat - 1].Extension;
   const TOutputPlacement placement{DestinationFolder, SameAsSource, CreateFullPath};
@@ -159,6 +160,8 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
     const TSourceItem &source = list[i];
     const TCUEArr &tracks = trackLists[i];
     const std::string folder = GetOutputFolder(source.FileName, placement);
+    // Before naming: a killed run's hidden file must not keep a name taken.
+    if (cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
     for (size_t k = 0; k < tracks.size(); ++k) {
       TFileListRec job;
       job.SourceFileName = source.FileName;
@@ -182,6 +185,9 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
         job.OutputFileName = MakeOutputName(folder, source.FileName, extension, SameAsSource, reserved);
         ReadTags(source.FileName, job.Tags);
       }
+      job.Replaces = RegularFileIdentity(job.OutputFileName);
+      job.KeepPartial = KeepPartial;
+      job.Partials = &Partials;
       AssignedOutputs.insert(NormalPath(job.OutputFileName));
       jobs.push_back(std::move(job));
     }

@@ -83,6 +83,9 @@ class TCoder_engine {
   int Run();
   // Stops the run; Run notices within a second. Any thread may call it.
   void Cancel();
+  // Removes the hidden files the workers are writing, for a program that ends
+  // at once without waiting for them. Any thread may call it.
+  void AbandonPartialOutputs() { Partials.RemoveAll(); }
 
   // Worker callbacks.
   void SlotFinished(int32_t Slot);
@@ -94,6 +97,8 @@ class TCoder_engine {
   bool SameAsSource = false;
   bool CreateFullPath = false;
   bool Preprocess = false;
+  // A stopped job keeps its shorter file under the output's name.
+  bool KeepPartial = false;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
@@ -162,6 +167,7 @@ class TCoder_engine {
   // Outputs given to jobs so far, and the files of the sources (device and
   // inode): no job may write over either.
   std::unordered_set<std::string> AssignedOutputs;
-  std::set<std::pair<uint64_t, uint64_t>> SourceFiles;
+  std::set<TFileIdentity> SourceFiles;
+  TPartialFiles Partials;
   std::mutex WarningLock;  // workers add warnings from their own threads
 };

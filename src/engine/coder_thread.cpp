@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <filesystem>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -85,7 +84,8 @@ void TCoderThread::Execute() {
 void TCoderThread::ReportError(const std::string &Message, const std::string &LastCall,
                                int32_t Code) {
   TThreadErrorRec error;
-  error.ErrorMessage = Message;
+  // The hidden name is the program's own business: the user knows the output's.
+  error.ErrorMessage = ReplaceAll(Message, PartialFileName(Job.OutputFileName), Job.OutputFileName);
   error.LastCall = LastCall;
   error.ErrorCode = Code;
   error.CurrentInputFileName = Job.SourceFileName;
@@ -140,9 +140,10 @@ void TCoderThread::Convert() {
   stream.BitsPerSample = bits;
   stream.BytesPerSample = bits / 8;
 
-  // 2. The encoder.
+  // 2. The encoder, writing under the output's hidden name.
+  TPartialOutput partial(Job.OutputFileName, Job.Partials);
   std::unique_ptr<TCustomCoder> coder =
-      CreateCoder(Job.DestinationFormat, Job.OutputFileName, Job.Tags, info);
+      CreateCoder(Job.DestinationFormat, partial.Name(), Job.Tags, info);
   if (!coder) {
     ReportError("Assert failed : FCoder = nil", "", 0);
     return;
@@ -150,14 +151,16 @@ void TCoderThread::Convert() {
   const std::string className = coder->ClassName();
   bool failed = false;
   std::string failure;
+  int64_t framesRead = 0;
 
-  // Abort (when stopped), Finish under its lock, destroy under its lock; a job
-  // that failed takes its unfinished output with it.
+  // Abort (when stopped), Finish under its lock, destroy under its lock. Then
+  // the file takes the output's name if it is complete (or, stopped, if its
+  // shorter part is to be kept); otherwise it goes.
   auto finishCoder = [&] {
     if (!coder) return;
-    const bool created = coder->CreatedOutput();
+    const bool stopped = Terminated();
     try {
-      if (Terminated()) coder->Abort();
+      if (stopped) coder->Abort();
       std::lock_guard<std::mutex> lock(EncoderFinishLock);
       coder->Finish();
     } catch (const std::exception &e) {
@@ -168,16 +171,28 @@ void TCoderThread::Convert() {
       std::lock_guard<std::mutex> lock(EncoderReleaseLock);
       coder.reset();
     }
-    std::error_code ec;
-    if (failed && created && std::filesystem::is_regular_file(Job.OutputFileName, ec))
-      std::filesystem::remove(Job.OutputFileName, ec);  // never a device or a folder
+    // A stopped job that converted nothing has no shorter file to keep.
+    if (!failed && (!stopped || (Job.KeepPartial && framesRead > 0))) {
+      try {
+        Job.OutputFileName = partial.Complete(Job.Replaces);
+      } catch (const std::exception &e) {
+        failed = true;
+        failure = e.what();
+      }
+    }
+    partial.Discard();
   };
 
   std::string lastCall = className + ".Init";
   std::string errorText;
   int result;
   try {
-    result = coder->Init(Job.Options, errorText);
+    partial.Create();
+  } catch (const std::exception &e) {
+    errorText = std::string(CreateFileStreamFailure) + e.what();
+  }
+  try {
+    result = errorText.empty() ? coder->Init(Job.Options, errorText) : 1;
   } catch (const std::exception &e) {
     result = 1;
     errorText = e.what();
@@ -231,7 +246,6 @@ void TCoderThread::Convert() {
                               ? double(Job.Length) / std::max(1, stream.SampleRate) + startSec
                               : stream.Duration;
     const double span = endSec - startSec;
-    int64_t framesRead = 0;
     int32_t lastPercent = -1;
 
     while (!Terminated()) {

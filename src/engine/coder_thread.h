@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "engine/misc.h"
+#include "engine/partial_output.h"
 #include "platform/main_thread/worker_thread.h"
 #include "sources/decoder.h"
 
@@ -34,7 +35,8 @@ struct TThreadWarningRec {
   bool EndMissing = false;      // the source stopped before its end
 };
 
-// One conversion job.
+// One conversion job. Its output is written under a hidden name and gets
+// OutputFileName once complete; a job that fails or is stopped leaves nothing.
 struct TFileListRec {
   std::string SourceFileName;
   std::string OutputFileName;
@@ -48,6 +50,13 @@ struct TFileListRec {
   const void *Options = nullptr;         // the format's options record, owned by the engine
   TTagRec Tags;
   TAudioInfo AudioInfo;
+  // The file under OutputFileName when the job was named, which the output
+  // replaces; nothing else there is ever replaced.
+  TFileIdentity Replaces;
+  // A stopped job gives its shorter file the output's name instead of removing it.
+  bool KeepPartial = false;
+  // Where the worker registers the hidden file it writes; may be null.
+  TPartialFiles *Partials = nullptr;
   // Called on the worker when the source turns out damaged or short.
   std::function<void(const TThreadWarningRec &)> OnWarning;
 };

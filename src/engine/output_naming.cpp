@@ -5,6 +5,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "engine/partial_output.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -52,7 +54,10 @@ std::string MakeOutputName(const std::string &Folder, const std::string &Name,
     // reader, and a folder or a device is no place for an output.
     const bool other = type != fs::file_type::regular && type != fs::file_type::not_found &&
                        type != fs::file_type::none;
-    return other || (AvoidExisting && type == fs::file_type::regular) ||
+    // A hidden file of the name: a run is still writing that output.
+    const fs::file_type hidden = fs::symlink_status(PartialFileName(candidate), ec).type();
+    const bool beingWritten = hidden != fs::file_type::not_found && hidden != fs::file_type::none;
+    return other || beingWritten || (AvoidExisting && type == fs::file_type::regular) ||
            (IsReserved && IsReserved(candidate));
   };
   for (int n = 1; taken(result); ++n)

@@ -8,6 +8,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +18,7 @@
 #include <fmt/printf.h>
 
 #include "app/command_line.h"
+#include "engine/partial_output.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -72,6 +74,13 @@ bool SignalPending(int pid, int signal) {
   for (std::string line; std::getline(status, line);)
     if (line.rfind("ShdPnd:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1;
   return false;
+}
+
+// Waits (at most half a minute) until the file holds more than `bytes`.
+void WaitForGrowth(const std::string &path, uintmax_t bytes = 100000) {
+  std::error_code ec;
+  for (int i = 0; i < 30000 && !(fs::file_size(path, ec) > bytes && !ec); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 std::string ReadText(const std::string &path) {
@@ -245,9 +254,7 @@ TEST_F(BatchMode, InterruptCancelsCleanly) {
   const int pid = StartTool({TONMILL_BINARY, "/input", In, "/output", Folder + "/out", "/p", "2"}, errFile);
   ASSERT_GT(pid, 0);
   // Once the first output grows, interrupt.
-  for (int i = 0; i < 500 && !(fs::exists(Folder + "/out/long0.wav") &&
-                               fs::file_size(Folder + "/out/long0.wav") > 100000); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  WaitForGrowth(PartialFileName(Folder + "/out/long0.wav"));
   kill(pid, SIGINT);
   EXPECT_EQ(WaitTool(pid), 2);
   EXPECT_FALSE(fs::exists(Folder + "/out/long2.wav"));  // no job starts after the cancel
@@ -257,8 +264,114 @@ TEST_F(BatchMode, InterruptCancelsCleanly) {
   EXPECT_NE(said.find("cancelled: converted "), std::string::npos) << said;
   EXPECT_NE(said.find(" of 3, failed 0, stopped "), std::string::npos) << said;
   EXPECT_NE(said.find("; outputs in " + Folder + "/out/"), std::string::npos) << said;
-  // What was written is a valid, shorter file.
-  EXPECT_LT(FFmpegDecode(Folder + "/out/long0.wav", "s16le").size(), size_t(120 * 44100 * 4));
+  // What was stopped is gone, hidden file and all.
+  EXPECT_TRUE(fs::is_empty(Folder + "/out"));
+}
+
+// The hidden files of unfinished outputs in a folder.
+std::vector<std::string> HiddenFiles(const std::string &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(folder))
+    if (IsPartialFileName(entry.path().filename().string())) names.push_back(entry.path().filename().string());
+  return names;
+}
+
+// Every way a run can end early, for each format: nothing under an output's
+// name is ever shorter than its source (ffmpeg decodes each), no hidden file
+// stays behind (after the next run, when the first was killed), and with
+// /keeppartial the stopped jobs' shorter files are there under their names.
+TEST_F(BatchMode, NoOutputUnderItsNameIsEverCutShort) {
+  // a ends well before b, and z takes its place while b goes on.
+  TTestSignal aSignal, bSignal, shortSignal;
+  aSignal.Seconds = 60;
+  bSignal.Seconds = 300;
+  shortSignal.Seconds = 1;
+  const std::string a = WriteSignal(In + "/a.flac", aSignal, {"-c:a", "flac"});
+  const std::string b = WriteSignal(In + "/b.flac", bSignal, {"-c:a", "flac"});
+  const std::string c = WriteSignal(In + "/c.flac", shortSignal, {"-c:a", "flac"});
+  // Changed while a and b are under way, it fails its job.
+  const std::string victim = In + "/z.flac";
+
+  enum TStop { Cancel, CancelTwice, Kill, OtherFails, SourceDeleted };
+  struct TWay {
+    const char *Name;
+    TStop Stop;
+    bool Keep;
+    int Status;
+  };
+  const TWay ways[] = {
+      {"Ctrl-C", Cancel, false, 2},
+      {"Ctrl-C, /keeppartial", Cancel, true, 2},
+      {"Ctrl-C twice", CancelTwice, false, 2},
+      {"killed, then a second run", Kill, false, 128 + SIGKILL},
+      {"another job fails", OtherFails, false, 1},
+      {"another job fails, /keeppartial", OtherFails, true, 1},
+      {"a source deleted", SourceDeleted, false, 1},
+      {"a source deleted, /keeppartial", SourceDeleted, true, 1},
+  };
+  const std::string out = Folder + "/out", errFile = Folder + "/err.txt";
+  for (const std::string format : {"wav", "flac", "mp3", "ape"}) {
+    for (const TWay &way : ways) {
+      SCOPED_TRACE(format + ": " + way.Name);
+      fs::remove_all(out);
+      fs::copy_file(c, victim, fs::copy_options::overwrite_existing);
+      std::vector<std::string> args = {TONMILL_BINARY, "/input", a, b, victim, "/output", out,
+                                       "/dest", format, "/p", "2"};
+      if (way.Keep) args.push_back("/keeppartial");
+      const int pid = StartTool(args, errFile);
+      ASSERT_GT(pid, 0);
+      WaitForGrowth(PartialFileName(out + "/b." + format), 32768);
+      // The program is held while the victim changes: z must not start first.
+      if (way.Stop == OtherFails || way.Stop == SourceDeleted) kill(pid, SIGSTOP);
+      switch (way.Stop) {
+        case Cancel:
+          kill(pid, SIGINT);
+          break;
+        case CancelTwice:
+          kill(pid, SIGINT);
+          while (SignalPending(pid, SIGINT)) std::this_thread::sleep_for(std::chrono::microseconds(100));
+          kill(pid, SIGINT);
+          break;
+        case Kill:
+          kill(pid, SIGKILL);
+          break;
+        case OtherFails:
+          WriteFileBytes(victim, std::vector<uint8_t>(4096, 0x5A));
+          break;
+        case SourceDeleted:
+          fs::remove(victim);
+          break;
+      }
+      kill(pid, SIGCONT);  // harmless when it was not held
+      EXPECT_EQ(WaitTool(pid), way.Status) << ReadText(errFile);
+      if (way.Stop == Kill) {
+        EXPECT_FALSE(HiddenFiles(out).empty()) << "a killed run leaves its hidden files";
+        std::string err;
+        EXPECT_EQ(Tonmill({"/input", c, "/output", out, "/dest", format}, &err), 0) << err;
+      }
+      EXPECT_EQ(HiddenFiles(out), std::vector<std::string>());
+      std::vector<std::string> shorter;
+      for (const auto &entry : fs::directory_iterator(out)) {
+        const std::string name = entry.path().filename().string();
+        if (IsPartialFileName(name)) continue;
+        const int64_t whole = FrameCount(name[0] == 'a' ? aSignal : name[0] == 'b' ? bSignal : shortSignal);
+        try {
+          const int64_t decoded = int64_t(FFmpegDecode(entry.path().string(), "s16le").size() / 4);
+          if (decoded < whole) shorter.push_back(name);
+          if (decoded == 0) ADD_FAILURE() << name << " holds no audio";
+        } catch (const std::exception &e) {
+          ADD_FAILURE() << e.what();
+        }
+      }
+      // b is always stopped, a only when it was still going.
+      if (way.Keep) {
+        EXPECT_TRUE(std::count(shorter.begin(), shorter.end(), "b." + format));
+        for (const std::string &name : shorter) EXPECT_TRUE(name == "a." + format || name == "b." + format) << name;
+      } else {
+        EXPECT_EQ(shorter, std::vector<std::string>());
+      }
+    }
+  }
 }
 
 // Folders the user may not enter, a current folder that was deleted and
@@ -406,10 +519,7 @@ TEST_F(BatchMode, StraySignalsAndAClosedStandardError) {
     const int pid = Start({"/input", In, "/output", Folder + "/out", "/p", "1"}, {.IgnoreUsr1 = true},
                           Folder + "/err.txt");
     ASSERT_GT(pid, 0);
-    for (int i = 0; i < 3000 && !(fs::exists(Folder + "/out/long0.wav") &&
-                                  fs::file_size(Folder + "/out/long0.wav") > 100000);
-         ++i)
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    WaitForGrowth(PartialFileName(Folder + "/out/long0.wav"));
     kill(pid, SIGUSR1);  // not ours to watch; the cancel comes once it is dealt with
     while (SignalPending(pid, SIGUSR1)) std::this_thread::sleep_for(std::chrono::milliseconds(10));
     kill(pid, cancel);

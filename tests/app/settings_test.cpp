@@ -58,6 +58,7 @@ TEST(Settings, AFreshProfileReadsAsTheDefaults) {
   EXPECT_EQ(p.Priority, 1);
   EXPECT_EQ(p.ParallelFiles, ProcessorCount());
   EXPECT_TRUE(p.SimpleParallelFiles);
+  EXPECT_FALSE(p.KeepPartial);
   EXPECT_EQ(DestinationFileTypes[dfFLAC - 1].FilesPerCPU, ProcessorCount());
   const TPreprocessOptions pp = LoadPreprocessOptions(store);
   EXPECT_TRUE(pp.SplitBySilence);
@@ -68,7 +69,7 @@ TEST(Settings, AFreshProfileReadsAsTheDefaults) {
 TEST(Settings, KindsAreReadStrictly) {
   const std::string path = WriteConf(TestFolder(),
                                      "[General]\nCreateFullPath=yes\nUseFromSource=1\nPreprocess=YES\n"
-                                     "ProgPriority=5\nProgParallelFiles=-321\nPPSeconds=abc\n"
+                                     "ProgPriority=5\nProgParallelFiles=-321\nPPSeconds=abc\nKeepPartial=YES\n"
                                      "Destination=\"/music/a, b/\"\nDestinationFormat=FLAC\nLanguage=\n");
   TSettingsStore store(path);
   const TGeneralSettings g = LoadGeneralSettings(store);
@@ -81,6 +82,7 @@ TEST(Settings, KindsAreReadStrictly) {
   const TProgramOptions p = LoadProgramOptions(store);
   EXPECT_EQ(p.Priority, 5);
   EXPECT_EQ(p.ParallelFiles, ProcessorCount());  // -321 marks the default
+  EXPECT_TRUE(p.KeepPartial);
   EXPECT_EQ(LoadPreprocessOptions(store).Seconds, 20);
   EXPECT_EQ(DestinationFormatFromName("flac"), 0);  // names match exactly
 }

@@ -18,6 +18,7 @@
 #include <QRadioButton>
 #include <QTimer>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -32,6 +33,7 @@
 #include "app/windows/error_report.h"
 #include "app/windows/window_texts.h"
 #include "encoders/coders.h"
+#include "engine/partial_output.h"
 #include "engine/texts.h"
 #include "platform/main_thread/qt_pump.h"
 #include "test_support.h"
@@ -227,6 +229,63 @@ TEST_F(MainWindow, CancelStopsTheRunAndShowsTheListAgain) {
   EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
   probe.stop();
   EXPECT_FALSE(fs::exists(Chosen + "/long3.mp3"));
+}
+
+// A cancelled run leaves nothing under an output's name that is shorter than
+// its source (ffmpeg decodes each), and no hidden file; with "KeepPartial"
+// stored, the stopped jobs' shorter files stay under their names.
+TEST_F(MainWindow, CancelLeavesNoShortFileUnlessAskedTo) {
+  TTestSignal signal;
+  signal.Seconds = 300;
+  fs::create_directories(Folder + "/in");
+  const std::string a = WriteSignal(Folder + "/in/a.flac", signal, {"-c:a", "flac"});
+  const std::string b = Folder + "/in/b.flac";
+  fs::copy_file(a, b);
+  Chosen = Folder + "/out";
+  fs::create_directories(Chosen);
+  for (const bool keep : {false, true}) {
+    ASSERT_EQ(Store->WriteSettings({{"KeepPartial", keep}}), "");
+    Window = Open();
+    Window->DropFiles({a, b}, false);
+    Window->bBrowseForFolderClick();
+    Window->cbCreateFull->setChecked(false);
+    const std::pair<QRadioButton *, std::string> formats[] = {
+        {Window->rbWAV, "wav"}, {Window->rbFLAC, "flac"}, {Window->rbMP3, "mp3"}, {Window->rbAPE, "ape"}};
+    for (const auto &[radio, ext] : formats) {
+      SCOPED_TRACE(ext + (keep ? ", shorter files kept" : ""));
+      fs::remove_all(Chosen);
+      fs::create_directories(Chosen);
+      radio->click();
+      QTimer probe;
+      // Cancel once the first output is under way (the last run's progress still shows).
+      QObject::connect(&probe, &QTimer::timeout, [&] {
+        std::error_code ec;
+        const uintmax_t written = fs::file_size(PartialFileName(Chosen + "/a." + ext), ec);
+        if (Window->Processing() && !ec && written > 32768 && Window->bStart->text().toStdString() == text_cancel)
+          Window->bStart->click();
+      });
+      probe.start(2);
+      Window->bStart->click();
+      probe.stop();
+      ASSERT_FALSE(Window->Processing());
+      std::vector<std::string> shorter;
+      for (const auto &entry : fs::directory_iterator(Chosen)) {
+        const std::string name = entry.path().filename().string();
+        ASSERT_FALSE(IsPartialFileName(name)) << name;
+        try {
+          if (int64_t(FFmpegDecode(entry.path().string(), "s16le").size() / 4) < FrameCount(signal))
+            shorter.push_back(name);
+        } catch (const std::exception &e) {
+          ADD_FAILURE() << e.what();
+        }
+      }
+      if (keep) {
+        EXPECT_TRUE(std::count(shorter.begin(), shorter.end(), "a." + ext)) << "the first job's shorter file";
+      } else {
+        EXPECT_EQ(shorter, std::vector<std::string>());
+      }
+    }
+  }
 }
 
 // Cancel, then Start again at once: the second Start must wait until the

@@ -264,7 +264,9 @@ TEST_F(ApeFiles, StoppedConversionsLeaveAValidShorterFile) {
   const std::string source = WriteMusic(Folder + "/long.wav", s);
   const int32_t setting = 2;
   const std::string output = Folder + "/stopped.ape";
-  const auto errors = ConvertFile(source, output, dfAPE, &setting, [](TCoderThread &w, const TProgressRec &p) {
+  TFileListRec job = WholeSourceJob(source, output, dfAPE, &setting);
+  job.KeepPartial = true;
+  const auto errors = ConvertJob(job, [](TCoderThread &w, const TProgressRec &p) {
     if (p.Percent >= 30) w.Terminate();
   });
   EXPECT_TRUE(errors.empty());
@@ -286,10 +288,11 @@ TEST_F(ApeFiles, WhatCannotBeCompressedIsACleanError) {
   EXPECT_NE(errors[0].ErrorMessage.find("one or two channels; the source has 6"), std::string::npos);
   EXPECT_FALSE(fs::exists(Folder + "/six.ape"));
 
-  errors = ConvertFile(WriteSignal(Folder + "/ok.wav", TTestSignal{}), Folder + "/missing/x.ape", dfAPE, &setting);
-  ASSERT_EQ(errors.size(), 1u);
-  EXPECT_NE(errors[0].ErrorMessage.find("Error starting APECompress. invalid output file"), std::string::npos)
-      << errors[0].ErrorMessage;
+  TAPECoder nowhere(Folder + "/missing/x.ape", TTagRec{}, Info(44100, 2, 16));
+  std::string why;
+  EXPECT_EQ(nowhere.Init(&setting, why), 1);
+  EXPECT_EQ(why.rfind("Error starting APECompress.\r\ninvalid output file", 0), 0u) << why;
+  nowhere.Finish();
 
   TTestSignal three;
   three.Seconds = 3;

@@ -80,10 +80,11 @@ TEST(FlacCoder, FloatSourcesBecomeSixteenBitsAndStoppedFilesStayValid) {
   TFLACOptions options;
   ApplyFLACCommandLineLevel(5, options);
   const std::string output = folder + "/out.flac";
-  const auto errors = ConvertFile(source, output, dfFLAC, &options,
-                                  [](TCoderThread &worker, const TProgressRec &p) {
-                                    if (p.Percent >= 20) worker.Terminate();
-                                  });
+  TFileListRec job = WholeSourceJob(source, output, dfFLAC, &options);
+  job.KeepPartial = true;
+  const auto errors = ConvertJob(job, [](TCoderThread &worker, const TProgressRec &p) {
+    if (p.Percent >= 20) worker.Terminate();
+  });
   EXPECT_TRUE(errors.empty());
   std::string err, info;
   EXPECT_EQ(RunTool({"flac", "-t", "-s", output}, nullptr, &err), 0) << err;

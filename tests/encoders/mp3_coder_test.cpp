@@ -107,7 +107,9 @@ TEST_F(Mp3Coder, AStoppedFileIsPlayableWithoutTagFrameOrId3) {
   const std::string source = WriteSignal(Folder + "/long.wav", longer);
   TMP3Options options;
   const std::string output = Folder + "/stopped.mp3";
-  const auto errors = ConvertFile(source, output, dfMP3, &options, [](TCoderThread &w, const TProgressRec &p) {
+  TFileListRec job = WholeSourceJob(source, output, dfMP3, &options);
+  job.KeepPartial = true;
+  const auto errors = ConvertJob(job, [](TCoderThread &w, const TProgressRec &p) {
     if (p.Percent >= 10) w.Terminate();
   });
   EXPECT_TRUE(errors.empty());

@@ -30,6 +30,7 @@ TFileListRec WavJob(const std::string &source, const std::string &output) {
   job.JobNumber = 1;
   job.JobCount = 1;
   job.DestinationFormat = dfWAV;
+  job.Replaces = RegularFileIdentity(output);  // as a run names it
   GetFileAudioInfo(source, true, job.AudioInfo);
   return job;
 }
@@ -177,17 +178,27 @@ TEST_F(CoderThread, ProgressRisesToOneHundredOnTheMainThread) {
   EXPECT_EQ(r.Finished, 1);
 }
 
-TEST_F(CoderThread, CancelLeavesAValidShorterFile) {
+// A stopped job leaves nothing, or, asked to keep it, a valid shorter file.
+TEST_F(CoderThread, CancelLeavesNothingOrAValidShorterFile) {
   TTestSignal signal;
   signal.Seconds = 60;
   const std::string source = WriteSignal(Folder + "/source.wav", signal);
-  TFileListRec job = WavJob(source, Folder + "/out.wav");
-  const TJobResult r = RunJob(job, [](TCoderThread &worker, const TProgressRec &p) {
+  fs::create_directory(Folder + "/out");
+  TFileListRec job = WavJob(source, Folder + "/out/out.wav");
+  const auto stop = [](TCoderThread &worker, const TProgressRec &p) {
     if (p.Percent >= 5) worker.Terminate();
-  });
+  };
+  TJobResult r = RunJob(job, stop);
+  EXPECT_TRUE(r.Errors.empty());
+  EXPECT_EQ(r.Finished, 1);
+  EXPECT_TRUE(fs::is_empty(Folder + "/out")) << "neither the output nor its hidden file";
+
+  job.KeepPartial = true;
+  r = RunJob(job, stop);
   EXPECT_TRUE(r.Errors.empty());
   EXPECT_EQ(r.Finished, 1);
   EXPECT_LT(r.Progress.back().Percent, 100);
+  EXPECT_FALSE(fs::exists(PartialFileName(job.OutputFileName)));
   const std::vector<uint8_t> decoded = FFmpegDecode(job.OutputFileName, "s16le");
   EXPECT_GT(decoded.size(), 0u);
   EXPECT_LT(decoded.size(), size_t(FrameCount(signal) * 4));

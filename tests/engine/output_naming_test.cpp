@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "engine/output_naming.h"
+#include "engine/partial_output.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -106,4 +107,61 @@ TEST(OutputNaming, AFolderThatCannotBeCreatedIsAnError) {
   Touch(folder + "/blocked");  // a file where the destination folder should be
   TOutputPlacement full{folder + "/blocked/", false, true};
   EXPECT_THROW(GetOutputFolder("/music/song.flac", full), std::runtime_error);
+}
+
+// Unfinished outputs under their hidden names: a live run's keeps its output's
+// name taken and survives a clean-up, a dead run's goes, and the finished file
+// lands on nothing but the file that was there when its job was named.
+TEST(PartialOutputs, NamesCleanUpAndTheFinalRename) {
+  const std::string folder = TestFolder() + "/";
+  EXPECT_EQ(PartialFileName(folder + "song.mp3"), folder + ".song.mp3.tonmill-part");
+  EXPECT_TRUE(IsPartialFileName(".song.mp3.tonmill-part"));
+  EXPECT_FALSE(IsPartialFileName("song.mp3.tonmill-part"));
+  EXPECT_FALSE(IsPartialFileName(".tonmill-part"));
+  // A name at the limit still gets a hidden name of its own that fits.
+  const std::string longName = folder + std::string(240, 'x') + "\u00e9.wav";
+  const std::string longHidden = fs::path(PartialFileName(longName)).filename().string();
+  EXPECT_LE(longHidden.size(), 255u);
+  EXPECT_TRUE(IsPartialFileName(longHidden));
+  EXPECT_NE(PartialFileName(longName), PartialFileName(folder + std::string(240, 'x') + "\u00e8.wav"));
+
+  TPartialOutput live(folder + "song.wav", nullptr);
+  live.Create();
+  EXPECT_EQ(MakeOutputName(folder, "/in/song.flac", "wav", false), folder + "song_001.wav");
+
+  WriteFileBytes(folder + ".dead.wav.tonmill-part", {1});
+  fs::create_directory(folder + ".dir.wav.tonmill-part");
+  Touch(folder + "keep.txt");
+  fs::create_symlink(folder + "keep.txt", folder + ".link.wav.tonmill-part");
+  EXPECT_EQ(RemoveLeftPartials(folder), 1);
+  EXPECT_FALSE(fs::exists(folder + ".dead.wav.tonmill-part"));
+  for (const char *stays : {".song.wav.tonmill-part", ".dir.wav.tonmill-part", ".link.wav.tonmill-part", "keep.txt"})
+    EXPECT_TRUE(fs::exists(fs::symlink_status(folder + stays))) << stays;
+
+  WriteFileBytes(live.Name(), {1});
+  EXPECT_EQ(live.Complete({}), folder + "song.wav");
+  EXPECT_FALSE(fs::exists(live.Name()));
+  // A file that appeared under the name meanwhile is never replaced.
+  TPartialOutput second(folder + "song.wav", nullptr);
+  second.Create();
+  WriteFileBytes(second.Name(), {2});
+  EXPECT_EQ(second.Complete({}), folder + "song_001.wav");
+  EXPECT_EQ(ReadFileBytes(folder + "song.wav"), std::vector<uint8_t>{1});
+  // The one that was there when the job was named is.
+  const TFileIdentity there = RegularFileIdentity(folder + "song.wav");
+  TPartialOutput third(folder + "song.wav", nullptr);
+  third.Create();
+  WriteFileBytes(third.Name(), {3});
+  EXPECT_EQ(third.Complete(there), folder + "song.wav");
+  EXPECT_EQ(ReadFileBytes(folder + "song.wav"), std::vector<uint8_t>{3});
+
+  // A program ending at once takes its hidden files with it and makes no more.
+  TPartialFiles held;
+  TPartialOutput stopped(folder + "x.wav", &held);
+  stopped.Create();
+  held.RemoveAll();
+  EXPECT_FALSE(fs::exists(stopped.Name()));
+  TPartialOutput late(folder + "y.wav", &held);
+  EXPECT_THROW(late.Create(), std::runtime_error);
+  EXPECT_FALSE(fs::exists(late.Name()));
 }

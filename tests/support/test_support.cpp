@@ -246,6 +246,7 @@ TFileListRec WholeSourceJob(const std::string &source, const std::string &output
   job.JobNumber = job.JobCount = 1;
   job.DestinationFormat = format;
   job.Options = options;
+  job.Replaces = RegularFileIdentity(output);
   GetFileAudioInfo(source, true, job.AudioInfo);
   ReadTags(source, job.Tags);
   return job;

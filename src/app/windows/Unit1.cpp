@@ -509,6 +509,7 @@ void Tmain::bStartClick() {
     engine.SameAsSource = cbSameAsSource->isChecked();
     engine.CreateFullPath = cbCreateFull->isChecked();
     engine.Preprocess = cbEnablePreprocess->isChecked();
+    engine.KeepPartial = ProgramOptions.KeepPartial;
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {
