@@ -11,7 +11,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "engine/texts.h"
+#include "base/texts.h"
 #include "platform/bass/bass.h"
 #include "platform/clock.h"
 #include "platform/main_thread/main_thread.h"

@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "engine/texts.h"
+#include "base/texts.h"
 
 void GetFileAudioInfo(const std::string &FileName, bool ComputeBitrate, TAudioInfo &AudioInfo) {
   TSupportedFileTypes row;

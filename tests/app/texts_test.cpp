@@ -5,7 +5,7 @@
 #include <fstream>
 
 #include "app/texts.h"
-#include "engine/texts.h"
+#include "base/texts.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

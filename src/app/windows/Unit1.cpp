@@ -34,9 +34,9 @@
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
 #include "app/windows/window_texts.h"
+#include "base/misc.h"
+#include "base/texts.h"
 #include "encoders/coders.h"
-#include "engine/misc.h"
-#include "engine/texts.h"
 
 namespace {
 

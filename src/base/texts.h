@@ -9,7 +9,7 @@
 #include <fmt/printf.h>
 
 #define TONMILL_TEXT(Name, English) extern std::string Name;
-#include "engine/texts.def"
+#include "base/texts.def"
 #undef TONMILL_TEXT
 
 // One registered text: its identifier, its variable and its English text.
