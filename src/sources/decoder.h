@@ -58,7 +58,4 @@ class TBASSDecoder : public TCustomDecoder {
   int64_t GetData(void *Buffer, uint32_t Count) override;
   double GetPosition() override;
   TDecodeReport GetReport() override;
-
- private:
-  TBASSStreamCreateFunc StreamCreateFunc = nullptr;
 };
