@@ -1,4 +1,4 @@
-#include "app/texts.h"
+#include "app/language_file.h"
 
 #include <unistd.h>
 

@@ -1,6 +1,6 @@
-// The texts the user reads, one variable per text identifier. The language
-// file fills them (app/texts); until then, and for any identifier a language
-// file lacks, they hold their English text.
+// The program's text table: every text the user reads, one variable per text
+// identifier. A language file fills them (app/language_file); until then, and
+// for any identifier the file lacks, they hold their English text.
 #pragma once
 
 #include <string>

@@ -4,7 +4,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/texts.h"
+#include "app/language_file.h"
 #include "base/texts.h"
 #include "test_support.h"
 

@@ -26,8 +26,8 @@
 
 #include <fmt/printf.h>
 
+#include "app/language_file.h"
 #include "app/settings.h"
-#include "app/texts.h"
 #include "app/windows/Unit1.h"
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"

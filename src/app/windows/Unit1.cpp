@@ -30,7 +30,7 @@
 
 #include "app/format_readers.h"
 #include "app/format_settings.h"
-#include "app/texts.h"
+#include "app/language_file.h"
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
 #include "app/windows/window_texts.h"
