@@ -143,9 +143,11 @@ class TCoder_engine {
   // also from a loop nested above the run's wait (a modal dialog's), so the
   // run goes on while that loop holds the main thread.
   void SchedulePass();
-  // The phases of a pass. CollectEndedWorkers frees the slots whose
-  // worker has finished and tells whether a worker failed.
+  // The two phases of a pass. CollectEndedWorkers frees the slots whose
+  // worker has finished and tells whether a worker failed; FillFreeSlots
+  // starts the next jobs in the free slots (all of them on the first pass).
   bool CollectEndedWorkers();
+  void FillFreeSlots();
   bool AnyWorkerLeft() const;
   void StartJob(int Slot, const TFileListRec &Job);
   void TerminateWorkers();
