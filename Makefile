@@ -1,8 +1,9 @@
 # The two commands of the README, and the builds behind them.
 #   make        build into build/ (the program is build/tonmill)
 #   make demo   install what is missing, build, convert generated samples
-#   make check  install what is missing, build, run every test, then again
-#               under AddressSanitizer + UndefinedBehaviorSanitizer
+#   make check  install what is missing, check that includes follow the
+#               layers, build, run every test, then again under
+#               AddressSanitizer + UndefinedBehaviorSanitizer
 #   make tsan   run the test suite under ThreadSanitizer
 JOBS ?= 2
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -36,6 +37,7 @@ tsan:
 	  ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
 
 check: deps
+	scripts/check-layers
 	$(MAKE) test
 	$(MAKE) asan
 

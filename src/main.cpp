@@ -8,8 +8,8 @@
 #include "app/command_line.h"
 #include "app/settings_store.h"
 #include "app/windows/application.h"
+#include "base/misc.h"
 #include "encoders/coders.h"
-#include "engine/misc.h"
 #include "platform/bass/bass.h"
 
 int main(int argc, char **argv) {

@@ -12,15 +12,16 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "app/console_progress.h"
 #include "app/format_readers.h"
 #include "app/format_settings.h"
+#include "app/language_file.h"
 #include "app/settings.h"
 #include "app/source_list.h"
-#include "app/texts.h"
 #include "encoders/coders.h"
 #include "engine/coder_engine.h"
 #include "platform/bass/bass.h"
@@ -149,131 +150,181 @@ std::string Explain(const std::string &message) {
   return std::string(" (") + BASS_ErrorDescription(std::atoi(code.c_str())) + ")";
 }
 
-}  // namespace
+// The stored settings a run reads.
+struct TRunSettings {
+  TGeneralSettings General;
+  TProgramOptions Program;
+  TPreprocessOptions Preprocess;
+};
 
-int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettingsStore &Store) {
-  Store.BatchMode = true;
+// Reads the stored settings, takes the stored priority and has the run's
+// messages in the user's language; a missing file is no reason to stop.
+TRunSettings LoadRunSettings(TSettingsStore &Store) {
   if (const std::string notice = Store.TakeNotice(); !notice.empty()) Say(notice);
-  const TCommandLineOptions &options = Parsed.Options;
-  const TGeneralSettings general = LoadGeneralSettings(Store);
-  const TProgramOptions program = LoadProgramOptions(Store);
-  const TPreprocessOptions preprocess = LoadPreprocessOptions(Store);
-  ApplyPriority(program.Priority);
-  // Messages of the run in the user's language; a missing file is no reason to stop.
+  const TRunSettings settings{LoadGeneralSettings(Store), LoadProgramOptions(Store),
+                              LoadPreprocessOptions(Store)};
+  ApplyPriority(settings.Program.Priority);
   try {
-    LoadLanguage(LanguageIndex(general.Language), [](const std::string &id) {
+    LoadLanguage(LanguageIndex(settings.General.Language), [](const std::string &id) {
       Say("the language file has no text " + id + "; English serves");
     });
   } catch (const std::exception &e) {
     Say(std::string(e.what()) + "; English serves");
   }
+  return settings;
+}
 
-  TDestinationFormat format = options.DestinationFormat;
+// The format of the command line, else the stored one; 0 (and said why) when
+// there is none or this build cannot write it.
+TDestinationFormat ChooseFormat(const TParsedCommandLine &Parsed, const TCommandLine &Line,
+                                const TGeneralSettings &General) {
+  TDestinationFormat format = Parsed.Options.DestinationFormat;
   if (!format) {
     if (Line.HasParam("dest"))
       Say("unknown destination format \"" + Parsed.UnknownDestination +
           "\"; using the stored format");
-    format = DestinationFormatFromName(general.DestinationFormat);
+    format = DestinationFormatFromName(General.DestinationFormat);
   }
   if (!format) {
     Say("no destination format: name one with /dest (mp3, wma, ogg, ape, flac, wavpack, aac, wav)");
-    return 1;
+    return 0;
   }
   if (!HasEncoder(format)) {
     Say(std::string("this build cannot write ") + DestinationFormatName(format) + " files yet");
-    return 1;
+    return 0;
   }
+  return format;
+}
 
-  TSourceCollection sources;
-  CollectInputs(options.InputPaths, sources);
-  if (sources.List().empty()) {
-    Say("no supported audio file among the inputs");
-    return 1;
-  }
-
-  if (LostWithCurrentFolder(options.OutputFolder)) return 1;
-  const std::string outputFolder = NormalPath(options.OutputFolder);
+// The output folder as an absolute path, created when missing; nothing (and
+// said why) when it cannot be written into.
+std::optional<std::string> PrepareOutputFolder(const std::string &Folder) {
+  if (LostWithCurrentFolder(Folder)) return std::nullopt;
+  const std::string outputFolder = NormalPath(Folder);
   std::error_code ec;
   if (fs::is_regular_file(fs::path(outputFolder).parent_path(), ec)) {
     Say("the output \"" + outputFolder.substr(0, outputFolder.size() - 1) + "\" is a file, not a folder");
-    return 1;
+    return std::nullopt;
   }
   fs::create_directories(outputFolder, ec);
   if (!IsFolder(outputFolder)) {
     Say("cannot create the output folder \"" + outputFolder + "\"" +
         (ec ? ": " + ec.message() : std::string()));
-    return 1;
+    return std::nullopt;
   }
   if (access(outputFolder.c_str(), W_OK) != 0) {
     Say("cannot write into the output folder \"" + outputFolder + "\"");
-    return 1;
+    return std::nullopt;
   }
+  return outputFolder;
+}
 
-  TCoder_engine engine;
-  LoadFormatOptions(Store, engine);
-  const TFormatReading reading = ReadFormatCommandLine(format, Line, Store, engine);
+// Gives the engine the format's options (stored, then those of the command
+// line), the sources, the folder and the other settings of the run; false
+// (and said why) when an option of the command line is wrong.
+bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsedCommandLine &Parsed,
+                 const TCommandLine &Line, TSettingsStore &Store, const TRunSettings &Settings,
+                 TSourceCollection &Sources, const std::string &OutputFolder,
+                 TConsoleProgress &Progress) {
+  LoadFormatOptions(Store, Engine);
+  const TFormatReading reading = ReadFormatCommandLine(Format, Line, Store, Engine);
   if (DebugMode) std::fprintf(stderr, "%s\n", reading.DebugMessage.c_str());
   if (!reading.Error.empty()) {
     Say(reading.Error);
-    return 1;
+    return false;
   }
 
-  TConsoleProgress progress;
-  if (Parsed.Quiet) progress.Enabled = false;
-  engine.Reset();
-  engine.SetSourceList(&sources.List());
-  engine.SetDestinationFormat(format);
-  engine.SetDestinationFolder(outputFolder);
-  engine.SetPreprocessOptions(preprocess);
-  engine.SameAsSource = false;
-  engine.CreateFullPath = options.CreateFullPath;
-  engine.KeepPartial = options.KeepPartial || program.KeepPartial;
-  engine.Preprocess = general.Preprocess;
-  engine.ThreadCount = program.SimpleParallelFiles || Parsed.ParallelGiven ? Parsed.ParallelFiles
-                                                                           : ThreadCountFor(program, format);
-  if (DebugMode) Say("converting " + std::to_string(engine.ThreadCount) + " at once");
-  engine.OnProgress = [&progress](const TProgressRec &rec) { progress.Show(rec); };
+  if (Parsed.Quiet) Progress.Enabled = false;
+  Engine.Reset();
+  Engine.SetSourceList(&Sources.List());
+  Engine.SetDestinationFormat(Format);
+  Engine.SetDestinationFolder(OutputFolder);
+  Engine.SetPreprocessOptions(Settings.Preprocess);
+  Engine.SameAsSource = false;
+  Engine.CreateFullPath = Parsed.Options.CreateFullPath;
+  Engine.KeepPartial = Parsed.Options.KeepPartial || Settings.Program.KeepPartial;
+  Engine.Preprocess = Settings.General.Preprocess;
+  Engine.ThreadCount = Settings.Program.SimpleParallelFiles || Parsed.ParallelGiven
+                           ? Parsed.ParallelFiles
+                           : ThreadCountFor(Settings.Program, Format);
+  if (DebugMode) Say("converting " + std::to_string(Engine.ThreadCount) + " at once");
+  Engine.OnProgress = [&Progress](const TProgressRec &rec) { Progress.Show(rec); };
+  return true;
+}
 
+// Why the run failed: the engine's error lines, each worker failure the
+// decoding library can explain, and what was converted.
+void ReportFailure(const TCoder_engine &Engine) {
+  Say("the conversion failed:");
+  std::string text = Engine.ErrorText;
+  for (size_t at; (at = text.find("\r\n")) != std::string::npos;) {
+    std::fprintf(stderr, "%s\n", text.substr(0, at).c_str());
+    text.erase(0, at + 2);
+  }
+  for (const TThreadErrorRec &failure : Engine.Failures) {
+    const std::string explanation = Explain(failure.ErrorMessage);
+    if (!explanation.empty())
+      Say(failure.CurrentInputFileName + ": " + failure.ErrorMessage + explanation);
+  }
+  Say(RunCounts(Engine, true));
+}
+
+// Runs the engine under Ctrl-C and reports how the run ended; returns the
+// exit status.
+int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourceCollection &Sources,
+                 bool Quiet) {
   int status;
   try {
-    TSignalWatcher watcher(engine);
-    const int result = engine.Run();
-    progress.Finish();
+    TSignalWatcher watcher(Engine);
+    const int result = Engine.Run();
+    Progress.Finish();
     if (result == 2) {
-      Say("cancelled: " + RunCounts(engine, false));
+      Say("cancelled: " + RunCounts(Engine, false));
       status = 2;
     } else {
-      if (!Parsed.Quiet)
-        Say(ConvertedSummary(engine.ConvertedCount, engine.FileCount()) + " converted into " +
-            engine.GetDestinationFolder());
+      if (!Quiet)
+        Say(ConvertedSummary(Engine.ConvertedCount, Engine.FileCount()) + " converted into " +
+            Engine.GetDestinationFolder());
       status = 0;
     }
   } catch (const std::exception &e) {
-    progress.Finish();
-    if (std::string(e.what()) == CoderEngineError) {
-      Say("the conversion failed:");
-      std::string text = engine.ErrorText;
-      for (size_t at; (at = text.find("\r\n")) != std::string::npos;) {
-        std::fprintf(stderr, "%s\n", text.substr(0, at).c_str());
-        text.erase(0, at + 2);
-      }
-      for (const TThreadErrorRec &failure : engine.Failures) {
-        const std::string explanation = Explain(failure.ErrorMessage);
-        if (!explanation.empty())
-          Say(failure.CurrentInputFileName + ": " + failure.ErrorMessage + explanation);
-      }
-      Say(RunCounts(engine, true));
-    } else {
+    Progress.Finish();
+    if (std::string(e.what()) == CoderEngineError)
+      ReportFailure(Engine);
+    else
       Say(e.what());
-    }
     status = 1;
   }
   // Sources converted only as far as they decoded; they change no exit status.
-  for (const TThreadWarningRec &warning : engine.Warnings) Say("warning: " + WarningText(warning));
+  for (const TThreadWarningRec &warning : Engine.Warnings) Say("warning: " + WarningText(warning));
   // What could not be read was not converted: the run did not do all it was asked.
-  if (status == 0 && !sources.Unreadable.empty()) {
+  if (status == 0 && !Sources.Unreadable.empty()) {
     Say("some input folders could not be read (named above)");
     status = 1;
   }
   return status;
+}
+
+}  // namespace
+
+int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettingsStore &Store) {
+  Store.BatchMode = true;  // read, never written
+  const TRunSettings settings = LoadRunSettings(Store);
+  const TDestinationFormat format = ChooseFormat(Parsed, Line, settings.General);
+  if (!format) return 1;
+
+  TSourceCollection sources;
+  CollectInputs(Parsed.Options.InputPaths, sources);
+  if (sources.List().empty()) {
+    Say("no supported audio file among the inputs");
+    return 1;
+  }
+  const std::optional<std::string> outputFolder = PrepareOutputFolder(Parsed.Options.OutputFolder);
+  if (!outputFolder) return 1;
+
+  TCoder_engine engine;
+  TConsoleProgress progress;
+  if (!SetUpEngine(engine, format, Parsed, Line, Store, settings, sources, *outputFolder, progress))
+    return 1;
+  return RunAndReport(engine, progress, sources, Parsed.Quiet);
 }

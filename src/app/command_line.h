@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 class TCommandLine {
  public:

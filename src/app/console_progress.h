@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 class TConsoleProgress {
  public:

@@ -2,7 +2,7 @@
 
 #include <sys/resource.h>
 
-#include "sources/getaudioinfo_thread.h"
+#include "platform/processors.h"
 
 namespace {
 

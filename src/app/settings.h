@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/settings_store.h"
-#include "engine/misc.h"
+#include "base/misc.h"
 
 struct TGeneralSettings {
   std::string Destination;          // "Destination": ends with "/" once chosen

@@ -6,7 +6,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 class TSourceCollection {
  public:

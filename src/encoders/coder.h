@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
+#include "base/misc.h"
 #include "encoders/file_stream.h"
-#include "engine/misc.h"
 
 class TCustomCoder {
  public:

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/misc.h"
 #include "encoders/file_stream.h"
-#include "engine/misc.h"
 
 #include <FLAC/stream_encoder.h>
 

@@ -11,7 +11,7 @@
 #include <set>
 #include <stdexcept>
 
-#include "engine/texts.h"
+#include "base/texts.h"
 #include "platform/bass/bass.h"
 #include "platform/clock.h"
 #include "platform/main_thread/main_thread.h"
@@ -273,13 +273,18 @@ void TCoder_engine::SchedulePass() {
       TerminateWorkers();  // now, even while a dialog keeps the loop from ending
       return;
     }
-    for (int slot; s.Next < s.Jobs->size() && (slot = FirstFreeSlot(Threads)) >= 0;)
-      StartJob(slot, (*s.Jobs)[s.Next++]);
+    FillFreeSlots();
   } catch (...) {
     s.Error = std::current_exception();
     s.Stopping = true;
     TerminateWorkers();
   }
+}
+
+void TCoder_engine::FillFreeSlots() {
+  TSchedule &s = Schedule;
+  for (int slot; s.Next < s.Jobs->size() && (slot = FirstFreeSlot(Threads)) >= 0;)
+    StartJob(slot, (*s.Jobs)[s.Next++]);
 }
 
 bool TCoder_engine::CollectEndedWorkers() {

@@ -19,16 +19,27 @@
 #include <string>
 #include <vector>
 
+#include "base/misc.h"
 #include "encoders/ape_coder.h"
 #include "encoders/flac_coder.h"
 #include "encoders/mp3_coder.h"
 #include "engine/coder_thread.h"
-#include "engine/misc.h"
 #include "engine/output_naming.h"
 #include "engine/progress_merge.h"
 
 // The message of the exception Run raises after a failed run.
 constexpr const char *CoderEngineError = "coder_engine_error";
+
+// One worker slot of the engine. The flags are written by the slot's worker
+// and polled by the engine's loop, hence atomic; what the slot is doing
+// follows from Thread, Done and Failed alone.
+struct TThreadRec {
+  std::atomic<bool> Done{false};
+  std::unique_ptr<TCoderThread> Thread;
+  std::atomic<int32_t> Percent{0};
+  std::atomic<bool> Failed{false};
+  TThreadErrorRec Error;            // written by the worker before Failed is set
+};
 
 // What a worker slot is doing, as the scheduling loop sees it.
 enum class TSlotState {
@@ -132,9 +143,11 @@ class TCoder_engine {
   // also from a loop nested above the run's wait (a modal dialog's), so the
   // run goes on while that loop holds the main thread.
   void SchedulePass();
-  // The phases of a pass. CollectEndedWorkers frees the slots whose
-  // worker has finished and tells whether a worker failed.
+  // The two phases of a pass. CollectEndedWorkers frees the slots whose
+  // worker has finished and tells whether a worker failed; FillFreeSlots
+  // starts the next jobs in the free slots (all of them on the first pass).
   bool CollectEndedWorkers();
+  void FillFreeSlots();
   bool AnyWorkerLeft() const;
   void StartJob(int Slot, const TFileListRec &Job);
   void TerminateWorkers();

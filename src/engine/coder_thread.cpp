@@ -8,8 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "base/texts.h"
 #include "encoders/coders.h"
-#include "engine/texts.h"
 #include "platform/clock.h"
 #include "platform/main_thread/main_thread.h"
 #include "sources/decoder.h"

@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 #include "engine/partial_output.h"
 #include "platform/main_thread/worker_thread.h"
 #include "sources/decoder.h"

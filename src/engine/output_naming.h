@@ -5,7 +5,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 // The placement settings of a run.
 struct TOutputPlacement {

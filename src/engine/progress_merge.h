@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 class TProgressMerger {
  public:

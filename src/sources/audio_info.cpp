@@ -2,7 +2,8 @@
 
 #include <cmath>
 
-#include "engine/texts.h"
+#include "base/texts.h"
+#include "sources/open_stream.h"
 
 void GetFileAudioInfo(const std::string &FileName, bool ComputeBitrate, TAudioInfo &AudioInfo) {
   TSupportedFileTypes row;
@@ -20,9 +21,7 @@ void GetFileAudioInfo_BASS(const std::string &FileName, bool ComputeBitrate, TAu
   AudioInfo.Streams.assign(1, TAudioInfoRec{});
   TAudioInfoRec &s = AudioInfo.Streams[0];
 
-  const TBASSStreamCreateFunc create = GetBASSStreamFunc(GetFileExtension(FileName));
-  const HSTREAM stream =
-      create ? create(0, FileName.c_str(), 0, 0, BASS_STREAM_DECODE | BASS_UNICODE) : 0;
+  const HSTREAM stream = OpenSourceStream(FileName);
   if (!stream) {
     AudioInfo.ErrorText = FormatText(text_getting_audio_info_failed, BASS_ErrorGetCode());
     return;

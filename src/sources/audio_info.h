@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 // Fills AudioInfo for FileName through the decoder of its type. A source that
 // cannot be read gets an ErrorText (and no exception).

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 // A sheet that cannot be read: a track number or a time that is no number.
 class ECueSheetError : public std::runtime_error {

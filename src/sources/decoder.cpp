@@ -4,6 +4,8 @@
 
 #include <stdexcept>
 
+#include "sources/open_stream.h"
+
 TCustomDecoder::TCustomDecoder(bool, const std::string &FileName, double, int64_t, uint32_t,
                                int32_t BufferSize, const TAudioInfo &AudioInfo)
     : FileName(FileName), AudioInfo(AudioInfo), BufferSize(BufferSize) {}
@@ -12,9 +14,7 @@ TBASSDecoder::TBASSDecoder(bool Mem, const std::string &FileName, double StartPo
                            int64_t Length, uint32_t Flags, int32_t BufferSize,
                            const TAudioInfo &AudioInfo)
     : TCustomDecoder(Mem, FileName, StartPos, Length, Flags, BufferSize, AudioInfo) {
-  StreamCreateFunc = GetBASSStreamFunc(GetFileExtension(FileName));
-  if (StreamCreateFunc)
-    Stream = StreamCreateFunc(Mem, this->FileName.c_str(), 0, QWORD(Length), Flags);
+  Stream = OpenSourceStream(this->FileName, Flags, QWORD(Length), Mem);
   if (Stream == 0)
     throw std::runtime_error(fmt::sprintf("BASS_StreamCreateFile %d", BASS_ErrorGetCode()));
 }

@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 // How a source's decoding went: where its data ended, what it states, and
 // the damage passed over on the way.
@@ -58,7 +58,4 @@ class TBASSDecoder : public TCustomDecoder {
   int64_t GetData(void *Buffer, uint32_t Count) override;
   double GetPosition() override;
   TDecodeReport GetReport() override;
-
- private:
-  TBASSStreamCreateFunc StreamCreateFunc = nullptr;
 };

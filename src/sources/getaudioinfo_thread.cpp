@@ -3,9 +3,8 @@
 #include <memory>
 
 #include "platform/main_thread/main_thread.h"
+#include "platform/processors.h"
 #include "sources/audio_info.h"
-
-int ProcessorCount() { return int(std::max(1u, std::thread::hardware_concurrency())); }
 
 TGetAudioInfoThread::TGetAudioInfoThread(TSourceList &List, int FirstIndex, int LastIndex,
                                          TAudioInfo &Summary, TProgressHandler OnProgress)

@@ -7,7 +7,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 #include "platform/main_thread/worker_thread.h"
 
 // One worker: reads the info of the list entries FirstIndex..LastIndex into
@@ -37,6 +37,3 @@ std::vector<std::pair<int, int>> AudioInfoWorkerRanges(int count, int processors
 // "<source> : <message>\r\n". A set Cancel stops the workers (result 0).
 double GatherAudioInfo(TSourceList &List, const std::atomic<bool> *Cancel,
                        TGetAudioInfoThread::TProgressHandler OnProgress, std::string &Errors);
-
-// Processors of this machine, at least 1.
-int ProcessorCount();

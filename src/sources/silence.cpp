@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/main_thread/main_thread.h"
+#include "sources/open_stream.h"
 
 namespace {
 
@@ -17,8 +18,7 @@ void SplitBySilenceScan(const std::string &FileName, int32_t Number, int32_t Cou
                         const TPreprocessOptions &Options, const TSilenceScanContext &Context,
                         TCUEArr &Pieces) {
   Pieces.assign(1, TCUERec{});
-  const TBASSStreamCreateFunc create = GetBASSStreamFunc(GetFileExtension(FileName));
-  const HSTREAM stream = create ? create(0, FileName.c_str(), 0, 0, BASS_STREAM_DECODE | BASS_UNICODE) : 0;
+  const HSTREAM stream = OpenSourceStream(FileName);
   if (!stream) return;
   BASS_CHANNELINFO info;
   BASS_ChannelGetInfo(stream, &info);

@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 struct TSilenceScanContext {
   std::function<void(const TProgressRec &)> OnProgress;  // after every block (main thread)

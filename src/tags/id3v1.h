@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 constexpr int ID3v1GenreCount = 148;
 // The genre name of a number ("" past the table).

@@ -1,11 +1,11 @@
 #include "tags/read_tags.h"
 
 #include "platform/tags/tags.h"
+#include "sources/open_stream.h"
 
 void ReadTags(const std::string &FileName, TTagRec &Tags) {
-  const TBASSStreamCreateFunc create = GetBASSStreamFunc(GetFileExtension(FileName));
-  if (!create) return;
-  const HSTREAM stream = create(0, FileName.c_str(), 0, 0, BASS_STREAM_DECODE | BASS_UNICODE);
+  if (!HasSourceStream(FileName)) return;
+  const HSTREAM stream = OpenSourceStream(FileName);
   Tags = TTagRec{};
   Tags.Album = TAGS_Read(stream, "%ALBM");
   Tags.Artist = TAGS_Read(stream, "%ARTI");

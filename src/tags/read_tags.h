@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 // Fills Tags from the file's own tags (title, artist, album, year, comment,
 // track, genre). Types the decoding interface does not read leave Tags as

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 
 // Writes Tags as the file's attributes: each attribute with a value is added
 // or replaced, each without one removed ("WM/EncodedBy", "WM/Composer",

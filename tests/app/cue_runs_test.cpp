@@ -13,7 +13,7 @@
 #include <set>
 
 #include "app/windows/Unit1.h"
-#include "engine/texts.h"
+#include "base/texts.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "app/settings.h"
-#include "sources/getaudioinfo_thread.h"
+#include "platform/processors.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

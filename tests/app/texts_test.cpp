@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "app/texts.h"
-#include "engine/texts.h"
+#include "app/language_file.h"
+#include "base/texts.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;

@@ -26,15 +26,15 @@
 
 #include <fmt/printf.h>
 
+#include "app/language_file.h"
 #include "app/settings.h"
-#include "app/texts.h"
 #include "app/windows/Unit1.h"
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
 #include "app/windows/window_texts.h"
+#include "base/texts.h"
 #include "encoders/coders.h"
 #include "engine/partial_output.h"
-#include "engine/texts.h"
 #include "platform/main_thread/qt_pump.h"
 #include "test_support.h"
 

@@ -6,8 +6,8 @@
 #include <set>
 #include <thread>
 
+#include "base/texts.h"
 #include "engine/coder_engine.h"
-#include "engine/texts.h"
 #include "platform/main_thread/main_thread.h"
 #include "test_support.h"
 

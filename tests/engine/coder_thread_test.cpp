@@ -6,8 +6,8 @@
 #include <cmath>
 #include <filesystem>
 
+#include "base/texts.h"
 #include "engine/coder_thread.h"
-#include "engine/texts.h"
 #include "platform/main_thread/main_thread.h"
 #include "sources/audio_info.h"
 #include "test_support.h"

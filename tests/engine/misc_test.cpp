@@ -1,8 +1,8 @@
 // File-type tables and the small routines the rest of the program leans on.
 #include <gtest/gtest.h>
 
-#include "engine/misc.h"
-#include "engine/texts.h"
+#include "base/misc.h"
+#include "base/texts.h"
 
 TEST(FileTypes, ExtensionsAndTheirDecoders) {
   EXPECT_EQ(GetFileExtension("/music/Track.FLAC"), "flac");

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <random>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 #include "platform/bass/bass.h"
 #include "test_support.h"
 

@@ -9,7 +9,7 @@
 #include <random>
 #include <thread>
 
-#include "engine/misc.h"
+#include "base/misc.h"
 #include "platform/bass/bass.h"
 #include "test_support.h"
 

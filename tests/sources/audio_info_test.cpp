@@ -4,7 +4,7 @@
 #include <cmath>
 #include <filesystem>
 
-#include "engine/texts.h"
+#include "base/texts.h"
 #include "sources/audio_info.h"
 #include "sources/getaudioinfo_thread.h"
 #include "test_support.h"

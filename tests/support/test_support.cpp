@@ -15,7 +15,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/texts.h"
+#include "base/texts.h"
 
 extern char **environ;
 

@@ -30,13 +30,13 @@
 
 #include "app/format_readers.h"
 #include "app/format_settings.h"
-#include "app/texts.h"
+#include "app/language_file.h"
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
 #include "app/windows/window_texts.h"
+#include "base/misc.h"
+#include "base/texts.h"
 #include "encoders/coders.h"
-#include "engine/misc.h"
-#include "engine/texts.h"
 
 namespace {
 

@@ -14,8 +14,8 @@
 #include <fmt/printf.h>
 #include <fstream>
 
-#include "engine/misc.h"
-#include "engine/texts.h"
+#include "base/misc.h"
+#include "base/texts.h"
 #include "platform/bass/bass.h"
 
 namespace {

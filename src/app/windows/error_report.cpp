@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QPushButton>
 
-#include "engine/texts.h"
+#include "base/texts.h"
 
 namespace {
 const std::string kRule(52, '-');

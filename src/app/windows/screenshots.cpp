@@ -14,8 +14,8 @@
 #include "app/windows/Unit1.h"
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
+#include "base/texts.h"
 #include "encoders/coders.h"
-#include "engine/texts.h"
 #include "platform/main_thread/qt_pump.h"
 
 namespace {

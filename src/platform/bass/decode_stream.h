@@ -38,7 +38,6 @@ class TDecodeStream {
   int SampleRate() const { return Rate; }
   int Channels() const { return ChannelCount; }
   int FrameBytes() const { return ChannelCount * (FloatOutput ? 4 : 2); }
-  bool DeliversFloat() const { return FloatOutput; }
   int OriginalResolution() const { return OrigRes; }
   bool SourceIsFloat() const { return SourceFloat; }
   const std::string &Path() const { return FilePath; }

@@ -16,6 +16,8 @@ TMainThreadPump &MainThreadPump() {
 
 void SetMainThreadPump(TMainThreadPump *pump) { InstalledPump = pump; }
 
+void WaitWithMessages(int ms) { MainThreadPump().WaitForWork(ms); }
+
 std::function<void()> TMainThreadPump::SetWakeHandler(std::function<void()> f) {
   std::swap(WakeHandler, f);
   return f;

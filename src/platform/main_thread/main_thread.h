@@ -62,6 +62,9 @@ class TWakeHandlerScope {
 TMainThreadPump &MainThreadPump();
 void SetMainThreadPump(TMainThreadPump *pump);
 
+// Main thread: waits up to `ms` milliseconds or until work arrives for it.
+void WaitWithMessages(int ms);
+
 // Waits for `thread` to end while pumping (main thread only). `finished` is
 // the worker's "I am done" flag, set (followed by Wake) as its last action;
 // when it is set already, the join does not pump.

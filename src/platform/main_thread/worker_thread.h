@@ -13,7 +13,6 @@ class TWorkerThread {
   virtual ~TWorkerThread();
 
   void Resume();  // starts the thread, once
-  bool Suspended() const { return !Started; }
   void Terminate() { TerminateRequested = true; }
   bool Terminated() const { return TerminateRequested; }
   void WaitFor();  // main thread

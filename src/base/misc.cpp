@@ -1,11 +1,9 @@
-#include "engine/misc.h"
+#include "base/misc.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-
-#include "platform/main_thread/main_thread.h"
 
 namespace {
 
@@ -168,8 +166,6 @@ void FillProgressRec(const std::string &inputFileName, const std::string &output
   rec.Duration = duration;
   rec.Stage = stage;
 }
-
-void WaitWithMessages(int ms) { MainThreadPump().WaitForWork(ms); }
 
 void SortIntegers(std::vector<int32_t> &values, int lo, int hi) {
   if (lo < 0 || hi >= int(values.size()) || lo >= hi) return;

@@ -7,9 +7,7 @@
 #pragma once
 
 #include <array>
-#include <atomic>
 #include <cstdint>
-#include <memory>
 #include <mutex>
 #include <stdexcept>
 #include <string>
@@ -168,19 +166,6 @@ struct TThreadErrorRec {
   std::string CurrentOutputFileName;
 };
 
-class TCoderThread;
-
-// One worker slot of the engine. The flags are written by the slot's worker
-// and polled by the engine's loop, hence atomic; what the slot is doing
-// follows from Thread, Done and Failed alone.
-struct TThreadRec {
-  std::atomic<bool> Done{false};
-  std::unique_ptr<TCoderThread> Thread;
-  std::atomic<int32_t> Percent{0};
-  std::atomic<bool> Failed{false};
-  TThreadErrorRec Error;            // written by the worker before Failed is set
-};
-
 // The five process-wide locks of the workers.
 extern std::mutex ErrorReportLock;
 extern std::mutex ProgressReportLock;
@@ -220,8 +205,5 @@ void FillProgressRec(const std::string &inputFileName, const std::string &output
                      const std::string &elapsedTime, int32_t jobNumber, int32_t jobCount,
                      int32_t percent, int32_t slotIndex, int32_t slotCount, double duration,
                      uint8_t stage, TProgressRec &rec);
-
-// Waits up to `ms` milliseconds or until work arrives for the main thread.
-void WaitWithMessages(int ms);
 
 void SortIntegers(std::vector<int32_t> &values, int lo, int hi);

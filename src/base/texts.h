@@ -1,6 +1,6 @@
-// The texts the user reads, one variable per text identifier. The language
-// file fills them (app/texts); until then, and for any identifier a language
-// file lacks, they hold their English text.
+// The program's text table: every text the user reads, one variable per text
+// identifier. A language file fills them (app/language_file); until then, and
+// for any identifier the file lacks, they hold their English text.
 #pragma once
 
 #include <string>
@@ -9,7 +9,7 @@
 #include <fmt/printf.h>
 
 #define TONMILL_TEXT(Name, English) extern std::string Name;
-#include "engine/texts.def"
+#include "base/texts.def"
 #undef TONMILL_TEXT
 
 // One registered text: its identifier, its variable and its English text.

@@ -1,15 +1,15 @@
-#include "engine/texts.h"
+#include "base/texts.h"
 
 #include <unordered_map>
 
 #define TONMILL_TEXT(Name, English) std::string Name = English;
-#include "engine/texts.def"
+#include "base/texts.def"
 #undef TONMILL_TEXT
 
 const std::vector<TTextEntry> &TextRegistry() {
   static const std::vector<TTextEntry> registry = {
 #define TONMILL_TEXT(Name, English) {#Name, &Name, English},
-#include "engine/texts.def"
+#include "base/texts.def"
 #undef TONMILL_TEXT
   };
   return registry;

@@ -1,4 +1,4 @@
-// Language files: identifier=text lines that fill the text variables.
+// Language files: identifier=text lines that fill the program's text table (base/texts).
 // Identifiers compare without regard to case, the first definition wins,
 // lines starting with "#" or ";" are comments.
 #pragma once

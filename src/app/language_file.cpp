@@ -1,4 +1,4 @@
-#include "app/texts.h"
+#include "app/language_file.h"
 
 #include <unistd.h>
 
@@ -10,8 +10,8 @@
 #include <stdexcept>
 #include <unordered_map>
 
-#include "engine/misc.h"
-#include "engine/texts.h"
+#include "base/misc.h"
+#include "base/texts.h"
 #include "platform/text_encoding.h"
 
 namespace fs = std::filesystem;

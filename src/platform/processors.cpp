@@ -1,0 +1,6 @@
+#include "platform/processors.h"
+
+#include <algorithm>
+#include <thread>
+
+int ProcessorCount() { return int(std::max(1u, std::thread::hardware_concurrency())); }
