@@ -8,7 +8,7 @@
 #include "app/command_line.h"
 #include "app/settings_store.h"
 #include "app/windows/application.h"
-#include "encoders/coders.h"
+#include "encoders/format.h"
 #include "engine/misc.h"
 #include "platform/bass/bass.h"
 

@@ -21,7 +21,7 @@
 #include "app/settings.h"
 #include "app/source_list.h"
 #include "app/texts.h"
-#include "encoders/coders.h"
+#include "encoders/format.h"
 #include "engine/coder_engine.h"
 #include "platform/bass/bass.h"
 

@@ -32,7 +32,7 @@
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
 #include "app/windows/window_texts.h"
-#include "encoders/coders.h"
+#include "encoders/format.h"
 #include "engine/partial_output.h"
 #include "engine/texts.h"
 #include "platform/main_thread/qt_pump.h"

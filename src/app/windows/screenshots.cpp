@@ -14,7 +14,7 @@
 #include "app/windows/Unit1.h"
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
-#include "encoders/coders.h"
+#include "encoders/format.h"
 #include "engine/texts.h"
 #include "platform/main_thread/qt_pump.h"
 
