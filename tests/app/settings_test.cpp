@@ -331,12 +331,20 @@ TEST_P(FormatSettings, SavedOptionsReadBack) {
     const std::shared_ptr<void> fresh = LoadFormatOptions(row, TSettingsStore(path));
     for (const TOptionField &f : row.Fields) EXPECT_EQ(f.Get(fresh.get()), f.Get(defaults.get())) << f.StoredName;
   }
-  const std::shared_ptr<void> saved = row.NewOptions();
-  for (const TOptionField &f : row.Fields) {
+  auto change = [&](const TOptionField &f, void *options) {
     const TStoredValue value = f.Get(defaults.get());
-    if (f.Kind == TFieldKind::Boolean) f.Set(saved.get(), !std::get<bool>(value));
-    if (f.Kind == TFieldKind::Integer) f.Set(saved.get(), std::get<int32_t>(value) == f.Min ? f.Max : f.Min);
+    if (f.Kind == TFieldKind::Boolean) f.Set(options, !std::get<bool>(value));
+    if (f.Kind == TFieldKind::Integer) f.Set(options, std::get<int32_t>(value) == f.Min ? f.Max : f.Min);
+  };
+  // Each field has a member of its own.
+  for (const TOptionField &f : row.Fields) {
+    const std::shared_ptr<void> one = row.NewOptions();
+    change(f, one.get());
+    for (const TOptionField &g : row.Fields)
+      if (&g != &f) EXPECT_EQ(g.Get(one.get()), g.Get(defaults.get())) << f.StoredName << " moves " << g.StoredName;
   }
+  const std::shared_ptr<void> saved = row.NewOptions();
+  for (const TOptionField &f : row.Fields) change(f, saved.get());
   {
     TSettingsStore store(path);
     ASSERT_EQ(store.WriteSettings(FormatOptionsRecords(row, saved.get())), "");

@@ -13,19 +13,20 @@ namespace {
 struct TRoundTrip {
   const char *Name;
   TDestinationFormat Format;
-  int Bits, Channels;
-  double MinSnrDb;  // 0: lossless, sample for sample
+  int Bits, Channels;  // of the source
+  int OutBits;         // the depth the output holds
+  double MinSnrDb;     // 0: lossless, sample for sample
 };
 
 std::ostream &operator<<(std::ostream &os, const TRoundTrip &c) { return os << c.Name; }
 
 const TRoundTrip kRows[] = {
-    {"wav16", dfWAV, 16, 2, 0},        {"wav24", dfWAV, 24, 2, 0},
-    {"wavFloat", dfWAV, 32, 2, 0},     {"wav8Mono", dfWAV, 8, 1, 0},
-    {"flac16", dfFLAC, 16, 2, 0},      {"flac24Mono", dfFLAC, 24, 1, 0},
-    {"ape16", dfAPE, 16, 2, 0},        {"ape24", dfAPE, 24, 2, 0},
-    {"mp3Stereo", dfMP3, 16, 2, 15},   {"mp3Mono", dfMP3, 16, 1, 15},
-    {"mp3From24", dfMP3, 24, 2, 15},
+    {"wav16", dfWAV, 16, 2, 16, 0},      {"wav24", dfWAV, 24, 2, 24, 0},
+    {"wavFloat", dfWAV, 32, 2, 32, 0},   {"wav8Mono", dfWAV, 8, 1, 16, 0},
+    {"flac16", dfFLAC, 16, 2, 16, 0},    {"flac24Mono", dfFLAC, 24, 1, 24, 0},
+    {"ape16", dfAPE, 16, 2, 16, 0},      {"ape24", dfAPE, 24, 2, 24, 0},
+    {"mp3Stereo", dfMP3, 16, 2, 16, 15}, {"mp3Mono", dfMP3, 16, 1, 16, 15},
+    {"mp3From24", dfMP3, 24, 2, 16, 15},
 };
 
 const char *PcmCodec(int bits) {
@@ -53,8 +54,8 @@ TEST_P(RoundTrip, TheIndependentDecoderHearsTheSource) {
   const auto errors = ConvertFile(source, output, c.Format, options.get());
   ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
 
-  // What the encoder was given: the source at the depth the format takes.
-  const std::string raw = RawFormat(DecodedBitsPerSample(c.Bits, c.Format));
+  // The source at the depth the output holds.
+  const std::string raw = RawFormat(c.OutBits);
   const std::vector<uint8_t> expected = FFmpegDecode(source, raw);
   if (c.MinSnrDb == 0) {
     EXPECT_EQ(FFmpegDecode(output, raw), expected);
