@@ -20,9 +20,9 @@ std::vector<int32_t> LameDecode(const std::string &mp3, const std::string &folde
   return AsInt16(FFmpegDecode(wav, "s16le"));
 }
 
-// Well above what silence, noise or swapped channels or bytes give (0 dB or
-// less), well below what the encoder reaches on the test signal.
-constexpr double kMinSnrDb = 10;
+// The encoder reaches 12 dB or more on the noisy test signal (CBR 112 kbit/s
+// the least); silence gives 0 dB, swapped bytes about -11 dB.
+constexpr double kMinSnrDb = 6;
 // Frames the decoder may lag behind without the LAME tag (encoder delay and padding).
 constexpr int kMaxDelay = 2 * 1152 + 1105;
 
@@ -45,9 +45,17 @@ class Mp3Coder : public ::testing::Test {
   TTestSignal Signal;
 };
 
-TEST_F(Mp3Coder, VbrFilesAreGaplessWithAValidLameTag) {
+// VBR and preset files: gapless through the LAME tag frame, which counts the
+// frames; an ID3v1 block at the end.
+class Mp3Tagged : public Mp3Coder, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(Mp3Tagged, GaplessWithAValidLameTag) {
   TMP3Options options;  // the stored defaults: VBR, new method, quality 4
-  const std::string output = Folder + "/vbr.mp3";
+  if (std::string(GetParam()) != "VBR") {
+    options.BitrateType = btPRESET;
+    options.Preset = MP3PresetPosition(GetParam());
+  }
+  const std::string output = Folder + "/out.mp3";
   const auto errors = ConvertFile(Source, output, dfMP3, &options);
   ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
   const std::vector<int32_t> decoded = LameDecode(output, Folder);
@@ -63,19 +71,7 @@ TEST_F(Mp3Coder, VbrFilesAreGaplessWithAValidLameTag) {
   EXPECT_EQ(uint8_t(bytes.back()), 255);  // no genre
 }
 
-TEST_F(Mp3Coder, PresetsCarryTheLameTagToo) {
-  TMP3Options options;
-  options.BitrateType = btPRESET;
-  options.Preset = MP3PresetPosition("STANDARD");
-  const std::string output = Folder + "/preset.mp3";
-  ASSERT_TRUE(ConvertFile(Source, output, dfMP3, &options).empty());
-  TMp3InfoTag tag;
-  ASSERT_TRUE(ReadMp3InfoTag(output, tag));
-  EXPECT_EQ(tag.Frames, PacketCount(output));
-  const std::vector<int32_t> decoded = LameDecode(output, Folder);
-  EXPECT_EQ(int64_t(decoded.size()) / 2, FrameCount(Signal));
-  EXPECT_GT(SnrDb(AsInt16(MakeSamples(Signal)), decoded, 2), kMinSnrDb);
-}
+INSTANTIATE_TEST_SUITE_P(Modes, Mp3Tagged, ::testing::Values("VBR", "STANDARD", "ABR"));
 
 TEST_F(Mp3Coder, EveryCbrBitrateDecodes) {
   for (int position = 1; position < MP3BitrateCount; ++position) {
@@ -98,8 +94,9 @@ TEST_F(Mp3Coder, EveryCbrBitrateDecodes) {
     EXPECT_GE(frames, expected) << options.Bitrate;
     EXPECT_LE(frames, expected + kMaxDelay) << options.Bitrate;
     // Only the rates kept at the source's rate compare sample for sample.
-    if (rate == 44100 && options.Bitrate >= 96)
+    if (rate == 44100) {
       EXPECT_GT(SnrDb(AsInt16(MakeSamples(Signal)), decoded, 2, kMaxDelay), kMinSnrDb) << options.Bitrate;
+    }
   }
 }
 
