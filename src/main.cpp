@@ -9,7 +9,7 @@
 #include "app/settings_store.h"
 #include "app/windows/application.h"
 #include "base/misc.h"
-#include "encoders/coders.h"
+#include "encoders/format.h"
 #include "platform/bass/bass.h"
 
 int main(int argc, char **argv) {

@@ -22,7 +22,8 @@
 #include "app/language_file.h"
 #include "app/settings.h"
 #include "app/source_list.h"
-#include "encoders/coders.h"
+#include "app/language_file.h"
+#include "encoders/format.h"
 #include "engine/coder_engine.h"
 #include "platform/bass/bass.h"
 

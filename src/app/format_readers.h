@@ -1,6 +1,6 @@
 // The encoder keys of the command line ("/bitrate", "/compression", ...) of
-// each destination format. They are read over the stored settings of the
-// format: a key that is not given keeps the stored value.
+// each destination format, as its row lists them. They are read over the
+// stored settings of the format: a key that is not given keeps the stored value.
 #pragma once
 
 #include <string>

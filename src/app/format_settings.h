@@ -1,26 +1,19 @@
-// The stored settings of each destination format, with their names and
-// defaults written once, here.
+// The stored settings of every destination format: one loop over the field
+// table of each format's row.
 #pragma once
 
+#include <memory>
 #include <vector>
 
 #include "app/settings_store.h"
-#include "encoders/flac_coder.h"
-#include "encoders/mp3_coder.h"
+#include "encoders/format.h"
 
 class TCoder_engine;
 
-// MP3: the three bitrates are stored as positions of the bitrate table and
-// held in kbit/s.
-TMP3Options LoadMP3Options(const TSettingsStore &Store);
-std::vector<TSaveRec> MP3OptionsRecords(const TMP3Options &Options);
-
-TFLACOptions LoadFLACOptions(const TSettingsStore &Store);
-std::vector<TSaveRec> FLACOptionsRecords(const TFLACOptions &Options);
-
-// Monkey's Audio: the compression setting, 1 fast .. 5 insane ("APECompression").
-int32_t LoadAPECompression(const TSettingsStore &Store);
-std::vector<TSaveRec> APECompressionRecords(int32_t Compression);
+// A record of Row's format from the stored values, a missing one at its default.
+std::shared_ptr<void> LoadFormatOptions(const TFormatRow &Row, const TSettingsStore &Store);
+// The records that store Options, a record of Row's format.
+std::vector<TSaveRec> FormatOptionsRecords(const TFormatRow &Row, const void *Options);
 
 // Hands every format's stored settings to the engine.
 void LoadFormatOptions(const TSettingsStore &Store, TCoder_engine &Engine);

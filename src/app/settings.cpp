@@ -2,15 +2,13 @@
 
 #include <sys/resource.h>
 
+#include "encoders/format.h"
 #include "platform/processors.h"
+#include "sources/getaudioinfo_thread.h"
 
 namespace {
 
-// Stored names of the destination formats, by code.
-const char *const kFormatNames[DestinationFormatCount] = {"MP3", "WMA", "OGG", "APE",
-                                                          "FLAC", "WavPack", "AAC", "WAV"};
-
-std::string FilesPerCpuName(int index) { return std::string("FPCPU_") + kFormatNames[index]; }
+std::string FilesPerCpuName(int index) { return std::string("FPCPU_") + FormatName(TDestinationFormat(index + 1)); }
 
 }  // namespace
 
@@ -75,13 +73,13 @@ std::vector<TSaveRec> PreprocessOptionsRecords(const TPreprocessOptions &o) {
 
 TDestinationFormat DestinationFormatFromName(const std::string &Name) {
   if (Name.empty()) return dfMP3;
-  for (int i = 0; i < DestinationFormatCount; ++i)
-    if (Name == kFormatNames[i]) return TDestinationFormat(i + 1);
+  for (const TFormatRow *row : FormatRows())
+    if (Name == row->Name) return row->Code;
   return 0;
 }
 
 const char *DestinationFormatName(TDestinationFormat Format) {
-  return Format >= 1 && Format <= DestinationFormatCount ? kFormatNames[Format - 1] : "";
+  return FormatName(Format);
 }
 
 void ApplyPriority(int32_t Priority) {

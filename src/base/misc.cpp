@@ -17,12 +17,6 @@ TSupportedFileTypes Input(const char *extension, uint8_t codecType,
   return row;
 }
 
-TSupportedFileTypes Destination(const char *extension) {
-  TSupportedFileTypes row;
-  row.Extension = extension;
-  return row;
-}
-
 }  // namespace
 
 // Searched front to back, first match wins.
@@ -48,10 +42,8 @@ std::array<TSupportedFileTypes, InputFileTypeCount> InputFileTypes = {
     Input("flv", ctFFmpeg, nullptr, false),
 };
 
-std::array<TSupportedFileTypes, DestinationFormatCount> DestinationFileTypes = {
-    Destination("mp3"), Destination("wma"), Destination("ogg"), Destination("ape"),
-    Destination("flac"), Destination("wv"), Destination("aac"), Destination("wav"),
-};
+// Names and extensions are the format rows' (encoders/formats.cpp).
+std::array<TSupportedFileTypes, DestinationFormatCount> DestinationFileTypes;
 
 std::mutex ErrorReportLock;
 std::mutex ProgressReportLock;

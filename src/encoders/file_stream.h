@@ -21,7 +21,6 @@ class TFileStream {
   int64_t Size();
   // Writes out everything buffered and closes; raises on failure (disk full).
   void Close();
-  const std::string &FileName() const { return Name; }
 
  private:
   [[noreturn]] void Fail(const char *what);

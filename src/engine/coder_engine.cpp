@@ -20,14 +20,6 @@
 #include "sources/silence.h"
 #include "tags/read_tags.h"
 
-namespace {
-
-// WAV takes no options; its encoders are handed this empty record.
-struct TNoOptions {
-} NoOptions;
-
-}  // namespace
-
 void TCoder_engine::InitBASS() {
   if (BassStarted) return;
   BassStarted = true;  // before the call: a failed start is not retried
@@ -35,6 +27,11 @@ void TCoder_engine::InitBASS() {
   if (!BASS_Init(0, 44100, 0, nullptr, nullptr) && BASS_ErrorGetCode() != BASS_ERROR_ALREADY)
     throw std::runtime_error(FormatText(text_failed_to_init_bass, BASS_ErrorGetCode()));
   BASS_SetConfig(BASS_CONFIG_VERIFY, 0x100000);
+}
+
+TCoder_engine::TCoder_engine() {
+  for (const TFormatRow *row : FormatRows())
+    if (row->NewOptions) FormatOptions[size_t(row->Code - 1)] = row->NewOptions();
 }
 
 void TCoder_engine::SetSourceList(TSourceList *List) {
@@ -54,14 +51,16 @@ void TCoder_engine::SetDestinationFolder(const std::string &Folder) {
   if (!DestinationFolder.empty() && DestinationFolder.back() != '/') DestinationFolder += '/';
 }
 
+void TCoder_engine::SetOptions(TDestinationFormat Format, std::shared_ptr<void> Options) {
+  if (Format < 1 || Format > DestinationFormatCount)
+    throw EAssertFailed("Assert failed : SetOptions : unknown format");
+  FormatOptions[Format - 1] = std::move(Options);
+}
+
 const void *TCoder_engine::GetOptions(int Code) const {
-  switch (Code) {
-    case dfMP3: return &MP3Options;
-    case dfAPE: return &APEOptions;
-    case dfFLAC: return &FLACOptions;
-    case dfWAV: return &NoOptions;
-    default: throw EAssertFailed("Assert failed : GetOptions : Result = nil");
-  }
+  const void *options = Code >= 1 && Code <= DestinationFormatCount ? FormatOptions[size_t(Code - 1)].get() : nullptr;
+  if (!options) throw EAssertFailed("Assert failed : GetOptions : Result = nil");
+  return options;
 }
 
 TRunCounts TCoder_engine::Counts(bool Failed) const {
@@ -152,7 +151,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   }
   std::set<std::string> cleaned;  // folders already rid of what killed runs left
   CheckDestinationFormat(DestinationFormat);
-  const std::string extension = DestinationFileTypes[DestinationFormat - 1].Extension;
+  const std::string extension = FormatRow(DestinationFormat)->Extension;
   const TOutputPlacement placement{DestinationFolder, SameAsSource, CreateFullPath};
   auto reserved = [this](const std::string &path) { return IsReservedOutput(path); };
   std::vector<TFileListRec> jobs;

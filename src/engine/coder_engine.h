@@ -7,6 +7,7 @@
 // window (or the console) stays alive and Cancel can arrive.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <deque>
@@ -20,9 +21,7 @@
 #include <vector>
 
 #include "base/misc.h"
-#include "encoders/ape_coder.h"
-#include "encoders/flac_coder.h"
-#include "encoders/mp3_coder.h"
+#include "encoders/format.h"
 #include "engine/coder_thread.h"
 #include "engine/output_naming.h"
 #include "engine/progress_merge.h"
@@ -67,7 +66,7 @@ class TCoder_engine {
  public:
   using TProgressHandler = std::function<void(const TProgressRec &)>;
 
-  TCoder_engine() = default;
+  TCoder_engine();  // every format at its default options
   TCoder_engine(const TCoder_engine &) = delete;
   TCoder_engine &operator=(const TCoder_engine &) = delete;
 
@@ -83,10 +82,8 @@ class TCoder_engine {
   void SetDestinationFolder(const std::string &Folder);
   const std::string &GetDestinationFolder() const { return DestinationFolder; }
   void SetPreprocessOptions(const TPreprocessOptions &Options) { PreprocessOptions = Options; }
-  void SetMP3Options(const TMP3Options &Options) { MP3Options = Options; }
-  void SetFLACOptions(const TFLACOptions &Options) { FLACOptions = Options; }
-  void SetAPEOptions(int32_t Compression) { APEOptions = Compression; }
-  // The options record handed to the encoders of a format.
+  // The options record handed to the encoders of a format, one of its row's.
+  void SetOptions(TDestinationFormat Format, std::shared_ptr<void> Options);
   const void *GetOptions(int Code) const;
 
   // Converts every source; 0 when done (or nothing to do), 2 when cancelled.
@@ -163,9 +160,7 @@ class TCoder_engine {
   std::atomic<bool> Cancelled{false};
   std::string DestinationFolder;
   TPreprocessOptions PreprocessOptions;
-  TMP3Options MP3Options;
-  TFLACOptions FLACOptions;
-  int32_t APEOptions = APECompressionDefault;
+  std::array<std::shared_ptr<void>, DestinationFormatCount> FormatOptions;  // by code minus one
 
   // Alive during a run only.
   std::deque<TThreadRec> Threads;

@@ -5,11 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <vector>
 
 #include "base/texts.h"
-#include "encoders/coders.h"
+#include "encoders/format.h"
 #include "platform/clock.h"
 #include "platform/main_thread/main_thread.h"
 #include "sources/decoder.h"
@@ -26,22 +27,43 @@ inline int32_t ToInt24(float v) {
   return int32_t(scaled);
 }
 
-void FloatToPacked24(const float *in, size_t count, uint8_t *out) {
-  for (size_t i = 0; i < count; ++i, out += 3) {
-    const int32_t v = ToInt24(in[i]);
-    out[0] = uint8_t(v);
-    out[1] = uint8_t(v >> 8);
-    out[2] = uint8_t(v >> 16);
+// Turns a decoded block into what the encoder takes, as the format's sample
+// rule says: 24-bit deliveries packed to three bytes, or 32-bit ones made
+// integers of a 24-bit range; anything else passes as it is.
+class TSampleConverter {
+ public:
+  TSampleConverter(TWideSamples Wide, int32_t Bits, size_t BlockBytes)
+      : Pack24(Bits == 24 && Wide == TWideSamples::Packed24),
+        ToInt32(Bits == 32 && Wide == TWideSamples::Int24In32),
+        Converted(Pack24 || ToInt32 ? BlockBytes : 0) {}
+
+  // The block to hand over; Size is its byte count, in and out.
+  const void *Convert(const uint8_t *Block, int &Size) {
+    const float *in = reinterpret_cast<const float *>(Block);
+    const size_t count = size_t(Size) / 4;
+    if (Pack24) {
+      uint8_t *out = Converted.data();
+      for (size_t i = 0; i < count; ++i, out += 3) {
+        const int32_t v = ToInt24(in[i]);
+        out[0] = uint8_t(v);
+        out[1] = uint8_t(v >> 8);
+        out[2] = uint8_t(v >> 16);
+      }
+      Size = int(count * 3);
+      return Converted.data();
+    }
+    if (ToInt32) {
+      int32_t *out = reinterpret_cast<int32_t *>(Converted.data());
+      for (size_t i = 0; i < count; ++i) out[i] = ToInt24(in[i]);
+      return Converted.data();
+    }
+    return Block;
   }
-}
 
-void FloatToInt24In32(const float *in, size_t count, int32_t *out) {
-  for (size_t i = 0; i < count; ++i) out[i] = ToInt24(in[i]);
-}
-
-bool TakesPacked24(TDestinationFormat f) {
-  return f == dfOGG || f == dfAPE || f == dfFLAC || f == dfWavPack || f == dfWAV;
-}
+ private:
+  bool Pack24, ToInt32;
+  std::vector<uint8_t> Converted;  // sized from the encoder's block: never larger
+};
 
 std::string ReplaceAll(std::string text, const std::string &from, const std::string &to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -52,18 +74,69 @@ std::string ReplaceAll(std::string text, const std::string &from, const std::str
 }  // namespace
 
 int32_t DecodedBitsPerSample(int32_t SourceBits, TDestinationFormat Destination) {
+  const TFormatRow *row = FormatRow(Destination);
+  const TSampleRule rule = row ? row->Samples : TSampleRule{};
   switch (SourceBits) {
-    case 32:
-      return (Destination == dfMP3 || Destination == dfWMA || Destination == dfAPE ||
-              Destination == dfFLAC) ? 16 : 32;
-    case 24:
-      if (Destination == dfAAC) return 32;
-      return (Destination == dfMP3 || Destination == dfWMA) ? 16 : 24;
-    case 8:
-      return 16;
-    default:
-      return SourceBits;
+    case 32: return rule.FromFloat;
+    case 24: return rule.From24;
+    case 8: return 16;
+    default: return SourceBits;
   }
+}
+
+// Ends the encoder once, whichever way the job ends: Abort when stopped,
+// Finish and destroy under their locks. Then the file takes the output's name
+// if it is complete (or, stopped, if its shorter part is to be kept);
+// otherwise it goes.
+class TCoderThread::TEncoderEnd {
+ public:
+  TEncoderEnd(std::unique_ptr<TCustomCoder> Coder, TPartialOutput &Partial, TFileListRec &Job,
+              const TWorkerThread &Worker)
+      : Encoder(std::move(Coder)), Partial(Partial), Job(Job), Worker(Worker) {}
+  ~TEncoderEnd() { Finish(); }
+  TEncoderEnd(const TEncoderEnd &) = delete;
+  TEncoderEnd &operator=(const TEncoderEnd &) = delete;
+
+  TCustomCoder &Coder() const { return *Encoder; }
+  // The job failed: its file goes. The first failure is the one reported.
+  void Fail(const std::string &Why) {
+    if (!Failure) Failure = Why;
+  }
+  void Finish();
+
+  std::optional<std::string> Failure;
+  // A stopped job that converted nothing has no shorter file to keep.
+  int64_t FramesRead = 0;
+
+ private:
+  std::unique_ptr<TCustomCoder> Encoder;
+  TPartialOutput &Partial;
+  TFileListRec &Job;
+  const TWorkerThread &Worker;
+};
+
+void TCoderThread::TEncoderEnd::Finish() {
+  if (!Encoder) return;
+  const bool stopped = Worker.Terminated();
+  try {
+    if (stopped) Encoder->Abort();
+    std::lock_guard<std::mutex> lock(EncoderFinishLock);
+    Encoder->Finish();
+  } catch (const std::exception &e) {
+    Fail(e.what());
+  }
+  {
+    std::lock_guard<std::mutex> lock(EncoderReleaseLock);
+    Encoder.reset();
+  }
+  if (!Failure && (!stopped || (Job.KeepPartial && FramesRead > 0))) {
+    try {
+      Job.OutputFileName = Partial.Complete(Job.Replaces);
+    } catch (const std::exception &e) {
+      Fail(e.what());
+    }
+  }
+  Partial.Discard();
 }
 
 TCoderThread::TCoderThread(int32_t Slot, int32_t SlotCount, const TFileListRec &Job,
@@ -133,81 +206,59 @@ void TCoderThread::Convert() {
     ReportError("Assert failed : coder_thread : no audio information", "", 0);
     return;
   }
-
-  // 1. The depth the decoder delivers, and with it what the encoder receives.
+  // The depth the decoder delivers, and with it what the encoder receives.
   TAudioInfoRec &stream = info.Streams[size_t(info.Index)];
   const int32_t bits = DecodedBitsPerSample(stream.BitsPerSample, Job.DestinationFormat);
   stream.BitsPerSample = bits;
   stream.BytesPerSample = bits / 8;
 
-  // 2. The encoder, writing under the output's hidden name.
+  // The encoder, writing under the output's hidden name.
   TPartialOutput partial(Job.OutputFileName, Job.Partials);
   std::unique_ptr<TCustomCoder> coder =
-      CreateCoder(Job.DestinationFormat, partial.Name(), Job.Tags, info);
+      CreateCoder(Job.DestinationFormat, partial.Name(), Job.Tags, info, Job.Options);
   if (!coder) {
     ReportError("Assert failed : FCoder = nil", "", 0);
     return;
   }
-  const std::string className = coder->ClassName();
-  bool failed = false;
-  std::string failure;
-  int64_t framesRead = 0;
+  TEncoderEnd encoder(std::move(coder), partial, Job, *this);
+  if (!StartEncoder(encoder, partial)) return;
+  const int bufferSize = encoder.Coder().GetBufferSize();
 
-  // Abort (when stopped), Finish under its lock, destroy under its lock. Then
-  // the file takes the output's name if it is complete (or, stopped, if its
-  // shorter part is to be kept); otherwise it goes.
-  auto finishCoder = [&] {
-    if (!coder) return;
-    const bool stopped = Terminated();
-    try {
-      if (stopped) coder->Abort();
-      std::lock_guard<std::mutex> lock(EncoderFinishLock);
-      coder->Finish();
-    } catch (const std::exception &e) {
-      if (!failed) failure = e.what();
-      failed = true;
-    }
-    {
-      std::lock_guard<std::mutex> lock(EncoderReleaseLock);
-      coder.reset();
-    }
-    // A stopped job that converted nothing has no shorter file to keep.
-    if (!failed && (!stopped || (Job.KeepPartial && framesRead > 0))) {
-      try {
-        Job.OutputFileName = partial.Complete(Job.Replaces);
-      } catch (const std::exception &e) {
-        failed = true;
-        failure = e.what();
-      }
-    }
-    partial.Discard();
-  };
+  std::unique_ptr<TCustomDecoder> decoder = OpenDecoder(encoder, bufferSize, bits);
+  if (!decoder) return;
+  ConvertBlocks(*decoder, encoder, bufferSize, stream);
 
-  std::string lastCall = className + ".Init";
+  // Release everything; report a failure once the output is dealt with.
+  decoder.reset();
+  encoder.Finish();
+  if (encoder.Failure) ReportError(*encoder.Failure, "", 0);
+}
+
+bool TCoderThread::StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial) {
+  TCustomCoder &coder = Encoder.Coder();
   std::string errorText;
   int result;
   try {
-    partial.Create();
+    Partial.Create();
   } catch (const std::exception &e) {
     errorText = std::string(CreateFileStreamFailure) + e.what();
   }
   try {
-    result = errorText.empty() ? coder->Init(Job.Options, errorText) : 1;
+    result = errorText.empty() ? coder.Init(errorText) : 1;
   } catch (const std::exception &e) {
     result = 1;
     errorText = e.what();
   }
-  if (result != 0) {
-    const std::string detail = className + "\r\n\"" + ReplaceAll(errorText, "\r\n", " ") + "\"";
-    failed = true;
-    finishCoder();
-    ReportError(FormatText(text_failed_to_init_encoder, detail), lastCall, result);
-    return;
-  }
-  const int bufferSize = coder->GetBufferSize();
+  if (result == 0) return true;
+  const std::string className = coder.ClassName();
+  const std::string detail = className + "\r\n\"" + ReplaceAll(errorText, "\r\n", " ") + "\"";
+  Encoder.Fail(errorText);
+  Encoder.Finish();
+  ReportError(FormatText(text_failed_to_init_encoder, detail), className + ".Init", result);
+  return false;
+}
 
-  // 3. The decoder.
-  std::unique_ptr<TCustomDecoder> decoder;
+std::unique_ptr<TCustomDecoder> TCoderThread::OpenDecoder(TEncoderEnd &Encoder, int BufferSize, int32_t Bits) {
   try {
     TSupportedFileTypes row;
     InputFileByType(GetFileExtension(Job.SourceFileName), row);
@@ -215,66 +266,54 @@ void TCoderThread::Convert() {
       throw std::runtime_error("No decoder for the type " + row.Extension);
     uint32_t flags = BASS_STREAM_DECODE;
     if (IsWideFileNamePlatform) flags |= BASS_UNICODE;
-    if (bits > 16) flags |= BASS_SAMPLE_FLOAT;
+    if (Bits > 16) flags |= BASS_SAMPLE_FLOAT;
     if (Job.Start != 0.0) flags |= BASS_STREAM_PRESCAN;
-    decoder = std::make_unique<TBASSDecoder>(false, Job.SourceFileName, Job.Start, 0, flags,
-                                             bufferSize, info);
+    return std::make_unique<TBASSDecoder>(false, Job.SourceFileName, Job.Start, 0, flags, BufferSize,
+                                          Job.AudioInfo);
   } catch (const std::exception &e) {
-    failed = true;
-    finishCoder();
+    Encoder.Fail(e.what());
+    Encoder.Finish();
     ReportError(e.what(), "", 0);
-    return;
+    return nullptr;
   }
+}
 
-  // 4-6. Blocks from the decoder to the encoder.
+void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize,
+                                 const TAudioInfoRec &Stream) {
   try {
-    const int channels = std::max(1, stream.Channels);
-    const int decodedBytes = bits > 16 ? 4 : 2;
-    const int frameBytes = channels * decodedBytes;
-    const int64_t framesPerBlock = std::max(1, bufferSize / frameBytes);
+    const int32_t bits = Stream.BitsPerSample;
+    const int frameBytes = std::max(1, Stream.Channels) * (bits > 16 ? 4 : 2);
+    const int64_t framesPerBlock = std::max(1, BufferSize / frameBytes);
     // Sized from the encoder's block: a converted block is never larger.
     std::vector<uint8_t> buffer(size_t(framesPerBlock * frameBytes));
-    std::vector<uint8_t> converted(buffer.size());
-    const bool packTo24 = bits == 24 && TakesPacked24(Job.DestinationFormat);
-    const bool toInt32 = bits == 32 && Job.DestinationFormat == dfAAC;
+    TSampleConverter samples(FormatRow(Job.DestinationFormat)->Samples.Wide, bits, buffer.size());
 
-    lastCall = className + ".ProcessBuffer";
-    if (Job.Start > 0 && !decoder->SetPosition(Job.Start))
+    if (Job.Start > 0 && !Decoder.SetPosition(Job.Start))
       throw std::runtime_error(fmt::sprintf("BASS_ChannelSetPosition %d", BASS_ErrorGetCode()));
     const double startSec = std::max(0.0, Job.Start);
     const double endSec = Job.Length != LengthToEnd
-                              ? double(Job.Length) / std::max(1, stream.SampleRate) + startSec
-                              : stream.Duration;
+                              ? double(Job.Length) / std::max(1, Stream.SampleRate) + startSec
+                              : Stream.Duration;
     const double span = endSec - startSec;
     int32_t lastPercent = -1;
+    int64_t &framesRead = Encoder.FramesRead;
 
     while (!Terminated()) {
       int64_t want = framesPerBlock;
       if (Job.Length != LengthToEnd) want = std::min(want, Job.Length - framesRead);
       if (want <= 0) break;
-      const int64_t got = decoder->GetData(buffer.data(), uint32_t(want * frameBytes));
+      const int64_t got = Decoder.GetData(buffer.data(), uint32_t(want * frameBytes));
       if (got < 1 || Terminated()) break;
       framesRead += got / frameBytes;
 
-      const void *block = buffer.data();
       int size = int(got);
-      if (packTo24) {
-        FloatToPacked24(reinterpret_cast<const float *>(buffer.data()), size_t(got) / 4,
-                        converted.data());
-        block = converted.data();
-        size = int(got / 4 * 3);
-      } else if (toInt32) {
-        FloatToInt24In32(reinterpret_cast<const float *>(buffer.data()), size_t(got) / 4,
-                         reinterpret_cast<int32_t *>(converted.data()));
-        block = converted.data();
-      }
+      const void *block = samples.Convert(buffer.data(), size);
       if (Terminated()) break;
-      lastCall = className + ".DoOutput";
-      coder->DoOutput(block, size, DebugMode == 0);
+      Encoder.Coder().DoOutput(block, size, DebugMode == 0);
       if (Terminated()) break;
 
       if (OnProgress) {
-        const double position = decoder->GetPosition();
+        const double position = Decoder.GetPosition();
         int32_t percent = span > 0 ? int32_t(std::trunc((position - startSec) / span * 100)) : 100;
         percent = std::clamp(percent, 0, 100);
         if (percent != lastPercent) {
@@ -286,15 +325,9 @@ void TCoderThread::Convert() {
     }
     if (!Terminated()) {
       ReportProgress(100, span);
-      ReportDamage(decoder->GetReport(), framesRead, stream.SampleRate);
+      ReportDamage(Decoder.GetReport(), framesRead, Stream.SampleRate);
     }
   } catch (const std::exception &e) {
-    failed = true;
-    failure = e.what();
+    Encoder.Fail(e.what());
   }
-
-  // 7-8. Release everything; report a failure once the output is dealt with.
-  decoder.reset();
-  finishCoder();
-  if (failed) ReportError(failure, "", 0);
 }

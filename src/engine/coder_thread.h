@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -77,7 +78,14 @@ class TCoderThread : public TWorkerThread {
 
  private:
   void Execute() override;
+  class TEncoderEnd;
+  // The phases of a job: the encoder started on the hidden file, the decoder
+  // opened, then block after block from one to the other. A phase that fails
+  // reports it once the encoder has ended.
   void Convert();
+  bool StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial);
+  std::unique_ptr<TCustomDecoder> OpenDecoder(TEncoderEnd &Encoder, int BufferSize, int32_t Bits);
+  void ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize, const TAudioInfoRec &Stream);
   void ReportProgress(int32_t Percent, double Span);
   void ReportError(const std::string &Message, const std::string &LastCall, int32_t Code);
   void ReportDamage(const TDecodeReport &Report, int64_t FramesRead, int32_t Rate);

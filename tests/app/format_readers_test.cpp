@@ -2,6 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "app/format_readers.h"
+#include "encoders/ape/ape_format.h"
+#include "encoders/flac/flac_format.h"
+#include "encoders/mp3/mp3_format.h"
 #include "test_support.h"
 
 namespace {
@@ -74,7 +77,7 @@ TEST_F(FormatReaders, FlacCompression) {
 }
 
 TEST_F(FormatReaders, ApeCompressionNames) {
-  auto setting = [this] { return *static_cast<const int32_t *>(Engine.GetOptions(dfAPE)); };
+  auto setting = [this] { return static_cast<const TAPEOptions *>(Engine.GetOptions(dfAPE))->Compression; };
   EXPECT_EQ(Read(dfAPE, {"/compression", "extra"}).DebugMessage, "APE Parameters = Compression=extra");
   EXPECT_EQ(setting(), 4);
   Read(dfAPE, {"/compression", "fast"});
@@ -82,7 +85,7 @@ TEST_F(FormatReaders, ApeCompressionNames) {
   Read(dfAPE, {"/compression", "Extra"});  // names are lower case: anything else is insane
   EXPECT_EQ(setting(), 5);
   Read(dfAPE, {"/dest", "ape"});
-  EXPECT_EQ(setting(), APECompressionDefault);  // no key: the stored setting
+  EXPECT_EQ(setting(), TAPEOptions{}.Compression);  // no key: the stored setting
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/format_settings.h"
 #include "app/settings.h"
 #include "platform/processors.h"
 #include "test_support.h"
@@ -316,5 +317,57 @@ TEST(Settings, ThreadCountBySimpleOrPerFormatMode) {
   DestinationFileTypes[dfFLAC - 1].FilesPerCPU = 0;
   EXPECT_EQ(ThreadCountFor(o, dfFLAC), 1);  // never fewer than one worker
 }
+
+// Every format's options: a record with every integer and Boolean changed
+// (within the field's range) is saved, read back through a new store on the
+// same file, and equals what was saved; a fresh file gives the defaults.
+class FormatSettings : public ::testing::TestWithParam<const TFormatRow *> {};
+
+TEST_P(FormatSettings, SavedOptionsReadBack) {
+  const TFormatRow &row = *GetParam();
+  const std::string path = TestFolder() + "/tonmill.conf";
+  const std::shared_ptr<void> defaults = row.NewOptions();
+  {
+    const std::shared_ptr<void> fresh = LoadFormatOptions(row, TSettingsStore(path));
+    for (const TOptionField &f : row.Fields) EXPECT_EQ(f.Get(fresh.get()), f.Get(defaults.get())) << f.StoredName;
+  }
+  auto change = [&](const TOptionField &f, void *options) {
+    const TStoredValue value = f.Get(defaults.get());
+    if (f.Kind == TFieldKind::Boolean) f.Set(options, !std::get<bool>(value));
+    if (f.Kind == TFieldKind::Integer) f.Set(options, std::get<int32_t>(value) == f.Min ? f.Max : f.Min);
+  };
+  // Each field has a member of its own.
+  for (const TOptionField &f : row.Fields) {
+    const std::shared_ptr<void> one = row.NewOptions();
+    change(f, one.get());
+    for (const TOptionField &g : row.Fields)
+      if (&g != &f) EXPECT_EQ(g.Get(one.get()), g.Get(defaults.get())) << f.StoredName << " moves " << g.StoredName;
+  }
+  const std::shared_ptr<void> saved = row.NewOptions();
+  for (const TOptionField &f : row.Fields) change(f, saved.get());
+  {
+    TSettingsStore store(path);
+    ASSERT_EQ(store.WriteSettings(FormatOptionsRecords(row, saved.get())), "");
+  }
+  const std::string text = TextOf(path);
+  const std::shared_ptr<void> loaded = LoadFormatOptions(row, TSettingsStore(path));
+  for (const TOptionField &f : row.Fields) {
+    EXPECT_NE(text.find(std::string(f.StoredName) + "="), std::string::npos) << f.StoredName;
+    const TStoredValue expected = f.WrittenAs ? TStoredValue(*f.WrittenAs) : f.Get(saved.get());
+    EXPECT_EQ(f.Get(loaded.get()), expected) << f.StoredName;
+    if (f.Kind != TFieldKind::Text && !f.WrittenAs)
+      EXPECT_NE(f.Get(loaded.get()), f.Get(defaults.get())) << f.StoredName << " kept its default";
+  }
+}
+
+std::vector<const TFormatRow *> FormatsWithOptions() {
+  std::vector<const TFormatRow *> rows;
+  for (const TFormatRow *row : FormatRows())
+    if (row->NewOptions) rows.push_back(row);
+  return rows;
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, FormatSettings, ::testing::ValuesIn(FormatsWithOptions()),
+                         [](const auto &info) { return std::string(info.param->Name); });
 
 }  // namespace

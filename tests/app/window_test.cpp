@@ -33,7 +33,7 @@
 #include "app/windows/error_report.h"
 #include "app/windows/window_texts.h"
 #include "base/texts.h"
-#include "encoders/coders.h"
+#include "encoders/format.h"
 #include "engine/partial_output.h"
 #include "platform/main_thread/qt_pump.h"
 #include "test_support.h"

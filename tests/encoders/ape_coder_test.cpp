@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <random>
 
-#include "encoders/ape_coder.h"
+#include "encoders/ape/ape_coder.h"
 #include "test_support.h"
 
 extern "C" {
@@ -52,9 +52,9 @@ TAudioInfo Info(int rate, int channels, int bits, double seconds = 0) {
 // `statedSeconds` is the length the source claims (0: none).
 void Compress(const std::string &path, const std::vector<uint8_t> &pcm, int rate, int channels, int bits,
               int32_t setting, const std::vector<size_t> &sizes = {65536}, double statedSeconds = 0) {
-  TAPECoder coder(path, TTagRec{}, Info(rate, channels, bits, statedSeconds));
+  TAPECoder coder(path, TTagRec{}, Info(rate, channels, bits, statedSeconds), TAPEOptions{setting});
   std::string error;
-  ASSERT_EQ(coder.Init(&setting, error), 0) << error;
+  ASSERT_EQ(coder.Init(error), 0) << error;
   size_t at = 0;
   for (size_t i = 0; at < pcm.size(); ++i) {
     const size_t n = std::min(pcm.size() - at, sizes[i % sizes.size()]);
@@ -262,7 +262,7 @@ TEST_F(ApeFiles, StoppedConversionsLeaveAValidShorterFile) {
   TTestSignal s;
   s.Seconds = 20;
   const std::string source = WriteMusic(Folder + "/long.wav", s);
-  const int32_t setting = 2;
+  const TAPEOptions setting{2};
   const std::string output = Folder + "/stopped.ape";
   TFileListRec job = WholeSourceJob(source, output, dfAPE, &setting);
   job.KeepPartial = true;
@@ -281,25 +281,25 @@ TEST_F(ApeFiles, WhatCannotBeCompressedIsACleanError) {
   TTestSignal six;
   six.Channels = 6;
   const std::string source = WriteSignal(Folder + "/six.wav", six);
-  const int32_t setting = 2;
+  const TAPEOptions setting{2};
   auto errors = ConvertFile(source, Folder + "/six.ape", dfAPE, &setting);
   ASSERT_EQ(errors.size(), 1u);
   EXPECT_EQ(errors[0].LastCall, "TAPECoder.Init");
   EXPECT_NE(errors[0].ErrorMessage.find("one or two channels; the source has 6"), std::string::npos);
   EXPECT_FALSE(fs::exists(Folder + "/six.ape"));
 
-  TAPECoder nowhere(Folder + "/missing/x.ape", TTagRec{}, Info(44100, 2, 16));
+  TAPECoder nowhere(Folder + "/missing/x.ape", TTagRec{}, Info(44100, 2, 16), setting);
   std::string why;
-  EXPECT_EQ(nowhere.Init(&setting, why), 1);
+  EXPECT_EQ(nowhere.Init(why), 1);
   EXPECT_EQ(why.rfind("Error starting APECompress.\r\ninvalid output file", 0), 0u) << why;
   nowhere.Finish();
 
   TTestSignal three;
   three.Seconds = 3;
   const std::vector<uint8_t> pcm = MakeMusic(three);
-  TAPECoder full(Folder + "/full.ape", TTagRec{}, Info(44100, 2, 16));
+  TAPECoder full(Folder + "/full.ape", TTagRec{}, Info(44100, 2, 16), setting);
   std::string error;
-  ASSERT_EQ(full.Init(&setting, error), 0) << error;
+  ASSERT_EQ(full.Init(error), 0) << error;
   {
     TFileSizeLimit diskFull(100000);
     EXPECT_THROW(
@@ -310,19 +310,9 @@ TEST_F(ApeFiles, WhatCannotBeCompressedIsACleanError) {
         std::runtime_error);
   }
 
-  TAPECoder empty(Folder + "/empty.ape", TTagRec{}, Info(44100, 2, 16));
-  ASSERT_EQ(empty.Init(&setting, error), 0);
+  TAPECoder empty(Folder + "/empty.ape", TTagRec{}, Info(44100, 2, 16), setting);
+  ASSERT_EQ(empty.Init(error), 0);
   EXPECT_THROW(empty.Finish(), EAPEException);  // no audio: no valid file can be made
-}
-
-TEST(ApeSettings, LevelsAndErrorTexts) {
-  EXPECT_EQ(APELibraryLevel(5), 5000);
-  EXPECT_EQ(APELibraryLevel(1), 1000);
-  EXPECT_EQ(APELibraryLevel(7), 2000);
-  EXPECT_EQ(APELibraryLevel(0), 2000);
-  EXPECT_EQ(APEErrorText(1234), "undefined (1234)");
-  EXPECT_EQ(APEErrorText(1007), "input file unsupported channel count");
-  EXPECT_EQ(APEErrorText(6000), "APE compress too much data");
 }
 
 }  // namespace

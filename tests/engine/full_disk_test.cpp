@@ -8,8 +8,9 @@
 #include <cstring>
 #include <filesystem>
 
-#include "encoders/flac_coder.h"
-#include "encoders/mp3_coder.h"
+#include "encoders/ape/ape_format.h"
+#include "encoders/flac/flac_format.h"
+#include "encoders/mp3/mp3_format.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -47,7 +48,7 @@ const TMP3Options &Mp3Cbr() {
 }
 const TMP3Options kMp3Vbr;  // VBR: the LAME tag frame is written over the first frame
 const TFLACOptions kFlac;
-const int32_t kApeNormal = 2;
+const TAPEOptions kApeNormal{2};
 
 std::vector<TDiskCase> Cases() {
   return {

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <filesystem>
 
+#include "encoders/flac/flac_format.h"
 #include "engine/coder_engine.h"
 #include "sources/silence.h"
 #include "test_support.h"
@@ -25,7 +26,7 @@ struct TTilingCase {
 };
 
 std::ostream &operator<<(std::ostream &os, const TTilingCase &c) {
-  return os << c.Rate << " Hz, " << c.Bits << " bits, " << DestinationFileTypes[c.Format - 1].Extension;
+  return os << c.Rate << " Hz, " << c.Bits << " bits, " << FormatRow(c.Format)->Extension;
 }
 
 class CueTracks : public ::testing::TestWithParam<TTilingCase> {};
@@ -58,7 +59,7 @@ TEST_P(CueTracks, TileTheSourceExactly) {
   engine.SetDestinationFolder(folder + "/out");
   TFLACOptions flac;
   ApplyFLACCommandLineLevel(5, flac);
-  engine.SetFLACOptions(flac);
+  engine.SetOptions(dfFLAC, std::make_shared<TFLACOptions>(flac));
   engine.ThreadCount = 3;
   fs::create_directories(folder + "/out");
   ASSERT_EQ(engine.Run(), 0);
@@ -68,7 +69,7 @@ TEST_P(CueTracks, TileTheSourceExactly) {
   std::vector<uint8_t> joined;
   for (size_t k = 0; k < starts.size(); ++k) {
     const std::string out = folder + "/out/0" + std::to_string(k + 1) + " - Part " + std::to_string(k + 1) +
-                            "." + DestinationFileTypes[c.Format - 1].Extension;
+                            "." + FormatRow(c.Format)->Extension;
     const std::vector<uint8_t> part = FFmpegDecode(out, RawFormat(c.Bits));
     const int64_t first = int64_t(starts[k]) * c.Rate / 75;
     const int64_t next = k + 1 < starts.size() ? int64_t(starts[k + 1]) * c.Rate / 75 : FrameCount(signal);
@@ -91,7 +92,7 @@ std::vector<TTilingCase> TilingCases() {
 INSTANTIATE_TEST_SUITE_P(RatesDepthsFormats, CueTracks, ::testing::ValuesIn(TilingCases()),
                          [](const auto &info) {
                            return std::to_string(info.param.Rate) + "Hz_" + std::to_string(info.param.Bits) +
-                                  "bit_" + DestinationFileTypes[info.param.Format - 1].Extension;
+                                  "bit_" + FormatRow(info.param.Format)->Extension;
                          });
 
 class SourceParts : public ::testing::Test {

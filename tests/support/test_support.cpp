@@ -425,3 +425,32 @@ void TScratchDisk::Unfill() {
   std::error_code ec;
   fs::remove(Folder + "/.filler", ec);
 }
+
+double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &test, int channels,
+             int maxLag) {
+  const int64_t refFrames = int64_t(reference.size()) / channels;
+  const int64_t testFrames = int64_t(test.size()) / channels;
+  // The lag from the cross-correlation of a stretch of the first channel.
+  int bestLag = 0;
+  double bestCorrelation = -1e300;
+  const int64_t window = std::min<int64_t>(8192, refFrames);
+  const int64_t start = std::min<int64_t>(refFrames / 4, refFrames - window);
+  for (int lag = 0; lag <= maxLag; ++lag) {
+    if (start + window + lag > testFrames) break;
+    double sum = 0;
+    for (int64_t i = start; i < start + window; ++i)
+      sum += double(reference[size_t(i * channels)]) * test[size_t((i + lag) * channels)];
+    if (sum > bestCorrelation) {
+      bestCorrelation = sum;
+      bestLag = lag;
+    }
+  }
+  const int64_t frames = std::min(refFrames, testFrames - bestLag);
+  double signal = 0, noise = 0;
+  for (int64_t i = 0; i < frames * channels; ++i) {
+    const double r = reference[size_t(i)], t = test[size_t(i + int64_t(bestLag) * channels)];
+    signal += r * r;
+    noise += (r - t) * (r - t);
+  }
+  return 10 * std::log10(signal / std::max(noise, 1e-9));
+}

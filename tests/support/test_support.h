@@ -111,3 +111,9 @@ class TScratchDisk {
   const std::string Folder;
   bool Mounted = false;
 };
+
+// Signal-to-noise ratio of `test` against `reference` in dB (interleaved
+// samples of `channels`), with `test` shifted by the lag up to `maxLag` frames
+// that matches best (encoder delay); only the frames both hold count.
+double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &test, int channels,
+             int maxLag = 0);

@@ -36,7 +36,7 @@
 #include "app/windows/window_texts.h"
 #include "base/misc.h"
 #include "base/texts.h"
-#include "encoders/coders.h"
+#include "encoders/format.h"
 
 namespace {
 
@@ -175,13 +175,13 @@ void Tmain::BuildControls() {
   QRadioButton **radios[] = {&rbMP3, &rbWMA, &rbOGG, &rbAPE, &rbFLAC, &rbWavPack, &rbAAC, &rbWAV};
   QPushButton **buttons[] = {&bMP3Options, &bWMAOptions, &bOGGOptions, &bAPEOptions, &bFLACOptions,
                              &bWavPackOptions, &bAACOptions};
-  const char *const names[] = {"MP3", "WMA", "OGG", "APE", "FLAC", "WavPack", "AAC", "WAV"};
-  for (int i = 0; i < 8; ++i) {
+  for (int i = 0; i < DestinationFormatCount; ++i) {
+    const std::string name = FormatName(TDestinationFormat(i + 1));
     const int column = i < 5 ? i : i - 5, row = i < 5 ? 0 : 1;
     const int x = 10 + column * 102, y = 18 + row * 54;
-    *radios[i] = Make<QRadioButton>(gbDestFormat, (std::string("rb") + names[i]).c_str(), x, y, 96, 20);
-    (*radios[i])->setText(names[i]);
-    if (i < 7) *buttons[i] = Make<QPushButton>(gbDestFormat, (std::string("b") + names[i] + "Options").c_str(), x, y + 24, 96, 26);
+    *radios[i] = Make<QRadioButton>(gbDestFormat, ("rb" + name).c_str(), x, y, 96, 20);
+    (*radios[i])->setText(Q(name));
+    if (i < 7) *buttons[i] = Make<QPushButton>(gbDestFormat, ("b" + name + "Options").c_str(), x, y + 24, 96, 26);
   }
   rbFLAC->setChecked(true);
 

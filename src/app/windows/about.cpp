@@ -16,6 +16,7 @@
 
 #include "base/misc.h"
 #include "base/texts.h"
+#include "encoders/format.h"
 #include "platform/bass/bass.h"
 
 namespace {
@@ -68,13 +69,11 @@ std::string TfrmAbout::VersionLine() {
 }
 
 std::string TfrmAbout::VersionInfo() {
-  const std::pair<const char *, TDestinationFormat> formats[] = {
-      {"MP3", dfMP3}, {"WavPack", dfWavPack}, {"OGG", dfOGG}, {"FLAC", dfFLAC}, {"APE", dfAPE}, {"AAC", dfAAC}};
   std::string text;
-  for (const auto &[name, format] : formats) {
-    const TCoderVersionRec &v = DestinationFileTypes[format - 1].CoderVersion;
+  for (const TFormatRow *row : FormatRows()) {
+    const TCoderVersionRec &v = DestinationFileTypes[row->Code - 1].CoderVersion;
     if (v.LibraryName.empty()) continue;  // not in this build
-    text += fmt::sprintf("  - %s, %s, %s %s", name, v.LibraryName, v.VersionText, "\r\n");
+    text += fmt::sprintf("  - %s, %s, %s %s", row->Name, v.LibraryName, v.VersionText, "\r\n");
   }
   return text;
 }

@@ -15,7 +15,7 @@
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
 #include "base/texts.h"
-#include "encoders/coders.h"
+#include "encoders/format.h"
 #include "platform/main_thread/qt_pump.h"
 
 namespace {

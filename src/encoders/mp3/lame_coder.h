@@ -1,6 +1,7 @@
-// The LAME encoder library behind its stream interface: a configuration
-// record, a stream started from it, chunks of 16-bit samples in, MP3 frames
-// out, and the VBR information (LAME tag) frame written into the finished file.
+// TLameCoder feeds the LAME library (TMP3Coder feeds it from the worker): a
+// configuration record, a stream started from it, chunks of 16-bit samples in,
+// MP3 frames out, and the VBR information (LAME tag) frame written into the
+// finished file.
 #pragma once
 
 #include <cstdint>
@@ -32,13 +33,13 @@ struct TLameConfig {
 };
 
 struct TLameVersion {
-  int LibraryMajor = 0, LibraryMinor = 0, EncoderMajor = 0, EncoderMinor = 0;
+  int EncoderMajor = 0, EncoderMinor = 0;
   std::string Text;
 };
 
 class TLameCoder {
  public:
-  TLameCoder();
+  TLameCoder() = default;
   ~TLameCoder();
   TLameCoder(const TLameCoder &) = delete;
   TLameCoder &operator=(const TLameCoder &) = delete;
@@ -57,7 +58,6 @@ class TLameCoder {
   TVBRMethod VBRMethod = vbrDefault;
   int VBRQuality = 4;
   int InputChannels = 2;  // channels of the samples given to EncodeChunk
-  TLameVersion LameVersion;
 
   TLameConfig Config() const;
   // Starts a stream: 0, LameRejectedParameters, or another error code.

@@ -1,4 +1,4 @@
-// The encoder interface and the WAV writer.
+// The encoder interface every format's worker-side coder implements.
 //
 // One encoder makes one output file, driven by one worker thread in this order:
 // construct -> Init -> GetBufferSize -> DoOutput* -> [Abort] -> Finish -> destroy.
@@ -24,8 +24,9 @@ class TCustomCoder {
   virtual void Finish() = 0;
   // The conversion was stopped; Finish follows.
   virtual void Abort() { Aborted = true; }
-  // Creates the output. Returns 0 when ready, else an error code with ErrorText set.
-  virtual int Init(const void *Options, std::string &ErrorText) = 0;
+  // Creates the output with the options the coder was made with. Returns 0
+  // when ready, else an error code with ErrorText set.
+  virtual int Init(std::string &ErrorText) = 0;
   // Encodes Size bytes of samples (a whole number of samples); writes nothing
   // unless WriteData. Raises on failure.
   virtual void DoOutput(const void *Buffer, int Size, bool WriteData) = 0;
@@ -33,12 +34,9 @@ class TCustomCoder {
   virtual int GetBufferSize() = 0;
   virtual const char *ClassName() const = 0;
 
-  // True once this encoder has created its output file (a failed job removes it).
-  bool CreatedOutput() const { return OutputCreated; }
-
  protected:
   const TAudioInfoRec &Stream() const { return AudioInfo.Streams.at(size_t(AudioInfo.Index)); }
-  // Creates the output file through CreateFileStream and remembers having done so.
+  // Creates the output file through CreateFileStream.
   void CreateOutput();
 
   std::unique_ptr<TFileStream> OutStream;
@@ -46,7 +44,6 @@ class TCustomCoder {
   TAudioInfo AudioInfo;
   TTagRec Tags;
   bool Aborted = false;
-  bool OutputCreated = false;
 };
 
 // What a failure to create an output file says first.
@@ -55,18 +52,3 @@ constexpr const char *CreateFileStreamFailure = "CreateFileStream (step1) : ";
 // Creates the output file, replacing an existing one; raises
 // "CreateFileStream (step1) : <reason>" when it cannot.
 std::unique_ptr<TFileStream> CreateFileStream(const std::string &FileName);
-
-class TWAVCoder : public TCustomCoder {
- public:
-  using TCustomCoder::TCustomCoder;
-  void Finish() override;
-  int Init(const void *Options, std::string &ErrorText) override;
-  void DoOutput(const void *Buffer, int Size, bool WriteData) override;
-  int GetBufferSize() override { return 10000; }
-  const char *ClassName() const override { return "TWAVCoder"; }
-
- private:
-  int64_t DataOffset = 0;  // where the sample data starts
-  int64_t FactOffset = 0;  // where the frame count of float files goes, 0 without one
-  int BlockAlign = 0;      // bytes per sample frame
-};

@@ -1,4 +1,4 @@
-#include "encoders/mp3_coder.h"
+#include "encoders/mp3/mp3_coder.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,44 +7,13 @@
 #include "platform/file_write.h"
 #include "tags/id3v1.h"
 
-namespace {
+TMP3Coder::TMP3Coder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
+                     const TMP3Options &Options)
+    : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TLameCoder>()), Options(Options) {}
 
-const int32_t kBitrates[MP3BitrateCount] = {320, 32, 40, 48, 56, 64, 80, 96,
-                                            112, 128, 160, 192, 224, 256, 320};
-const char *const kPresets[MP3PresetCount] = {
-    "NORMAL_QUALITY", "LOW_QUALITY", "HIGH_QUALITY", "VOICE_QUALITY", "R3MIX",
-    "VERYHIGH_QUALITY", "STANDARD", "FAST_STANDARD", "EXTREME", "FAST_EXTREME",
-    "INSANE", "ABR", "CBR", "MEDIUM", "FAST_MEDIUM"};
-
-}  // namespace
-
-int32_t MP3BitrateAt(int Position) {
-  return Position >= 0 && Position < MP3BitrateCount ? kBitrates[Position] : kBitrates[10];
-}
-
-int MP3BitratePosition(int32_t Kbps) {
-  for (int i = 1; i < MP3BitrateCount; ++i)
-    if (kBitrates[i] == Kbps) return i;
-  return 10;
-}
-
-const char *MP3PresetName(int Position) {
-  return Position >= 0 && Position < MP3PresetCount ? kPresets[Position] : kPresets[0];
-}
-
-int MP3PresetPosition(const std::string &Name) {
-  for (int i = 0; i < MP3PresetCount; ++i)
-    if (Name == kPresets[i]) return i;
-  return -1;
-}
-
-TMP3Coder::TMP3Coder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo)
-    : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TLameCoder>()) {}
-
-int TMP3Coder::Init(const void *OptionsRecord, std::string &ErrorText) {
+int TMP3Coder::Init(std::string &ErrorText) {
   ErrorText.clear();
   try {
-    Options = *static_cast<const TMP3Options *>(OptionsRecord);
     const TAudioInfoRec &s = Stream();
     TLameCoder &c = *Coder;
     if (s.Channels == 1) c.Mode = TLameMode::MONO;

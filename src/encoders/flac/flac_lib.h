@@ -1,5 +1,5 @@
-// The libFLAC stream encoder, writing through callbacks into an output stream
-// it does not own.
+// TFLAC_Coder feeds libFLAC (TFLACCoder feeds it from the worker): the stream
+// encoder, writing through callbacks into an output stream it does not own.
 #pragma once
 
 #include <cstdint>
@@ -42,7 +42,6 @@ class TFLAC_Coder {
   bool Finish();
   // "Failed to encode data.", followed by why the output could not take the data.
   std::string FailureText() const;
-  const std::string &StepMark() const { return Step; }
 
  private:
   FLAC__StreamEncoder *Encoder = nullptr;

@@ -1,4 +1,4 @@
-#include "encoders/lame_coder.h"
+#include "encoders/mp3/lame_coder.h"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -42,16 +42,12 @@ void ApplyPreset(lame_global_flags *gfp, const TLameConfig &c) {
 
 }  // namespace
 
-TLameCoder::TLameCoder() : LameVersion(Version()) {}
-
 TLameCoder::~TLameCoder() { CloseStream(); }
 
 TLameVersion TLameCoder::Version() {
   lame_version_t v;
   get_lame_version_numerical(&v);
   TLameVersion version;
-  version.LibraryMajor = v.major;
-  version.LibraryMinor = v.minor;
   version.EncoderMajor = v.major;
   version.EncoderMinor = v.minor;
   version.Text = get_lame_version();

@@ -1,7 +1,7 @@
-// Monkey's Audio outputs through the compressor behind the MACDll operations:
-// the compressor handle, the coder that feeds it, and the encoder. The
-// compressor creates and writes the output file itself. Receives 16-bit or
-// packed 24-bit samples; one or two channels.
+// TAPE_Coder feeds the Monkey's Audio compressor through the MACDll operations;
+// TAPECoder feeds TAPE_Coder from the worker. The compressor creates and
+// writes the output file itself. Receives 16-bit or packed 24-bit samples; one
+// or two channels.
 #pragma once
 
 #include <memory>
@@ -9,10 +9,9 @@
 #include <string>
 
 #include "encoders/ape/MACDll.h"
-#include "encoders/coder.h"
+#include "encoders/ape/ape_format.h"
+#include "encoders/custom_coder.h"
 
-// The compression setting: 1 fast .. 5 insane; the library level is 1000 times it.
-constexpr int32_t APECompressionDefault = 2;
 // The library level of a setting: 1000 .. 5000, anything else 2000.
 int APELibraryLevel(int32_t Setting);
 
@@ -60,14 +59,16 @@ class TAPE_Coder {
 
 class TAPECoder : public TCustomCoder {
  public:
-  using TCustomCoder::TCustomCoder;
+  TAPECoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
+            const TAPEOptions &Options)
+      : TCustomCoder(FileName, Tags, AudioInfo), Options(Options) {}
   void Finish() override;
-  int Init(const void *Options, std::string &ErrorText) override;
+  int Init(std::string &ErrorText) override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override { return 65536; }
   const char *ClassName() const override { return "TAPECoder"; }
-  int LibraryLevel() const { return Coder.CompressionLevel; }
 
  private:
   TAPE_Coder Coder;
+  TAPEOptions Options;
 };

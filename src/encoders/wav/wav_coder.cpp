@@ -1,26 +1,7 @@
-#include "encoders/coder.h"
+#include "encoders/wav/wav_coder.h"
 
 #include <algorithm>
-#include <cstring>
-#include <stdexcept>
 #include <vector>
-
-TCustomCoder::TCustomCoder(const std::string &FileName, const TTagRec &Tags,
-                           const TAudioInfo &AudioInfo)
-    : FileName(FileName), AudioInfo(AudioInfo), Tags(Tags) {}
-
-void TCustomCoder::CreateOutput() {
-  OutStream = CreateFileStream(FileName);
-  OutputCreated = true;
-}
-
-std::unique_ptr<TFileStream> CreateFileStream(const std::string &FileName) {
-  try {
-    return std::make_unique<TFileStream>(FileName);
-  } catch (const std::exception &e) {
-    throw std::runtime_error(CreateFileStreamFailure + std::string(e.what()));
-  }
-}
 
 namespace {
 
@@ -64,7 +45,7 @@ const uint8_t kSubFormatTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
 
 }  // namespace
 
-int TWAVCoder::Init(const void *, std::string &ErrorText) {
+int TWAVCoder::Init(std::string &ErrorText) {
   ErrorText.clear();
   try {
     const TAudioInfoRec &s = Stream();

@@ -1,4 +1,4 @@
-#include "encoders/ape_coder.h"
+#include "encoders/ape/ape_coder.h"
 
 #include <cmath>
 
@@ -64,10 +64,10 @@ int TAPE_Coder::Finish(std::string *Why) {
   return result;
 }
 
-int TAPECoder::Init(const void *Options, std::string &ErrorText) {
+int TAPECoder::Init(std::string &ErrorText) {
   ErrorText.clear();
   try {
-    Coder.CompressionLevel = APELibraryLevel(*static_cast<const int32_t *>(Options));
+    Coder.CompressionLevel = APELibraryLevel(Options.Compression);
     Coder.AudioInfo = AudioInfo;
     Coder.FileName = FileName;
     // A seek table sized for the source's length (more room is made if needed).
@@ -75,7 +75,6 @@ int TAPECoder::Init(const void *Options, std::string &ErrorText) {
     if (s.Duration > 0)
       Coder.MaxAudioBytes = int64_t(std::ceil(s.Duration * s.SampleRate)) * s.Channels * s.BitsPerSample / 8;
     Coder.Start();
-    OutputCreated = true;
     return 0;
   } catch (const std::exception &e) {
     ErrorText = e.what();

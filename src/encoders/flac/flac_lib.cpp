@@ -1,4 +1,4 @@
-#include "encoders/flac_lib.h"
+#include "encoders/flac/flac_lib.h"
 
 #include <FLAC/stream_encoder.h>
 #include <fmt/printf.h>

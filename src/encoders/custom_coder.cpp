@@ -1,0 +1,19 @@
+#include "encoders/custom_coder.h"
+
+#include <stdexcept>
+
+TCustomCoder::TCustomCoder(const std::string &FileName, const TTagRec &Tags,
+                           const TAudioInfo &AudioInfo)
+    : FileName(FileName), AudioInfo(AudioInfo), Tags(Tags) {}
+
+void TCustomCoder::CreateOutput() {
+  OutStream = CreateFileStream(FileName);
+}
+
+std::unique_ptr<TFileStream> CreateFileStream(const std::string &FileName) {
+  try {
+    return std::make_unique<TFileStream>(FileName);
+  } catch (const std::exception &e) {
+    throw std::runtime_error(CreateFileStreamFailure + std::string(e.what()));
+  }
+}

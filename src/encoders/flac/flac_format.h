@@ -1,0 +1,30 @@
+// The FLAC format: its options record with the defaults, the level tables,
+// and its row. The level only fills the detailed parameters, which are what
+// the library receives.
+#pragma once
+
+#include "encoders/format.h"
+
+struct TFLACOptions {
+  int32_t FirstUse = 1;  // the options dialog has not been confirmed yet
+  int32_t CompressionLevel = 5;
+  bool ExhaustiveModelSearch = false;
+  bool ExhaustiveQlpSearch = false;
+  bool AdaptiveMidSide = false;
+  bool MidSide = false;
+  int32_t MaxLpcOrder = 0;
+  int32_t MaxResidualPartitionOrder = 0;
+  int32_t MinResidualPartitionOrder = 0;
+  int32_t QlpCoeffPrecision = 0;
+  int32_t BlockSize = 4096;  // samples per channel
+};
+
+constexpr int FLACLevelCount = 9;
+// The command line's level table: every detailed field cleared, then set for
+// Level (0..8); a level outside the table leaves them cleared. The level
+// itself is kept in CompressionLevel.
+void ApplyFLACCommandLineLevel(int Level, TFLACOptions &Options);
+// The options dialog's level table (mid-side where the command line's has none).
+void ApplyFLACDialogLevel(int Level, TFLACOptions &Options);
+
+extern const TFormatRow FLACFormat;

@@ -1,0 +1,155 @@
+// The destination formats as the rest of the program sees them: one row per
+// format, listed in formats.cpp. The engine, the settings, the command line,
+// the window's format buttons and About loop over the rows; nothing outside a
+// format's own folder knows its options record.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <type_traits>
+#include <variant>
+
+#include "encoders/custom_coder.h"
+
+// How the worker turns decoded samples into what the encoder takes. Sources of
+// 8 bits arrive as 16, sources of 16 bits as they are.
+enum class TWideSamples : uint8_t {
+  AsDecoded,  // floats stay floats
+  Packed24,   // 24-bit deliveries packed to three bytes per sample
+  Int24In32,  // 32-bit deliveries as integers with a 24-bit range
+};
+struct TSampleRule {
+  int32_t FromFloat = 16;  // depth asked of the decoder for 32-bit float sources: 16 or 32
+  int32_t From24 = 16;     // for 24-bit sources: 16, 24 or 32
+  TWideSamples Wide = TWideSamples::AsDecoded;
+};
+
+// A stored value: integer, Boolean ("YES"/"NO") or text, as the settings file holds it.
+using TStoredValue = std::variant<int32_t, bool, std::string>;
+enum class TFieldKind : uint8_t { Integer, Boolean, Text };
+
+// One stored setting of a format: its name, the member of the options record it
+// fills, and how the two convert. The value read when the setting is missing is
+// the member's default, converted.
+struct TOptionField {
+  const char *StoredName;
+  TFieldKind Kind;
+  int32_t Min, Max;  // the stored integer's range (the dialogs offer no other)
+  TStoredValue (*Get)(const void *Options);
+  void (*Set)(void *Options, const TStoredValue &Value);
+  // Written as this whatever the record holds (FLAC's first-use mark).
+  std::optional<int32_t> WrittenAs = std::nullopt;
+};
+
+// The command line as a format's key reader sees it.
+class TKeyLookup {
+ public:
+  // The value given with Key (any case, without its "/"); nothing when missing.
+  virtual std::optional<std::string> Value(const char *Key) const = 0;
+  // True when Key is given, also without a value.
+  virtual bool Given(const char *Key) const = 0;
+
+ protected:
+  ~TKeyLookup() = default;
+};
+
+using TCreateCoder = std::unique_ptr<TCustomCoder> (*)(const std::string &FileName, const TTagRec &Tags,
+                                                        const TAudioInfo &AudioInfo, const void *Options);
+
+struct TFormatRow {
+  TDestinationFormat Code;
+  const char *Name;       // stored, on its button and in About; "/dest" takes it in lower case
+  const char *Extension;  // of its outputs: lower case, no dot
+  TSampleRule Samples;
+  // The rest is null (empty) while this program has no encoder for the format.
+  TCreateCoder CreateCoder = nullptr;
+  TCoderVersionRec (*Version)() = nullptr;          // the library's line in About
+  std::shared_ptr<void> (*NewOptions)() = nullptr;  // a record holding the defaults
+  std::span<const TOptionField> Fields = {};        // in the order they are written
+  std::span<const char *const> Keys = {};           // command-line keys, in the "/DEBUG" line's order
+  // Reads the keys over Options (a key not given keeps the stored value); a key
+  // whose value cannot be used is explained in Error.
+  void (*ReadKeys)(const TKeyLookup &Keys, void *Options, std::string &Error) = nullptr;
+};
+
+// Every format, in the order About lists them.
+std::span<const TFormatRow *const> FormatRows();
+// The row of a format code; null for a code that names none.
+const TFormatRow *FormatRow(TDestinationFormat Format);
+// "" for a code that names no format.
+const char *FormatName(TDestinationFormat Format);
+
+// The encoder for `Format`, writing FileName with Options (a record of the
+// format's, null for the defaults), or null when Tonmill has none for it.
+std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::string &FileName,
+                                          const TTagRec &Tags, const TAudioInfo &AudioInfo,
+                                          const void *Options);
+// True when this build has an encoder for `Format`.
+bool HasEncoder(TDestinationFormat Format);
+// Fills the library name and version of every destination format's encoder.
+void FillCoderVersions();
+
+// Digits only, fewer than ten of them.
+bool IsNumberText(const std::string &Text);
+// A numeric key: the stored value stays when the key is missing.
+void ReadNumberKey(const TKeyLookup &Keys, const char *Key, int32_t &Target, std::string &Error);
+
+// Building a row: the casts between a format's options record and the untyped
+// record the rest of the program holds are these, and only these.
+namespace format_row {
+
+template <class TOptions>
+std::shared_ptr<void> NewOptions() {
+  return std::make_shared<TOptions>();
+}
+
+template <class TCoder, class TOptions>
+std::unique_ptr<TCustomCoder> CreateCoder(const std::string &FileName, const TTagRec &Tags,
+                                          const TAudioInfo &AudioInfo, const void *Options) {
+  return std::make_unique<TCoder>(FileName, Tags, AudioInfo, *static_cast<const TOptions *>(Options));
+}
+
+template <class TOptions, void (*Read)(const TKeyLookup &, TOptions &, std::string &)>
+void ReadKeys(const TKeyLookup &Keys, void *Options, std::string &Error) {
+  Read(Keys, *static_cast<TOptions *>(Options), Error);
+}
+
+template <class R, class M>
+R RecordOf(M R::*);
+
+template <auto Member, auto ToStored, auto FromStored>
+struct TFieldCode {
+  using R = decltype(RecordOf(Member));
+  using M = std::remove_cvref_t<decltype(std::declval<R &>().*Member)>;
+  static auto Stored(const M &Value) {
+    if constexpr (!std::is_null_pointer_v<decltype(ToStored)>) return ToStored(Value);
+    else if constexpr (std::is_same_v<M, bool>) return Value;
+    else return int32_t(Value);
+  }
+  using SRaw = decltype(Stored(std::declval<const M &>()));
+  using S = std::conditional_t<std::is_same_v<SRaw, bool> || std::is_same_v<SRaw, std::string>, SRaw, int32_t>;
+  static constexpr TFieldKind Kind = std::is_same_v<S, bool>          ? TFieldKind::Boolean
+                                     : std::is_same_v<S, std::string> ? TFieldKind::Text
+                                                                      : TFieldKind::Integer;
+  static TStoredValue Get(const void *Options) {
+    return TStoredValue(S(Stored(static_cast<const R *>(Options)->*Member)));
+  }
+  static void Set(void *Options, const TStoredValue &Value) {
+    const S &stored = std::get<S>(Value);
+    M &member = static_cast<R *>(Options)->*Member;
+    if constexpr (std::is_null_pointer_v<decltype(FromStored)>) member = M(stored);
+    else member = M(FromStored(stored));
+  }
+};
+
+// A member stored as it is, or through ToStored and back through FromStored.
+template <auto Member, auto ToStored = nullptr, auto FromStored = nullptr>
+constexpr TOptionField Field(const char *StoredName, int32_t Min = 0, int32_t Max = 0,
+                             std::optional<int32_t> WrittenAs = std::nullopt) {
+  using C = TFieldCode<Member, ToStored, FromStored>;
+  return {StoredName, C::Kind, Min, Max, &C::Get, &C::Set, WrittenAs};
+}
+
+}  // namespace format_row

@@ -1,0 +1,73 @@
+#include "encoders/format.h"
+
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+
+#include "encoders/ape/ape_format.h"
+#include "encoders/flac/flac_format.h"
+#include "encoders/mp3/mp3_format.h"
+#include "encoders/wav/wav_format.h"
+
+namespace {
+
+// Formats this program does not encode yet: their name, extension and the
+// samples their encoders will take.
+constinit const TFormatRow WMAFormat = {dfWMA, "WMA", "wma", {16, 16}};
+constinit const TFormatRow OGGFormat = {dfOGG, "OGG", "ogg", {32, 24, TWideSamples::Packed24}};
+constinit const TFormatRow WavPackFormat = {dfWavPack, "WavPack", "wv", {32, 24, TWideSamples::Packed24}};
+constinit const TFormatRow AACFormat = {dfAAC, "AAC", "aac", {32, 32, TWideSamples::Int24In32}};
+
+const TFormatRow *const kRows[] = {&MP3Format, &WavPackFormat, &OGGFormat, &FLACFormat,
+                                   &APEFormat, &AACFormat,     &WMAFormat, &WAVFormat};
+static_assert(std::size(kRows) == DestinationFormatCount);
+
+}  // namespace
+
+std::span<const TFormatRow *const> FormatRows() { return kRows; }
+
+const TFormatRow *FormatRow(TDestinationFormat Format) {
+  for (const TFormatRow *row : kRows)
+    if (row->Code == Format) return row;
+  return nullptr;
+}
+
+const char *FormatName(TDestinationFormat Format) {
+  const TFormatRow *row = FormatRow(Format);
+  return row ? row->Name : "";
+}
+
+std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::string &FileName,
+                                          const TTagRec &Tags, const TAudioInfo &AudioInfo,
+                                          const void *Options) {
+  const TFormatRow *row = FormatRow(Format);
+  if (!row || !row->CreateCoder) return nullptr;
+  // Without a record, the defaults (the coder keeps its own copy).
+  const std::shared_ptr<void> defaults = Options ? nullptr : row->NewOptions();
+  return row->CreateCoder(FileName, Tags, AudioInfo, Options ? Options : defaults.get());
+}
+
+bool HasEncoder(TDestinationFormat Format) {
+  const TFormatRow *row = FormatRow(Format);
+  return row && row->CreateCoder;
+}
+
+void FillCoderVersions() {
+  for (const TFormatRow *row : kRows)
+    if (row->Version) DestinationFileTypes[size_t(row->Code - 1)].CoderVersion = row->Version();
+}
+
+bool IsNumberText(const std::string &Text) {
+  return !Text.empty() && Text.size() < 10 &&
+         std::all_of(Text.begin(), Text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });
+}
+
+void ReadNumberKey(const TKeyLookup &Keys, const char *Key, int32_t &Target, std::string &Error) {
+  const std::optional<std::string> value = Keys.Value(Key);
+  if (!value) return;
+  if (!IsNumberText(*value)) {
+    Error = std::string("/") + Key + " needs a number, not \"" + *value + "\"";
+    return;
+  }
+  Target = std::stoi(*value);
+}

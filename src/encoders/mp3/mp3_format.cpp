@@ -1,0 +1,107 @@
+#include "encoders/mp3/mp3_format.h"
+
+#include <cctype>
+
+#include "encoders/mp3/mp3_coder.h"
+
+namespace {
+
+const int32_t kBitrates[MP3BitrateCount] = {320, 32, 40, 48, 56, 64, 80, 96,
+                                            112, 128, 160, 192, 224, 256, 320};
+const char *const kPresets[MP3PresetCount] = {
+    "NORMAL_QUALITY", "LOW_QUALITY", "HIGH_QUALITY", "VOICE_QUALITY", "R3MIX",
+    "VERYHIGH_QUALITY", "STANDARD", "FAST_STANDARD", "EXTREME", "FAST_EXTREME",
+    "INSANE", "ABR", "CBR", "MEDIUM", "FAST_MEDIUM"};
+const char *const kBitrateTypes[] = {"CBR", "VBR", "QUALITY", "PRESET"};
+
+std::string BitrateTypeName(TBitrateType Type) { return kBitrateTypes[Type & 3]; }
+
+TBitrateType BitrateTypeFromName(const std::string &Name) {
+  for (int i = 0; i < 4; ++i)
+    if (Name == kBitrateTypes[i]) return TBitrateType(i);
+  return btVBR;
+}
+
+int32_t VBRMethodFromStored(int32_t Value) { return Value & 3; }
+
+// The three bitrates are stored as positions of the bitrate table and held in kbit/s.
+using format_row::Field;
+constexpr TOptionField kFields[] = {
+    Field<&TMP3Options::AutoFindBitrate>("MP3AutoFindBitrate"),
+    Field<&TMP3Options::Preset>("MP3Preset", -1, MP3PresetCount - 1),
+    Field<&TMP3Options::Bitrate, &MP3BitratePosition, &MP3BitrateAt>("MP3Bitrate", 1, MP3BitrateCount - 1),
+    Field<&TMP3Options::BitrateType, &BitrateTypeName, &BitrateTypeFromName>("MP3BitrateType"),
+    Field<&TMP3Options::MinBitrate, &MP3BitratePosition, &MP3BitrateAt>("MP3MinBitrate", 1, MP3BitrateCount - 1),
+    Field<&TMP3Options::MaxBitrate, &MP3BitratePosition, &MP3BitrateAt>("MP3MaxBitrate", 1, MP3BitrateCount - 1),
+    Field<&TMP3Options::Quality>("MP3Quality", 0, 9),
+    Field<&TMP3Options::VBRMethod, nullptr, &VBRMethodFromStored>("MP3VBRMethod", 0, 3),
+    Field<&TMP3Options::StereoMode>("MP3StereoMode", 0, 1),
+};
+
+constexpr const char *kKeys[] = {"Bitrate", "MinBitrate", "MaxBitrate", "StereoMode", "VBRMethod", "Quality"};
+
+std::string Upper(std::string text) {
+  for (char &c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// A bitrate chooses CBR, a preset the preset mode, neither VBR; "/preset"
+// needs no bitrate and takes any case.
+void ReadKeys(const TKeyLookup &Keys, TMP3Options &o, std::string &Error) {
+  ReadNumberKey(Keys, "Bitrate", o.Bitrate, Error);
+  ReadNumberKey(Keys, "MinBitrate", o.MinBitrate, Error);
+  ReadNumberKey(Keys, "MaxBitrate", o.MaxBitrate, Error);
+  ReadNumberKey(Keys, "Quality", o.Quality, Error);
+  o.AutoFindBitrate = false;
+  o.StereoMode = Keys.Value("StereoMode") == "S" ? 0 : 1;
+  const std::optional<std::string> method = Keys.Value("VBRMethod");
+  const char *const methods[] = {"default", "old", "new", "abr"};
+  for (int i = 0; i < 4; ++i)
+    if (method == methods[i]) o.VBRMethod = TVBRMethod(i);
+  if (Keys.Given("Preset")) {
+    o.BitrateType = btPRESET;
+    o.Preset = MP3PresetPosition(Upper(Keys.Value("Preset").value_or("")));
+  } else {
+    o.BitrateType = Keys.Value("Bitrate") ? btCBR : btVBR;
+  }
+}
+
+TCoderVersionRec Version() {
+  const TLameVersion lame = TLameCoder::Version();
+  return {lame.Text, lame.EncoderMajor, lame.EncoderMinor, "libmp3lame.so.0"};
+}
+
+}  // namespace
+
+int32_t MP3BitrateAt(int Position) {
+  return Position >= 0 && Position < MP3BitrateCount ? kBitrates[Position] : kBitrates[10];
+}
+
+int MP3BitratePosition(int32_t Kbps) {
+  for (int i = 1; i < MP3BitrateCount; ++i)
+    if (kBitrates[i] == Kbps) return i;
+  return 10;
+}
+
+const char *MP3PresetName(int Position) {
+  return Position >= 0 && Position < MP3PresetCount ? kPresets[Position] : kPresets[0];
+}
+
+int MP3PresetPosition(const std::string &Name) {
+  for (int i = 0; i < MP3PresetCount; ++i)
+    if (Name == kPresets[i]) return i;
+  return -1;
+}
+
+constinit const TFormatRow MP3Format = {
+    .Code = dfMP3,
+    .Name = "MP3",
+    .Extension = "mp3",
+    .Samples = {.FromFloat = 16, .From24 = 16},
+    .CreateCoder = &format_row::CreateCoder<TMP3Coder, TMP3Options>,
+    .Version = &Version,
+    .NewOptions = &format_row::NewOptions<TMP3Options>,
+    .Fields = kFields,
+    .Keys = kKeys,
+    .ReadKeys = &format_row::ReadKeys<TMP3Options, &ReadKeys>,
+};

@@ -1,0 +1,12 @@
+#include "encoders/wav/wav_format.h"
+
+#include "encoders/wav/wav_coder.h"
+
+constinit const TFormatRow WAVFormat = {
+    .Code = dfWAV,
+    .Name = "WAV",
+    .Extension = "wav",
+    .Samples = {.FromFloat = 32, .From24 = 24, .Wide = TWideSamples::Packed24},
+    .CreateCoder = &format_row::CreateCoder<TWAVCoder, TWAVOptions>,
+    .NewOptions = &format_row::NewOptions<TWAVOptions>,
+};

@@ -1,0 +1,8 @@
+// The WAV format: no options, and its row.
+#pragma once
+
+#include "encoders/format.h"
+
+struct TWAVOptions {};
+
+extern const TFormatRow WAVFormat;

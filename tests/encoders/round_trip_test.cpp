@@ -1,0 +1,77 @@
+// Every destination format, one row each: music converted with the format's
+// default options, then decoded by an independent decoder. Lossless formats
+// give back the source's samples exactly; lossy ones its length, and a
+// signal-to-noise ratio above the row's margin (silence, swapped bytes or
+// swapped channels fall far below it).
+#include <gtest/gtest.h>
+
+#include "encoders/format.h"
+#include "test_support.h"
+
+namespace {
+
+struct TRoundTrip {
+  const char *Name;
+  TDestinationFormat Format;
+  int Bits, Channels;  // of the source
+  int OutBits;         // the depth the output holds
+  double MinSnrDb;     // 0: lossless, sample for sample
+};
+
+std::ostream &operator<<(std::ostream &os, const TRoundTrip &c) { return os << c.Name; }
+
+const TRoundTrip kRows[] = {
+    {"wav16", dfWAV, 16, 2, 16, 0},      {"wav24", dfWAV, 24, 2, 24, 0},
+    {"wavFloat", dfWAV, 32, 2, 32, 0},   {"wav8Mono", dfWAV, 8, 1, 16, 0},
+    {"flac16", dfFLAC, 16, 2, 16, 0},    {"flac24Mono", dfFLAC, 24, 1, 24, 0},
+    {"ape16", dfAPE, 16, 2, 16, 0},      {"ape24", dfAPE, 24, 2, 24, 0},
+    {"mp3Stereo", dfMP3, 16, 2, 16, 15}, {"mp3Mono", dfMP3, 16, 1, 16, 15},
+    {"mp3From24", dfMP3, 24, 2, 16, 15},
+};
+
+const char *PcmCodec(int bits) {
+  switch (bits) {
+    case 8: return "pcm_u8";
+    case 24: return "pcm_s24le";
+    case 32: return "pcm_f32le";
+    default: return "pcm_s16le";
+  }
+}
+
+class RoundTrip : public ::testing::TestWithParam<TRoundTrip> {};
+
+TEST_P(RoundTrip, TheIndependentDecoderHearsTheSource) {
+  const TRoundTrip &c = GetParam();
+  const TFormatRow &row = *FormatRow(c.Format);
+  const std::string folder = TestFolder();
+  TTestSignal signal;
+  signal.Bits = c.Bits;
+  signal.Channels = c.Channels;
+  signal.Seconds = 2.5;
+  const std::string source = WriteMusic(folder + "/source.wav", signal, {"-c:a", PcmCodec(c.Bits)});
+  const std::string output = folder + "/out." + row.Extension;
+  const std::shared_ptr<void> options = row.NewOptions();
+  const auto errors = ConvertFile(source, output, c.Format, options.get());
+  ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
+
+  // The source at the depth the output holds.
+  const std::string raw = RawFormat(c.OutBits);
+  const std::vector<uint8_t> expected = FFmpegDecode(source, raw);
+  if (c.MinSnrDb == 0) {
+    EXPECT_EQ(FFmpegDecode(output, raw), expected);
+    return;
+  }
+  // LAME's own decoder, which takes the gapless information of the LAME tag.
+  const std::string decodedWav = folder + "/decoded.wav";
+  ASSERT_EQ(RunTool({"lame", "--quiet", "--decode", output, decodedWav}), 0);
+  const std::vector<int32_t> decoded = AsInt16(FFmpegDecode(decodedWav, "s16le"));
+  EXPECT_EQ(int64_t(decoded.size()) / c.Channels, FrameCount(signal));
+  const double snr = SnrDb(AsInt16(expected), decoded, c.Channels);
+  EXPECT_GT(snr, c.MinSnrDb);
+  RecordProperty("snr_db", std::to_string(snr));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryFormat, RoundTrip, ::testing::ValuesIn(kRows),
+                         [](const auto &info) { return std::string(info.param.Name); });
+
+}  // namespace
