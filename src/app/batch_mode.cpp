@@ -23,6 +23,8 @@
 #include "app/texts.h"
 #include "encoders/coders.h"
 #include "engine/coder_engine.h"
+#include "engine/failure_text.h"
+#include "engine/texts.h"
 #include "platform/bass/bass.h"
 
 namespace fs = std::filesystem;
@@ -251,7 +253,9 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
   } catch (const std::exception &e) {
     progress.Finish();
     if (std::string(e.what()) == CoderEngineError) {
-      Say("the conversion failed:");
+      // Which files failed and why, in the user's language; then the details.
+      for (const TThreadErrorRec &failure : engine.Failures) Say(FailureLine(failure));
+      Say(text_details + ":");
       std::string text = engine.ErrorText;
       for (size_t at; (at = text.find("\r\n")) != std::string::npos;) {
         std::fprintf(stderr, "%s\n", text.substr(0, at).c_str());

@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "encoders/coders.h"
+#include "engine/failure_text.h"
 #include "engine/texts.h"
 #include "platform/clock.h"
+#include "platform/file_write.h"
 #include "platform/main_thread/main_thread.h"
 #include "sources/decoder.h"
 
@@ -82,8 +84,8 @@ void TCoderThread::Execute() {
 }
 
 void TCoderThread::ReportError(const std::string &Message, const std::string &LastCall,
-                               int32_t Code) {
-  TThreadErrorRec error;
+                               int32_t Code, const TThreadErrorRec &Cause) {
+  TThreadErrorRec error = Cause;
   // The hidden name is the program's own business: the user knows the output's.
   error.ErrorMessage = ReplaceAll(Message, PartialFileName(Job.OutputFileName), Job.OutputFileName);
   error.LastCall = LastCall;
@@ -130,7 +132,7 @@ void TCoderThread::ReportDamage(const TDecodeReport &Report, int64_t FramesRead,
 void TCoderThread::Convert() {
   TAudioInfo &info = Job.AudioInfo;  // this worker's own copy
   if (info.Index < 0 || size_t(info.Index) >= info.Streams.size()) {
-    ReportError("Assert failed : coder_thread : no audio information", "", 0);
+    ReportError("Assert failed : coder_thread : no audio information", "", 0, {});
     return;
   }
 
@@ -145,13 +147,19 @@ void TCoderThread::Convert() {
   std::unique_ptr<TCustomCoder> coder =
       CreateCoder(Job.DestinationFormat, partial.Name(), Job.Tags, info);
   if (!coder) {
-    ReportError("Assert failed : FCoder = nil", "", 0);
+    ReportError("Assert failed : FCoder = nil", "", 0, {});
     return;
   }
   const std::string className = coder->ClassName();
   bool failed = false;
   std::string failure;
   int64_t framesRead = 0;
+  // Which file failed and why, found out before the unfinished output goes.
+  TThreadErrorRec cause;
+  cause.CurrentInputFileName = Job.SourceFileName;
+  cause.CurrentOutputFileName = Job.OutputFileName;
+  ClearLastFileError();
+  auto writingFailed = [&] { DiagnoseWriting(cause, LastFileError()); };
 
   // Abort (when stopped), Finish under its lock, destroy under its lock. Then
   // the file takes the output's name if it is complete (or, stopped, if its
@@ -164,7 +172,10 @@ void TCoderThread::Convert() {
       std::lock_guard<std::mutex> lock(EncoderFinishLock);
       coder->Finish();
     } catch (const std::exception &e) {
-      if (!failed) failure = e.what();
+      if (!failed) {
+        failure = e.what();
+        writingFailed();
+      }
       failed = true;
     }
     {
@@ -178,6 +189,7 @@ void TCoderThread::Convert() {
       } catch (const std::exception &e) {
         failed = true;
         failure = e.what();
+        writingFailed();
       }
     }
     partial.Discard();
@@ -200,8 +212,9 @@ void TCoderThread::Convert() {
   if (result != 0) {
     const std::string detail = className + "\r\n\"" + ReplaceAll(errorText, "\r\n", " ") + "\"";
     failed = true;
+    writingFailed();
     finishCoder();
-    ReportError(FormatText(text_failed_to_init_encoder, detail), lastCall, result);
+    ReportError(FormatText(text_failed_to_init_encoder, detail), lastCall, result, cause);
     return;
   }
   const int bufferSize = coder->GetBufferSize();
@@ -220,13 +233,15 @@ void TCoderThread::Convert() {
     decoder = std::make_unique<TBASSDecoder>(false, Job.SourceFileName, Job.Start, 0, flags,
                                              bufferSize, info);
   } catch (const std::exception &e) {
+    DiagnoseReading(cause, BASS_ErrorGetCode(), -1);
     failed = true;
     finishCoder();
-    ReportError(e.what(), "", 0);
+    ReportError(e.what(), "", 0, cause);
     return;
   }
 
   // 4-6. Blocks from the decoder to the encoder.
+  bool reading = false;  // a failure now is the source's
   try {
     const int channels = std::max(1, stream.Channels);
     const int decodedBytes = bits > 16 ? 4 : 2;
@@ -239,8 +254,10 @@ void TCoderThread::Convert() {
     const bool toInt32 = bits == 32 && Job.DestinationFormat == dfAAC;
 
     lastCall = className + ".ProcessBuffer";
+    reading = true;
     if (Job.Start > 0 && !decoder->SetPosition(Job.Start))
       throw std::runtime_error(fmt::sprintf("BASS_ChannelSetPosition %d", BASS_ErrorGetCode()));
+    reading = false;
     const double startSec = std::max(0.0, Job.Start);
     const double endSec = Job.Length != LengthToEnd
                               ? double(Job.Length) / std::max(1, stream.SampleRate) + startSec
@@ -252,7 +269,9 @@ void TCoderThread::Convert() {
       int64_t want = framesPerBlock;
       if (Job.Length != LengthToEnd) want = std::min(want, Job.Length - framesRead);
       if (want <= 0) break;
+      reading = true;
       const int64_t got = decoder->GetData(buffer.data(), uint32_t(want * frameBytes));
+      reading = false;
       if (got < 1 || Terminated()) break;
       framesRead += got / frameBytes;
 
@@ -291,10 +310,15 @@ void TCoderThread::Convert() {
   } catch (const std::exception &e) {
     failed = true;
     failure = e.what();
+    if (reading)
+      DiagnoseReading(cause, BASS_ErrorGetCode(),
+                      std::max(0.0, Job.Start) + double(framesRead) / std::max(1, stream.SampleRate));
+    else
+      writingFailed();
   }
 
   // 7-8. Release everything; report a failure once the output is dealt with.
   decoder.reset();
   finishCoder();
-  if (failed) ReportError(failure, "", 0);
+  if (failed) ReportError(failure, "", 0, cause);
 }
