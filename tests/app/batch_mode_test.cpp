@@ -255,11 +255,14 @@ TEST_F(BatchMode, AFailureSaysWhichFileAndWhy) {
   longer.Seconds = 60;
   WriteSignal(In + "/long.wav", longer);
   WriteSignal(In + "/a.wav", TTestSignal{});
+  fs::copy_file(In + "/a.wav", In + "/locked.wav");
+  fs::permissions(In + "/locked.wav", fs::perms::owner_read | fs::perms::owner_write);
   struct TRow {
     const char *Name;
     std::vector<std::string> Args;
     std::string English, Russian;
     std::function<void()> During = {};
+    bool Nobody = false;  // an unprivileged user, who may not read the source
   };
   const std::string read = "Could not read “", write = "Could not write “";
   const std::string readRu = "Не удалось прочитать «", writeRu = "Не удалось записать «";
@@ -275,6 +278,8 @@ TEST_F(BatchMode, AFailureSaysWhichFileAndWhy) {
          WaitForGrowth(PartialFileName(out + "/long.mp3"));
          fs::remove_all(out);
        }},
+      {"permission denied", {"/input", In + "/locked.wav", "/output", out, "/dest", "wav"},
+       read + In + "/locked.wav”: permission is denied.", readRu + In + "/locked.wav»: доступ запрещён.", {}, true},
   };
   if (disk.Mounted)
     rows.push_back({"disk full", {"/input", In + "/a.wav", "/output", disk.Folder, "/dest", "wav"},
@@ -286,8 +291,9 @@ TEST_F(BatchMode, AFailureSaysWhichFileAndWhy) {
       const std::string settings = "[General]\nLanguage=" + language + "\n";
       WriteFileBytes(Conf, std::vector<uint8_t>(settings.begin(), settings.end()));
       fs::create_directories(out);
+      fs::permissions(out, fs::perms::all);
       if (disk.Mounted) disk.LeaveFree(0);  // only the disk's row writes there
-      const int pid = Start(row.Args, {.Guarded = true}, Folder + "/err.txt");
+      const int pid = Start(row.Args, {.Nobody = row.Nobody, .Guarded = true}, Folder + "/err.txt");
       ASSERT_GT(pid, 0);
       if (row.During) row.During();
       EXPECT_EQ(WaitTool(pid), 1);
