@@ -22,9 +22,10 @@
 #include "app/language_file.h"
 #include "app/settings.h"
 #include "app/source_list.h"
-#include "app/language_file.h"
+#include "base/texts.h"
 #include "encoders/format.h"
 #include "engine/coder_engine.h"
+#include "engine/failure_text.h"
 #include "platform/bass/bass.h"
 
 namespace fs = std::filesystem;
@@ -255,8 +256,10 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
 
 // Why the run failed: the engine's error lines, each worker failure the
 // decoding library can explain, and what was converted.
+// Which files failed and why, in the user's language; then the details.
 void ReportFailure(const TCoder_engine &Engine) {
-  Say("the conversion failed:");
+  for (const TThreadErrorRec &failure : Engine.Failures) Say(FailureLine(failure));
+  Say(text_details + ":");
   std::string text = Engine.ErrorText;
   for (size_t at; (at = text.find("\r\n")) != std::string::npos;) {
     std::fprintf(stderr, "%s\n", text.substr(0, at).c_str());

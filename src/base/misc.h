@@ -79,6 +79,7 @@ struct TAudioInfoRec {
 struct TAudioInfo {
   int32_t Index = 0;                // the stream converted
   std::string ErrorText;            // non-empty when gathering failed
+  double DamagedAt = -1;            // seconds; where measuring its length found the source damaged
   std::vector<TAudioInfoRec> Streams;
 };
 
@@ -158,12 +159,27 @@ struct TPreprocessOptions {
   int32_t Seconds = 20;             // tenths of a second
 };
 
+// Why a job failed, in the words the report gives the user.
+enum class TFailureReason : uint8_t {
+  Other,            // only the details say
+  DiskFull,
+  PermissionDenied,
+  ReadOnly,
+  FolderVanished,   // the output's folder is gone
+  NotAudio,         // not audio, or a kind this program does not read
+  Damaged,          // decoding broke off at DamagedAt
+  SourceVanished,
+};
+
 struct TThreadErrorRec {
   std::string ErrorMessage;
   std::string LastCall;             // "<class>.Init" when Init failed, else empty
   int32_t ErrorCode = 0;
   std::string CurrentInputFileName;
   std::string CurrentOutputFileName;
+  bool Reading = false;             // the source failed, else the output
+  TFailureReason Reason = TFailureReason::Other;
+  double DamagedAt = 0;             // seconds into the source
 };
 
 // The five process-wide locks of the workers.

@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "base/texts.h"
+#include "engine/failure_text.h"
 #include "platform/bass/bass.h"
 #include "platform/clock.h"
 #include "platform/main_thread/main_thread.h"
@@ -94,6 +95,14 @@ void TCoder_engine::Execute() {
   TotalDuration = GatherAudioInfo(*SourceList, &Cancelled, nullptr, errors);
   if (!errors.empty()) {
     ErrorText = errors;
+    for (const TSourceItem &item : *SourceList) {
+      if (item.Rec.AudioInfo.ErrorText.empty()) continue;
+      TThreadErrorRec failure;
+      failure.ErrorMessage = item.Rec.AudioInfo.ErrorText;
+      failure.CurrentInputFileName = item.FileName;
+      DiagnoseReading(failure, BASS_ERROR_FILEFORM, item.Rec.AudioInfo.DamagedAt);
+      Failures.push_back(failure);
+    }
     throw std::runtime_error(CoderEngineError);
   }
   StartTicks = GetTickCount();
@@ -348,10 +357,7 @@ void TCoder_engine::ReportFailures() {
     if (!t.Failed) continue;
     const TThreadErrorRec &e = t.Error;
     Failures.push_back(e);
-    ErrorText += fmt::sprintf(
-        "ErrorMessage = %s, CurrentInputFileName = %s, CurrentOutputFileName = %s, LastCall = %s, ErrorCode = %d",
-        e.ErrorMessage, e.CurrentInputFileName, e.CurrentOutputFileName, e.LastCall, e.ErrorCode);
-    ErrorText += "\r\n";
+    ErrorText += FailureDetails(e) + "\r\n";
   }
 }
 

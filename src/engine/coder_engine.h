@@ -120,7 +120,8 @@ class TCoder_engine {
 
   // After a failed run: one line per failure.
   std::string ErrorText;
-  // After a failed run: the failures of the workers, in slot order.
+  // After a failed run: the failures of the workers, in slot order, or the
+  // sources whose audio information could not be read.
   std::vector<TThreadErrorRec> Failures;
   // After a run: the jobs whose sources were damaged or stopped early, in job
   // order. They were converted as far as they decoded.

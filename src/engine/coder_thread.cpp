@@ -11,7 +11,9 @@
 
 #include "base/texts.h"
 #include "encoders/format.h"
+#include "engine/failure_text.h"
 #include "platform/clock.h"
+#include "platform/file_write.h"
 #include "platform/main_thread/main_thread.h"
 #include "sources/decoder.h"
 
@@ -92,19 +94,34 @@ class TCoderThread::TEncoderEnd {
  public:
   TEncoderEnd(std::unique_ptr<TCustomCoder> Coder, TPartialOutput &Partial, TFileListRec &Job,
               const TWorkerThread &Worker)
-      : Encoder(std::move(Coder)), Partial(Partial), Job(Job), Worker(Worker) {}
+      : Encoder(std::move(Coder)), Partial(Partial), Job(Job), Worker(Worker) {
+    Cause.CurrentInputFileName = Job.SourceFileName;
+    Cause.CurrentOutputFileName = Job.OutputFileName;
+  }
   ~TEncoderEnd() { Finish(); }
   TEncoderEnd(const TEncoderEnd &) = delete;
   TEncoderEnd &operator=(const TEncoderEnd &) = delete;
 
   TCustomCoder &Coder() const { return *Encoder; }
   // The job failed: its file goes. The first failure is the one reported.
+  // Why writing failed is found out here, before the unfinished output goes
+  // (a full disk has room again once it is gone).
   void Fail(const std::string &Why) {
-    if (!Failure) Failure = Why;
+    if (Failure) return;
+    Failure = Why;
+    DiagnoseWriting(Cause, LastFileError());
+  }
+  // The source failed: BassCode when it could not be opened (Seconds < 0),
+  // else decoding broke off at Seconds.
+  void FailReading(const std::string &Why, int BassCode, double Seconds) {
+    if (Failure) return;
+    Failure = Why;
+    DiagnoseReading(Cause, BassCode, Seconds);
   }
   void Finish();
 
   std::optional<std::string> Failure;
+  TThreadErrorRec Cause;  // which file failed and why
   // A stopped job that converted nothing has no shorter file to keep.
   int64_t FramesRead = 0;
 
@@ -155,8 +172,8 @@ void TCoderThread::Execute() {
 }
 
 void TCoderThread::ReportError(const std::string &Message, const std::string &LastCall,
-                               int32_t Code) {
-  TThreadErrorRec error;
+                               int32_t Code, const TThreadErrorRec &Cause) {
+  TThreadErrorRec error = Cause;
   // The hidden name is the program's own business: the user knows the output's.
   error.ErrorMessage = ReplaceAll(Message, PartialFileName(Job.OutputFileName), Job.OutputFileName);
   error.LastCall = LastCall;
@@ -203,7 +220,7 @@ void TCoderThread::ReportDamage(const TDecodeReport &Report, int64_t FramesRead,
 void TCoderThread::Convert() {
   TAudioInfo &info = Job.AudioInfo;  // this worker's own copy
   if (info.Index < 0 || size_t(info.Index) >= info.Streams.size()) {
-    ReportError("Assert failed : coder_thread : no audio information", "", 0);
+    ReportError("Assert failed : coder_thread : no audio information", "", 0, {});
     return;
   }
   // The depth the decoder delivers, and with it what the encoder receives.
@@ -213,11 +230,12 @@ void TCoderThread::Convert() {
   stream.BytesPerSample = bits / 8;
 
   // The encoder, writing under the output's hidden name.
+  ClearLastFileError();
   TPartialOutput partial(Job.OutputFileName, Job.Partials);
   std::unique_ptr<TCustomCoder> coder =
       CreateCoder(Job.DestinationFormat, partial.Name(), Job.Tags, info, Job.Options);
   if (!coder) {
-    ReportError("Assert failed : FCoder = nil", "", 0);
+    ReportError("Assert failed : FCoder = nil", "", 0, {});
     return;
   }
   TEncoderEnd encoder(std::move(coder), partial, Job, *this);
@@ -231,7 +249,7 @@ void TCoderThread::Convert() {
   // Release everything; report a failure once the output is dealt with.
   decoder.reset();
   encoder.Finish();
-  if (encoder.Failure) ReportError(*encoder.Failure, "", 0);
+  if (encoder.Failure) ReportError(*encoder.Failure, "", 0, encoder.Cause);
 }
 
 bool TCoderThread::StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial) {
@@ -254,7 +272,7 @@ bool TCoderThread::StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial) {
   const std::string detail = className + "\r\n\"" + ReplaceAll(errorText, "\r\n", " ") + "\"";
   Encoder.Fail(errorText);
   Encoder.Finish();
-  ReportError(FormatText(text_failed_to_init_encoder, detail), className + ".Init", result);
+  ReportError(FormatText(text_failed_to_init_encoder, detail), className + ".Init", result, Encoder.Cause);
   return false;
 }
 
@@ -271,15 +289,16 @@ std::unique_ptr<TCustomDecoder> TCoderThread::OpenDecoder(TEncoderEnd &Encoder, 
     return std::make_unique<TBASSDecoder>(false, Job.SourceFileName, Job.Start, 0, flags, BufferSize,
                                           Job.AudioInfo);
   } catch (const std::exception &e) {
-    Encoder.Fail(e.what());
+    Encoder.FailReading(e.what(), BASS_ErrorGetCode(), -1);
     Encoder.Finish();
-    ReportError(e.what(), "", 0);
+    ReportError(e.what(), "", 0, Encoder.Cause);
     return nullptr;
   }
 }
 
 void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize,
                                  const TAudioInfoRec &Stream) {
+  bool reading = false;  // a failure now is the source's
   try {
     const int32_t bits = Stream.BitsPerSample;
     const int frameBytes = std::max(1, Stream.Channels) * (bits > 16 ? 4 : 2);
@@ -288,8 +307,10 @@ void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, 
     std::vector<uint8_t> buffer(size_t(framesPerBlock * frameBytes));
     TSampleConverter samples(FormatRow(Job.DestinationFormat)->Samples.Wide, bits, buffer.size());
 
+    reading = true;
     if (Job.Start > 0 && !Decoder.SetPosition(Job.Start))
       throw std::runtime_error(fmt::sprintf("BASS_ChannelSetPosition %d", BASS_ErrorGetCode()));
+    reading = false;
     const double startSec = std::max(0.0, Job.Start);
     const double endSec = Job.Length != LengthToEnd
                               ? double(Job.Length) / std::max(1, Stream.SampleRate) + startSec
@@ -302,7 +323,9 @@ void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, 
       int64_t want = framesPerBlock;
       if (Job.Length != LengthToEnd) want = std::min(want, Job.Length - framesRead);
       if (want <= 0) break;
+      reading = true;
       const int64_t got = Decoder.GetData(buffer.data(), uint32_t(want * frameBytes));
+      reading = false;
       if (got < 1 || Terminated()) break;
       framesRead += got / frameBytes;
 
@@ -328,6 +351,10 @@ void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, 
       ReportDamage(Decoder.GetReport(), framesRead, Stream.SampleRate);
     }
   } catch (const std::exception &e) {
-    Encoder.Fail(e.what());
+    if (reading)
+      Encoder.FailReading(e.what(), BASS_ErrorGetCode(),
+                          std::max(0.0, Job.Start) + double(Encoder.FramesRead) / std::max(1, Stream.SampleRate));
+    else
+      Encoder.Fail(e.what());
   }
 }

@@ -87,7 +87,9 @@ class TCoderThread : public TWorkerThread {
   std::unique_ptr<TCustomDecoder> OpenDecoder(TEncoderEnd &Encoder, int BufferSize, int32_t Bits);
   void ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize, const TAudioInfoRec &Stream);
   void ReportProgress(int32_t Percent, double Span);
-  void ReportError(const std::string &Message, const std::string &LastCall, int32_t Code);
+  // Cause: which file failed and why (Reading, Reason, DamagedAt).
+  void ReportError(const std::string &Message, const std::string &LastCall, int32_t Code,
+                   const TThreadErrorRec &Cause);
   void ReportDamage(const TDecodeReport &Report, int64_t FramesRead, int32_t Rate);
 
   int32_t SlotIndex;

@@ -21,6 +21,14 @@ bool WriteAllAt(int fd, const void *data, size_t size, off_t offset) {
   return true;
 }
 
+namespace {
+thread_local int LastError = 0;
+}
+
+int LastFileError() { return LastError; }
+void ClearLastFileError() { LastError = 0; }
+
 std::string FileErrorText(const std::string &what, const std::string &FileName, int Errno) {
+  LastError = Errno;
   return what + " \"" + FileName + "\". " + std::strerror(Errno);
 }

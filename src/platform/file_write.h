@@ -12,4 +12,10 @@ bool WriteAllAt(int fd, const void *data, size_t size, off_t offset);
 
 // `what` "<file name>". <the system's words for Errno>, for example:
 // Cannot write to file "/music/a.mp3". No space left on device
+// Errno is kept for LastFileError.
 std::string FileErrorText(const std::string &what, const std::string &FileName, int Errno);
+
+// The Errno of this thread's last FileErrorText; 0 when there was none. A
+// failure's report tells by it why the file could not be written.
+int LastFileError();
+void ClearLastFileError();

@@ -17,6 +17,7 @@ void GetFileAudioInfo(const std::string &FileName, bool ComputeBitrate, TAudioIn
 
 void GetFileAudioInfo_BASS(const std::string &FileName, bool ComputeBitrate, TAudioInfo &AudioInfo) {
   AudioInfo.ErrorText.clear();
+  AudioInfo.DamagedAt = -1;
   AudioInfo.Index = 0;
   AudioInfo.Streams.assign(1, TAudioInfoRec{});
   TAudioInfoRec &s = AudioInfo.Streams[0];
@@ -36,6 +37,9 @@ void GetFileAudioInfo_BASS(const std::string &FileName, bool ComputeBitrate, TAu
   const QWORD bytes = BASS_ChannelGetLength(stream, BASS_POS_BYTE);
   if (bytes == QWORD(-1)) {
     AudioInfo.ErrorText = FormatText(text_getting_audio_info_failed, BASS_ErrorGetCode());
+    BASS_DECODE_REPORT report;
+    if (BASS_ChannelGetDecodeReport(stream, &report) && report.brokeoff != QWORD(-1))
+      AudioInfo.DamagedAt = BASS_ChannelBytes2Seconds(stream, report.brokeoff);
     BASS_StreamFree(stream);
     return;
   }

@@ -244,6 +244,74 @@ TEST_F(BatchMode, ADamagedSourceConvertsAndIsTheOnlyOneNamed) {
   EXPECT_LT(decoded, size_t(2 * 44100 * 4));
 }
 
+// A failed run says first, in the chosen language, which file could not be
+// read or written and why, then the technical lines under a heading.
+TEST_F(BatchMode, AFailureSaysWhichFileAndWhy) {
+  TScratchDisk disk(Folder + "/disk", "16m");
+  const std::string out = Folder + "/out";
+  WriteFileBytes(In + "/bad.flac", {'n', 'o'});
+  const std::string broken = WriteBrokenMp3(In + "/broken.mp3", 1.5);
+  TTestSignal longer;
+  longer.Seconds = 60;
+  WriteSignal(In + "/long.wav", longer);
+  WriteSignal(In + "/a.wav", TTestSignal{});
+  fs::copy_file(In + "/a.wav", In + "/locked.wav");
+  fs::permissions(In + "/locked.wav", fs::perms::owner_read | fs::perms::owner_write);
+  struct TRow {
+    const char *Name;
+    std::vector<std::string> Args;
+    std::string English, Russian;
+    std::function<void()> During = {};
+    bool Nobody = false;  // an unprivileged user, who may not read the source
+  };
+  const std::string read = "Could not read “", write = "Could not write “";
+  const std::string readRu = "Не удалось прочитать «", writeRu = "Не удалось записать «";
+  std::vector<TRow> rows = {
+      {"not audio", {"/input", In + "/bad.flac", "/output", out, "/dest", "wav"},
+       read + In + "/bad.flac”: it is not an audio file this program can read.",
+       readRu + In + "/bad.flac»: это не аудиофайл, который программа может прочитать."},
+      {"damaged", {"/input", broken, "/output", out, "/dest", "wav"},
+       read + broken + "”: it is damaged at 0:01.", readRu + broken + "»: файл повреждён на отметке 0:01."},
+      {"folder vanished", {"/input", In + "/long.wav", "/output", out, "/dest", "mp3"},
+       write + out + "/long.mp3”: its folder no longer exists.", writeRu + out + "/long.mp3»: его папки больше нет.",
+       [&] {
+         WaitForGrowth(PartialFileName(out + "/long.mp3"));
+         fs::remove_all(out);
+       }},
+      {"permission denied", {"/input", In + "/locked.wav", "/output", out, "/dest", "wav"},
+       read + In + "/locked.wav”: permission is denied.", readRu + In + "/locked.wav»: доступ запрещён.", {}, true},
+  };
+  if (disk.Mounted)
+    rows.push_back({"disk full", {"/input", In + "/a.wav", "/output", disk.Folder, "/dest", "wav"},
+                    write + disk.Folder + "/a.wav”: the disk is full.", writeRu + disk.Folder + "/a.wav»: диск заполнен.",
+                    {}});
+  for (const TRow &row : rows) {
+    for (const std::string language : {"EN", "RU"}) {
+      SCOPED_TRACE(row.Name + (" in " + language));
+      const std::string settings = "[General]\nLanguage=" + language + "\n";
+      WriteFileBytes(Conf, std::vector<uint8_t>(settings.begin(), settings.end()));
+      fs::create_directories(out);
+      fs::permissions(out, fs::perms::all);
+      if (disk.Mounted) disk.LeaveFree(0);  // only the disk's row writes there
+      const int pid = Start(row.Args, {.Nobody = row.Nobody, .Guarded = true}, Folder + "/err.txt");
+      ASSERT_GT(pid, 0);
+      if (row.During) row.During();
+      EXPECT_EQ(WaitTool(pid), 1);
+      disk.Unfill();
+      const std::string err = ReadText(Folder + "/err.txt");
+      const std::string heading = language == "EN" ? "Details:" : "Подробности:";
+      const std::string said = "tonmill: " + (language == "EN" ? row.English : row.Russian) + "\ntonmill: " + heading + "\n";
+      const size_t at = err.find(said);
+      EXPECT_NE(at, std::string::npos) << err;
+      if (at != std::string::npos) {
+        EXPECT_NE(err.find_first_not_of("\n", at + said.size()), std::string::npos) << "the technical lines follow";
+      }
+      for (const char *never : {"LastCall = ,", "ErrorCode = 0", "Encoder error"})
+        EXPECT_EQ(err.find(never), std::string::npos) << never << " in " << err;
+    }
+  }
+}
+
 TEST_F(BatchMode, InterruptCancelsCleanly) {
   for (int i = 0; i < 3; ++i) {
     TTestSignal s;

@@ -71,7 +71,8 @@ TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) 
       {"text_without_support", "s"},       {"text_files_now_converting", "s"},
       {"text_tracks_of_files_will_be_processed", "dd"}, {"text_tracks_of_files_will_be_processed1", "dd"},
       {"text_processing_track", "dd"},     {"text_run_counts", "dddd"},
-      {"text_outputs_in", "s"}};
+      {"text_outputs_in", "s"},            {"text_could_not_read", "ss"},
+      {"text_could_not_write", "ss"},      {"text_why_damaged_at", "s"}};
   for (const char *file : {"english", "russian", "latvian", "czech", "french", "spanish", "hungarian"}) {
     const std::string path = std::string(TONMILL_SOURCE_DIR) + "/lang/" + file + ".lng";
     std::vector<std::string> missing;

@@ -667,21 +667,6 @@ TEST_F(MainWindow, ARunGoesOnUnderAModalDialog) {
     EXPECT_EQ(FFmpegDecode(Chosen + "/s" + std::to_string(i + 1) + ".flac", "s16le"), MakeSamples(tones[i])) << i;
 }
 
-TEST_F(MainWindow, AFailedRunIsReported) {
-  const std::string bad = Folder + "/in/bad.flac";
-  fs::create_directories(Folder + "/in");
-  std::ofstream(bad) << "not audio";
-  Window->DropFiles({bad}, false);
-  Chosen = Folder + "/out";
-  Window->bBrowseForFolderClick();
-  Window->bStart->click();
-  ASSERT_EQ(Errors.size(), 1u);
-  EXPECT_NE(Errors[0].find("coder_engine_error"), std::string::npos);
-  EXPECT_NE(Errors[0].find(bad), std::string::npos);
-  EXPECT_FALSE(Window->Processing());
-  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_run_counts, 0, 1, 1, 0));
-}
-
 // Six files and a sheet of three tracks are nine outputs: before, during and
 // after the run the window counts them, and says where they went.
 TEST_F(MainWindow, TrueCountsAndWhereTheOutputsAre) {
@@ -922,6 +907,90 @@ TEST_F(MainWindow, EveryLanguageFitsEveryWindow) {
   }
   }
   QApplication::setFont(font);
+}
+
+// A failed run says first, in the window's language, which file could not be
+// read or written and why; the technical lines follow under a heading, and
+// the copy holds both.
+TEST_F(MainWindow, AFailedRunSaysWhichFileAndWhy) {
+  TScratchDisk disk(Folder + "/disk", "16m");
+  const std::string in = Folder + "/in", out = Folder + "/out", gone = Folder + "/gone";
+  fs::create_directories(in);
+  std::ofstream(in + "/bad.flac") << "not audio";
+  const std::string broken = WriteBrokenMp3(in + "/broken.mp3", 3.4);
+  const std::string good = Source("good.wav", 0.5), longer = Source("long.wav", 60);
+  struct TRow {
+    const char *Name;
+    std::string Source, OutFolder;
+    bool Mp3 = false;
+    std::function<void()> Before = {}, During = {}, After = {};
+    std::string English = {}, Russian = {};  // the first line
+  };
+  const std::string read = "Could not read “", write = "Could not write “";
+  const std::string readRu = "Не удалось прочитать «", writeRu = "Не удалось записать «";
+  std::vector<TRow> rows = {
+      {"not audio", in + "/bad.flac", out, false, {}, {}, {},
+       read + in + "/bad.flac”: it is not an audio file this program can read.",
+       readRu + in + "/bad.flac»: это не аудиофайл, который программа может прочитать."},
+      {"damaged", broken, out, false, {}, {}, {},
+       read + broken + "”: it is damaged at 0:03.", readRu + broken + "»: файл повреждён на отметке 0:03."},
+      {"folder vanished", longer, gone, true, {}, [&] {
+         std::error_code ec;  // the output under its hidden name shows the run is under way
+         if (!fs::is_empty(gone, ec) && !ec) fs::remove_all(gone, ec);
+       },
+       {},
+       write + gone + "/long.mp3”: its folder no longer exists.", writeRu + gone + "/long.mp3»: его папки больше нет."},
+  };
+  if (disk.Mounted) {
+    rows.push_back({"disk full", good, disk.Folder, false, [&] { disk.LeaveFree(0); }, {}, [&] { disk.Unfill(); },
+                    write + disk.Folder + "/good.wav”: the disk is full.",
+                    writeRu + disk.Folder + "/good.wav»: диск заполнен."});
+    rows.push_back({"read-only", good, disk.Folder, false, [&] { disk.SetReadOnly(true); }, {},
+                    [&] { disk.SetReadOnly(false); }, write + disk.Folder + "/good.wav”: the disk or folder is read-only.",
+                    writeRu + disk.Folder + "/good.wav»: диск или папка доступны только для чтения."});
+  }
+  for (const TRow &row : rows) {
+    for (const std::string language : {"EN", "RU"}) {
+      SCOPED_TRACE(row.Name + (" in " + language));
+      SelectLanguage(language);
+      fs::create_directories(row.OutFolder);
+      Errors.clear();
+      Window->DropFiles({row.Source}, false);
+      Chosen = row.OutFolder;
+      Window->bBrowseForFolderClick();
+      Window->cbCreateFull->setChecked(false);
+      (row.Mp3 ? Window->rbMP3 : Window->rbWAV)->click();
+      if (row.Before) row.Before();
+      QTimer watch;
+      if (row.During) QObject::connect(&watch, &QTimer::timeout, row.During);
+      watch.start(5);
+      Window->bStart->click();
+      watch.stop();
+      if (row.After) row.After();
+      EXPECT_FALSE(Window->Processing());
+      ASSERT_EQ(Errors.size(), 1u);
+      const std::string &report = Errors[0];
+      const std::string line = language == "EN" ? row.English : row.Russian;
+      EXPECT_EQ(report.substr(0, report.find("\r\n")), line);
+      const std::string heading = language == "EN" ? "\r\n\r\nDetails:\r\n" : "\r\n\r\nПодробности:\r\n";
+      const size_t details = report.find(heading);
+      EXPECT_NE(details, std::string::npos) << report;
+      const std::string technical = details == std::string::npos ? "" : report.substr(details + heading.size());
+      EXPECT_GT(technical.size(), 10u) << "the technical lines follow";
+      for (const char *never : {"LastCall = ,", "ErrorCode = 0", "coder_engine_error", "Encoder error", "Ошибка кодировщика"})
+        EXPECT_EQ(report.find(never), std::string::npos) << never << " in " << report;
+      TfrmError dialog(report);
+      dialog.show();
+      dialog.bCopy->click();
+      const std::string copied = QApplication::clipboard()->text().toStdString();
+      EXPECT_NE(copied.find(line + "\r\n"), std::string::npos) << copied;
+      EXPECT_NE(copied.find(heading + technical), std::string::npos) << copied;
+      EXPECT_EQ(ClippedTexts(&dialog), std::vector<std::string>{});
+    }
+  }
+  // Failures, however many, are counted as such.
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_run_counts, 0, 1, 1, 0));
+  SelectLanguage("EN");
 }
 
 TEST_F(MainWindow, LongNamesKeepTheirEnds) {

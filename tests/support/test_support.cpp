@@ -454,3 +454,21 @@ double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &
   }
   return 10 * std::log10(signal / std::max(noise, 1e-9));
 }
+
+std::string WriteBrokenMp3(const std::string &path, double goodSeconds) {
+  TTestSignal good;
+  good.Seconds = goodSeconds;
+  const std::vector<std::string> bare = {"-c:a", "libmp3lame", "-write_xing", "0", "-id3v2_version", "0"};
+  WriteSignal(path, good, bare);
+  TTestSignal other;
+  other.Channels = 1;
+  other.Seconds = 30;
+  const std::string rest = path + ".rest.mp3";
+  WriteSignal(rest, other, bare);
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  const std::vector<uint8_t> more = ReadFileBytes(rest);
+  bytes.insert(bytes.end(), more.begin(), more.end());
+  WriteFileBytes(path, bytes);
+  fs::remove(rest);
+  return path;
+}

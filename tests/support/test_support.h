@@ -43,6 +43,10 @@ std::string RawFormat(int bits);
 std::string WriteSignal(const std::string &path, const TTestSignal &signal,
                         const std::vector<std::string> &codecArgs = {});
 
+// An MP3 file (no length stated) of `goodSeconds` of the test signal that
+// goes on with over a thousand frames of another shape: decoding gives up there.
+std::string WriteBrokenMp3(const std::string &path, double goodSeconds);
+
 // Decodes `path` with ffmpeg into raw samples of `rawFormat` (e.g. "s16le").
 std::vector<uint8_t> FFmpegDecode(const std::string &path, const std::string &rawFormat);
 

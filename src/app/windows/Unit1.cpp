@@ -37,6 +37,7 @@
 #include "base/misc.h"
 #include "base/texts.h"
 #include "encoders/format.h"
+#include "engine/failure_text.h"
 
 namespace {
 
@@ -529,10 +530,14 @@ void Tmain::bStartClick() {
       ShowMessage(Q(text));
     }
   } catch (const std::exception &e) {
-    // The report: what failed, the engine's summary line, and every worker's failure.
-    const std::string summary = FormatText(text_encoder_error, std::string(), 0, std::string());
     ShowRunEnd(true);
-    ShowError(ErrorReportText(e.what(), summary + " " + engine.ErrorText, "", ""));
+    if (std::string(e.what()) == CoderEngineError && !engine.Failures.empty()) {
+      // Which files failed and why, then the technical lines.
+      ShowError(FailureReport(engine.Failures, engine.ErrorText));
+    } else {
+      const std::string summary = FormatText(text_encoder_error, std::string(), 0, std::string());
+      ShowError(ErrorReportText(e.what(), summary + " " + engine.ErrorText, "", ""));
+    }
   }
   FinishJob();
   if (std::exchange(CloseAfterRun, false)) close();

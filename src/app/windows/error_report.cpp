@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QScrollArea>
 
 #include "base/texts.h"
 
@@ -16,15 +17,24 @@ TfrmError::TfrmError(const std::string &Report, QWidget *Parent) : QDialog(Paren
   setObjectName("frmError");
   setWindowTitle(QString::fromStdString(text_error));
   setFixedSize(691, 241);
-  l1 = new QLabel(this);
+  // A report of several failures with their details may be longer than the
+  // room: it scrolls.
+  auto *scroll = new QScrollArea(this);
+  scroll->setGeometry(17, 12, 657, 171);
+  scroll->setFrameShape(QFrame::NoFrame);
+  scroll->setWidgetResizable(true);
+  scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  l1 = new QLabel;
   l1->setObjectName("l1");
-  l1->setGeometry(17, 12, 657, 171);
-  l1->setAlignment(Qt::AlignCenter);
+  // One line centres; the lines and details of a failure read from the left.
+  l1->setAlignment(Report.find('\n') == std::string::npos ? Qt::AlignCenter : Qt::AlignLeft | Qt::AlignVCenter);
   l1->setWordWrap(true);
   l1->setAutoFillBackground(true);
   l1->setStyleSheet("background: white; padding: 6px;");
   l1->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  l1->setTextFormat(Qt::PlainText);
   l1->setText(QString::fromStdString(Report));
+  scroll->setWidget(l1);
   auto *rule = new QFrame(this);
   rule->setFrameShape(QFrame::HLine);
   rule->setFrameShadow(QFrame::Sunken);

@@ -203,6 +203,7 @@ BOOL BASS_ChannelGetDecodeReport(DWORD handle, BASS_DECODE_REPORT *report) {
   report->ended = bytes(s.EndedAt());
   report->damaged = DWORD(std::min<int64_t>(s.Damaged(), 0xFFFFFFFF));
   report->endmissing = s.EndMarkMissing();
+  report->brokeoff = bytes(s.BrokeOffAt());
   return Succeed(1);
 }
 

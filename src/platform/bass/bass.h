@@ -111,6 +111,7 @@ struct BASS_DECODE_REPORT {
   QWORD ended;     // where the source's data ended; 0xFFFFFFFFFFFFFFFF while it has not
   DWORD damaged;   // damaged blocks passed over so far
   BOOL endmissing; // the source ended without the container's end mark (a cut Ogg stream)
+  QWORD brokeoff;  // where measuring the length found the source undecodable; 0xFFFFFFFFFFFFFFFF when it did not
 };
 BOOL BASS_ChannelGetDecodeReport(DWORD handle, BASS_DECODE_REPORT *report);
 

@@ -438,7 +438,10 @@ int64_t TDecodeStream::Length() {
   int64_t frames = counter->HaveFrame ? counter->Frame->nb_samples : 0;
   for (;;) {
     const int got = counter->DecodeFrame();
-    if (got < 0) return got;
+    if (got < 0) {
+      LengthBrokeOff = frames;
+      return got;
+    }
     if (got == 0) break;
     frames += counter->Frame->nb_samples;
   }

@@ -1,0 +1,25 @@
+// A failed job told plainly: which file, reading or writing, and why, in the
+// chosen language; the technical record stays beneath as the details.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "base/misc.h"
+
+// Fills in why the output could not be written: from the system's error
+// (LastFileError, when the failure had one), else from the state of the
+// output's folder. Call before the unfinished output is removed: a full disk
+// has room again once it is gone.
+void DiagnoseWriting(TThreadErrorRec &Error, int Errno);
+// Fills in why the source could not be read: from the source's state, and
+// from the decoding library's code when it could not be opened (Seconds < 0),
+// else it is damaged at Seconds, where decoding broke off.
+void DiagnoseReading(TThreadErrorRec &Error, int BassCode, double Seconds);
+
+// "Could not read “/in/b.flac”: it is damaged at 1:23."
+std::string FailureLine(const TThreadErrorRec &Error);
+// The technical line of a failure, without its empty fields.
+std::string FailureDetails(const TThreadErrorRec &Error);
+// The plain line of every failure, then the "Details" heading and `Details`.
+std::string FailureReport(const std::vector<TThreadErrorRec> &Failures, const std::string &Details);
