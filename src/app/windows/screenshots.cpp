@@ -16,6 +16,7 @@
 #include "app/windows/error_report.h"
 #include "base/texts.h"
 #include "encoders/format.h"
+#include "engine/failure_text.h"
 #include "platform/main_thread/qt_pump.h"
 
 namespace {
@@ -89,8 +90,15 @@ int main(int argc, char **argv) {
     Save(window, prefix + "main-reduced.png");
     window.bDNClick();
 
-    TfrmError error(ErrorReportText("coder_engine_error", FormatText(text_encoder_error, std::string(), 0, std::string()),
-                                    music.path().toStdString() + "/live.mp3", "/home/user/Music/out/live.flac"));
+    // A source that breaks off, as a run reports it.
+    TThreadErrorRec failure;
+    failure.ErrorMessage = "BASS_ChannelGetData 41";
+    failure.CurrentInputFileName = music.path().toStdString() + "/live.mp3";
+    failure.CurrentOutputFileName = "/home/user/Music/out/live.flac";
+    failure.Reading = true;
+    failure.Reason = TFailureReason::Damaged;
+    failure.DamagedAt = 83;
+    TfrmError error(FailureReport({failure}, FailureDetails(failure)));
     Save(error, prefix + "error.png");
     TfrmAbout about;
     Save(about, prefix + "about.png");
