@@ -102,8 +102,8 @@ std::string CutInHalf(const std::string &path) {
 
 std::string ProbeStream(const std::string &path, const std::string &entries) {
   std::string out;
-  RunTool({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", "stream=" + entries, "-of", "csv=p=0",
-           path}, &out);
+  RunTool({"ffprobe", "-v", "error", "-count_packets", "-select_streams", "a:0", "-show_entries", "stream=" + entries,
+           "-of", "csv=p=0", path}, &out);
   return out;
 }
 

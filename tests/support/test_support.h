@@ -25,7 +25,8 @@ std::string ReadText(const std::string &path);
 std::string WriteText(const std::string &path, const std::string &text);
 // Cuts a file to the first half of its bytes, as an interrupted copy leaves it. Returns path.
 std::string CutInHalf(const std::string &path);
-// What ffprobe says of the first audio stream's `entries` ("codec_name,bit_rate"), one line.
+// What ffprobe says of the first audio stream's `entries` ("codec_name,bit_rate",
+// "nb_read_packets" too), one line.
 std::string ProbeStream(const std::string &path, const std::string &entries);
 
 // A deterministic test signal: a different tone in every channel plus noise,
