@@ -137,13 +137,12 @@ class CueSheetRuns : public ::testing::TestWithParam<TSheetRow> {
     const TSheetRow &row = GetParam();
     Album = Folder + "/album";
     fs::create_directories(Album);
-    TTestSignal signal;
-    signal.Seconds = (row.Tracks * 20 + 30) / 75.0 + 0.0123;
+    const TTestSignal signal{.Seconds = (row.Tracks * 20 + 30) / 75.0 + 0.0123};
     WriteSignal(Album + "/Album Image.flac", signal, {"-c:a", "flac"});
     Image = FFmpegDecode(Album + "/Album Image.flac", "s16le");
     ASSERT_EQ(Image.size(), size_t(FrameCount(signal)) * kFrameBytes);
     const std::string text = Sheet(row);
-    WriteFileBytes(Album + "/" + row.SheetName, std::vector<uint8_t>(text.begin(), text.end()));
+    WriteText(Album + "/" + row.SheetName, text);
   }
 
   std::string Dropped() const {

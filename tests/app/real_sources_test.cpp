@@ -25,39 +25,27 @@ void Run(const std::vector<std::string> &argv) {
 }
 
 std::string Music(const std::string &folder, double seconds = 3) {
-  TTestSignal s;
-  s.Seconds = seconds;
-  return WriteMusic(folder + "/music.wav", s);
+  return WriteMusic(folder + "/music.wav", {.Seconds = seconds});
 }
 
-std::string FFmpegEncode(const std::string &folder, const std::string &name,
-                         std::vector<std::string> args) {
-  std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-i", Music(folder)};
-  argv.insert(argv.end(), args.begin(), args.end());
-  argv.push_back(folder + "/" + name);
+// The music encoded into folder/name by a program: `argv`, with "IN" for the music and "OUT" for the file.
+std::string Encode(const std::string &folder, const std::string &name, std::vector<std::string> argv) {
+  const std::string in = Music(folder), out = folder + "/" + name;
+  for (std::string &a : argv) a = a == "IN" ? in : a == "OUT" ? out : a;
   Run(argv);
-  return folder + "/" + name;
+  return out;
 }
 
-std::string Lame(const std::string &folder) {
-  Run({"lame", "--quiet", "-V", "4", Music(folder), folder + "/lame.mp3"});
-  return folder + "/lame.mp3";
+std::string FFmpegEncode(const std::string &folder, const std::string &name, std::vector<std::string> args) {
+  args.insert(args.begin(), {"ffmpeg", "-v", "error", "-y", "-i", "IN"});
+  args.push_back("OUT");
+  return Encode(folder, name, args);
 }
 
-std::string Oggenc(const std::string &folder) {
-  Run({"oggenc", "-Q", Music(folder), "-o", folder + "/oggenc.ogg"});
-  return folder + "/oggenc.ogg";
-}
-
-std::string Flac(const std::string &folder) {
-  Run({"flac", "-s", "-f", Music(folder), "-o", folder + "/flac.flac"});
-  return folder + "/flac.flac";
-}
-
-std::string WavPack(const std::string &folder) {
-  Run({"wavpack", "-q", "-y", Music(folder), "-o", folder + "/wavpack.wv"});
-  return folder + "/wavpack.wv";
-}
+std::string Lame(const std::string &f) { return Encode(f, "lame.mp3", {"lame", "--quiet", "-V", "4", "IN", "OUT"}); }
+std::string Oggenc(const std::string &f) { return Encode(f, "oggenc.ogg", {"oggenc", "-Q", "IN", "-o", "OUT"}); }
+std::string Flac(const std::string &f) { return Encode(f, "flac.flac", {"flac", "-s", "-f", "IN", "-o", "OUT"}); }
+std::string WavPack(const std::string &f) { return Encode(f, "wavpack.wv", {"wavpack", "-q", "-y", "IN", "-o", "OUT"}); }
 
 // A copy of `path` named `name` with its bytes changed by `edit`.
 std::string Edited(const std::string &path, const std::string &name, const std::function<void(TBytes &)> &edit) {
@@ -220,8 +208,7 @@ TEST_P(RealSources, ConvertToWhatFFmpegDecodesAndNameTheDamagedOnes) {
   EXPECT_EQ(err.find("warning") != std::string::npos, c.Outcome == Warned) << err;
   if (warned) {
     // How much was decoded: the output's own length, to the hundredth of a second.
-    std::string probe;
-    RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=sample_rate,channels", "-of", "csv=p=0", output}, &probe);
+    const std::string probe = ProbeStream(output, "sample_rate,channels");
     const int rate = std::atoi(probe.c_str()), channels = std::atoi(probe.substr(probe.find(',') + 1).c_str());
     ASSERT_GT(rate * channels, 0) << probe;
     EXPECT_NEAR(std::atof(warning[1].str().c_str()), converted / 2 / channels / rate, 0.006) << warning[0];

@@ -21,13 +21,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::vector<uint8_t> Bytes(const std::string &text) { return {text.begin(), text.end()}; }
-
-std::string TextOf(const std::string &path) {
-  const std::vector<uint8_t> bytes = ReadFileBytes(path);
-  return {bytes.begin(), bytes.end()};
-}
-
 ino_t Inode(const std::string &path) {
   struct stat info {};
   return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
@@ -38,12 +31,6 @@ TGeneralSettings French() {
   g.Destination = "/music/out/";
   g.Language = "FR";
   return g;
-}
-
-std::string WriteConf(const std::string &folder, const std::string &text) {
-  const std::string path = folder + "/tonmill.conf";
-  WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
-  return path;
 }
 
 TEST(Settings, AFreshProfileReadsAsTheDefaults) {
@@ -68,7 +55,7 @@ TEST(Settings, AFreshProfileReadsAsTheDefaults) {
 }
 
 TEST(Settings, KindsAreReadStrictly) {
-  const std::string path = WriteConf(TestFolder(),
+  const std::string path = WriteText(TestFolder() + "/tonmill.conf",
                                      "[General]\nCreateFullPath=yes\nUseFromSource=1\nPreprocess=YES\n"
                                      "ProgPriority=5\nProgParallelFiles=-321\nPPSeconds=abc\nKeepPartial=YES\n"
                                      "Destination=\"/music/a, b/\"\nDestinationFormat=FLAC\nLanguage=\n");
@@ -106,17 +93,7 @@ TEST(Settings, AWrittenBatchReadsBack) {
   EXPECT_EQ(back.DestinationFormat, "WavPack");
   EXPECT_FALSE(back.CreateFullPath);
   EXPECT_EQ(LoadPreprocessOptions(again).Threshold, 7);
-  const std::vector<uint8_t> text = ReadFileBytes(path);
-  EXPECT_NE(std::string(text.begin(), text.end()).find("CreateFullPath=NO"), std::string::npos);
-}
-
-TEST(Settings, BatchModeNeverWrites) {
-  const std::string path = WriteConf(TestFolder(), "[General]\nLanguage=RU\n");
-  const std::vector<uint8_t> before = ReadFileBytes(path);
-  TSettingsStore store(path);
-  store.BatchMode = true;
-  EXPECT_EQ(store.WriteSettings(GeneralSettingsRecords(TGeneralSettings{})), "");
-  EXPECT_EQ(ReadFileBytes(path), before);
+  EXPECT_NE(ReadText(path).find("CreateFullPath=NO"), std::string::npos);
 }
 
 // Damaged or unreadable files: read as the defaults and never written over.
@@ -199,7 +176,7 @@ TEST(Settings, ASaveRewritesOnlyItsOwnValuesAndReplacesTheFileWhole) {
   const std::string others =
       "; written by hand\r\n[Other]\r\nList=a, b, c\r\nPath=\"/x;y\"\r\n\r\n[InfoForm]\r\nInfoFormHeight=300\r\n";
   const std::string general = "[General]\r\nLanguage=RU\r\n; a note\r\nMP3Bitrate=192\r\n";
-  WriteFileBytes(path, Bytes(general + "Destination=\"/old,\r\n folder/\"\r\n\r\n" + others));
+  WriteText(path, general + "Destination=\"/old,\r\n folder/\"\r\n\r\n" + others);
   const ino_t before = Inode(path);
 
   // Texts QSettings would misread if written plainly; each stored under a name of its own.
@@ -211,7 +188,7 @@ TEST(Settings, ASaveRewritesOnlyItsOwnValuesAndReplacesTheFileWhole) {
   TSettingsStore store(path);
   EXPECT_EQ(store.WriteSettings(records), "");
 
-  const std::string after = TextOf(path);
+  const std::string after = ReadText(path);
   EXPECT_NE(after.find(others), std::string::npos) << after;  // other sections as they were
   EXPECT_NE(after.find("; a note\r\nMP3Bitrate=192\r\n"), std::string::npos) << after;
   EXPECT_EQ(after.find("RU"), std::string::npos) << after;
@@ -245,7 +222,7 @@ const std::string kOtherSection = "[Other]\nKey=kept\n";
 void ExpectAFailedSaveLosesNothing(const std::string &path, const std::function<void()> &block,
                                    const std::function<void()> &unblock) {
   const bool existed = fs::exists(path);
-  const std::string before = existed ? TextOf(path) : "";
+  const std::string before = existed ? ReadText(path) : "";
   TSettingsStore store(path);
   block();
   std::string message;
@@ -253,7 +230,7 @@ void ExpectAFailedSaveLosesNothing(const std::string &path, const std::function<
   EXPECT_NE(message.find("\"" + path + "\""), std::string::npos) << message;
   EXPECT_EQ(fs::exists(path), existed);
   if (existed) {
-    EXPECT_EQ(TextOf(path), before);
+    EXPECT_EQ(ReadText(path), before);
   }
   EXPECT_EQ(LoadGeneralSettings(store).Language, "FR");
   unblock();
@@ -269,21 +246,21 @@ void ExpectAFailedSaveLosesNothing(const std::string &path, const std::function<
   EXPECT_EQ(LoadGeneralSettings(back).Destination, "/music/out/");
   EXPECT_EQ(LoadPreprocessOptions(back).Threshold, 7);
   if (existed) {
-    EXPECT_NE(TextOf(path).find(kOtherSection), std::string::npos);
+    EXPECT_NE(ReadText(path).find(kOtherSection), std::string::npos);
   }
 }
 
 TEST(SettingsSave, FailsWithAMessageWhenItsFolderCannotBeMade) {
   const std::string config = TestFolder() + "/config";  // a file where ~/.config should be
   ExpectAFailedSaveLosesNothing(
-      config + "/tonmill/tonmill.conf", [&] { WriteFileBytes(config, Bytes("x")); },
+      config + "/tonmill/tonmill.conf", [&] { WriteText(config, "x"); },
       [&] { fs::remove(config); });
 }
 
 TEST(SettingsSave, FailsWithAMessageInAReadOnlyFolder) {
   const std::string folder = TestFolder() + "/tonmill", path = folder + "/tonmill.conf";
   TScratchDisk disk(folder, "1m");
-  WriteFileBytes(path, Bytes("[General]\nLanguage=RU\n\n" + kOtherSection));
+  WriteText(path, "[General]\nLanguage=RU\n\n" + kOtherSection);
   if (disk.Mounted)
     ExpectAFailedSaveLosesNothing(path, [&] { disk.SetReadOnly(true); }, [&] { disk.SetReadOnly(false); });
   else if (geteuid() != 0)
@@ -297,7 +274,7 @@ TEST(SettingsSave, FailsWithAMessageInAReadOnlyFolder) {
 TEST(SettingsSave, FailsWithAMessageOnAFullDisk) {
   const std::string folder = TestFolder() + "/tonmill", path = folder + "/tonmill.conf";
   TScratchDisk disk(folder, "64k");
-  WriteFileBytes(path, Bytes("[General]\nLanguage=RU\n\n" + kOtherSection));
+  WriteText(path, "[General]\nLanguage=RU\n\n" + kOtherSection);
   if (!disk.Mounted) {
     std::unique_ptr<TFileSizeLimit> limit;  // writes past the limit fail as on a full disk
     ExpectAFailedSaveLosesNothing(
@@ -349,7 +326,7 @@ TEST_P(FormatSettings, SavedOptionsReadBack) {
     TSettingsStore store(path);
     ASSERT_EQ(store.WriteSettings(FormatOptionsRecords(row, saved.get())), "");
   }
-  const std::string text = TextOf(path);
+  const std::string text = ReadText(path);
   const std::shared_ptr<void> loaded = LoadFormatOptions(row, TSettingsStore(path));
   for (const TOptionField &f : row.Fields) {
     EXPECT_NE(text.find(std::string(f.StoredName) + "="), std::string::npos) << f.StoredName;

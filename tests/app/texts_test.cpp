@@ -17,8 +17,7 @@ class LanguageFiles : public ::testing::Test {
   void SetUp() override { ResetTextsToEnglish(); }
   void TearDown() override { ResetTextsToEnglish(); }
   std::vector<std::string> Load(const std::string &text) {
-    const std::string path = TestFolder() + "/test.lng";
-    WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+    const std::string path = WriteText(TestFolder() + "/test.lng", text);
     std::vector<std::string> missing;
     LoadLanguageFile(path, [&](const std::string &id) { missing.push_back(id); });
     return missing;

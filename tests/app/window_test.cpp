@@ -71,10 +71,8 @@ class MainWindow : public ::testing::Test {
   }
 
   std::string Source(const std::string &name, double seconds) {
-    TTestSignal signal;
-    signal.Seconds = seconds;
     fs::create_directories(fs::path(Folder + "/in/" + name).parent_path());
-    return WriteSignal(Folder + "/in/" + name, signal);
+    return WriteSignal(Folder + "/in/" + name, {.Seconds = seconds});
   }
 
   std::vector<bool> EnabledStates() const {
@@ -83,14 +81,28 @@ class MainWindow : public ::testing::Test {
     return states;
   }
 
+  // Outputs in `folder` (default Folder/out, made), in `format`, without full paths.
+  void ChooseOutput(QRadioButton *format, const std::string &folder = "") {
+    Chosen = folder.empty() ? Folder + "/out" : folder;
+    fs::create_directories(Chosen);
+    Window->bBrowseForFolderClick();
+    format->click();
+    Window->cbCreateFull->setChecked(false);
+  }
+
+  // Clicks Start; `tick` runs every `ms` milliseconds until the click returns.
+  void StartWatching(const std::function<void()> &tick, int ms = 2) {
+    QTimer timer;
+    QObject::connect(&timer, &QTimer::timeout, tick);
+    timer.start(ms);
+    Window->bStart->click();
+    timer.stop();
+  }
+
   // Three minutes of sources to MP3 in a folder of their own: long enough to cancel.
   void PrepareLongRun() {
     Window->DropFiles({Source("long1.wav", 60), Source("long2.wav", 60), Source("long3.wav", 60)}, false);
-    Chosen = Folder + "/out";
-    fs::create_directories(Chosen);
-    Window->bBrowseForFolderClick();
-    Window->rbMP3->click();
-    Window->cbCreateFull->setChecked(false);
+    ChooseOutput(Window->rbMP3);
   }
 
   void SelectLanguage(const std::string &code) {
@@ -151,23 +163,9 @@ TEST_F(MainWindow, DropsReplaceOrAddAndSayHowMany) {
   EXPECT_EQ(Window->Sources().List().size(), 1u);
 }
 
-TEST_F(MainWindow, StartWithoutAFolderAsksForOneAndStartsNothingWithout) {
-  Window->DropFiles({Source("a.wav", 0.2)}, false);
-  const std::vector<bool> before = EnabledStates();
-  Window->bStart->click();
-  EXPECT_EQ(Messages, std::vector<std::string>{text_choose_folder});
-  EXPECT_FALSE(Window->Processing());
-  EXPECT_EQ(EnabledStates(), before);
-  EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
-}
-
 TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
   Window->DropFiles({Source("a.wav", 2), Source("b.wav", 2)}, false);
-  Chosen = Folder + "/out";
-  fs::create_directories(Chosen);
-  Window->bBrowseForFolderClick();
-  Window->rbWAV->click();
-  Window->cbCreateFull->setChecked(false);
+  ChooseOutput(Window->rbWAV);
   const std::vector<bool> before = EnabledStates();
 
   bool sampled = false, closeRefused = false;
@@ -175,8 +173,7 @@ TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
   QString startCaption;
   std::set<std::string> progressLines;
   std::set<QString> titles;
-  QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
+  StartWatching([&] {
     if (Window->Processing()) progressLines.insert(Window->lProgress1->text().toStdString());
     if (Window->Processing()) titles.insert(Window->windowTitle() + " | " + QApplication::applicationDisplayName());
     if (!Window->Processing() || sampled) return;
@@ -185,10 +182,7 @@ TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
     startCaption = Window->bStart->text();
     closeRefused = !Window->close();
     EXPECT_TRUE(Window->bUP->isEnabled());
-  });
-  probe.start(5);
-  Window->bStart->click();
-  probe.stop();
+  }, 5);
 
   ASSERT_TRUE(sampled);
   EXPECT_EQ(during, std::vector<bool>(before.size(), false));
@@ -210,33 +204,11 @@ TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
   EXPECT_TRUE(Errors.empty());
 }
 
-TEST_F(MainWindow, CancelStopsTheRunAndShowsTheListAgain) {
-  PrepareLongRun();
-  const std::vector<bool> before = EnabledStates();
-  // Cancel as soon as the first report has arrived.
-  QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (Window->Processing() && Window->LastProgress().Percent > 0 && Window->bStart->text().toStdString() == text_cancel)
-      Window->bStart->click();
-  });
-  probe.start(2);
-  const auto started = std::chrono::steady_clock::now();
-  Window->bStart->click();
-  EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
-  EXPECT_FALSE(Window->Processing());
-  EXPECT_EQ(Window->lProgress1->text().toStdString(), StoppedLine(3));
-  EXPECT_EQ(EnabledStates(), before);
-  EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
-  probe.stop();
-  EXPECT_FALSE(fs::exists(Chosen + "/long3.mp3"));
-}
-
 // A cancelled run leaves nothing under an output's name that is shorter than
 // its source (ffmpeg decodes each), and no hidden file; with "KeepPartial"
 // stored, the stopped jobs' shorter files stay under their names.
 TEST_F(MainWindow, CancelLeavesNoShortFileUnlessAskedTo) {
-  TTestSignal signal;
-  signal.Seconds = 300;
+  const TTestSignal signal{.Seconds = 300};
   fs::create_directories(Folder + "/in");
   const std::string a = WriteSignal(Folder + "/in/a.flac", signal, {"-c:a", "flac"});
   const std::string b = Folder + "/in/b.flac";
@@ -256,17 +228,13 @@ TEST_F(MainWindow, CancelLeavesNoShortFileUnlessAskedTo) {
       fs::remove_all(Chosen);
       fs::create_directories(Chosen);
       radio->click();
-      QTimer probe;
       // Cancel once the first output is under way (the last run's progress still shows).
-      QObject::connect(&probe, &QTimer::timeout, [&] {
+      StartWatching([&] {
         std::error_code ec;
         const uintmax_t written = fs::file_size(PartialFileName(Chosen + "/a." + ext), ec);
         if (Window->Processing() && !ec && written > 32768 && Window->bStart->text().toStdString() == text_cancel)
           Window->bStart->click();
       });
-      probe.start(2);
-      Window->bStart->click();
-      probe.stop();
       ASSERT_FALSE(Window->Processing());
       std::vector<std::string> shorter;
       for (const auto &entry : fs::directory_iterator(Chosen)) {
@@ -286,36 +254,6 @@ TEST_F(MainWindow, CancelLeavesNoShortFileUnlessAskedTo) {
       }
     }
   }
-}
-
-// Cancel, then Start again at once: the second Start must wait until the
-// cancelled run has wound down, not run inside it.
-TEST_F(MainWindow, StartIsRefusedUntilACancelledRunHasEnded) {
-  PrepareLongRun();
-  bool acted = false, startEnabledWhileStopping = true;
-  QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
-    if (acted || !Window->Processing() || Window->LastProgress().Percent == 0) return;
-    acted = true;
-    Window->bStart->click();  // cancel
-    startEnabledWhileStopping = Window->bStart->isEnabled();
-    Window->bStart->click();  // and start again, by every way there is
-    Window->bStartClick();
-    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
-    QApplication::sendEvent(Window->cbLang, &enter);
-  });
-  probe.start(2);
-  Window->bStart->click();
-  probe.stop();
-  QApplication::processEvents();
-
-  ASSERT_TRUE(acted);
-  EXPECT_FALSE(startEnabledWhileStopping);
-  EXPECT_FALSE(Window->Processing());
-  EXPECT_EQ(Window->lProgress1->text().toStdString(), StoppedLine(3));
-  EXPECT_TRUE(Window->bStart->isEnabled());
-  EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
-  EXPECT_FALSE(fs::exists(Chosen + "/long3.mp3"));
 }
 
 // The two clicks of a double click arrive while the first one's run is going
@@ -340,8 +278,8 @@ TEST_F(MainWindow, ADoubleClickOnStartStartsOneRun) {
   EXPECT_EQ(names, (std::set<std::string>{"a.wav", "b.wav", "a.mp3", "b.mp3"}));
 }
 
-void PressKey(QWidget *Target, int Key) {
-  QKeyEvent press(QEvent::KeyPress, Key, Key == Qt::Key_Enter ? Qt::KeypadModifier : Qt::NoModifier);
+void PressKey(QWidget *Target, int Key, Qt::KeyboardModifiers Modifiers = Qt::NoModifier) {
+  QKeyEvent press(QEvent::KeyPress, Key, Key == Qt::Key_Enter ? Qt::KeypadModifier : Modifiers);
   QApplication::sendEvent(Target, &press);
   QKeyEvent release(QEvent::KeyRelease, Key, press.modifiers());
   QApplication::sendEvent(Target, &release);
@@ -375,8 +313,8 @@ TEST_F(MainWindow, TheWindowsKeysAndTheDestinationField) {
   Window->cbSameAsSource->click();
 
   Window->DropFiles({Source("a.wav", 0.2)}, false);
-  Window->rbWAV->click();
-  Window->cbCreateFull->setChecked(false);
+  ChooseOutput(Window->rbWAV);
+  EXPECT_EQ(asked, 2);
   const std::pair<QWidget *, int> presses[] = {{Window->cbLang, Qt::Key_Return},
                                                {Window->cbCreateFull, Qt::Key_Enter},
                                                {Window->bStart, Qt::Key_Return},
@@ -394,7 +332,7 @@ TEST_F(MainWindow, TheWindowsKeysAndTheDestinationField) {
   // Enter or Space on a focused button presses that button, not Start.
   PressKey(Window->bBrowseForFolder, Qt::Key_Return);
   PressKey(Window->bBrowseForFolder, Qt::Key_Space);
-  EXPECT_EQ(asked, 3);
+  EXPECT_EQ(asked, 4);
   // Tab reaches every control a user sets.
   std::set<std::string> tabStops;
   for (QWidget *w = Window->nextInFocusChain(); w != Window.get(); w = w->nextInFocusChain())
@@ -410,35 +348,50 @@ TEST_F(MainWindow, TheWindowsKeysAndTheDestinationField) {
   EXPECT_FALSE(Window->isVisible());
 }
 
-// Escape cancels a run; closing the window during one asks, and "yes"
-// cancels the run and closes the window once it has stopped.
-TEST_F(MainWindow, EscapeOrClosingCancelsARun) {
+// Every way to cancel a run stops it soon, starts no later job and gives the
+// list back: Cancel; Cancel then Start again at once by every way there is
+// (refused until the run has wound down); Escape; closing the window, which
+// asks and, told "yes", closes once the run has stopped.
+TEST_F(MainWindow, EveryWayToCancelStopsTheRunAndShowsTheListAgain) {
   PrepareLongRun();
-  for (const bool byEscape : {true, false}) {
+  const std::vector<bool> before = EnabledStates();
+  enum TWay { kCancel, kCancelAndStartAgain, kEscape, kClose };
+  for (const TWay way : {kCancel, kCancelAndStartAgain, kEscape, kClose}) {
+    SCOPED_TRACE(way);
     Questions.clear();
     Answer = true;
-    QTimer probe;
-    QObject::connect(&probe, &QTimer::timeout, [&] {
-      if (!Window->Processing() || Window->LastProgress().Percent == 0 || Window->bStart->text().toStdString() != text_cancel)
+    Window->show();
+    bool acted = false, startEnabledWhileStopping = false;
+    const auto started = std::chrono::steady_clock::now();
+    StartWatching([&] {
+      if (acted || !Window->Processing() || Window->LastProgress().Percent == 0 ||
+          Window->bStart->text().toStdString() != text_cancel)
         return;
-      if (byEscape) PressKey(Window->rbMP3, Qt::Key_Escape);
-      else Window->close();
+      acted = true;
+      if (way == kEscape) PressKey(Window->rbMP3, Qt::Key_Escape);
+      if (way == kClose) Window->close();
+      if (way != kCancel && way != kCancelAndStartAgain) return;
+      Window->bStart->click();
+      if (way == kCancel) return;
+      startEnabledWhileStopping = Window->bStart->isEnabled();
+      Window->bStart->click();
+      Window->bStartClick();
+      QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+      QApplication::sendEvent(Window->cbLang, &enter);
     });
-    probe.start(2);
-    Window->bStart->click();
-    probe.stop();
+    if (way == kCancel) EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+    QApplication::processEvents();
+    ASSERT_TRUE(acted);
+    EXPECT_FALSE(startEnabledWhileStopping);
     EXPECT_FALSE(Window->Processing());
     EXPECT_EQ(Window->lProgress1->text().toStdString(), StoppedLine(3));
+    EXPECT_EQ(EnabledStates(), before);
+    EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
     EXPECT_EQ(Window->windowTitle(), "TONMILL 1.95");
-    EXPECT_EQ(Window->isVisible(), byEscape);
-    EXPECT_EQ(Questions, byEscape ? std::vector<std::string>{} : std::vector<std::string>{text_ask_cancel_run});
+    EXPECT_EQ(Window->isVisible(), way != kClose);
+    EXPECT_EQ(Questions, way == kClose ? std::vector<std::string>{text_ask_cancel_run} : std::vector<std::string>{});
     EXPECT_FALSE(fs::exists(Chosen + "/long3.mp3"));
   }
-}
-
-void PressCtrlKey(QWidget *Target, int Key, Qt::KeyboardModifiers Modifiers = Qt::ControlModifier) {
-  QKeyEvent press(QEvent::KeyPress, Key, Modifiers);
-  QApplication::sendEvent(Target, &press);
 }
 
 // Sources from a file chooser (a click on the drop area, Ctrl+O) or a folder
@@ -467,7 +420,7 @@ TEST_F(MainWindow, SourcesCanBeChosenAndGreyedControlsSayWhy) {
   EXPECT_TRUE(Filter.startsWith(QString::fromStdString(text_audio_files))) << Filter.toStdString();
   EXPECT_EQ(Window->bStart->toolTip(), "");
   ChosenFiles = {QString::fromStdString(b)};
-  PressCtrlKey(Window->rbMP3, Qt::Key_O);  // replaces, as a drop does
+  PressKey(Window->rbMP3, Qt::Key_O, Qt::ControlModifier);  // replaces, as a drop does
   EXPECT_EQ(Window->Sources().List().size(), 1u);
   EXPECT_EQ(Window->Sources().List().front().FileName, b);
   ChosenFiles = {QString::fromStdString(a)};
@@ -477,11 +430,11 @@ TEST_F(MainWindow, SourcesCanBeChosenAndGreyedControlsSayWhy) {
   QApplication::sendEvent(Window->lInputFiles, &ctrlClick);  // with Ctrl: added
   EXPECT_EQ(Window->Sources().List().size(), 2u);
   ChosenSourceFolder = fs::path(c).parent_path().string();
-  PressCtrlKey(Window.get(), Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
+  PressKey(Window.get(), Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier);
   ASSERT_EQ(Window->Sources().List().size(), 1u);
   EXPECT_EQ(Window->Sources().List().front().FileName, c);
   ChosenFiles = {};
-  PressCtrlKey(Window.get(), Qt::Key_O);  // the chooser closed: nothing changes
+  PressKey(Window.get(), Qt::Key_O, Qt::ControlModifier);  // the chooser closed: nothing changes
   EXPECT_EQ(Window->Sources().List().size(), 1u);
 }
 
@@ -511,9 +464,12 @@ TEST_F(MainWindow, TheFolderPickerOpensAtTheDestination) {
 }
 
 // "/input a.wav /dest mp3" without "/output": the window opens with the
-// format, its keys and "/p", reports off, and the file not added.
-TEST_F(MainWindow, SwitchesWithoutAnOutputFolderSetUpTheWindow) {
+// format, its keys and "/p", reports off, and the file not added. "/sendto"
+// fills the list with files and folders.
+TEST_F(MainWindow, CommandLinesWithoutAnOutputFolderSetUpTheWindow) {
   const std::string a = Source("a.wav", 2), b = Source("b.wav", 2), c = Source("c.wav", 2);
+  Source("sub/d.wav", 0.2);
+  EXPECT_EQ(Open(ParseCommandLine({"/sendto", a, Folder + "/in/sub"}))->lInputFiles->text(), "2(wav)");
   ASSERT_EQ(Store->WriteSettings({{"DestinationFormat", std::string("FLAC")},
                                   {"ProgParallelFiles", int32_t(1)},
                                   {"ProgSimpleParallelFiles", true}}),
@@ -528,16 +484,10 @@ TEST_F(MainWindow, SwitchesWithoutAnOutputFolderSetUpTheWindow) {
   EXPECT_TRUE(Messages.empty());
 
   Window->DropFiles({a, b, c}, false);
-  Chosen = Folder + "/out";
-  fs::create_directories(Chosen);
-  Window->bBrowseForFolderClick();
-  Window->cbCreateFull->setChecked(false);
+  ChooseOutput(Window->rbMP3);
   Window->bStart->click();
   EXPECT_EQ(Window->LastProgress().SlotCount, 3);  // "/p 3"
-  std::string probe;
-  RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,bit_rate", "-of", "csv=p=0",
-           Chosen + "/a.mp3"}, &probe);
-  EXPECT_EQ(probe, "mp3,128000\n");  // "/bitrate 128"
+  EXPECT_EQ(ProbeStream(Chosen + "/a.mp3", "codec_name,bit_rate"), "mp3,128000\n");  // "/bitrate 128"
 
   // A key that cannot be used is said; the format is chosen all the same.
   Messages.clear();
@@ -554,15 +504,25 @@ TEST_F(MainWindow, SwitchesWithoutAnOutputFolderSetUpTheWindow) {
   EXPECT_EQ(Messages, std::vector<std::string>{"APE Parameters = Compression=high"});
 }
 
-// A stored format this program does not know leaves every format button
-// clear: Start says so instead of writing some format, and the stored name
-// survives closing the window.
-TEST_F(MainWindow, StartRefusesWhenNoFormatIsChosen) {
+// Start without a folder asks for one. A stored format this program does not
+// know leaves every format button clear: Start says so (before the folder)
+// instead of writing some format, and the stored name survives closing the
+// window. Neither starts anything.
+TEST_F(MainWindow, StartSaysWhatIsMissingAndStartsNothing) {
+  Window->DropFiles({Source("a.wav", 0.2)}, false);
+  const std::vector<bool> before = EnabledStates();
+  Window->bStart->click();
+  EXPECT_EQ(Messages, std::vector<std::string>{text_choose_folder});
+  EXPECT_FALSE(Window->Processing());
+  EXPECT_EQ(EnabledStates(), before);
+  EXPECT_EQ(Window->bStart->text().toStdString(), text_start);
+
+  Messages.clear();
   ASSERT_EQ(Store->WriteSettings({{"DestinationFormat", std::string("OPUS")}}), "");
   Window = Open();
   for (QRadioButton *radio : Window->findChildren<QRadioButton *>()) EXPECT_FALSE(radio->isChecked());
   Window->DropFiles({Source("a.wav", 0.2)}, false);
-  const std::vector<bool> before = EnabledStates();
+  const std::vector<bool> unset = EnabledStates();
   Window->bStart->click();  // no folder either: the format is asked for first
   EXPECT_EQ(Messages, std::vector<std::string>{text_choose_format});
   Chosen = Folder + "/out";
@@ -571,7 +531,7 @@ TEST_F(MainWindow, StartRefusesWhenNoFormatIsChosen) {
   Window->bStart->click();
   EXPECT_EQ(Messages, std::vector<std::string>(2, text_choose_format));
   EXPECT_FALSE(Window->Processing());
-  EXPECT_EQ(EnabledStates(), before);
+  EXPECT_EQ(EnabledStates(), unset);
   EXPECT_TRUE(fs::is_empty(Chosen));
   EXPECT_TRUE(Window->close());
   EXPECT_EQ(Messages.size(), 2u);
@@ -587,19 +547,12 @@ TEST_F(MainWindow, ARunGoesOnUnderAModalDialog) {
   std::vector<std::string> sources;
   std::vector<TTestSignal> tones;
   fs::create_directories(Folder + "/in");
-  for (int i = 1; i <= 6; ++i) {
-    TTestSignal signal;
-    signal.Seconds = 10;
-    signal.Seed = uint32_t(i);
-    tones.push_back(signal);
-    sources.push_back(WriteSignal(Folder + "/in/s" + std::to_string(i) + ".wav", signal));
+  for (uint32_t i = 1; i <= 6; ++i) {
+    tones.push_back({.Seconds = 10, .Seed = i});
+    sources.push_back(WriteSignal(Folder + "/in/s" + std::to_string(i) + ".wav", tones.back()));
   }
   Window->DropFiles(sources, false);
-  Chosen = Folder + "/out";
-  fs::create_directories(Chosen);
-  Window->bBrowseForFolderClick();
-  Window->rbFLAC->click();
-  Window->cbCreateFull->setChecked(false);
+  ChooseOutput(Window->rbFLAC);
   auto outputBytes = [&] {
     uintmax_t total = 0;
     std::error_code error;
@@ -676,23 +629,14 @@ TEST_F(MainWindow, TrueCountsAndWhereTheOutputsAre) {
   const std::string sheet =
       "FILE \"album.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n"
       "  TRACK 03 AUDIO\n    INDEX 01 00:02:00\n";
-  WriteFileBytes(Folder + "/in/album.cue", std::vector<uint8_t>(sheet.begin(), sheet.end()));
-  sources.push_back(Folder + "/in/album.cue");
+  sources.push_back(WriteText(Folder + "/in/album.cue", sheet));
   Window->DropFiles(sources, false);
   EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_tracks_of_files_will_be_processed, 9, 7));
-  Chosen = Folder + "/out";
-  fs::create_directories(Chosen);
-  Window->bBrowseForFolderClick();
-  Window->rbWAV->click();
-  Window->cbCreateFull->setChecked(false);
+  ChooseOutput(Window->rbWAV);
   std::set<std::string> progressLines;
-  QTimer probe;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
+  StartWatching([&] {
     if (Window->Processing()) progressLines.insert(Window->lProgress1->text().toStdString());
   });
-  probe.start(2);
-  Window->bStart->click();
-  probe.stop();
   for (const std::string &line : progressLines)
     EXPECT_EQ(line.find(FormatText(text_processing, 1, 9).substr(0, 15)), std::string::npos) << line;  // "Processing file"
   EXPECT_TRUE(progressLines.count(FormatText(text_processing_track, 9, 9)) ||
@@ -714,31 +658,19 @@ TEST_F(MainWindow, TrueCountsAndWhereTheOutputsAre) {
   EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(where))});
   // A new run, and a new list, hide the button again.
   bool shownDuringRun = false;
-  QObject::connect(&probe, &QTimer::timeout, [&] {
+  StartWatching([&] {
     if (Window->Processing()) shownDuringRun = shownDuringRun || Window->bOpenFolder->isVisible();
   });
-  probe.start(2);
-  Window->bStart->click();
-  probe.stop();
   EXPECT_FALSE(shownDuringRun);
   Window->DropFiles({sources[0]}, false);
   EXPECT_FALSE(Window->bOpenFolder->isVisible());
 }
 
 TEST_F(MainWindow, ASourceThatStopsEarlyConvertsAndIsNamedAtTheEnd) {
-  TTestSignal signal;
-  signal.Seconds = 3;
-  fs::create_directories(Folder + "/in");
-  const std::string cut = WriteSignal(Folder + "/in/cut.flac", signal, {"-c:a", "flac"});
-  std::vector<uint8_t> bytes = ReadFileBytes(cut);
-  bytes.resize(bytes.size() / 2);
-  WriteFileBytes(cut, bytes);
-  Window->DropFiles({cut, Source("whole.wav", 1)}, false);
-  Chosen = Folder + "/out";
-  fs::create_directories(Chosen);
-  Window->bBrowseForFolderClick();
-  Window->rbWAV->click();
-  Window->cbCreateFull->setChecked(false);
+  const std::string whole = Source("whole.wav", 1);
+  const std::string cut = CutInHalf(WriteSignal(Folder + "/in/cut.flac", {.Seconds = 3}, {"-c:a", "flac"}));
+  Window->DropFiles({cut, whole}, false);
+  ChooseOutput(Window->rbWAV);
   Window->bStart->click();
   EXPECT_TRUE(Errors.empty());
   EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_were_processed, 2));
@@ -798,15 +730,6 @@ TEST_F(MainWindow, SettingsFileTroubleIsAMessageNeverTheEnd) {
   Store = std::make_unique<TSettingsStore>();
   Window = Open();
   EXPECT_EQ(Window->eDestinationFolder->toolTip().toStdString(), Chosen + "/");
-}
-
-TEST_F(MainWindow, SendToFillsTheList) {
-  const std::string a = Source("a.wav", 0.2);
-  Source("sub/b.wav", 0.2);
-  TParsedCommandLine line = ParseCommandLine({"/sendto", a, Folder + "/in/sub"});
-  auto window = Open(line);
-  EXPECT_EQ(window->Sources().List().size(), 2u);
-  EXPECT_EQ(window->lInputFiles->text(), "2(wav)");
 }
 
 TEST_F(MainWindow, ReducedWindowShowsOnlyTheProgress) {
@@ -888,10 +811,13 @@ TEST_F(MainWindow, EveryLanguageFitsEveryWindow) {
     progress.OutputFileName = "100% | 100%";
     Window->OnProgress(progress);
     Window->bStart->setText(QString::fromStdString(text_cancel));
-    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
+    const auto fits = [&](const QWidget *window) {
+      EXPECT_EQ(ClippedTexts(window), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
+    };
+    fits(Window.get());
     Window->ShowSourceSummary(2);
     Window->ShowProcessedCount(2000);
-    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
+    fits(Window.get());
     // The end of a failed run, with the button that opens the destination.
     Window->Engine().SetDestinationFolder(Folder);
     Window->ShowRunEnd(true);
@@ -899,11 +825,9 @@ TEST_F(MainWindow, EveryLanguageFitsEveryWindow) {
     Window->lTimeElapsed->setText(QString::fromStdString(
         fmt::sprintf("%s : %s / %s : %s", text_time_elapsed, "10:01:12", text_time_remaining, "00:00:00")));
     EXPECT_TRUE(Window->bOpenFolder->isVisible());
-    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
-    TfrmError error(ErrorReportText("coder_engine_error", "x", "/music/in.flac", "/music/out.mp3"));
-    EXPECT_EQ(ClippedTexts(&error), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
-    TfrmAbout about;
-    EXPECT_EQ(ClippedTexts(&about), std::vector<std::string>{}) << code << " at " << QApplication::font().pointSizeF();
+    fits(Window.get());
+    fits(TfrmError(ErrorReportText("coder_engine_error", "x", "/music/in.flac", "/music/out.mp3")).window());
+    fits(TfrmAbout().window());
   }
   }
   QApplication::setFont(font);
@@ -953,19 +877,11 @@ TEST_F(MainWindow, AFailedRunSaysWhichFileAndWhy) {
     for (const std::string language : {"EN", "RU"}) {
       SCOPED_TRACE(row.Name + (" in " + language));
       SelectLanguage(language);
-      fs::create_directories(row.OutFolder);
       Errors.clear();
       Window->DropFiles({row.Source}, false);
-      Chosen = row.OutFolder;
-      Window->bBrowseForFolderClick();
-      Window->cbCreateFull->setChecked(false);
-      (row.Mp3 ? Window->rbMP3 : Window->rbWAV)->click();
+      ChooseOutput(row.Mp3 ? Window->rbMP3 : Window->rbWAV, row.OutFolder);
       if (row.Before) row.Before();
-      QTimer watch;
-      if (row.During) QObject::connect(&watch, &QTimer::timeout, row.During);
-      watch.start(5);
-      Window->bStart->click();
-      watch.stop();
+      StartWatching(row.During ? row.During : [] {}, 5);
       if (row.After) row.After();
       EXPECT_FALSE(Window->Processing());
       ASSERT_EQ(Errors.size(), 1u);

@@ -36,23 +36,11 @@ std::vector<uint8_t> StrictDecode(const std::string &ape, int bits) {
   return bytes;
 }
 
-TAudioInfo Info(int rate, int channels, int bits, double seconds = 0) {
-  TAudioInfoRec r;
-  r.SampleRate = rate;
-  r.Channels = channels;
-  r.BitsPerSample = bits;
-  r.BytesPerSample = bits / 8;
-  r.Duration = seconds;
-  TAudioInfo info;
-  info.Streams = {r};
-  return info;
-}
-
 // Compresses raw PCM through the encoder, feeding it in the given block sizes.
 // `statedSeconds` is the length the source claims (0: none).
 void Compress(const std::string &path, const std::vector<uint8_t> &pcm, int rate, int channels, int bits,
               int32_t setting, const std::vector<size_t> &sizes = {65536}, double statedSeconds = 0) {
-  TAPECoder coder(path, TTagRec{}, Info(rate, channels, bits, statedSeconds), TAPEOptions{setting});
+  TAPECoder coder(path, TTagRec{}, PcmInfo(rate, channels, bits, statedSeconds), TAPEOptions{setting});
   std::string error;
   ASSERT_EQ(coder.Init(error), 0) << error;
   size_t at = 0;
@@ -76,10 +64,7 @@ class ApeRoundTrip : public ::testing::TestWithParam<TApeCase> {};
 
 TEST_P(ApeRoundTrip, MusicDecodesToTheInput) {
   const TApeCase c = GetParam();
-  TTestSignal s;
-  s.Bits = c.Bits;
-  s.Channels = c.Channels;
-  s.Seconds = 2.2;
+  const TTestSignal s{.Channels = c.Channels, .Bits = c.Bits, .Seconds = 2.2};
   const std::vector<uint8_t> pcm = MakeMusic(s);
   const std::string path = TestFolder() + "/out.ape";
   Compress(path, pcm, s.Rate, c.Channels, c.Bits, c.Setting);
@@ -109,8 +94,7 @@ class ApeFiles : public ::testing::Test {
 // Lengths around the frame size make later frames start inside 32-bit words.
 TEST_F(ApeFiles, EveryLengthAndFrameBoundary) {
   constexpr int64_t kFrame = 73728;  // blocks per frame at level 1000
-  TTestSignal s;
-  s.Seconds = double(3 * kFrame + 7) / s.Rate;
+  const TTestSignal s{.Seconds = double(3 * kFrame + 7) / 44100};
   for (int64_t blocks : {int64_t(1), int64_t(100), kFrame - 1, kFrame, kFrame + 1, 3 * kFrame + 7}) {
     for (int bits : {16, 24}) {
       TTestSignal one = s;
@@ -120,10 +104,7 @@ TEST_F(ApeFiles, EveryLengthAndFrameBoundary) {
       const std::string path = Folder + "/len" + std::to_string(blocks) + "_" + std::to_string(bits) + ".ape";
       Compress(path, pcm, s.Rate, 2, bits, 1);
       EXPECT_EQ(StrictDecode(path, bits), pcm) << blocks << " blocks, " << bits << " bits";
-      std::string out;
-      RunTool({"ffprobe", "-v", "error", "-count_packets", "-show_entries", "stream=duration_ts,nb_read_packets",
-               "-of", "csv=p=0", path}, &out);
-      EXPECT_EQ(out, std::to_string(blocks) + "," + std::to_string((blocks + kFrame - 1) / kFrame) + "\n");
+      EXPECT_EQ(ProbeStream(path, "duration_ts,nb_read_packets"), std::to_string(blocks) + "," + std::to_string((blocks + kFrame - 1) / kFrame) + "\n");
     }
   }
 }
@@ -160,8 +141,7 @@ TEST_F(ApeFiles, SilenceSquareWavesAndTwinChannels) {
 }
 
 TEST_F(ApeFiles, HeaderSeekTableAndMd5) {
-  TTestSignal s;
-  s.Seconds = 5;  // three frames at level 2000
+  const TTestSignal s{.Seconds = 5};  // three frames at level 2000
   const std::vector<uint8_t> pcm = MakeMusic(s);
   // Without a stated length, and with one so short that the seek table
   // outgrows its room and the frames move to make more.
@@ -222,9 +202,7 @@ TEST_F(ApeFiles, HeaderSeekTableAndMd5) {
 
 // However the input is split into calls, the file is the same.
 TEST_F(ApeFiles, AnySplitOfTheInputGivesTheSameFile) {
-  TTestSignal s;
-  s.Seconds = 3.5;
-  s.Bits = 24;
+  const TTestSignal s{.Bits = 24, .Seconds = 3.5};
   const std::vector<uint8_t> pcm = MakeMusic(s);
   Compress(Folder + "/whole.ape", pcm, s.Rate, 2, 24, 3, {pcm.size()});
   const std::vector<uint8_t> reference = ReadFileBytes(Folder + "/whole.ape");
@@ -240,8 +218,7 @@ TEST_F(ApeFiles, AnySplitOfTheInputGivesTheSameFile) {
 }
 
 TEST_F(ApeFiles, EachLevelCompressesMusicBetterAndNormalBeatsFlacBest) {
-  TTestSignal s;
-  s.Seconds = 10;
+  const TTestSignal s{.Seconds = 10};
   const std::string wav = WriteMusic(Folder + "/music.wav", s);
   const std::vector<uint8_t> pcm = MakeMusic(s);
   uintmax_t previous = UINTMAX_MAX;
@@ -259,17 +236,11 @@ TEST_F(ApeFiles, EachLevelCompressesMusicBetterAndNormalBeatsFlacBest) {
 }
 
 TEST_F(ApeFiles, StoppedConversionsLeaveAValidShorterFile) {
-  TTestSignal s;
-  s.Seconds = 20;
+  const TTestSignal s{.Seconds = 20};
   const std::string source = WriteMusic(Folder + "/long.wav", s);
   const TAPEOptions setting{2};
   const std::string output = Folder + "/stopped.ape";
-  TFileListRec job = WholeSourceJob(source, output, dfAPE, &setting);
-  job.KeepPartial = true;
-  const auto errors = ConvertJob(job, [](TCoderThread &w, const TProgressRec &p) {
-    if (p.Percent >= 30) w.Terminate();
-  });
-  EXPECT_TRUE(errors.empty());
+  EXPECT_TRUE(ConvertStopped(source, output, dfAPE, &setting, 30).empty());
   const std::vector<uint8_t> decoded = StrictDecode(output, 16);
   const std::vector<uint8_t> pcm = MakeMusic(s);
   EXPECT_GT(decoded.size(), 0u);
@@ -278,9 +249,7 @@ TEST_F(ApeFiles, StoppedConversionsLeaveAValidShorterFile) {
 }
 
 TEST_F(ApeFiles, WhatCannotBeCompressedIsACleanError) {
-  TTestSignal six;
-  six.Channels = 6;
-  const std::string source = WriteSignal(Folder + "/six.wav", six);
+  const std::string source = WriteSignal(Folder + "/six.wav", {.Channels = 6});
   const TAPEOptions setting{2};
   auto errors = ConvertFile(source, Folder + "/six.ape", dfAPE, &setting);
   ASSERT_EQ(errors.size(), 1u);
@@ -288,16 +257,14 @@ TEST_F(ApeFiles, WhatCannotBeCompressedIsACleanError) {
   EXPECT_NE(errors[0].ErrorMessage.find("one or two channels; the source has 6"), std::string::npos);
   EXPECT_FALSE(fs::exists(Folder + "/six.ape"));
 
-  TAPECoder nowhere(Folder + "/missing/x.ape", TTagRec{}, Info(44100, 2, 16), setting);
+  TAPECoder nowhere(Folder + "/missing/x.ape", TTagRec{}, PcmInfo(44100, 2, 16), setting);
   std::string why;
   EXPECT_EQ(nowhere.Init(why), 1);
   EXPECT_EQ(why.rfind("Error starting APECompress.\r\ninvalid output file", 0), 0u) << why;
   nowhere.Finish();
 
-  TTestSignal three;
-  three.Seconds = 3;
-  const std::vector<uint8_t> pcm = MakeMusic(three);
-  TAPECoder full(Folder + "/full.ape", TTagRec{}, Info(44100, 2, 16), setting);
+  const std::vector<uint8_t> pcm = MakeMusic({.Seconds = 3});
+  TAPECoder full(Folder + "/full.ape", TTagRec{}, PcmInfo(44100, 2, 16), setting);
   std::string error;
   ASSERT_EQ(full.Init(error), 0) << error;
   {
@@ -310,7 +277,7 @@ TEST_F(ApeFiles, WhatCannotBeCompressedIsACleanError) {
         std::runtime_error);
   }
 
-  TAPECoder empty(Folder + "/empty.ape", TTagRec{}, Info(44100, 2, 16), setting);
+  TAPECoder empty(Folder + "/empty.ape", TTagRec{}, PcmInfo(44100, 2, 16), setting);
   ASSERT_EQ(empty.Init(error), 0);
   EXPECT_THROW(empty.Finish(), EAPEException);  // no audio: no valid file can be made
 }

@@ -28,10 +28,7 @@ class FlacOutputs : public ::testing::TestWithParam<TFlacCase> {};
 TEST_P(FlacOutputs, DecodeToTheSourceSamples) {
   const TFlacCase c = GetParam();
   const std::string folder = TestFolder();
-  TTestSignal signal;
-  signal.Bits = c.Bits;
-  signal.Channels = c.Channels;
-  signal.Seconds = 1.7;
+  const TTestSignal signal{.Channels = c.Channels, .Bits = c.Bits, .Seconds = 1.7};
   const std::string source = WriteSignal(folder + "/source.wav", signal,
                                          {"-c:a", c.Bits == 24 ? "pcm_s24le" : "pcm_s16le"});
   TFLACOptions options;
@@ -73,19 +70,12 @@ INSTANTIATE_TEST_SUITE_P(LevelsDepthsChannels, FlacOutputs, ::testing::ValuesIn(
 
 TEST(FlacCoder, FloatSourcesBecomeSixteenBitsAndStoppedFilesStayValid) {
   const std::string folder = TestFolder();
-  TTestSignal signal;
-  signal.Bits = 32;
-  signal.Seconds = 20;
+  const TTestSignal signal{.Bits = 32, .Seconds = 20};
   const std::string source = WriteSignal(folder + "/float.wav", signal, {"-c:a", "pcm_f32le"});
   TFLACOptions options;
   ApplyFLACCommandLineLevel(5, options);
   const std::string output = folder + "/out.flac";
-  TFileListRec job = WholeSourceJob(source, output, dfFLAC, &options);
-  job.KeepPartial = true;
-  const auto errors = ConvertJob(job, [](TCoderThread &worker, const TProgressRec &p) {
-    if (p.Percent >= 20) worker.Terminate();
-  });
-  EXPECT_TRUE(errors.empty());
+  EXPECT_TRUE(ConvertStopped(source, output, dfFLAC, &options, 20).empty());
   std::string err, info;
   EXPECT_EQ(RunTool({"flac", "-t", "-s", output}, nullptr, &err), 0) << err;
   RunTool({"metaflac", "--show-bps", "--show-total-samples", output}, &info);
@@ -97,8 +87,7 @@ TEST(FlacCoder, FloatSourcesBecomeSixteenBitsAndStoppedFilesStayValid) {
 
 TEST(FlacCoder, StartFailuresNameTheirStep) {
   const std::string folder = TestFolder();
-  TTestSignal signal;
-  const std::string source = WriteSignal(folder + "/source.wav", signal);
+  const std::string source = WriteSignal(folder + "/source.wav", TTestSignal{});
   TFLACOptions options;  // never configured: block size 4096, everything else 0
   options.BlockSize = 3;  // the library refuses blocks this small
   const auto errors = ConvertFile(source, folder + "/out.flac", dfFLAC, &options);
@@ -111,15 +100,9 @@ TEST(FlacCoder, StartFailuresNameTheirStep) {
 }
 
 TEST(FlacCoder, CoefficientPrecisionFitsTheDepth) {
-  TAudioInfoRec r;
-  r.SampleRate = 44100;
-  r.Channels = 2;
-  r.BitsPerSample = 24;
-  TAudioInfo info;
-  info.Streams = {r};
   TFLACOptions options;
   options.QlpCoeffPrecision = 15;
-  TFLACCoder coder(TestFolder() + "/p.flac", TTagRec{}, info, options);
+  TFLACCoder coder(TestFolder() + "/p.flac", TTagRec{}, PcmInfo(44100, 2, 24), options);
   std::string error;
   ASSERT_EQ(coder.Init(error), 0) << error;
   EXPECT_EQ(coder.Library().QlpCoeffPrecision, 7);

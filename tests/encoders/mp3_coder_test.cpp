@@ -26,13 +26,7 @@ constexpr double kMinSnrDb = 6;
 // Frames the decoder may lag behind without the LAME tag (encoder delay and padding).
 constexpr int kMaxDelay = 2 * 1152 + 1105;
 
-int64_t PacketCount(const std::string &path) {
-  std::string out;
-  RunTool({"ffprobe", "-v", "error", "-count_packets", "-show_entries", "stream=nb_read_packets", "-of",
-           "csv=p=0", path},
-          &out);
-  return std::stoll(out);
-}
+int64_t PacketCount(const std::string &path) { return std::stoll(ProbeStream(path, "nb_read_packets")); }
 
 class Mp3Coder : public ::testing::Test {
  protected:
@@ -82,9 +76,7 @@ TEST_F(Mp3Coder, EveryCbrBitrateDecodes) {
     ASSERT_TRUE(ConvertFile(Source, output, dfMP3, &options).empty()) << options.Bitrate;
     TMp3InfoTag tag;
     EXPECT_FALSE(ReadMp3InfoTag(output, tag)) << "CBR files carry no VBR frame";
-    std::string out;
-    RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=sample_rate,bit_rate", "-of", "csv=p=0",
-             output}, &out);
+    const std::string out = ProbeStream(output, "sample_rate,bit_rate");
     const int rate = std::stoi(out);  // the library lowers the rate for low bitrates
     EXPECT_EQ(std::stoi(out.substr(out.find(',') + 1)) / 1000, options.Bitrate);
     // Without the tag the decoder keeps the encoder's delay and padding.
@@ -101,33 +93,24 @@ TEST_F(Mp3Coder, EveryCbrBitrateDecodes) {
 }
 
 TEST_F(Mp3Coder, AMonoSourceGivesAMonoFile) {
-  TTestSignal mono;
-  mono.Channels = 1;
+  const TTestSignal mono{.Channels = 1};
   const std::string source = WriteSignal(Folder + "/mono.wav", mono);
   TMP3Options options;
   options.StereoMode = 1;
   const std::string output = Folder + "/mono.mp3";
   ASSERT_TRUE(ConvertFile(source, output, dfMP3, &options).empty());
-  std::string out;
-  RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=channels", "-of", "csv=p=0", output}, &out);
-  EXPECT_EQ(out, "1\n");
+  EXPECT_EQ(ProbeStream(output, "channels"), "1\n");
   const std::vector<int32_t> decoded = LameDecode(output, Folder);
   EXPECT_EQ(int64_t(decoded.size()), FrameCount(mono));
   EXPECT_GT(SnrDb(AsInt16(MakeSamples(mono)), decoded, 1), kMinSnrDb);
 }
 
 TEST_F(Mp3Coder, AStoppedFileIsPlayableWithoutTagFrameOrId3) {
-  TTestSignal longer;
-  longer.Seconds = 30;
+  const TTestSignal longer{.Seconds = 30};
   const std::string source = WriteSignal(Folder + "/long.wav", longer);
   TMP3Options options;
   const std::string output = Folder + "/stopped.mp3";
-  TFileListRec job = WholeSourceJob(source, output, dfMP3, &options);
-  job.KeepPartial = true;
-  const auto errors = ConvertJob(job, [](TCoderThread &w, const TProgressRec &p) {
-    if (p.Percent >= 10) w.Terminate();
-  });
-  EXPECT_TRUE(errors.empty());
+  EXPECT_TRUE(ConvertStopped(source, output, dfMP3, &options, 10).empty());
   TMp3InfoTag tag;
   EXPECT_FALSE(ReadMp3InfoTag(output, tag));
   const std::vector<uint8_t> bytes = ReadFileBytes(output);

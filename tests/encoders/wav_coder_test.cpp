@@ -12,17 +12,6 @@
 
 namespace {
 
-TAudioInfo Info(int rate, int channels, int bits) {
-  TAudioInfoRec r;
-  r.SampleRate = rate;
-  r.Channels = channels;
-  r.BitsPerSample = bits;
-  r.BytesPerSample = bits / 8;
-  TAudioInfo info;
-  info.Streams = {r};
-  return info;
-}
-
 uint32_t U32At(const std::vector<uint8_t> &b, size_t at) {
   return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
 }
@@ -58,7 +47,7 @@ TEST_P(WavCoderFormats, OtherProgramsReadTheSamplesBack) {
   signal.Seconds = 0.3;
   const std::vector<uint8_t> samples = MakeSamples(signal);
 
-  TWAVCoder coder(path, TTagRec{}, Info(48000, c.Channels, c.Bits));
+  TWAVCoder coder(path, TTagRec{}, PcmInfo(48000, c.Channels, c.Bits));
   std::string error;
   ASSERT_EQ(coder.Init(error), 0) << error;
   Encode(coder, samples, c.Bits / 8);
@@ -90,47 +79,36 @@ INSTANTIATE_TEST_SUITE_P(Formats, WavCoderFormats,
                                   std::to_string(info.param.Channels) + "ch";
                          });
 
-TEST(WavCoder, EmptyAndDebugOutputsAreHeadersWithTheirSizes) {
+// The header states the data written: none for an empty output, none for one
+// whose data is left out (debug), an odd size with a pad byte outside it; an
+// existing file under the name is replaced whole.
+TEST(WavCoder, HeadersStateTheDataWrittenAndReplaceAnExistingFile) {
   const std::string folder = TestFolder();
-  for (bool writeData : {true, false}) {
-    const std::string path = folder + (writeData ? "/empty.wav" : "/debug.wav");
-    TWAVCoder coder(path, TTagRec{}, Info(44100, 2, 16));
+  const struct {
+    const char *Name;
+    int Channels, Bits;
+    size_t DataBytes;
+    bool WriteData;
+    uint32_t FileBytes, DataSize;
+  } cases[] = {
+      {"/empty.wav", 2, 16, 0, true, 44, 0},
+      {"/debug.wav", 2, 16, 4000, false, 44, 0},
+      {"/odd.wav", 1, 24, 3, true, 48, 3},
+  };
+  for (const auto &c : cases) {
+    const std::string path = folder + c.Name;
+    WriteFileBytes(path, std::vector<uint8_t>(100000, 1));
+    TWAVCoder coder(path, TTagRec{}, PcmInfo(44100, c.Channels, c.Bits));
     std::string error;
-    ASSERT_EQ(coder.Init(error), 0);
-    if (!writeData) {
-      const std::vector<uint8_t> block(4000, 7);
-      coder.DoOutput(block.data(), int(block.size()), false);
-    }
+    ASSERT_EQ(coder.Init(error), 0) << error;
+    const std::vector<uint8_t> data(c.DataBytes, 7);
+    if (!data.empty()) coder.DoOutput(data.data(), int(data.size()), c.WriteData);
     coder.Finish();
     const std::vector<uint8_t> bytes = ReadFileBytes(path);
-    ASSERT_EQ(bytes.size(), 44u);
-    EXPECT_EQ(U32At(bytes, 4), 36u);
-    EXPECT_EQ(U32At(bytes, 40), 0u);
+    ASSERT_EQ(bytes.size(), c.FileBytes) << c.Name;
+    EXPECT_EQ(U32At(bytes, 4), c.FileBytes - 8) << c.Name;
+    EXPECT_EQ(U32At(bytes, 40), c.DataSize) << c.Name;
   }
-}
-
-TEST(WavCoder, OddDataIsPaddedOutsideTheDataSize) {
-  const std::string path = TestFolder() + "/odd.wav";
-  TWAVCoder coder(path, TTagRec{}, Info(44100, 1, 24));
-  std::string error;
-  ASSERT_EQ(coder.Init(error), 0);
-  const uint8_t sample[3] = {1, 2, 3};
-  coder.DoOutput(sample, 3, true);
-  coder.Finish();
-  const std::vector<uint8_t> bytes = ReadFileBytes(path);
-  ASSERT_EQ(bytes.size(), 48u);
-  EXPECT_EQ(U32At(bytes, 4), 40u);
-  EXPECT_EQ(U32At(bytes, 40), 3u);
-}
-
-TEST(WavCoder, ReplacesAnExistingFile) {
-  const std::string path = TestFolder() + "/exists.wav";
-  WriteFileBytes(path, std::vector<uint8_t>(100000, 1));
-  TWAVCoder coder(path, TTagRec{}, Info(44100, 2, 16));
-  std::string error;
-  ASSERT_EQ(coder.Init(error), 0);
-  coder.Finish();
-  EXPECT_EQ(std::filesystem::file_size(path), 44u);
 }
 
 // Outputs are regular files: a pipe under the name (read or not) is refused
@@ -153,7 +131,7 @@ TEST(WavCoder, AnOutputThatCannotBeCreatedFailsInit) {
       {"/null.wav", "not a regular file"},
   };
   for (const auto &c : cases) {
-    TWAVCoder coder(folder + c.Name, TTagRec{}, Info(44100, 2, 16));
+    TWAVCoder coder(folder + c.Name, TTagRec{}, PcmInfo(44100, 2, 16));
     std::string error;
     EXPECT_EQ(coder.Init(error), 1) << c.Name;
     EXPECT_EQ(error.rfind("CreateFileStream (step1) : ", 0), 0u) << error;
@@ -167,7 +145,7 @@ TEST(WavCoder, AnOutputThatCannotBeCreatedFailsInit) {
 
 TEST(WavCoder, AFullDiskIsAnError) {
   const std::string path = TestFolder() + "/full.wav";
-  TWAVCoder coder(path, TTagRec{}, Info(44100, 2, 16));
+  TWAVCoder coder(path, TTagRec{}, PcmInfo(44100, 2, 16));
   std::string error;
   ASSERT_EQ(coder.Init(error), 0);
   const std::vector<uint8_t> block(10000);

@@ -24,15 +24,7 @@ struct TJobResult {
 };
 
 TFileListRec WavJob(const std::string &source, const std::string &output) {
-  TFileListRec job;
-  job.SourceFileName = source;
-  job.OutputFileName = output;
-  job.JobNumber = 1;
-  job.JobCount = 1;
-  job.DestinationFormat = dfWAV;
-  job.Replaces = RegularFileIdentity(output);  // as a run names it
-  GetFileAudioInfo(source, true, job.AudioInfo);
-  return job;
+  return WholeSourceJob(source, output, dfWAV, nullptr);
 }
 
 // Runs the job on a worker and waits for it; `onProgress` may stop the worker.
@@ -85,10 +77,7 @@ class CoderThreadDepths : public ::testing::TestWithParam<TDepthCase> {
 TEST_P(CoderThreadDepths, WavOutputHoldsTheSourceSamples) {
   const TDepthCase &c = GetParam();
   const std::string folder = TestFolder();
-  TTestSignal signal;
-  signal.Bits = c.Bits;
-  signal.Channels = c.Channels;
-  signal.Seconds = 1.3;
+  const TTestSignal signal{.Channels = c.Channels, .Bits = c.Bits, .Seconds = 1.3};
   const std::string source = WriteSignal(folder + "/source." + c.Ext, signal, c.Codec);
   const std::string output = folder + "/out.wav";
 
@@ -96,10 +85,8 @@ TEST_P(CoderThreadDepths, WavOutputHoldsTheSourceSamples) {
   ASSERT_TRUE(r.Errors.empty()) << r.Errors[0].ErrorMessage;
   EXPECT_EQ(r.Finished, 1);
 
-  std::string probe;
-  RunTool({"ffprobe", "-v", "error", "-show_entries", "stream=bits_per_sample,channels", "-of",
-           "csv=p=0", output}, &probe);
-  EXPECT_EQ(probe, std::to_string(c.Channels) + "," + std::to_string(c.OutputBits) + "\n");
+  EXPECT_EQ(ProbeStream(output, "bits_per_sample,channels"),
+            std::to_string(c.Channels) + "," + std::to_string(c.OutputBits) + "\n");
 
   const std::vector<uint8_t> source8 = MakeSamples(signal);
   const std::vector<uint8_t> decoded = FFmpegDecode(output, RawFormat(c.OutputBits));
@@ -128,10 +115,7 @@ INSTANTIATE_TEST_SUITE_P(
 // and holds Length frames, whatever the rate.
 TEST_F(CoderThread, TrackJobsCutExactlyAtTheirFrames) {
   for (int rate : {44100, 48000, 96000}) {
-    TTestSignal signal;
-    signal.Rate = rate;
-    signal.Bits = 24;
-    signal.Seconds = 4;
+    const TTestSignal signal{.Rate = rate, .Bits = 24, .Seconds = 4};
     const std::string source =
         WriteSignal(Folder + "/source" + std::to_string(rate) + ".flac", signal, {"-c:a", "flac"});
     const std::vector<int32_t> all = AsInt24(MakeSamples(signal));
@@ -157,9 +141,7 @@ TEST_F(CoderThread, TrackJobsCutExactlyAtTheirFrames) {
 }
 
 TEST_F(CoderThread, ProgressRisesToOneHundredOnTheMainThread) {
-  TTestSignal signal;
-  signal.Seconds = 3;
-  const std::string source = WriteSignal(Folder + "/source.wav", signal);
+  const std::string source = WriteSignal(Folder + "/source.wav", {.Seconds = 3});
   TFileListRec job = WavJob(source, Folder + "/out.wav");
   job.JobNumber = 2;
   job.JobCount = 5;
@@ -180,8 +162,7 @@ TEST_F(CoderThread, ProgressRisesToOneHundredOnTheMainThread) {
 
 // A stopped job leaves nothing, or, asked to keep it, a valid shorter file.
 TEST_F(CoderThread, CancelLeavesNothingOrAValidShorterFile) {
-  TTestSignal signal;
-  signal.Seconds = 60;
+  const TTestSignal signal{.Seconds = 60};
   const std::string source = WriteSignal(Folder + "/source.wav", signal);
   fs::create_directory(Folder + "/out");
   TFileListRec job = WavJob(source, Folder + "/out/out.wav");
@@ -209,13 +190,10 @@ TEST_F(CoderThread, CancelLeavesNothingOrAValidShorterFile) {
 // A source cut in half converts as far as it decodes, whole or as a track
 // that runs past the cut, and each job says how much it got.
 TEST_F(CoderThread, ADamagedSourceConvertsWhatItHoldsAndSaysSo) {
-  TTestSignal signal;
-  signal.Seconds = 3;
-  const std::string good = WriteSignal(Folder + "/good.flac", signal, {"-c:a", "flac"});
+  const std::string good = WriteSignal(Folder + "/good.flac", {.Seconds = 3}, {"-c:a", "flac"});
   const std::string bad = Folder + "/bad.flac";
-  std::vector<uint8_t> bytes = ReadFileBytes(good);
-  bytes.resize(bytes.size() / 2);
-  WriteFileBytes(bad, bytes);
+  fs::copy_file(good, bad);
+  CutInHalf(bad);
   const std::vector<uint8_t> before = ReadFileBytes(bad);
   const double held = double(FFmpegDecode(bad, "s16le").size()) / 4 / 44100;
   ASSERT_GT(held, 1.1);
@@ -257,9 +235,7 @@ TEST_F(CoderThread, ADamagedSourceConvertsWhatItHoldsAndSaysSo) {
 // Damage in an earlier part of a source is not a later track's: AAC tracks
 // are reached by decoding from the start, past the damage.
 TEST_F(CoderThread, DamageBeforeATrackIsNotReportedForIt) {
-  TTestSignal signal;
-  signal.Seconds = 4;
-  const std::string good = WriteMusic(Folder + "/good.m4a", signal, {"-c:a", "aac"});
+  const std::string good = WriteMusic(Folder + "/good.m4a", {.Seconds = 4}, {"-c:a", "aac"});
   std::vector<uint8_t> bytes = ReadFileBytes(good);
   for (size_t i = bytes.size() / 5; i < bytes.size() / 5 + 512; ++i) bytes[i] ^= 0x5a;
   const std::string bad = Folder + "/bad.m4a";
@@ -278,62 +254,46 @@ TEST_F(CoderThread, DamageBeforeATrackIsNotReportedForIt) {
   }
 }
 
-TEST_F(CoderThread, AMissingSourceFailsAndLeavesNoOutput) {
-  const std::string good = WriteSignal(Folder + "/good.wav", TTestSignal{});
-  TFileListRec job = WavJob(good, Folder + "/out.wav");
-  job.SourceFileName = Folder + "/vanished.wav";
-  const TJobResult r = RunJob(job);
-  ASSERT_EQ(r.Errors.size(), 1u);
-  EXPECT_EQ(r.Errors[0].ErrorMessage, "BASS_StreamCreateFile 2");
-  EXPECT_EQ(r.Errors[0].LastCall, "");
-  EXPECT_EQ(r.Errors[0].ErrorCode, 0);
-  EXPECT_FALSE(fs::exists(job.OutputFileName));
-}
-
-TEST_F(CoderThread, AnEncoderThatCannotStartIsReportedWithItsText) {
-  const std::string source = WriteSignal(Folder + "/source.wav", TTestSignal{});
-  TFileListRec job = WavJob(source, Folder + "/no/such/folder/out.wav");
-  const TJobResult r = RunJob(job);
-  ASSERT_EQ(r.Errors.size(), 1u);
-  const std::string detail = "TWAVCoder\r\n\"CreateFileStream (step1) : Cannot create file \"" +
-                             job.OutputFileName + "\". No such file or directory\"";
-  EXPECT_EQ(r.Errors[0].ErrorMessage, FormatText(text_failed_to_init_encoder, detail));
-  EXPECT_EQ(r.Errors[0].LastCall, "TWAVCoder.Init");
-  EXPECT_EQ(r.Errors[0].ErrorCode, 1);
-  EXPECT_EQ(r.Finished, 1);
-}
-
-TEST_F(CoderThread, AStartBeyondTheEndIsAnError) {
-  TTestSignal signal;
-  signal.Seconds = 1;
-  const std::string source = WriteSignal(Folder + "/source.flac", signal, {"-c:a", "flac"});
-  TFileListRec job = WavJob(source, Folder + "/out.wav");
-  job.Start = 5.0;
-  job.IsTrack = true;
-  const TJobResult r = RunJob(job);
-  ASSERT_EQ(r.Errors.size(), 1u);
-  EXPECT_EQ(r.Errors[0].ErrorMessage, "BASS_ChannelSetPosition 7");
-  EXPECT_FALSE(fs::exists(job.OutputFileName));
-}
-
-TEST_F(CoderThread, ADestinationWithoutEncoderIsAnInternalError) {
-  const std::string source = WriteSignal(Folder + "/source.wav", TTestSignal{});
-  TFileListRec job = WavJob(source, Folder + "/out.xyz");
-  job.DestinationFormat = 42;
-  const TJobResult r = RunJob(job);
-  ASSERT_EQ(r.Errors.size(), 1u);
-  EXPECT_EQ(r.Errors[0].ErrorMessage, "Assert failed : FCoder = nil");
-  EXPECT_EQ(r.Finished, 1);
-}
-
-TEST_F(CoderThread, DebugModeWritesOnlyTheHeader) {
-  const std::string source = WriteSignal(Folder + "/source.wav", TTestSignal{});
-  TFileListRec job = WavJob(source, Folder + "/out.wav");
-  DebugMode = 1;
-  const TJobResult r = RunJob(job);
-  DebugMode = 0;
-  EXPECT_TRUE(r.Errors.empty());
-  EXPECT_EQ(fs::file_size(job.OutputFileName), 44u);
+// A job that cannot run reports one error with its text and where it stopped,
+// ends as finished, and leaves no output.
+TEST_F(CoderThread, AJobThatCannotRunReportsItsErrorAndLeavesNoOutput) {
+  const std::string source = WriteSignal(Folder + "/source.flac", TTestSignal{}, {"-c:a", "flac"});
+  const std::string missingFolder = Folder + "/no/such/folder/out.wav";
+  struct TRow {
+    const char *Name;
+    std::function<void(TFileListRec &)> Change;
+    std::string Message, LastCall;
+    int ErrorCode;
+  };
+  const TRow rows[] = {
+      {"the source vanished", [&](TFileListRec &job) { job.SourceFileName = Folder + "/vanished.wav"; },
+       "BASS_StreamCreateFile 2", "", 0},
+      {"the encoder cannot start", [&](TFileListRec &job) { job.OutputFileName = missingFolder; },
+       FormatText(text_failed_to_init_encoder, "TWAVCoder\r\n\"CreateFileStream (step1) : Cannot create file \"" +
+                                                   missingFolder + "\". No such file or directory\""),
+       "TWAVCoder.Init", 1},
+      {"a start beyond the end",
+       [](TFileListRec &job) {
+         job.Start = 5.0;
+         job.IsTrack = true;
+       },
+       "BASS_ChannelSetPosition 7", "", 0},
+      {"no encoder for the format", [](TFileListRec &job) { job.DestinationFormat = 42; },
+       "Assert failed : FCoder = nil", "", 0},
+  };
+  for (const TRow &row : rows) {
+    SCOPED_TRACE(row.Name);
+    TFileListRec job = WavJob(source, Folder + "/out.wav");
+    row.Change(job);
+    const TJobResult r = RunJob(job);
+    ASSERT_EQ(r.Errors.size(), 1u);
+    EXPECT_EQ(r.Errors[0].ErrorMessage, row.Message);
+    EXPECT_EQ(r.Errors[0].LastCall, row.LastCall);
+    EXPECT_EQ(r.Errors[0].ErrorCode, row.ErrorCode);
+    EXPECT_EQ(r.Finished, 1);
+    EXPECT_FALSE(fs::exists(job.OutputFileName));
+    EXPECT_FALSE(fs::exists(PartialFileName(job.OutputFileName)));
+  }
 }
 
 }  // namespace

@@ -38,10 +38,7 @@ TEST_P(CueTracks, TileTheSourceExactly) {
   StartBass();
   const TTilingCase c = GetParam();
   const std::string folder = TestFolder();
-  TTestSignal signal;
-  signal.Rate = c.Rate;
-  signal.Bits = c.Bits;
-  signal.Seconds = 9;
+  const TTestSignal signal{.Rate = c.Rate, .Bits = c.Bits, .Seconds = 9};
   const std::string source = WriteSignal(folder + "/image.flac", signal, {"-c:a", "flac"});
   // INDEX 01 positions in CD frames (75 a second); the first is not at 0.
   const std::vector<int> starts = {33, 2 * 75 + 7, 4 * 75 + 74, 7 * 75 + 1};
@@ -49,7 +46,7 @@ TEST_P(CueTracks, TileTheSourceExactly) {
   for (size_t k = 0; k < starts.size(); ++k)
     sheet += "  TRACK 0" + std::to_string(k + 1) + " AUDIO\n    TITLE \"Part " + std::to_string(k + 1) +
              "\"\n    INDEX 01 " + CueTime(starts[k]) + "\n";
-  WriteFileBytes(folder + "/image.cue", std::vector<uint8_t>(sheet.begin(), sheet.end()));
+  WriteText(folder + "/image.cue", sheet);
 
   TSourceList list = {{source, {}}};
   list[0].Rec.HasCUE = true;
@@ -102,24 +99,31 @@ class SourceParts : public ::testing::Test {
     Folder = TestFolder();
     fs::create_directories(Folder + "/out");
   }
+
+  // Engine converts `source`, which has the sheet `sheet` beside it (".cue" for
+  // its extension), into Folder/out.
+  void PrepareSheetRun(const std::string &source, const std::string &sheet, TDestinationFormat format) {
+    WriteText(fs::path(source).replace_extension(".cue").string(), sheet);
+    List = {{source, {}}};
+    List[0].Rec.HasCUE = true;
+    Engine.SetSourceList(&List);
+    Engine.SetDestinationFormat(format);
+    Engine.SetDestinationFolder(Folder + "/out");
+  }
+
   std::string Folder;
+  TSourceList List;
+  TCoder_engine Engine;
 };
 
 TEST_F(SourceParts, TracksGetTheirNamesAndTagsAndAOneTrackSheetIsAWholeSource) {
-  TTestSignal signal;
-  signal.Seconds = 4;
+  const TTestSignal signal{.Seconds = 4};
   const std::string source = WriteSignal(Folder + "/live.wav", signal);
-  const std::string sheet =
-      "PERFORMER \"Band\"\nTITLE \"Live\"\nFILE \"live.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"Intro\"\n"
-      "INDEX 01 00:00:00\nTRACK 02 AUDIO\nTITLE \"Song\"\nPERFORMER \"Singer\"\nINDEX 01 00:02:00\n";
-  WriteFileBytes(Folder + "/live.cue", std::vector<uint8_t>(sheet.begin(), sheet.end()));
-  TSourceList list = {{source, {}}};
-  list[0].Rec.HasCUE = true;
-  TCoder_engine engine;
-  engine.SetSourceList(&list);
-  engine.SetDestinationFormat(dfMP3);
-  engine.SetDestinationFolder(Folder + "/out");
-  ASSERT_EQ(engine.Run(), 0);
+  PrepareSheetRun(source,
+                  "PERFORMER \"Band\"\nTITLE \"Live\"\nFILE \"live.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"Intro\"\n"
+                  "INDEX 01 00:00:00\nTRACK 02 AUDIO\nTITLE \"Song\"\nPERFORMER \"Singer\"\nINDEX 01 00:02:00\n",
+                  dfMP3);
+  ASSERT_EQ(Engine.Run(), 0);
   const std::vector<uint8_t> mp3 = ReadFileBytes(Folder + "/out/02 - Song.mp3");
   const std::string block(mp3.end() - 128, mp3.end());
   EXPECT_EQ(block.substr(3, 4), "Song");
@@ -129,25 +133,16 @@ TEST_F(SourceParts, TracksGetTheirNamesAndTagsAndAOneTrackSheetIsAWholeSource) {
   EXPECT_TRUE(fs::exists(Folder + "/out/01 - Intro.mp3"));
 
   // One track only: the whole source, named after it.
-  const std::string one = "FILE \"live.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"All\"\nINDEX 01 00:01:00\n";
-  WriteFileBytes(Folder + "/live.cue", std::vector<uint8_t>(one.begin(), one.end()));
-  engine.SetDestinationFormat(dfWAV);
-  ASSERT_EQ(engine.Run(), 0);
+  PrepareSheetRun(source, "FILE \"live.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"All\"\nINDEX 01 00:01:00\n", dfWAV);
+  ASSERT_EQ(Engine.Run(), 0);
   EXPECT_EQ(FFmpegDecode(Folder + "/out/live.wav", "s16le"), MakeSamples(signal));
 }
 
 TEST_F(SourceParts, ADamagedSheetFailsTheRunWithItsName) {
-  const std::string source = WriteSignal(Folder + "/a.wav", TTestSignal{});
-  const std::string sheet = "FILE \"a.wav\" WAVE\nTRACK x AUDIO\nINDEX 01 00:00:00\n";
-  WriteFileBytes(Folder + "/a.cue", std::vector<uint8_t>(sheet.begin(), sheet.end()));
-  TSourceList list = {{source, {}}};
-  list[0].Rec.HasCUE = true;
-  TCoder_engine engine;
-  engine.SetSourceList(&list);
-  engine.SetDestinationFormat(dfWAV);
-  engine.SetDestinationFolder(Folder + "/out");
+  PrepareSheetRun(WriteSignal(Folder + "/a.wav", TTestSignal{}), "FILE \"a.wav\" WAVE\nTRACK x AUDIO\nINDEX 01 00:00:00\n",
+                  dfWAV);
   try {
-    engine.Run();
+    Engine.Run();
     FAIL();
   } catch (const std::exception &e) {
     EXPECT_NE(std::string(e.what()).find(Folder + "/a.cue"), std::string::npos) << e.what();
@@ -208,10 +203,8 @@ TEST_F(SourceParts, SilencesCutPiecesByTheirRules) {
 }
 
 TEST_F(SourceParts, SoundWithoutSilenceIsOnePieceAndAStopEndsTheScan) {
-  TTestSignal loud;  // noise and tone: never two zero samples in a row
-  loud.Seconds = 6;
-  loud.Level = 0.5;
-  const std::string wav = WriteSignal(Folder + "/loud.wav", loud);
+  // Noise and tone: never two zero samples in a row.
+  const std::string wav = WriteSignal(Folder + "/loud.wav", {.Seconds = 6, .Level = 0.5});
   TCUEArr pieces;
   SplitBySilenceScan(wav, 1, 1, TPreprocessOptions{}, TSilenceScanContext{}, pieces);
   ASSERT_EQ(pieces.size(), 1u);
@@ -230,22 +223,17 @@ TEST_F(SourceParts, SoundWithoutSilenceIsOnePieceAndAStopEndsTheScan) {
 TEST_F(SourceParts, PiecesConvertToExactlyTheirSamples) {
   const std::string wav = WriteRecording(Folder, 48000);
   const std::vector<int16_t> pcm = Recording(48000);
-  const std::string sheet = "FILE \"rec.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n";
-  WriteFileBytes(Folder + "/rec.cue", std::vector<uint8_t>(sheet.begin(), sheet.end()));
-  TSourceList list = {{wav, {}}};
-  list[0].Rec.HasCUE = true;  // silences take precedence over the sheet
-  TCoder_engine engine;
-  engine.SetSourceList(&list);
-  engine.SetDestinationFormat(dfWAV);
-  engine.SetDestinationFolder(Folder + "/out");
-  engine.Preprocess = true;
+  // Silences take precedence over the sheet.
+  PrepareSheetRun(wav, "FILE \"rec.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n",
+                  dfWAV);
+  Engine.Preprocess = true;
   TPreprocessOptions options;
   options.Seconds = 20;
-  engine.SetPreprocessOptions(options);
-  engine.ThreadCount = 2;
+  Engine.SetPreprocessOptions(options);
+  Engine.ThreadCount = 2;
   std::vector<uint8_t> stages;
-  engine.OnProgress = [&](const TProgressRec &p) { stages.push_back(p.Stage); };
-  ASSERT_EQ(engine.Run(), 0);
+  Engine.OnProgress = [&](const TProgressRec &p) { stages.push_back(p.Stage); };
+  ASSERT_EQ(Engine.Run(), 0);
   EXPECT_EQ(stages.front(), stSeekingSilence);
   EXPECT_EQ(stages.back(), stTrack);
 

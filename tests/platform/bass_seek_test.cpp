@@ -28,9 +28,7 @@ class SeekExactly : public ::testing::TestWithParam<TSeekCase> {
 TEST_P(SeekExactly, AnyFrameLikeAPlainDecode) {
   const TSeekCase &c = GetParam();
   const std::string folder = TestFolder();
-  TTestSignal signal;
-  signal.Seconds = 7.5;
-  signal.Bits = c.Bits;
+  const TTestSignal signal{.Bits = c.Bits, .Seconds = 7.5};
   const std::string wav = WriteSignal(folder + "/input.wav", signal,
                                       {"-c:a", c.Bits == 24 ? "pcm_s24le" : "pcm_s16le"});
   std::string path = wav;

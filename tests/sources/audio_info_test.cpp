@@ -21,11 +21,7 @@ class AudioInfo : public ::testing::Test {
 };
 
 TEST_F(AudioInfo, PropertiesOfLosslessAndLossySources) {
-  TTestSignal signal;
-  signal.Rate = 48000;
-  signal.Bits = 24;
-  signal.Channels = 6;
-  signal.Seconds = 2.5;
+  TTestSignal signal{.Rate = 48000, .Channels = 6, .Bits = 24, .Seconds = 2.5};
   const std::string flac = WriteSignal(Folder + "/a.flac", signal, {"-c:a", "flac"});
   TAudioInfo info;
   GetFileAudioInfo(flac, true, info);
@@ -74,12 +70,8 @@ TEST(AudioInfoWorkers, RangesCoverTheListInOrder) {
 
 TEST_F(AudioInfo, GatheringSumsDurationsAndCollectsFailures) {
   TSourceList list;
-  for (int i = 0; i < 12; ++i) {
-    TTestSignal signal;
-    signal.Seconds = 0.5 + i * 0.25;
-    signal.Seed = uint32_t(i);
-    list.push_back({WriteSignal(Folder + "/s" + std::to_string(10 + i) + ".wav", signal), {}});
-  }
+  for (uint32_t i = 0; i < 12; ++i)
+    list.push_back({WriteSignal(Folder + "/s" + std::to_string(10 + i) + ".wav", {.Seconds = 0.5 + i * 0.25, .Seed = i}), {}});
   std::string errors;
   const double total = GatherAudioInfo(list, nullptr, nullptr, errors);
   EXPECT_EQ(errors, "");

@@ -25,10 +25,6 @@ std::string Encode(const std::string &utf8, const char *charset) {
   return out;
 }
 
-void Write(const std::string &path, const std::string &bytes) {
-  WriteFileBytes(path, std::vector<uint8_t>(bytes.begin(), bytes.end()));
-}
-
 // A sheet as a common ripping program writes it (CR LF line ends).
 std::string RipperSheet(const std::string &title1, const std::string &performer) {
   return "REM GENRE \"Classical\"\r\n"
@@ -61,7 +57,7 @@ class CueSheets : public ::testing::Test {
 };
 
 TEST_F(CueSheets, ARippersSheetReadsTrackByTrack) {
-  Write(Folder + "album.cue", RipperSheet("Allegro / Vivace", "Orchestra"));
+  WriteText(Folder + "album.cue", RipperSheet("Allegro / Vivace", "Orchestra"));
   TCUEArr t;
   ParseCue(Folder + "album.cue", t);
   ASSERT_EQ(t.size(), 3u);
@@ -101,7 +97,7 @@ TEST_F(CueSheets, EveryCommonEncodingGivesTheRightTitles) {
   };
   for (const TCase &c : cases) {
     const std::string sheet = Folder + c.Name + ".cue";
-    Write(sheet, c.Bytes);
+    WriteText(sheet, c.Bytes);
     TCUEArr t;
     ParseCue(sheet, t);
     ASSERT_EQ(t.size(), 3u) << c.Name;
@@ -111,27 +107,27 @@ TEST_F(CueSheets, EveryCommonEncodingGivesTheRightTitles) {
 }
 
 TEST_F(CueSheets, SheetsAndTheirAudioFindEachOther) {
-  Write(Folder + "a.flac", "x");
-  Write(Folder + "a.flac.cue", "");
+  WriteText(Folder + "a.flac", "x");
+  WriteText(Folder + "a.flac.cue", "");
   EXPECT_EQ(FindCueSheet(Folder + "a.flac"), Folder + "a.flac.cue");
   EXPECT_EQ(FindAudioForCue(Folder + "a.flac.cue"), Folder + "a.flac");
 
-  Write(Folder + "b.wav", "x");
-  Write(Folder + "b.flac", "x");
-  Write(Folder + "b.cue", "");
+  WriteText(Folder + "b.wav", "x");
+  WriteText(Folder + "b.flac", "x");
+  WriteText(Folder + "b.cue", "");
   EXPECT_EQ(FindAudioForCue(Folder + "b.cue"), Folder + "b.wav");
   EXPECT_EQ(FindCueSheet(Folder + "b.flac"), Folder + "b.cue");
   EXPECT_EQ(FindCueSheet(Folder + "b.ogg"), "");  // "ogg" files look for no sheet of their own
 
   // A sheet named unlike its audio finds it through its FILE line, whatever
   // the number of its tracks.
-  Write(Folder + "Album Image.flac", "x");
-  Write(Folder + "rip.cue", RipperSheet("One", "P"));
+  WriteText(Folder + "Album Image.flac", "x");
+  WriteText(Folder + "rip.cue", RipperSheet("One", "P"));
   EXPECT_EQ(FindAudioForCue(Folder + "rip.cue"), Folder + "Album Image.flac");
-  Write(Folder + "single.cue", "FILE \"Album Image.flac\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
+  WriteText(Folder + "single.cue", "FILE \"Album Image.flac\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
   EXPECT_EQ(FindAudioForCue(Folder + "single.cue"), Folder + "Album Image.flac");
-  Write(Folder + "other.cue", "FILE \"x.mp3\" MP3\nTRACK 01 AUDIO\nTRACK 02 AUDIO\n");
-  Write(Folder + "x.mp3", "x");
+  WriteText(Folder + "other.cue", "FILE \"x.mp3\" MP3\nTRACK 01 AUDIO\nTRACK 02 AUDIO\n");
+  WriteText(Folder + "x.mp3", "x");
   EXPECT_EQ(FindAudioForCue(Folder + "other.cue"), Folder + "x.mp3");
 }
 
@@ -157,9 +153,9 @@ TEST_F(CueSheets, TheFileLineIsFoundBesideTheSheet) {
   for (const TCase &c : cases) {
     const std::string folder = Folder + std::to_string(n++) + "/";
     fs::create_directories(folder);
-    Write(folder + c.Present, "x");
+    WriteText(folder + c.Present, "x");
     for (const char *ending : {"\n", "\r\n", ""}) {
-      Write(folder + "sheet.cue", std::string(c.FileLine) + "\r\nTRACK 01 AUDIO\nINDEX 01 00:00:00" + ending);
+      WriteText(folder + "sheet.cue", std::string(c.FileLine) + "\r\nTRACK 01 AUDIO\nINDEX 01 00:00:00" + ending);
       EXPECT_EQ(FindAudioForCue(folder + "sheet.cue"), *c.Found ? folder + c.Found : "") << c.FileLine;
     }
   }
@@ -192,7 +188,7 @@ TEST_F(CueSheets, TimeFields) {
 
 TEST_F(CueSheets, DamagedSheets) {
   // A track number that is no number: a clear error naming the sheet.
-  Write(Folder + "bad.cue", "FILE \"a.wav\" WAVE\nTRACK one AUDIO\nINDEX 01 00:00:00\n");
+  WriteText(Folder + "bad.cue", "FILE \"a.wav\" WAVE\nTRACK one AUDIO\nINDEX 01 00:00:00\n");
   TCUEArr t;
   try {
     ParseCue(Folder + "bad.cue", t);
@@ -201,20 +197,20 @@ TEST_F(CueSheets, DamagedSheets) {
     EXPECT_NE(std::string(e.what()).find(Folder + "bad.cue"), std::string::npos) << e.what();
   }
   // No INDEX 01: every field -1.
-  Write(Folder + "noindex.cue", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTRACK 02 AUDIO\nINDEX 01 00:10:00\n");
+  WriteText(Folder + "noindex.cue", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTRACK 02 AUDIO\nINDEX 01 00:10:00\n");
   ParseCue(Folder + "noindex.cue", t);
   ASSERT_EQ(t.size(), 2u);
   EXPECT_EQ(t[0].Index01Minutes, -1);
   EXPECT_EQ(t[0].Index01Frames, -1);
   // Garbage around the tracks is ignored.
-  Write(Folder + "garbage.cue", "%%%%\n\x01\x02\x03\nTRACK 07 AUDIO\n  @@@ nothing\nINDEX 01 01:00:00\n");
+  WriteText(Folder + "garbage.cue", "%%%%\n\x01\x02\x03\nTRACK 07 AUDIO\n  @@@ nothing\nINDEX 01 01:00:00\n");
   ParseCue(Folder + "garbage.cue", t);
   ASSERT_EQ(t.size(), 1u);
   EXPECT_EQ(t[0].TrackNumber, 7);
   // A binary file named .cue has no tracks: the whole source.
   std::string binary(20000, '\0');
   for (size_t i = 0; i < binary.size(); ++i) binary[i] = char((i * 7919 + 13) % 251);
-  Write(Folder + "binary.cue", binary);
+  WriteText(Folder + "binary.cue", binary);
   ParseCue(Folder + "binary.cue", t);
   EXPECT_EQ(t.size(), 1u);
   EXPECT_EQ(t[0].TrackNumber, 0);

@@ -41,9 +41,10 @@ std::string TestProfileFolder() {
   return folder;
 }
 
-int RunTool(const std::vector<std::string> &argv, std::string *out, std::string *err) {
-  const std::string base = fs::temp_directory_path() / ("tonmill-tool-" + std::to_string(getpid()));
-  const std::string outFile = base + ".out", errFile = base + ".err";
+namespace {
+
+// Starts a program (looked up on PATH) with no input and its output and error in the files given.
+pid_t Spawn(const std::vector<std::string> &argv, const std::string &outFile, const std::string &errFile) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -52,20 +53,21 @@ int RunTool(const std::vector<std::string> &argv, std::string *out, std::string 
   std::vector<char *> args;
   for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
-  pid_t pid;
-  const int spawned = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
   posix_spawn_file_actions_destroy(&actions);
-  int status = -1;
-  if (spawned == 0) {
-    waitpid(pid, &status, 0);
-    status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  }
-  auto slurp = [](const std::string &path) {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
-  };
-  if (out) *out = slurp(outFile);
-  if (err) *err = slurp(errFile);
+  return pid;
+}
+
+}  // namespace
+
+int RunTool(const std::vector<std::string> &argv, std::string *out, std::string *err) {
+  const std::string base = fs::temp_directory_path() / ("tonmill-tool-" + std::to_string(getpid()));
+  const std::string outFile = base + ".out", errFile = base + ".err";
+  const pid_t pid = Spawn(argv, outFile, errFile);
+  const int status = pid > 0 ? WaitTool(pid) : -1;
+  if (out) *out = ReadText(outFile);
+  if (err) *err = ReadText(errFile);
   fs::remove(outFile);
   fs::remove(errFile);
   return status;
@@ -80,6 +82,56 @@ void WriteFileBytes(const std::string &path, const std::vector<uint8_t> &bytes) 
   std::ofstream f(path, std::ios::binary);
   f.write(reinterpret_cast<const char *>(bytes.data()), std::streamsize(bytes.size()));
 }
+
+std::string ReadText(const std::string &path) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(path);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::string WriteText(const std::string &path, const std::string &text) {
+  WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
+  return path;
+}
+
+std::string CutInHalf(const std::string &path) {
+  std::vector<uint8_t> bytes = ReadFileBytes(path);
+  bytes.resize(bytes.size() / 2);
+  WriteFileBytes(path, bytes);
+  return path;
+}
+
+std::string ProbeStream(const std::string &path, const std::string &entries) {
+  std::string out;
+  RunTool({"ffprobe", "-v", "error", "-count_packets", "-select_streams", "a:0", "-show_entries", "stream=" + entries,
+           "-of", "csv=p=0", path}, &out);
+  return out;
+}
+
+namespace {
+
+// Writes one sample `v` (full scale 1.0) in the format of `bits`; returns the next place.
+uint8_t *PutSample(uint8_t *p, int bits, double v) {
+  switch (bits) {
+    case 8: *p = uint8_t(std::lround(v * 127) + 128); return p + 1;
+    case 16: {
+      const int16_t s = int16_t(std::lround(v * 32767));
+      std::memcpy(p, &s, 2);
+      return p + 2;
+    }
+    case 24: {
+      const int32_t s = int32_t(std::lround(v * 8388607));
+      p[0] = uint8_t(s), p[1] = uint8_t(s >> 8), p[2] = uint8_t(s >> 16);
+      return p + 3;
+    }
+    default: {
+      const float s = float(v);
+      std::memcpy(p, &s, 4);
+      return p + 4;
+    }
+  }
+}
+
+}  // namespace
 
 int64_t FrameCount(const TTestSignal &signal) { return std::llround(signal.Seconds * signal.Rate); }
 
@@ -96,29 +148,7 @@ std::vector<uint8_t> MakeSamples(const TTestSignal &signal) {
       state ^= state << 5;
       const double noise = (double(state) / 4294967296.0 - 0.5) * 0.8;
       const double tone = std::sin(2 * M_PI * (220.0 + 110.0 * c) * double(i) / signal.Rate);
-      const double v = signal.Level * (0.5 * tone + 0.5 * noise);
-      switch (signal.Bits) {
-        case 8: *p++ = uint8_t(std::lround(v * 127) + 128); break;
-        case 16: {
-          const int16_t s = int16_t(std::lround(v * 32767));
-          std::memcpy(p, &s, 2);
-          p += 2;
-          break;
-        }
-        case 24: {
-          const int32_t s = int32_t(std::lround(v * 8388607));
-          p[0] = uint8_t(s);
-          p[1] = uint8_t(s >> 8);
-          p[2] = uint8_t(s >> 16);
-          p += 3;
-          break;
-        }
-        default: {
-          const float s = float(v);
-          std::memcpy(p, &s, 4);
-          p += 4;
-        }
-      }
+      p = PutSample(p, signal.Bits, signal.Level * (0.5 * tone + 0.5 * noise));
     }
   }
   return data;
@@ -214,18 +244,7 @@ std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes) {
 }
 
 int StartTool(const std::vector<std::string> &argv, const std::string &errFile) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char *> args;
-  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
+  return Spawn(argv, "/dev/null", errFile);
 }
 
 int WaitTool(int pid) {
@@ -236,6 +255,18 @@ int WaitTool(int pid) {
 
 #include "sources/audio_info.h"
 #include "tags/read_tags.h"
+
+TAudioInfo PcmInfo(int rate, int channels, int bits, double seconds) {
+  TAudioInfoRec r;
+  r.SampleRate = rate;
+  r.Channels = channels;
+  r.BitsPerSample = bits;
+  r.BytesPerSample = bits / 8;
+  r.Duration = seconds;
+  TAudioInfo info;
+  info.Streams = {r};
+  return info;
+}
 
 TFileListRec WholeSourceJob(const std::string &source, const std::string &output,
                             TDestinationFormat format, const void *options) {
@@ -272,6 +303,15 @@ std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::s
                                          TDestinationFormat format, const void *options,
                                          std::function<void(TCoderThread &, const TProgressRec &)> onProgress) {
   return ConvertJob(WholeSourceJob(source, output, format, options), std::move(onProgress));
+}
+
+std::vector<TThreadErrorRec> ConvertStopped(const std::string &source, const std::string &output,
+                                            TDestinationFormat format, const void *options, int percent) {
+  TFileListRec job = WholeSourceJob(source, output, format, options);
+  job.KeepPartial = true;
+  return ConvertJob(job, [percent](TCoderThread &worker, const TProgressRec &p) {
+    if (p.Percent >= percent) worker.Terminate();
+  });
 }
 
 std::vector<uint8_t> MakeMusic(const TTestSignal &signal) {
@@ -333,17 +373,7 @@ std::vector<uint8_t> MakeMusic(const TTestSignal &signal) {
     for (int c = 0; c < signal.Channels; ++c) {
       const double v = std::clamp((signal.Channels == 1 ? (left + right) / 2 : c == 0 ? left : right) *
                                       signal.Level, -1.0, 1.0);
-      if (bytes == 2) {
-        const int16_t s = int16_t(std::lround(v * 32767));
-        std::memcpy(p, &s, 2);
-      } else if (bytes == 3) {
-        const int32_t s = int32_t(std::lround(v * 8388607));
-        p[0] = uint8_t(s), p[1] = uint8_t(s >> 8), p[2] = uint8_t(s >> 16);
-      } else {
-        const float s = float(v);
-        std::memcpy(p, &s, 4);
-      }
-      p += bytes;
+      p = PutSample(p, signal.Bits, v);
     }
   }
   return data;
@@ -456,15 +486,10 @@ double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &
 }
 
 std::string WriteBrokenMp3(const std::string &path, double goodSeconds) {
-  TTestSignal good;
-  good.Seconds = goodSeconds;
   const std::vector<std::string> bare = {"-c:a", "libmp3lame", "-write_xing", "0", "-id3v2_version", "0"};
-  WriteSignal(path, good, bare);
-  TTestSignal other;
-  other.Channels = 1;
-  other.Seconds = 30;
+  WriteSignal(path, {.Seconds = goodSeconds}, bare);
   const std::string rest = path + ".rest.mp3";
-  WriteSignal(rest, other, bare);
+  WriteSignal(rest, {.Channels = 1, .Seconds = 30}, bare);
   std::vector<uint8_t> bytes = ReadFileBytes(path);
   const std::vector<uint8_t> more = ReadFileBytes(rest);
   bytes.insert(bytes.end(), more.begin(), more.end());

@@ -20,6 +20,14 @@ int RunTool(const std::vector<std::string> &argv, std::string *out = nullptr,
 
 std::vector<uint8_t> ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const std::vector<uint8_t> &bytes);
+// A file's bytes as text ("" when it is missing); text written as it stands. Returns path.
+std::string ReadText(const std::string &path);
+std::string WriteText(const std::string &path, const std::string &text);
+// Cuts a file to the first half of its bytes, as an interrupted copy leaves it. Returns path.
+std::string CutInHalf(const std::string &path);
+// What ffprobe says of the first audio stream's `entries` ("codec_name,bit_rate",
+// "nb_read_packets" too), one line.
+std::string ProbeStream(const std::string &path, const std::string &entries);
 
 // A deterministic test signal: a different tone in every channel plus noise,
 // so swapped channels, shifted samples and lost bits all show.
@@ -68,6 +76,10 @@ int WaitTool(int pid);
 
 #include "engine/coder_thread.h"
 
+// What a source of raw PCM says of itself, for an encoder: one stream of
+// `bits` (whole bytes), lasting `seconds` (0: not stated).
+TAudioInfo PcmInfo(int rate, int channels, int bits, double seconds = 0);
+
 // The job of one whole source, as a run makes it (audio information and tags
 // read from the source).
 TFileListRec WholeSourceJob(const std::string &source, const std::string &output,
@@ -80,6 +92,10 @@ std::vector<TThreadErrorRec> ConvertJob(
 std::vector<TThreadErrorRec> ConvertFile(
     const std::string &source, const std::string &output, TDestinationFormat format,
     const void *options, std::function<void(TCoderThread &, const TProgressRec &)> onProgress = {});
+
+// ConvertFile with the shorter file kept, stopped once progress reaches `percent`.
+std::vector<TThreadErrorRec> ConvertStopped(const std::string &source, const std::string &output,
+                                            TDestinationFormat format, const void *options, int percent);
 
 // Music-like audio (notes with harmonics and decays in several voices, panned,
 // over a quiet noise floor), in the signal's format; Channels 1 or 2.
