@@ -993,7 +993,8 @@ TEST(About, VersionLineAndLibraries) {
   EXPECT_EQ(FormatMegabytes(12.0), " 12");
   EXPECT_EQ(FormatMegabytes(0.12345), " 0.123");
   const std::string info = TfrmAbout::VersionInfo();
-  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 3) << info;  // MP3, FLAC, APE
+  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 4) << info;  // MP3, FLAC, APE, AAC
+  EXPECT_NE(info.find("  - AAC, libavcodec, FFmpeg AAC encoder (Lavc"), std::string::npos) << info;
   EXPECT_EQ(info.rfind("  - MP3, libmp3lame.so.0, ", 0), 0u) << info;
 }
 
