@@ -6,6 +6,7 @@
 #include "encoders/ape/ape_format.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
+#include "encoders/wma/wma_format.h"
 #include "test_support.h"
 
 namespace {
@@ -16,7 +17,7 @@ class FormatReaders : public ::testing::Test {
     const std::string path = TestFolder() + "/tonmill.conf";
     const std::string text =
         "[General]\nMP3Bitrate=12\nMP3MinBitrate=5\nMP3MaxBitrate=13\nMP3Quality=2\n"
-        "MP3VBRMethod=1\nFLACCompression=3\nFLACl=7\nFLACBuffer=2304\nAACBandwidth=1\nAACQuality=150\n";
+        "MP3VBRMethod=1\nFLACCompression=3\nFLACl=7\nFLACBuffer=2304\nAACBandwidth=1\nAACQuality=150\nWMABitrate=24\nWMAAutoFindBitrate=YES\n";
     WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
     Store = std::make_unique<TSettingsStore>(path);
   }
@@ -101,6 +102,24 @@ TEST_F(FormatReaders, AacKeysAreNumbersGivenUnchanged) {
   EXPECT_EQ(aac().Bandwidth, 12000);  // in Hz, any value
   EXPECT_EQ(aac().Quality, 200);
   EXPECT_NE(Read(dfAAC, {"/bitrate", "high"}).Error, "");
+}
+
+TEST_F(FormatReaders, WmaBitrateChoosesCbrElseVbr) {
+  auto wma = [this] { return *static_cast<const TWMAOptions *>(Engine.GetOptions(dfWMA)); };
+  TFormatReading r = Read(dfWMA, {"/dest", "wma", "/quality", "40", "/loseless"});
+  EXPECT_EQ(r.DebugMessage, "WMA Parameters = Bitrate=9999999, UseProCodec=9999999, Quality=40, Loseless=9999999");
+  EXPECT_EQ(wma().BitrateType, 1);
+  EXPECT_EQ(wma().Quality, 40);
+  EXPECT_EQ(wma().Bitrate, 256);  // stored position 24
+  EXPECT_TRUE(wma().Lossless);
+  EXPECT_FALSE(wma().AutoFindBitrate);
+  Read(dfWMA, {"/bitrate", "64", "/usepro"});
+  EXPECT_EQ(wma().BitrateType, 0);
+  EXPECT_EQ(wma().Bitrate, 64);
+  EXPECT_FALSE(wma().Lossless);
+  EXPECT_FALSE(wma().UseProCodec);  // "/usepro" is not "/useprocodec"
+  EXPECT_TRUE(Read(dfWMA, {"/useprocodec"}).Error.empty());
+  EXPECT_TRUE(wma().UseProCodec);
 }
 
 }  // namespace

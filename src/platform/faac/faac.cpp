@@ -1,7 +1,6 @@
 #include "platform/faac/faac.h"
 
 extern "C" {
-#include <libavcodec/avcodec.h>
 #include <libavutil/opt.h>
 }
 
@@ -10,6 +9,8 @@ extern "C" {
 #include <deque>
 #include <string>
 #include <vector>
+
+#include "platform/audio_encoder.h"
 
 namespace {
 
@@ -28,82 +29,37 @@ struct faacEncStruct {
   unsigned long Rate = 0;
   unsigned int Channels = 0;
   faacEncConfiguration Config;
-  AVCodecContext *Context = nullptr;
-  AVFrame *Frame = nullptr;
-  AVPacket *Packet = nullptr;
+  TAudioEncoder Encoder;
   std::vector<float> Pending;              // interleaved samples short of a whole frame
   std::deque<std::vector<uint8_t>> Ready;  // ADTS frames not yet handed out
   bool Started = false, Draining = false;
-  int64_t Pts = 0;
 
-  ~faacEncStruct() { Release(); }
-  void Release() {
-    avcodec_free_context(&Context);
-    av_frame_free(&Frame);
-    av_packet_free(&Packet);
-  }
   bool Open();
-  bool Send(const float *samples, int frames);
-  bool Collect();
+  bool Send(const float *samples, int frames) {
+    return Encoder.Send(samples, frames, 0, [this](const AVPacket &p) {
+      AddAdts(p);
+      return true;
+    });
+  }
   void AddAdts(const AVPacket &p);
 };
 
 bool faacEncStruct::Open() {
-  Release();
   const faacEncConfiguration &c = Config;
   if (c.aacObjectType != LOW || c.outputFormat > ADTS_STREAM) return false;
   if (c.inputFormat != FAAC_INPUT_16BIT && c.inputFormat != FAAC_INPUT_32BIT && c.inputFormat != FAAC_INPUT_FLOAT)
     return false;
-  const AVCodec *codec = avcodec_find_encoder_by_name("aac");
-  if (!codec || !(Context = avcodec_alloc_context3(codec))) return false;
-  Context->sample_fmt = AV_SAMPLE_FMT_FLTP;
-  Context->sample_rate = int(Rate);
-  av_channel_layout_default(&Context->ch_layout, int(Channels));
-  Context->profile = FF_PROFILE_AAC_LOW;
-  Context->thread_count = 1;
-  if (c.bitRate > 0) {
-    Context->bit_rate = int64_t(c.bitRate) * Channels;
-  } else {
-    Context->flags |= AV_CODEC_FLAG_QSCALE;
-    Context->global_quality = int(c.quantqual > 0 ? c.quantqual : 100) * 6 / 5;
-  }
-  Context->cutoff = int(std::min<unsigned long>(c.bandWidth, Rate / 2));
-  AVDictionary *options = nullptr;
-  av_dict_set_int(&options, "aac_tns", c.useTns ? 1 : 0, 0);
-  const int result = avcodec_open2(Context, codec, &options);
-  av_dict_free(&options);
-  if (result < 0) return false;
-  Frame = av_frame_alloc();
-  Packet = av_packet_alloc();
-  return Frame && Packet;
-}
-
-bool faacEncStruct::Send(const float *samples, int frames) {
-  if (!samples) return avcodec_send_frame(Context, nullptr) >= 0;
-  av_frame_unref(Frame);
-  Frame->nb_samples = frames;
-  Frame->format = Context->sample_fmt;
-  Frame->sample_rate = Context->sample_rate;
-  if (av_channel_layout_copy(&Frame->ch_layout, &Context->ch_layout) < 0) return false;
-  if (av_frame_get_buffer(Frame, 0) < 0) return false;
-  for (unsigned ch = 0; ch < Channels; ++ch) {
-    float *plane = reinterpret_cast<float *>(Frame->extended_data[ch]);
-    for (int i = 0; i < frames; ++i) plane[i] = samples[size_t(i) * Channels + ch];
-  }
-  Frame->pts = Pts;
-  Pts += frames;
-  return avcodec_send_frame(Context, Frame) >= 0;
-}
-
-// Takes every finished packet from the encoder.
-bool faacEncStruct::Collect() {
-  for (;;) {
-    const int r = avcodec_receive_packet(Context, Packet);
-    if (r == AVERROR(EAGAIN) || r == AVERROR_EOF) return true;
-    if (r < 0) return false;
-    AddAdts(*Packet);
-    av_packet_unref(Packet);
-  }
+  return Encoder.Open(avcodec_find_encoder_by_name("aac"), int(Rate), int(Channels), [&](AVCodecContext &x) {
+    x.profile = FF_PROFILE_AAC_LOW;
+    if (c.bitRate > 0) {
+      x.bit_rate = int64_t(c.bitRate) * Channels;
+    } else {
+      x.flags |= AV_CODEC_FLAG_QSCALE;
+      x.global_quality = int(c.quantqual > 0 ? c.quantqual : 100) * 6 / 5;
+    }
+    x.cutoff = int(std::min<unsigned long>(c.bandWidth, Rate / 2));
+    av_opt_set_int(x.priv_data, "aac_tns", c.useTns ? 1 : 0, 0);
+  });
 }
 
 void faacEncStruct::AddAdts(const AVPacket &p) {
@@ -150,7 +106,8 @@ int faacEncSetConfiguration(faacEncHandle h, faacEncConfigurationPtr config) {
 
 int faacEncEncode(faacEncHandle h, int32_t *inputBuffer, unsigned int samplesInput, unsigned char *outputBuffer,
                   unsigned int bufferSize) {
-  if (!h->Context || samplesInput % h->Channels) return -1;
+  AVCodecContext *context = h->Encoder.Context;
+  if (!context || samplesInput % h->Channels) return -1;
   h->Started = true;
   if (samplesInput > 0 && !h->Draining) {
     const unsigned format = h->Config.inputFormat;
@@ -163,17 +120,17 @@ int faacEncEncode(faacEncHandle h, int32_t *inputBuffer, unsigned int samplesInp
         f = float(v) / (format == FAAC_INPUT_16BIT ? 32768.0f : 8388608.0f);
       h->Pending.push_back(f);
     }
-    const size_t frame = size_t(h->Context->frame_size) * h->Channels;
+    const size_t frame = size_t(context->frame_size) * h->Channels;
     size_t used = 0;
     for (; h->Pending.size() - used >= frame; used += frame)
-      if (!h->Send(h->Pending.data() + used, h->Context->frame_size) || !h->Collect()) return -1;
+      if (!h->Send(h->Pending.data() + used, context->frame_size)) return -1;
     h->Pending.erase(h->Pending.begin(), h->Pending.begin() + std::ptrdiff_t(used));
   } else if (samplesInput == 0 && !h->Draining) {
     // The end: what is short of a frame goes as a shorter last frame.
     h->Draining = true;
     if (!h->Pending.empty() && !h->Send(h->Pending.data(), int(h->Pending.size() / h->Channels))) return -1;
     h->Pending.clear();
-    if (!h->Send(nullptr, 0) || !h->Collect()) return -1;
+    if (!h->Send(nullptr, 0)) return -1;
   }
   if (h->Ready.empty()) return 0;
   const std::vector<uint8_t> &next = h->Ready.front();
