@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include "app/format_readers.h"
+#include "encoders/aac/aac_format.h"
 #include "encoders/ape/ape_format.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
+#include "encoders/wma/wma_format.h"
 #include "test_support.h"
 
 namespace {
@@ -15,7 +17,7 @@ class FormatReaders : public ::testing::Test {
     const std::string path = TestFolder() + "/tonmill.conf";
     const std::string text =
         "[General]\nMP3Bitrate=12\nMP3MinBitrate=5\nMP3MaxBitrate=13\nMP3Quality=2\n"
-        "MP3VBRMethod=1\nFLACCompression=3\nFLACl=7\nFLACBuffer=2304\n";
+        "MP3VBRMethod=1\nFLACCompression=3\nFLACl=7\nFLACBuffer=2304\nAACBandwidth=1\nAACQuality=150\nWMABitrate=24\nWMAAutoFindBitrate=YES\n";
     WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
     Store = std::make_unique<TSettingsStore>(path);
   }
@@ -86,6 +88,38 @@ TEST_F(FormatReaders, ApeCompressionNames) {
   EXPECT_EQ(setting(), 5);
   Read(dfAPE, {"/dest", "ape"});
   EXPECT_EQ(setting(), TAPEOptions{}.Compression);  // no key: the stored setting
+}
+
+TEST_F(FormatReaders, AacKeysAreNumbersGivenUnchanged) {
+  auto aac = [this] { return *static_cast<const TAACOptions *>(Engine.GetOptions(dfAAC)); };
+  TFormatReading r = Read(dfAAC, {"/dest", "aac", "/bitrate", "96"});
+  EXPECT_EQ(r.DebugMessage, "AAC Parameters = Quality=9999999, Bandwidth=9999999, Bitrate=96");
+  EXPECT_EQ(aac().Bitrate, 96);
+  EXPECT_EQ(aac().Bandwidth, 6000);  // stored as the dialog's position
+  EXPECT_EQ(aac().Quality, 150);
+  r = Read(dfAAC, {"/quality", "200", "/bandwidth", "12000"});
+  EXPECT_EQ(r.Error, "");
+  EXPECT_EQ(aac().Bandwidth, 12000);  // in Hz, any value
+  EXPECT_EQ(aac().Quality, 200);
+  EXPECT_NE(Read(dfAAC, {"/bitrate", "high"}).Error, "");
+}
+
+TEST_F(FormatReaders, WmaBitrateChoosesCbrElseVbr) {
+  auto wma = [this] { return *static_cast<const TWMAOptions *>(Engine.GetOptions(dfWMA)); };
+  TFormatReading r = Read(dfWMA, {"/dest", "wma", "/quality", "40", "/loseless"});
+  EXPECT_EQ(r.DebugMessage, "WMA Parameters = Bitrate=9999999, UseProCodec=9999999, Quality=40, Loseless=9999999");
+  EXPECT_EQ(wma().BitrateType, 1);
+  EXPECT_EQ(wma().Quality, 40);
+  EXPECT_EQ(wma().Bitrate, 256);  // stored position 24
+  EXPECT_TRUE(wma().Lossless);
+  EXPECT_FALSE(wma().AutoFindBitrate);
+  Read(dfWMA, {"/bitrate", "64", "/usepro"});
+  EXPECT_EQ(wma().BitrateType, 0);
+  EXPECT_EQ(wma().Bitrate, 64);
+  EXPECT_FALSE(wma().Lossless);
+  EXPECT_FALSE(wma().UseProCodec);  // "/usepro" is not "/useprocodec"
+  EXPECT_TRUE(Read(dfWMA, {"/useprocodec"}).Error.empty());
+  EXPECT_TRUE(wma().UseProCodec);
 }
 
 }  // namespace

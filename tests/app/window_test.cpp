@@ -139,7 +139,8 @@ TEST_F(MainWindow, AFreshStartWaitsForSources) {
   EXPECT_EQ(Window->cbLang->currentText(), "EN - English");
   EXPECT_TRUE(Window->bMP3Options->isEnabled());
   EXPECT_FALSE(Window->bFLACOptions->isEnabled());  // its format is not chosen
-  EXPECT_FALSE(Window->rbWMA->isEnabled());         // no encoder for it in this program
+  EXPECT_FALSE(Window->rbOGG->isEnabled());         // no encoder for it in this program
+  EXPECT_TRUE(Window->rbWMA->isEnabled() && Window->rbAAC->isEnabled());
   EXPECT_FALSE(Window->bPreprocessOptions->isEnabled());
   EXPECT_EQ(Window->gbSourceFiles->title(), " Source Files ");
 }
@@ -400,8 +401,8 @@ TEST_F(MainWindow, SourcesCanBeChosenAndGreyedControlsSayWhy) {
   EXPECT_FALSE(Window->windowIcon().isNull());
   EXPECT_EQ(Window->bStart->toolTip().toStdString(), text_tip_add_sources);
   EXPECT_EQ(Window->bInfo->toolTip().toStdString(), text_tip_add_sources);
-  EXPECT_EQ(Window->rbWMA->toolTip().toStdString(), text_tip_no_encoder);
-  EXPECT_EQ(Window->bWMAOptions->toolTip().toStdString(), text_tip_no_encoder);
+  EXPECT_EQ(Window->rbOGG->toolTip().toStdString(), text_tip_no_encoder);
+  EXPECT_EQ(Window->bOGGOptions->toolTip().toStdString(), text_tip_no_encoder);
   EXPECT_EQ(Window->bFLACOptions->toolTip().toStdString(), text_tip_choose_format);
   EXPECT_EQ(Window->bPreprocessOptions->toolTip().toStdString(), text_tip_enable_preprocess);
   EXPECT_EQ(Window->bUP->toolTip().toStdString(), text_tip_only_running);
@@ -978,7 +979,8 @@ TEST(About, VersionLineAndLibraries) {
   EXPECT_EQ(FormatMegabytes(12.0), " 12");
   EXPECT_EQ(FormatMegabytes(0.12345), " 0.123");
   const std::string info = TfrmAbout::VersionInfo();
-  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 3) << info;  // MP3, FLAC, APE
+  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 5) << info;  // MP3, FLAC, APE, AAC, WMA
+  EXPECT_NE(info.find("  - WMA, libavcodec, FFmpeg WMA v2 encoder (Lavc"), std::string::npos) << info;
   EXPECT_EQ(info.rfind("  - MP3, libmp3lame.so.0, ", 0), 0u) << info;
 }
 

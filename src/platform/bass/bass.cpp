@@ -114,6 +114,7 @@ BOOL BASS_SetConfig(DWORD option, DWORD value) {
 }
 
 int BASS_ErrorGetCode() { return LastError; }
+void BASS_SetErrorCode(int code) { LastError = code; }
 
 #define TONMILL_STREAM_FUNCTION(name, demuxers, codecs)                                      \
   HSTREAM name(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags) {        \

@@ -75,6 +75,8 @@ using TBASSStreamCreateFunc = HSTREAM (*)(BOOL mem, const void *file, QWORD offs
 BOOL BASS_Init(int device, DWORD freq, DWORD flags, void *win, void *clsid);
 BOOL BASS_SetConfig(DWORD option, DWORD value);
 int BASS_ErrorGetCode();
+// Sets this thread's last error code (for the add-ons).
+void BASS_SetErrorCode(int code);
 
 // One function per family of formats; each accepts only its own formats, so a
 // file whose extension lies about its content fails with BASS_ERROR_FILEFORM.

@@ -1,0 +1,51 @@
+#include "encoders/aac/aac_format.h"
+
+#include "encoders/aac/aac_encoder.h"
+
+namespace {
+
+const int32_t kBandwidths[] = {0, 6000, 16000, 44100};
+
+using format_row::Field;
+constexpr TOptionField kFields[] = {
+    Field<&TAACOptions::Bitrate>("AACBitrate", 0, 152),
+    Field<&TAACOptions::Bandwidth, &AACBandwidthPosition, &AACBandwidthAt>("AACBandwidth", 0, 3),
+    Field<&TAACOptions::Quality>("AACQuality", 0, 500),
+};
+
+constexpr const char *kKeys[] = {"Quality", "Bandwidth", "Bitrate"};
+
+void ReadKeys(const TKeyLookup &Keys, TAACOptions &o, std::string &Error) {
+  ReadNumberKey(Keys, "Quality", o.Quality, Error);
+  ReadNumberKey(Keys, "Bandwidth", o.Bandwidth, Error);
+  ReadNumberKey(Keys, "Bitrate", o.Bitrate, Error);
+}
+
+TCoderVersionRec Version() {
+  const char *id = "";
+  faacEncGetVersion(&id, nullptr);
+  return {std::string(id) + ")", 0, 0, "libavcodec"};
+}
+
+}  // namespace
+
+int32_t AACBandwidthAt(int32_t Position) { return Position >= 0 && Position < 4 ? kBandwidths[Position] : 0; }
+
+int32_t AACBandwidthPosition(int32_t Hz) {
+  for (int32_t i = 0; i < 4; ++i)
+    if (kBandwidths[i] == Hz) return i;
+  return 0;
+}
+
+constinit const TFormatRow AACFormat = {
+    .Code = dfAAC,
+    .Name = "AAC",
+    .Extension = "aac",
+    .Samples = {.FromFloat = 32, .From24 = 32, .Wide = TWideSamples::Int24In32},
+    .CreateCoder = &format_row::CreateCoder<TACCCoder, TAACOptions>,
+    .Version = &Version,
+    .NewOptions = &format_row::NewOptions<TAACOptions>,
+    .Fields = kFields,
+    .Keys = kKeys,
+    .ReadKeys = &format_row::ReadKeys<TAACOptions, &ReadKeys>,
+};

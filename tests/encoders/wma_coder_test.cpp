@@ -1,0 +1,70 @@
+// WMA outputs: the source's tags become the file's attributes, and what the
+// codec cannot do (Pro, lossless) is refused when the encoder starts.
+#include <gtest/gtest.h>
+#include <taglib/asffile.h>
+
+#include <filesystem>
+
+#include "encoders/wma/wma_format.h"
+#include "test_support.h"
+
+namespace {
+
+TEST(WMACoder, TheTagsBecomeAttributes) {
+  const std::string folder = TestFolder();
+  const std::string source = WriteMusic(folder + "/source.wav", {.Seconds = 1});
+  const std::string output = folder + "/out.wma";
+  const TWMAOptions lossless{.Lossless = true};  // CBR: the lossless flag has no effect
+  TFileListRec job = WholeSourceJob(source, output, dfWMA, &lossless);
+  job.Tags = {.Title = "Tïtle",
+              .Artist = "Artist",
+              .Album = "Album",
+              .Year = "2001",
+              .Comment = "Note",
+              .Track = "7",
+              .Genre = "Jazz"};
+  const std::vector<TThreadErrorRec> errors = ConvertJob(job);
+  ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
+
+  TagLib::ASF::File file(output.c_str());
+  ASSERT_TRUE(file.isValid());
+  const TagLib::ASF::Tag &tag = *file.tag();
+  EXPECT_EQ(tag.title().to8Bit(true), "Tïtle");
+  EXPECT_EQ(tag.artist().to8Bit(true), "Artist");
+  EXPECT_EQ(tag.comment().to8Bit(true), "Note");
+  EXPECT_EQ(tag.attribute("WM/TrackNumber").front().toString().to8Bit(true), "7");
+  std::string probe;
+  ASSERT_EQ(RunTool({"ffprobe", "-v", "error", "-show_entries", "format_tags", "-of", "default=nw=1", output}, &probe),
+            0);
+  for (const char *line : {"TAG:title=Tïtle", "TAG:album=Album", "TAG:genre=Jazz", "TAG:WM/Year=2001"})
+    EXPECT_NE(probe.find(line), std::string::npos) << line << " in\n" << probe;
+}
+
+struct TRefused {
+  const char *Name;
+  TWMAOptions Options;
+};
+std::ostream &operator<<(std::ostream &os, const TRefused &c) { return os << c.Name; }
+
+class WMARefused : public ::testing::TestWithParam<TRefused> {};
+
+TEST_P(WMARefused, AtInitWithTheLibrarysCodeAndNothingLeft) {
+  const std::string folder = TestFolder();
+  const std::string source = WriteMusic(folder + "/source.wav", {.Seconds = 0.5});
+  const std::vector<TThreadErrorRec> errors = ConvertFile(source, folder + "/out.wma", dfWMA, &GetParam().Options);
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_EQ(errors[0].ErrorMessage, "Failed to initialize encoder TWMACoder\r\n\"\"");
+  EXPECT_EQ(errors[0].LastCall, "TWMACoder.Init");
+  EXPECT_EQ(errors[0].ErrorCode, BASS_ERROR_NOTAVAIL);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "only the source";
+}
+
+INSTANTIATE_TEST_SUITE_P(ProAndLossless, WMARefused,
+                         ::testing::Values(TRefused{"pro", {.UseProCodec = true}},
+                                           TRefused{"proSearching", {.AutoFindBitrate = true, .UseProCodec = true}},
+                                           TRefused{"lossless", {.Lossless = true, .BitrateType = 1}},
+                                           TRefused{"losslessSearching",
+                                                    {.AutoFindBitrate = true, .Lossless = true, .BitrateType = 1}}),
+                         [](const auto &info) { return std::string(info.param.Name); });
+
+}  // namespace
