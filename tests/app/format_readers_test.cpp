@@ -5,6 +5,7 @@
 #include "encoders/ape/ape_format.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
+#include "encoders/ogg/ogg_format.h"
 #include "test_support.h"
 
 namespace {
@@ -15,7 +16,7 @@ class FormatReaders : public ::testing::Test {
     const std::string path = TestFolder() + "/tonmill.conf";
     const std::string text =
         "[General]\nMP3Bitrate=12\nMP3MinBitrate=5\nMP3MaxBitrate=13\nMP3Quality=2\n"
-        "MP3VBRMethod=1\nFLACCompression=3\nFLACl=7\nFLACBuffer=2304\n";
+        "MP3VBRMethod=1\nFLACCompression=3\nFLACl=7\nFLACBuffer=2304\nOGGQuality=8\nOGGMax=13\n";
     WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
     Store = std::make_unique<TSettingsStore>(path);
   }
@@ -74,6 +75,23 @@ TEST_F(FormatReaders, FlacCompression) {
 
   EXPECT_NE(Read(dfFLAC, {"/compression", "9"}).Error, "");
   EXPECT_NE(Read(dfFLAC, {"/compression", "best"}).Error, "");
+}
+
+TEST_F(FormatReaders, OggQualityOrManagedBitrates) {
+  auto setting = [this] { return *static_cast<const TOGGOptions *>(Engine.GetOptions(dfOGG)); };
+  TFormatReading r = Read(dfOGG, {"/dest", "ogg", "/avgbitrate", "10"});
+  EXPECT_EQ(r.DebugMessage, "OGG Parameters = MaxBitrate=9999999, MinBitrate=9999999, AvgBitrate=10, Quality=9999999");
+  EXPECT_EQ(setting().BitrateType, obCBR);  // no quality: the bitrates decide
+  EXPECT_EQ(setting().Avg, 10);
+  EXPECT_EQ(setting().Max, 13);  // stored, untouched
+  EXPECT_EQ(setting().Quality, 8);
+
+  EXPECT_EQ(Read(dfOGG, {"/quality", "3", "/maxbitrate", "192"}).Error, "");
+  EXPECT_EQ(setting().BitrateType, obQUALITY);
+  EXPECT_EQ(setting().Quality, 3);
+  EXPECT_EQ(setting().Max, 192);  // a position past the table: no ceiling
+  EXPECT_EQ(OGGBitrateAt(192), -1);
+  EXPECT_NE(Read(dfOGG, {"/quality", "high"}).Error, "");
 }
 
 TEST_F(FormatReaders, ApeCompressionNames) {

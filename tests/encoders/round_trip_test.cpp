@@ -5,7 +5,10 @@
 // swapped channels fall far below it).
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "encoders/format.h"
+#include "encoders/ogg/ogg_format.h"
 #include "test_support.h"
 
 namespace {
@@ -16,7 +19,15 @@ struct TRoundTrip {
   int Bits, Channels;  // of the source
   int OutBits;         // the depth the output holds
   double MinSnrDb;     // 0: lossless, sample for sample
+  int Rate = 44100;
+  const void *Options = nullptr;  // null: the format's defaults
+  int Kbps = 0;                   // asked for: the file's bitrate is within Tolerance of it
+  double Tolerance = 0;
 };
+
+// Managed at 128 kbit/s average, no floor or ceiling.
+const TOGGOptions kOggManaged = {.Max = 0, .Avg = 10, .Min = 0, .BitrateType = obCBR};
+const TOGGOptions kOggLowest = {.Quality = 0};
 
 std::ostream &operator<<(std::ostream &os, const TRoundTrip &c) { return os << c.Name; }
 
@@ -27,6 +38,11 @@ const TRoundTrip kRows[] = {
     {"ape16", dfAPE, 16, 2, 16, 0},      {"ape24", dfAPE, 24, 2, 24, 0},
     {"mp3Stereo", dfMP3, 16, 2, 16, 15}, {"mp3Mono", dfMP3, 16, 1, 16, 15},
     {"mp3From24", dfMP3, 24, 2, 16, 15},
+    // Vorbis at the default quality 4 and the lowest, -1; not 6 channels, as the
+    // sixth is an LFE channel Vorbis keeps to the bass.
+    {"oggStereo", dfOGG, 16, 2, 16, 18},  {"oggFloat5ch48k", dfOGG, 32, 5, 16, 18, 48000},
+    {"ogg24Mono96k", dfOGG, 24, 1, 16, 18, 96000}, {"oggLowest", dfOGG, 16, 2, 16, 10, 44100, &kOggLowest},
+    {"oggManaged128", dfOGG, 16, 2, 16, 18, 44100, &kOggManaged, 128, 0.15},
 };
 
 const char *PcmCodec(int bits) {
@@ -47,11 +63,12 @@ TEST_P(RoundTrip, TheIndependentDecoderHearsTheSource) {
   TTestSignal signal;
   signal.Bits = c.Bits;
   signal.Channels = c.Channels;
-  signal.Seconds = 2.5;
+  signal.Rate = c.Rate;
+  signal.Seconds = c.Kbps ? 10 : 2.5;  // headers weigh little against 10 s
   const std::string source = WriteMusic(folder + "/source.wav", signal, {"-c:a", PcmCodec(c.Bits)});
   const std::string output = folder + "/out." + row.Extension;
-  const std::shared_ptr<void> options = row.NewOptions();
-  const auto errors = ConvertFile(source, output, c.Format, options.get());
+  const std::shared_ptr<void> defaults = row.NewOptions();
+  const auto errors = ConvertFile(source, output, c.Format, c.Options ? c.Options : defaults.get());
   ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
 
   // The source at the depth the output holds.
@@ -61,9 +78,17 @@ TEST_P(RoundTrip, TheIndependentDecoderHearsTheSource) {
     EXPECT_EQ(FFmpegDecode(output, raw), expected);
     return;
   }
-  // LAME's own decoder, which takes the gapless information of the LAME tag.
+  if (c.Kbps) {
+    const double kbps = double(std::filesystem::file_size(output)) * 8 / signal.Seconds / 1000;
+    EXPECT_NEAR(kbps, c.Kbps, c.Kbps * c.Tolerance);
+    RecordProperty("kbps", std::to_string(kbps));
+  }
+  // The codec's own decoder (LAME's takes the gapless information of its tag).
   const std::string decodedWav = folder + "/decoded.wav";
-  ASSERT_EQ(RunTool({"lame", "--quiet", "--decode", output, decodedWav}), 0);
+  const std::vector<std::string> decoder =
+      c.Format == dfMP3 ? std::vector<std::string>{"lame", "--quiet", "--decode", output, decodedWav}
+                        : std::vector<std::string>{"oggdec", "--quiet", "-o", decodedWav, output};
+  ASSERT_EQ(RunTool(decoder), 0);
   const std::vector<int32_t> decoded = AsInt16(FFmpegDecode(decodedWav, "s16le"));
   EXPECT_EQ(int64_t(decoded.size()) / c.Channels, FrameCount(signal));
   const double snr = SnrDb(AsInt16(expected), decoded, c.Channels);
@@ -73,5 +98,27 @@ TEST_P(RoundTrip, TheIndependentDecoderHearsTheSource) {
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, RoundTrip, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
+
+// Settings an encoder's library refuses fail the job at its start with the
+// library's reason, and leave no file.
+TEST(RoundTrip, RefusedSettingsFailWithTheirReason) {
+  const TOGGOptions oggNoRates = {.Max = 192, .Avg = 192, .Min = 192, .BitrateType = obCBR};
+  const struct {
+    TDestinationFormat Format;
+    const void *Options;
+    std::string Text;
+  } cases[] = {
+      {dfOGG, &oggNoRates, "Vorbis codec setup with the requested bitrate failed. Try lower bitrate. Code=-131"},
+  };
+  const std::string folder = TestFolder();
+  const std::string source = WriteMusic(folder + "/source.wav", TTestSignal{});
+  for (const auto &c : cases) {
+    const std::string output = folder + "/out." + FormatRow(c.Format)->Extension;
+    const auto errors = ConvertFile(source, output, c.Format, c.Options);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].ErrorMessage.find(c.Text), std::string::npos) << errors[0].ErrorMessage;
+    EXPECT_FALSE(std::filesystem::exists(output));
+  }
+}
 
 }  // namespace
