@@ -9,13 +9,13 @@
 #include "encoders/mp3/mp3_format.h"
 #include "encoders/ogg/ogg_format.h"
 #include "encoders/wav/wav_format.h"
+#include "encoders/wavpack/wavpack_format.h"
 
 namespace {
 
 // Formats this program does not encode yet: their name, extension and the
 // samples their encoders will take.
 constinit const TFormatRow WMAFormat = {dfWMA, "WMA", "wma", {16, 16}};
-constinit const TFormatRow WavPackFormat = {dfWavPack, "WavPack", "wv", {32, 24, TWideSamples::Packed24}};
 constinit const TFormatRow AACFormat = {dfAAC, "AAC", "aac", {32, 32, TWideSamples::Int24In32}};
 
 const TFormatRow *const kRows[] = {&MP3Format, &WavPackFormat, &OGGFormat, &FLACFormat,

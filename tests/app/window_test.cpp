@@ -993,10 +993,11 @@ TEST(About, VersionLineAndLibraries) {
   EXPECT_EQ(FormatMegabytes(12.0), " 12");
   EXPECT_EQ(FormatMegabytes(0.12345), " 0.123");
   const std::string info = TfrmAbout::VersionInfo();
-  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 4) << info;  // MP3, OGG, FLAC, APE
+  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 5) << info;  // MP3, WavPack, OGG, FLAC, APE
   EXPECT_EQ(info.rfind("  - MP3, libmp3lame.so.0, ", 0), 0u) << info;
   EXPECT_NE(info.find("  - OGG, libogg.so.0, libvorbis.so.0, libvorbisenc.so.2, Xiph.Org libVorbis "),
             std::string::npos) << info;
+  EXPECT_NE(info.find("  - WavPack, libwavpack.so.1, 5."), std::string::npos) << info;
 }
 
 }  // namespace

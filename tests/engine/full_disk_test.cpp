@@ -12,6 +12,7 @@
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
 #include "encoders/ogg/ogg_format.h"
+#include "encoders/wavpack/wavpack_format.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -51,6 +52,7 @@ const TMP3Options kMp3Vbr;  // VBR: the LAME tag frame is written over the first
 const TFLACOptions kFlac;
 const TAPEOptions kApeNormal{2};
 const TOGGOptions kOgg;
+const TWavPackOptions kWavPack;
 
 std::vector<TDiskCase> Cases() {
   return {
@@ -63,6 +65,7 @@ std::vector<TDiskCase> Cases() {
       {"ape16", dfAPE, "ape", Signal(44100, 2, 16, 2.0), &kApeNormal},
       {"ape_rewritten", dfAPE, "ape", Signal(8000, 1, 16, 28.0), &kApeNormal, true},
       {"ogg", dfOGG, "ogg", Signal(44100, 2, 16, 2.0), &kOgg},
+      {"wavpack24", dfWavPack, "wv", Signal(48000, 2, 24, 2.0), &kWavPack},  // the first block rewritten last
   };
 }
 

@@ -1,0 +1,12 @@
+// The WavPack format: its options record with the defaults, and its row.
+#pragma once
+
+#include "encoders/format.h"
+
+struct TWavPackOptions {
+  int32_t Compression = 1;  // 0 fast, 1 high, 2 very high
+  bool Hybrid = false;      // lossy at Bitrate
+  int32_t Bitrate = 9600;   // kbit/s
+};
+
+extern const TFormatRow WavPackFormat;
