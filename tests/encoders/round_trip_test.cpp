@@ -30,7 +30,9 @@ struct TRoundTrip {
 const TOGGOptions kOggManaged = {.Max = 0, .Avg = 10, .Min = 0, .BitrateType = obCBR};
 const TOGGOptions kOggLowest = {.Quality = 0};
 const TWavPackOptions kWvFast = {.Compression = 0}, kWvVeryHigh = {.Compression = 2};
-const TWavPackOptions kWvHybrid = {.Hybrid = true, .Bitrate = 320}, kWvHybridFast = {.Compression = 0, .Hybrid = true, .Bitrate = 600};
+const TWavPackOptions kWvHybrid = {.Hybrid = true, .Bitrate = 320},
+                      kWvHybridFast = {.Compression = 0, .Hybrid = true, .Bitrate = 600},
+                      kWvCorrected = {.Hybrid = true, .Bitrate = 320, .CorrectionFile = true};
 
 std::ostream &operator<<(std::ostream &os, const TRoundTrip &c) { return os << c.Name; }
 
@@ -50,6 +52,7 @@ const TRoundTrip kRows[] = {
     {"wvFloat6ch48k", dfWavPack, 32, 6, 32, 0, 48000, &kWvVeryHigh}, {"wv8Mono", dfWavPack, 8, 1, 16, 0},
     {"wvHybrid320", dfWavPack, 16, 2, 16, 25, 44100, &kWvHybrid, 320, 0.10},
     {"wvHybrid600From24", dfWavPack, 24, 2, 16, 25, 48000, &kWvHybridFast, 600, 0.10},
+    {"wvHybridCorrected", dfWavPack, 16, 2, 16, 25, 44100, &kWvCorrected, 320, 0.10},
 };
 
 // The codec's own decoder (LAME's takes the gapless information of its tag).
@@ -110,6 +113,11 @@ TEST_P(RoundTrip, TheIndependentDecoderHearsTheSource) {
     RecordProperty("kbps", std::to_string(kbps));
   }
   ASSERT_EQ(RunTool(OwnDecoder(c.Format, output, decodedWav)), 0);
+  if (c.Format == dfWavPack) {  // wvunpack takes the correction file beside it: the source itself
+    const bool corrected = static_cast<const TWavPackOptions *>(c.Options)->CorrectionFile;
+    EXPECT_EQ(std::filesystem::exists(output + "c"), corrected);
+    if (corrected) EXPECT_EQ(FFmpegDecode(decodedWav, raw), expected);
+  }
   const std::vector<int32_t> decoded = AsInt16(FFmpegDecode(decodedWav, "s16le"));
   EXPECT_EQ(int64_t(decoded.size()) / c.Channels, FrameCount(signal));
   const double snr = SnrDb(AsInt16(expected), decoded, c.Channels);

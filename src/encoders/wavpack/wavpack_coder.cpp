@@ -16,6 +16,10 @@ int TWAVPACKCoder::Init(std::string &ErrorText) {
     c.AudioInfo = AudioInfo;
     CreateOutput();
     c.Output = OutStream.get();
+    if (!CompanionFileName.empty()) {
+      CorrectionStream = CreateFileStream(CompanionFileName);
+      c.Correction = CorrectionStream.get();
+    }
     c.Start();
     return 0;
   } catch (const std::exception &e) {
@@ -31,8 +35,9 @@ void TWAVPACKCoder::DoOutput(const void *Buffer, int Size, bool) {
 // A stopped conversion gets its sample count too: what was packed stays playable.
 void TWAVPACKCoder::Finish() {
   if (!OutStream) return;
-  std::unique_ptr<TFileStream> stream = std::move(OutStream);
+  std::unique_ptr<TFileStream> stream = std::move(OutStream), correction = std::move(CorrectionStream);
   Coder->Finish();
-  Coder->Output = nullptr;
+  Coder->Output = Coder->Correction = nullptr;
   stream->Close();
+  if (correction) correction->Close();
 }

@@ -18,8 +18,10 @@ class TWAVPACKCoder : public TCustomCoder {
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override { return 524288; }
   const char *ClassName() const override { return "TWAVPACKCoder"; }
+  std::string CompanionSuffix() const override { return Options.Hybrid && Options.CorrectionFile ? "c" : ""; }
 
  private:
   std::unique_ptr<TWAVPACK_Coder> Coder;
   TWavPackOptions Options;
+  std::unique_ptr<TFileStream> CorrectionStream;
 };

@@ -9,6 +9,7 @@ constexpr TOptionField kFields[] = {
     Field<&TWavPackOptions::Compression>("WVCompression", 0, 2),
     Field<&TWavPackOptions::Hybrid>("WVHybrid"),
     Field<&TWavPackOptions::Bitrate>("WVBitrate", 24, 9600),
+    Field<&TWavPackOptions::CorrectionFile>("WVCorrection"),
 };
 
 constexpr const char *kKeys[] = {"Compression"};

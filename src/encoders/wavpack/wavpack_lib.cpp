@@ -24,7 +24,8 @@ int TWAVPACK_Coder::WriteBlock(void *Id, void *Data, int32_t Count) {
 
 void TWAVPACK_Coder::Fail(const char *Where) {
   std::string text = std::string(Where) + " : " + (Context ? WavpackGetErrorMessage(Context) : "");
-  if (!Blocks.Error.empty()) text += ". " + Blocks.Error;
+  for (const TBlockOutput *out : {&Blocks, &Corrections})
+    if (!out->Error.empty()) text += ". " + out->Error;
   throw std::runtime_error(text);
 }
 
@@ -32,6 +33,7 @@ void TWAVPACK_Coder::Start() {
   const TAudioInfoRec &s = AudioInfo.Streams.at(size_t(AudioInfo.Index));
   Failed = false;
   Blocks = {Output, {}, {}};
+  Corrections = {Correction, {}, {}};
   Config = {};
   Config.bitrate = Hybrid ? float(Bitrate) : 0;
   Config.bits_per_sample = s.BitsPerSample;
@@ -39,6 +41,7 @@ void TWAVPACK_Coder::Start() {
   const int levels[] = {CONFIG_FAST_FLAG, CONFIG_HIGH_FLAG, CONFIG_VERY_HIGH_FLAG};
   Config.flags = levels[Compression < 2 ? Compression : 2];
   if (Hybrid) Config.flags |= CONFIG_HYBRID_FLAG | CONFIG_BITRATE_KBPS | CONFIG_OPTIMIZE_WVC;
+  if (Hybrid && Correction) Config.flags |= CONFIG_CREATE_WVC;
   Config.num_channels = s.Channels;
   Config.float_norm_exp = Config.bytes_per_sample == 4 ? 127 : 0;  // floats of nominal range +-1.0
   Config.sample_rate = s.SampleRate;
@@ -46,7 +49,7 @@ void TWAVPACK_Coder::Start() {
   // mask naming fewer speakers than channels makes files FFmpeg refuses).
   const int32_t masks[] = {4, 4, 0x3, 0x7, 0x33, 0x37, 0x3F, 0x70F, 0x63F};
   Config.channel_mask = s.Channels >= 0 && s.Channels <= 8 ? masks[s.Channels] : 0;
-  Context = WavpackOpenFileOutput(&WriteBlock, &Blocks, nullptr);
+  Context = WavpackOpenFileOutput(&WriteBlock, &Blocks, Config.flags & CONFIG_CREATE_WVC ? &Corrections : nullptr);
   if (!Context) throw std::runtime_error("WavpackOpenFileOutput : context is nul");
   // The length is unknown (this library refuses 0) until Finish writes it.
   if (WavpackSetConfiguration(Context, &Config, uint32_t(-1)) != 1) Fail("WavpackSetConfiguration");
@@ -86,12 +89,13 @@ void TWAVPACK_Coder::Pack(const uint8_t *Buffer, int Size) {
 void TWAVPACK_Coder::Finish() {
   Samples = {};
   if (!Context) return;
-  // The first block was written before the length was known.
-  if (!Failed && !Blocks.FirstBlock.empty()) {
-    WavpackUpdateNumSamples(Context, Blocks.FirstBlock.data());
+  // The first blocks were written before the length was known.
+  for (TBlockOutput *out : {&Blocks, &Corrections}) {
+    if (Failed || out->FirstBlock.empty()) continue;
+    WavpackUpdateNumSamples(Context, out->FirstBlock.data());
     try {
-      Output->Seek(0);
-      Output->Write(Blocks.FirstBlock.data(), Blocks.FirstBlock.size());
+      out->Stream->Seek(0);
+      out->Stream->Write(out->FirstBlock.data(), out->FirstBlock.size());
     } catch (const std::exception &e) {
       WavpackCloseFile(Context);
       Context = nullptr;

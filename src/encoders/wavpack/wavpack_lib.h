@@ -25,6 +25,7 @@ class TWAVPACK_Coder {
   int32_t Bitrate = 9600;  // kbit/s, with Hybrid
   TAudioInfo AudioInfo;
   TFileStream *Output = nullptr;  // not owned
+  TFileStream *Correction = nullptr;  // with Hybrid, the correction file; not owned
 
   // Configures the library; raises with its words when it refuses.
   void Start();
@@ -48,7 +49,7 @@ class TWAVPACK_Coder {
 
   WavpackContext *Context = nullptr;
   WavpackConfig Config{};
-  TBlockOutput Blocks;
+  TBlockOutput Blocks, Corrections;
   std::vector<int32_t> Samples;  // reused for every block
   int FrameBytes = 4;
   bool Failed = false;
