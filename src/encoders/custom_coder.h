@@ -33,6 +33,11 @@ class TCustomCoder {
   // Bytes of samples to pass per DoOutput.
   virtual int GetBufferSize() = 0;
   virtual const char *ClassName() const = 0;
+  // A second file the coder writes beside its output (WavPack's correction
+  // file), named the output's name followed by this; empty for none.
+  virtual std::string CompanionSuffix() const { return {}; }
+  // Where to write that file: a hidden name, as the output's. Before Init.
+  void SetCompanionFileName(const std::string &Name) { CompanionFileName = Name; }
 
  protected:
   const TAudioInfoRec &Stream() const { return AudioInfo.Streams.at(size_t(AudioInfo.Index)); }
@@ -41,6 +46,7 @@ class TCustomCoder {
 
   std::unique_ptr<TFileStream> OutStream;
   std::string FileName;
+  std::string CompanionFileName;
   TAudioInfo AudioInfo;
   TTagRec Tags;
   bool Aborted = false;

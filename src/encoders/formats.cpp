@@ -8,15 +8,12 @@
 #include "encoders/ape/ape_format.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
+#include "encoders/ogg/ogg_format.h"
 #include "encoders/wav/wav_format.h"
+#include "encoders/wavpack/wavpack_format.h"
 #include "encoders/wma/wma_format.h"
 
 namespace {
-
-// Formats this program does not encode yet: their name, extension and the
-// samples their encoders will take.
-constinit const TFormatRow OGGFormat = {dfOGG, "OGG", "ogg", {32, 24, TWideSamples::Packed24}};
-constinit const TFormatRow WavPackFormat = {dfWavPack, "WavPack", "wv", {32, 24, TWideSamples::Packed24}};
 
 const TFormatRow *const kRows[] = {&MP3Format, &WavPackFormat, &OGGFormat, &FLACFormat,
                                    &APEFormat, &AACFormat,     &WMAFormat, &WAVFormat};

@@ -124,6 +124,9 @@ class TCoderThread::TEncoderEnd {
   TThreadErrorRec Cause;  // which file failed and why
   // A stopped job that converted nothing has no shorter file to keep.
   int64_t FramesRead = 0;
+  // The encoder's second file, named after the output; null when none.
+  TPartialOutput *Companion = nullptr;
+  std::string CompanionSuffix;
 
  private:
   std::unique_ptr<TCustomCoder> Encoder;
@@ -149,11 +152,13 @@ void TCoderThread::TEncoderEnd::Finish() {
   if (!Failure && (!stopped || (Job.KeepPartial && FramesRead > 0))) {
     try {
       Job.OutputFileName = Partial.Complete(Job.Replaces);
+      if (Companion) Companion->CompleteAs(Job.OutputFileName + CompanionSuffix);
     } catch (const std::exception &e) {
       Fail(e.what());
     }
   }
   Partial.Discard();
+  if (Companion) Companion->Discard();
 }
 
 TCoderThread::TCoderThread(int32_t Slot, int32_t SlotCount, const TFileListRec &Job,
@@ -176,6 +181,10 @@ void TCoderThread::ReportError(const std::string &Message, const std::string &La
   TThreadErrorRec error = Cause;
   // The hidden name is the program's own business: the user knows the output's.
   error.ErrorMessage = ReplaceAll(Message, PartialFileName(Job.OutputFileName), Job.OutputFileName);
+  if (!CompanionSuffix.empty()) {
+    const std::string companion = Job.OutputFileName + CompanionSuffix;
+    error.ErrorMessage = ReplaceAll(error.ErrorMessage, PartialFileName(companion), companion);
+  }
   error.LastCall = LastCall;
   error.ErrorCode = Code;
   error.CurrentInputFileName = Job.SourceFileName;
@@ -238,7 +247,17 @@ void TCoderThread::Convert() {
     ReportError("Assert failed : FCoder = nil", "", 0, {});
     return;
   }
+  std::optional<TPartialOutput> companion;
+  CompanionSuffix = coder->CompanionSuffix();
+  if (!CompanionSuffix.empty()) {
+    companion.emplace(Job.OutputFileName + CompanionSuffix, Job.Partials);
+    coder->SetCompanionFileName(companion->Name());
+  }
   TEncoderEnd encoder(std::move(coder), partial, Job, *this);
+  if (companion) {
+    encoder.Companion = &*companion;
+    encoder.CompanionSuffix = CompanionSuffix;
+  }
   if (!StartEncoder(encoder, partial)) return;
   const int bufferSize = encoder.Coder().GetBufferSize();
 
@@ -258,6 +277,7 @@ bool TCoderThread::StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial) {
   int result;
   try {
     Partial.Create();
+    if (Encoder.Companion) Encoder.Companion->Create();
   } catch (const std::exception &e) {
     errorText = std::string(CreateFileStreamFailure) + e.what();
   }

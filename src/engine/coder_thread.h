@@ -95,6 +95,7 @@ class TCoderThread : public TWorkerThread {
   int32_t SlotIndex;
   int32_t SlotCount;
   TFileListRec Job;
+  std::string CompanionSuffix;  // of the encoder's second file, if it writes one
   uint64_t StartTicks;
   TProgressHandler OnProgress;
   TFinishedHandler OnFinished;

@@ -186,11 +186,22 @@ void TPartialOutput::Create() {
   }
 }
 
-std::string TPartialOutput::Complete(const TFileIdentity &Replaces) {
-  // The data reaches the disk before the name does: after a power loss the
-  // output's name never holds less than the whole file.
+// The data reaches the disk before the name does: after a power loss the
+// output's name never holds less than the whole file.
+void TPartialOutput::Sync() {
   if (Fd >= 0 && fsync(Fd) != 0 && errno != EINVAL)
     throw std::runtime_error(FileErrorText("Cannot write to file", Output, errno));
+}
+
+void TPartialOutput::CompleteAs(const std::string &Target) {
+  Sync();
+  if (rename(Hidden.c_str(), Target.c_str()) != 0)
+    throw std::runtime_error(FileErrorText("Cannot give the output its name", Target, errno));
+  Release();
+}
+
+std::string TPartialOutput::Complete(const TFileIdentity &Replaces) {
+  Sync();
   std::string target = Output;
   for (int n = 1;; ++n) {
     if (RenameNoReplace(Hidden, target)) break;

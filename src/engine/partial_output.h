@@ -68,11 +68,15 @@ class TPartialOutput {
   // the job was named; anything else that has appeared since sends the file on
   // to the next free "_001" name. Raises when the file cannot be renamed.
   std::string Complete(const TFileIdentity &Replaces);
+  // Gives the complete file the name Target, replacing what is there: for a
+  // second file that follows its output's name.
+  void CompleteAs(const std::string &Target);
   // Removes the hidden file (only ours), if it is still there.
   void Discard();
 
  private:
   void Release();
+  void Sync();
   void CloseFile();
   std::string Output, Hidden;
   TPartialFiles *Registry;

@@ -6,6 +6,8 @@
 #include "encoders/ape/ape_format.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
+#include "encoders/ogg/ogg_format.h"
+#include "encoders/wavpack/wavpack_format.h"
 #include "encoders/wma/wma_format.h"
 #include "test_support.h"
 
@@ -17,7 +19,8 @@ class FormatReaders : public ::testing::Test {
     const std::string path = TestFolder() + "/tonmill.conf";
     const std::string text =
         "[General]\nMP3Bitrate=12\nMP3MinBitrate=5\nMP3MaxBitrate=13\nMP3Quality=2\n"
-        "MP3VBRMethod=1\nFLACCompression=3\nFLACl=7\nFLACBuffer=2304\nAACBandwidth=1\nAACQuality=150\nWMABitrate=24\nWMAAutoFindBitrate=YES\n";
+        "MP3VBRMethod=1\nFLACCompression=3\nFLACl=7\nFLACBuffer=2304\nAACBandwidth=1\nAACQuality=150\nWMABitrate=24\nWMAAutoFindBitrate=YES\n"
+        "OGGQuality=8\nOGGMax=13\nWVCompression=0\nWVHybrid=YES\n";
     WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()));
     Store = std::make_unique<TSettingsStore>(path);
   }
@@ -76,6 +79,34 @@ TEST_F(FormatReaders, FlacCompression) {
 
   EXPECT_NE(Read(dfFLAC, {"/compression", "9"}).Error, "");
   EXPECT_NE(Read(dfFLAC, {"/compression", "best"}).Error, "");
+}
+
+TEST_F(FormatReaders, OggQualityOrManagedBitrates) {
+  auto setting = [this] { return *static_cast<const TOGGOptions *>(Engine.GetOptions(dfOGG)); };
+  TFormatReading r = Read(dfOGG, {"/dest", "ogg", "/avgbitrate", "10"});
+  EXPECT_EQ(r.DebugMessage, "OGG Parameters = MaxBitrate=9999999, MinBitrate=9999999, AvgBitrate=10, Quality=9999999");
+  EXPECT_EQ(setting().BitrateType, obCBR);  // no quality: the bitrates decide
+  EXPECT_EQ(setting().Avg, 10);
+  EXPECT_EQ(setting().Max, 13);  // stored, untouched
+  EXPECT_EQ(setting().Quality, 8);
+
+  EXPECT_EQ(Read(dfOGG, {"/quality", "3", "/maxbitrate", "192"}).Error, "");
+  EXPECT_EQ(setting().BitrateType, obQUALITY);
+  EXPECT_EQ(setting().Quality, 3);
+  EXPECT_EQ(setting().Max, 192);  // a position past the table: no ceiling
+  EXPECT_EQ(OGGBitrateAt(192), -1);
+  EXPECT_NE(Read(dfOGG, {"/quality", "high"}).Error, "");
+}
+
+TEST_F(FormatReaders, WavPackCompressionNames) {
+  auto setting = [this] { return *static_cast<const TWavPackOptions *>(Engine.GetOptions(dfWavPack)); };
+  EXPECT_EQ(Read(dfWavPack, {"/dest", "wavpack"}).DebugMessage, "WavPack Parameters = Compression=9999999");
+  EXPECT_EQ(setting().Compression, 0);  // no key: the stored setting
+  EXPECT_TRUE(setting().Hybrid);
+  for (const auto &[name, level] : {std::pair{"high", 1}, {"fast", 0}, {"best", 2}, {"Fast", 2}}) {
+    Read(dfWavPack, {"/compression", name});
+    EXPECT_EQ(setting().Compression, level) << name;
+  }
 }
 
 TEST_F(FormatReaders, ApeCompressionNames) {

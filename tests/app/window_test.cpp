@@ -139,8 +139,9 @@ TEST_F(MainWindow, AFreshStartWaitsForSources) {
   EXPECT_EQ(Window->cbLang->currentText(), "EN - English");
   EXPECT_TRUE(Window->bMP3Options->isEnabled());
   EXPECT_FALSE(Window->bFLACOptions->isEnabled());  // its format is not chosen
-  EXPECT_FALSE(Window->rbOGG->isEnabled());         // no encoder for it in this program
-  EXPECT_TRUE(Window->rbWMA->isEnabled() && Window->rbAAC->isEnabled());
+  for (QRadioButton *format : {Window->rbMP3, Window->rbWMA, Window->rbOGG, Window->rbAPE, Window->rbFLAC,
+                               Window->rbWavPack, Window->rbAAC, Window->rbWAV})
+    EXPECT_TRUE(format->isEnabled()) << format->objectName().toStdString();
   EXPECT_FALSE(Window->bPreprocessOptions->isEnabled());
   EXPECT_EQ(Window->gbSourceFiles->title(), " Source Files ");
 }
@@ -401,8 +402,8 @@ TEST_F(MainWindow, SourcesCanBeChosenAndGreyedControlsSayWhy) {
   EXPECT_FALSE(Window->windowIcon().isNull());
   EXPECT_EQ(Window->bStart->toolTip().toStdString(), text_tip_add_sources);
   EXPECT_EQ(Window->bInfo->toolTip().toStdString(), text_tip_add_sources);
-  EXPECT_EQ(Window->rbOGG->toolTip().toStdString(), text_tip_no_encoder);
-  EXPECT_EQ(Window->bOGGOptions->toolTip().toStdString(), text_tip_no_encoder);
+  EXPECT_EQ(Window->rbOGG->toolTip(), "");
+  EXPECT_EQ(Window->bOGGOptions->toolTip().toStdString(), text_tip_choose_format);
   EXPECT_EQ(Window->bFLACOptions->toolTip().toStdString(), text_tip_choose_format);
   EXPECT_EQ(Window->bPreprocessOptions->toolTip().toStdString(), text_tip_enable_preprocess);
   EXPECT_EQ(Window->bUP->toolTip().toStdString(), text_tip_only_running);
@@ -979,9 +980,12 @@ TEST(About, VersionLineAndLibraries) {
   EXPECT_EQ(FormatMegabytes(12.0), " 12");
   EXPECT_EQ(FormatMegabytes(0.12345), " 0.123");
   const std::string info = TfrmAbout::VersionInfo();
-  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 5) << info;  // MP3, FLAC, APE, AAC, WMA
+  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 7) << info;  // every format but WAV
   EXPECT_NE(info.find("  - WMA, libavcodec, FFmpeg WMA v2 encoder (Lavc"), std::string::npos) << info;
   EXPECT_EQ(info.rfind("  - MP3, libmp3lame.so.0, ", 0), 0u) << info;
+  EXPECT_NE(info.find("  - OGG, libogg.so.0, libvorbis.so.0, libvorbisenc.so.2, Xiph.Org libVorbis "),
+            std::string::npos) << info;
+  EXPECT_NE(info.find("  - WavPack, libwavpack.so.1, 5."), std::string::npos) << info;
 }
 
 }  // namespace

@@ -5,10 +5,13 @@
 // swapped channels fall far below it).
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "encoders/aac/aac_format.h"
 #include "encoders/format.h"
+#include "encoders/ogg/ogg_format.h"
+#include "encoders/wavpack/wavpack_format.h"
 #include "encoders/wma/wma_format.h"
 #include "test_support.h"
 
@@ -22,13 +25,21 @@ struct TRoundTrip {
   double MinSnrDb;     // 0: lossless, sample for sample
   int Rate = 44100;
   const void *Options = nullptr;  // null: the format's defaults
-  int Kbps = 0;                   // the whole file's bitrate the options ask for
-  int Delay = 0;                  // frames of the encoder's start-up delay the decoder keeps
+  int Kbps = 0;                   // asked for: the audio's bitrate is within Tolerance of it
+  double Tolerance = 0.15;
+  int Delay = 0;  // frames of the encoder's start-up delay the decoder keeps
 };
 
 const TAACOptions kAac64{.Bitrate = 64}, kAac96{.Bitrate = 96}, kAac48{.Bitrate = 48};
 const TWMAOptions kWmaQuality50{.Quality = 50, .BitrateType = 1};
 const TWMAOptions kWmaTooLow{.AutoFindBitrate = true, .Bitrate = 10};  // the search takes the lowest it may
+// Managed at 128 kbit/s average, no floor or ceiling.
+const TOGGOptions kOggManaged = {.Max = 0, .Avg = 10, .Min = 0, .BitrateType = obCBR};
+const TOGGOptions kOggLowest = {.Quality = 0};
+const TWavPackOptions kWvFast = {.Compression = 0}, kWvVeryHigh = {.Compression = 2};
+const TWavPackOptions kWvHybrid = {.Hybrid = true, .Bitrate = 320},
+                      kWvHybridFast = {.Compression = 0, .Hybrid = true, .Bitrate = 600},
+                      kWvCorrected = {.Hybrid = true, .Bitrate = 320, .CorrectionFile = true};
 
 std::ostream &operator<<(std::ostream &os, const TRoundTrip &c) { return os << c.Name; }
 
@@ -39,18 +50,44 @@ const TRoundTrip kRows[] = {
     {"ape16", dfAPE, 16, 2, 16, 0},      {"ape24", dfAPE, 24, 2, 24, 0},
     {"mp3Stereo", dfMP3, 16, 2, 16, 15}, {"mp3Mono", dfMP3, 16, 1, 16, 15},
     {"mp3From24", dfMP3, 24, 2, 16, 15},
-    {"aacStereo", dfAAC, 16, 2, 16, 20, 44100, &kAac64, 128, 1024},
-    {"aacFloatMono48k", dfAAC, 32, 1, 16, 20, 48000, &kAac96, 96, 1024},
+    {"aacStereo", dfAAC, 16, 2, 16, 20, 44100, &kAac64, 128, 0.15, 1024},
+    {"aacFloatMono48k", dfAAC, 32, 1, 16, 20, 48000, &kAac96, 96, 0.15, 1024},
     // The LFE channel keeps only its lowest band, the others about 20 dB.
-    {"aac24Six48k", dfAAC, 24, 6, 16, 6, 48000, &kAac48, 288, 1024},
-    {"wmaStereo", dfWMA, 16, 2, 16, 20, 44100, nullptr, 160, 0},
-    {"wmaFloatMono48k", dfWMA, 32, 1, 16, 20, 48000, &kWmaQuality50, 48, 0},
-    {"wma24Found48k", dfWMA, 24, 2, 16, 10, 48000, &kWmaTooLow, 24, 0},
+    {"aac24Six48k", dfAAC, 24, 6, 16, 6, 48000, &kAac48, 288, 0.15, 1024},
+    {"wmaStereo", dfWMA, 16, 2, 16, 20, 44100, nullptr, 160},
+    {"wmaFloatMono48k", dfWMA, 32, 1, 16, 20, 48000, &kWmaQuality50, 48},
+    {"wma24Found48k", dfWMA, 24, 2, 16, 10, 48000, &kWmaTooLow, 24},
+    // Vorbis at the default quality 4 and the lowest, -1; not 6 channels, as the
+    // sixth is an LFE channel Vorbis keeps to the bass. Tones in noise (5
+    // channels) lose more than music.
+    {"oggStereo", dfOGG, 16, 2, 16, 18},  {"oggFloat5ch48k", dfOGG, 32, 5, 16, 12, 48000},
+    {"ogg24Mono96k", dfOGG, 24, 1, 16, 18, 96000}, {"oggLowest", dfOGG, 16, 2, 16, 10, 44100, &kOggLowest},
+    {"oggManaged128", dfOGG, 16, 2, 16, 18, 44100, &kOggManaged, 128},
+    {"wv16", dfWavPack, 16, 2, 16, 0},    {"wv24Mono96k", dfWavPack, 24, 1, 24, 0, 96000, &kWvFast},
+    {"wvFloat6ch48k", dfWavPack, 32, 6, 32, 0, 48000, &kWvVeryHigh}, {"wv8Mono", dfWavPack, 8, 1, 16, 0},
+    {"wvHybrid320", dfWavPack, 16, 2, 16, 25, 44100, &kWvHybrid, 320, 0.10},
+    {"wvHybrid600From24", dfWavPack, 24, 2, 16, 25, 48000, &kWvHybridFast, 600, 0.10},
+    {"wvHybridCorrected", dfWavPack, 16, 2, 16, 25, 44100, &kWvCorrected, 320, 0.10},
 };
 
 // Raw ADTS states no length, ASF no channel layout: FFmpeg says so of every such file.
 const char *const kNoDetail[] = {"Estimating duration from bitrate, this may be inaccurate",
                                  "Guessed Channel Layout for Input Stream"};
+
+// The codec's own decoder where there is one (LAME's takes the gapless
+// information of its tag); oggdec leaves more than two channels in the
+// Vorbis order: FFmpeg's then. Empty for FFmpeg's own.
+std::vector<std::string> OwnDecoder(TDestinationFormat format, int channels, const std::string &file,
+                                    const std::string &wav) {
+  switch (format) {
+    case dfMP3: return {"lame", "--quiet", "--decode", file, wav};
+    case dfOGG:
+      if (channels > 2) return {"ffmpeg", "-v", "error", "-y", "-i", file, wav};
+      return {"oggdec", "--quiet", "-o", wav, file};
+    case dfWavPack: return {"wvunpack", "-q", "-y", file, "-o", wav};
+    default: return {};
+  }
+}
 
 const char *PcmCodec(int bits) {
   switch (bits) {
@@ -59,6 +96,27 @@ const char *PcmCodec(int bits) {
     case 32: return "pcm_f32le";
     default: return "pcm_s16le";
   }
+}
+
+// FFmpeg's decode of a file FFmpeg must find nothing to warn about.
+std::vector<int32_t> QuietFFmpegDecode(const std::string &file) {
+  std::string out, err;
+  EXPECT_EQ(RunTool({"ffmpeg", "-nostdin", "-v", "warning", "-i", file, "-f", "s16le", "-"}, &out, &err), 0);
+  std::istringstream lines(err);
+  for (std::string line; std::getline(lines, line);)
+    EXPECT_TRUE(line.find(kNoDetail[0]) != line.npos || line.find(kNoDetail[1]) != line.npos) << line;
+  return AsInt16(std::vector<uint8_t>(out.begin(), out.end()));
+}
+
+// The audio packets' bitrate: the container's own overhead is no part of it.
+double AudioKbps(const std::string &file, double seconds) {
+  std::string sizes;
+  EXPECT_EQ(RunTool({"ffprobe", "-v", "error", "-show_entries", "packet=size", "-of", "csv=p=0", file}, &sizes), 0);
+  std::istringstream packets(sizes);
+  double bytes = 0;
+  for (std::string size; std::getline(packets, size);)
+    if (!size.empty()) bytes += std::stod(size);  // side data makes empty lines
+  return bytes * 8 / seconds / 1000;
 }
 
 class RoundTrip : public ::testing::TestWithParam<TRoundTrip> {};
@@ -70,49 +128,57 @@ TEST_P(RoundTrip, TheIndependentDecoderHearsTheSource) {
   TTestSignal signal;
   signal.Bits = c.Bits;
   signal.Channels = c.Channels;
-  signal.Seconds = 2.5;
   signal.Rate = c.Rate;
-  const std::string source = WriteMusic(folder + "/source.wav", signal, {"-c:a", PcmCodec(c.Bits)});
+  signal.Seconds = c.Kbps ? 10 : 2.5;  // headers weigh little against 10 s
+  // The music is stereo; more channels get a tone each, so their order shows.
+  // Not for AAC, which keeps only the bass of the LFE channel's tone.
+  const bool tones = c.Channels > 2 && c.Format != dfAAC;
+  const std::string source =
+      (tones ? WriteSignal : WriteMusic)(folder + "/source.wav", signal, {"-c:a", PcmCodec(c.Bits)});
   const std::string output = folder + "/out." + row.Extension;
-  const std::shared_ptr<void> options = row.NewOptions();
-  const auto errors = ConvertFile(source, output, c.Format, c.Options ? c.Options : options.get());
+  const std::shared_ptr<void> defaults = row.NewOptions();
+  const auto errors = ConvertFile(source, output, c.Format, c.Options ? c.Options : defaults.get());
   ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
 
   // The source at the depth the output holds.
   const std::string raw = RawFormat(c.OutBits);
   const std::vector<uint8_t> expected = FFmpegDecode(source, raw);
+  if (c.Format == dfWavPack) {  // the first block, rewritten at the end, states the length
+    const std::vector<uint8_t> file = ReadFileBytes(output);
+    ASSERT_GT(file.size(), 16u);
+    EXPECT_EQ(file[12] | file[13] << 8 | file[14] << 16 | uint32_t(file[15]) << 24, uint32_t(FrameCount(signal)));
+  }
+  const std::string decodedWav = folder + "/decoded.wav";
+  const std::vector<std::string> ownDecoder = OwnDecoder(c.Format, c.Channels, output, decodedWav);
   if (c.MinSnrDb == 0) {
     EXPECT_EQ(FFmpegDecode(output, raw), expected);
+    if (c.Format == dfWavPack) {
+      ASSERT_EQ(RunTool(ownDecoder), 0);
+      EXPECT_EQ(FFmpegDecode(decodedWav, raw), expected);
+    }
     return;
   }
+  if (c.Kbps) {
+    const double kbps = AudioKbps(output, signal.Seconds);
+    EXPECT_NEAR(kbps, c.Kbps, c.Kbps * c.Tolerance);
+    RecordProperty("kbps", std::to_string(kbps));
+  }
   std::vector<int32_t> decoded;
-  if (c.Format == dfMP3) {
-    // LAME's own decoder, which takes the gapless information of the LAME tag.
-    const std::string decodedWav = folder + "/decoded.wav";
-    ASSERT_EQ(RunTool({"lame", "--quiet", "--decode", output, decodedWav}), 0);
-    decoded = AsInt16(FFmpegDecode(decodedWav, "s16le"));
-    EXPECT_EQ(int64_t(decoded.size()) / c.Channels, FrameCount(signal));
-  } else {
-    // FFmpeg, which must find nothing to warn about.
-    std::string out, err;
-    ASSERT_EQ(RunTool({"ffmpeg", "-nostdin", "-v", "warning", "-i", output, "-f", "s16le", "-"}, &out, &err), 0);
-    std::istringstream lines(err);
-    for (std::string line; std::getline(lines, line);)
-      EXPECT_TRUE(line.find(kNoDetail[0]) != line.npos || line.find(kNoDetail[1]) != line.npos) << line;
-    decoded = AsInt16(std::vector<uint8_t>(out.begin(), out.end()));
+  if (ownDecoder.empty()) {
+    decoded = QuietFFmpegDecode(output);
     // The delay at the start, at most a frame of padding at the end: nothing missing.
     const int64_t frames = int64_t(decoded.size()) / c.Channels - c.Delay;
     EXPECT_GE(frames, FrameCount(signal));
     EXPECT_LE(frames, FrameCount(signal) + 2048);
-    // The audio packets' bytes: the container's own overhead is no part of the bitrate.
-    std::string sizes;
-    ASSERT_EQ(RunTool({"ffprobe", "-v", "error", "-show_entries", "packet=size", "-of", "csv=p=0", output}, &sizes), 0);
-    std::istringstream packets(sizes);
-    double bytes = 0;
-    for (std::string size; std::getline(packets, size);) bytes += std::stod(size);
-    const double kbps = bytes * 8 / signal.Seconds / 1000;
-    EXPECT_NEAR(kbps, c.Kbps, c.Kbps * 0.15);
-    RecordProperty("kbps", std::to_string(kbps));
+  } else {
+    ASSERT_EQ(RunTool(ownDecoder), 0);
+    if (c.Format == dfWavPack) {  // wvunpack takes the correction file beside it: the source itself
+      const bool corrected = static_cast<const TWavPackOptions *>(c.Options)->CorrectionFile;
+      EXPECT_EQ(std::filesystem::exists(output + "c"), corrected);
+      if (corrected) EXPECT_EQ(FFmpegDecode(decodedWav, raw), expected);
+    }
+    decoded = AsInt16(FFmpegDecode(decodedWav, "s16le"));
+    EXPECT_EQ(int64_t(decoded.size()) / c.Channels, FrameCount(signal));
   }
   const double snr = SnrDb(AsInt16(expected), decoded, c.Channels, c.Delay);
   EXPECT_GT(snr, c.MinSnrDb);
@@ -121,5 +187,27 @@ TEST_P(RoundTrip, TheIndependentDecoderHearsTheSource) {
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, RoundTrip, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
+
+// Settings an encoder's library refuses fail the job at its start with the
+// library's reason, and leave no file.
+TEST(RoundTrip, RefusedSettingsFailWithTheirReason) {
+  const TOGGOptions oggNoRates = {.Max = 192, .Avg = 192, .Min = 192, .BitrateType = obCBR};
+  const struct {
+    TDestinationFormat Format;
+    const void *Options;
+    std::string Text;
+  } cases[] = {
+      {dfOGG, &oggNoRates, "Vorbis codec setup with the requested bitrate failed. Try lower bitrate. Code=-131"},
+  };
+  const std::string folder = TestFolder();
+  const std::string source = WriteMusic(folder + "/source.wav", TTestSignal{});
+  for (const auto &c : cases) {
+    const std::string output = folder + "/out." + FormatRow(c.Format)->Extension;
+    const auto errors = ConvertFile(source, output, c.Format, c.Options);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].ErrorMessage.find(c.Text), std::string::npos) << errors[0].ErrorMessage;
+    EXPECT_FALSE(std::filesystem::exists(output));
+  }
+}
 
 }  // namespace

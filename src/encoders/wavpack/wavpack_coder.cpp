@@ -1,0 +1,43 @@
+#include "encoders/wavpack/wavpack_coder.h"
+
+#include <stdexcept>
+
+TWAVPACKCoder::TWAVPACKCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
+                             const TWavPackOptions &Options)
+    : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TWAVPACK_Coder>()), Options(Options) {}
+
+int TWAVPACKCoder::Init(std::string &ErrorText) {
+  ErrorText.clear();
+  try {
+    TWAVPACK_Coder &c = *Coder;
+    c.Compression = uint8_t(Options.Compression);
+    c.Hybrid = Options.Hybrid;
+    c.Bitrate = Options.Bitrate;
+    c.AudioInfo = AudioInfo;
+    CreateOutput();
+    c.Output = OutStream.get();
+    if (!CompanionFileName.empty()) {
+      CorrectionStream = CreateFileStream(CompanionFileName);
+      c.Correction = CorrectionStream.get();
+    }
+    c.Start();
+    return 0;
+  } catch (const std::exception &e) {
+    ErrorText = e.what();
+    return 1;
+  }
+}
+
+void TWAVPACKCoder::DoOutput(const void *Buffer, int Size, bool) {
+  Coder->Pack(static_cast<const uint8_t *>(Buffer), Size);
+}
+
+// A stopped conversion gets its sample count too: what was packed stays playable.
+void TWAVPACKCoder::Finish() {
+  if (!OutStream) return;
+  std::unique_ptr<TFileStream> stream = std::move(OutStream), correction = std::move(CorrectionStream);
+  Coder->Finish();
+  Coder->Output = Coder->Correction = nullptr;
+  stream->Close();
+  if (correction) correction->Close();
+}

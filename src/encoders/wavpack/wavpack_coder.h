@@ -1,0 +1,27 @@
+// TWAVPACKCoder feeds the worker's samples to TWAVPACK_Coder, the wrapper of
+// libwavpack. Receives 16-bit, packed 24-bit or float samples.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "encoders/custom_coder.h"
+#include "encoders/wavpack/wavpack_format.h"
+#include "encoders/wavpack/wavpack_lib.h"
+
+class TWAVPACKCoder : public TCustomCoder {
+ public:
+  TWAVPACKCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
+                const TWavPackOptions &Options);
+  void Finish() override;
+  int Init(std::string &ErrorText) override;
+  void DoOutput(const void *Buffer, int Size, bool WriteData) override;
+  int GetBufferSize() override { return 524288; }
+  const char *ClassName() const override { return "TWAVPACKCoder"; }
+  std::string CompanionSuffix() const override { return Options.Hybrid && Options.CorrectionFile ? "c" : ""; }
+
+ private:
+  std::unique_ptr<TWAVPACK_Coder> Coder;
+  TWavPackOptions Options;
+  std::unique_ptr<TFileStream> CorrectionStream;
+};
