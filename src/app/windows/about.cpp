@@ -97,12 +97,16 @@ TfrmAbout::TfrmAbout(QWidget *Parent) : QDialog(Parent) {
   TntMemo1->setReadOnly(true);
   TntMemo1->setLineWrapMode(QPlainTextEdit::NoWrap);
   TntMemo1->setPlainText(
-      "Tonmill converts audio files, CUE sheets and whole folders\n"
-      "into MP3, FLAC, Monkey's Audio or WAV, several at once.\n\n"
+      "Tonmill converts audio files, CUE sheets and whole folders into MP3,\n"
+      "WMA, Ogg Vorbis, Monkey's Audio, FLAC, WavPack, AAC or WAV, several\n"
+      "at once.\n\n"
       "Built on:\n"
-      "  FFmpeg (libavformat, libavcodec, libswresample, libavutil) - decoding\n"
+      "  FFmpeg (libavformat, libavcodec, libswresample, libavutil) - decoding,\n"
+      "    AAC and WMA encoding\n"
       "  LAME - MP3 encoding\n"
+      "  libvorbis, libogg - Ogg Vorbis encoding\n"
       "  libFLAC - FLAC encoding\n"
+      "  WavPack - WavPack encoding\n"
       "  Monkey's Audio file format - our own compressor, version 3990 files\n"
       "  TagLib - tags\n"
       "  uchardet - character sets of CUE sheets\n"
