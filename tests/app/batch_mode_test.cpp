@@ -357,7 +357,8 @@ TEST_F(BatchMode, NoOutputUnderItsNameIsEverCutShort) {
       {"a source deleted, /keeppartial", SourceDeleted, true, 1},
   };
   const std::string out = Folder + "/out", errFile = Folder + "/err.txt";
-  for (const std::string format : {"wav", "flac", "mp3", "ape"}) {
+  for (const std::string format : {"wav", "flac", "mp3", "ape", "ogg", "wavpack", "aac", "wma"}) {
+    const std::string ext = format == "wavpack" ? "wv" : format;
     for (const TWay &way : ways) {
       SCOPED_TRACE(format + ": " + way.Name);
       fs::remove_all(out);
@@ -367,7 +368,7 @@ TEST_F(BatchMode, NoOutputUnderItsNameIsEverCutShort) {
       if (way.Keep) args.push_back("/keeppartial");
       const int pid = StartTool(args, errFile);
       ASSERT_GT(pid, 0);
-      WaitForGrowth(PartialFileName(out + "/b." + format), 32768);
+      WaitForGrowth(PartialFileName(out + "/b." + ext), 32768);
       // The program is held while the victim changes: z must not start first.
       if (way.Stop == OtherFails || way.Stop == SourceDeleted) kill(pid, SIGSTOP);
       switch (way.Stop) {
@@ -412,8 +413,8 @@ TEST_F(BatchMode, NoOutputUnderItsNameIsEverCutShort) {
       }
       // b is always stopped, a only when it was still going.
       if (way.Keep) {
-        EXPECT_TRUE(std::count(shorter.begin(), shorter.end(), "b." + format));
-        for (const std::string &name : shorter) EXPECT_TRUE(name == "a." + format || name == "b." + format) << name;
+        EXPECT_TRUE(std::count(shorter.begin(), shorter.end(), "b." + ext));
+        for (const std::string &name : shorter) EXPECT_TRUE(name == "a." + ext || name == "b." + ext) << name;
       } else {
         EXPECT_EQ(shorter, std::vector<std::string>());
       }
