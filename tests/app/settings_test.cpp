@@ -318,7 +318,9 @@ TEST_P(FormatSettings, SavedOptionsReadBack) {
     const std::shared_ptr<void> one = row.NewOptions();
     change(f, one.get());
     for (const TOptionField &g : row.Fields)
-      if (&g != &f) EXPECT_EQ(g.Get(one.get()), g.Get(defaults.get())) << f.StoredName << " moves " << g.StoredName;
+      if (&g != &f) {
+        EXPECT_EQ(g.Get(one.get()), g.Get(defaults.get())) << f.StoredName << " moves " << g.StoredName;
+      }
   }
   const std::shared_ptr<void> saved = row.NewOptions();
   for (const TOptionField &f : row.Fields) change(f, saved.get());
@@ -332,8 +334,9 @@ TEST_P(FormatSettings, SavedOptionsReadBack) {
     EXPECT_NE(text.find(std::string(f.StoredName) + "="), std::string::npos) << f.StoredName;
     const TStoredValue expected = f.WrittenAs ? TStoredValue(*f.WrittenAs) : f.Get(saved.get());
     EXPECT_EQ(f.Get(loaded.get()), expected) << f.StoredName;
-    if (f.Kind != TFieldKind::Text && !f.WrittenAs)
+    if (f.Kind != TFieldKind::Text && !f.WrittenAs) {
       EXPECT_NE(f.Get(loaded.get()), f.Get(defaults.get())) << f.StoredName << " kept its default";
+    }
   }
 }
 
