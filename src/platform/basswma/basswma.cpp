@@ -68,6 +68,8 @@ struct TEncoder {
 
   ~TEncoder() {
     if (Format) {
+      // The context does not own its buffer (which may have been replaced since).
+      if (Format->pb) av_freep(&Format->pb->buffer);
       avio_context_free(&Format->pb);
       avformat_free_context(Format);
     }
