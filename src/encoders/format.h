@@ -91,6 +91,10 @@ bool HasEncoder(TDestinationFormat Format);
 // Fills the library name and version of every destination format's encoder.
 void FillCoderVersions();
 
+// Where Value stands in a stored table of choices, searched from First;
+// Otherwise when it is not there.
+int32_t PositionIn(std::span<const int32_t> Table, int32_t Value, int32_t First, int32_t Otherwise);
+
 // Digits only, fewer than ten of them.
 bool IsNumberText(const std::string &Text);
 // A numeric key: the stored value stays when the key is missing.

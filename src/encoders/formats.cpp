@@ -54,6 +54,12 @@ void FillCoderVersions() {
     if (row->Version) DestinationFileTypes[size_t(row->Code - 1)].CoderVersion = row->Version();
 }
 
+int32_t PositionIn(std::span<const int32_t> Table, int32_t Value, int32_t First, int32_t Otherwise) {
+  for (size_t i = size_t(First); i < Table.size(); ++i)
+    if (Table[i] == Value) return int32_t(i);
+  return Otherwise;
+}
+
 bool IsNumberText(const std::string &Text) {
   return !Text.empty() && Text.size() < 10 &&
          std::all_of(Text.begin(), Text.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); });

@@ -31,11 +31,7 @@ TCoderVersionRec Version() {
 
 int32_t AACBandwidthAt(int32_t Position) { return Position >= 0 && Position < 4 ? kBandwidths[Position] : 0; }
 
-int32_t AACBandwidthPosition(int32_t Hz) {
-  for (int32_t i = 0; i < 4; ++i)
-    if (kBandwidths[i] == Hz) return i;
-  return 0;
-}
+int32_t AACBandwidthPosition(int32_t Hz) { return PositionIn(kBandwidths, Hz, 0, 0); }
 
 constinit const TFormatRow AACFormat = {
     .Code = dfAAC,

@@ -77,11 +77,7 @@ int32_t MP3BitrateAt(int Position) {
   return Position >= 0 && Position < MP3BitrateCount ? kBitrates[Position] : kBitrates[10];
 }
 
-int MP3BitratePosition(int32_t Kbps) {
-  for (int i = 1; i < MP3BitrateCount; ++i)
-    if (kBitrates[i] == Kbps) return i;
-  return 10;
-}
+int MP3BitratePosition(int32_t Kbps) { return PositionIn(kBitrates, Kbps, 1, 10); }
 
 const char *MP3PresetName(int Position) {
   return Position >= 0 && Position < MP3PresetCount ? kPresets[Position] : kPresets[0];

@@ -41,11 +41,7 @@ int32_t WMABitrateAt(int32_t Position) {
   return Position >= 0 && Position < WMABitrateCount ? kBitrates[Position] : kBitrates[21];
 }
 
-int32_t WMABitratePosition(int32_t Kbps) {
-  for (int32_t i = 1; i < WMABitrateCount; ++i)
-    if (kBitrates[i] == Kbps) return i;
-  return 21;
-}
+int32_t WMABitratePosition(int32_t Kbps) { return PositionIn(kBitrates, Kbps, 1, 21); }
 
 constinit const TFormatRow WMAFormat = {
     .Code = dfWMA,
