@@ -35,6 +35,7 @@
 #include "base/texts.h"
 #include "encoders/format.h"
 #include "engine/partial_output.h"
+#include "window_checks.h"
 #include "platform/main_thread/qt_pump.h"
 #include "test_support.h"
 
@@ -763,35 +764,6 @@ TEST_F(MainWindow, AMissingTextKeepsThePreviousOneAndIsReported) {
   EXPECT_EQ(Messages, std::vector<std::string>{"TEXT_ABOUT text_about"});
   EXPECT_EQ(Window->bStart->text(), "Старт");
   EXPECT_EQ(Window->bAbout->text(), "About");
-}
-
-// Every caption of a window fits its control at the window's fixed size.
-std::vector<std::string> ClippedTexts(const QWidget *window) {
-  std::vector<std::string> clipped;
-  for (const QWidget *w : window->findChildren<QWidget *>()) {
-    const QFontMetrics metrics(w->font());
-    const std::string name = w->objectName().toStdString();
-    if (auto *button = qobject_cast<const QPushButton *>(w)) {
-      if (metrics.horizontalAdvance(button->text()) + 12 > button->width())
-        clipped.push_back(name + ": " + button->text().toStdString());
-    } else if (auto *box = qobject_cast<const QAbstractButton *>(w)) {  // check and radio boxes
-      if (!box->text().isEmpty() && box->sizeHint().width() > box->width())
-        clipped.push_back(name + ": " + box->text().toStdString());
-    } else if (auto *label = qobject_cast<const QLabel *>(w)) {
-      if (label->text().isEmpty() || !label->pixmap().isNull()) continue;
-      const int room = label->contentsRect().width();
-      const bool fits = label->wordWrap() ? label->heightForWidth(label->width()) <= label->height()
-                                          : metrics.horizontalAdvance(label->text()) <= room;
-      if (!fits) clipped.push_back(name + ": " + label->text().toStdString());
-    } else if (auto *group = qobject_cast<const QGroupBox *>(w)) {
-      if (metrics.horizontalAdvance(group->title()) > group->width() - 16)
-        clipped.push_back(name + ": " + group->title().toStdString());
-      for (const QWidget *child : group->findChildren<QWidget *>(Qt::FindDirectChildrenOnly))
-        if (child->y() < metrics.height())  // the title would cover its first line
-          clipped.push_back(name + " over " + child->objectName().toStdString());
-    }
-  }
-  return clipped;
 }
 
 // At the desktop's font and at 1.25 times it (QT_FONT_DPI=120).
