@@ -13,6 +13,9 @@ const TLevel kLevels[FLACLevelCount] = {{0, 1152, 3}, {0, 1152, 3}, {0, 1152, 3}
                                         {6, 4096, 4}, {8, 4096, 4}, {8, 4096, 5},
                                         {8, 4096, 6}, {8, 4096, 6}, {12, 4096, 6}};
 
+const int32_t kBlockSizes[FLACBlockSizeCount + 1] = {0,    192,  256,  512,  576,  1024, 1152,
+                                                    2048, 2304, 4096, 4608, 8192, 16384};
+
 void ClearDetails(TFLACOptions &o) {
   o.ExhaustiveModelSearch = o.ExhaustiveQlpSearch = o.AdaptiveMidSide = o.MidSide = false;
   o.MaxLpcOrder = o.MaxResidualPartitionOrder = o.MinResidualPartitionOrder = 0;
@@ -55,6 +58,12 @@ void ReadKeys(const TKeyLookup &Keys, TFLACOptions &o, std::string &Error) {
 TCoderVersionRec Version() { return {FLAC__VERSION_STRING, 0, 0, "libFLAC.so.12"}; }
 
 }  // namespace
+
+int32_t FLACBlockSizeAt(int Position) {
+  return kBlockSizes[Position >= 1 && Position <= FLACBlockSizeCount ? Position : 5];
+}
+
+int FLACBlockSizePosition(int32_t BlockSize) { return PositionIn(kBlockSizes, BlockSize, 1, 5); }
 
 void ApplyFLACCommandLineLevel(int Level, TFLACOptions &o) {
   ClearDetails(o);

@@ -27,4 +27,11 @@ void ApplyFLACCommandLineLevel(int Level, TFLACOptions &Options);
 // The options dialog's level table (mid-side where the command line's has none).
 void ApplyFLACDialogLevel(int Level, TFLACOptions &Options);
 
+// The block sizes the options dialog offers, at positions 1..FLACBlockSizeCount
+// in ascending order.
+constexpr int FLACBlockSizeCount = 12;
+int32_t FLACBlockSizeAt(int Position);
+// The position of a block size; one not offered shows as 1024's.
+int FLACBlockSizePosition(int32_t BlockSize);
+
 extern const TFormatRow FLACFormat;
