@@ -32,6 +32,7 @@
 #include "app/format_settings.h"
 #include "app/language_file.h"
 #include "app/windows/about.h"
+#include "app/windows/format_dialogs.h"
 #include "app/windows/error_report.h"
 #include "app/windows/window_texts.h"
 #include "base/misc.h"
@@ -182,7 +183,9 @@ void Tmain::BuildControls() {
     const int x = 10 + column * 102, y = 18 + row * 54;
     *radios[i] = Make<QRadioButton>(gbDestFormat, ("rb" + name).c_str(), x, y, 96, 20);
     (*radios[i])->setText(Q(name));
-    if (i < 7) *buttons[i] = Make<QPushButton>(gbDestFormat, ("b" + name + "Options").c_str(), x, y + 24, 96, 26);
+    if (i >= 7) continue;
+    *buttons[i] = Make<QPushButton>(gbDestFormat, ("b" + name + "Options").c_str(), x, y + 24, 96, 26);
+    connect(*buttons[i], &QPushButton::clicked, this, [this, i] { FormatSettingsClick(TDestinationFormat(i + 1)); });
   }
   rbFLAC->setChecked(true);
 
@@ -633,6 +636,11 @@ void Tmain::bDNClick() {
   FullHeight = 0;
   bUP->setEnabled(IsProcessing);
   bDN->setEnabled(false);
+}
+
+void Tmain::FormatSettingsClick(TDestinationFormat Format) {
+  const std::unique_ptr<TFormatDialog> dialog = NewFormatDialog(Format, Store, *EngineObject, this);
+  if (dialog && dialog->Run() && !dialog->SaveProblem.empty()) ShowMessage(Q(dialog->SaveProblem));
 }
 
 void Tmain::bAboutClick() {

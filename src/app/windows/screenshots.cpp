@@ -14,6 +14,7 @@
 #include "app/windows/Unit1.h"
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
+#include "app/windows/format_dialogs.h"
 #include "base/texts.h"
 #include "encoders/format.h"
 #include "engine/failure_text.h"
@@ -102,6 +103,9 @@ int main(int argc, char **argv) {
     Save(error, prefix + "error.png");
     TfrmAbout about;
     Save(about, prefix + "about.png");
+    for (const TFormatRow *row : FormatRows())
+      if (const auto dialog = NewFormatDialog(row->Code, store, window.Engine()))
+        Save(*dialog, prefix + QString(row->Name).toLower() + "-settings.png");
     window.hide();
   }
   SetMainThreadPump(nullptr);

@@ -1,0 +1,34 @@
+#include <QGridLayout>
+#include <QLabel>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include "app/windows/format_dialogs.h"
+#include "base/texts.h"
+#include "encoders/aac/aac_format.h"
+
+namespace {
+
+// 0 leaves the value to the encoder.
+std::string NumberOrAuto(int Value) { return Value == 0 ? text_auto : std::to_string(Value); }
+
+}  // namespace
+
+TfrmAACOptions::TfrmAACOptions(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent)
+    : TFormatDialog(dfAAC, "frmAACOptions", text_aac_settings, Store, Engine, Parent) {
+  tbBitrate = Slider("tbBitrate", "AACBitrate");
+  tbBitrate->setTickInterval(5);
+  tbBandwidth = Slider("tbBandwidth", "AACBandwidth");
+  tbQuality = Slider("tbQuality", "AACQuality");
+  tbQuality->setTickInterval(50);
+  auto *grid = new QGridLayout;
+  AddRow(grid, Label("lBitrate", text_bitrate), tbBitrate, ValueBox("eBitrate", tbBitrate, NumberOrAuto));
+  AddRow(grid, Label("lBandwidth", text_bandwidth), tbBandwidth,
+         ValueBox("eBandwidth", tbBandwidth, [](int v) { return NumberOrAuto(AACBandwidthAt(v)); }));
+  AddRow(grid, Label("lQuality", text_quality), tbQuality, ValueBox("eQuality", tbQuality, NumberOrAuto));
+  auto *layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addLayout(ButtonRow());
+  Load();
+  FitTo(420, 0);
+}
