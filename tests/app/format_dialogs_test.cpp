@@ -12,6 +12,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
+#include <QTimer>
 
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,7 @@
 
 #include "app/format_settings.h"
 #include "app/language_file.h"
+#include "app/windows/Unit1.h"
 #include "app/windows/format_dialogs.h"
 #include "base/texts.h"
 #include "encoders/flac/flac_format.h"
@@ -215,6 +217,39 @@ TEST_F(FormatDialogs, WMAQualitySnapsToTens) {
   EXPECT_FALSE(Enabled(*d, "tbVBR"));
   Slider(*d, "tbCBR")->setValue(2);
   EXPECT_EQ(Box(*d, "eCBR"), "5");
+  // F11 writes the dialog's texts.
+  const fs::path previous = fs::current_path();
+  fs::create_directories(Folder + "/texts");
+  fs::current_path(Folder);
+  QKeyEvent f11(QEvent::KeyPress, Qt::Key_F11, Qt::NoModifier);
+  QApplication::sendEvent(d.get(), &f11);
+  fs::current_path(previous);
+  EXPECT_NE(ReadText(Folder + "/texts/frmWMAOptions.txt").find("rbCBR.Caption = Constant Bitrate (CBR)\r\n"),
+            std::string::npos);
+}
+
+// Each Settings button of the main window opens its format's dialog.
+TEST_F(FormatDialogs, SettingsButtonsOpenTheirDialogs) {
+  Tmain window(TParsedCommandLine{}, *Store);
+  window.ShowMessage = [](const QString &) {};
+  window.show();
+  const std::pair<QPushButton *, QRadioButton *> buttons[] = {
+      {window.bMP3Options, window.rbMP3},   {window.bWMAOptions, window.rbWMA},
+      {window.bOGGOptions, window.rbOGG},   {window.bAPEOptions, window.rbAPE},
+      {window.bFLACOptions, window.rbFLAC}, {window.bWavPackOptions, window.rbWavPack},
+      {window.bAACOptions, window.rbAAC}};
+  for (const auto &[button, radio] : buttons) {
+    radio->click();
+    QString opened;
+    QTimer::singleShot(0, [&] {
+      if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget())) {
+        opened = dialog->objectName();
+        dialog->reject();
+      }
+    });
+    button->click();
+    EXPECT_EQ(opened, "frm" + radio->text() + "Options");
+  }
 }
 
 // Cancel and Escape store nothing and leave the engine's record alone; OK
