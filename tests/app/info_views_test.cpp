@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QCheckBox>
 #include <QTimer>
 #include <QTreeView>
@@ -18,6 +19,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <numeric>
 
 #include <fmt/printf.h>
 
@@ -267,6 +269,17 @@ TEST(FilesInfoView, EverySortRuleWithTiesAndBothDirections) {
     EXPECT_EQ(view.Rows()[size_t(selected.front().row())].Number, 3) << "column " << click.Column;
   }
 
+  // Many equal rows keep their order, in both directions.
+  std::vector<TFilesInfoRow> tied(40, model[0]);
+  for (size_t i = 0; i < tied.size(); ++i) tied[i].Number = int32_t(i + 1);
+  view.SetRows(tied);
+  std::vector<int> order(40);
+  std::iota(order.begin(), order.end(), 1);
+  for (int click = 0; click < 2; ++click) {
+    view.SortByColumn(3);
+    EXPECT_EQ(Numbers(view), order);
+  }
+
   // Durations as they read: rounded as a whole, hundredths with two digits.
   EXPECT_EQ(DurationText(59.999).toStdString(), "00:01:00.00");
   EXPECT_EQ(DurationText(3.05).toStdString(), "00:00:03.05");
@@ -297,12 +310,14 @@ TEST_F(InfoViews, RemovedRowsLeaveTheJobOnlyOnOkAndTheSizesAreKept) {
     view.bCancel->click();
   }));
   EXPECT_EQ(Names(*Window), before);
-  EXPECT_EQ(LoadInfoFormSizes(TSettingsStore(Store->FileName())), TInfoFormSizes{}) << "Cancel stores nothing";
+  EXPECT_EQ(TSettingsStore(Store->FileName()).ReadInteger("InfoFormWidth", -1), -1) << "Cancel stores nothing";
 
   // Removed, sorted, resized and confirmed: the job is the rows in their order.
   TInfoFormSizes chosen;
   ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
-    EXPECT_EQ(view.Sizes(), TInfoFormSizes{});
+    EXPECT_EQ(view.Sizes(), TfrmFilesInfo().Sizes());
+    EXPECT_EQ(view.Sizes().Width, 886);
+    EXPECT_EQ(view.Sizes().Columns[1], 430);
     Select(view, {2, 4});
     view.bRemove->click();
     view.SortByColumn(1);  // c, album, a
@@ -317,7 +332,7 @@ TEST_F(InfoViews, RemovedRowsLeaveTheJobOnlyOnOkAndTheSizesAreKept) {
   EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
   EXPECT_TRUE(Window->Sources().List()[1].Rec.HasCUE) << "the image is still cut by its sheet";
   EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_tracks_of_files_will_be_processed, 5, 3));
-  EXPECT_EQ(LoadInfoFormSizes(TSettingsStore(Store->FileName())), chosen);
+  EXPECT_EQ(LoadInfoFormSizes(TSettingsStore(Store->FileName()), TInfoFormSizes{}), chosen);
 
   // The next view opens at the stored size.
   ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
@@ -366,6 +381,10 @@ TEST_F(InfoViews, CancelledGatheringShowsNothingAndChangesNothing) {
   canceller.start(0);
   EXPECT_FALSE(Info([](TfrmFilesInfo &) {}));
   EXPECT_TRUE(sawCancel);
+  // The workers stopped early: 300 sources take far longer than one pass of the event loop.
+  int gathered = 0;
+  for (const TSourceItem &item : Window->Sources().List()) gathered += item.Rec.Progress.Percent;
+  EXPECT_LT(gathered, 300);
   EXPECT_EQ(Names(*Window), before);
   EXPECT_EQ(Window->bInfo->text().toStdString(), text_info);
   std::vector<bool> after;
@@ -407,6 +426,13 @@ TEST_F(InfoViews, EveryLanguageFitsBothViews) {
     EXPECT_EQ(ClippedTexts(&cue), std::vector<std::string>{}) << code;
     EXPECT_EQ(files.bRemove->text().toStdString(), text_remove);
     EXPECT_EQ(cue.JvListView1->headerItem()->text(1).toStdString(), text_title);
+    for (QHeaderView *header : {files.JvListView1->header(), cue.JvListView1->header()})
+      for (int c = 0; c < header->count(); ++c) {
+        const QString title = header->model()->headerData(c, Qt::Horizontal).toString();
+        const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+        EXPECT_LE(header->fontMetrics().horizontalAdvance(title) + margins, header->sectionSize(c))
+            << code << ": " << title.toStdString();
+      }
   }
 }
 

@@ -5,10 +5,20 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <vector>
+
 #include <fmt/printf.h>
 
 #include "base/texts.h"
 #include "sources/cue.h"
+
+void FitColumnTitles(QHeaderView *Header) {
+  std::vector<int> drawn;
+  for (int c = 0; c < Header->count(); ++c) drawn.push_back(Header->sectionSize(c));
+  Header->resizeSections(QHeaderView::ResizeToContents);  // the titles alone while the list is empty
+  for (int c = 0; c < Header->count(); ++c) Header->resizeSection(c, std::max(drawn[size_t(c)], Header->sectionSize(c)));
+}
 
 TfrmCUEInfo::TfrmCUEInfo(const std::string &SheetName, QWidget *Parent)
     : TOptionsDialog("frmCUEInfo", text_cue_info, Parent) {
@@ -23,6 +33,7 @@ TfrmCUEInfo::TfrmCUEInfo(const std::string &SheetName, QWidget *Parent)
   JvListView1->header()->setStretchLastSection(false);
   const int widths[] = {30, 300, 250, 70};
   for (int c = 0; c < 4; ++c) JvListView1->header()->resizeSection(c, widths[c]);
+  FitColumnTitles(JvListView1->header());
 
   TCUEArr tracks;
   try {

@@ -6,7 +6,13 @@
 
 #include "app/windows/options_dialog.h"
 
+class QHeaderView;
 class QTreeWidget;
+
+// Widens every column too narrow for its title in the list's font (the
+// widths were drawn for a smaller font than most desktops use). The list
+// must still be empty.
+void FitColumnTitles(QHeaderView *Header);
 
 class TfrmCUEInfo : public TOptionsDialog {
  public:

@@ -1,6 +1,7 @@
 #include "app/windows/files_info.h"
 
 #include <QBoxLayout>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
 #include <QPushButton>
@@ -19,8 +20,7 @@ const char *const kColumnSettings[FilesInfoColumnCount] = {"InfoFormCol0", "Info
 
 }  // namespace
 
-TInfoFormSizes LoadInfoFormSizes(const TSettingsStore &Store) {
-  const TInfoFormSizes defaults;
+TInfoFormSizes LoadInfoFormSizes(const TSettingsStore &Store, const TInfoFormSizes &defaults) {
   TInfoFormSizes sizes;
   sizes.Height = Store.ReadInteger("InfoFormHeight", defaults.Height);
   sizes.Width = Store.ReadInteger("InfoFormWidth", defaults.Width);
@@ -55,6 +55,9 @@ TfrmFilesInfo::TfrmFilesInfo(QWidget *Parent) : TOptionsDialog("frmFilesInfo", t
   header->setSectionsClickable(true);
   header->setSortIndicatorShown(false);
   ApplySizes(TInfoFormSizes{});
+  FitColumnTitles(header);
+  const int type = QFontMetrics(JvListView1->font()).horizontalAdvance("flac+CUE") + 12;
+  header->resizeSection(2, std::max(header->sectionSize(2), type));
 
   bRemove = new QPushButton(QString::fromStdString(text_remove), this);
   bRemove->setObjectName("bRemove");

@@ -14,20 +14,23 @@
 class QTreeView;
 
 // The view's size and column widths in pixels, as stored ("InfoFormHeight",
-// "InfoFormWidth", "InfoFormCol0" ... "InfoFormCol7"); the defaults are the
-// size it is drawn at.
+// "InfoFormWidth", "InfoFormCol0" ... "InfoFormCol7"); the values here are
+// the size it is drawn at.
 struct TInfoFormSizes {
   int32_t Height = 452;
   int32_t Width = 886;
   std::array<int32_t, FilesInfoColumnCount> Columns = {30, 430, 60, 50, 75, 50, 60, 80};
   bool operator==(const TInfoFormSizes &) const = default;
 };
-TInfoFormSizes LoadInfoFormSizes(const TSettingsStore &Store);
+// A value not stored gives the one of Defaults: what a new view has.
+TInfoFormSizes LoadInfoFormSizes(const TSettingsStore &Store, const TInfoFormSizes &Defaults);
 // Height, width, then the eight widths: written in one save.
 std::vector<TSaveRec> InfoFormSizesRecords(const TInfoFormSizes &Sizes);
 
 class TfrmFilesInfo : public TOptionsDialog {
  public:
+  // Drawn at the size of TInfoFormSizes, with any column widened that is too
+  // narrow for its title or for "flac+CUE" in the desktop's font.
   explicit TfrmFilesInfo(QWidget *Parent = nullptr);
 
   void SetRows(std::vector<TFilesInfoRow> Rows);

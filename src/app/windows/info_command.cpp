@@ -76,7 +76,7 @@ void Tmain::bInfoClick() {
   bInfo->setText(QString::fromStdString(text_info));
 
   if (!InfoCancelled) {
-    view->ApplySizes(LoadInfoFormSizes(Store));
+    view->ApplySizes(LoadInfoFormSizes(Store, view->Sizes()));
     if (view->Run()) {
       if (view->RemovedCount() > 0) {
         // The job is what the view kept, in the order it shows; a source of

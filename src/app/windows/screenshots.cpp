@@ -132,7 +132,7 @@ int main(int argc, char **argv) {
     }
     TfrmFilesInfo files;
     files.SetRows(rows);
-    files.JvListView1->selectionModel()->select(files.Model->index(0, 0),
+    files.JvListView1->selectionModel()->select(files.Model->index(3, 0),
                                                 QItemSelectionModel::Select | QItemSelectionModel::Rows);
     Save(files, prefix + "files-info.png");
     TfrmCUEInfo cue(sheets.path().toStdString() + "/album.cue");
