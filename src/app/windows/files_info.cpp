@@ -5,6 +5,7 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QPushButton>
+#include <QStyle>
 #include <QTreeView>
 
 #include <algorithm>
@@ -80,6 +81,12 @@ TfrmFilesInfo::TfrmFilesInfo(QWidget *Parent) : TOptionsDialog("frmFilesInfo", t
   QBoxLayout *buttons = ButtonRow(bRemove);
   buttons->insertWidget(1, bCUEInfo);
   layout->addLayout(buttons);
+
+  // Columns widened for their titles widen the view with them: no scrolling sideways at first.
+  int columns = 2 * JvListView1->frameWidth() + style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+                layout->contentsMargins().left() + layout->contentsMargins().right();
+  for (int c = 0; c < FilesInfoColumnCount; ++c) columns += header->sectionSize(c);
+  resize(std::max(width(), columns), height());
 
   connect(header, &QHeaderView::sectionClicked, this, [this](int column) { SortByColumn(column); });
   connect(JvListView1->selectionModel(), &QItemSelectionModel::selectionChanged, this,
