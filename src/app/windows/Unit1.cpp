@@ -226,6 +226,7 @@ void Tmain::BuildControls() {
   connect(bUP, &QPushButton::clicked, this, [this] { bUPClick(); });
   connect(bDN, &QPushButton::clicked, this, [this] { bDNClick(); });
   connect(bAbout, &QPushButton::clicked, this, [this] { bAboutClick(); });
+  connect(bInfo, &QPushButton::clicked, this, [this] { bInfoClick(); });
   connect(bOpenFolder, &QPushButton::clicked, this,
           [this] { OpenUrl(QUrl::fromLocalFile(Q(EngineObject->GetDestinationFolder()))); });
   connect(cbLang, &QComboBox::activated, this, [this] { cbLangChange(); });

@@ -7,6 +7,7 @@
 #include <QWidget>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -55,6 +56,9 @@ class Tmain : public QWidget {
   void bAboutClick();
   // A Settings button: its format's dialog.
   void FormatSettingsClick(TDestinationFormat Format);
+  // Gathers the sources' audio info (the button cancels it meanwhile) and
+  // shows it in the source files info view.
+  void bInfoClick();
   // Sources chosen in a file chooser instead of dropped: files, or one folder.
   void AddSourcesClick(bool Folder, bool CtrlHeld = false);
   void cbLangChange();
@@ -133,7 +137,7 @@ class Tmain : public QWidget {
   std::vector<QString> StartupMessages;
   QString TitleText;
   bool IsProcessing = false;
-  bool InfoCancelled = false;
+  std::atomic<bool> InfoCancelled{false};  // read by the info workers
   bool CloseAfterRun = false;  // the user chose to cancel and close
   int StartTag = 0;  // 0 idle, 1 running
   int FullHeight = 0;

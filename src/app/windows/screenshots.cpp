@@ -4,15 +4,19 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QDir>
+#include <QItemSelectionModel>
 #include <QPixmap>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QTreeView>
 
 #include <cstdio>
 #include <fstream>
 
 #include "app/windows/Unit1.h"
 #include "app/windows/about.h"
+#include "app/windows/cue_info.h"
+#include "app/windows/files_info.h"
 #include "app/windows/error_report.h"
 #include "app/windows/format_dialogs.h"
 #include "base/texts.h"
@@ -58,6 +62,13 @@ int main(int argc, char **argv) {
   if (codes.isEmpty()) codes = {"EN", "RU", "LV", "CS", "FR", "ES", "HU"};
   for (const char *name : {"01 - Overture.flac", "02 - Allegro.flac", "03 - Finale.flac", "live.mp3", "album.ape"})
     std::ofstream((music.path() + "/" + name).toStdString()) << "x";
+
+  QTemporaryDir sheets;
+  std::ofstream((sheets.path() + "/album.cue").toStdString())
+      << "PERFORMER \"Orchestre de chambre\"\nTITLE \"Concertos\"\nFILE \"album.ape\" WAVE\n"
+         "  TRACK 01 AUDIO\n    TITLE \"Concerto en ré : Allegro\"\n    INDEX 01 00:00:00\n"
+         "  TRACK 02 AUDIO\n    TITLE \"Largo\"\n    INDEX 01 04:12:37\n"
+         "  TRACK 03 AUDIO\n    TITLE \"Presto\"\n    PERFORMER \"Soliste invitée\"\n    INDEX 01 09:48:70\n";
 
   TSettingsStore store;
   for (const QString &code : codes) {
@@ -106,6 +117,30 @@ int main(int argc, char **argv) {
     for (const TFormatRow *row : FormatRows())
       if (const auto dialog = NewFormatDialog(row->Code, store, window.Engine()))
         Save(*dialog, prefix + QString(row->Name).toLower() + "-settings.png");
+
+    // The info views over the same sources, as gathered, the image with its sheet.
+    std::vector<TFilesInfoRow> rows;
+    for (TSourceItem item : window.Sources().List()) {
+      const bool image = item.FileName.ends_with("album.ape");
+      item.Rec.HasCUE = image;
+      item.Rec.CueName = image ? sheets.path().toStdString() + "/album.cue" : "";
+      const bool mp3 = item.FileName.ends_with(".mp3");
+      TAudioInfoRec stream;
+      stream.Bitrate = mp3 ? 256 : image ? 702 : 1011;
+      stream.SampleRate = 44100;
+      stream.BitsPerSample = 16;
+      stream.Channels = 2;
+      stream.Duration = image ? 2874.53 : 187.4 + 61.3 * double(rows.size());
+      item.Rec.AudioInfo.Streams = {stream};
+      rows.push_back(FilesInfoRow(item, int32_t(rows.size() + 1)));
+    }
+    TfrmFilesInfo files;
+    files.SetRows(rows);
+    files.JvListView1->selectionModel()->select(files.Model->index(3, 0),
+                                                QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    Save(files, prefix + "files-info.png");
+    TfrmCUEInfo cue(sheets.path().toStdString() + "/album.cue");
+    Save(cue, prefix + "cue-info.png");
     window.hide();
   }
   SetMainThreadPump(nullptr);

@@ -1,0 +1,441 @@
+// The Info command of the real main window and its two views, on Qt's
+// offscreen platform: rows against what ffprobe says of each source, every
+// sort rule with ties and both directions, removal and the run that follows,
+// cancelling the gathering, sizes kept in the settings file, and the texts of
+// every language fitting.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScrollBar>
+#include <QStyle>
+#include <QCheckBox>
+#include <QTimer>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <filesystem>
+#include <functional>
+#include <numeric>
+
+#include <fmt/printf.h>
+
+#include "app/windows/Unit1.h"
+#include "app/windows/cue_info.h"
+#include "app/windows/files_info.h"
+#include "base/texts.h"
+#include "test_support.h"
+#include "window_checks.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Runs `action`; meanwhile `inDialog` runs once on the first modal dialog of
+// type T, which is then closed unless `inDialog` closed it. True when it opened.
+template <typename T>
+bool WhileModal(const std::function<void()> &action, const std::function<void(T &)> &inDialog) {
+  bool opened = false;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    auto *dialog = dynamic_cast<T *>(QApplication::activeModalWidget());
+    if (!dialog || opened) return;
+    opened = true;
+    timer.stop();
+    inDialog(*dialog);
+    if (dialog->isVisible()) dialog->reject();
+  });
+  timer.start(5);
+  action();
+  timer.stop();
+  return opened;
+}
+
+std::vector<std::string> Column(const TfrmFilesInfo &view, int column) {
+  std::vector<std::string> texts;
+  for (const TFilesInfoRow &row : view.Rows()) texts.push_back(row.Texts[size_t(column)].toStdString());
+  return texts;
+}
+
+std::vector<int> Numbers(const TfrmFilesInfo &view) {
+  std::vector<int> numbers;
+  for (const TFilesInfoRow &row : view.Rows()) numbers.push_back(row.Number);
+  return numbers;
+}
+
+void Select(TfrmFilesInfo &view, const std::vector<int> &positions) {
+  auto *selection = view.JvListView1->selectionModel();
+  selection->clearSelection();
+  for (int p : positions)
+    selection->select(view.Model->index(p, 0), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+}
+
+TAudioInfoRec Stream(int Bitrate, int Rate, int Bits, int Channels, double Seconds) {
+  TAudioInfoRec stream;
+  stream.Bitrate = Bitrate;
+  stream.SampleRate = Rate;
+  stream.BitsPerSample = Bits;
+  stream.Channels = Channels;
+  stream.Duration = Seconds;
+  return stream;
+}
+
+std::vector<std::string> Names(const Tmain &window) {
+  std::vector<std::string> names;
+  for (const TSourceItem &item : window.Sources().List()) names.push_back(item.FileName);
+  return names;
+}
+
+// A sheet of three tracks in Windows-1251, as Russian rips come: "Звёзды над
+// городом", "Песня о встрече" and an untitled one, all by "Ансамбль".
+const char kCp1251Sheet[] =
+    "PERFORMER \"\xC0\xED\xF1\xE0\xEC\xE1\xEB\xFC\"\r\n"
+    "TITLE \"Album\"\r\n"
+    "FILE \"album.wav\" WAVE\r\n"
+    "  TRACK 01 AUDIO\r\n"
+    "    TITLE \"\xC7\xE2\xB8\xE7\xE4\xFB\x20\xED\xE0\xE4\x20\xE3\xEE\xF0\xEE\xE4\xEE\xEC\"\r\n"
+    "    INDEX 01 00:00:00\r\n"
+    "  TRACK 02 AUDIO\r\n"
+    "    TITLE \"\xCF\xE5\xF1\xED\xFF\x20\xEE\x20\xE2\xF1\xF2\xF0\xE5\xF7\xE5\"\r\n"
+    "    INDEX 01 00:02:10\r\n"
+    "  TRACK 03 AUDIO\r\n"
+    "    INDEX 01 00:04:70\r\n";
+
+class InfoViews : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    Folder = TestProfileFolder();
+    fs::create_directories(Folder + "/in");
+    Store = std::make_unique<TSettingsStore>();
+    Window = std::make_unique<Tmain>(TParsedCommandLine{}, *Store);
+    Window->ShowMessage = [this](const QString &text) { Messages.push_back(text.toStdString()); };
+    Window->ShowError = [this](const std::string &report) { Errors.push_back(report); };
+    Window->show();
+  }
+
+  std::string Source(const std::string &name, const TTestSignal &signal, const std::vector<std::string> &codec = {}) {
+    return WriteSignal(Folder + "/in/" + name, signal, codec);
+  }
+
+  // The album image and its sheet; the sheet is what is dropped.
+  std::string Album() {
+    Source("album.wav", {.Seconds = 6, .Seed = 9});
+    return WriteText(Folder + "/in/album.cue", kCp1251Sheet);
+  }
+
+  bool Info(const std::function<void(TfrmFilesInfo &)> &inView) {
+    return WhileModal<TfrmFilesInfo>([this] { Window->bInfo->click(); }, inView);
+  }
+
+  std::string Folder;
+  std::unique_ptr<TSettingsStore> Store;
+  std::unique_ptr<Tmain> Window;
+  std::vector<std::string> Messages, Errors;
+};
+
+std::string Probe(const std::string &path, const std::string &entry) {
+  std::string out = ProbeStream(path, entry);
+  while (!out.empty() && (out.back() == '\n' || out.back() == ',')) out.pop_back();
+  return out;
+}
+
+TEST_F(InfoViews, RowsShowWhatTheSourcesAreAndTheSheetsTracks) {
+  const std::vector<std::string> sources = {
+      Source("a.wav", {.Rate = 44100, .Channels = 2, .Bits = 16, .Seconds = 1.5}),
+      Source("b.flac", {.Rate = 48000, .Channels = 1, .Bits = 24, .Seconds = 2.25}),
+      Source("c.wav", {.Rate = 8000, .Channels = 1, .Bits = 8, .Seconds = 0.75}),
+      Source("d.wav", {.Rate = 22050, .Channels = 6, .Bits = 32, .Seconds = 61.37}),
+  };
+  Window->DropFiles({Folder + "/in"}, false);
+  Album();
+  Window->DropFiles({Folder + "/in/album.cue"}, true);
+  ASSERT_EQ(Window->Sources().List().size(), 5u);
+  const std::vector<std::string> before = Names(*Window);
+
+  bool cueViewOpened = false;
+  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+    EXPECT_EQ(view.windowTitle().toStdString(), text_source_files_info);
+    ASSERT_EQ(view.Rows().size(), 5u);
+    EXPECT_EQ(Column(view, 0), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
+    EXPECT_EQ(Column(view, 1), before);
+    EXPECT_EQ(Column(view, 2), (std::vector<std::string>{"wav", "wav+CUE", "flac", "wav", "wav"}));
+    for (const TFilesInfoRow &row : view.Rows()) {
+      const std::string &path = row.FileName;
+      std::string bits = Probe(path, "bits_per_sample");
+      if (bits == "0") bits = Probe(path, "bits_per_raw_sample");
+      EXPECT_EQ(row.Texts[4].toStdString(), Probe(path, "sample_rate")) << path;
+      EXPECT_EQ(row.Texts[5].toStdString(), bits) << path;
+      EXPECT_EQ(row.Texts[6].toStdString(), Probe(path, "channels")) << path;
+      const double seconds = std::stod(Probe(path, "duration"));
+      EXPECT_EQ(row.Texts[7].toStdString(),
+                fmt::sprintf("00:%02d:%05.2f", int(seconds) / 60, seconds - int(seconds) / 60 * 60))
+          << path;
+      // Kilobits a second of the whole file, as a player states them.
+      const double kbps = double(fs::file_size(path)) * 8 / 1000 / seconds;
+      EXPECT_NEAR(row.Keys[3], kbps, 1.0) << path;
+    }
+    // The sheet's row: the buttons follow the selection.
+    EXPECT_FALSE(view.bRemove->isEnabled());
+    EXPECT_FALSE(view.bCUEInfo->isEnabled());
+    Select(view, {1, 2});
+    EXPECT_TRUE(view.bRemove->isEnabled());
+    EXPECT_FALSE(view.bCUEInfo->isEnabled());
+    Select(view, {0});
+    EXPECT_FALSE(view.bCUEInfo->isEnabled());
+    Select(view, {1});
+    ASSERT_TRUE(view.bCUEInfo->isEnabled());
+    cueViewOpened = WhileModal<TfrmCUEInfo>([&] { view.bCUEInfo->click(); }, [](TfrmCUEInfo &cue) {
+      EXPECT_EQ(cue.windowTitle().toStdString(), text_cue_info);
+      const QTreeWidget *list = cue.JvListView1;
+      ASSERT_EQ(list->topLevelItemCount(), 3);
+      const char *const expected[3][4] = {{"1", "Звёзды над городом", "Ансамбль", "00:00:00"},
+                                          {"2", "Песня о встрече", "Ансамбль", "00:02:10"},
+                                          {"3", "", "Ансамбль", "00:04:70"}};
+      for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 4; ++c)
+          EXPECT_EQ(list->topLevelItem(r)->text(c).toStdString(), expected[r][c]) << r << "," << c;
+      cue.bOK->click();
+    });
+    view.bCancel->click();
+  }));
+  EXPECT_TRUE(cueViewOpened);
+  EXPECT_EQ(Names(*Window), before);
+  EXPECT_TRUE(Errors.empty());
+  EXPECT_EQ(Window->bInfo->text().toStdString(), text_info);
+
+  // A sheet without tracks, and no sheet at all: an empty list, no failure.
+  WriteText(Folder + "/empty.cue", "TITLE \"nothing\"\r\n");
+  EXPECT_EQ(TfrmCUEInfo(Folder + "/empty.cue").JvListView1->topLevelItemCount(), 0);
+  EXPECT_EQ(TfrmCUEInfo(sources[0]).JvListView1->topLevelItemCount(), 0);
+}
+
+// Ten rows whose values tie in every column but the name; each click sorts
+// the rows as they stand, so tied rows keep the order the last sort left.
+TEST(FilesInfoView, EverySortRuleWithTiesAndBothDirections) {
+  struct TRow {
+    const char *Name;
+    int Bitrate, Rate, Bits, Channels;
+    double Seconds;
+  } rows[] = {
+      {"/m/b.wav", 1411, 44100, 16, 2, 10.0},    {"/m/A.flac", 900, 96000, 24, 2, 125.5},
+      {"/m/c.mp3", 320, 44100, 16, 2, 9.99},     {"/m/a.wav", 1411, 48000, 16, 1, 3600},
+      {"/m/Z.ogg", 192, 44100, 32, 2, 61},       {"/m/d.FLAC", 1000, 192000, 24, 6, 0.05},
+      {"/m/e.ape", 700, 44100, 16, 2, 10.0},     {"/m/f.wv", 80, 8000, 8, 1, 2.5},
+      {"/m/g.wav", 1411, 44100, 16, 2, 10.0},    {"/m/h.mp3", 128, 22050, 16, 2, 3599.994},
+  };
+  std::vector<TFilesInfoRow> model;
+  for (const TRow &r : rows) {
+    TSourceItem item{r.Name, {}};
+    item.Rec.HasCUE = std::string(r.Name) == "/m/A.flac";
+    item.Rec.CueName = item.Rec.HasCUE ? "/m/A.cue" : "";
+    item.Rec.AudioInfo.Streams.push_back(Stream(r.Bitrate, r.Rate, r.Bits, r.Channels, r.Seconds));
+    model.push_back(FilesInfoRow(item, int32_t(model.size() + 1)));
+  }
+  TfrmFilesInfo view;
+  view.SetRows(model);
+  EXPECT_EQ(Column(view, 2)[1], "flac+CUE");
+  EXPECT_EQ(Column(view, 2)[5], "flac");
+  EXPECT_EQ(Column(view, 7), (std::vector<std::string>{"00:00:10.00", "00:02:05.50", "00:00:09.99", "01:00:00.00",
+                                                       "00:01:01.00", "00:00:00.05", "00:00:10.00", "00:00:02.50",
+                                                       "00:00:10.00", "00:59:59.99"}));
+  // The row selected before a sort is still selected after it.
+  Select(view, {2});
+
+  const struct {
+    int Column;
+    std::vector<int> Order;  // the "#" of each row after the click
+  } clicks[] = {
+      {3, {1, 4, 9, 6, 2, 7, 3, 5, 10, 8}},   // Bitrate: descending, numbers not texts
+      {3, {8, 10, 5, 3, 7, 2, 6, 1, 4, 9}},   // and ascending
+      {7, {6, 8, 3, 7, 1, 9, 5, 2, 10, 4}},   // Time: ascending at the first click
+      {7, {4, 10, 2, 5, 7, 1, 9, 3, 8, 6}},
+      {1, {5, 10, 9, 8, 7, 6, 3, 1, 4, 2}},   // File name without regard to case
+      {2, {8, 9, 1, 4, 5, 10, 3, 2, 6, 7}},   // Type
+      {0, {10, 9, 8, 7, 6, 5, 4, 3, 2, 1}},   // "#" as numbers: 10 above 9
+      {0, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}},
+      {4, {6, 2, 4, 1, 3, 5, 7, 9, 10, 8}},   // Sample Rate
+      {5, {5, 6, 2, 4, 1, 3, 7, 9, 10, 8}},   // BPS
+      {6, {6, 5, 2, 1, 3, 7, 9, 10, 4, 8}},   // Channels
+      {6, {4, 8, 5, 2, 1, 3, 7, 9, 10, 6}},
+  };
+  for (const auto &click : clicks) {
+    emit view.JvListView1->header()->sectionClicked(click.Column);
+    EXPECT_EQ(Numbers(view), click.Order) << "column " << click.Column;
+    const QModelIndexList selected = view.JvListView1->selectionModel()->selectedRows();
+    ASSERT_EQ(selected.size(), 1);
+    EXPECT_EQ(view.Rows()[size_t(selected.front().row())].Number, 3) << "column " << click.Column;
+  }
+
+  // Many equal rows keep their order, in both directions.
+  std::vector<TFilesInfoRow> tied(40, model[0]);
+  for (size_t i = 0; i < tied.size(); ++i) tied[i].Number = int32_t(i + 1);
+  view.SetRows(tied);
+  std::vector<int> order(40);
+  std::iota(order.begin(), order.end(), 1);
+  for (int click = 0; click < 2; ++click) {
+    view.SortByColumn(3);
+    EXPECT_EQ(Numbers(view), order);
+  }
+
+  // Durations as they read: rounded as a whole, hundredths with two digits.
+  EXPECT_EQ(DurationText(59.999).toStdString(), "00:01:00.00");
+  EXPECT_EQ(DurationText(3.05).toStdString(), "00:00:03.05");
+  EXPECT_EQ(DurationText(3.5).toStdString(), "00:00:03.50");
+  EXPECT_EQ(DurationText(-1).toStdString(), "");
+}
+
+TEST_F(InfoViews, RemovedRowsLeaveTheJobOnlyOnOkAndTheSizesAreKept) {
+  std::vector<TTestSignal> tones;
+  for (uint32_t i = 0; i < 4; ++i) {
+    tones.push_back({.Seconds = 0.5 + i * 0.1, .Seed = i + 1});
+    Source(std::string(1, char('a' + i)) + ".wav", tones.back());
+  }
+  Window->DropFiles({Folder + "/in"}, false);
+  Album();
+  Window->DropFiles({Folder + "/in/album.cue"}, true);
+  const std::vector<std::string> before = Names(*Window);  // a, album, b, c, d
+  ASSERT_EQ(before.size(), 5u);
+
+  // Removed, then cancelled: the job stays as it was.
+  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+    Select(view, {2, 4});
+    view.bRemove->click();
+    EXPECT_EQ(view.RemovedCount(), 2);
+    EXPECT_EQ(Numbers(view), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(Column(view, 1), (std::vector<std::string>{before[0], before[1], before[3]}));
+    EXPECT_FALSE(view.bRemove->isEnabled());
+    view.bCancel->click();
+  }));
+  EXPECT_EQ(Names(*Window), before);
+  EXPECT_EQ(TSettingsStore(Store->FileName()).ReadInteger("InfoFormWidth", -1), -1) << "Cancel stores nothing";
+
+  // Removed, sorted, resized and confirmed: the job is the rows in their order.
+  TInfoFormSizes chosen;
+  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+    EXPECT_EQ(view.Sizes(), TfrmFilesInfo().Sizes());
+    EXPECT_GE(view.Sizes().Width, 886);
+    EXPECT_EQ(view.Sizes().Columns[1], 430);
+    Select(view, {2, 4});
+    view.bRemove->click();
+    view.SortByColumn(1);  // c, album, a
+    view.resize(930, 510);
+    view.JvListView1->header()->resizeSection(1, 333);
+    view.JvListView1->header()->resizeSection(7, 91);
+    chosen = view.Sizes();
+    view.bOK->click();
+  }));
+  EXPECT_EQ(chosen.Width, 930);
+  EXPECT_EQ(chosen.Columns[1], 333);
+  EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
+  EXPECT_TRUE(Window->Sources().List()[1].Rec.HasCUE) << "the image is still cut by its sheet";
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_tracks_of_files_will_be_processed, 5, 3));
+  EXPECT_EQ(LoadInfoFormSizes(TSettingsStore(Store->FileName()), TInfoFormSizes{}), chosen);
+
+  // The next view opens at the stored size.
+  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+    EXPECT_EQ(view.Sizes(), chosen);
+    view.bOK->click();
+  }));
+  EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
+
+  // The run converts what is left, and only that.
+  fs::create_directories(Folder + "/out");
+  Window->ChooseFolder = [&](const QString &) { return QString::fromStdString(Folder + "/out"); };
+  Window->bBrowseForFolderClick();
+  Window->rbWAV->click();
+  Window->cbCreateFull->setChecked(false);
+  Window->bStart->click();
+  std::set<std::string> outputs;
+  for (const fs::directory_entry &entry : fs::directory_iterator(Folder + "/out"))
+    outputs.insert(entry.path().filename().string());
+  EXPECT_EQ(outputs.size(), 5u);
+  EXPECT_TRUE(outputs.count("a.wav") && outputs.count("c.wav"));
+  EXPECT_FALSE(outputs.count("b.wav") || outputs.count("d.wav"));
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/a.wav", "s16le"), MakeSamples(tones[0]));
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/c.wav", "s16le"), MakeSamples(tones[2]));
+  EXPECT_TRUE(Errors.empty());
+}
+
+TEST_F(InfoViews, CancelledGatheringShowsNothingAndChangesNothing) {
+  const std::string first = Source("s000.wav", {.Seconds = 0.2});
+  for (int i = 1; i < 300; ++i) fs::copy_file(first, Folder + fmt::sprintf("/in/s%03d.wav", i));
+  Window->DropFiles({Folder + "/in"}, false);
+  const std::vector<std::string> before = Names(*Window);
+  std::vector<bool> enabled;
+  for (QWidget *w : Window->JobControls()) enabled.push_back(w->isEnabled());
+
+  // Cancel at the first moment the window is alive again.
+  bool sawCancel = false;
+  QTimer canceller;
+  QObject::connect(&canceller, &QTimer::timeout, [&] {
+    if (Window->bInfo->text().toStdString() != text_cancel) return;
+    sawCancel = true;
+    EXPECT_FALSE(Window->bStart->isEnabled());
+    EXPECT_FALSE(Window->cbLang->isEnabled());
+    canceller.stop();
+    Window->bInfo->click();
+  });
+  canceller.start(0);
+  EXPECT_FALSE(Info([](TfrmFilesInfo &) {}));
+  EXPECT_TRUE(sawCancel);
+  // The workers stopped early: 300 sources take far longer than one pass of the event loop.
+  int gathered = 0;
+  for (const TSourceItem &item : Window->Sources().List()) gathered += item.Rec.Progress.Percent;
+  EXPECT_LT(gathered, 300);
+  EXPECT_EQ(Names(*Window), before);
+  EXPECT_EQ(Window->bInfo->text().toStdString(), text_info);
+  std::vector<bool> after;
+  for (QWidget *w : Window->JobControls()) after.push_back(w->isEnabled());
+  EXPECT_EQ(after, enabled);
+  EXPECT_FALSE(Window->Processing());
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_will_be_processed, 300));
+
+  // Not cancelled, the same list shows whole; a source that cannot be read
+  // is reported instead of the view.
+  EXPECT_TRUE(Info([](TfrmFilesInfo &view) {
+    EXPECT_EQ(view.Rows().size(), 300u);
+    view.bOK->click();
+  }));
+  EXPECT_EQ(Window->LastProgress().Percent, 100);
+  WriteText(Folder + "/in/zz.wav", "not audio at all");
+  Window->DropFiles({Folder + "/in/zz.wav"}, true);
+  EXPECT_FALSE(Info([](TfrmFilesInfo &) {}));
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_EQ(Errors[0].rfind(Folder + "/in/zz.wav : ", 0), 0u) << Errors[0];
+  EXPECT_EQ(Names(*Window).size(), 301u);
+}
+
+TEST_F(InfoViews, EveryLanguageFitsBothViews) {
+  WriteText(Folder + "/in/album.cue", kCp1251Sheet);
+  TSourceItem item{Folder + "/in/a very long name of a source file that goes on and on.flac", {}};
+  item.Rec.AudioInfo.Streams.push_back(Stream(1411, 44100, 16, 2, 3599.99));
+  for (const char *code : {"EN", "RU", "LV", "CS", "FR", "ES", "HU"}) {
+    for (int i = 0; i < Window->cbLang->count(); ++i)
+      if (Window->cbLang->itemText(i).startsWith(code)) Window->cbLang->setCurrentIndex(i);
+    Window->cbLangChange();
+    TfrmFilesInfo files;
+    files.SetRows({FilesInfoRow(item, 1)});
+    files.show();
+    TfrmCUEInfo cue(Folder + "/in/album.cue");
+    cue.show();
+    QApplication::processEvents();
+    EXPECT_EQ(ClippedTexts(&files), std::vector<std::string>{}) << code;
+    EXPECT_FALSE(files.JvListView1->horizontalScrollBar()->isVisible()) << "every column in view at first";
+    EXPECT_EQ(ClippedTexts(&cue), std::vector<std::string>{}) << code;
+    EXPECT_EQ(files.bRemove->text().toStdString(), text_remove);
+    EXPECT_EQ(cue.JvListView1->headerItem()->text(1).toStdString(), text_title);
+    for (QHeaderView *header : {files.JvListView1->header(), cue.JvListView1->header()})
+      for (int c = 0; c < header->count(); ++c) {
+        const QString title = header->model()->headerData(c, Qt::Horizontal).toString();
+        const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
+        EXPECT_LE(header->fontMetrics().horizontalAdvance(title) + margins, header->sectionSize(c))
+            << code << ": " << title.toStdString();
+      }
+  }
+}
+
+}  // namespace
