@@ -33,6 +33,8 @@
 #include "app/language_file.h"
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
+#include "app/windows/preprocess_dialog.h"
+#include "app/windows/program_options_dialog.h"
 #include "app/windows/window_texts.h"
 #include "base/misc.h"
 #include "base/texts.h"
@@ -223,6 +225,8 @@ void Tmain::BuildControls() {
   connect(bUP, &QPushButton::clicked, this, [this] { bUPClick(); });
   connect(bDN, &QPushButton::clicked, this, [this] { bDNClick(); });
   connect(bAbout, &QPushButton::clicked, this, [this] { bAboutClick(); });
+  connect(bOptions, &QPushButton::clicked, this, [this] { bOptionsClick(); });
+  connect(bPreprocessOptions, &QPushButton::clicked, this, [this] { bPreprocessOptionsClick(); });
   connect(bOpenFolder, &QPushButton::clicked, this,
           [this] { OpenUrl(QUrl::fromLocalFile(Q(EngineObject->GetDestinationFolder()))); });
   connect(cbLang, &QComboBox::activated, this, [this] { cbLangChange(); });
@@ -259,7 +263,7 @@ void Tmain::LoadSettings() {
   PreprocessOptions = LoadPreprocessOptions(Store);
   EngineObject->SetPreprocessOptions(PreprocessOptions);
   ProgramOptions = LoadProgramOptions(Store);
-  ApplyPriority(ProgramOptions.Priority);
+  ApplyPriority(ProgramOptions.Priority, [this](const std::string &t) { StartupMessages.push_back(Q(t)); });
   LanguageCode = g.Language;
   cbLang->setCurrentIndex(-1);
   for (int i = 0; i < cbLang->count(); ++i)
@@ -638,6 +642,17 @@ void Tmain::bDNClick() {
 void Tmain::bAboutClick() {
   TfrmAbout about(this);
   about.exec();
+}
+
+void Tmain::bOptionsClick() {
+  RunProgramOptions(this, Store, ProgramOptions, IsProcessing, [this](const std::string &t) { ShowMessage(Q(t)); });
+}
+
+void Tmain::bPreprocessOptionsClick() {
+  if (!RunPreprocessOptions(this, Store, PreprocessOptions, [this](const std::string &t) { ShowMessage(Q(t)); }))
+    return;
+  EngineObject->SetPreprocessOptions(PreprocessOptions);
+  if (!IsProcessing) ShowSourceSummary(int(SourceFiles.List().size()));  // split or not changes the count
 }
 
 void Tmain::cbLangChange() {

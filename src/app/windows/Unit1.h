@@ -53,6 +53,8 @@ class Tmain : public QWidget {
   void bUPClick();
   void bDNClick();
   void bAboutClick();
+  void bOptionsClick();
+  void bPreprocessOptionsClick();
   // Sources chosen in a file chooser instead of dropped: files, or one folder.
   void AddSourcesClick(bool Folder, bool CtrlHeld = false);
   void cbLangChange();
