@@ -14,6 +14,9 @@
 #include "app/windows/Unit1.h"
 #include "app/windows/about.h"
 #include "app/windows/error_report.h"
+#include "app/windows/files_per_cpu_dialog.h"
+#include "app/windows/preprocess_dialog.h"
+#include "app/windows/program_options_dialog.h"
 #include "base/texts.h"
 #include "encoders/format.h"
 #include "engine/failure_text.h"
@@ -102,6 +105,12 @@ int main(int argc, char **argv) {
     Save(error, prefix + "error.png");
     TfrmAbout about;
     Save(about, prefix + "about.png");
+    TfrmOptions options(TProgramOptions{}, false, &window);
+    Save(options, prefix + "options.png");
+    TfrmFilesPerCPU filesPerCpu(&window);
+    Save(filesPerCpu, prefix + "files-per-cpu.png");
+    TfrmPreprocessOptions preprocess(TPreprocessOptions{}, &window);
+    Save(preprocess, prefix + "preprocess.png");
     window.hide();
   }
   SetMainThreadPump(nullptr);
