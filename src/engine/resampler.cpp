@@ -31,6 +31,11 @@ TResampler::TResampler(int32_t InRate, int32_t InChannels, int32_t OutRate, int3
         "swr_alloc_set_opts2");
   // A down-mix must not go past full scale (floats would otherwise be left loud).
   av_opt_set_double(Context, "rematrix_maxval", 1.0, 0);
+  // Mono spread to stereo keeps its level in each channel, as a copy.
+  if (InChannels == 1 && OutChannels == 2) {
+    const double both[2] = {1.0, 1.0};
+    Check(swr_set_matrix(Context, both, 1), "swr_set_matrix");
+  }
   Check(swr_init(Context), "swr_init");
 }
 
