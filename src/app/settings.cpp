@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 
@@ -106,11 +105,6 @@ bool ApplyPriority(int32_t Priority) {
 void ApplyPriority(int32_t Priority, const std::function<void(const std::string &)> &Say) {
   static std::atomic<bool> refusalSaid{false};
   if (!ApplyPriority(Priority) && !refusalSaid.exchange(true) && Say) Say(text_priority_refused);
-}
-
-int ProcessNice() {
-  errno = 0;
-  return getpriority(PRIO_PROCESS, id_t(getpid()));
 }
 
 int32_t ThreadCountFor(const TProgramOptions &Options, TDestinationFormat Format) {

@@ -50,7 +50,5 @@ const char *DestinationFormatName(TDestinationFormat Format);
 // ApplyPriority; the first refusal in the program's run is said through Say
 // (in the user's language), later ones are not.
 void ApplyPriority(int32_t Priority, const std::function<void(const std::string &)> &Say);
-// The nice value of the process's main thread.
-int ProcessNice();
 // The number of workers of a run for a destination format.
 int32_t ThreadCountFor(const TProgramOptions &Options, TDestinationFormat Format);

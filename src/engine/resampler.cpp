@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/texts.h"
+
 extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/error.h>
@@ -27,16 +29,23 @@ TResampler::TResampler(int32_t InRate, int32_t InChannels, int32_t OutRate, int3
   AVChannelLayout in, out;
   av_channel_layout_default(&in, InChannels);
   av_channel_layout_default(&out, OutChannels);
-  Check(swr_alloc_set_opts2(&Context, &out, format, OutRate, &in, format, InRate, 0, nullptr),
-        "swr_alloc_set_opts2");
-  // A down-mix must not go past full scale (floats would otherwise be left loud).
-  av_opt_set_double(Context, "rematrix_maxval", 1.0, 0);
-  // Mono spread to stereo keeps its level in each channel, as a copy.
-  if (InChannels == 1 && OutChannels == 2) {
-    const double both[2] = {1.0, 1.0};
-    Check(swr_set_matrix(Context, both, 1), "swr_set_matrix");
+  try {
+    Check(swr_alloc_set_opts2(&Context, &out, format, OutRate, &in, format, InRate, 0, nullptr),
+          "swr_alloc_set_opts2");
+    // A down-mix must not go past full scale (floats would otherwise be left loud).
+    av_opt_set_double(Context, "rematrix_maxval", 1.0, 0);
+    // Mono spread to stereo keeps its level in each channel, as a copy.
+    if (InChannels == 1 && OutChannels == 2) {
+      const double both[2] = {1.0, 1.0};
+      Check(swr_set_matrix(Context, both, 1), "swr_set_matrix");
+    }
+    Check(swr_init(Context), "swr_init");
+  } catch (const std::exception &e) {
+    swr_free(&Context);
+    throw std::runtime_error(text_failed_to_init_resampler + " (" + std::to_string(InRate) + " Hz, " +
+                             std::to_string(InChannels) + " -> " + std::to_string(OutRate) + " Hz, " +
+                             std::to_string(OutChannels) + "): " + e.what());
   }
-  Check(swr_init(Context), "swr_init");
 }
 
 TResampler::~TResampler() { swr_free(&Context); }
