@@ -284,21 +284,29 @@ int PsNice() {
   return std::stoi(out);
 }
 
-// Idle chosen in the dialog: the running process and its workers at nice 19.
-TEST_F(OptionsDialogs, IdlePriorityIsNice19OfTheRunningProcess) {
-  OnNextDialog<TfrmOptions>([](TfrmOptions &d) {
-    d.tbPriority->setValue(0);
-    d.bOK->click();
+// Idle chosen in the dialog during a run (the only option that can change
+// then): the process and its running worker at nice 19 at once.
+TEST_F(OptionsDialogs, IdleChosenDuringARunIsNice19OfTheRunningProcess) {
+  const size_t threadsBefore = ThreadNices().size();
+  bool chosen = false;
+  std::vector<int> after;
+  Convert(Window->rbMP3, WriteSignal(Folder + "/in/long.wav", {.Seconds = 60}), [&] {
+    if (chosen || !Window->Processing() || Window->LastProgress().Percent < 1) return;
+    chosen = true;
+    OnNextDialog<TfrmOptions>([](TfrmOptions &d) {
+      EXPECT_FALSE(d.tbNPF->isEnabled() || d.cbSimple->isEnabled() || d.cbReduce->isEnabled());
+      d.tbPriority->setValue(0);
+      d.bOK->click();
+    });
+    Window->bOptions->click();
+    after = ThreadNices();
+    EXPECT_EQ(PsNice(), 19);
   });
-  Window->bOptions->click();
-  EXPECT_EQ(PsNice(), 19);
-  std::vector<int> during;
-  Convert(Window->rbFLAC, WriteSignal(Folder + "/in/long.wav", {.Seconds = 20}), [&] {
-    if (Window->Processing() && Window->LastProgress().Percent > 0 && during.empty()) during = ThreadNices();
-  });
-  ASSERT_GT(during.size(), 1u);  // the main thread and a worker at least
-  for (int nice : during) EXPECT_EQ(nice, 19);
-  EXPECT_TRUE(fs::exists(Folder + "/out/long.flac"));
+  ASSERT_TRUE(chosen);
+  ASSERT_GT(after.size(), threadsBefore);  // a worker among them
+  for (int nice : after) EXPECT_EQ(nice, 19);
+  EXPECT_TRUE(fs::exists(Folder + "/out/long.mp3"));
+  EXPECT_EQ(Stored().ReadInteger("ProgPriority", -1), 0);
 }
 
 // Takes this process's right to raise priority, as an ordinary user lacks it.
@@ -314,9 +322,13 @@ void DropRightToRaisePriority() {
   ASSERT_EQ(setrlimit(RLIMIT_NICE, &none), 0);
 }
 
-// High without the right: said once, and a run goes on at normal priority.
+// High without the right: said once (at start-up here), and a run goes on at
+// normal priority.
 TEST_F(OptionsDialogs, HighPriorityRefusedIsSaidOnceAndTheRunGoesOn) {
   DropRightToRaisePriority();
+  ASSERT_EQ(Store->WriteSettings({{"ProgPriority", 2}}), "");
+  Open();
+  EXPECT_EQ(Messages, std::vector<std::string>{text_priority_refused});
   for (int round = 0; round < 2; ++round) {
     OnNextDialog<TfrmOptions>([](TfrmOptions &d) {
       d.tbPriority->setValue(2);
