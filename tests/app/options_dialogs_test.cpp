@@ -115,6 +115,11 @@ TEST_F(OptionsDialogs, ProgramOptionsRules) {
     EXPECT_EQ(dialog.tbNPF->isEnabled(), !r.Running && !r.Simple) << row;
     EXPECT_EQ(dialog.bSetAdvanced->isEnabled(), !r.Running && r.Simple) << row;
   }
+  for (const auto &[stored, position] : std::vector<std::pair<int, int>>{{0, 0}, {1, 1}, {2, 2}, {5, 2}, {-1, 2}}) {
+    TProgramOptions options;
+    options.Priority = stored;  // any value but idle and normal is high
+    EXPECT_EQ(TfrmOptions(options, false, Window.get()).tbPriority->value(), position) << stored;
+  }
   TfrmOptions dialog(TProgramOptions{}, false, Window.get());
   const std::vector<std::pair<int, std::string>> names = {{0, "Idle"}, {1, "Normal"}, {2, "High"}};
   for (const auto &[position, name] : names) {

@@ -11,8 +11,8 @@
 
 #include <algorithm>
 
-#include "app/windows/files_per_cpu_dialog.h"
 #include "app/windows/dialog_controls.h"
+#include "app/windows/files_per_cpu_dialog.h"
 #include "base/texts.h"
 
 TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *Parent)
@@ -50,9 +50,12 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbReduce = Named<QCheckBox>(this, "cbReduce", Qs(text_reduce));
   cbKeepPartial = Named<QCheckBox>(this, "cbKeepPartial", Qs(text_keep_partial));
 
-  for (QLabel *field : {ePriority, eTPC}) field->setMinimumWidth(field->fontMetrics().horizontalAdvance("0") * 3 + 12);
+  // The fields are as wide as their widest value in this language.
+  int widest = 0;
   for (const std::string *name : {&text_priority_idle, &text_priority_normal, &text_priority_high})
-    ePriority->setMinimumWidth(std::max(ePriority->minimumWidth(), ePriority->fontMetrics().horizontalAdvance(Qs(*name)) + 12));
+    widest = std::max(widest, ePriority->fontMetrics().horizontalAdvance(Qs(*name)));
+  ePriority->setMinimumWidth(widest + 16);
+  eTPC->setMinimumWidth(eTPC->fontMetrics().horizontalAdvance("16") + 24);
   FitButton(bSetAdvanced);
 
   auto *layout = new QVBoxLayout(this);
@@ -63,7 +66,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
-  tbPriority->setValue(Options.Priority);
+  tbPriority->setValue(Options.Priority == 0 || Options.Priority == 1 ? Options.Priority : 2);  // other: high
   tbNPF->setValue(Options.ParallelFiles);
   cbSimple->setChecked(Options.SimpleParallelFiles);
   cbAdvanced->setChecked(!Options.SimpleParallelFiles);
