@@ -165,7 +165,6 @@ TRunSettings LoadRunSettings(TSettingsStore &Store) {
   if (const std::string notice = Store.TakeNotice(); !notice.empty()) Say(notice);
   const TRunSettings settings{LoadGeneralSettings(Store), LoadProgramOptions(Store),
                               LoadPreprocessOptions(Store)};
-  ApplyPriority(settings.Program.Priority);
   try {
     LoadLanguage(LanguageIndex(settings.General.Language), [](const std::string &id) {
       Say("the language file has no text " + id + "; English serves");
@@ -173,6 +172,7 @@ TRunSettings LoadRunSettings(TSettingsStore &Store) {
   } catch (const std::exception &e) {
     Say(std::string(e.what()) + "; English serves");
   }
+  ApplyPriority(settings.Program.Priority, Say);
   return settings;
 }
 

@@ -1,7 +1,13 @@
 #include "app/settings.h"
 
 #include <sys/resource.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+
+#include "base/texts.h"
 #include "encoders/format.h"
 #include "platform/processors.h"
 #include "sources/getaudioinfo_thread.h"
@@ -82,9 +88,23 @@ const char *DestinationFormatName(TDestinationFormat Format) {
   return FormatName(Format);
 }
 
-void ApplyPriority(int32_t Priority) {
+bool ApplyPriority(int32_t Priority) {
   const int nice = Priority == 0 ? 19 : Priority == 1 ? 0 : -5;
-  setpriority(PRIO_PROCESS, 0, nice);  // lowering needs privileges: refusals are fine
+  // A nice value belongs to one thread on Linux: set it on each, the main
+  // thread first (threads started later take their starter's).
+  const int self = int(getpid());
+  if (setpriority(PRIO_PROCESS, id_t(self), nice) != 0) return false;
+  std::error_code ec;
+  for (const auto &task : std::filesystem::directory_iterator("/proc/self/task", ec)) {
+    const int tid = std::atoi(task.path().filename().c_str());
+    if (tid > 0 && tid != self) setpriority(PRIO_PROCESS, id_t(tid), nice);  // one may have ended
+  }
+  return true;
+}
+
+void ApplyPriority(int32_t Priority, const std::function<void(const std::string &)> &Say) {
+  static std::atomic<bool> refusalSaid{false};
+  if (!ApplyPriority(Priority) && !refusalSaid.exchange(true) && Say) Say(text_priority_refused);
 }
 
 int32_t ThreadCountFor(const TProgramOptions &Options, TDestinationFormat Format) {

@@ -2,6 +2,7 @@
 // values, with their stored names and defaults written once, here.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,14 @@ std::vector<TSaveRec> PreprocessOptionsRecords(const TPreprocessOptions &Options
 TDestinationFormat DestinationFormatFromName(const std::string &Name);
 const char *DestinationFormatName(TDestinationFormat Format);
 
-// Applies the process priority (nice 19, 0 or -5); a refused change is ignored.
-void ApplyPriority(int32_t Priority);
+// Applies the process priority to every thread of the process: 0 idle (nice
+// 19), 1 normal (nice 0), anything else high (nice -5). Returns false when the
+// system refused it (a nicer value than the present one needs the right to
+// raise priority, CAP_SYS_NICE or a high enough RLIMIT_NICE); the process then
+// keeps the priority it had.
+[[nodiscard]] bool ApplyPriority(int32_t Priority);
+// ApplyPriority; the first refusal in the program's run is said through Say
+// (in the user's language), later ones are not.
+void ApplyPriority(int32_t Priority, const std::function<void(const std::string &)> &Say);
 // The number of workers of a run for a destination format.
 int32_t ThreadCountFor(const TProgramOptions &Options, TDestinationFormat Format);

@@ -177,6 +177,10 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       job.JobCount = jobCount;
       job.DestinationFormat = DestinationFormat;
       job.PreprocessOptions = PreprocessOptions;
+      if (!Preprocess) {  // switched off, preprocessing changes no sample
+        job.PreprocessOptions.Resample = false;
+        job.PreprocessOptions.Channels = 0;
+      }
       job.Options = GetOptions(DestinationFormat);
       job.AudioInfo = source.Rec.AudioInfo;
       if (tracks.size() > 1) {

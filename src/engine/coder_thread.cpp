@@ -12,6 +12,7 @@
 #include "base/texts.h"
 #include "encoders/format.h"
 #include "engine/failure_text.h"
+#include "engine/resampler.h"
 #include "platform/clock.h"
 #include "platform/file_write.h"
 #include "platform/main_thread/main_thread.h"
@@ -237,12 +238,16 @@ void TCoderThread::Convert() {
   const int32_t bits = DecodedBitsPerSample(stream.BitsPerSample, Job.DestinationFormat);
   stream.BitsPerSample = bits;
   stream.BytesPerSample = bits / 8;
+  // The encoder sees the rate and channels the job asks for; positions and
+  // lengths of the job stay in the source's frames.
+  TAudioInfo target = info;
+  target.Streams[size_t(info.Index)] = PreprocessedStream(Job.PreprocessOptions, stream);
 
   // The encoder, writing under the output's hidden name.
   ClearLastFileError();
   TPartialOutput partial(Job.OutputFileName, Job.Partials);
   std::unique_ptr<TCustomCoder> coder =
-      CreateCoder(Job.DestinationFormat, partial.Name(), Job.Tags, info, Job.Options);
+      CreateCoder(Job.DestinationFormat, partial.Name(), Job.Tags, target, Job.Options);
   if (!coder) {
     ReportError("Assert failed : FCoder = nil", "", 0, {});
     return;
@@ -263,7 +268,7 @@ void TCoderThread::Convert() {
 
   std::unique_ptr<TCustomDecoder> decoder = OpenDecoder(encoder, bufferSize, bits);
   if (!decoder) return;
-  ConvertBlocks(*decoder, encoder, bufferSize, stream);
+  ConvertBlocks(*decoder, encoder, bufferSize, stream, target.Streams[size_t(info.Index)]);
 
   // Release everything; report a failure once the output is dealt with.
   decoder.reset();
@@ -317,15 +322,30 @@ std::unique_ptr<TCustomDecoder> TCoderThread::OpenDecoder(TEncoderEnd &Encoder, 
 }
 
 void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize,
-                                 const TAudioInfoRec &Stream) {
+                                 const TAudioInfoRec &Stream, const TAudioInfoRec &Target) {
   bool reading = false;  // a failure now is the source's
   try {
     const int32_t bits = Stream.BitsPerSample;
-    const int frameBytes = std::max(1, Stream.Channels) * (bits > 16 ? 4 : 2);
+    const int sampleBytes = bits > 16 ? 4 : 2;
+    const int frameBytes = std::max(1, Stream.Channels) * sampleBytes;
     const int64_t framesPerBlock = std::max(1, BufferSize / frameBytes);
-    // Sized from the encoder's block: a converted block is never larger.
     std::vector<uint8_t> buffer(size_t(framesPerBlock * frameBytes));
-    TSampleConverter samples(FormatRow(Job.DestinationFormat)->Samples.Wide, bits, buffer.size());
+    // The encoder takes at most its block at once; a converted block is never larger.
+    const int targetFrameBytes = std::max(1, Target.Channels) * sampleBytes;
+    const int chunkBytes = std::max(1, BufferSize / targetFrameBytes) * targetFrameBytes;
+    TSampleConverter samples(FormatRow(Job.DestinationFormat)->Samples.Wide, bits,
+                             std::max(buffer.size(), size_t(chunkBytes)));
+    std::optional<TResampler> resampler;
+    if (Target.SampleRate != Stream.SampleRate || Target.Channels != Stream.Channels)
+      resampler.emplace(Stream.SampleRate, Stream.Channels, Target.SampleRate, Target.Channels, bits > 16);
+    auto encode = [&](const uint8_t *data, int bytes) {
+      for (int at = 0; at < bytes && !Terminated(); at += chunkBytes) {
+        int size = std::min(chunkBytes, bytes - at);
+        const void *block = samples.Convert(data + at, size);
+        if (Terminated()) break;
+        Encoder.Coder().DoOutput(block, size, DebugMode == 0);
+      }
+    };
 
     reading = true;
     if (Job.Start > 0 && !Decoder.SetPosition(Job.Start))
@@ -349,10 +369,12 @@ void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, 
       if (got < 1 || Terminated()) break;
       framesRead += got / frameBytes;
 
-      int size = int(got);
-      const void *block = samples.Convert(buffer.data(), size);
-      if (Terminated()) break;
-      Encoder.Coder().DoOutput(block, size, DebugMode == 0);
+      if (resampler) {
+        resampler->Convert(buffer.data(), got / frameBytes);
+        encode(resampler->Output().data(), int(resampler->Output().size()));
+      } else {
+        encode(buffer.data(), int(got));
+      }
       if (Terminated()) break;
 
       if (OnProgress) {
@@ -365,6 +387,10 @@ void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, 
         }
       }
       if (Terminated() || (Job.Length != LengthToEnd && framesRead >= Job.Length)) break;
+    }
+    if (resampler && !Terminated()) {
+      resampler->Flush();
+      encode(resampler->Output().data(), int(resampler->Output().size()));
     }
     if (!Terminated()) {
       ReportProgress(100, span);

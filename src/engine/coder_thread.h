@@ -47,7 +47,7 @@ struct TFileListRec {
   int64_t Length = LengthToEnd;          // sample frames of the source to convert
   double Start = -1.0;                   // seconds into the source; -1: a whole source
   bool IsTrack = false;                  // one track or piece of a source
-  TPreprocessOptions PreprocessOptions;
+  TPreprocessOptions PreprocessOptions;  // its rate and channels apply to the samples
   const void *Options = nullptr;         // the format's options record, owned by the engine
   TTagRec Tags;
   TAudioInfo AudioInfo;
@@ -85,7 +85,10 @@ class TCoderThread : public TWorkerThread {
   void Convert();
   bool StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial);
   std::unique_ptr<TCustomDecoder> OpenDecoder(TEncoderEnd &Encoder, int BufferSize, int32_t Bits);
-  void ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize, const TAudioInfoRec &Stream);
+  // Stream is what the decoder delivers, Target what the encoder takes (both
+  // at the decoded depth); they differ when the job resamples or remixes.
+  void ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize, const TAudioInfoRec &Stream,
+                     const TAudioInfoRec &Target);
   void ReportProgress(int32_t Percent, double Span);
   // Cause: which file failed and why (Reading, Reason, DamagedAt).
   void ReportError(const std::string &Message, const std::string &LastCall, int32_t Code,

@@ -18,6 +18,7 @@
 #include <fmt/printf.h>
 
 #include "app/command_line.h"
+#include "base/texts.h"
 #include "engine/partial_output.h"
 #include "test_support.h"
 
@@ -549,6 +550,16 @@ TEST_F(BatchMode, CommandLineAsAUserMeetsIt) {
        "converting 1 at once", ""},
       {"the stored advanced mode without /p", storedAdvancedMode, {"/DEBUG", "/input", In + "/a.wav", "/output", out}, {}, 0,
        "converting 3 at once", ""},
+      {"a stored high priority the user may not take",
+       [&] { WriteText(Conf, "[General]\nDestinationFormat=WAV\nProgPriority=2\n"); },
+       {"/input", In + "/a.wav", "/output", out}, {.Nobody = true}, 0, text_priority_refused, out + "/a.wav"},
+      {"stored preprocessing resamples and remixes",
+       [&] {
+         WriteText(Conf, "[General]\nPreprocess=YES\nPPResample=YES\nPPResampleTo=48000\nPPChannels=1\n"
+                         "PPSplitBySilence=NO\n");
+       },
+       {"/input", In + "/a.wav", "/output", out}, {}, 0, "", "",
+       [&] { EXPECT_EQ(ProbeStream(out + "/a.wav", "sample_rate,channels"), "48000,1\n"); }},
     }, out);
   EXPECT_EQ(ReadFileBytes(Folder + "/file"), std::vector<uint8_t>{1});
 }

@@ -34,6 +34,8 @@
 #include "app/windows/about.h"
 #include "app/windows/format_dialogs.h"
 #include "app/windows/error_report.h"
+#include "app/windows/preprocess_dialog.h"
+#include "app/windows/program_options_dialog.h"
 #include "app/windows/window_texts.h"
 #include "base/misc.h"
 #include "base/texts.h"
@@ -227,6 +229,8 @@ void Tmain::BuildControls() {
   connect(bDN, &QPushButton::clicked, this, [this] { bDNClick(); });
   connect(bAbout, &QPushButton::clicked, this, [this] { bAboutClick(); });
   connect(bInfo, &QPushButton::clicked, this, [this] { bInfoClick(); });
+  connect(bOptions, &QPushButton::clicked, this, [this] { bOptionsClick(); });
+  connect(bPreprocessOptions, &QPushButton::clicked, this, [this] { bPreprocessOptionsClick(); });
   connect(bOpenFolder, &QPushButton::clicked, this,
           [this] { OpenUrl(QUrl::fromLocalFile(Q(EngineObject->GetDestinationFolder()))); });
   connect(cbLang, &QComboBox::activated, this, [this] { cbLangChange(); });
@@ -263,7 +267,7 @@ void Tmain::LoadSettings() {
   PreprocessOptions = LoadPreprocessOptions(Store);
   EngineObject->SetPreprocessOptions(PreprocessOptions);
   ProgramOptions = LoadProgramOptions(Store);
-  ApplyPriority(ProgramOptions.Priority);
+  ApplyPriority(ProgramOptions.Priority, [this](const std::string &t) { StartupMessages.push_back(Q(t)); });
   LanguageCode = g.Language;
   cbLang->setCurrentIndex(-1);
   for (int i = 0; i < cbLang->count(); ++i)
@@ -647,6 +651,17 @@ void Tmain::FormatSettingsClick(TDestinationFormat Format) {
 void Tmain::bAboutClick() {
   TfrmAbout about(this);
   about.exec();
+}
+
+void Tmain::bOptionsClick() {
+  RunProgramOptions(this, Store, ProgramOptions, IsProcessing, [this](const std::string &t) { ShowMessage(Q(t)); });
+}
+
+void Tmain::bPreprocessOptionsClick() {
+  if (!RunPreprocessOptions(this, Store, PreprocessOptions, [this](const std::string &t) { ShowMessage(Q(t)); }))
+    return;
+  EngineObject->SetPreprocessOptions(PreprocessOptions);
+  if (!IsProcessing) ShowSourceSummary(int(SourceFiles.List().size()));  // split or not changes the count
 }
 
 void Tmain::cbLangChange() {

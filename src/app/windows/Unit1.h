@@ -59,6 +59,8 @@ class Tmain : public QWidget {
   // Gathers the sources' audio info (the button cancels it meanwhile) and
   // shows it in the source files info view.
   void bInfoClick();
+  void bOptionsClick();
+  void bPreprocessOptionsClick();
   // Sources chosen in a file chooser instead of dropped: files, or one folder.
   void AddSourcesClick(bool Folder, bool CtrlHeld = false);
   void cbLangChange();

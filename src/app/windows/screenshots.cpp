@@ -19,6 +19,9 @@
 #include "app/windows/files_info.h"
 #include "app/windows/error_report.h"
 #include "app/windows/format_dialogs.h"
+#include "app/windows/files_per_cpu_dialog.h"
+#include "app/windows/preprocess_dialog.h"
+#include "app/windows/program_options_dialog.h"
 #include "base/texts.h"
 #include "encoders/format.h"
 #include "engine/failure_text.h"
@@ -141,6 +144,12 @@ int main(int argc, char **argv) {
     Save(files, prefix + "files-info.png");
     TfrmCUEInfo cue(sheets.path().toStdString() + "/album.cue");
     Save(cue, prefix + "cue-info.png");
+    TfrmOptions options(TProgramOptions{}, false, &window);
+    Save(options, prefix + "options.png");
+    TfrmFilesPerCPU filesPerCpu(&window);
+    Save(filesPerCpu, prefix + "files-per-cpu.png");
+    TfrmPreprocessOptions preprocess(TPreprocessOptions{}, &window);
+    Save(preprocess, prefix + "preprocess.png");
     window.hide();
   }
   SetMainThreadPump(nullptr);

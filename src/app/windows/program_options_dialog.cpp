@@ -1,0 +1,119 @@
+#include "app/windows/program_options_dialog.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QSlider>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+#include "app/windows/dialog_controls.h"
+#include "app/windows/files_per_cpu_dialog.h"
+#include "base/texts.h"
+
+TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *Parent)
+    : TOptionsDialog("frmOptions", text_program_options, Parent), Running(Running), Shown(Options) {
+  auto *priority = Named<QGroupBox>(this, "gbPriority");
+  l1 = Named<QLabel>(priority, "l1", Qs(text_priority));
+  tbPriority = Named<QSlider>(priority, "tbPriority", Qt::Horizontal);
+  tbPriority->setRange(0, 2);
+  tbPriority->setPageStep(1);
+  tbPriority->setTickPosition(QSlider::TicksBothSides);
+  ePriority = ReadOnlyField(priority, "ePriority");
+  auto *upper = new QGridLayout(priority);
+  upper->addWidget(l1, 0, 0);
+  upper->addWidget(tbPriority, 0, 1);
+  upper->addWidget(ePriority, 0, 2);
+  upper->setColumnStretch(1, 1);
+
+  auto *parallel = Named<QGroupBox>(this, "gbParallel");
+  cbSimple = Named<QRadioButton>(parallel, "cbSimple", Qs(text_parallel_files_simple));
+  tbNPF = Named<QSlider>(parallel, "tbNPF", Qt::Horizontal);
+  tbNPF->setRange(1, 16);
+  tbNPF->setPageStep(1);
+  tbNPF->setTickPosition(QSlider::TicksBelow);
+  eTPC = ReadOnlyField(parallel, "eTPC");
+  cbAdvanced = Named<QRadioButton>(parallel, "cbAdvanced", Qs(text_parallel_files_advanced));
+  bSetAdvanced = Named<QPushButton>(parallel, "bSetAdvanced", Qs(text_set));
+  auto *middle = new QGridLayout(parallel);
+  middle->addWidget(cbSimple, 0, 0, 1, 3);
+  middle->addWidget(tbNPF, 1, 0, 1, 2);
+  middle->addWidget(eTPC, 1, 2);
+  middle->addWidget(cbAdvanced, 2, 0);
+  middle->addWidget(bSetAdvanced, 2, 2);
+  middle->setColumnStretch(1, 1);
+
+  cbReduce = Named<QCheckBox>(this, "cbReduce", Qs(text_reduce));
+  cbKeepPartial = Named<QCheckBox>(this, "cbKeepPartial", Qs(text_keep_partial));
+
+  // The fields are as wide as their widest value in this language.
+  int widest = 0;
+  for (const std::string *name : {&text_priority_idle, &text_priority_normal, &text_priority_high})
+    widest = std::max(widest, ePriority->fontMetrics().horizontalAdvance(Qs(*name)));
+  ePriority->setMinimumWidth(widest + 16);
+  eTPC->setMinimumWidth(eTPC->fontMetrics().horizontalAdvance("16") + 24);
+  FitButton(bSetAdvanced);
+
+  auto *layout = new QVBoxLayout(this);
+  layout->addWidget(priority);
+  layout->addWidget(parallel);
+  layout->addWidget(cbReduce);
+  layout->addWidget(cbKeepPartial);
+  layout->addStretch();
+  layout->addLayout(ButtonRow());
+
+  tbPriority->setValue(Options.Priority == 0 || Options.Priority == 1 ? Options.Priority : 2);  // other: high
+  tbNPF->setValue(Options.ParallelFiles);
+  cbSimple->setChecked(Options.SimpleParallelFiles);
+  cbAdvanced->setChecked(!Options.SimpleParallelFiles);
+  cbReduce->setChecked(Options.AutoReduce);
+  cbKeepPartial->setChecked(Options.KeepPartial);
+  // During a run only the priority can change.
+  if (Running)
+    for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
+                                                       cbKeepPartial})
+      w->setEnabled(false);
+  Refresh();
+  for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
+  for (QRadioButton *radio : {cbSimple, cbAdvanced}) connect(radio, &QRadioButton::clicked, this, [this] { Refresh(); });
+  connect(bSetAdvanced, &QPushButton::clicked, this, [this] { bSetAdvancedClick(); });
+  FitTo(508, 315);
+}
+
+void TfrmOptions::Refresh() {
+  const int p = tbPriority->value();
+  ePriority->setText(Qs(p == 0 ? text_priority_idle : p == 2 ? text_priority_high : text_priority_normal));
+  eTPC->setText(QString::number(tbNPF->value()));
+  if (Running) return;
+  tbNPF->setEnabled(cbSimple->isChecked());
+  bSetAdvanced->setEnabled(cbAdvanced->isChecked());
+}
+
+void TfrmOptions::bSetAdvancedClick() {
+  TfrmFilesPerCPU dialog(this);
+  dialog.Run();
+}
+
+TProgramOptions TfrmOptions::Options() const {
+  TProgramOptions o = Shown;
+  o.Priority = tbPriority->value();
+  o.ParallelFiles = tbNPF->value();
+  o.SimpleParallelFiles = cbSimple->isChecked();
+  o.AutoReduce = cbReduce->isChecked();
+  o.KeepPartial = cbKeepPartial->isChecked();
+  return o;
+}
+
+bool RunProgramOptions(QWidget *Parent, TSettingsStore &Store, TProgramOptions &Options, bool Running,
+                       const std::function<void(const std::string &)> &Say) {
+  TfrmOptions dialog(LoadProgramOptions(Store), Running, Parent);
+  if (!dialog.Run()) return false;
+  Options = dialog.Options();
+  if (const std::string failure = Store.WriteSettings(ProgramOptionsRecords(Options)); !failure.empty()) Say(failure);
+  ApplyPriority(Options.Priority, Say);
+  return true;
+}
