@@ -269,8 +269,11 @@ void TFFMPEGDecoder::Start(double Seconds) {
   // Before the input: ffmpeg seeks in the file rather than decoding up to it.
   if (Seconds > 0) args.insert(args.end(), {"-ss", SecondsText(Seconds)});
   args.insert(args.end(), {"-i", FFmpegInputName(FileName), "-map", "0:a:" + std::to_string(AudioInfo.Index),
-                           "-ac", std::to_string(std::max(1, s.Channels)), "-ar",
-                           std::to_string(s.SampleRate), "-c:a", "pcm_s16le", "-f", "s16le", "pipe:1"});
+                           "-ac", std::to_string(std::max(1, s.Channels))});
+  // The rate and channel count the job was planned with, whatever the
+  // stream does on the way (a rate the report did not give stays the stream's).
+  if (s.SampleRate > 0) args.insert(args.end(), {"-ar", std::to_string(s.SampleRate)});
+  args.insert(args.end(), {"-c:a", "pcm_s16le", "-f", "s16le", "pipe:1"});
   Codec = std::make_unique<TFFMPEG_Codec>(args);
   StartSeconds = Seconds;
   BytesDelivered = 0;
@@ -303,7 +306,7 @@ double TFFMPEGDecoder::GetPosition() {
 TDecodeReport TFFMPEGDecoder::GetReport() {
   TDecodeReport report;
   if (Ended) report.EndSeconds = GetPosition();
-  const double stated = AudioInfo.Streams[size_t(AudioInfo.Index)].Duration;
-  report.StatedSeconds = stated > 0 ? stated : -1;
+  // ffmpeg states the length of the whole film, whose picture often runs on
+  // past its sound: no measure for the sound's own end.
   return report;
 }

@@ -123,7 +123,11 @@ int64_t TChildProcess::Read(void *Buffer, size_t Count, int TimeoutMs) {
         close(Output);
         Output = -1;
         // What is left on standard error belongs to the report of the end.
-        while (ErrorPipe >= 0) CollectErrors();
+        while (ErrorPipe >= 0) {
+          pollfd errors = {ErrorPipe, POLLIN, 0};
+          if (poll(&errors, 1, TimeoutMs) == 0) break;
+          CollectErrors();
+        }
         return 0;
       }
       return got;
