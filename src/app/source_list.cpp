@@ -15,6 +15,11 @@
 
 namespace {
 
+bool IsVideoFileType(const std::string &extension) {
+  TSupportedFileTypes row;
+  return IsAudioFileType(extension) && (InputFileByType(extension, row), row.CodecType == ctFFmpeg);
+}
+
 // The file and folder names of a folder, sorted for a stable order; errno
 // when the folder cannot be read.
 std::vector<std::string> FolderEntries(const std::string &folder, int &error) {
@@ -43,7 +48,8 @@ void TSourceCollection::Clear() {
 
 int TSourceCollection::AddSourceFile(const std::string &Path, bool ClearFirst) {
   const std::string extension = GetFileExtension(Path);
-  if (!IsSupportedFileType(extension)) return 0;
+  // A video file counts when named itself (its first audio stream is converted).
+  if (!IsSupportedFileType(extension) && !IsVideoFileType(extension)) return 0;
   std::string path = NormalPath(Path);
   TSourceFileRec rec;
   if (extension == "cue") {
@@ -95,6 +101,7 @@ int TSourceCollection::AddFolder(const std::string &Folder, const std::string &M
   for (const std::string &name : names) {
     if (name[0] == '.') continue;  // hidden files, such as "._song.flac" beside a song
     if (fnmatch(Mask.c_str(), name.c_str(), FNM_CASEFOLD) != 0) continue;
+    if (IsVideoFileType(GetFileExtension(name))) continue;  // a folder's films are not its music
     if (AddSourceFile(folder + name, ClearFirst) > 0) {
       ++added;
       ClearFirst = false;

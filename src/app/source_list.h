@@ -14,12 +14,14 @@ class TSourceCollection {
   const TSourceList &List() const { return Items; }
   void Clear();
 
-  // Adds one file when the program decodes its type; returns 1 when added.
+  // Adds one file when the program decodes its type (a video file too, for
+  // its first audio stream); returns 1 when added.
   // With ClearFirst the list is emptied just before the file is kept.
   int AddSourceFile(const std::string &Path, bool ClearFirst);
   // Adds the files of Folder whose names match Mask ("*" and "?", any case),
   // then, when Recursive, those of its sub-folders (except names that begin
-  // with "."), never entering a folder twice. Returns the number added.
+  // with "."), never entering a folder twice; video files only when named
+  // themselves. Returns the number added.
   int AddSourceFolder(const std::string &Folder, const std::string &Mask, bool ClearFirst,
                       bool Recursive);
   void Sort();

@@ -17,6 +17,7 @@
 #include "platform/file_write.h"
 #include "platform/main_thread/main_thread.h"
 #include "sources/decoder.h"
+#include "sources/ffmpeg_lib.h"
 
 namespace {
 
@@ -305,6 +306,9 @@ std::unique_ptr<TCustomDecoder> TCoderThread::OpenDecoder(TEncoderEnd &Encoder, 
   try {
     TSupportedFileTypes row;
     InputFileByType(GetFileExtension(Job.SourceFileName), row);
+    if (row.CodecType == ctFFmpeg)
+      return std::make_unique<TFFMPEGDecoder>(false, Job.SourceFileName, Job.Start, 0, 0, BufferSize,
+                                              Job.AudioInfo);
     if (row.CodecType != ctBASS)
       throw std::runtime_error("No decoder for the type " + row.Extension);
     uint32_t flags = BASS_STREAM_DECODE;

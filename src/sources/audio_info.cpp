@@ -1,8 +1,10 @@
 #include "sources/audio_info.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "base/texts.h"
+#include "sources/ffmpeg_lib.h"
 #include "sources/open_stream.h"
 
 void GetFileAudioInfo(const std::string &FileName, bool ComputeBitrate, TAudioInfo &AudioInfo) {
@@ -65,9 +67,26 @@ void GetFileAudioInfo_BASS(const std::string &FileName, bool ComputeBitrate, TAu
   BASS_StreamFree(stream);
 }
 
-void GetFileAudioInfo_FFMPEG(const std::string &, TAudioInfo &AudioInfo) {
-  // The ffmpeg probe is not part of this program yet: no stream is found.
+void GetFileAudioInfo_FFMPEG(const std::string &FileName, TAudioInfo &AudioInfo) {
+  std::string report;
+  ffmpeg_lib::TAudioInfoArr streams;
+  GetFFmpegAudioInfo(FileName, report, streams);
   AudioInfo.Index = 0;
   AudioInfo.Streams.clear();
-  AudioInfo.ErrorText = "GetFileAudioInfo_FFMEPG failed";
+  if (streams.empty()) {
+    AudioInfo.ErrorText = "GetFileAudioInfo_FFMEPG failed";
+    return;
+  }
+  for (const ffmpeg_lib::TAudioInfoRec &found : streams) {
+    TAudioInfoRec s;
+    s.Bitrate = found.Bitrate;
+    s.SampleRate = found.SampleRate;
+    s.BitsPerSample = found.BitsPerSample;
+    s.BytesPerSample = found.BytesPerSample;
+    s.Channels = found.Channels;
+    s.BytesPerSecond = s.Channels * 2 * s.SampleRate;
+    s.ChannelLayout = found.ChannelsText;
+    s.Duration = std::max(0.0, found.Duration);  // unknown counts nothing towards the total
+    AudioInfo.Streams.push_back(s);
+  }
 }

@@ -1,0 +1,49 @@
+// A child program gets its three standard descriptors and nothing else of
+// ours, its name and arguments exactly as given, and is gone once we are done.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <system_error>
+
+#include "platform/process/child_process.h"
+
+namespace {
+
+TEST(ChildProcess, GetsOnlyItsOwnDescriptorsAndArgumentsAsGiven) {
+  // Opened the careless way, as a library on another thread might.
+  const int stray = open("/dev/null", O_RDONLY);
+  ASSERT_GE(stray, 0);
+  {
+    TChildProcess ls("ls", {"-1", "/proc/self/fd"});
+    std::string listing = ls.ReadAll(4096, 60000);
+    EXPECT_EQ(ls.Wait(), 0);
+    EXPECT_EQ(listing, "0\n1\n2\n3\n");  // 3 is the folder ls reads
+  }
+  {
+    TChildProcess printf("printf", {"%s|", "a b", "'\"", "-x", "$(id)", "\n", "\xff"});
+    EXPECT_EQ(printf.ReadAll(4096, 60000), "a b|'\"|-x|$(id)|\n|\xff|");
+    EXPECT_EQ(printf.Wait(), 0);
+  }
+  {
+    TChildProcess failing("ls", {"/no/such/folder"});
+    EXPECT_EQ(failing.ReadAll(4096, 60000), "");
+    EXPECT_EQ(failing.Wait(), 2);
+    EXPECT_NE(failing.Errors().find("No such file"), std::string::npos) << failing.Errors();
+  }
+  try {
+    TChildProcess missing("no-such-program-here", {});
+    ADD_FAILURE() << "started a program that does not exist";
+  } catch (const std::system_error &e) {
+    EXPECT_EQ(e.code().value(), ENOENT);
+  }
+  close(stray);
+  errno = 0;
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
+}
+
+}  // namespace
