@@ -185,7 +185,9 @@ TEST_P(RoundTrip, TheIndependentDecoderHearsTheSource) {
     if (c.Format == dfWavPack) {  // wvunpack takes the correction file beside it: the source itself
       const bool corrected = static_cast<const TWavPackOptions *>(c.Options)->CorrectionFile;
       EXPECT_EQ(std::filesystem::exists(output + "c"), corrected);
-      if (corrected) EXPECT_EQ(FFmpegDecode(decodedWav, raw), expected);
+      if (corrected) {
+        EXPECT_EQ(FFmpegDecode(decodedWav, raw), expected);
+      }
     }
     decoded = AsInt16(FFmpegDecode(decodedWav, "s16le"));
     EXPECT_EQ(int64_t(decoded.size()) / c.Channels, FrameCount(signal));
