@@ -1,7 +1,10 @@
-// The desktop entry offers Tonmill in "Open With" for every type it reads, as
-// the system's MIME database names it, and passes the files as "/sendto" does.
+// The installed files that speak for the program: the desktop entry offers
+// Tonmill in "Open With" for every type it reads, as the system's MIME database
+// names it, and passes the files as "/sendto" does; bash completes every switch.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -9,6 +12,7 @@
 
 #include "app/command_line.h"
 #include "base/misc.h"
+#include "encoders/format.h"
 
 namespace {
 
@@ -48,6 +52,28 @@ TEST(DesktopEntry, ListsTheMimeTypeOfEveryInputAndOpensFilesAsSendTo) {
   const TParsedCommandLine opened = ParseCommandLine({"/sendto", "/m/a b.flac", "/m/c.cue"});
   EXPECT_EQ(opened.Mode, TParsedCommandLine::mSendTo);
   EXPECT_EQ(opened.SendToPaths, (std::vector<std::string>{"/m/a b.flac", "/m/c.cue"}));
+}
+
+// Bash completes every switch the program knows, the encoder keys among them.
+TEST(BashCompletion, OffersEverySwitchAndEncoderKey) {
+  const std::string script = ReadText(std::string(TONMILL_SOURCE_DIR) + "/share/completion/tonmill");
+  const size_t start = script.find("local switches=\"");
+  ASSERT_NE(start, std::string::npos);
+  std::istringstream words(script.substr(start + 16, script.find('"', start + 16) - start - 16));
+  std::vector<std::string> offered;
+  for (std::string word; words >> word;) {
+    EXPECT_TRUE(IsSwitch(word)) << word;
+    for (char &c : word) c = char(std::tolower(static_cast<unsigned char>(c)));
+    offered.push_back(word);
+  }
+  for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial"})
+    EXPECT_NE(std::find(offered.begin(), offered.end(), plain), offered.end()) << plain;
+  for (const TFormatRow *row : FormatRows())
+    for (const TKeyHelp &key : row->KeyHelp) {
+      std::string name = std::string("/") + key.Key;
+      for (char &c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+      EXPECT_NE(std::find(offered.begin(), offered.end(), name), offered.end()) << name;
+    }
 }
 
 }  // namespace
