@@ -48,11 +48,11 @@ set(CPACK_PACKAGE_NAME tonmill)
 set(CPACK_PACKAGE_VENDOR "Tonmill developers")
 set(CPACK_PACKAGE_CONTACT "Tonmill developers <tonmill@example.org>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "batch audio converter with a window and a command line")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "batch audio converter with a window and a command line
- Tonmill converts audio files, CUE sheets with their tracks, the sound of
- films and whole folders to MP3, WMA, Ogg Vorbis, Monkey's Audio, FLAC,
- WavPack, AAC or WAV, several files at once. It has a Qt window and a batch
- mode for scripts.")
+# CPack puts the summary above this as the first line.
+set(CPACK_PACKAGE_DESCRIPTION "Tonmill converts audio files, CUE sheets with their tracks, the sound of
+films and whole folders to MP3, WMA, Ogg Vorbis, Monkey's Audio, FLAC,
+WavPack, AAC or WAV, several files at once. It has a Qt window and a batch
+mode for scripts.")
 set(CPACK_PACKAGE_INSTALL_DIRECTORY /usr)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)

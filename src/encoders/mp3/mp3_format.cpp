@@ -46,7 +46,7 @@ constexpr TKeyHelp kKeyHelp[] = {
     {"StereoMode", nullptr, "S for plain stereo; joint stereo otherwise"},
     {"VBRMethod", nullptr, "default, old, new or abr"},
     {"Quality", "MP3Quality", "0 best, 9 fastest"},
-    {"Preset", nullptr, "a LAME preset: STANDARD, EXTREME, INSANE, MEDIUM, FAST_STANDARD, ..."},
+    {"Preset", nullptr, "LAME preset: STANDARD, EXTREME, INSANE, MEDIUM, ..."},
 };
 
 std::string Upper(std::string text) {

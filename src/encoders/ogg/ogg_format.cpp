@@ -28,7 +28,7 @@ constexpr TOptionField kFields[] = {
 
 constexpr const char *kKeys[] = {"MaxBitrate", "MinBitrate", "AvgBitrate", "Quality"};
 constexpr TKeyHelp kKeyHelp[] = {
-    {"MaxBitrate", "OGGMax", "position in the bitrate list (0 none, 1 = 24 kbit/s ... 17 = 499 kbit/s)"},
+    {"MaxBitrate", "OGGMax", "in the bitrate list: 0 none, 1 = 24 ... 17 = 499 kbit/s"},
     {"MinBitrate", "OGGMin", "as /maxbitrate"},
     {"AvgBitrate", "OGGAvg", "as /maxbitrate"},
     {"Quality", "OGGQuality", "quality -0.1 to 1.0 in tenths: chooses quality mode"},
