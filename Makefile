@@ -5,10 +5,12 @@
 #               layers, build, run every test, then again under
 #               AddressSanitizer + UndefinedBehaviorSanitizer
 #   make tsan   run the test suite under ThreadSanitizer
+#   make package        the Debian package, in build/package/
+#   make package-check  build, lint, install, run and remove the package (root)
 JOBS ?= 2
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps demo check test asan tsan bench clean
+.PHONY: all deps demo check test asan tsan bench clean package package-check
 
 all:
 	cmake -S . -B build $(CMAKE_FLAGS)
@@ -40,6 +42,12 @@ check: deps
 	scripts/check-layers
 	$(MAKE) test
 	$(MAKE) asan
+
+package: all
+	cd build && cpack -G DEB -B package
+
+package-check: deps
+	scripts/package-check
 
 clean:
 	rm -rf build build-asan build-tsan

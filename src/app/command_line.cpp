@@ -8,6 +8,7 @@
 #include <cstdlib>
 
 #include "app/settings.h"
+#include "encoders/format.h"
 
 namespace {
 
@@ -28,6 +29,24 @@ bool ParseCount(const std::string &text, int32_t &value) {
     return false;
   value = std::stoi(text);
   return true;
+}
+
+// Each format's keys with what they take, from the format rows.
+std::string EncoderKeysText() {
+  std::string text = "Encoder keys, after /dest FORMAT (a key not given keeps the setting chosen\n"
+                     "last in the window):\n";
+  for (const TFormatRow *row : FormatRows()) {
+    if (row->KeyHelp.empty()) continue;
+    text += "  " + Lower(row->Name) + (row->CreateCoder ? "" : " (no encoder in this build)") + ":\n";
+    for (const TKeyHelp &key : row->KeyHelp) {
+      std::string name = "/" + Lower(key.Key);
+      for (const TOptionField &field : row->Fields)
+        if (key.Field && std::string(field.StoredName) == key.Field)
+          name += " " + std::to_string(field.Min) + ".." + std::to_string(field.Max);
+      text += "    " + name + std::string(name.size() < 22 ? 22 - name.size() : 1, ' ') + key.Values + "\n";
+    }
+  }
+  return text;
 }
 
 }  // namespace
@@ -156,5 +175,7 @@ std::string UsageText() {
          "encoders write no audio.\n"
          "\n"
          "Exit status: 0 every file converted, 1 the run failed or found no supported\n"
-         "input, 2 cancelled (Ctrl-C).\n";
+         "input, 2 cancelled (Ctrl-C).\n"
+         "\n" +
+         EncoderKeysText();
 }

@@ -55,6 +55,14 @@ class TKeyLookup {
   ~TKeyLookup() = default;
 };
 
+// What a command-line key takes, for "--help": the range of the stored setting
+// named Field (when the key takes the same numbers), then Values in words.
+struct TKeyHelp {
+  const char *Key;
+  const char *Field;   // a StoredName of the row's Fields, or null
+  const char *Values;
+};
+
 using TCreateCoder = std::unique_ptr<TCustomCoder> (*)(const std::string &FileName, const TTagRec &Tags,
                                                         const TAudioInfo &AudioInfo, const void *Options);
 
@@ -72,6 +80,7 @@ struct TFormatRow {
   // Reads the keys over Options (a key not given keeps the stored value); a key
   // whose value cannot be used is explained in Error.
   void (*ReadKeys)(const TKeyLookup &Keys, void *Options, std::string &Error) = nullptr;
+  std::span<const TKeyHelp> KeyHelp = {};  // every key ReadKeys reads
 };
 
 // Every format, in the order About lists them.

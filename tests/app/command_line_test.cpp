@@ -3,7 +3,10 @@
 
 #include <stdlib.h>
 
+#include <cctype>
+
 #include "app/command_line.h"
+#include "encoders/format.h"
 
 namespace {
 
@@ -83,6 +86,41 @@ TEST(CommandLine, EncoderKeys) {
   EXPECT_EQ(line.GetParamValue("preset", MissingKey), MissingKey);
   EXPECT_TRUE(line.HasParam("LOSELESS"));
   EXPECT_FALSE(line.HasParam("useprocodec"));
+}
+
+// --help is made from the format rows: every key a row reads is listed under its
+// format, is a switch (or it would be taken for an input), and a range it names
+// comes from a stored setting the row has.
+TEST(CommandLine, HelpListsEveryEncoderKeyOfEveryFormat) {
+  const std::string help = UsageText();
+  auto lower = [](std::string text) {
+    for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+  };
+  for (const TFormatRow *row : FormatRows()) {
+    SCOPED_TRACE(row->Name);
+    if (row->Keys.empty()) continue;
+    const size_t section = help.find("\n  " + lower(row->Name));
+    ASSERT_NE(section, std::string::npos);
+    for (const char *key : row->Keys) {
+      bool described = false;
+      for (const TKeyHelp &h : row->KeyHelp) described |= std::string(h.Key) == key;
+      EXPECT_TRUE(described) << key;
+    }
+    for (const TKeyHelp &h : row->KeyHelp) {
+      EXPECT_TRUE(IsSwitch("/" + lower(h.Key))) << h.Key;
+      EXPECT_NE(help.find("    /" + lower(h.Key), section), std::string::npos) << h.Key;
+      if (!h.Field) continue;
+      bool found = false;
+      for (const TOptionField &f : row->Fields)
+        if (std::string(f.StoredName) == h.Field) {
+          found = true;
+          EXPECT_NE(help.find("/" + lower(h.Key) + " " + std::to_string(f.Min) + ".." + std::to_string(f.Max), section),
+                    std::string::npos);
+        }
+      EXPECT_TRUE(found) << h.Field;
+    }
+  }
 }
 
 }  // namespace

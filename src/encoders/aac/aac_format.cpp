@@ -14,6 +14,11 @@ constexpr TOptionField kFields[] = {
 };
 
 constexpr const char *kKeys[] = {"Quality", "Bandwidth", "Bitrate"};
+constexpr TKeyHelp kKeyHelp[] = {
+    {"Quality", "AACQuality", "quantizer quality (0: the encoder's default)"},
+    {"Bandwidth", nullptr, "Hz (0: chosen by the encoder)"},
+    {"Bitrate", "AACBitrate", "kbit/s per channel (0: by quality)"},
+};
 
 void ReadKeys(const TKeyLookup &Keys, TAACOptions &o, std::string &Error) {
   ReadNumberKey(Keys, "Quality", o.Quality, Error);
@@ -44,4 +49,5 @@ constinit const TFormatRow AACFormat = {
     .Fields = kFields,
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TAACOptions, &ReadKeys>,
+    .KeyHelp = kKeyHelp,
 };

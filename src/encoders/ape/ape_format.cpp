@@ -9,6 +9,9 @@ constexpr TOptionField kFields[] = {
 };
 
 constexpr const char *kKeys[] = {"Compression"};
+constexpr TKeyHelp kKeyHelp[] = {
+    {"Compression", nullptr, "fast, normal, high, extra, or insane for any other value"},
+};
 
 // Any value but these four names means insane.
 void ReadKeys(const TKeyLookup &Keys, TAPEOptions &o, std::string &) {
@@ -35,4 +38,5 @@ constinit const TFormatRow APEFormat = {
     .Fields = kFields,
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TAPEOptions, &ReadKeys>,
+    .KeyHelp = kKeyHelp,
 };

@@ -45,6 +45,9 @@ constexpr TOptionField kFields[] = {
 };
 
 constexpr const char *kKeys[] = {"Compression"};
+constexpr TKeyHelp kKeyHelp[] = {
+    {"Compression", "FLACCompression", "level, as flac -0 ... -8"},
+};
 
 void ReadKeys(const TKeyLookup &Keys, TFLACOptions &o, std::string &Error) {
   const std::optional<std::string> level = Keys.Value("Compression");
@@ -96,4 +99,5 @@ constinit const TFormatRow FLACFormat = {
     .Fields = kFields,
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TFLACOptions, &ReadKeys>,
+    .KeyHelp = kKeyHelp,
 };

@@ -39,6 +39,15 @@ constexpr TOptionField kFields[] = {
 };
 
 constexpr const char *kKeys[] = {"Bitrate", "MinBitrate", "MaxBitrate", "StereoMode", "VBRMethod", "Quality"};
+constexpr TKeyHelp kKeyHelp[] = {
+    {"Bitrate", nullptr, "kbit/s, 32 to 320: constant bitrate"},
+    {"MinBitrate", nullptr, "kbit/s, 32 to 320: the least of a variable bitrate"},
+    {"MaxBitrate", nullptr, "kbit/s, 32 to 320: the most of a variable bitrate"},
+    {"StereoMode", nullptr, "S for plain stereo; joint stereo otherwise"},
+    {"VBRMethod", nullptr, "default, old, new or abr"},
+    {"Quality", "MP3Quality", "0 best, 9 fastest"},
+    {"Preset", nullptr, "LAME preset: STANDARD, EXTREME, INSANE, MEDIUM, ..."},
+};
 
 std::string Upper(std::string text) {
   for (char &c : text) c = char(std::toupper(static_cast<unsigned char>(c)));
@@ -100,4 +109,5 @@ constinit const TFormatRow MP3Format = {
     .Fields = kFields,
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TMP3Options, &ReadKeys>,
+    .KeyHelp = kKeyHelp,
 };

@@ -27,6 +27,12 @@ constexpr TOptionField kFields[] = {
 };
 
 constexpr const char *kKeys[] = {"MaxBitrate", "MinBitrate", "AvgBitrate", "Quality"};
+constexpr TKeyHelp kKeyHelp[] = {
+    {"MaxBitrate", "OGGMax", "in the bitrate list: 0 none, 1 = 24 ... 17 = 499 kbit/s"},
+    {"MinBitrate", "OGGMin", "as /maxbitrate"},
+    {"AvgBitrate", "OGGAvg", "as /maxbitrate"},
+    {"Quality", "OGGQuality", "quality -0.1 to 1.0 in tenths: chooses quality mode"},
+};
 
 // The bitrates are positions of the table, taken as given; a quality chooses
 // the quality mode, none the managed one.
@@ -56,4 +62,5 @@ constinit const TFormatRow OGGFormat = {
     .Fields = kFields,
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TOGGOptions, &ReadKeys>,
+    .KeyHelp = kKeyHelp,
 };

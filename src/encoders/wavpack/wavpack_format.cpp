@@ -13,6 +13,9 @@ constexpr TOptionField kFields[] = {
 };
 
 constexpr const char *kKeys[] = {"Compression"};
+constexpr TKeyHelp kKeyHelp[] = {
+    {"Compression", nullptr, "fast, high, or very high for any other value"},
+};
 
 // "fast" and "high" by name, any other value very high; no key keeps the setting.
 void ReadKeys(const TKeyLookup &Keys, TWavPackOptions &o, std::string &) {
@@ -33,4 +36,5 @@ constinit const TFormatRow WavPackFormat = {
     .Fields = kFields,
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TWavPackOptions, &ReadKeys>,
+    .KeyHelp = kKeyHelp,
 };

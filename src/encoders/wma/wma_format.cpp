@@ -22,6 +22,12 @@ constexpr TOptionField kFields[] = {
 };
 
 constexpr const char *kKeys[] = {"Bitrate", "UseProCodec", "Quality", "Loseless"};
+constexpr TKeyHelp kKeyHelp[] = {
+    {"Bitrate", nullptr, "kbit/s: constant bitrate"},
+    {"UseProCodec", nullptr, "without a value: the Pro codec"},
+    {"Quality", "WMAQuality", "variable bitrate quality"},
+    {"Loseless", nullptr, "without a value: lossless"},
+};
 
 // A bitrate chooses CBR, none VBR at the quality.
 void ReadKeys(const TKeyLookup &Keys, TWMAOptions &o, std::string &Error) {
@@ -54,4 +60,5 @@ constinit const TFormatRow WMAFormat = {
     .Fields = kFields,
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TWMAOptions, &ReadKeys>,
+    .KeyHelp = kKeyHelp,
 };
