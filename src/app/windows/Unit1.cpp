@@ -519,6 +519,8 @@ void Tmain::bStartClick() {
     engine.CreateFullPath = cbCreateFull->isChecked();
     engine.Preprocess = cbEnablePreprocess->isChecked();
     engine.KeepPartial = ProgramOptions.KeepPartial;
+    engine.KeepGoing = ProgramOptions.KeepGoing;
+    engine.SkipExisting = ProgramOptions.SkipExisting;
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {
