@@ -7,6 +7,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -72,19 +73,27 @@ class ResumeRuns : public ::testing::Test {
   std::string Folder, In, Out;
 };
 
-// The samples of twenty sources, three of them bad: one that is no audio at
-// all and one no better (their audio information cannot be read), and one that
-// breaks off while it is decoded.
+// Twenty sources, three of them bad: two that are no audio at all (their
+// audio information cannot be read) and a victim, good when the run starts
+// and spoiled while the long first source converts, so that its job fails.
 struct TTwenty {
   std::vector<std::pair<std::string, TTestSignal>> Good;
   std::vector<std::string> Bad;
+  std::string Intact;  // the victim as it starts
   explicit TTwenty(const std::string &in) {
     for (uint32_t i = 0; i < 17; ++i) {
-      const TTestSignal signal{.Seconds = 0.5 + 0.1 * i, .Seed = i};
+      const TTestSignal signal{.Seconds = i == 0 ? 60 : 0.5 + 0.1 * i, .Seed = i};
       Good.push_back({WriteSignal(fmt::format("{}/s{:02}.flac", in, i), signal, {"-c:a", "flac"}), signal});
     }
     Bad = {WriteText(in + "/m_not_audio.flac", "not audio"), WriteText(in + "/n_not_audio.wav", "RIFF, not a wave"),
-           WriteBrokenMp3(in + "/o_broken.mp3", 1.0)};
+           in + "/victim.flac"};
+    Intact = WriteSignal(in + "/../intact.flac", {}, {"-c:a", "flac"});
+  }
+  std::vector<std::string> Inputs() const {  // the long one first
+    std::vector<std::string> inputs;
+    for (const auto &good : Good) inputs.push_back(good.first);
+    inputs.insert(inputs.end(), Bad.begin(), Bad.end());
+    return inputs;
   }
 };
 
@@ -109,10 +118,21 @@ TEST_F(ResumeRuns, KeepGoingConvertsEverythingItCanAndListsTheRest) {
     SCOPED_TRACE(row.Name);
     fs::remove_all(Out);
     Settings(row.Stored);
-    std::vector<std::string> args = {TONMILL_BINARY, "/input", In, "/output", Out, "/dest", "flac", "/p", "2"};
+    fs::copy_file(sources.Intact, sources.Bad[2], fs::copy_options::overwrite_existing);
+    std::vector<std::string> args = {TONMILL_BINARY, "/input"};
+    for (const std::string &input : sources.Inputs()) args.push_back(input);
+    args.insert(args.end(), {"/output", Out, "/dest", "flac", "/p", "1"});
     args.insert(args.end(), row.Switches.begin(), row.Switches.end());
-    std::string err;
-    EXPECT_EQ(RunTool(args, nullptr, &err), 1) << err;
+    const int pid = StartTool(args, Folder + "/err.txt");
+    ASSERT_GT(pid, 0);
+    if (row.Converted) {  // held while the victim is spoiled, once the long one is under way
+      WaitForGrowth(PartialFileName(Out + "/s00.flac"), 32768);
+      kill(pid, SIGSTOP);
+      WriteFileBytes(sources.Bad[2], std::vector<uint8_t>(4096, 0x5A));
+      kill(pid, SIGCONT);
+    }
+    EXPECT_EQ(WaitTool(pid), 1);
+    const std::string err = ReadText(Folder + "/err.txt");
     EXPECT_NE(err.find(row.Counts), std::string::npos) << err;
     int converted = 0;
     for (const auto &[source, signal] : sources.Good) {
