@@ -245,6 +245,8 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.SameAsSource = false;
   Engine.CreateFullPath = Parsed.Options.CreateFullPath;
   Engine.KeepPartial = Parsed.Options.KeepPartial || Settings.Program.KeepPartial;
+  Engine.KeepGoing = Parsed.Options.KeepGoing || Settings.Program.KeepGoing;
+  Engine.SkipExisting = Parsed.Options.SkipExisting || Settings.Program.SkipExisting;
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.ThreadCount = Settings.Program.SimpleParallelFiles || Parsed.ParallelGiven
                            ? Parsed.ParallelFiles
@@ -299,6 +301,9 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
       Say(e.what());
     status = 1;
   }
+  if (Engine.SkippedCount > 0 && !Quiet)
+    Say("left alone " + std::to_string(Engine.SkippedCount) + " existing output" +
+        (Engine.SkippedCount == 1 ? "" : "s") + " newer than their sources");
   // Sources converted only as far as they decoded; they change no exit status.
   for (const TThreadWarningRec &warning : Engine.Warnings) Say("warning: " + WarningText(warning));
   // What could not be read was not converted: the run did not do all it was asked.

@@ -18,7 +18,7 @@ std::string Lower(std::string text) {
 }
 
 const char *const kSwitches[] = {
-    "/input", "/output", "/createfullpath", "/keeppartial", "/dest", "/q", "/p", "/debug", "/sendto",
+    "/input", "/output", "/createfullpath", "/keeppartial", "/keepgoing", "/skipexisting", "/dest", "/q", "/p", "/debug", "/sendto",
     // keys of the encoders
     "/bitrate", "/minbitrate", "/maxbitrate", "/avgbitrate", "/quality", "/stereomode",
     "/vbrmethod", "/preset", "/compression", "/bandwidth", "/loseless", "/useprocodec"};
@@ -138,6 +138,10 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
       o.CreateFullPath = true;
     } else if (a == "/keeppartial") {
       o.KeepPartial = true;
+    } else if (a == "/keepgoing") {
+      o.KeepGoing = true;
+    } else if (a == "/skipexisting") {
+      o.SkipExisting = true;
     } else if (a == "/dest") {
       const std::string *v = valueAfter(i);
       o.DestinationFormat = v ? DestinationFromSwitch(*v) : 0;
@@ -161,7 +165,8 @@ std::string UsageText() {
          "  tonmill                          open the window\n"
          "  tonmill /sendto PATH...          open the window with these files and folders\n"
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
-         "          [/createfullpath] [/keeppartial] [/q] [encoder keys]\n"
+         "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting] [/q]\n"
+         "          [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
          "INPUT is a file, a folder (searched with its sub-folders) or a quoted pattern\n"
@@ -170,7 +175,10 @@ std::string UsageText() {
          "in the window). /p N converts N files at once (without /p: 1, or the counts\n"
          "of the advanced parallel mode when it is chosen). /createfullpath rebuilds\n"
          "each source's folder path under FOLDER. /keeppartial keeps the shorter files\n"
-         "of a stopped run (they are removed otherwise). /q keeps the terminal quiet\n"
+         "of a stopped run (they are removed otherwise). /keepgoing converts everything\n"
+         "it can past a failed file and lists every failure at the end. /skipexisting\n"
+         "leaves alone the outputs that exist and are newer than their sources, so an\n"
+         "interrupted run resumes. /q keeps the terminal quiet\n"
          "apart from failures. /DEBUG shows the encoder parameters and makes the\n"
          "encoders write no audio.\n"
          "\n"

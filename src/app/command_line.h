@@ -34,6 +34,8 @@ struct TCommandLineOptions {
   TDestinationFormat DestinationFormat = 0;
   bool CreateFullPath = false;
   bool KeepPartial = false;  // "/keeppartial": stopped jobs keep their shorter files
+  bool KeepGoing = false;    // "/keepgoing": a failed file stops nothing
+  bool SkipExisting = false; // "/skipexisting": outputs newer than their sources are left alone
 };
 
 struct TParsedCommandLine {

@@ -43,6 +43,8 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.ParallelFiles = Store.ReadInteger("ProgParallelFiles", processors);
   o.SimpleParallelFiles = Store.ReadBoolean("ProgSimpleParallelFiles", true);
   o.KeepPartial = Store.ReadBoolean("KeepPartial", false);
+  o.KeepGoing = Store.ReadBoolean("KeepGoing", false);
+  o.SkipExisting = Store.ReadBoolean("SkipExisting", false);
   for (int i = 0; i < DestinationFormatCount; ++i)
     DestinationFileTypes[size_t(i)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(i), processors);
   return o;
@@ -53,7 +55,9 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"ProgPriority", o.Priority},
                                    {"ProgParallelFiles", o.ParallelFiles},
                                    {"ProgSimpleParallelFiles", o.SimpleParallelFiles},
-                                   {"KeepPartial", o.KeepPartial}};
+                                   {"KeepPartial", o.KeepPartial},
+                                   {"KeepGoing", o.KeepGoing},
+                                   {"SkipExisting", o.SkipExisting}};
   for (int i = 0; i < DestinationFormatCount; ++i)
     records.push_back({FilesPerCpuName(i), DestinationFileTypes[size_t(i)].FilesPerCPU});
   return records;

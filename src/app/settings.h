@@ -24,6 +24,8 @@ struct TProgramOptions {
   int32_t ParallelFiles = 1;        // "ProgParallelFiles": default the processor count
   bool SimpleParallelFiles = true;  // "ProgSimpleParallelFiles"
   bool KeepPartial = false;         // "KeepPartial": a stopped job keeps its shorter file
+  bool KeepGoing = false;           // "KeepGoing": a failed file stops nothing
+  bool SkipExisting = false;        // "SkipExisting": outputs newer than their sources are left alone
   // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
 };
 

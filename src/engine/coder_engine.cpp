@@ -12,6 +12,7 @@
 #include <stdexcept>
 
 #include "base/texts.h"
+#include "engine/existing_output.h"
 #include "engine/failure_text.h"
 #include "platform/bass/bass.h"
 #include "platform/clock.h"
@@ -66,7 +67,7 @@ const void *TCoder_engine::GetOptions(int Code) const {
 
 TRunCounts TCoder_engine::Counts(bool Failed) const {
   TRunCounts c;
-  c.Outputs = OutputCount > 0 ? OutputCount : FileCountValue;
+  c.Outputs = OutputCount > 0 || SkippedCount > 0 ? OutputCount : FileCountValue;
   c.Converted = ConvertedCount;
   c.Failed = Failed ? std::max<int32_t>(1, int32_t(Failures.size())) : 0;
   c.Stopped = std::max(0, c.Outputs - c.Converted - c.Failed);
@@ -82,7 +83,7 @@ int TCoder_engine::Run() {
   InitBASS();
   ErrorText.clear();
   Failures.clear();
-  OutputCount = ConvertedCount = 0;
+  OutputCount = ConvertedCount = SkippedCount = 0;
   Warnings.clear();
   if (FileCountValue < 1) return 0;
   Execute();
@@ -90,7 +91,8 @@ int TCoder_engine::Run() {
 }
 
 void TCoder_engine::Execute() {
-  // 1. Audio information of every source; any failure ends the run here.
+  // 1. Audio information of every source; any failure ends the run here,
+  // unless the run keeps going: then those sources are left out.
   std::string errors;
   TotalDuration = GatherAudioInfo(*SourceList, &Cancelled, nullptr, errors);
   if (!errors.empty()) {
@@ -103,14 +105,27 @@ void TCoder_engine::Execute() {
       DiagnoseReading(failure, BASS_ERROR_FILEFORM, item.Rec.AudioInfo.DamagedAt);
       Failures.push_back(failure);
     }
-    throw std::runtime_error(CoderEngineError);
+    if (!KeepGoing) throw std::runtime_error(CoderEngineError);
   }
   StartTicks = GetTickCount();
 
   std::vector<TFileListRec> jobs = BuildJobs();
-  OutputCount = int32_t(jobs.size());
+  OutputCount = int32_t(jobs.size() + Failures.size());
   for (TFileListRec &job : jobs) job.OnWarning = [this](const TThreadWarningRec &w) { WorkerWarning(w); };
   if (!Cancelled) ConvertJobs(jobs);
+  if (!Failures.empty()) throw std::runtime_error(CoderEngineError);
+}
+
+bool TCoder_engine::SkipJob(const TFileListRec &Job) {
+  if (!SkipExisting || !OutputIsCurrent(Job.OutputFileName, Job.SourceFileName)) return false;
+  ++SkippedCount;
+  // What is left out is not waited for: the progress counts the rest only.
+  if (Job.AudioInfo.Streams.empty()) return true;
+  const TAudioInfoRec &stream = Job.AudioInfo.Streams[size_t(Job.AudioInfo.Index)];
+  const double start = std::max(0.0, Job.Start);
+  TotalDuration -= Job.Length == LengthToEnd || stream.SampleRate <= 0 ? stream.Duration - start
+                                                                       : double(Job.Length) / stream.SampleRate;
+  return true;
 }
 
 bool TCoder_engine::IsReservedOutput(const std::string &Path) const {
@@ -129,6 +144,7 @@ std::vector<TCUEArr> TCoder_engine::TrackLists() {
                                  },
                                  &Cancelled, StartTicks};
   for (size_t i = 0; i < list.size(); ++i) {
+    if (!list[i].Rec.AudioInfo.ErrorText.empty()) continue;  // left out of a run that keeps going
     // Silences take precedence over a CUE sheet; a cancelled scan scans no more.
     if (splitBySilence) {
       if (!Cancelled)
@@ -167,6 +183,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   for (size_t i = 0; i < list.size() && !Cancelled; ++i) {
     const TSourceItem &source = list[i];
     const TCUEArr &tracks = trackLists[i];
+    if (!source.Rec.AudioInfo.ErrorText.empty()) continue;  // left out of a run that keeps going
     const std::string folder = GetOutputFolder(source.FileName, placement);
     // Before naming: a killed run's hidden file must not keep a name taken.
     if (cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
@@ -187,23 +204,30 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
         SetTrackPart(job, tracks, k);
         const std::string name =
             TrackOutputName(tracks[k].TrackNumber, CueTrackName(tracks[k], source.FileName));
-        job.OutputFileName = MakeOutputName(folder, name, extension, SameAsSource, reserved);
+        job.OutputFileName = MakeOutputName(folder, name, extension, SameAsSource && !SkipExisting, reserved);
         job.Tags.IsTrack = true;
         job.Tags.Title = tracks[k].Title;
         job.Tags.Artist = tracks[k].Performer;
         job.Tags.Album = tracks[k].Album;
         job.Tags.Track = std::to_string(k + 1);
       } else {
-        job.OutputFileName = MakeOutputName(folder, source.FileName, extension, SameAsSource, reserved);
+        job.OutputFileName =
+            MakeOutputName(folder, source.FileName, extension, SameAsSource && !SkipExisting, reserved);
         ReadTags(source.FileName, job.Tags);
       }
-      job.Replaces = RegularFileIdentity(job.OutputFileName);
-      job.KeepPartial = KeepPartial;
-      job.Partials = &Partials;
+      // Skipping, the output's plain name is the one that counts: an existing
+      // file there is either current (left alone) or stale (replaced), never
+      // sidestepped with a numbered name that a later run would not find.
       AssignedOutputs.insert(NormalPath(job.OutputFileName));
+      if (SkipJob(job)) continue;
+      job.Replaces = RegularFileIdentity(job.OutputFileName);
+      // A shorter file under the output's name would pass for a done one.
+      job.KeepPartial = KeepPartial && !SkipExisting;
+      job.Partials = &Partials;
       jobs.push_back(std::move(job));
     }
   }
+  for (TFileListRec &job : jobs) job.JobCount = int32_t(jobs.size());  // without the left-out ones
   return jobs;
 }
 
@@ -266,7 +290,7 @@ void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
   const bool failure = Schedule.Failure;
   const std::exception_ptr error = Schedule.Error;
   Schedule = TSchedule{};
-  if (failure) ReportFailures();
+  if (failure || KeepGoing) ReportFailures();  // kept going: those that failed while stopping
   Threads.clear();
   Merger.reset();
   AssignedOutputs.clear();
@@ -304,7 +328,16 @@ bool TCoder_engine::CollectEndedWorkers() {
   for (TThreadRec &t : Threads) {
     switch (SlotState(t)) {
       case TSlotState::Failed:
-        failure = true;  // left to StopWorkers, with the others
+        if (!KeepGoing) {
+          failure = true;  // left to StopWorkers, with the others
+          break;
+        }
+        // Kept going: listed, and the slot freed like an ended one.
+        if (!t.Thread->Finished()) break;
+        AddFailure(t.Error);
+        t.Failed = false;  // listed once: not again by ReportFailures
+        t.Thread->WaitFor();
+        t.Thread.reset();
         break;
       case TSlotState::Ended:  // ended by itself: only StopWorkers stops a worker
         // Collected once its thread is through, so the join does not pump:
@@ -356,13 +389,13 @@ void TCoder_engine::StopWorkers() {
 }
 
 void TCoder_engine::ReportFailures() {
-  ErrorText.clear();
-  for (TThreadRec &t : Threads) {
-    if (!t.Failed) continue;
-    const TThreadErrorRec &e = t.Error;
-    Failures.push_back(e);
-    ErrorText += FailureDetails(e) + "\r\n";
-  }
+  for (TThreadRec &t : Threads)
+    if (t.Failed) AddFailure(t.Error);
+}
+
+void TCoder_engine::AddFailure(const TThreadErrorRec &Failure) {
+  Failures.push_back(Failure);
+  ErrorText += FailureDetails(Failure) + "\r\n";
 }
 
 void TCoder_engine::SlotFinished(int32_t Slot) {

@@ -1,6 +1,7 @@
 // The conversion engine: turns the source list into jobs (a whole source, a
 // CUE track or a piece between silences), runs them on a fixed number of
-// worker slots, merges their progress and stops at the first failure.
+// worker slots, merges their progress and stops at the first failure (or,
+// told to keep going, converts the rest and lists every failure at the end).
 //
 // Everything here runs on the main thread, except SlotFinished and SlotFailed,
 // which the workers call. Run pumps the main thread while it waits, so the
@@ -107,6 +108,13 @@ class TCoder_engine {
   bool Preprocess = false;
   // A stopped job keeps its shorter file under the output's name.
   bool KeepPartial = false;
+  // A failed job (or a source whose audio information cannot be read) stops
+  // nothing: the rest is converted, and Run raises at the end.
+  bool KeepGoing = false;
+  // An output that exists under its plain name and is newer than its source
+  // (a track's: its image) is not written again; a stale one is replaced.
+  // It overrides KeepPartial: a shorter file must never pass for a done one.
+  bool SkipExisting = false;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
@@ -114,6 +122,8 @@ class TCoder_engine {
   // to write, and how many of them were converted to their end.
   int32_t OutputCount = 0;
   int32_t ConvertedCount = 0;
+  // Outputs left as they were, with SkipExisting; not in OutputCount.
+  int32_t SkippedCount = 0;
   // The same, with the failed and the stopped ones; Failed tells whether Run
   // raised. A run that failed before its jobs were made counts its sources.
   TRunCounts Counts(bool Failed) const;
@@ -151,6 +161,8 @@ class TCoder_engine {
   void TerminateWorkers();
   void StopWorkers();
   void ReportFailures();
+  void AddFailure(const TThreadErrorRec &Failure);
+  bool SkipJob(const TFileListRec &Job);  // counts it, when it is skipped
   bool IsReservedOutput(const std::string &Path) const;
 
   TSourceList *SourceList = nullptr;

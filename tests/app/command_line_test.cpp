@@ -12,13 +12,16 @@ namespace {
 
 TEST(CommandLine, BatchSwitchesInAnyCase) {
   const TParsedCommandLine p =
-      ParseCommandLine({"/INPUT", "a.wav", "/OUTPUT", "/tmp/o", "/DEST", "FLAC", "/p", "3", "/createfullpath"});
+      ParseCommandLine({"/INPUT", "a.wav", "/KEEPGOING", "/OUTPUT", "/tmp/o", "/DEST", "FLAC", "/p", "3",
+                        "/createfullpath", "/SkipExisting"});
   EXPECT_EQ(p.Mode, TParsedCommandLine::mBatch);
   EXPECT_EQ(p.Options.InputPaths, std::vector<std::string>{"a.wav"});
   EXPECT_EQ(p.Options.OutputFolder, "/tmp/o/");
   EXPECT_EQ(p.Options.DestinationFormat, dfFLAC);
   EXPECT_EQ(p.ParallelFiles, 3);
   EXPECT_TRUE(p.Options.CreateFullPath);
+  EXPECT_TRUE(p.Options.KeepGoing);
+  EXPECT_TRUE(p.Options.SkipExisting);
   EXPECT_FALSE(p.ReportErrors);
   EXPECT_TRUE(p.Errors.empty());
 }

@@ -108,6 +108,7 @@ TEST_F(OptionsDialogs, ProgramOptionsRules) {
     EXPECT_EQ(dialog.cbSimple->isEnabled() && dialog.cbAdvanced->isEnabled(), r.Radios) << row;
     EXPECT_EQ(dialog.cbReduce->isEnabled(), r.Reduce) << row;
     EXPECT_EQ(dialog.cbKeepPartial->isEnabled(), r.Reduce) << row;
+    EXPECT_EQ(dialog.cbKeepGoing->isEnabled() && dialog.cbSkipExisting->isEnabled(), r.Reduce) << row;
     EXPECT_TRUE(dialog.tbPriority->isEnabled()) << row;
     EXPECT_EQ(Text(dialog.eTPC), "5") << row;
     // Switching the mode by hand moves what is usable (never during a run).
@@ -166,6 +167,8 @@ TEST_F(OptionsDialogs, ProgramOptionsOkAndCancel) {
     d.tbPriority->setValue(1);
     d.cbReduce->setChecked(true);
     d.cbKeepPartial->setChecked(true);
+    d.cbKeepGoing->setChecked(true);
+    d.cbSkipExisting->setChecked(true);
     d.bOK->click();
   });
   Window->bOptions->click();
@@ -174,6 +177,8 @@ TEST_F(OptionsDialogs, ProgramOptionsOkAndCancel) {
   EXPECT_FALSE(stored.ReadBoolean("ProgSimpleParallelFiles", true));
   EXPECT_TRUE(stored.ReadBoolean("ProgAutoReduce", false));
   EXPECT_TRUE(stored.ReadBoolean("KeepPartial", false));
+  EXPECT_TRUE(stored.ReadBoolean("KeepGoing", false));
+  EXPECT_TRUE(stored.ReadBoolean("SkipExisting", false));
   EXPECT_EQ(stored.ReadInteger("ProgPriority", -1), 1);
   EXPECT_EQ(stored.ReadInteger("FPCPU_WAV", -1), 9);
   EXPECT_EQ(stored.ReadInteger("FPCPU_FLAC", -1), processors);
@@ -362,6 +367,8 @@ TEST_F(OptionsDialogs, TextsFitInEveryLanguage) {
       EXPECT_EQ(ClippedTexts(dialog), std::vector<std::string>{}) << code << " " << dialog->objectName().toStdString();
     }
     EXPECT_EQ(options.cbKeepPartial->text().toStdString(), text_keep_partial);
+    EXPECT_EQ(options.cbKeepGoing->text().toStdString(), text_keep_going);
+    EXPECT_EQ(options.cbSkipExisting->text().toStdString(), text_skip_existing);
   }
   ResetTextsToEnglish();
 }

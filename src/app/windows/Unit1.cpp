@@ -447,7 +447,7 @@ void Tmain::ShowRunEnd(bool Failed) {
   const TCoder_engine &engine = *EngineObject;
   const TRunCounts c = engine.Counts(Failed);
   if (c.Converted == c.Outputs && !Failed)
-    ShowProcessedCount(engine.FileCount(), c.Outputs);
+    ShowProcessedCount(engine.FileCount(), c.Outputs + engine.SkippedCount);  // what exists counts as done
   else
     lProgress1->setText(Q(FormatText(text_run_counts, c.Converted, c.Outputs, c.Failed, c.Stopped)));
   ShowOpenFolder(!engine.SameAsSource && IsFolder(engine.GetDestinationFolder()));
@@ -519,6 +519,8 @@ void Tmain::bStartClick() {
     engine.CreateFullPath = cbCreateFull->isChecked();
     engine.Preprocess = cbEnablePreprocess->isChecked();
     engine.KeepPartial = ProgramOptions.KeepPartial;
+    engine.KeepGoing = ProgramOptions.KeepGoing;
+    engine.SkipExisting = ProgramOptions.SkipExisting;
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {

@@ -49,6 +49,8 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
 
   cbReduce = Named<QCheckBox>(this, "cbReduce", Qs(text_reduce));
   cbKeepPartial = Named<QCheckBox>(this, "cbKeepPartial", Qs(text_keep_partial));
+  cbKeepGoing = Named<QCheckBox>(this, "cbKeepGoing", Qs(text_keep_going));
+  cbSkipExisting = Named<QCheckBox>(this, "cbSkipExisting", Qs(text_skip_existing));
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -63,6 +65,8 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(parallel);
   layout->addWidget(cbReduce);
   layout->addWidget(cbKeepPartial);
+  layout->addWidget(cbKeepGoing);
+  layout->addWidget(cbSkipExisting);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -72,16 +76,18 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbAdvanced->setChecked(!Options.SimpleParallelFiles);
   cbReduce->setChecked(Options.AutoReduce);
   cbKeepPartial->setChecked(Options.KeepPartial);
+  cbKeepGoing->setChecked(Options.KeepGoing);
+  cbSkipExisting->setChecked(Options.SkipExisting);
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
-                                                       cbKeepPartial})
+                                                       cbKeepPartial, cbKeepGoing, cbSkipExisting})
       w->setEnabled(false);
   Refresh();
   for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
   for (QRadioButton *radio : {cbSimple, cbAdvanced}) connect(radio, &QRadioButton::clicked, this, [this] { Refresh(); });
   connect(bSetAdvanced, &QPushButton::clicked, this, [this] { bSetAdvancedClick(); });
-  FitTo(508, 315);
+  FitTo(508, 361);
 }
 
 void TfrmOptions::Refresh() {
@@ -105,6 +111,8 @@ TProgramOptions TfrmOptions::Options() const {
   o.SimpleParallelFiles = cbSimple->isChecked();
   o.AutoReduce = cbReduce->isChecked();
   o.KeepPartial = cbKeepPartial->isChecked();
+  o.KeepGoing = cbKeepGoing->isChecked();
+  o.SkipExisting = cbSkipExisting->isChecked();
   return o;
 }
 
