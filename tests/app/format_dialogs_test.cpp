@@ -217,6 +217,8 @@ TEST_F(FormatDialogs, WMAQualitySnapsToTens) {
   EXPECT_FALSE(Enabled(*d, "tbVBR"));
   Slider(*d, "tbCBR")->setValue(2);
   EXPECT_EQ(Box(*d, "eCBR"), "5");
+  // Pro is a stored choice too.
+  Control<QCheckBox>(*d, "cbUsePro")->setChecked(true);
   // F11 writes the dialog's texts.
   const fs::path previous = fs::current_path();
   fs::create_directories(Folder + "/texts");
@@ -226,6 +228,8 @@ TEST_F(FormatDialogs, WMAQualitySnapsToTens) {
   fs::current_path(previous);
   EXPECT_NE(ReadText(Folder + "/texts/frmWMAOptions.txt").find("rbCBR.Caption = Constant Bitrate (CBR)\r\n"),
             std::string::npos);
+  d->bOK->click();
+  EXPECT_EQ(std::get<bool>(StoredValues(dfWMA)["WMAUseProCoder"]), true);
 }
 
 // Each Settings button of the main window opens its format's dialog.
@@ -254,69 +258,106 @@ TEST_F(FormatDialogs, SettingsButtonsOpenTheirDialogs) {
 
 // Cancel and Escape store nothing and leave the engine's record alone; OK
 // stores every value of the format, read back from the file, and the engine
-// gets the record; opening again shows it.
-TEST_F(FormatDialogs, OKStoresEverythingCancelNothing) {
+// gets the record; opening again and confirming changes nothing. The values
+// chosen then reach a real conversion: the output's bitrate, mode, level or
+// block size as a tool of its own reports it.
+TEST_F(FormatDialogs, OKStoresEverythingCancelNothingAndTheOutputFollows) {
+  // Noise: every band is full, so a cut shows.
+  const std::string source = Folder + "/in.wav";
+  ASSERT_EQ(RunTool({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "3", "whitenoise", "vol", "0.5"}), 0);
+  const auto tool = [](std::vector<std::string> argv) {
+    std::string out;
+    RunTool(argv, &out);
+    return out;
+  };
+  const auto bitrate = [](const char *expected) {
+    return [expected](const std::string &out) { EXPECT_EQ(ProbeStream(out, "codec_name,bit_rate"), expected); };
+  };
+  const auto lossless = [&](const std::string &out) {
+    EXPECT_EQ(FFmpegDecode(out, "s16le"), FFmpegDecode(source, "s16le"));
+  };
+  using TChoice = std::function<void(FormatDialogs &, TFormatDialog &)>;
+  const auto click = [](const char *name) -> TChoice {
+    return [name](FormatDialogs &t, TFormatDialog &d) { t.Control<QAbstractButton>(d, name)->click(); };
+  };
+  const auto tick = [](const char *name) -> TChoice {
+    return [name](FormatDialogs &t, TFormatDialog &d) { t.Control<QCheckBox>(d, name)->setChecked(true); };
+  };
+  const auto slide = [](const char *name, int to) -> TChoice {
+    return [name, to](FormatDialogs &t, TFormatDialog &d) { t.Slider(d, name)->setValue(to); };
+  };
   struct Row {
     TDestinationFormat Format;
-    std::function<void(FormatDialogs &, TFormatDialog &)> Choose;
+    std::vector<TChoice> Choose;
     std::map<std::string, TStoredValue> Expected;  // the changed values; the rest stay at their defaults
+    std::function<void(const std::string &output)> Check;
   };
   const std::vector<Row> rows = {
+      // A bitrate the encoder takes: finding another one does not come into play.
       {dfMP3,
-       [](FormatDialogs &t, TFormatDialog &d) {
-         t.Control<QRadioButton>(d, "rbCBR")->click();
-         t.Slider(d, "tbCBR")->setValue(9);
-         t.Slider(d, "tbQuality")->setValue(2);
-         t.Control<QRadioButton>(d, "rbStereo")->click();
-         t.Control<QCheckBox>(d, "cbAutoFindBitrate")->setChecked(true);
-       },
+       {click("rbCBR"), slide("tbCBR", 9), slide("tbQuality", 2), click("rbStereo"), tick("cbAutoFindBitrate")},
        {{"MP3BitrateType", std::string("CBR")}, {"MP3Bitrate", 9}, {"MP3Quality", 2}, {"MP3StereoMode", 0},
-        {"MP3AutoFindBitrate", true}}},
-      {dfOGG,
-       [](FormatDialogs &t, TFormatDialog &d) {
-         t.Control<QRadioButton>(d, "rbBitrates")->click();
-         t.Slider(d, "tbMax")->setValue(15);
-       },
-       {{"OGGBitrateType", std::string("CBR")}, {"OGGMax", 15}}},
-      {dfFLAC, [](FormatDialogs &t, TFormatDialog &d) { t.Slider(d, "tbCompression")->setValue(3); },
-       {{"FLACCompression", 3}, {"FLACFirst", 0}, {"FLACl", 6}, {"FLACrmax", 4}, {"FLACm", true}}},
-      {dfAPE, [](FormatDialogs &t, TFormatDialog &d) { t.Slider(d, "tbCompression")->setValue(5); },
-       {{"APECompression", 5}}},
-      {dfWavPack,
-       [](FormatDialogs &t, TFormatDialog &d) {
-         t.Control<QRadioButton>(d, "rbHybrid")->click();
-         t.Slider(d, "tbHybrid")->setValue(320);
-         t.Control<QCheckBox>(d, "cbCorrection")->setChecked(true);
-       },
-       {{"WVHybrid", true}, {"WVBitrate", 320}, {"WVCorrection", true}}},
-      {dfAAC,
-       [](FormatDialogs &t, TFormatDialog &d) {
-         t.Slider(d, "tbBitrate")->setValue(64);
-         t.Slider(d, "tbBandwidth")->setValue(2);
-       },
-       {{"AACBitrate", 64}, {"AACBandwidth", 2}}},
+        {"MP3AutoFindBitrate", true}},
+       bitrate("mp3,128000\n")},
+      {dfOGG, {click("rbBitrates"), slide("tbMin", 9), slide("tbAvg", 9), slide("tbMax", 9)},
+       {{"OGGBitrateType", std::string("CBR")}, {"OGGMin", 9}, {"OGGAvg", 9}, {"OGGMax", 9}},
+       bitrate("vorbis,112000\n")},
+      {dfFLAC, {slide("tbCompression", 3), slide("tbBlockSize", FLACBlockSizePosition(2304))},
+       {{"FLACCompression", 3}, {"FLACFirst", 0}, {"FLACl", 6}, {"FLACrmax", 4}, {"FLACm", true}, {"FLACBuffer", 2304}},
+       [&](const std::string &out) {
+         EXPECT_EQ(tool({"metaflac", "--show-min-blocksize", "--show-max-blocksize", out}), "2304\n2304\n");
+         lossless(out);
+       }},
+      {dfAPE, {slide("tbCompression", 4)}, {{"APECompression", 4}},
+       [&](const std::string &out) {
+         // The stream's extradata as FFmpeg reports it: version, then the compression level.
+         const std::string data = tool({"ffprobe", "-v", "error", "-show_streams", "-show_data", out});
+         const size_t at = data.find("extradata=\n00000000: ");
+         ASSERT_NE(at, std::string::npos) << data;
+         EXPECT_EQ(data.substr(at + 26, 4), "a00f") << data.substr(at, 80);  // 4000, little-endian
+         lossless(out);
+       }},
+      {dfWavPack, {click("rbHybrid"), slide("tbHybrid", 256), tick("cbCorrection")},
+       {{"WVHybrid", true}, {"WVBitrate", 256}, {"WVCorrection", true}},
+       [&](const std::string &out) {
+         const std::string info = tool({"wvunpack", "-s", out});
+         EXPECT_NE(info.find("modalities:        hybrid lossless"), std::string::npos) << info;
+         const size_t at = info.find("ave lossy bitrate: ");
+         ASSERT_NE(at, std::string::npos) << info;
+         EXPECT_NEAR(std::stoi(info.substr(at + 19)), 256, 60) << info;
+       }},
+      // A high bitrate, so that only the bandwidth can cut the highs.
+      {dfAAC, {slide("tbBitrate", 128), slide("tbBandwidth", 1)}, {{"AACBitrate", 128}, {"AACBandwidth", 1}},
+       [&](const std::string &out) {
+         // Cut at 6000 Hz: above 8 kHz the output is far below the source (the default 16000 keeps it).
+         const auto above8k = [&](const std::string &path) {
+           std::string err;
+           RunTool({"ffmpeg", "-v", "info", "-i", path, "-af", "highpass=f=8000:poles=2,highpass=f=8000:poles=2,astats",
+                    "-f", "null", "-"},
+                   nullptr, &err);
+           const size_t at = err.rfind("RMS level dB: ");
+           return at == std::string::npos ? 0.0 : std::stod(err.substr(at + 14));
+         };
+         EXPECT_LT(above8k(out), above8k(source) - 15);
+       }},
       // The quality moved in VBR mode is not kept once CBR is chosen.
-      {dfWMA,
-       [](FormatDialogs &t, TFormatDialog &d) {
-         t.Control<QRadioButton>(d, "rbVBR")->click();
-         t.Slider(d, "tbVBR")->setValue(50);
-         t.Control<QRadioButton>(d, "rbCBR")->click();
-         t.Slider(d, "tbCBR")->setValue(20);
-         t.Control<QCheckBox>(d, "cbUsePro")->setChecked(true);
-       },
-       {{"WMABitrate", 20}, {"WMAUseProCoder", true}}},
+      {dfWMA, {click("rbVBR"), slide("tbVBR", 50), click("rbCBR"), slide("tbCBR", 20), tick("cbAutoFindBitrate")},
+       {{"WMABitrate", 20}, {"WMAAutoFindBitrate", true}}, bitrate("wmav2,128000\n")},
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(FormatName(row.Format));
     const TFormatRow &format = *FormatRow(row.Format);
     std::map<std::string, TStoredValue> expected = StoredValues(row.Format);  // the defaults
     for (const auto &[name, value] : row.Expected) expected[name] = value;
+    const auto choose = [&](TFormatDialog &d) {
+      for (const TChoice &choice : row.Choose) choice(*this, d);
+    };
     const auto before = std::make_shared<int>(0);
     Engine.SetOptions(row.Format, before);
 
     for (const bool escape : {false, true}) {
       auto d = Open(row.Format);
-      row.Choose(*this, *d);
+      choose(*d);
       if (escape) {
         QKeyEvent key(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
         QApplication::sendEvent(d.get(), &key);
@@ -329,7 +370,7 @@ TEST_F(FormatDialogs, OKStoresEverythingCancelNothing) {
     }
 
     auto d = Open(row.Format);
-    row.Choose(*this, *d);
+    choose(*d);
     d->bOK->click();
     EXPECT_EQ(d->result(), QDialog::Accepted);
     EXPECT_EQ(d->SaveProblem, "");
@@ -342,98 +383,8 @@ TEST_F(FormatDialogs, OKStoresEverythingCancelNothing) {
     // Opening again and confirming changes nothing.
     Open(row.Format)->bOK->click();
     EXPECT_EQ(StoredValues(row.Format), expected);
-  }
-}
 
-// Values chosen in each dialog reach a real conversion: the output's bitrate,
-// mode, level or block size as a tool of its own reports it.
-TEST_F(FormatDialogs, ChosenValuesReachTheOutput) {
-  // Noise: every band is full, so a cut shows.
-  const std::string source = Folder + "/in.wav";
-  ASSERT_EQ(RunTool({"sox", "-n", "-r", "44100", "-c", "2", "-b", "16", source, "synth", "3", "whitenoise", "vol", "0.5"}), 0);
-  const auto probe = [](const std::string &path, const std::string &entries) { return ProbeStream(path, entries); };
-  const auto tool = [](std::vector<std::string> argv) {
-    std::string out;
-    RunTool(argv, &out);
-    return out;
-  };
-  struct Row {
-    TDestinationFormat Format;
-    std::function<void(FormatDialogs &, TFormatDialog &)> Choose;
-    std::function<void(const std::string &output)> Check;
-  };
-  const std::vector<Row> rows = {
-      {dfMP3,
-       [](FormatDialogs &t, TFormatDialog &d) {
-         t.Control<QRadioButton>(d, "rbCBR")->click();
-         t.Slider(d, "tbCBR")->setValue(9);
-       },
-       [&](const std::string &out) { EXPECT_EQ(probe(out, "codec_name,bit_rate"), "mp3,128000\n"); }},
-      {dfOGG,
-       [](FormatDialogs &t, TFormatDialog &d) {
-         t.Control<QRadioButton>(d, "rbBitrates")->click();
-         t.Slider(d, "tbMin")->setValue(9);
-         t.Slider(d, "tbAvg")->setValue(9);
-         t.Slider(d, "tbMax")->setValue(9);
-       },
-       [&](const std::string &out) { EXPECT_EQ(probe(out, "codec_name,bit_rate"), "vorbis,112000\n"); }},
-      {dfFLAC,
-       [](FormatDialogs &t, TFormatDialog &d) {
-         t.Slider(d, "tbCompression")->setValue(8);
-         t.Slider(d, "tbBlockSize")->setValue(FLACBlockSizePosition(2304));
-       },
-       [&](const std::string &out) {
-         EXPECT_EQ(tool({"metaflac", "--show-min-blocksize", "--show-max-blocksize", out}), "2304\n2304\n");
-         EXPECT_EQ(FFmpegDecode(out, "s16le"), FFmpegDecode(Folder + "/in.wav", "s16le"));
-       }},
-      {dfAPE, [](FormatDialogs &t, TFormatDialog &d) { t.Slider(d, "tbCompression")->setValue(4); },
-       [&](const std::string &out) {
-         // The stream's extradata as FFmpeg reports it: version, then the compression level.
-         const std::string data = tool({"ffprobe", "-v", "error", "-show_streams", "-show_data", out});
-         const size_t at = data.find("extradata=\n00000000: ");
-         ASSERT_NE(at, std::string::npos) << data;
-         EXPECT_EQ(data.substr(at + 26, 4), "a00f") << data.substr(at, 80);  // 4000, little-endian
-         EXPECT_EQ(FFmpegDecode(out, "s16le"), FFmpegDecode(Folder + "/in.wav", "s16le"));
-       }},
-      {dfWavPack,
-       [](FormatDialogs &t, TFormatDialog &d) {
-         t.Control<QRadioButton>(d, "rbHybrid")->click();
-         t.Slider(d, "tbHybrid")->setValue(256);
-         t.Control<QCheckBox>(d, "cbCorrection")->setChecked(true);
-       },
-       [&](const std::string &out) {
-         const std::string info = tool({"wvunpack", "-s", out});
-         EXPECT_NE(info.find("modalities:        hybrid lossless"), std::string::npos) << info;
-         const size_t at = info.find("ave lossy bitrate: ");
-         ASSERT_NE(at, std::string::npos) << info;
-         EXPECT_NEAR(std::stoi(info.substr(at + 19)), 256, 60) << info;
-       }},
-      {dfAAC, [](FormatDialogs &t, TFormatDialog &d) { t.Slider(d, "tbBandwidth")->setValue(1); },
-       [&](const std::string &out) {
-         // Cut at 6000 Hz: above 8 kHz the output is far below the source (the default 16000 keeps it).
-         const auto above8k = [&](const std::string &path) {
-           std::string err;
-           RunTool({"ffmpeg", "-v", "info", "-i", path, "-af", "highpass=f=8000:poles=2,highpass=f=8000:poles=2,astats",
-                    "-f", "null", "-"},
-                   nullptr, &err);
-           const size_t at = err.rfind("RMS level dB: ");
-           return at == std::string::npos ? 0.0 : std::stod(err.substr(at + 14));
-         };
-         EXPECT_LT(above8k(out), above8k(Folder + "/in.wav") - 15);
-       }},
-      {dfWMA,
-       [](FormatDialogs &t, TFormatDialog &d) {
-         t.Control<QRadioButton>(d, "rbCBR")->click();
-         t.Slider(d, "tbCBR")->setValue(20);
-       },
-       [&](const std::string &out) { EXPECT_EQ(probe(out, "codec_name,bit_rate"), "wmav2,128000\n"); }},
-  };
-  for (const Row &row : rows) {
-    SCOPED_TRACE(FormatName(row.Format));
-    auto d = Open(row.Format);
-    row.Choose(*this, *d);
-    d->bOK->click();
-    const std::string output = Folder + "/out." + FormatRow(row.Format)->Extension;
+    const std::string output = Folder + "/out." + format.Extension;
     EXPECT_EQ(ConvertFile(source, output, row.Format, Engine.GetOptions(row.Format)).size(), 0u);
     row.Check(output);
   }
