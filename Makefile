@@ -5,10 +5,14 @@
 #               layers, build, run every test, then again under
 #               AddressSanitizer + UndefinedBehaviorSanitizer
 #   make tsan   run the test suite under ThreadSanitizer
+#   make fuzz   build the libFuzzer targets with clang, run each FUZZ_SECONDS
 JOBS ?= 2
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps demo check test asan tsan bench clean
+FUZZ_SECONDS ?= 60
+FUZZERS = cue_fuzz language_fuzz ffmpeg_report_fuzz command_line_fuzz id3v1_fuzz settings_fuzz ape_fuzz
+
+.PHONY: all deps demo check test asan tsan fuzz bench clean
 
 all:
 	cmake -S . -B build $(CMAKE_FLAGS)
@@ -36,10 +40,15 @@ tsan:
 	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" \
 	  ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
 
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_FLAGS) -DTONMILL_FUZZ=ON -DTONMILL_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZERS)
+	scripts/fuzz build-fuzz $(FUZZ_SECONDS)
+
 check: deps
 	scripts/check-layers
 	$(MAKE) test
 	$(MAKE) asan
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz
