@@ -6,12 +6,15 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <string>
 
 inline std::string FuzzFile(const char *Name, const uint8_t *Data, size_t Size) {
   static const std::string Folder = [] {
     std::string f = "/tmp/tonmill-fuzz-" + std::to_string(getpid());
     ::mkdir(f.c_str(), 0700);
+    std::atexit([] { std::filesystem::remove_all("/tmp/tonmill-fuzz-" + std::to_string(getpid())); });
     return f;
   }();
   const std::string path = Folder + "/" + Name;
