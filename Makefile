@@ -3,12 +3,14 @@
 #   make demo   install what is missing, build, convert generated samples
 #   make check  install what is missing, check that includes follow the
 #               layers, build, run every test, then again under
-#               AddressSanitizer + UndefinedBehaviorSanitizer
+#               AddressSanitizer + UndefinedBehaviorSanitizer, then under
+#               ThreadSanitizer, then each fuzzer for 60 s
 #   make tsan   run the test suite under ThreadSanitizer
 #   make fuzz   build the libFuzzer targets with clang, run each FUZZ_SECONDS
 JOBS ?= 2
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp"
 FUZZ_SECONDS ?= 60
 FUZZERS = cue_fuzz language_fuzz ffmpeg_report_fuzz command_line_fuzz id3v1_fuzz settings_fuzz ape_fuzz
 
@@ -37,8 +39,7 @@ asan:
 tsan:
 	cmake -S . -B build-tsan $(CMAKE_FLAGS) -DTONMILL_TSAN=ON
 	cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" \
-	  ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
+	$(TSAN_ENV) ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
 
 fuzz:
 	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_FLAGS) -DTONMILL_FUZZ=ON -DTONMILL_TESTS=OFF
@@ -49,6 +50,8 @@ check: deps
 	scripts/check-layers
 	$(MAKE) test
 	$(MAKE) asan
+	$(MAKE) tsan
+	$(MAKE) fuzz
 
 clean:
 	rm -rf build build-asan build-tsan build-fuzz
