@@ -131,7 +131,9 @@ TEST_F(CueSheets, WhateverTheBytesTheTextIsUtf8) {
     TCUEArr t;
     ParseCue(sheet, t);
     for (const TCUERec &track : t) EXPECT_TRUE(IsValidUtf8(track.Title + track.FileName + track.Performer));
-    if (!c.Title.empty()) EXPECT_EQ(t.at(0).Title, CleanCueValue(c.Title));
+    if (!c.Title.empty()) {
+      EXPECT_EQ(t.at(0).Title, CleanCueValue(c.Title));
+    }
   }
 }
 
