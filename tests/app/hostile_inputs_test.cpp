@@ -39,13 +39,18 @@ class HostileInputs : public ::testing::Test {
     return RunTool(args, nullptr, &Said);
   }
 
-  // The run ended by itself: success, or status 1 with a message naming `name`.
-  void ExpectCleanEnd(const std::string &source, const std::string &what) {
+  // The run ended by itself: success, or status 1 with a message naming
+  // the source (or `named`, the image of a sheet), or saying that no input
+  // was a source at all.
+  void ExpectCleanEnd(const std::string &source, const std::string &what, const std::string &named = "") {
     SCOPED_TRACE(what);
     const int status = Run({source});
     EXPECT_TRUE(status == 0 || status == 1) << "status " << status << ": " << Said;
     if (status == 1) {
-      EXPECT_NE(Said.find(fs::path(source).filename().string()), std::string::npos) << Said;
+      const bool says = Said.find(fs::path(source).filename().string()) != std::string::npos ||
+                        (!named.empty() && Said.find(named) != std::string::npos) ||
+                        Said.find("tonmill: no supported audio file among the inputs") != std::string::npos;
+      EXPECT_TRUE(says) << Said;
     }
   }
 
@@ -151,7 +156,7 @@ TEST_F(HostileInputs, MalformedCueSheets) {
   for (const auto &[name, text] : sheets) {
     const std::string sheet = In + "/" + name + ".cue";
     WriteText(sheet, text);
-    ExpectCleanEnd(sheet, name);
+    ExpectCleanEnd(sheet, name, "image.wav");
     fs::remove(sheet);
   }
 }
@@ -172,8 +177,9 @@ TEST_F(HostileInputs, HostileNames) {
     const int status = Run({path});
     EXPECT_EQ(status, 0) << Said;
     const std::string output = Out + "/" + fs::path(path).stem().string() + ".wav";
-    if (status == 0) {
-      EXPECT_EQ(FFmpegDecode(output, "s16le"), FFmpegDecode(Wav, "s16le"));
+    if (status == 0) {  // decoded under a short name: ffmpeg's own files beside it may not get longer names
+      fs::copy_file(output, Folder + "/check.wav", fs::copy_options::overwrite_existing);
+      EXPECT_EQ(FFmpegDecode(Folder + "/check.wav", "s16le"), FFmpegDecode(Wav, "s16le"));
     }
     EXPECT_EQ(ReadFileBytes(path), ReadFileBytes(Wav));
   }
