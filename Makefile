@@ -7,10 +7,15 @@
 #   make tsan   run the test suite under ThreadSanitizer
 #   make package        the Debian package, in build/package/
 #   make package-check  build, lint, install, run and remove the package (root)
+#   make fuzz   build the libFuzzer targets with clang, run each FUZZ_SECONDS
 JOBS ?= 2
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
-.PHONY: all deps demo check test asan tsan bench clean package package-check
+TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp"
+FUZZ_SECONDS ?= 60
+FUZZERS = cue_fuzz language_fuzz ffmpeg_report_fuzz command_line_fuzz id3v1_fuzz settings_fuzz ape_fuzz
+
+.PHONY: all deps demo check test asan tsan fuzz bench clean package package-check
 
 all:
 	cmake -S . -B build $(CMAKE_FLAGS)
@@ -35,8 +40,12 @@ asan:
 tsan:
 	cmake -S . -B build-tsan $(CMAKE_FLAGS) -DTONMILL_TSAN=ON
 	cmake --build build-tsan -j $(JOBS)
-	TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp" \
-	  ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
+	$(TSAN_ENV) ctest --test-dir build-tsan -j $(JOBS) --output-on-failure
+
+fuzz:
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz $(CMAKE_FLAGS) -DTONMILL_FUZZ=ON -DTONMILL_TESTS=OFF
+	cmake --build build-fuzz -j $(JOBS) --target $(FUZZERS)
+	scripts/fuzz build-fuzz $(FUZZ_SECONDS)
 
 check: deps
 	scripts/check-layers
@@ -50,4 +59,4 @@ package-check: deps
 	scripts/package-check
 
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

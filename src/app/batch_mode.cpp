@@ -121,10 +121,12 @@ bool LostWithCurrentFolder(const std::string &Path) {
 
 // Adds the inputs: patterns with "*" or "?" match the files of one folder,
 // folders are searched with their sub-folders, anything else is one file.
+// A quoted name that holds "*" or "?" and exists is that file, not a pattern.
 void CollectInputs(const std::vector<std::string> &Inputs, TSourceCollection &Sources) {
   for (const std::string &input : Inputs) {
     if (LostWithCurrentFolder(input)) continue;
-    if (input.find_first_of("*?") != std::string::npos) {
+    std::error_code exists;
+    if (input.find_first_of("*?") != std::string::npos && !fs::exists(input, exists)) {
       const size_t slash = input.find_last_of('/');
       const std::string folder = slash == std::string::npos ? "./" : input.substr(0, slash + 1);
       Sources.AddSourceFolder(folder, input.substr(slash + 1), false, false);

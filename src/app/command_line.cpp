@@ -128,7 +128,8 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
         o.InputPaths.push_back(ExpandHome(Args[j]));
       if (o.InputPaths.empty()) r.Errors.push_back("/input needs a file, a folder or a pattern");
     } else if (a == "/output") {
-      if (const std::string *v = valueAfter(i)) {
+      // An empty value (an unset variable in a script) names no folder.
+      if (const std::string *v = valueAfter(i); v && !v->empty()) {
         o.OutputFolder = ExpandHome(*v);
         if (o.OutputFolder.back() != '/') o.OutputFolder += '/';
       } else {

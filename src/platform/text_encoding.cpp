@@ -85,11 +85,39 @@ int PlausibleLetters(const std::string &utf8) {
   return score;
 }
 
+// Windows-1252 as Windows reads it: the five bytes it leaves undefined
+// become the control characters of the same number, so every byte reads.
+std::string FromWindows1252(const std::string &Bytes) {
+  static const char16_t high[32] = {
+      0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+      0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+      0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+  std::string out;
+  out.reserve(Bytes.size());
+  for (const char byte : Bytes) {
+    const unsigned char b = static_cast<unsigned char>(byte);
+    const char32_t c = b >= 0x80 && b < 0xA0 ? high[b - 0x80] : b;
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | c >> 6);
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xE0 | c >> 12);
+      out += char(0x80 | (c >> 6 & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string DecodeText(const std::string &Bytes) {
   std::string text;
-  if (Bytes.compare(0, 3, "\xEF\xBB\xBF") == 0) return Bytes.substr(3);
+  // A mark that the bytes after it belie is read past, as though it were not there.
+  if (Bytes.compare(0, 3, "\xEF\xBB\xBF") == 0)
+    return IsValidUtf8(Bytes.substr(3)) ? Bytes.substr(3) : DecodeText(Bytes.substr(3));
   if (Bytes.compare(0, 2, "\xFF\xFE") == 0 && ConvertToUtf8(Bytes.substr(2), "UTF-16LE", text)) return text;
   if (Bytes.compare(0, 2, "\xFE\xFF") == 0 && ConvertToUtf8(Bytes.substr(2), "UTF-16BE", text)) return text;
   if (IsValidUtf8(Bytes)) return Bytes;
@@ -101,15 +129,13 @@ std::string DecodeText(const std::string &Bytes) {
     charset = uchardet_get_charset(detector);
   }
   uchardet_delete(detector);
-  std::string western;
-  const bool westernOk = ConvertToUtf8(Bytes, "WINDOWS-1252", western);
-  if (!charset.empty() && charset != "ASCII" && ConvertToUtf8(Bytes, charset.c_str(), text)) {
+  const std::string western = FromWindows1252(Bytes);
+  if (!charset.empty() && charset != "ASCII" && ConvertToUtf8(Bytes, charset.c_str(), text) && IsValidUtf8(text)) {
     // Between two Latin readings, keep the guess unless Windows-1252 reads better.
-    if (IsLatinCharset(charset) && westernOk && PlausibleLetters(western) > PlausibleLetters(text))
-      return western;
+    if (IsLatinCharset(charset) && PlausibleLetters(western) > PlausibleLetters(text)) return western;
     return text;
   }
-  return westernOk ? western : Bytes;
+  return western;
 }
 
 std::vector<std::string> SplitLines(const std::string &Text) {

@@ -72,10 +72,12 @@ std::vector<std::string> Fields(const std::string &text) {
   return fields;
 }
 
+// The count a field starts with; 0 when there is none. Rates, channels and
+// bit rates are never negative: a minus sign starts no count.
 int32_t LeadingNumber(const std::string &text) {
   int32_t value = 0;
   const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
-  return result.ec == std::errc() ? value : 0;
+  return result.ec == std::errc() && value >= 0 ? value : 0;
 }
 
 // "hh:mm:ss.ff"; -1 for "N/A" or anything else.
@@ -105,8 +107,8 @@ int32_t LayoutChannels(const std::string &layout) {
   if (const size_t at = layout.find(" channels"); at != std::string::npos) return LeadingNumber(layout);
   const size_t dot = name.find('.');
   if (dot != std::string::npos) {
-    const int32_t sum = LeadingNumber(name) + LeadingNumber(name.substr(dot + 1));
-    if (sum > 0) return sum;
+    const int64_t sum = int64_t(LeadingNumber(name)) + LeadingNumber(name.substr(dot + 1));
+    if (sum > 0 && sum <= INT32_MAX) return int32_t(sum);
   }
   return 2;
 }

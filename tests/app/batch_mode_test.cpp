@@ -97,6 +97,7 @@ class BatchMode : public ::testing::Test {
   }
 
   int Tonmill(std::vector<std::string> args, std::string *err = nullptr) {
+    const TSourceGuard guard({In});
     args.insert(args.begin(), TONMILL_BINARY);
     return RunTool(args, nullptr, err);
   }
@@ -128,6 +129,7 @@ class BatchMode : public ::testing::Test {
       if (std::find(args.begin(), args.end(), "/dest") == args.end()) args.insert(args.end(), {"/dest", "wav"});
       TStart how = row.How;
       how.Guarded = true;
+      const TSourceGuard guard({In});
       const int pid = Start(args, how, Folder + "/err.txt");
       ASSERT_GT(pid, 0);
       EXPECT_EQ(WaitTool(pid), row.Status);
@@ -298,6 +300,22 @@ TEST_F(BatchMode, AFailureSaysWhichFileAndWhy) {
         EXPECT_EQ(err.find(never), std::string::npos) << never << " in " << err;
     }
   }
+}
+
+// A destination on a read-only disk: the run refuses before converting,
+// naming the folder, leaves nothing there, and ends with status 1.
+TEST_F(BatchMode, AReadOnlyDestinationIsNamed) {
+  TScratchDisk disk(Folder + "/disk", "1m");
+  if (!disk.Mounted) GTEST_SKIP() << "a read-only tmpfs needs root";
+  WriteText(Conf, "[General]\nLanguage=EN\n");
+  WriteSignal(In + "/a.wav", TTestSignal{});
+  disk.SetReadOnly(true);
+  std::string err;
+  EXPECT_EQ(Tonmill({"/input", In + "/a.wav", "/output", disk.Folder, "/dest", "flac"}, &err), 1);
+  EXPECT_NE(err.find("tonmill: cannot write into the output folder \"" + disk.Folder + "/\""), std::string::npos)
+      << err;
+  EXPECT_TRUE(fs::is_empty(disk.Folder));
+  disk.SetReadOnly(false);
 }
 
 TEST_F(BatchMode, InterruptCancelsCleanly) {

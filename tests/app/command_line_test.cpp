@@ -60,6 +60,10 @@ TEST(CommandLine, UnusableArgumentsAreExplained) {
   EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o", "/p", "0"}).Errors.empty());
   EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o", "/p"}).Errors.empty());
   EXPECT_FALSE(ParseCommandLine({"/input", "/output", "o"}).Errors.empty());
+  // An empty folder, as an unset variable in a script gives (fuzzing found it read before the text).
+  const TParsedCommandLine empty = ParseCommandLine({"/input", "a", "/output", ""});
+  EXPECT_EQ(empty.Errors, std::vector<std::string>{"/output needs a folder"});
+  EXPECT_NE(empty.Mode, TParsedCommandLine::mBatch);
   const TParsedCommandLine p = ParseCommandLine({"/input", "a", "/output", "o", "/dest", "flca"});
   EXPECT_EQ(p.Options.DestinationFormat, 0);
   EXPECT_EQ(p.UnknownDestination, "flca");

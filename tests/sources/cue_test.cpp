@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "platform/text_encoding.h"
 #include "sources/cue.h"
 #include "test_support.h"
 
@@ -103,6 +104,36 @@ TEST_F(CueSheets, EveryCommonEncodingGivesTheRightTitles) {
     ASSERT_EQ(t.size(), 3u) << c.Name;
     EXPECT_EQ(t[0].Title, CleanCueValue(c.Title)) << c.Name;
     EXPECT_EQ(t[1].Title, "Unquoted title") << c.Name;
+  }
+}
+
+// Sheets whose bytes belie their mark, or that no character set reads
+// whole, still give UTF-8 (fuzzing found both handed on as they were).
+TEST_F(CueSheets, WhateverTheBytesTheTextIsUtf8) {
+  const std::string accented = "Café Müller à l'été";
+  struct TCase {
+    const char *Name;
+    std::string Bytes;
+    std::string Title;  // "" when any valid reading will do
+  } cases[] = {
+      {"utf8 mark over Windows-1252", "\xEF\xBB\xBF" + Encode(RipperSheet(accented, "Ensemble"), "WINDOWS-1252"),
+       accented},
+      {"utf8 mark over stray bytes", std::string("\xEF\xBB\xBF" "F\xB7\xB3\xBA\xDF\xDD<[\xC9wav\" WAVE\r\nTRACK 1 AUDIO\r\n"),
+       ""},
+      {"bytes Windows-1252 leaves undefined", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"\x81\x8D\x8F\x90\x9D\"\n", ""},
+      {"odd utf16", std::string("\xFF\xFE" "T\0R\0A\0C\0K\0 \0" "1\0 \0A\0U\0D\0I\0O\0\xD8", 27), ""},
+  };
+  for (const TCase &c : cases) {
+    SCOPED_TRACE(c.Name);
+    EXPECT_TRUE(IsValidUtf8(DecodeText(c.Bytes)));
+    const std::string sheet = Folder + "bytes.cue";
+    WriteText(sheet, c.Bytes);
+    TCUEArr t;
+    ParseCue(sheet, t);
+    for (const TCUERec &track : t) EXPECT_TRUE(IsValidUtf8(track.Title + track.FileName + track.Performer));
+    if (!c.Title.empty()) {
+      EXPECT_EQ(t.at(0).Title, CleanCueValue(c.Title));
+    }
   }
 }
 

@@ -187,6 +187,29 @@ INSTANTIATE_TEST_SUITE_P(Reports, FFmpegProbe, ::testing::ValuesIn(kProbeRows),
                            return name;
                          });
 
+// Lines no ffmpeg prints still give counts a decoder can use: never
+// negative, never overflowing (fuzzing found negative rates and channels).
+TEST(FFmpegReport, OddNumbersGiveNoNegativeCounts) {
+  struct TRow {
+    const char *Fields;
+    int32_t Rate, Channels, Bitrate;
+  } rows[] = {
+      {"mp3, -4100 Hz, stereo, s16p, -128 kb/s", 0, 2, 0},
+      {"pcm_s16le, 44100 Hz, -3 channels, s16", 44100, 0, 0},
+      {"aac, 48000 Hz, 2147483647.2147483647, fltp", 48000, 2, 0},
+      {"aac, 99999999999 Hz, 5.1(side), fltp, 99999999999 kb/s", 0, 6, 0},
+  };
+  for (const TRow &row : rows) {
+    SCOPED_TRACE(row.Fields);
+    const auto streams = ffmpeg_lib::ParseFFmpegReport(
+        std::string("Input #0, matroska, from 'a.mkv':\n  Stream #0:0: Audio: ") + row.Fields + "\n", "a.mkv");
+    ASSERT_EQ(streams.size(), 1u);
+    EXPECT_EQ(streams[0].SampleRate, row.Rate);
+    EXPECT_EQ(streams[0].Channels, row.Channels);
+    EXPECT_EQ(streams[0].Bitrate, row.Bitrate);
+  }
+}
+
 TAudioInfo InfoOf(const std::string &path) {
   TAudioInfo info;
   GetFileAudioInfo(path, true, info);

@@ -286,6 +286,7 @@ TFileListRec WholeSourceJob(const std::string &source, const std::string &output
 std::vector<TThreadErrorRec> ConvertJob(const TFileListRec &job,
                                         std::function<void(TCoderThread &, const TProgressRec &)> onProgress) {
   StartBass();
+  const TSourceGuard guard({job.SourceFileName});
   std::vector<TThreadErrorRec> errors;
   std::unique_ptr<TCoderThread> worker;
   worker = std::make_unique<TCoderThread>(
@@ -302,11 +303,13 @@ std::vector<TThreadErrorRec> ConvertJob(const TFileListRec &job,
 std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::string &output,
                                          TDestinationFormat format, const void *options,
                                          std::function<void(TCoderThread &, const TProgressRec &)> onProgress) {
+  const TSourceGuard guard({source});
   return ConvertJob(WholeSourceJob(source, output, format, options), std::move(onProgress));
 }
 
 std::vector<TThreadErrorRec> ConvertStopped(const std::string &source, const std::string &output,
                                             TDestinationFormat format, const void *options, int percent) {
+  const TSourceGuard guard({source});
   TFileListRec job = WholeSourceJob(source, output, format, options);
   job.KeepPartial = true;
   return ConvertJob(job, [percent](TCoderThread &worker, const TProgressRec &p) {
@@ -496,4 +499,51 @@ std::string WriteBrokenMp3(const std::string &path, double goodSeconds) {
   WriteFileBytes(path, bytes);
   fs::remove(rest);
   return path;
+}
+
+namespace {
+
+// FNV-1a over the file's bytes, its size and modification time (ns); false when it cannot be read.
+bool LookAt(const std::string &path, uint64_t &hash, int64_t &size, int64_t &mtime) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  size = info.st_size;
+  mtime = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return false;
+  hash = 14695981039346656037ull;
+  char buffer[65536];
+  while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
+    for (std::streamsize i = 0; i < in.gcount(); ++i) hash = (hash ^ uint8_t(buffer[i])) * 1099511628211ull;
+  return true;
+}
+
+}  // namespace
+
+TSourceGuard::TSourceGuard(const std::vector<std::string> &paths) {
+  std::vector<std::string> files;
+  for (const std::string &p : paths) {
+    std::error_code ec;
+    if (fs::is_directory(p, ec)) {
+      for (fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec), end;
+           it != end; it.increment(ec))
+        files.push_back(it->path().string());
+    } else {
+      files.push_back(p);
+    }
+  }
+  for (const std::string &f : files) {
+    TSeen seen{f, 0, 0, 0};
+    if (LookAt(f, seen.Hash, seen.Size, seen.MTime)) Files.push_back(seen);
+  }
+}
+
+TSourceGuard::~TSourceGuard() {
+  for (const TSeen &was : Files) {
+    TSeen now{was.Path, 0, 0, 0};
+    if (!fs::exists(was.Path)) continue;  // a test may take a source away on purpose
+    if (!LookAt(was.Path, now.Hash, now.Size, now.MTime)) continue;
+    EXPECT_TRUE(now.Hash == was.Hash && now.Size == was.Size) << "the source " << was.Path << " was changed";
+    EXPECT_EQ(now.MTime, was.MTime) << "the modification time of the source " << was.Path << " changed";
+  }
 }

@@ -137,3 +137,20 @@ class TScratchDisk {
 // that matches best (encoder delay); only the frames both hold count.
 double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &test, int channels,
              int maxLag = 0);
+
+// Converting never touches a source: while alive, remembers the bytes and
+// modification time of every file under `paths` (files or folders), and on
+// destruction fails the test for any of them that is still there but changed.
+class TSourceGuard {
+ public:
+  explicit TSourceGuard(const std::vector<std::string> &paths);
+  ~TSourceGuard();
+
+ private:
+  struct TSeen {
+    std::string Path;
+    uint64_t Hash;
+    int64_t Size, MTime;
+  };
+  std::vector<TSeen> Files;
+};
