@@ -379,7 +379,9 @@ TEST_F(FormatDialogs, OKStoresEverythingCancelNothingAndTheOutputFollows) {
       EXPECT_NE(FileText().find(std::string(f.StoredName) + "="), std::string::npos) << f.StoredName;
     ASSERT_NE(Engine.GetOptions(row.Format), static_cast<const void *>(before.get()));
     for (const TOptionField &f : format.Fields)
-      if (!f.WrittenAs) EXPECT_EQ(f.Get(Engine.GetOptions(row.Format)), expected[f.StoredName]) << f.StoredName;
+      if (!f.WrittenAs) {
+        EXPECT_EQ(f.Get(Engine.GetOptions(row.Format)), expected[f.StoredName]) << f.StoredName;
+      }
     // Opening again and confirming changes nothing.
     Open(row.Format)->bOK->click();
     EXPECT_EQ(StoredValues(row.Format), expected);
