@@ -41,7 +41,7 @@ piece() {
 }
 
 make_corpus() {  # DIR SECONDS LONG_MINUTES SHORTS SHORT_SECONDS
-  local dir=$1 seconds=$2 minutes=$3 shorts=$4 short=$5 stamp="$*"
+  local dir=$1 seconds=$2 minutes=$3 shorts=$4 short=$5 stamp="$2 $3 $4 $5"
   [ -f "$dir/made" ] && [ "$(cat "$dir/made")" = "$stamp" ] && return 0
   echo "making the corpus in $dir" >&2
   rm -rf "$dir"

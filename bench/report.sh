@@ -129,4 +129,17 @@ EOF
   echo "|---|---|"
   echo "| start-up: \`tonmill --version\` (median of 10) | $(awk -v s="${startup:-0}" 'BEGIN { printf "%.0f ms", s * 1000 }') |"
   echo "| silence scan of the ${long_minutes}-minute image, one thread | ${scan:--} × real time |"
+  echo
+  echo "## What the comparisons do not share"
+  echo
+  echo "- FLAC: tonmill's command-line level 5 turns stereo decorrelation off (its level"
+  echo "  table gives mid-side coding to levels 1, 2, 4 and 6 only), so its stereo files"
+  echo "  are larger than those of \`flac -5\` and FFmpeg level 5, which use it. FFmpeg"
+  echo "  encodes with its own FLAC encoder, not libFLAC."
+  echo "- WavPack: FFmpeg has only its own encoder, at its default level; tonmill and"
+  echo "  \`wavpack -h\` use libwavpack's high mode (compare the sizes)."
+  echo "- SoundConverter writes 16-bit WAV from the 24-bit sources; it has no WMA,"
+  echo "  Monkey's Audio or WavPack, and its AAC needs GStreamer's bad plug-ins."
+  echo "- Monkey's Audio has no other encoder on Debian: tonmill's time stands alone."
+  echo "- Times are wall-clock times of the whole command, start-up included."
 }
