@@ -128,7 +128,7 @@ EOF
   echo "| what | measured |"
   echo "|---|---|"
   echo "| start-up: \`tonmill --version\` (median of 10) | $(awk -v s="${startup:-0}" 'BEGIN { printf "%.0f ms", s * 1000 }') |"
-  echo "| silence scan of the ${long_minutes}-minute image, one thread | ${scan:--} × real time |"
+  echo "| silence scan of the ${long_minutes}-minute image, one thread | $([ -n "$scan" ] && printf "%.0f" "$scan" || echo -) × real time |"
   echo
   echo "## What the comparisons do not share"
   echo
