@@ -100,6 +100,11 @@ int TDecodeStream::OpenFile(const std::string &path, const TStreamKind &kind,
   if (!CanReadFile(path)) return BASS_ERROR_FILEOPEN;
   AVDictionary *options = nullptr;
   av_dict_set_int(&options, "probesize", std::max<int64_t>(probeBytes, 4096), 0);
+  // FFmpeg otherwise scans up to 32 packets of every 16-bit WAV with all its
+  // format probes, looking for compressed data under a PCM tag: several
+  // milliseconds a file, paid on each of the opens a conversion makes. The
+  // first packet shows such data as well.
+  av_dict_set_int(&options, "max_probe_packets", 1, 0);
   int r = avformat_open_input(&Format, path.c_str(), nullptr, &options);
   av_dict_free(&options);
   if (r < 0) return r == AVERROR(ENOMEM) ? BASS_ERROR_MEM : BASS_ERROR_FILEFORM;
