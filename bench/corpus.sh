@@ -27,9 +27,9 @@ make_stems() {  # DIR
 # sox remix arguments giving CHANNELS channels, each mostly one stem with some
 # of the next, as instruments spread over a mix.
 remix_of() {  # CHANNELS
-  local i spec=""
-  for ((i = 0; i < $1; i++)); do spec="$spec $((i % 4 + 1))v0.7,$(((i + 1) % 4 + 1))v0.35"; done
-  echo "$spec"
+  local i mix=""
+  for ((i = 0; i < $1; i++)); do mix="$mix $((i % 4 + 1))v0.7,$(((i + 1) % 4 + 1))v0.35"; done
+  echo "$mix"
 }
 
 # piece FILE SECONDS RATE BITS CHANNELS [STEM OFFSET]

@@ -4,6 +4,7 @@
 #include <QFrame>
 #include <QLabel>
 #include <QPushButton>
+#include <QSlider>
 #include <QString>
 
 #include <algorithm>
@@ -18,6 +19,16 @@ T *Named(QWidget *Parent, const char *Name, Args &&...args) {
   T *control = new T(std::forward<Args>(args)..., Parent);
   control->setObjectName(Name);
   return control;
+}
+
+// A horizontal slider over Min..Max that moves one step per page key.
+inline QSlider *StepSlider(QWidget *Parent, const char *Name, int Min, int Max,
+                           QSlider::TickPosition Ticks = QSlider::TicksBelow) {
+  auto *slider = Named<QSlider>(Parent, Name, Qt::Horizontal);
+  slider->setRange(Min, Max);
+  slider->setPageStep(1);
+  slider->setTickPosition(Ticks);
+  return slider;
 }
 
 // A sunken, centred field showing a value the user cannot edit there.

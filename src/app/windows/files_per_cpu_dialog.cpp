@@ -28,11 +28,7 @@ TfrmFilesPerCPU::TfrmFilesPerCPU(QWidget *Parent)
     const std::string name = FormatName(TDestinationFormat(i + 1));
     auto *label = new QLabel(Qs(name), this);  // format names are not translated
     label->setObjectName("l" + Qs(name));
-    QSlider *slider = *sliders[i] = new QSlider(Qt::Horizontal, this);
-    slider->setObjectName("tb" + Qs(name));
-    slider->setRange(1, kMaxFiles);
-    slider->setPageStep(1);
-    slider->setTickPosition(QSlider::TicksBelow);
+    QSlider *slider = *sliders[i] = StepSlider(this, ("tb" + name).c_str(), 1, kMaxFiles);
     slider->setValue(DestinationFileTypes[size_t(i)].FilesPerCPU);
     QLabel *field = *fields[i] = ReadOnlyField(this, ("e" + name).c_str());
     field->setMinimumWidth(36);

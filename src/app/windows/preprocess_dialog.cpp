@@ -28,10 +28,7 @@ TfrmPreprocessOptions::TfrmPreprocessOptions(const TPreprocessOptions &Options, 
   cmResampleTo = Named<QComboBox>(resample, "cmResampleTo");
   for (const char *rate : {"48000", "44100", "32000", "22050", "16000", "11025", "8000"}) cmResampleTo->addItem(rate);
   l4 = Named<QLabel>(resample, "l4", Qs(text_channels));
-  tbChannels = Named<QSlider>(resample, "tbChannels", Qt::Horizontal);
-  tbChannels->setRange(0, 2);
-  tbChannels->setPageStep(1);
-  tbChannels->setTickPosition(QSlider::TicksBelow);
+  tbChannels = StepSlider(resample, "tbChannels", 0, 2);
   eChannels = ReadOnlyField(resample, "eChannels");
   eChannels->setMinimumWidth(eChannels->fontMetrics().horizontalAdvance(Qs(text_source)) + 12);
   auto *upper = new QGridLayout(resample);

@@ -19,10 +19,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
     : TOptionsDialog("frmOptions", text_program_options, Parent), Running(Running), Shown(Options) {
   auto *priority = Named<QGroupBox>(this, "gbPriority");
   l1 = Named<QLabel>(priority, "l1", Qs(text_priority));
-  tbPriority = Named<QSlider>(priority, "tbPriority", Qt::Horizontal);
-  tbPriority->setRange(0, 2);
-  tbPriority->setPageStep(1);
-  tbPriority->setTickPosition(QSlider::TicksBothSides);
+  tbPriority = StepSlider(priority, "tbPriority", 0, 2, QSlider::TicksBothSides);
   ePriority = ReadOnlyField(priority, "ePriority");
   auto *upper = new QGridLayout(priority);
   upper->addWidget(l1, 0, 0);
@@ -32,10 +29,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
 
   auto *parallel = Named<QGroupBox>(this, "gbParallel");
   cbSimple = Named<QRadioButton>(parallel, "cbSimple", Qs(text_parallel_files_simple));
-  tbNPF = Named<QSlider>(parallel, "tbNPF", Qt::Horizontal);
-  tbNPF->setRange(1, 16);
-  tbNPF->setPageStep(1);
-  tbNPF->setTickPosition(QSlider::TicksBelow);
+  tbNPF = StepSlider(parallel, "tbNPF", 1, 16);
   eTPC = ReadOnlyField(parallel, "eTPC");
   cbAdvanced = Named<QRadioButton>(parallel, "cbAdvanced", Qs(text_parallel_files_advanced));
   bSetAdvanced = Named<QPushButton>(parallel, "bSetAdvanced", Qs(text_set));
