@@ -53,7 +53,8 @@ void Say(const std::string &text) { std::fprintf(stderr, "tonmill: %s\n", text.c
 // Takes SIGINT and SIGTERM on a thread of its own (they are blocked in every
 // other thread): the first cancels the run, a second one ends the program.
 // Only these two are taken; the thread is ended through a pipe of its own, so
-// no signal from outside can end it.
+// no signal from outside can end it. Ctrl-C before the run ends the program
+// as usual; after the run it is ignored.
 class TSignalWatcher {
  public:
   explicit TSignalWatcher(TCoder_engine &Engine) {
@@ -61,12 +62,13 @@ class TSignalWatcher {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &set, &Previous);
+    sigset_t previous;
+    pthread_sigmask(SIG_BLOCK, &set, &previous);
     Signals = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
     if (Signals < 0 || pipe2(Stop, O_CLOEXEC) != 0) {
       const int error = errno;
       if (Signals >= 0) close(Signals);
-      pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
+      pthread_sigmask(SIG_SETMASK, &previous, nullptr);
       throw std::runtime_error(std::string("cannot watch for Ctrl-C: ") + std::strerror(error));
     }
     Thread = std::thread([this, &Engine] {
@@ -95,16 +97,14 @@ class TSignalWatcher {
       }
       Thread.join();
     }
-    // A signal that came after the run's end is taken here, not left to end the program.
-    for (signalfd_siginfo info; Signals >= 0 && read(Signals, &info, sizeof info) > 0;) {
-    }
+    // The two signals stay blocked until the program ends: once the run is
+    // over its outcome stands, and a Ctrl-C while the program winds down must
+    // not end it by the signal, as if nothing had been written.
     for (const int fd : {Signals, Stop[0], Stop[1]})
       if (fd >= 0) close(fd);
-    pthread_sigmask(SIG_SETMASK, &Previous, nullptr);
   }
 
  private:
-  sigset_t Previous;
   int Signals = -1;
   int Stop[2] = {-1, -1};
   std::thread Thread;

@@ -102,6 +102,11 @@ TEST(CancelAnywhere, InterruptedMixedBatches) {
     kill(pid, SIGINT);
     const int status = WaitBounded(pid);
     const std::string said = ReadText(folder + "/err.txt");
+    for (const int leaked : Children(pid)) {
+      ADD_FAILURE() << "process " << leaked << " outlived the run";
+      kill(leaked, SIGKILL);
+      waitpid(leaked, nullptr, 0);
+    }
     // Before the run starts converting, Ctrl-C ends the program as it ends any:
     // by the signal, with nothing written yet.
     if (status == 128 + SIGINT) {
@@ -110,11 +115,6 @@ TEST(CancelAnywhere, InterruptedMixedBatches) {
     }
     EXPECT_TRUE(status == 2 || status == 0) << status << ": " << said;
     cancelled += status == 2;
-    for (const int leaked : Children(pid)) {
-      ADD_FAILURE() << "process " << leaked << " outlived the run";
-      kill(leaked, SIGKILL);
-      waitpid(leaked, nullptr, 0);
-    }
     if (!fs::exists(out)) continue;
     for (const auto &entry : fs::directory_iterator(out)) {
       const std::string name = entry.path().filename();
@@ -132,3 +132,21 @@ TEST(CancelAnywhere, InterruptedMixedBatches) {
 }
 
 }  // namespace
+
+// Ctrl-C as the run reports its end: the files are written, so the program
+// ends as the run did, not by the signal.
+TEST(CancelAnywhere, LateCtrlCLeavesTheOutcome) {
+  const std::string folder = TestProfileFolder(), out = folder + "/out";
+  WriteSignal(folder + "/a.wav", {.Seconds = 1});
+  for (int run = 0; run < 5; ++run) {
+    SCOPED_TRACE("run " + std::to_string(run));
+    const int pid = StartTool({TONMILL_BINARY, "/input", folder + "/a.wav", "/output", out, "/dest", "wav"},
+                              folder + "/err.txt");
+    ASSERT_GT(pid, 0);
+    for (int i = 0; i < 60000 && ReadText(folder + "/err.txt").find("converted into") == std::string::npos; ++i)
+      std::this_thread::sleep_for(microseconds(200));
+    kill(pid, SIGINT);
+    EXPECT_EQ(WaitBounded(pid), 0) << ReadText(folder + "/err.txt");
+    fs::remove_all(out);
+  }
+}
