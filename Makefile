@@ -2,7 +2,8 @@
 #   make        build into build/ (the program is build/tonmill)
 #   make demo   install what is missing, build, convert generated samples
 #   make check  install what is missing, check that includes follow the
-#               layers, build, run every test, then again under
+#               layers, build, run every test, build the Debian package and
+#               try it installed, then the tests again under
 #               AddressSanitizer + UndefinedBehaviorSanitizer
 #   make tsan   run the test suite under ThreadSanitizer
 #   make package        the Debian package, in build/package/
@@ -50,6 +51,7 @@ fuzz:
 check: deps
 	scripts/check-layers
 	$(MAKE) test
+	scripts/package-check
 	$(MAKE) asan
 
 package: all
