@@ -222,8 +222,10 @@ TEST_F(InfoViews, RowsShowWhatTheSourcesAreAndTheSheetsTracks) {
       rows.push_back(cut.JvListView1->topLevelItem(r)->text(0).toStdString() + " " +
                      cut.JvListView1->topLevelItem(r)->text(1).toStdString() + " " +
                      cut.JvListView1->topLevelItem(r)->text(3).toStdString());
-    EXPECT_EQ(rows, own ? std::vector<std::string>{"1 One 00:00:00", "2  00:05:10"}
-                        : std::vector<std::string>{"0 Hidden track 00:00:00", "1 One 00:02:00", "2  00:06:00"});
+    const std::vector<std::string> expected =
+        own ? std::vector<std::string>{"1 One 00:00:00", "2  00:05:10"}
+            : std::vector<std::string>{"0 Hidden track 00:00:00", "1 One 00:02:00", "2  00:06:00"};
+    EXPECT_EQ(rows, expected);
   }
 }
 
