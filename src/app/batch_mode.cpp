@@ -250,6 +250,8 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.KeepGoing = Parsed.Options.KeepGoing || Settings.Program.KeepGoing;
   Engine.SkipExisting = Parsed.Options.SkipExisting || Settings.Program.SkipExisting;
   Engine.Preprocess = Settings.General.Preprocess;
+  Engine.HiddenTrack = Parsed.Options.HiddenTrack;
+  Engine.PregapOwnTrack = Parsed.Options.OwnPregaps;
   Engine.ThreadCount = Settings.Program.SimpleParallelFiles || Parsed.ParallelGiven
                            ? Parsed.ParallelFiles
                            : ThreadCountFor(Settings.Program, Format);

@@ -18,7 +18,8 @@ std::string Lower(std::string text) {
 }
 
 const char *const kSwitches[] = {
-    "/input", "/output", "/createfullpath", "/keeppartial", "/keepgoing", "/skipexisting", "/dest", "/q", "/p", "/debug", "/sendto",
+    "/input", "/output", "/createfullpath", "/keeppartial", "/keepgoing", "/skipexisting", "/hiddentrack", "/ownpregaps",
+    "/dest", "/q", "/p", "/debug", "/sendto",
     // keys of the encoders
     "/bitrate", "/minbitrate", "/maxbitrate", "/avgbitrate", "/quality", "/stereomode",
     "/vbrmethod", "/preset", "/compression", "/bandwidth", "/loseless", "/useprocodec"};
@@ -143,6 +144,10 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
       o.KeepGoing = true;
     } else if (a == "/skipexisting") {
       o.SkipExisting = true;
+    } else if (a == "/hiddentrack") {
+      o.HiddenTrack = true;
+    } else if (a == "/ownpregaps") {
+      o.OwnPregaps = true;
     } else if (a == "/dest") {
       const std::string *v = valueAfter(i);
       o.DestinationFormat = v ? DestinationFromSwitch(*v) : 0;
@@ -166,8 +171,8 @@ std::string UsageText() {
          "  tonmill                          open the window\n"
          "  tonmill /sendto PATH...          open the window with these files and folders\n"
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
-         "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting] [/q]\n"
-         "          [encoder keys]\n"
+         "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting]\n"
+         "          [/hiddentrack] [/ownpregaps] [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
          "INPUT is a file, a folder (searched with its sub-folders) or a quoted pattern\n"
@@ -179,9 +184,11 @@ std::string UsageText() {
          "of a stopped run (they are removed otherwise). /keepgoing converts everything\n"
          "it can past a failed file and lists every failure at the end. /skipexisting\n"
          "leaves alone the outputs that exist and are newer than their sources, so an\n"
-         "interrupted run resumes. /q keeps the terminal quiet\n"
-         "apart from failures. /DEBUG shows the encoder parameters and makes the\n"
-         "encoders write no audio.\n"
+         "interrupted run resumes. /hiddentrack keeps the audio before a CUE sheet's\n"
+         "track 1 as track 00 (\"Hidden track\"). /ownpregaps starts each track at its\n"
+         "INDEX 00, so a pregap belongs to its own track rather than to the one\n"
+         "before. /q keeps the terminal quiet apart from failures. /DEBUG shows the\n"
+         "encoder parameters and makes the encoders write no audio.\n"
          "\n"
          "Exit status: 0 every file converted, 1 the run failed or found no supported\n"
          "input, 2 cancelled (Ctrl-C).\n"

@@ -36,6 +36,8 @@ struct TCommandLineOptions {
   bool KeepPartial = false;  // "/keeppartial": stopped jobs keep their shorter files
   bool KeepGoing = false;    // "/keepgoing": a failed file stops nothing
   bool SkipExisting = false; // "/skipexisting": outputs newer than their sources are left alone
+  bool HiddenTrack = false;  // "/hiddentrack": a sheet's audio before track 1 is track 0
+  bool OwnPregaps = false;   // "/ownpregaps": a track starts at its INDEX 00
 };
 
 struct TParsedCommandLine {

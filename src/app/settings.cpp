@@ -71,6 +71,8 @@ TPreprocessOptions LoadPreprocessOptions(const TSettingsStore &Store) {
   o.SplitBySilence = Store.ReadBoolean("PPSplitBySilence", true);
   o.Threshold = Store.ReadInteger("PPThreshold", 0);
   o.Seconds = Store.ReadInteger("PPSeconds", 20);
+  o.HiddenTrack = Store.ReadBoolean("PPHiddenTrack", false);
+  o.PregapOwnTrack = Store.ReadBoolean("PPPregapOwnTrack", false);
   return o;  // "PPFileFormat" is written, never read back
 }
 
@@ -78,7 +80,8 @@ std::vector<TSaveRec> PreprocessOptionsRecords(const TPreprocessOptions &o) {
   return {{"PPFileFormat", o.FileFormat}, {"PPResample", o.Resample},
           {"PPResampleTo", o.ResampleTo}, {"PPChannels", o.Channels},
           {"PPSplitBySilence", o.SplitBySilence}, {"PPThreshold", o.Threshold},
-          {"PPSeconds", o.Seconds}};
+          {"PPSeconds", o.Seconds}, {"PPHiddenTrack", o.HiddenTrack},
+          {"PPPregapOwnTrack", o.PregapOwnTrack}};
 }
 
 TDestinationFormat DestinationFormatFromName(const std::string &Name) {

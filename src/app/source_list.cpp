@@ -131,13 +131,14 @@ void TSourceCollection::Sort() {
   Items = std::move(sorted);
 }
 
-int TSourceCollection::OutputCount() const {
+int TSourceCollection::OutputCount(const TCueLayout &Layout) const {
   int count = 0;
   for (const TSourceItem &item : Items) {
     TCUEArr tracks;
     if (item.Rec.HasCUE) {
       try {
         ParseCue(CueSheetOf(item), tracks);
+        LayOutCueTracks(tracks, Layout);
       } catch (const std::exception &) {
         tracks.clear();
       }

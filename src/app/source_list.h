@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "base/misc.h"
+#include "sources/cue.h"
 
 class TSourceCollection {
  public:
@@ -30,8 +31,8 @@ class TSourceCollection {
   std::vector<std::string> Unreadable;
 
   // The outputs a run writes when every sheet is split into its tracks (a
-  // sheet that cannot be read counts as one output).
-  int OutputCount() const;
+  // sheet that cannot be read counts as one output), cut as Layout says.
+  int OutputCount(const TCueLayout &Layout = {}) const;
   // "3(mp3) 1(flac+CUE)": the count of each type, in order of first appearance.
   std::string FileTypeSummary() const;
 

@@ -134,6 +134,7 @@ struct TCUERec {
   double StartTime = 0.0;           // seconds (silence pieces)
   double EndTime = 0.0;
   bool InSeconds = false;           // true: StartTime/EndTime; false: the INDEX 01 triple
+  bool Hidden = false;              // the audio before a sheet's first track
 };
 using TCUEArr = std::vector<TCUERec>;
 
@@ -157,6 +158,8 @@ struct TPreprocessOptions {
   bool SplitBySilence = true;
   int32_t Threshold = 0;
   int32_t Seconds = 20;             // tenths of a second
+  bool HiddenTrack = false;         // audio before a sheet's track 1 as track 0
+  bool PregapOwnTrack = false;      // a track starts at its INDEX 00
 };
 
 // Why a job failed, in the words the report gives the user.

@@ -135,6 +135,11 @@ bool TCoder_engine::IsReservedOutput(const std::string &Path) const {
          SourceFiles.count({uint64_t(candidate.st_dev), uint64_t(candidate.st_ino)}) > 0;
 }
 
+TCueLayout TCoder_engine::CueLayout() const {
+  return {HiddenTrack || (Preprocess && PreprocessOptions.HiddenTrack),
+          PregapOwnTrack || (Preprocess && PreprocessOptions.PregapOwnTrack)};
+}
+
 std::vector<TCUEArr> TCoder_engine::TrackLists() {
   const TSourceList &list = *SourceList;
   std::vector<TCUEArr> lists(list.size(), TCUEArr(1));
@@ -152,6 +157,7 @@ std::vector<TCUEArr> TCoder_engine::TrackLists() {
                            lists[i]);
     } else if (list[i].Rec.HasCUE) {
       ParseCue(CueSheetOf(list[i]), lists[i]);
+      LayOutCueTracks(lists[i], CueLayout());
     }
   }
   return lists;
@@ -209,7 +215,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
         job.Tags.Title = tracks[k].Title;
         job.Tags.Artist = tracks[k].Performer;
         job.Tags.Album = tracks[k].Album;
-        job.Tags.Track = std::to_string(k + 1);
+        job.Tags.Track = std::to_string(tracks.front().Hidden ? k : k + 1);
       } else {
         job.OutputFileName =
             MakeOutputName(folder, source.FileName, extension, SameAsSource && !SkipExisting, reserved);

@@ -26,6 +26,7 @@
 #include "engine/coder_thread.h"
 #include "engine/output_naming.h"
 #include "engine/progress_merge.h"
+#include "sources/cue.h"
 
 // The message of the exception Run raises after a failed run.
 constexpr const char *CoderEngineError = "coder_engine_error";
@@ -115,6 +116,12 @@ class TCoder_engine {
   // (a track's: its image) is not written again; a stale one is replaced.
   // It overrides KeepPartial: a shorter file must never pass for a done one.
   bool SkipExisting = false;
+  // How sheets are cut whatever Preprocess says (the batch switches); with
+  // Preprocess on, the preprocess options' choices count too.
+  bool HiddenTrack = false;
+  bool PregapOwnTrack = false;
+  // The cutting of sheets this run uses.
+  TCueLayout CueLayout() const;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 

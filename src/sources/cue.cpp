@@ -167,6 +167,33 @@ double CueTrackStart(const TCUERec &Track) {
   return Track.Index01Minutes * 60.0 + Track.Index01Seconds + Track.Index01Frames / 75.0;
 }
 
+double CueTrackStart(const TCUERec &Track, const TCueLayout &Layout) {
+  const double index01 = CueTrackStart(Track);
+  if (!Layout.PregapOwnTrack || Track.Index00Minutes < 0 || Track.Index00Seconds < 0 || Track.Index00Frames < 0)
+    return index01;
+  const double index00 = Track.Index00Minutes * 60.0 + Track.Index00Seconds + Track.Index00Frames / 75.0;
+  return std::min(index00, index01);  // an INDEX 00 after INDEX 01 is no pregap
+}
+
+void LayOutCueTracks(TCUEArr &Tracks, const TCueLayout &Layout) {
+  if (Tracks.size() < 2) return;
+  for (TCUERec &track : Tracks) {
+    track.StartTime = CueTrackStart(track, Layout);
+    track.InSeconds = true;
+  }
+  if (Layout.HiddenTrack && Tracks.front().StartTime > 0) {
+    TCUERec hidden = Tracks.front();
+    hidden.TrackNumber = 0;
+    hidden.Title = HiddenTrackTitle;
+    hidden.Hidden = true;
+    hidden.Index00Minutes = hidden.Index00Seconds = hidden.Index00Frames = -1;
+    hidden.Index01Minutes = hidden.Index01Seconds = hidden.Index01Frames = 0;
+    hidden.StartTime = 0;
+    Tracks.insert(Tracks.begin(), hidden);
+  }
+  for (size_t k = 0; k + 1 < Tracks.size(); ++k) Tracks[k].EndTime = Tracks[k + 1].StartTime;
+}
+
 std::string FindCueSheet(const std::string &FileName) {
   const std::string extension = GetFileExtension(FileName);
   if (extension == "cue") return FileName;

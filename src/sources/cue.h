@@ -34,3 +34,21 @@ std::string CleanCueValue(const std::string &Value);
 std::string CueTrackName(const TCUERec &Track, const std::string &SourceFileName);
 // The start of a CUE track in seconds (INDEX 01, 75 frames a second).
 double CueTrackStart(const TCUERec &Track);
+
+// How a sheet's tracks are cut from its image. A pregap (INDEX 00 to INDEX 01)
+// ends the previous track, as ripping tools cut it, unless PregapOwnTrack
+// starts each track at its INDEX 00. With HiddenTrack, the audio before track
+// 1's start becomes track 0 ("hidden track"); without it, that audio is left out.
+struct TCueLayout {
+  bool HiddenTrack = false;
+  bool PregapOwnTrack = false;
+};
+// The start of a track as Layout cuts it, in seconds: INDEX 01, or a present
+// INDEX 00 before it when pregaps are their tracks' own.
+double CueTrackStart(const TCUERec &Track, const TCueLayout &Layout);
+// Tracks as Layout cuts them: each track's StartTime and EndTime (the next
+// one's start) set, and a hidden track put first when there is audio before
+// track 1. A sheet with one track or none is left as it is.
+void LayOutCueTracks(TCUEArr &Tracks, const TCueLayout &Layout);
+// The title of a kept hidden track.
+constexpr const char *HiddenTrackTitle = "Hidden track";

@@ -12,8 +12,8 @@ namespace {
 
 TEST(CommandLine, BatchSwitchesInAnyCase) {
   const TParsedCommandLine p =
-      ParseCommandLine({"/INPUT", "a.wav", "/KEEPGOING", "/OUTPUT", "/tmp/o", "/DEST", "FLAC", "/p", "3",
-                        "/createfullpath", "/SkipExisting"});
+      ParseCommandLine({"/INPUT", "a.wav", "/HiddenTrack", "/KEEPGOING", "/OUTPUT", "/tmp/o", "/DEST", "FLAC",
+                        "/p", "3", "/createfullpath", "/SkipExisting", "/OWNPREGAPS"});
   EXPECT_EQ(p.Mode, TParsedCommandLine::mBatch);
   EXPECT_EQ(p.Options.InputPaths, std::vector<std::string>{"a.wav"});
   EXPECT_EQ(p.Options.OutputFolder, "/tmp/o/");
@@ -22,6 +22,8 @@ TEST(CommandLine, BatchSwitchesInAnyCase) {
   EXPECT_TRUE(p.Options.CreateFullPath);
   EXPECT_TRUE(p.Options.KeepGoing);
   EXPECT_TRUE(p.Options.SkipExisting);
+  EXPECT_TRUE(p.Options.HiddenTrack);
+  EXPECT_TRUE(p.Options.OwnPregaps);
   EXPECT_FALSE(p.ReportErrors);
   EXPECT_TRUE(p.Errors.empty());
 }

@@ -211,6 +211,22 @@ TEST_F(InfoViews, RowsShowWhatTheSourcesAreAndTheSheetsTracks) {
   WriteText(Folder + "/empty.cue", "TITLE \"nothing\"\r\n");
   EXPECT_EQ(TfrmCUEInfo(Folder + "/empty.cue").JvListView1->topLevelItemCount(), 0);
   EXPECT_EQ(TfrmCUEInfo(sources[0]).JvListView1->topLevelItemCount(), 0);
+
+  // Cut as a run keeping the hidden track and giving pregaps to their tracks.
+  WriteText(Folder + "/pregaps.cue", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"One\"\nINDEX 00 00:00:00\n"
+                                     "INDEX 01 00:02:00\nTRACK 02 AUDIO\nINDEX 00 00:05:10\nINDEX 01 00:06:00\n");
+  for (const bool own : {false, true}) {
+    const TfrmCUEInfo cut(Folder + "/pregaps.cue", nullptr, {true, own});
+    std::vector<std::string> rows;
+    for (int r = 0; r < cut.JvListView1->topLevelItemCount(); ++r)
+      rows.push_back(cut.JvListView1->topLevelItem(r)->text(0).toStdString() + " " +
+                     cut.JvListView1->topLevelItem(r)->text(1).toStdString() + " " +
+                     cut.JvListView1->topLevelItem(r)->text(3).toStdString());
+    const std::vector<std::string> expected =
+        own ? std::vector<std::string>{"1 One 00:00:00", "2  00:05:10"}
+            : std::vector<std::string>{"0 Hidden track 00:00:00", "1 One 00:02:00", "2  00:06:00"};
+    EXPECT_EQ(rows, expected);
+  }
 }
 
 // Ten rows whose values tie in every column but the name; each click sorts

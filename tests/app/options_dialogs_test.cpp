@@ -207,7 +207,7 @@ TEST_F(OptionsDialogs, FilesPerCpuDefaults) {
 // stored value that is none of the items.
 TEST_F(OptionsDialogs, PreprocessShowsAndStores) {
   ASSERT_EQ(Store->WriteSettings({{"PPThreshold", 7}, {"PPSeconds", 15}, {"PPResampleTo", 12345},
-                                  {"PPSplitBySilence", false}, {"PPChannels", 1}}),
+                                  {"PPSplitBySilence", false}, {"PPChannels", 1}, {"PPHiddenTrack", true}}),
             "");
   Window->cbEnablePreprocess->click();
   const std::string before = SettingsFile();
@@ -218,6 +218,8 @@ TEST_F(OptionsDialogs, PreprocessShowsAndStores) {
     EXPECT_EQ(d.cmThreshold->count(), 11);
     EXPECT_EQ(d.cmSeconds->count(), 20);
     EXPECT_EQ(Text(d.eChannels), "1");
+    EXPECT_TRUE(d.cbHiddenTrack->isChecked());
+    EXPECT_FALSE(d.cbPregapOwnTrack->isChecked());
     // Lists are usable only while their check box is ticked.
     EXPECT_FALSE(d.cmThreshold->isEnabled() || d.cmSeconds->isEnabled() || d.cmResampleTo->isEnabled());
     d.cbSplitBySilence->click();
@@ -238,10 +240,13 @@ TEST_F(OptionsDialogs, PreprocessShowsAndStores) {
     d.cbResample->click();
     d.cmSeconds->setCurrentText("0.5");
     d.tbChannels->setValue(2);
+    d.cbPregapOwnTrack->click();
     d.bOK->click();
   });
   Window->bPreprocessOptions->click();
   const TSettingsStore stored = Stored();
+  EXPECT_TRUE(stored.ReadBoolean("PPHiddenTrack", false));
+  EXPECT_TRUE(stored.ReadBoolean("PPPregapOwnTrack", false));
   EXPECT_EQ(stored.ReadInteger("PPSeconds", -1), 5);
   EXPECT_EQ(stored.ReadInteger("PPThreshold", -1), 7);      // no item chosen: kept
   EXPECT_EQ(stored.ReadInteger("PPResampleTo", -1), 12345);  // likewise
@@ -272,6 +277,32 @@ TEST_F(OptionsDialogs, ResampleChosenInTheDialogReachesTheOutput) {
   Window->bStart->click();
   EXPECT_EQ(ProbeStream(Folder + "/out/tone.wav", "sample_rate,channels"), "44100,2\n");
   EXPECT_EQ(FFmpegDecode(Folder + "/out/tone.wav", "s16le"), MakeSamples({.Rate = 44100, .Channels = 2, .Seconds = 2}));
+}
+
+// The hidden track chosen in the dialog: a sheet's audio before track 1 is
+// track 00 while preprocessing is on, and left out when it is switched off.
+TEST_F(OptionsDialogs, HiddenTrackChosenInTheDialogCutsTheSheet) {
+  WriteSignal(Folder + "/in/image.flac", {.Seconds = 2}, {"-c:a", "flac"});
+  const std::string sheet = WriteText(Folder + "/in/image.cue",
+                                      "FILE \"image.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:30\n"
+                                      "  TRACK 02 AUDIO\n    INDEX 01 00:01:00\n");
+  Window->cbEnablePreprocess->click();
+  OnNextDialog<TfrmPreprocessOptions>([](TfrmPreprocessOptions &d) {
+    if (d.cbSplitBySilence->isChecked()) d.cbSplitBySilence->click();
+    d.cbHiddenTrack->click();
+    d.bOK->click();
+  });
+  Window->bPreprocessOptions->click();
+  Convert(Window->rbWAV, sheet);
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/00 - Hidden track.wav", "s16le").size(), size_t(30 * 588 * 4));
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/01 - image.wav", "s16le").size(), size_t(45 * 588 * 4));
+
+  Window->cbEnablePreprocess->click();
+  fs::remove_all(Folder + "/out");
+  fs::create_directories(Folder + "/out");
+  Window->bStart->click();
+  EXPECT_FALSE(fs::exists(Folder + "/out/00 - Hidden track.wav"));
+  EXPECT_TRUE(fs::exists(Folder + "/out/01 - image.wav"));
 }
 
 // The nice value of every thread of this process ("ps -o ni" shows the main one's).

@@ -52,6 +52,7 @@ TEST(Settings, AFreshProfileReadsAsTheDefaults) {
   EXPECT_TRUE(pp.SplitBySilence);
   EXPECT_EQ(pp.Seconds, 20);
   EXPECT_EQ(pp.ResampleTo, 44100);
+  EXPECT_FALSE(pp.HiddenTrack || pp.PregapOwnTrack);  // sheets are cut as before
 }
 
 TEST(Settings, KindsAreReadStrictly) {

@@ -401,9 +401,10 @@ void Tmain::ShowSourceSummary(int Count) {
   InfoCancelled = false;
   ShowOpenFolder(false);
   // Sheets are split into their tracks unless silences split the sources instead.
-  const int outputs = cbEnablePreprocess->isChecked() && PreprocessOptions.SplitBySilence
+  const bool preprocess = cbEnablePreprocess->isChecked();
+  const int outputs = preprocess && PreprocessOptions.SplitBySilence
                           ? Count
-                          : SourceFiles.OutputCount();
+                          : SourceFiles.OutputCount({preprocess && PreprocessOptions.HiddenTrack});
   if (Count == 0) {
     lInputFiles->setText(Q(text_drag_files));
     lProgress1->setText("...");

@@ -6,6 +6,7 @@
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <cmath>
 #include <vector>
 
 #include <fmt/printf.h>
@@ -20,7 +21,7 @@ void FitColumnTitles(QHeaderView *Header) {
   for (int c = 0; c < Header->count(); ++c) Header->resizeSection(c, std::max(drawn[size_t(c)], Header->sectionSize(c)));
 }
 
-TfrmCUEInfo::TfrmCUEInfo(const std::string &SheetName, QWidget *Parent)
+TfrmCUEInfo::TfrmCUEInfo(const std::string &SheetName, QWidget *Parent, const TCueLayout &Layout)
     : TOptionsDialog("frmCUEInfo", text_cue_info, Parent) {
   JvListView1 = new QTreeWidget(this);
   JvListView1->setObjectName("JvListView1");
@@ -43,14 +44,19 @@ TfrmCUEInfo::TfrmCUEInfo(const std::string &SheetName, QWidget *Parent)
   }
   // Without a sheet, or with a sheet of no tracks, the reader gives one empty entry.
   if (tracks.size() == 1 && tracks[0].TrackNumber == 0 && tracks[0].FileName.empty()) tracks.clear();
+  LayOutCueTracks(tracks, Layout);
+  const size_t first = !tracks.empty() && tracks.front().Hidden ? 0 : 1;
   for (size_t i = 0; i < tracks.size(); ++i) {
     const TCUERec &t = tracks[i];
     auto *row = new QTreeWidgetItem(JvListView1);  // owned by the list
-    row->setText(0, QString::number(i + 1));
+    row->setText(0, QString::number(i + first));
     row->setText(1, QString::fromStdString(t.Title));
     row->setText(2, QString::fromStdString(t.Performer));
+    // Where the track starts as cut (its INDEX 00 when pregaps are its own).
+    const long frames = t.InSeconds && t.StartTime >= 0 ? std::lround(t.StartTime * 75) : -1;
     row->setText(3, QString::fromStdString(
-                        fmt::sprintf("%.2d:%.2d:%.2d", t.Index01Minutes, t.Index01Seconds, t.Index01Frames)));
+                        frames < 0 ? fmt::sprintf("%.2d:%.2d:%.2d", t.Index01Minutes, t.Index01Seconds, t.Index01Frames)
+                                   : fmt::sprintf("%.2ld:%.2ld:%.2ld", frames / 75 / 60, frames / 75 % 60, frames % 75)));
   }
 
   bCancel->hide();  // a view: OK (or Escape) closes it

@@ -1,10 +1,12 @@
 // The CUE info view: the tracks of one sheet (number, title, performer and
-// where the track starts), as the sheet reader decodes them. Main thread.
+// where the track starts), as the sheet reader decodes them and a run cuts
+// them. Main thread.
 #pragma once
 
 #include <string>
 
 #include "app/windows/options_dialog.h"
+#include "sources/cue.h"
 
 class QHeaderView;
 class QTreeWidget;
@@ -17,8 +19,9 @@ void FitColumnTitles(QHeaderView *Header);
 class TfrmCUEInfo : public TOptionsDialog {
  public:
   // SheetName: the sheet (or an audio file whose sheet lies beside it); a
-  // sheet that cannot be read, or has no tracks, gives an empty list.
-  explicit TfrmCUEInfo(const std::string &SheetName, QWidget *Parent = nullptr);
+  // sheet that cannot be read, or has no tracks, gives an empty list. The
+  // tracks show as Layout cuts them: a kept hidden track first, as number 0.
+  explicit TfrmCUEInfo(const std::string &SheetName, QWidget *Parent = nullptr, const TCueLayout &Layout = {});
 
   QTreeWidget *JvListView1;
 };

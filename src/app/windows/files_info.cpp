@@ -124,7 +124,7 @@ void TfrmFilesInfo::bRemoveClick() {
 void TfrmFilesInfo::bCUEInfoClick() {
   const QModelIndexList selected = JvListView1->selectionModel()->selectedRows();
   if (selected.size() != 1) return;
-  TfrmCUEInfo view(Model->Rows()[size_t(selected.front().row())].SheetName, this);
+  TfrmCUEInfo view(Model->Rows()[size_t(selected.front().row())].SheetName, this, CueLayout);
   view.Run();
 }
 

@@ -10,6 +10,7 @@
 #include "app/settings_store.h"
 #include "app/windows/files_info_model.h"
 #include "app/windows/options_dialog.h"
+#include "sources/cue.h"
 
 class QTreeView;
 
@@ -41,6 +42,8 @@ class TfrmFilesInfo : public TOptionsDialog {
   void SortByColumn(int Column);
   void bRemoveClick();
   void bCUEInfoClick();
+  // How the CUE info view cuts the sheets: as a run would.
+  TCueLayout CueLayout;
   int RemovedCount() const { return Removed; }
 
   void ApplySizes(const TInfoFormSizes &Sizes);

@@ -2,6 +2,7 @@
 // the info workers, with its progress in the window, then shows the source
 // files info view; sources removed there leave the job on OK.
 #include <QApplication>
+#include <QCheckBox>
 #include <QPushButton>
 
 #include <memory>
@@ -61,6 +62,8 @@ void Tmain::bInfoClick() {
   std::unique_ptr<TfrmFilesInfo> view;
   if (errors.empty() && !InfoCancelled) {
     view = std::make_unique<TfrmFilesInfo>(this);
+    const bool preprocess = cbEnablePreprocess->isChecked();
+    view->CueLayout = {preprocess && PreprocessOptions.HiddenTrack, preprocess && PreprocessOptions.PregapOwnTrack};
     std::vector<TFilesInfoRow> rows;
     rows.reserve(list.size());
     for (size_t i = 0; i < list.size() && !InfoCancelled; ++i) {

@@ -57,13 +57,23 @@ TfrmPreprocessOptions::TfrmPreprocessOptions(const TPreprocessOptions &Options, 
   lower->addWidget(l3, 2, 2);
   lower->setColumnStretch(3, 1);
 
+  auto *sheets = Named<QGroupBox>(this, "gbCueTracks", Qs(text_cue_tracks));
+  cbHiddenTrack = Named<QCheckBox>(sheets, "cbHiddenTrack", Qs(text_keep_hidden_track));
+  cbPregapOwnTrack = Named<QCheckBox>(sheets, "cbPregapOwnTrack", Qs(text_pregap_own_track));
+  auto *cut = new QVBoxLayout(sheets);
+  cut->addWidget(cbHiddenTrack);
+  cut->addWidget(cbPregapOwnTrack);
+
   auto *layout = new QVBoxLayout(this);
   layout->addWidget(resample);
   layout->addWidget(split);
+  layout->addWidget(sheets);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
   cbSplitBySilence->setChecked(Options.SplitBySilence);
+  cbHiddenTrack->setChecked(Options.HiddenTrack);
+  cbPregapOwnTrack->setChecked(Options.PregapOwnTrack);
   Select(cmThreshold, QString::number(Options.Threshold));
   Select(cmSeconds, QString::asprintf("%.1f", Options.Seconds / 10.0));
   cbResample->setChecked(Options.Resample);
@@ -91,6 +101,8 @@ TPreprocessOptions TfrmPreprocessOptions::Options() const {
   o.Resample = cbResample->isChecked();
   if (cmResampleTo->currentIndex() >= 0) o.ResampleTo = cmResampleTo->currentText().toInt();
   o.Channels = tbChannels->value();
+  o.HiddenTrack = cbHiddenTrack->isChecked();
+  o.PregapOwnTrack = cbPregapOwnTrack->isChecked();
   return o;
 }
 

@@ -1,5 +1,5 @@
 // The preprocess options: resampling and channel count of the decoded audio,
-// and splitting sources at their silences.
+// splitting sources at their silences, and how CUE sheets are cut.
 #pragma once
 
 #include <functional>
@@ -22,7 +22,7 @@ class TfrmPreprocessOptions : public TOptionsDialog {
   // stored value was none of its items) keeps the value it was opened with.
   TPreprocessOptions Options() const;
 
-  QCheckBox *cbResample, *cbSplitBySilence;
+  QCheckBox *cbResample, *cbSplitBySilence, *cbHiddenTrack, *cbPregapOwnTrack;
   QComboBox *cmResampleTo, *cmThreshold, *cmSeconds;
   QSlider *tbChannels;
   QLabel *l1, *l2, *l3, *l4, *eChannels;
