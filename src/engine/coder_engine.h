@@ -115,6 +115,8 @@ class TCoder_engine {
   // (a track's: its image) is not written again; a stale one is replaced.
   // It overrides KeepPartial: a shorter file must never pass for a done one.
   bool SkipExisting = false;
+  // Every output carries the source's tags in its format's own kind of tags.
+  bool WriteTags = true;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 

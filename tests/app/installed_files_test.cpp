@@ -66,7 +66,7 @@ TEST(BashCompletion, OffersEverySwitchAndEncoderKey) {
     for (char &c : word) c = char(std::tolower(static_cast<unsigned char>(c)));
     offered.push_back(word);
   }
-  for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial"})
+  for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial", "/notags"})
     EXPECT_NE(std::find(offered.begin(), offered.end(), plain), offered.end()) << plain;
   for (const TFormatRow *row : FormatRows())
     for (const TKeyHelp &key : row->KeyHelp) {
