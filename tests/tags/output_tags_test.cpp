@@ -22,6 +22,8 @@
 #include <taglib/wavpackfile.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cctype>
 #include <filesystem>
 #include <map>
@@ -284,6 +286,39 @@ TEST_F(OutputTags, EverySourceTypeIntoEveryFormat) {
       if (format == "mp3" || format == "wma") continue;
       for (const auto &[key, value] : want) EXPECT_EQ(bare.Tags.count(key), 0u) << key;
     }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Tags that cannot be written fail the job, saying which output and why, and
+// leave nothing under the output's name (nor a hidden file).
+TEST(OutputTagsFailing, AFullDiskFailsTheJob) {
+  const std::string folder = TestFolder();
+  const std::string wav = WriteSignal(folder + "/in.wav", TTestSignal{});
+  const std::string source = folder + "/in.flac";
+  ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-i", wav, "-metadata", "title=Long enough to grow the file",
+                     source}),
+            0);
+  for (const TDestinationFormat format : {dfFLAC, dfMP3}) {
+    const std::string ext = format == dfFLAC ? ".flac" : ".mp3";
+    SCOPED_TRACE(ext);
+    TFileListRec bare = WholeSourceJob(source, folder + "/bare" + ext, format, nullptr);
+    bare.WriteTags = false;
+    ASSERT_TRUE(ConvertJob(bare).empty());
+    const std::string output = folder + "/tagged" + ext;
+    std::vector<TThreadErrorRec> errors;
+    {
+      TFileSizeLimit room(fs::file_size(bare.OutputFileName));  // the audio fits, its tags do not
+      errors = ConvertJob(WholeSourceJob(source, output, format, nullptr));
+    }
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_NE(errors[0].ErrorMessage.find("\"" + output + "\""), std::string::npos) << errors[0].ErrorMessage;
+    EXPECT_NE(errors[0].ErrorMessage.find(std::strerror(EFBIG)), std::string::npos) << errors[0].ErrorMessage;
+    EXPECT_FALSE(fs::exists(output));
+    EXPECT_FALSE(fs::exists(PartialFileName(output)));
   }
 }
 
