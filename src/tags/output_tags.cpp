@@ -13,7 +13,6 @@
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
 #include <taglib/mpegfile.h>
-#include <taglib/tbytevectorstream.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
@@ -22,7 +21,7 @@
 
 #include <stdexcept>
 
-#include "tags/file_bytes.h"
+#include "tags/checked_file_stream.h"
 
 namespace {
 
@@ -145,14 +144,8 @@ TagLib::ByteVector AACHead(const TTagRec &Tags, const TCoverArt &Cover) {
 void WriteOutputTags(const std::string &FileName, TDestinationFormat Format, const TTagRec &Tags,
                      const TCoverArt &Cover) {
   if (Format == dfWMA && Cover.Empty()) return;  // its encoder wrote the rest
-  TagLib::ByteVector data = ReadWholeFile(FileName);
-  if (Format == dfAAC) {
-    const TagLib::ByteVector head = AACHead(Tags, Cover);
-    if (!head.isEmpty()) ReplaceFileContent(FileName, head + data, "tags");
-    return;
-  }
-  TagLib::ByteVectorStream stream(data);
-  bool saved = false;
+  TCheckedFileStream stream(FileName);
+  bool saved = true;
   switch (Format) {
     case dfMP3: saved = SaveMP3(stream, Tags, Cover); break;
     case dfWMA: saved = SaveWMA(stream, Cover); break;
@@ -161,8 +154,13 @@ void WriteOutputTags(const std::string &FileName, TDestinationFormat Format, con
     case dfFLAC: saved = SaveFLAC(stream, Tags, Cover); break;
     case dfWavPack: saved = SaveAPEv2<TagLib::WavPack::File>(stream, Tags, Cover); break;
     case dfWAV: saved = SaveWAV(stream, Tags, Cover); break;
-    default: return;
+    case dfAAC: {
+      const TagLib::ByteVector head = AACHead(Tags, Cover);
+      if (!head.isEmpty()) stream.insert(head, 0, 0);
+      break;
+    }
+    default: break;
   }
+  stream.Close();  // a failed write is reported first: it may be why saving failed
   if (!saved) throw std::runtime_error("Could not write the tags of \"" + FileName + "\"");
-  ReplaceFileContent(FileName, *stream.data(), "tags");
 }

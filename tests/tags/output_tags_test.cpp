@@ -323,3 +323,33 @@ TEST(OutputTagsFailing, AFullDiskFailsTheJob) {
 }
 
 }  // namespace
+
+#include "tags/checked_file_stream.h"
+
+namespace {
+
+// Room made and taken back in the middle of a file longer than the blocks the
+// bytes move in; what is around it stays byte for byte.
+TEST(CheckedFileStream, InsertAndRemoveKeepTheRest) {
+  const std::string path = TestFolder() + "/big.bin";
+  std::vector<uint8_t> original(2500000);
+  for (size_t i = 0; i < original.size(); ++i) original[i] = uint8_t((i * 2654435761u) >> 13);
+  WriteFileBytes(path, original);
+  std::vector<uint8_t> expected = original;
+  auto edit = [&](auto change) {
+    TCheckedFileStream stream(path);
+    change(stream);
+    stream.Close();
+    EXPECT_TRUE(ReadFileBytes(path) == expected);
+  };
+  const TagLib::ByteVector head(3000, 'h'), small(10, 's');
+  expected.insert(expected.begin() + 7, 3000, 'h');
+  edit([&](TCheckedFileStream &s) { s.insert(head, 7, 0); });  // grows
+  expected.erase(expected.begin() + 7, expected.begin() + 3007);
+  expected.insert(expected.begin() + 7, 10, 's');
+  edit([&](TCheckedFileStream &s) { s.insert(small, 7, 3000); });  // shrinks
+  expected = original;
+  edit([&](TCheckedFileStream &s) { s.removeBlock(7, 10); });
+}
+
+}  // namespace
