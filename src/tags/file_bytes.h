@@ -1,6 +1,6 @@
 // A whole output file read into memory and written back. TagLib does not
-// report failed writes to files, so the tag writers edit a copy in memory and
-// write the result here, where a full disk shows.
+// report failed writes to files, so the WMA attribute writer edits a copy in
+// memory and writes the result here, where a full disk shows.
 #pragma once
 
 #include <taglib/tbytevector.h>
