@@ -249,6 +249,7 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.KeepPartial = Parsed.Options.KeepPartial || Settings.Program.KeepPartial;
   Engine.KeepGoing = Parsed.Options.KeepGoing || Settings.Program.KeepGoing;
   Engine.SkipExisting = Parsed.Options.SkipExisting || Settings.Program.SkipExisting;
+  Engine.WriteTags = !Parsed.Options.NoTags && Settings.Program.WriteTags;
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.HiddenTrack = Parsed.Options.HiddenTrack;
   Engine.PregapOwnTrack = Parsed.Options.OwnPregaps;

@@ -38,6 +38,7 @@ struct TCommandLineOptions {
   bool SkipExisting = false; // "/skipexisting": outputs newer than their sources are left alone
   bool HiddenTrack = false;  // "/hiddentrack": a sheet's audio before track 1 is track 0
   bool OwnPregaps = false;   // "/ownpregaps": a track starts at its INDEX 00
+  bool NoTags = false;       // "/notags": outputs get only the tags their encoders write
 };
 
 struct TParsedCommandLine {

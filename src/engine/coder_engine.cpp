@@ -230,6 +230,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       // A shorter file under the output's name would pass for a done one.
       job.KeepPartial = KeepPartial && !SkipExisting;
       job.Partials = &Partials;
+      job.WriteTags = WriteTags;
       jobs.push_back(std::move(job));
     }
   }

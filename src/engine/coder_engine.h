@@ -122,6 +122,8 @@ class TCoder_engine {
   bool PregapOwnTrack = false;
   // The cutting of sheets this run uses.
   TCueLayout CueLayout() const;
+  // Every output carries the source's tags in its format's own kind of tags.
+  bool WriteTags = true;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 

@@ -18,6 +18,7 @@
 #include "platform/main_thread/main_thread.h"
 #include "sources/decoder.h"
 #include "sources/ffmpeg_lib.h"
+#include "tags/output_tags.h"
 
 namespace {
 
@@ -150,6 +151,14 @@ void TCoderThread::TEncoderEnd::Finish() {
   {
     std::lock_guard<std::mutex> lock(EncoderReleaseLock);
     Encoder.reset();
+  }
+  // The tags go in before the file takes its name: no output shows without them.
+  if (!Failure && !stopped && Job.WriteTags) {
+    try {
+      WriteOutputTags(Partial.Name(), Job.DestinationFormat, Job.Tags, ReadCoverArt(Job.SourceFileName));
+    } catch (const std::exception &e) {
+      Fail(e.what());
+    }
   }
   if (!Failure && (!stopped || (Job.KeepPartial && FramesRead > 0))) {
     try {

@@ -50,6 +50,8 @@ struct TFileListRec {
   TPreprocessOptions PreprocessOptions;  // its rate and channels apply to the samples
   const void *Options = nullptr;         // the format's options record, owned by the engine
   TTagRec Tags;
+  // Tags (and the source's cover) go into the output's own tags as well.
+  bool WriteTags = true;
   TAudioInfo AudioInfo;
   // The file under OutputFileName when the job was named, which the output
   // replaces; nothing else there is ever replaced.

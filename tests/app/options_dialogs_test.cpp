@@ -109,6 +109,8 @@ TEST_F(OptionsDialogs, ProgramOptionsRules) {
     EXPECT_EQ(dialog.cbReduce->isEnabled(), r.Reduce) << row;
     EXPECT_EQ(dialog.cbKeepPartial->isEnabled(), r.Reduce) << row;
     EXPECT_EQ(dialog.cbKeepGoing->isEnabled() && dialog.cbSkipExisting->isEnabled(), r.Reduce) << row;
+    EXPECT_EQ(dialog.cbWriteTags->isEnabled(), r.Reduce) << row;
+    EXPECT_TRUE(dialog.cbWriteTags->isChecked()) << row;  // on unless turned off
     EXPECT_TRUE(dialog.tbPriority->isEnabled()) << row;
     EXPECT_EQ(Text(dialog.eTPC), "5") << row;
     // Switching the mode by hand moves what is usable (never during a run).
@@ -169,6 +171,7 @@ TEST_F(OptionsDialogs, ProgramOptionsOkAndCancel) {
     d.cbKeepPartial->setChecked(true);
     d.cbKeepGoing->setChecked(true);
     d.cbSkipExisting->setChecked(true);
+    d.cbWriteTags->setChecked(false);
     d.bOK->click();
   });
   Window->bOptions->click();
@@ -179,6 +182,7 @@ TEST_F(OptionsDialogs, ProgramOptionsOkAndCancel) {
   EXPECT_TRUE(stored.ReadBoolean("KeepPartial", false));
   EXPECT_TRUE(stored.ReadBoolean("KeepGoing", false));
   EXPECT_TRUE(stored.ReadBoolean("SkipExisting", false));
+  EXPECT_FALSE(stored.ReadBoolean("WriteTags", true));
   EXPECT_EQ(stored.ReadInteger("ProgPriority", -1), 1);
   EXPECT_EQ(stored.ReadInteger("FPCPU_WAV", -1), 9);
   EXPECT_EQ(stored.ReadInteger("FPCPU_FLAC", -1), processors);
@@ -400,6 +404,7 @@ TEST_F(OptionsDialogs, TextsFitInEveryLanguage) {
     EXPECT_EQ(options.cbKeepPartial->text().toStdString(), text_keep_partial);
     EXPECT_EQ(options.cbKeepGoing->text().toStdString(), text_keep_going);
     EXPECT_EQ(options.cbSkipExisting->text().toStdString(), text_skip_existing);
+    EXPECT_EQ(options.cbWriteTags->text().toStdString(), text_write_tags);
   }
   ResetTextsToEnglish();
 }

@@ -47,6 +47,7 @@ TEST(Settings, AFreshProfileReadsAsTheDefaults) {
   EXPECT_EQ(p.ParallelFiles, ProcessorCount());
   EXPECT_TRUE(p.SimpleParallelFiles);
   EXPECT_FALSE(p.KeepPartial);
+  EXPECT_TRUE(p.WriteTags);
   EXPECT_EQ(DestinationFileTypes[dfFLAC - 1].FilesPerCPU, ProcessorCount());
   const TPreprocessOptions pp = LoadPreprocessOptions(store);
   EXPECT_TRUE(pp.SplitBySilence);

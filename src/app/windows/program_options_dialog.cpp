@@ -45,6 +45,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbKeepPartial = Named<QCheckBox>(this, "cbKeepPartial", Qs(text_keep_partial));
   cbKeepGoing = Named<QCheckBox>(this, "cbKeepGoing", Qs(text_keep_going));
   cbSkipExisting = Named<QCheckBox>(this, "cbSkipExisting", Qs(text_skip_existing));
+  cbWriteTags = Named<QCheckBox>(this, "cbWriteTags", Qs(text_write_tags));
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -61,6 +62,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbKeepPartial);
   layout->addWidget(cbKeepGoing);
   layout->addWidget(cbSkipExisting);
+  layout->addWidget(cbWriteTags);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -72,10 +74,11 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbKeepPartial->setChecked(Options.KeepPartial);
   cbKeepGoing->setChecked(Options.KeepGoing);
   cbSkipExisting->setChecked(Options.SkipExisting);
+  cbWriteTags->setChecked(Options.WriteTags);
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
-                                                       cbKeepPartial, cbKeepGoing, cbSkipExisting})
+                                                       cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags})
       w->setEnabled(false);
   Refresh();
   for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
@@ -107,6 +110,7 @@ TProgramOptions TfrmOptions::Options() const {
   o.KeepPartial = cbKeepPartial->isChecked();
   o.KeepGoing = cbKeepGoing->isChecked();
   o.SkipExisting = cbSkipExisting->isChecked();
+  o.WriteTags = cbWriteTags->isChecked();
   return o;
 }
 

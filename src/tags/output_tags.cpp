@@ -1,0 +1,166 @@
+#include "tags/output_tags.h"
+
+#include <taglib/apefile.h>
+#include <taglib/apeitem.h>
+#include <taglib/apetag.h>
+#include <taglib/asffile.h>
+#include <taglib/asfpicture.h>
+#include <taglib/asftag.h>
+#include <taglib/attachedpictureframe.h>
+#include <taglib/flacfile.h>
+#include <taglib/flacpicture.h>
+#include <taglib/id3v2framefactory.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/infotag.h>
+#include <taglib/mpegfile.h>
+#include <taglib/tpropertymap.h>
+#include <taglib/vorbisfile.h>
+#include <taglib/wavfile.h>
+#include <taglib/wavpackfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <stdexcept>
+
+#include "tags/checked_file_stream.h"
+
+namespace {
+
+TagLib::ByteVector Bytes(const std::string &Data) { return TagLib::ByteVector(Data.data(), unsigned(Data.size())); }
+
+// The tag's own fields with ours set over them.
+TagLib::PropertyMap Merged(TagLib::PropertyMap Properties, const TTagRec &Tags) {
+  const std::pair<const char *, const std::string *> fields[] = {
+      {"TITLE", &Tags.Title}, {"ARTIST", &Tags.Artist}, {"ALBUM", &Tags.Album}, {"DATE", &Tags.Year},
+      {"TRACKNUMBER", &Tags.Track}, {"GENRE", &Tags.Genre}, {"COMMENT", &Tags.Comment}};
+  for (const auto &[key, value] : fields) {
+    if (value->empty() || (value == &Tags.Track && *value == "0")) continue;
+    Properties.replace(key, TagLib::StringList(TagLib::String(*value, TagLib::String::UTF8)));
+  }
+  return Properties;
+}
+
+void SetFields(TagLib::Tag &Tag, const TTagRec &Tags) { Tag.setProperties(Merged(Tag.properties(), Tags)); }
+
+void AddPicture(TagLib::ID3v2::Tag &Tag, const TCoverArt &Cover) {
+  if (Cover.Empty()) return;
+  auto *frame = new TagLib::ID3v2::AttachedPictureFrame;
+  frame->setTextEncoding(TagLib::String::UTF8);
+  frame->setMimeType(Cover.MimeType);
+  frame->setType(TagLib::ID3v2::AttachedPictureFrame::FrontCover);
+  frame->setPicture(Bytes(Cover.Data));
+  Tag.removeFrames("APIC");
+  Tag.addFrame(frame);
+}
+
+TagLib::FLAC::Picture *FlacPicture(const TCoverArt &Cover) {
+  auto *picture = new TagLib::FLAC::Picture;
+  picture->setMimeType(Cover.MimeType);
+  picture->setType(TagLib::FLAC::Picture::FrontCover);
+  picture->setData(Bytes(Cover.Data));
+  return picture;
+}
+
+// APEv2 keeps a cover as a file name, a zero byte and the image.
+void AddPicture(TagLib::APE::Tag &Tag, const TCoverArt &Cover) {
+  if (Cover.Empty()) return;
+  const std::string name = Cover.MimeType == "image/png" ? "cover.png" : "cover.jpg";
+  TagLib::ByteVector value(name.c_str(), unsigned(name.size() + 1));
+  value.append(Bytes(Cover.Data));
+  Tag.setItem("Cover Art (Front)", TagLib::APE::Item("Cover Art (Front)", value, true));
+}
+
+bool SaveMP3(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  TagLib::MPEG::File file(&Stream, TagLib::ID3v2::FrameFactory::instance(), false);
+  if (!file.isValid()) return false;
+  SetFields(*file.ID3v2Tag(true), Tags);
+  AddPicture(*file.ID3v2Tag(), Cover);
+  // The ID3v1 block the encoder wrote stays as it is.
+  return file.save(TagLib::MPEG::File::ID3v2, TagLib::File::StripNone, TagLib::ID3v2::v4,
+                   TagLib::File::DoNotDuplicate);
+}
+
+bool SaveOgg(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  TagLib::Ogg::Vorbis::File file(&Stream, false);
+  if (!file.isValid() || !file.tag()) return false;
+  SetFields(*file.tag(), Tags);
+  if (!Cover.Empty()) {
+    file.tag()->removeAllPictures();
+    file.tag()->addPicture(FlacPicture(Cover));
+  }
+  return file.save();
+}
+
+bool SaveFLAC(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  TagLib::FLAC::File file(&Stream, TagLib::ID3v2::FrameFactory::instance(), false);
+  if (!file.isValid()) return false;
+  SetFields(*file.xiphComment(true), Tags);
+  if (!Cover.Empty()) {
+    file.removePictures();
+    file.addPicture(FlacPicture(Cover));
+  }
+  return file.save();
+}
+
+template <class TFile>
+bool SaveAPEv2(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  TFile file(&Stream, false);
+  if (!file.isValid()) return false;
+  SetFields(*file.APETag(true), Tags);
+  AddPicture(*file.APETag(), Cover);
+  return file.save();
+}
+
+bool SaveWMA(TagLib::IOStream &Stream, const TCoverArt &Cover) {
+  TagLib::ASF::File file(&Stream, false);
+  if (!file.isValid() || !file.tag()) return false;
+  TagLib::ASF::Picture picture;
+  picture.setMimeType(Cover.MimeType);
+  picture.setType(TagLib::ASF::Picture::FrontCover);
+  picture.setPicture(Bytes(Cover.Data));
+  file.tag()->setAttribute("WM/Picture", TagLib::ASF::Attribute(picture));
+  return file.save();
+}
+
+bool SaveWAV(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  TagLib::RIFF::WAV::File file(&Stream, false);
+  if (!file.isValid()) return false;
+  SetFields(*file.InfoTag(), Tags);
+  SetFields(*file.ID3v2Tag(), Tags);
+  AddPicture(*file.ID3v2Tag(), Cover);
+  return file.save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, TagLib::ID3v2::v4);
+}
+
+// ADTS has no place for tags of its own; players and FFmpeg read an ID3v2
+// tag before the first frame.
+TagLib::ByteVector AACHead(const TTagRec &Tags, const TCoverArt &Cover) {
+  TagLib::ID3v2::Tag tag;
+  SetFields(tag, Tags);
+  AddPicture(tag, Cover);
+  return tag.isEmpty() ? TagLib::ByteVector() : tag.render(TagLib::ID3v2::v4);
+}
+
+}  // namespace
+
+void WriteOutputTags(const std::string &FileName, TDestinationFormat Format, const TTagRec &Tags,
+                     const TCoverArt &Cover) {
+  if (Format == dfWMA && Cover.Empty()) return;  // its encoder wrote the rest
+  TCheckedFileStream stream(FileName);
+  bool saved = true;
+  switch (Format) {
+    case dfMP3: saved = SaveMP3(stream, Tags, Cover); break;
+    case dfWMA: saved = SaveWMA(stream, Cover); break;
+    case dfOGG: saved = SaveOgg(stream, Tags, Cover); break;
+    case dfAPE: saved = SaveAPEv2<TagLib::APE::File>(stream, Tags, Cover); break;
+    case dfFLAC: saved = SaveFLAC(stream, Tags, Cover); break;
+    case dfWavPack: saved = SaveAPEv2<TagLib::WavPack::File>(stream, Tags, Cover); break;
+    case dfWAV: saved = SaveWAV(stream, Tags, Cover); break;
+    case dfAAC: {
+      const TagLib::ByteVector head = AACHead(Tags, Cover);
+      if (!head.isEmpty()) stream.insert(head, 0, 0);
+      break;
+    }
+    default: break;
+  }
+  stream.Close();  // a failed write is reported first: it may be why saving failed
+  if (!saved) throw std::runtime_error("Could not write the tags of \"" + FileName + "\"");
+}
