@@ -249,6 +249,7 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.KeepPartial = Parsed.Options.KeepPartial || Settings.Program.KeepPartial;
   Engine.KeepGoing = Parsed.Options.KeepGoing || Settings.Program.KeepGoing;
   Engine.SkipExisting = Parsed.Options.SkipExisting || Settings.Program.SkipExisting;
+  Engine.Verify = Parsed.Options.Verify || Settings.Program.Verify;
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.ThreadCount = Settings.Program.SimpleParallelFiles || Parsed.ParallelGiven
                            ? Parsed.ParallelFiles
@@ -306,6 +307,11 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
   if (Engine.SkippedCount > 0 && !Quiet)
     Say("left alone " + std::to_string(Engine.SkippedCount) + " existing output" +
         (Engine.SkippedCount == 1 ? "" : "s") + " newer than their sources");
+  if (Engine.Verify && !Quiet) {
+    const int32_t verified = Engine.VerifiedCount;
+    Say("verified " + std::to_string(verified) + " lossless output" + (verified == 1 ? "" : "s") +
+        " against the samples they were given");
+  }
   // Sources converted only as far as they decoded; they change no exit status.
   for (const TThreadWarningRec &warning : Engine.Warnings) Say("warning: " + WarningText(warning));
   // What could not be read was not converted: the run did not do all it was asked.

@@ -18,7 +18,7 @@ std::string Lower(std::string text) {
 }
 
 const char *const kSwitches[] = {
-    "/input", "/output", "/createfullpath", "/keeppartial", "/keepgoing", "/skipexisting", "/dest", "/q", "/p", "/debug", "/sendto",
+    "/input", "/output", "/createfullpath", "/keeppartial", "/keepgoing", "/skipexisting", "/verify", "/dest", "/q", "/p", "/debug", "/sendto",
     // keys of the encoders
     "/bitrate", "/minbitrate", "/maxbitrate", "/avgbitrate", "/quality", "/stereomode",
     "/vbrmethod", "/preset", "/compression", "/bandwidth", "/loseless", "/useprocodec"};
@@ -143,6 +143,8 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
       o.KeepGoing = true;
     } else if (a == "/skipexisting") {
       o.SkipExisting = true;
+    } else if (a == "/verify") {
+      o.Verify = true;
     } else if (a == "/dest") {
       const std::string *v = valueAfter(i);
       o.DestinationFormat = v ? DestinationFromSwitch(*v) : 0;
@@ -166,8 +168,8 @@ std::string UsageText() {
          "  tonmill                          open the window\n"
          "  tonmill /sendto PATH...          open the window with these files and folders\n"
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
-         "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting] [/q]\n"
-         "          [encoder keys]\n"
+         "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting] [/verify]\n"
+         "          [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
          "INPUT is a file, a folder (searched with its sub-folders) or a quoted pattern\n"
@@ -179,8 +181,10 @@ std::string UsageText() {
          "of a stopped run (they are removed otherwise). /keepgoing converts everything\n"
          "it can past a failed file and lists every failure at the end. /skipexisting\n"
          "leaves alone the outputs that exist and are newer than their sources, so an\n"
-         "interrupted run resumes. /q keeps the terminal quiet\n"
-         "apart from failures. /DEBUG shows the encoder parameters and makes the\n"
+         "interrupted run resumes. /verify decodes every FLAC, APE, lossless WavPack\n"
+         "and WAV output again before it takes its name and fails the job unless it\n"
+         "gives exactly the samples its encoder was given (lossy outputs are not\n"
+         "checked). /q keeps the terminal quiet apart from failures. /DEBUG shows the encoder parameters and makes the\n"
          "encoders write no audio.\n"
          "\n"
          "Exit status: 0 every file converted, 1 the run failed or found no supported\n"

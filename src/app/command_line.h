@@ -36,6 +36,7 @@ struct TCommandLineOptions {
   bool KeepPartial = false;  // "/keeppartial": stopped jobs keep their shorter files
   bool KeepGoing = false;    // "/keepgoing": a failed file stops nothing
   bool SkipExisting = false; // "/skipexisting": outputs newer than their sources are left alone
+  bool Verify = false;       // "/verify": lossless outputs are decoded again and compared
 };
 
 struct TParsedCommandLine {

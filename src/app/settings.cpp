@@ -45,6 +45,7 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.KeepPartial = Store.ReadBoolean("KeepPartial", false);
   o.KeepGoing = Store.ReadBoolean("KeepGoing", false);
   o.SkipExisting = Store.ReadBoolean("SkipExisting", false);
+  o.Verify = Store.ReadBoolean("Verify", false);
   for (int i = 0; i < DestinationFormatCount; ++i)
     DestinationFileTypes[size_t(i)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(i), processors);
   return o;
@@ -57,7 +58,8 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"ProgSimpleParallelFiles", o.SimpleParallelFiles},
                                    {"KeepPartial", o.KeepPartial},
                                    {"KeepGoing", o.KeepGoing},
-                                   {"SkipExisting", o.SkipExisting}};
+                                   {"SkipExisting", o.SkipExisting},
+                                   {"Verify", o.Verify}};
   for (int i = 0; i < DestinationFormatCount; ++i)
     records.push_back({FilesPerCpuName(i), DestinationFileTypes[size_t(i)].FilesPerCPU});
   return records;

@@ -26,6 +26,7 @@ struct TProgramOptions {
   bool KeepPartial = false;         // "KeepPartial": a stopped job keeps its shorter file
   bool KeepGoing = false;           // "KeepGoing": a failed file stops nothing
   bool SkipExisting = false;        // "SkipExisting": outputs newer than their sources are left alone
+  bool Verify = false;              // "Verify": lossless outputs are decoded again and compared
   // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
 };
 

@@ -84,6 +84,7 @@ int TCoder_engine::Run() {
   ErrorText.clear();
   Failures.clear();
   OutputCount = ConvertedCount = SkippedCount = 0;
+  VerifiedCount = 0;
   Warnings.clear();
   if (FileCountValue < 1) return 0;
   Execute();
@@ -224,6 +225,8 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       // A shorter file under the output's name would pass for a done one.
       job.KeepPartial = KeepPartial && !SkipExisting;
       job.Partials = &Partials;
+      job.Verify = Verify;
+      job.Verified = &VerifiedCount;
       jobs.push_back(std::move(job));
     }
   }

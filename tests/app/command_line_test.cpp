@@ -13,7 +13,7 @@ namespace {
 TEST(CommandLine, BatchSwitchesInAnyCase) {
   const TParsedCommandLine p =
       ParseCommandLine({"/INPUT", "a.wav", "/KEEPGOING", "/OUTPUT", "/tmp/o", "/DEST", "FLAC", "/p", "3",
-                        "/createfullpath", "/SkipExisting"});
+                        "/createfullpath", "/SkipExisting", "/Verify"});
   EXPECT_EQ(p.Mode, TParsedCommandLine::mBatch);
   EXPECT_EQ(p.Options.InputPaths, std::vector<std::string>{"a.wav"});
   EXPECT_EQ(p.Options.OutputFolder, "/tmp/o/");
@@ -22,6 +22,7 @@ TEST(CommandLine, BatchSwitchesInAnyCase) {
   EXPECT_TRUE(p.Options.CreateFullPath);
   EXPECT_TRUE(p.Options.KeepGoing);
   EXPECT_TRUE(p.Options.SkipExisting);
+  EXPECT_TRUE(p.Options.Verify);
   EXPECT_FALSE(p.ReportErrors);
   EXPECT_TRUE(p.Errors.empty());
 }

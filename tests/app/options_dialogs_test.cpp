@@ -109,6 +109,7 @@ TEST_F(OptionsDialogs, ProgramOptionsRules) {
     EXPECT_EQ(dialog.cbReduce->isEnabled(), r.Reduce) << row;
     EXPECT_EQ(dialog.cbKeepPartial->isEnabled(), r.Reduce) << row;
     EXPECT_EQ(dialog.cbKeepGoing->isEnabled() && dialog.cbSkipExisting->isEnabled(), r.Reduce) << row;
+    EXPECT_EQ(dialog.cbVerify->isEnabled(), r.Reduce) << row;
     EXPECT_TRUE(dialog.tbPriority->isEnabled()) << row;
     EXPECT_EQ(Text(dialog.eTPC), "5") << row;
     // Switching the mode by hand moves what is usable (never during a run).
@@ -169,6 +170,7 @@ TEST_F(OptionsDialogs, ProgramOptionsOkAndCancel) {
     d.cbKeepPartial->setChecked(true);
     d.cbKeepGoing->setChecked(true);
     d.cbSkipExisting->setChecked(true);
+    d.cbVerify->setChecked(true);
     d.bOK->click();
   });
   Window->bOptions->click();
@@ -179,6 +181,7 @@ TEST_F(OptionsDialogs, ProgramOptionsOkAndCancel) {
   EXPECT_TRUE(stored.ReadBoolean("KeepPartial", false));
   EXPECT_TRUE(stored.ReadBoolean("KeepGoing", false));
   EXPECT_TRUE(stored.ReadBoolean("SkipExisting", false));
+  EXPECT_TRUE(stored.ReadBoolean("Verify", false));
   EXPECT_EQ(stored.ReadInteger("ProgPriority", -1), 1);
   EXPECT_EQ(stored.ReadInteger("FPCPU_WAV", -1), 9);
   EXPECT_EQ(stored.ReadInteger("FPCPU_FLAC", -1), processors);
@@ -369,6 +372,7 @@ TEST_F(OptionsDialogs, TextsFitInEveryLanguage) {
     EXPECT_EQ(options.cbKeepPartial->text().toStdString(), text_keep_partial);
     EXPECT_EQ(options.cbKeepGoing->text().toStdString(), text_keep_going);
     EXPECT_EQ(options.cbSkipExisting->text().toStdString(), text_skip_existing);
+    EXPECT_EQ(options.cbVerify->text().toStdString(), text_verify);
   }
   ResetTextsToEnglish();
 }

@@ -521,6 +521,7 @@ void Tmain::bStartClick() {
     engine.KeepPartial = ProgramOptions.KeepPartial;
     engine.KeepGoing = ProgramOptions.KeepGoing;
     engine.SkipExisting = ProgramOptions.SkipExisting;
+    engine.Verify = ProgramOptions.Verify;
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {

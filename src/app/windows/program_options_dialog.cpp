@@ -45,6 +45,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbKeepPartial = Named<QCheckBox>(this, "cbKeepPartial", Qs(text_keep_partial));
   cbKeepGoing = Named<QCheckBox>(this, "cbKeepGoing", Qs(text_keep_going));
   cbSkipExisting = Named<QCheckBox>(this, "cbSkipExisting", Qs(text_skip_existing));
+  cbVerify = Named<QCheckBox>(this, "cbVerify", Qs(text_verify));
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -61,6 +62,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbKeepPartial);
   layout->addWidget(cbKeepGoing);
   layout->addWidget(cbSkipExisting);
+  layout->addWidget(cbVerify);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -72,16 +74,17 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbKeepPartial->setChecked(Options.KeepPartial);
   cbKeepGoing->setChecked(Options.KeepGoing);
   cbSkipExisting->setChecked(Options.SkipExisting);
+  cbVerify->setChecked(Options.Verify);
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
-                                                       cbKeepPartial, cbKeepGoing, cbSkipExisting})
+                                                       cbKeepPartial, cbKeepGoing, cbSkipExisting, cbVerify})
       w->setEnabled(false);
   Refresh();
   for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
   for (QRadioButton *radio : {cbSimple, cbAdvanced}) connect(radio, &QRadioButton::clicked, this, [this] { Refresh(); });
   connect(bSetAdvanced, &QPushButton::clicked, this, [this] { bSetAdvancedClick(); });
-  FitTo(508, 361);
+  FitTo(508, 384);
 }
 
 void TfrmOptions::Refresh() {
@@ -107,6 +110,7 @@ TProgramOptions TfrmOptions::Options() const {
   o.KeepPartial = cbKeepPartial->isChecked();
   o.KeepGoing = cbKeepGoing->isChecked();
   o.SkipExisting = cbSkipExisting->isChecked();
+  o.Verify = cbVerify->isChecked();
   return o;
 }
 

@@ -28,7 +28,7 @@ class TfrmOptions : public TOptionsDialog {
   QSlider *tbPriority, *tbNPF;
   QRadioButton *cbSimple, *cbAdvanced;
   QPushButton *bSetAdvanced;
-  QCheckBox *cbReduce, *cbKeepPartial, *cbKeepGoing, *cbSkipExisting;
+  QCheckBox *cbReduce, *cbKeepPartial, *cbKeepGoing, *cbSkipExisting, *cbVerify;
 
  private:
   void Refresh();
