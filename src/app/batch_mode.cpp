@@ -310,7 +310,7 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
   if (Engine.Verify && !Quiet) {
     const int32_t verified = Engine.VerifiedCount;
     Say("verified " + std::to_string(verified) + " lossless output" + (verified == 1 ? "" : "s") +
-        " against the samples they were given");
+        " against what was encoded");
   }
   // Sources converted only as far as they decoded; they change no exit status.
   for (const TThreadWarningRec &warning : Engine.Warnings) Say("warning: " + WarningText(warning));
