@@ -109,19 +109,25 @@ void TCoderThread::TEncoderEnd::Finish() {
     std::lock_guard<std::mutex> lock(EncoderReleaseLock);
     Encoder.reset();
   }
-  // Checked before it takes the output's name: a bad file never has it.
+  // Checked before it takes the output's name: a bad file never has it, nor
+  // one whose check a stop cut short.
+  bool unchecked = false;
   if (!Failure && !stopped && Fed) {
     try {
-      VerifyOutput(Partial.Name(), Job.OutputFileName, Job.DestinationFormat, FedBits, *Fed);
+      VerifyOutput(Partial.Name(), Job.OutputFileName, Job.DestinationFormat, FedBits, *Fed,
+                   [this] { return Worker.Terminated(); });
       if (Job.Verified) ++*Job.Verified;
     } catch (const std::exception &e) {
-      // Written in full, but not right: no system error explains it.
-      Failure = e.what();
-      Cause.Reading = false;
-      Cause.Reason = TFailureReason::Other;
+      unchecked = Worker.Terminated();
+      if (!unchecked) {
+        // Written in full, but not right: no system error explains it.
+        Failure = e.what();
+        Cause.Reading = false;
+        Cause.Reason = TFailureReason::Other;
+      }
     }
   }
-  if (!Failure && (!stopped || (Job.KeepPartial && FramesRead > 0))) {
+  if (!Failure && !unchecked && (!stopped || (Job.KeepPartial && FramesRead > 0))) {
     try {
       Job.OutputFileName = Partial.Complete(Job.Replaces);
       if (Companion) Companion->CompleteAs(Job.OutputFileName + CompanionSuffix);

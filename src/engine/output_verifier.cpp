@@ -57,7 +57,8 @@ bool IsVerifiable(TDestinationFormat Format, const void *Options) {
   return row && row->Lossless && row->Lossless(Options);
 }
 
-TSampleHash HashOutputSamples(const std::string &File, TDestinationFormat Format, int32_t Bits) {
+TSampleHash HashOutputSamples(const std::string &File, TDestinationFormat Format, int32_t Bits,
+                              const std::function<bool()> &Stopped) {
   const TFormatRow *row = FormatRow(Format);
   if (!row) throw std::runtime_error("No format of code " + std::to_string(Format));
   // By the format's own type, not the file's name: outputs are checked under
@@ -71,7 +72,7 @@ TSampleHash HashOutputSamples(const std::string &File, TDestinationFormat Format
   std::vector<uint8_t> block(kReadBytes);
   TSampleConverter samples(row->Samples.Wide, Bits, block.size());
   TSampleHash hash;
-  for (;;) {
+  while (!(Stopped && Stopped())) {
     const DWORD got = BASS_ChannelGetData(stream, block.data(), kReadBytes);
     if (got == DWORD(-1)) {
       if (BASS_ErrorGetCode() == BASS_ERROR_ENDED) break;
@@ -89,11 +90,11 @@ TSampleHash HashOutputSamples(const std::string &File, TDestinationFormat Format
 }
 
 void VerifyOutput(const std::string &File, const std::string &Shown, TDestinationFormat Format, int32_t Bits,
-                  const TSampleHash &Given) {
+                  const TSampleHash &Given, const std::function<bool()> &Stopped) {
   const std::string failed = "Verification failed: \"" + Shown + "\" ";
   TSampleHash decoded;
   try {
-    decoded = HashOutputSamples(File, Format, Bits);
+    decoded = HashOutputSamples(File, Format, Bits, Stopped);
   } catch (const std::exception &e) {
     throw std::runtime_error(failed + "cannot be read back: " + e.what());
   }

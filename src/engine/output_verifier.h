@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "base/misc.h"
@@ -31,10 +32,12 @@ bool IsVerifiable(TDestinationFormat Format, const void *Options);
 
 // The samples File (an output of Format, under any name) decodes to, as a job
 // hands them to Format's encoder at the decoded depth Bits (16, 24 or 32).
-// Raises when the file cannot be decoded to its end.
-TSampleHash HashOutputSamples(const std::string &File, TDestinationFormat Format, int32_t Bits);
+// Raises when the file cannot be decoded to its end; Stopped, asked between
+// blocks, ends the decoding early when it returns true.
+TSampleHash HashOutputSamples(const std::string &File, TDestinationFormat Format, int32_t Bits,
+                              const std::function<bool()> &Stopped = {});
 
 // Raises "Verification failed: "<Shown>" ..." unless File decodes to exactly
-// the samples Given hashes.
+// the samples Given hashes (also when Stopped ends the decoding early).
 void VerifyOutput(const std::string &File, const std::string &Shown, TDestinationFormat Format, int32_t Bits,
-                  const TSampleHash &Given);
+                  const TSampleHash &Given, const std::function<bool()> &Stopped = {});

@@ -1,9 +1,10 @@
 // Verifying lossless outputs: the verifier on real outputs of every lossless
 // format and depth, whole, read under a hidden name, and with their audio
-// bytes spoiled on disk.
+// bytes spoiled on disk, or its check stopped.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "encoders/format.h"
 #include "engine/output_verifier.h"
@@ -21,9 +22,10 @@ TSampleHash HashOf(const std::vector<uint8_t> &bytes, size_t cut = 0) {
 }
 
 // The message of VerifyOutput's failure; "" when it passes.
-std::string Verdict(const std::string &file, TDestinationFormat format, int bits, const TSampleHash &given) {
+std::string Verdict(const std::string &file, TDestinationFormat format, int bits, const TSampleHash &given,
+                    const std::function<bool()> &stopped = {}) {
   try {
-    VerifyOutput(file, "/music/out.x", format, bits, given);
+    VerifyOutput(file, "/music/out.x", format, bits, given, stopped);
     return "";
   } catch (const std::exception &e) {
     return e.what();
@@ -78,6 +80,9 @@ TEST(OutputVerifier, PassesWholeOutputsAndCatchesSpoiledOnes) {
     const std::string hidden = folder + "/." + row.Name + ".tonmill-part";
     fs::copy_file(output, hidden);
     EXPECT_EQ(Verdict(hidden, row.Format, row.Bits, given), "");
+    // A check stopped half-way passes nothing.
+    int blocks = 0;
+    EXPECT_NE(Verdict(hidden, row.Format, row.Bits, given, [&blocks] { return ++blocks > 2; }), "");
 
     std::vector<uint8_t> bytes = ReadFileBytes(output);
     for (size_t i = bytes.size() / 2; i < bytes.size() / 2 + 4; ++i) bytes[i] ^= 0x5A;
