@@ -112,6 +112,8 @@ EOF
     r=$(ratio "$(med "$f.tonmill")" "$(med "$f.soundconverter")")
     echo "| $f: tonmill ≤ 1.0 × SoundConverter's time | $r × | $(verdict "$r" "<=" 1.0) |"
   done
+  r=$(ratio "$(med flac.verify)" "$(med flac.tonmill)")
+  echo "| /verify ≤ 1.3 × the time without (FLAC level 5, two at a time: $(cell flac.verify) against $(cell flac.tonmill)) | $r × | $(verdict "$r" "<=" 1.3) |"
   r=$(ratio "$w1" "$w2")
   echo "| 2 workers ≥ 1.9 × one (FLAC → MP3; $(cell workers.1) against $(cell workers.2)) | $r × | $(verdict "$r" ">=" 1.9) |"
   r=$(ratio "$lame" "$w2")

@@ -250,6 +250,7 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.KeepGoing = Parsed.Options.KeepGoing || Settings.Program.KeepGoing;
   Engine.SkipExisting = Parsed.Options.SkipExisting || Settings.Program.SkipExisting;
   Engine.WriteTags = !Parsed.Options.NoTags && Settings.Program.WriteTags;
+  Engine.Verify = Parsed.Options.Verify || Settings.Program.Verify;
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.HiddenTrack = Parsed.Options.HiddenTrack;
   Engine.PregapOwnTrack = Parsed.Options.OwnPregaps;
@@ -309,6 +310,11 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
   if (Engine.SkippedCount > 0 && !Quiet)
     Say("left alone " + std::to_string(Engine.SkippedCount) + " existing output" +
         (Engine.SkippedCount == 1 ? "" : "s") + " newer than their sources");
+  if (Engine.Verify && !Quiet) {
+    const int32_t verified = Engine.VerifiedCount;
+    Say("verified " + std::to_string(verified) + " lossless output" + (verified == 1 ? "" : "s") +
+        " against what was encoded");
+  }
   // Sources converted only as far as they decoded; they change no exit status.
   for (const TThreadWarningRec &warning : Engine.Warnings) Say("warning: " + WarningText(warning));
   // What could not be read was not converted: the run did not do all it was asked.

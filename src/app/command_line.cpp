@@ -18,7 +18,7 @@ std::string Lower(std::string text) {
 }
 
 const char *const kSwitches[] = {
-    "/input", "/output", "/createfullpath", "/keeppartial", "/keepgoing", "/skipexisting", "/hiddentrack", "/ownpregaps", "/notags",
+    "/input", "/output", "/createfullpath", "/keeppartial", "/keepgoing", "/skipexisting", "/hiddentrack", "/ownpregaps", "/notags", "/verify",
     "/dest", "/q", "/p", "/debug", "/sendto",
     // keys of the encoders
     "/bitrate", "/minbitrate", "/maxbitrate", "/avgbitrate", "/quality", "/stereomode",
@@ -150,6 +150,8 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
       o.OwnPregaps = true;
     } else if (a == "/notags") {
       o.NoTags = true;
+    } else if (a == "/verify") {
+      o.Verify = true;
     } else if (a == "/dest") {
       const std::string *v = valueAfter(i);
       o.DestinationFormat = v ? DestinationFromSwitch(*v) : 0;
@@ -174,7 +176,8 @@ std::string UsageText() {
          "  tonmill /sendto PATH...          open the window with these files and folders\n"
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
          "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting]\n"
-         "          [/hiddentrack] [/ownpregaps] [/notags] [/q] [encoder keys]\n"
+         "          [/hiddentrack] [/ownpregaps] [/notags] [/verify]\n"
+         "          [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
          "INPUT is a file, a folder (searched with its sub-folders) or a quoted pattern\n"
@@ -191,7 +194,10 @@ std::string UsageText() {
          "INDEX 00, so a pregap belongs to its own track rather than to the one\n"
          "before. /notags writes into the outputs only the tags their encoders write\n"
          "(without it every output carries the source's tags and cover in its\n"
-         "format's own tags). /q keeps the terminal quiet apart from failures.\n"
+         "format's own tags). /verify decodes every FLAC, APE, lossless WavPack and\n"
+         "WAV output again before it takes its name and fails the job unless it gives\n"
+         "exactly the samples its encoder was given (lossy outputs are not checked).\n"
+         "/q keeps the terminal quiet apart from failures.\n"
          "/DEBUG shows the encoder parameters and makes the encoders write no audio.\n"
          "\n"
          "Exit status: 0 every file converted, 1 the run failed or found no supported\n"

@@ -39,6 +39,7 @@ struct TCommandLineOptions {
   bool HiddenTrack = false;  // "/hiddentrack": a sheet's audio before track 1 is track 0
   bool OwnPregaps = false;   // "/ownpregaps": a track starts at its INDEX 00
   bool NoTags = false;       // "/notags": outputs get only the tags their encoders write
+  bool Verify = false;       // "/verify": lossless outputs are decoded again and compared
 };
 
 struct TParsedCommandLine {

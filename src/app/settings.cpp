@@ -46,6 +46,7 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.KeepGoing = Store.ReadBoolean("KeepGoing", false);
   o.SkipExisting = Store.ReadBoolean("SkipExisting", false);
   o.WriteTags = Store.ReadBoolean("WriteTags", true);
+  o.Verify = Store.ReadBoolean("Verify", false);
   for (int i = 0; i < DestinationFormatCount; ++i)
     DestinationFileTypes[size_t(i)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(i), processors);
   return o;
@@ -60,6 +61,7 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"KeepGoing", o.KeepGoing},
                                    {"SkipExisting", o.SkipExisting},
                                    {"WriteTags", o.WriteTags}};
+                                   {"Verify", o.Verify}};
   for (int i = 0; i < DestinationFormatCount; ++i)
     records.push_back({FilesPerCpuName(i), DestinationFileTypes[size_t(i)].FilesPerCPU});
   return records;

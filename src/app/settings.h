@@ -27,6 +27,7 @@ struct TProgramOptions {
   bool KeepGoing = false;           // "KeepGoing": a failed file stops nothing
   bool SkipExisting = false;        // "SkipExisting": outputs newer than their sources are left alone
   bool WriteTags = true;            // "WriteTags": outputs carry the source's tags in their own kind
+  bool Verify = false;              // "Verify": lossless outputs are decoded again and compared
   // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
 };
 

@@ -81,6 +81,9 @@ struct TFormatRow {
   // whose value cannot be used is explained in Error.
   void (*ReadKeys)(const TKeyLookup &Keys, void *Options, std::string &Error) = nullptr;
   std::span<const TKeyHelp> KeyHelp = {};  // every key ReadKeys reads
+  // Whether outputs made with Options (null: the defaults) hold exactly the
+  // samples they were given; null for a lossy format.
+  bool (*Lossless)(const void *Options) = nullptr;
 };
 
 // Every format, in the order About lists them.
@@ -122,6 +125,13 @@ template <class TCoder, class TOptions>
 std::unique_ptr<TCustomCoder> CreateCoder(const std::string &FileName, const TTagRec &Tags,
                                           const TAudioInfo &AudioInfo, const void *Options) {
   return std::make_unique<TCoder>(FileName, Tags, AudioInfo, *static_cast<const TOptions *>(Options));
+}
+
+inline bool AlwaysLossless(const void *) { return true; }
+
+template <class TOptions, bool (*Test)(const TOptions &)>
+bool Lossless(const void *Options) {
+  return Test(Options ? *static_cast<const TOptions *>(Options) : TOptions{});
 }
 
 template <class TOptions, void (*Read)(const TKeyLookup &, TOptions &, std::string &)>

@@ -84,6 +84,7 @@ int TCoder_engine::Run() {
   ErrorText.clear();
   Failures.clear();
   OutputCount = ConvertedCount = SkippedCount = 0;
+  VerifiedCount = 0;
   Warnings.clear();
   if (FileCountValue < 1) return 0;
   Execute();
@@ -231,6 +232,8 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       job.KeepPartial = KeepPartial && !SkipExisting;
       job.Partials = &Partials;
       job.WriteTags = WriteTags;
+      job.Verify = Verify;
+      job.Verified = &VerifiedCount;
       jobs.push_back(std::move(job));
     }
   }

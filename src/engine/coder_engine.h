@@ -124,6 +124,9 @@ class TCoder_engine {
   TCueLayout CueLayout() const;
   // Every output carries the source's tags in its format's own kind of tags.
   bool WriteTags = true;
+  // Lossless outputs are decoded again and compared with what their encoder
+  // was given; a mismatch fails the job.
+  bool Verify = false;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
@@ -133,6 +136,8 @@ class TCoder_engine {
   int32_t ConvertedCount = 0;
   // Outputs left as they were, with SkipExisting; not in OutputCount.
   int32_t SkippedCount = 0;
+  // Outputs that passed verification, with Verify.
+  std::atomic<int32_t> VerifiedCount = 0;
   // The same, with the failed and the stopped ones; Failed tells whether Run
   // raised. A run that failed before its jobs were made counts its sources.
   TRunCounts Counts(bool Failed) const;

@@ -12,7 +12,9 @@
 #include "base/texts.h"
 #include "encoders/format.h"
 #include "engine/failure_text.h"
+#include "engine/output_verifier.h"
 #include "engine/resampler.h"
+#include "engine/sample_converter.h"
 #include "platform/clock.h"
 #include "platform/file_write.h"
 #include "platform/main_thread/main_thread.h"
@@ -21,54 +23,6 @@
 #include "tags/output_tags.h"
 
 namespace {
-
-constexpr float kScale24 = 8388608.0f;  // 2^23: full scale of a 24-bit sample
-
-// Float sample to a 24-bit integer, truncated toward zero and clamped.
-inline int32_t ToInt24(float v) {
-  const float scaled = v * kScale24;
-  if (!(scaled > -kScale24)) return scaled != scaled ? 0 : -8388608;  // also NaN
-  if (scaled >= 8388607.0f) return 8388607;
-  return int32_t(scaled);
-}
-
-// Turns a decoded block into what the encoder takes, as the format's sample
-// rule says: 24-bit deliveries packed to three bytes, or 32-bit ones made
-// integers of a 24-bit range; anything else passes as it is.
-class TSampleConverter {
- public:
-  TSampleConverter(TWideSamples Wide, int32_t Bits, size_t BlockBytes)
-      : Pack24(Bits == 24 && Wide == TWideSamples::Packed24),
-        ToInt32(Bits == 32 && Wide == TWideSamples::Int24In32),
-        Converted(Pack24 || ToInt32 ? BlockBytes : 0) {}
-
-  // The block to hand over; Size is its byte count, in and out.
-  const void *Convert(const uint8_t *Block, int &Size) {
-    const float *in = reinterpret_cast<const float *>(Block);
-    const size_t count = size_t(Size) / 4;
-    if (Pack24) {
-      uint8_t *out = Converted.data();
-      for (size_t i = 0; i < count; ++i, out += 3) {
-        const int32_t v = ToInt24(in[i]);
-        out[0] = uint8_t(v);
-        out[1] = uint8_t(v >> 8);
-        out[2] = uint8_t(v >> 16);
-      }
-      Size = int(count * 3);
-      return Converted.data();
-    }
-    if (ToInt32) {
-      int32_t *out = reinterpret_cast<int32_t *>(Converted.data());
-      for (size_t i = 0; i < count; ++i) out[i] = ToInt24(in[i]);
-      return Converted.data();
-    }
-    return Block;
-  }
-
- private:
-  bool Pack24, ToInt32;
-  std::vector<uint8_t> Converted;  // sized from the encoder's block: never larger
-};
 
 std::string ReplaceAll(std::string text, const std::string &from, const std::string &to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
@@ -130,6 +84,10 @@ class TCoderThread::TEncoderEnd {
   // The encoder's second file, named after the output; null when none.
   TPartialOutput *Companion = nullptr;
   std::string CompanionSuffix;
+  // What the encoder was given, when its output is to be verified, at the
+  // decoded depth FedBits.
+  std::optional<TSampleHash> Fed;
+  int32_t FedBits = 16;
 
  private:
   std::unique_ptr<TCustomCoder> Encoder;
@@ -160,7 +118,25 @@ void TCoderThread::TEncoderEnd::Finish() {
       Fail(e.what());
     }
   }
-  if (!Failure && (!stopped || (Job.KeepPartial && FramesRead > 0))) {
+  // Checked before it takes the output's name: a bad file never has it, nor
+  // one whose check a stop cut short.
+  bool unchecked = false;
+  if (!Failure && !stopped && Fed) {
+    try {
+      VerifyOutput(Partial.Name(), Job.OutputFileName, Job.DestinationFormat, FedBits, *Fed,
+                   [this] { return Worker.Terminated(); });
+      if (Job.Verified) ++*Job.Verified;
+    } catch (const std::exception &e) {
+      unchecked = Worker.Terminated();
+      if (!unchecked) {
+        // Written in full, but not right: no system error explains it.
+        Failure = e.what();
+        Cause.Reading = false;
+        Cause.Reason = TFailureReason::Other;
+      }
+    }
+  }
+  if (!Failure && !unchecked && (!stopped || (Job.KeepPartial && FramesRead > 0))) {
     try {
       Job.OutputFileName = Partial.Complete(Job.Replaces);
       if (Companion) Companion->CompleteAs(Job.OutputFileName + CompanionSuffix);
@@ -273,6 +249,11 @@ void TCoderThread::Convert() {
     encoder.Companion = &*companion;
     encoder.CompanionSuffix = CompanionSuffix;
   }
+  // Debug runs write no audio: nothing to check.
+  if (Job.Verify && DebugMode == 0 && IsVerifiable(Job.DestinationFormat, Job.Options)) {
+    encoder.Fed.emplace();
+    encoder.FedBits = bits;
+  }
   if (!StartEncoder(encoder, partial)) return;
   const int bufferSize = encoder.Coder().GetBufferSize();
 
@@ -356,6 +337,7 @@ void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, 
         int size = std::min(chunkBytes, bytes - at);
         const void *block = samples.Convert(data + at, size);
         if (Terminated()) break;
+        if (Encoder.Fed) Encoder.Fed->Add(block, size_t(size));
         Encoder.Coder().DoOutput(block, size, DebugMode == 0);
       }
     };

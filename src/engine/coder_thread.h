@@ -58,6 +58,10 @@ struct TFileListRec {
   TFileIdentity Replaces;
   // A stopped job gives its shorter file the output's name instead of removing it.
   bool KeepPartial = false;
+  // A lossless output is decoded again before it takes its name and must
+  // give the samples its encoder was given; Verified counts those that did.
+  bool Verify = false;
+  std::atomic<int32_t> *Verified = nullptr;
   // Where the worker registers the hidden file it writes; may be null.
   TPartialFiles *Partials = nullptr;
   // Called on the worker when the source turns out damaged or short.

@@ -13,7 +13,7 @@ namespace {
 TEST(CommandLine, BatchSwitchesInAnyCase) {
   const TParsedCommandLine p =
       ParseCommandLine({"/INPUT", "a.wav", "/HiddenTrack", "/KEEPGOING", "/OUTPUT", "/tmp/o", "/DEST", "FLAC",
-                        "/p", "3", "/createfullpath", "/SkipExisting", "/OWNPREGAPS", "/NoTags"});
+                        "/p", "3", "/createfullpath", "/SkipExisting", "/OWNPREGAPS", "/NoTags", "/Verify"});
   EXPECT_EQ(p.Mode, TParsedCommandLine::mBatch);
   EXPECT_EQ(p.Options.InputPaths, std::vector<std::string>{"a.wav"});
   EXPECT_EQ(p.Options.OutputFolder, "/tmp/o/");
@@ -25,6 +25,7 @@ TEST(CommandLine, BatchSwitchesInAnyCase) {
   EXPECT_TRUE(p.Options.HiddenTrack);
   EXPECT_TRUE(p.Options.OwnPregaps);
   EXPECT_TRUE(p.Options.NoTags);
+  EXPECT_TRUE(p.Options.Verify);
   EXPECT_FALSE(p.ReportErrors);
   EXPECT_TRUE(p.Errors.empty());
 }

@@ -523,6 +523,7 @@ void Tmain::bStartClick() {
     engine.KeepGoing = ProgramOptions.KeepGoing;
     engine.SkipExisting = ProgramOptions.SkipExisting;
     engine.WriteTags = ProgramOptions.WriteTags;
+    engine.Verify = ProgramOptions.Verify;
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {

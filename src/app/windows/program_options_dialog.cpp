@@ -46,6 +46,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbKeepGoing = Named<QCheckBox>(this, "cbKeepGoing", Qs(text_keep_going));
   cbSkipExisting = Named<QCheckBox>(this, "cbSkipExisting", Qs(text_skip_existing));
   cbWriteTags = Named<QCheckBox>(this, "cbWriteTags", Qs(text_write_tags));
+  cbVerify = Named<QCheckBox>(this, "cbVerify", Qs(text_verify));
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -63,6 +64,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbKeepGoing);
   layout->addWidget(cbSkipExisting);
   layout->addWidget(cbWriteTags);
+  layout->addWidget(cbVerify);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -75,16 +77,17 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbKeepGoing->setChecked(Options.KeepGoing);
   cbSkipExisting->setChecked(Options.SkipExisting);
   cbWriteTags->setChecked(Options.WriteTags);
+  cbVerify->setChecked(Options.Verify);
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
-                                                       cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags})
+                                                       cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags, cbVerify})
       w->setEnabled(false);
   Refresh();
   for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
   for (QRadioButton *radio : {cbSimple, cbAdvanced}) connect(radio, &QRadioButton::clicked, this, [this] { Refresh(); });
   connect(bSetAdvanced, &QPushButton::clicked, this, [this] { bSetAdvancedClick(); });
-  FitTo(508, 361);
+  FitTo(508, 384);
 }
 
 void TfrmOptions::Refresh() {
@@ -111,6 +114,7 @@ TProgramOptions TfrmOptions::Options() const {
   o.KeepGoing = cbKeepGoing->isChecked();
   o.SkipExisting = cbSkipExisting->isChecked();
   o.WriteTags = cbWriteTags->isChecked();
+  o.Verify = cbVerify->isChecked();
   return o;
 }
 

@@ -28,7 +28,8 @@ class TfrmOptions : public TOptionsDialog {
   QSlider *tbPriority, *tbNPF;
   QRadioButton *cbSimple, *cbAdvanced;
   QPushButton *bSetAdvanced;
-  QCheckBox *cbReduce, *cbKeepPartial, *cbKeepGoing, *cbSkipExisting, *cbWriteTags;
+  QCheckBox *cbReduce, *cbKeepPartial, *cbKeepGoing, *cbSkipExisting, *cbWriteTags,
+      *cbVerify;
 
  private:
   void Refresh();

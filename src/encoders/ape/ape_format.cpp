@@ -39,4 +39,5 @@ constinit const TFormatRow APEFormat = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TAPEOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
+    .Lossless = &format_row::AlwaysLossless,
 };

@@ -100,4 +100,5 @@ constinit const TFormatRow FLACFormat = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TFLACOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
+    .Lossless = &format_row::AlwaysLossless,
 };

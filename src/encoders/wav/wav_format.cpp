@@ -9,4 +9,5 @@ constinit const TFormatRow WAVFormat = {
     .Samples = {.FromFloat = 32, .From24 = 24, .Wide = TWideSamples::Packed24},
     .CreateCoder = &format_row::CreateCoder<TWAVCoder, TWAVOptions>,
     .NewOptions = &format_row::NewOptions<TWAVOptions>,
+    .Lossless = &format_row::AlwaysLossless,
 };

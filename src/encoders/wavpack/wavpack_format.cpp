@@ -23,6 +23,10 @@ void ReadKeys(const TKeyLookup &Keys, TWavPackOptions &o, std::string &) {
   if (level) o.Compression = *level == "fast" ? 0 : *level == "high" ? 1 : 2;
 }
 
+// Hybrid files leave out what the bitrate cannot hold (a correction file
+// only holds it beside them).
+bool Lossless(const TWavPackOptions &o) { return !o.Hybrid; }
+
 }  // namespace
 
 constinit const TFormatRow WavPackFormat = {
@@ -37,4 +41,5 @@ constinit const TFormatRow WavPackFormat = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TWavPackOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
+    .Lossless = &format_row::Lossless<TWavPackOptions, &Lossless>,
 };
