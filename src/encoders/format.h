@@ -81,6 +81,10 @@ struct TFormatRow {
   // whose value cannot be used is explained in Error.
   void (*ReadKeys)(const TKeyLookup &Keys, void *Options, std::string &Error) = nullptr;
   std::span<const TKeyHelp> KeyHelp = {};  // every key ReadKeys reads
+  // The highest sample rate the encoder takes with Options (a record of the
+  // format's); null: any. A faster source is resampled to the highest rate
+  // of its family that fits (RateWithin).
+  int32_t (*MaxRate)(const void *Options) = nullptr;
 };
 
 // Every format, in the order About lists them.

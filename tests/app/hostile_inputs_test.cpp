@@ -84,6 +84,13 @@ std::vector<std::pair<std::string, std::vector<std::string>>> SourceMakers() {
       {"vob", ff({"-c:a", "ac3", "-f", "vob"})},
       {"mkv", ff({"-c:a", "flac"})},
       {"flv", ff({"-c:a", "libmp3lame", "-ar", "44100"})},
+      {"opus", ff({"-c:a", "libopus"})},
+      {"oga", ff({"-c:a", "flac"})},
+      {"aifc", ff({"-c:a", "pcm_f32be"})},
+      {"m4b", ff({"-c:a", "aac"})},
+      {"mka", ff({"-c:a", "flac"})},
+      {"webm", ff({"-c:a", "libopus"})},
+      {"dsf", {}},  // our own writer
   };
 }
 
@@ -101,7 +108,9 @@ TEST_F(HostileInputs, DamagedFilesOfEveryType) {
   };
   for (auto [ext, argv] : SourceMakers()) {
     const std::string good = Folder + "/good." + ext;
-    if (argv.empty()) {
+    if (ext == "dsf") {
+      WriteDsf(good, 0.5);
+    } else if (argv.empty()) {
       ASSERT_EQ(Run({Wav}, ext), 0) << Said;
       fs::rename(Out + "/sound." + ext, good);
     } else {

@@ -100,4 +100,5 @@ constinit const TFormatRow FLACFormat = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TFLACOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
+    .MaxRate = [](const void *) { return 655350; },  // what a frame header can state
 };

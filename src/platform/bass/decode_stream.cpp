@@ -144,6 +144,12 @@ int TDecodeStream::OpenFile(const std::string &path, const TStreamKind &kind,
     if (bits <= 0) bits = av_get_bytes_per_sample(Decoder->sample_fmt) * 8;
     OrigRes = SourceFloat ? 32 : RoundResolution(bits);
   }
+  // One-bit DSD filters down to PCM that holds far more than 16 bits: what a
+  // lossless output keeps of it.
+  const AVCodecID id = st->codecpar->codec_id;
+  if (id == AV_CODEC_ID_DSD_LSBF || id == AV_CODEC_ID_DSD_MSBF || id == AV_CODEC_ID_DSD_LSBF_PLANAR ||
+      id == AV_CODEC_ID_DSD_MSBF_PLANAR)
+    OrigRes = 24;
 
   const char *const ogg[] = {"ogg", nullptr};
   NoEndMark = NameListed(Format->iformat->name, ogg) && !OggEndsWithEndPage(path);
