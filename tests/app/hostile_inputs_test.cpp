@@ -84,12 +84,11 @@ std::vector<std::pair<std::string, std::vector<std::string>>> SourceMakers() {
       {"vob", ff({"-c:a", "ac3", "-f", "vob"})},
       {"mkv", ff({"-c:a", "flac"})},
       {"flv", ff({"-c:a", "libmp3lame", "-ar", "44100"})},
+      // Of the further types, those with a demuxer or decoder of their own
+      // (.oga and .m4b share Ogg's and MP4's, .webm Matroska's).
       {"opus", ff({"-c:a", "libopus"})},
-      {"oga", ff({"-c:a", "flac"})},
       {"aifc", ff({"-c:a", "pcm_f32be"})},
-      {"m4b", ff({"-c:a", "aac"})},
       {"mka", ff({"-c:a", "flac"})},
-      {"webm", ff({"-c:a", "libopus"})},
       {"dsf", {}},  // our own writer
   };
 }
