@@ -56,7 +56,7 @@ struct TSupportedFileTypes {
   bool CUECapable = false;
 };
 
-constexpr int InputFileTypeCount = 19;
+constexpr int InputFileTypeCount = 28;
 // Written at start-up (and FilesPerCPU while settings load), read by any thread.
 extern std::array<TSupportedFileTypes, InputFileTypeCount> InputFileTypes;
 extern std::array<TSupportedFileTypes, DestinationFormatCount> DestinationFileTypes;

@@ -84,6 +84,10 @@ struct TFormatRow {
   // Whether outputs made with Options (null: the defaults) hold exactly the
   // samples they were given; null for a lossy format.
   bool (*Lossless)(const void *Options) = nullptr;
+  // The highest sample rate the encoder takes with Options (a record of the
+  // format's); null: any. A faster source is resampled to the highest rate
+  // of its family that fits (RateWithin).
+  int32_t (*MaxRate)(const void *Options) = nullptr;
 };
 
 // Every format, in the order About lists them.

@@ -227,7 +227,12 @@ void TCoderThread::Convert() {
   // The encoder sees the rate and channels the job asks for; positions and
   // lengths of the job stay in the source's frames.
   TAudioInfo target = info;
-  target.Streams[size_t(info.Index)] = PreprocessedStream(Job.PreprocessOptions, stream);
+  int32_t maxRate = 0;
+  if (const TFormatRow *row = FormatRow(Job.DestinationFormat); row && row->MaxRate) {
+    const std::shared_ptr<void> defaults = Job.Options ? nullptr : row->NewOptions();
+    maxRate = row->MaxRate(Job.Options ? Job.Options : defaults.get());
+  }
+  target.Streams[size_t(info.Index)] = StreamWithin(PreprocessedStream(Job.PreprocessOptions, stream), maxRate);
 
   // The encoder, writing under the output's hidden name.
   ClearLastFileError();

@@ -61,6 +61,22 @@ void TResampler::Convert(const uint8_t *In, int64_t Frames) {
   Out.resize(size_t(got) * size_t(OutFrameBytes));
 }
 
+int32_t RateWithin(int32_t Rate, int32_t MaxRate) {
+  if (MaxRate <= 0 || Rate <= MaxRate) return Rate;
+  const int32_t base = Rate % 11025 == 0 ? 44100 : Rate % 8000 == 0 ? 48000 : 0;
+  if (base == 0 || base > MaxRate) return MaxRate;
+  int32_t rate = base;
+  while (rate <= MaxRate / 2) rate *= 2;
+  return rate;
+}
+
+TAudioInfoRec StreamWithin(const TAudioInfoRec &Stream, int32_t MaxRate) {
+  TAudioInfoRec s = Stream;
+  s.SampleRate = RateWithin(Stream.SampleRate, MaxRate);
+  s.BytesPerSecond = s.BlockAlign * s.SampleRate;
+  return s;
+}
+
 TAudioInfoRec PreprocessedStream(const TPreprocessOptions &Options, const TAudioInfoRec &Source) {
   TAudioInfoRec s = Source;
   if (Options.Resample && Options.ResampleTo > 0) s.SampleRate = Options.ResampleTo;

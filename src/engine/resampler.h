@@ -35,3 +35,11 @@ class TResampler {
 // channel count of Source (rate and channels; sizes follow). Equal to Source
 // when they change nothing.
 TAudioInfoRec PreprocessedStream(const TPreprocessOptions &Options, const TAudioInfoRec &Source);
+
+// The rate Rate is encoded at by a format taking at most MaxRate (0: any):
+// Rate itself when it fits, else the highest rate of its family (44.1 or 48 kHz
+// times a power of two) that does, else MaxRate. DSD64's 352.8 kHz becomes
+// 88.2 kHz for a format that takes 96 kHz.
+int32_t RateWithin(int32_t Rate, int32_t MaxRate);
+// Stream with its rate brought within MaxRate (sizes follow).
+TAudioInfoRec StreamWithin(const TAudioInfoRec &Stream, int32_t MaxRate);

@@ -84,6 +84,12 @@ std::vector<std::pair<std::string, std::vector<std::string>>> SourceMakers() {
       {"vob", ff({"-c:a", "ac3", "-f", "vob"})},
       {"mkv", ff({"-c:a", "flac"})},
       {"flv", ff({"-c:a", "libmp3lame", "-ar", "44100"})},
+      // Of the further types, those with a demuxer or decoder of their own
+      // (.oga and .m4b share Ogg's and MP4's, .webm Matroska's).
+      {"opus", ff({"-c:a", "libopus"})},
+      {"aifc", ff({"-c:a", "pcm_f32be"})},
+      {"mka", ff({"-c:a", "flac"})},
+      {"dsf", {}},  // our own writer
   };
 }
 
@@ -101,7 +107,9 @@ TEST_F(HostileInputs, DamagedFilesOfEveryType) {
   };
   for (auto [ext, argv] : SourceMakers()) {
     const std::string good = Folder + "/good." + ext;
-    if (argv.empty()) {
+    if (ext == "dsf") {
+      WriteDsf(good, 0.5);
+    } else if (argv.empty()) {
       ASSERT_EQ(Run({Wav}, ext), 0) << Said;
       fs::rename(Out + "/sound." + ext, good);
     } else {

@@ -439,6 +439,7 @@ TEST_F(MainWindow, SourcesCanBeChosenAndGreyedControlsSayWhy) {
   EXPECT_EQ(Window->Sources().List().size(), 1u);
   EXPECT_TRUE(Filter.contains("*.flac") && Filter.contains("*.FLAC") && Filter.contains("*.cue")) << Filter.toStdString();
   EXPECT_FALSE(Filter.contains("*.mkv")) << Filter.toStdString();
+  EXPECT_TRUE(Filter.contains("*.opus") && Filter.contains("*.webm") && Filter.contains("*.dsf")) << Filter.toStdString();
   EXPECT_TRUE(Filter.startsWith(QString::fromStdString(text_audio_files))) << Filter.toStdString();
   EXPECT_EQ(Window->bStart->toolTip(), "");
   ChosenFiles = {QString::fromStdString(b)};

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "encoders/flac/flac_format.h"
+#include "engine/resampler.h"
 #include "test_support.h"
 
 namespace {
@@ -110,3 +111,13 @@ TEST(ResampleOff, LosslessOutputsStayBitExact) {
 }
 
 }  // namespace
+
+// A rate a format cannot hold comes down within its family, or to the limit.
+TEST(RateWithin, TheHighestOfTheSourcesFamilyThatFits) {
+  const struct {
+    int32_t Rate, MaxRate, Expected;
+  } rows[] = {{352800, 0, 352800},     {352800, 96000, 88200},  {352800, 48000, 44100},
+              {705600, 655350, 352800}, {192000, 96000, 96000}, {384000, 48000, 48000},
+              {100000, 96000, 96000},  {22050, 48000, 22050},   {96000, 44100, 44100}};
+  for (const auto &r : rows) EXPECT_EQ(RateWithin(r.Rate, r.MaxRate), r.Expected) << r.Rate << " within " << r.MaxRate;
+}

@@ -49,6 +49,37 @@ TEST_F(AudioInfo, PropertiesOfLosslessAndLossySources) {
   EXPECT_EQ(info.Streams[0].Bitrate, int(std::nearbyint(mp3Kbits + 0.5)));
 }
 
+// What the files info view shows of the further types: their own rate and
+// channels, their depth (16 for lossy ones, 24 for DSD) and their length.
+TEST_F(AudioInfo, TheFurtherTypes) {
+  const TTestSignal signal{.Rate = 48000, .Bits = 24, .Seconds = 1.5};
+  const struct {
+    const char *Name;
+    std::vector<std::string> Codec;
+    int Rate, Channels, Bits;
+  } rows[] = {{"a.opus", {"-c:a", "libopus"}, 48000, 2, 16},         {"a.oga", {"-c:a", "flac"}, 48000, 2, 24},
+              {"a.aif", {}, 48000, 2, 16},                             {"a.aifc", {"-c:a", "pcm_f32be"}, 48000, 2, 32},
+              {"a.m4b", {"-c:a", "aac"}, 48000, 2, 16},                {"a.mka", {"-c:a", "flac"}, 48000, 2, 24},
+              {"a.webm", {"-c:a", "libopus", "-ac", "1"}, 48000, 1, 16}, {"a.dsf", {}, 352800, 2, 24}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Name);
+    const std::string path = Folder + "/" + r.Name;
+    if (std::string(r.Name) == "a.dsf")
+      WriteDsf(path, signal.Seconds);
+    else
+      WriteSignal(path, signal, r.Codec);
+    TAudioInfo info;
+    GetFileAudioInfo(path, true, info);
+    ASSERT_EQ(info.ErrorText, "");
+    const TAudioInfoRec &s = info.Streams.at(0);
+    EXPECT_EQ(s.SampleRate, r.Rate);
+    EXPECT_EQ(s.Channels, r.Channels);
+    EXPECT_EQ(s.BitsPerSample, r.Bits);
+    EXPECT_NEAR(s.Duration, signal.Seconds, 0.001);
+    EXPECT_GT(s.Bitrate, 0);
+  }
+}
+
 TEST_F(AudioInfo, AnUnreadableSourceGetsAnErrorText) {
   TAudioInfo info;
   GetFileAudioInfo(Folder + "/missing.wav", true, info);

@@ -488,6 +488,47 @@ double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &
   return 10 * std::log10(signal / std::max(noise, 1e-9));
 }
 
+std::string WriteDsf(const std::string &path, double seconds, const std::string &title) {
+  constexpr int kRate = 2822400, kChannels = 2, kBlock = 4096;
+  const uint64_t samples = uint64_t(seconds * kRate);
+  const uint64_t blocks = (samples / 8 + kBlock - 1) / kBlock;
+  std::vector<uint8_t> data(blocks * kBlock * kChannels, 0);
+  for (int c = 0; c < kChannels; ++c) {
+    double first = 0, second = 0, out = 1;
+    for (uint64_t i = 0; i < samples; ++i) {
+      // Left a sweep from 300 Hz up by 1 kHz a second (no lag looks like
+      // another), right a 1.5 kHz tone.
+      const double t = double(i) / kRate;
+      first += 0.4 * std::sin(2 * M_PI * (c ? 1500 * t : 300 * t + 500 * t * t)) - out;
+      second += first - out;
+      out = second >= 0 ? 1 : -1;
+      if (out > 0) data[(i / 8 / kBlock * kChannels + uint64_t(c)) * kBlock + i / 8 % kBlock] |= uint8_t(1 << (i % 8));
+    }
+  }
+  std::vector<uint8_t> id3;
+  if (!title.empty()) {  // ID3v2.3, one TIT2 frame of Latin-1 text
+    const uint32_t frame = uint32_t(title.size()) + 1, body = frame + 10;
+    id3 = {'I', 'D', '3', 3, 0, 0, uint8_t(body >> 21 & 127), uint8_t(body >> 14 & 127), uint8_t(body >> 7 & 127),
+           uint8_t(body & 127), 'T', 'I', 'T', '2', uint8_t(frame >> 24), uint8_t(frame >> 16), uint8_t(frame >> 8),
+           uint8_t(frame), 0, 0, 0};
+    id3.insert(id3.end(), title.begin(), title.end());
+  }
+  std::vector<uint8_t> file;
+  auto put = [&](uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) file.push_back(uint8_t(value >> (8 * i)));
+  };
+  auto tag = [&](const char *name) { file.insert(file.end(), name, name + 4); };
+  const uint64_t dataStart = 28 + 52, total = dataStart + 12 + data.size() + id3.size();
+  tag("DSD "), put(28, 8), put(total, 8), put(id3.empty() ? 0 : total - id3.size(), 8);
+  tag("fmt "), put(52, 8), put(1, 4), put(0, 4), put(2, 4), put(kChannels, 4), put(kRate, 4), put(1, 4);
+  put(samples, 8), put(kBlock, 4), put(0, 4);
+  tag("data"), put(12 + data.size(), 8);
+  file.insert(file.end(), data.begin(), data.end());
+  file.insert(file.end(), id3.begin(), id3.end());
+  WriteFileBytes(path, file);
+  return path;
+}
+
 std::string WriteBrokenMp3(const std::string &path, double goodSeconds) {
   const std::vector<std::string> bare = {"-c:a", "libmp3lame", "-write_xing", "0", "-id3v2_version", "0"};
   WriteSignal(path, {.Seconds = goodSeconds}, bare);

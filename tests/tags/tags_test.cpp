@@ -151,6 +151,22 @@ TEST_F(ReadTagsFrom, Id3v2VorbisCommentsApeAndMp4) {
   ExpectSample(wv);
 }
 
+// Opus, Ogg audio, AIFF's ID3 chunk and M4B through TagLib; Matroska, WebM,
+// DSF and AIFF's own text chunks (title, author, comment) through FFmpeg.
+TEST_F(ReadTagsFrom, TheFurtherSourceTypes) {
+  ExpectSample(Encode("opus.opus", {"-c:a", "libopus"}));
+  ExpectSample(Encode("flac.oga", {"-c:a", "flac"}));
+  ExpectSample(Encode("id3.aiff", {"-write_id3v2", "1"}));
+  ExpectSample(Encode("book.m4b", {"-c:a", "aac"}));
+  ExpectSample(Encode("flac.mka", {"-c:a", "flac"}));
+  ExpectSample(Encode("opus.webm", {"-c:a", "libopus"}));
+  TTagRec t;
+  ReadTags(Encode("chunks.aif", {"-metadata", "author=Ensemble"}), t);
+  EXPECT_EQ(t.Title + "|" + t.Artist + "|" + t.Album, "Kreuzberg Nächte|Ensemble|");
+  ReadTags(WriteDsf(Folder + "/tone.dsf", 0.1, "Kreuzberg"), t);
+  EXPECT_EQ(t.Title, "Kreuzberg");
+}
+
 TEST_F(ReadTagsFrom, ASourceWithoutTags) {
   TTagRec t;
   t.Title = "stale";

@@ -50,4 +50,5 @@ constinit const TFormatRow AACFormat = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TAACOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
+    .MaxRate = [](const void *) { return 96000; },
 };

@@ -101,4 +101,5 @@ constinit const TFormatRow FLACFormat = {
     .ReadKeys = &format_row::ReadKeys<TFLACOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
     .Lossless = &format_row::AlwaysLossless,
+    .MaxRate = [](const void *) { return 655350; },  // what a frame header can state
 };

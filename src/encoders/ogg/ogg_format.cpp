@@ -63,4 +63,8 @@ constinit const TFormatRow OGGFormat = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TOGGOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
+    // libvorbis has quality modes up to 200 kHz, bitrate-managed ones up to 50 kHz.
+    .MaxRate = [](const void *Options) {
+      return static_cast<const TOGGOptions *>(Options)->BitrateType == obQUALITY ? 200000 : 48000;
+    },
 };

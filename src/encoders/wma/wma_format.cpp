@@ -61,4 +61,5 @@ constinit const TFormatRow WMAFormat = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TWMAOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
+    .MaxRate = [](const void *) { return 48000; },
 };

@@ -64,6 +64,7 @@ bool WmaCodec(int id) {
 bool FlacCodec(int id) { return id == AV_CODEC_ID_FLAC; }
 bool Ac3Codec(int id) { return id == AV_CODEC_ID_AC3 || id == AV_CODEC_ID_EAC3; }
 bool AacCodec(int id) { return id == AV_CODEC_ID_AAC; }
+bool OpusCodec(int id) { return id == AV_CODEC_ID_OPUS; }
 
 const char *const kCoreDemuxers[] = {"mp3", "ogg", "wav", "w64", "aiff", nullptr};
 const char *const kWmaDemuxers[] = {"asf", nullptr};
@@ -75,6 +76,9 @@ const char *const kMp4Demuxers[] = {"mov", nullptr};
 const char *const kWvDemuxers[] = {"wv", nullptr};
 const char *const kMpcDemuxers[] = {"mpc", "mpc8", nullptr};
 const char *const kTtaDemuxers[] = {"tta", nullptr};
+const char *const kOggDemuxers[] = {"ogg", nullptr};
+const char *const kMatroskaDemuxers[] = {"matroska", nullptr};  // WebM too: the same demuxer
+const char *const kDsfDemuxers[] = {"dsf", nullptr};
 
 HSTREAM CreateStream(const TStreamKind &kind, BOOL mem, const void *file, QWORD offset,
                      QWORD length, DWORD flags) {
@@ -133,6 +137,12 @@ TONMILL_STREAM_FUNCTION(BASS_MP4_StreamCreateFile, kMp4Demuxers, nullptr)
 TONMILL_STREAM_FUNCTION(BASS_WV_StreamCreateFile, kWvDemuxers, nullptr)
 TONMILL_STREAM_FUNCTION(BASS_MPC_StreamCreateFile, kMpcDemuxers, nullptr)
 TONMILL_STREAM_FUNCTION(BASS_TTA_StreamCreateFile, kTtaDemuxers, nullptr)
+TONMILL_STREAM_FUNCTION(BASS_OPUS_StreamCreateFile, kOggDemuxers, OpusCodec)
+// Ogg audio and Matroska hold Vorbis, Opus, FLAC ... as their writer chose; a
+// WebM or Matroska file with a film beside the sound gives its sound.
+TONMILL_STREAM_FUNCTION(BASS_OGA_StreamCreateFile, kOggDemuxers, nullptr)
+TONMILL_STREAM_FUNCTION(BASS_MKA_StreamCreateFile, kMatroskaDemuxers, nullptr)
+TONMILL_STREAM_FUNCTION(BASS_DSD_StreamCreateFile, kDsfDemuxers, nullptr)
 
 #undef TONMILL_STREAM_FUNCTION
 

@@ -90,6 +90,10 @@ HSTREAM BASS_MP4_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWOR
 HSTREAM BASS_WV_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);   // WavPack
 HSTREAM BASS_MPC_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // Musepack
 HSTREAM BASS_TTA_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // True Audio
+HSTREAM BASS_OPUS_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags); // Ogg Opus
+HSTREAM BASS_OGA_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // any audio codec in Ogg
+HSTREAM BASS_MKA_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // any audio codec in Matroska, WebM
+HSTREAM BASS_DSD_StreamCreateFile(BOOL mem, const void *file, QWORD offset, QWORD length, DWORD flags);  // DSD in DSF
 
 DWORD BASS_ChannelIsActive(DWORD handle);
 // Returns the bytes written (whole sample frames only), or 0xFFFFFFFF with

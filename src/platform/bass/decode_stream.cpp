@@ -29,6 +29,7 @@ constexpr int kMaxDamagedInARow = 1000;
 // Containers whose header states the exact number of samples of the stream.
 const char *const kStatedLengthDemuxers[] = {"wav", "w64", "aiff", "flac", "wv", "tta",
                                              "ape", "ogg", "mov", nullptr};
+const char *const kOggDemuxer[] = {"ogg", nullptr};
 
 // FFmpeg demuxer names are comma-separated lists ("mov,mp4,m4a,...").
 bool NameListed(const char *formatName, const char *const *names) {
@@ -144,9 +145,14 @@ int TDecodeStream::OpenFile(const std::string &path, const TStreamKind &kind,
     if (bits <= 0) bits = av_get_bytes_per_sample(Decoder->sample_fmt) * 8;
     OrigRes = SourceFloat ? 32 : RoundResolution(bits);
   }
+  // One-bit DSD filters down to PCM that holds far more than 16 bits: what a
+  // lossless output keeps of it.
+  const AVCodecID id = st->codecpar->codec_id;
+  if (id == AV_CODEC_ID_DSD_LSBF || id == AV_CODEC_ID_DSD_MSBF || id == AV_CODEC_ID_DSD_LSBF_PLANAR ||
+      id == AV_CODEC_ID_DSD_MSBF_PLANAR)
+    OrigRes = 24;
 
-  const char *const ogg[] = {"ogg", nullptr};
-  NoEndMark = NameListed(Format->iformat->name, ogg) && !OggEndsWithEndPage(path);
+  NoEndMark = NameListed(Format->iformat->name, kOggDemuxer) && !OggEndsWithEndPage(path);
 
   // The first frame's timestamp is the origin of the timeline; decoding it now
   // also proves that the content really is what the container claims.
@@ -187,7 +193,10 @@ int64_t TDecodeStream::StatedLengthFromContainer() {
   if (st->duration == AV_NOPTS_VALUE || st->duration <= 0 ||
       Format->duration_estimation_method != AVFMT_DURATION_FROM_STREAM)
     return -1;
-  const int64_t total = av_rescale_q(st->duration, st->time_base, AVRational{1, Rate});
+  int64_t total = av_rescale_q(st->duration, st->time_base, AVRational{1, Rate});
+  // An Ogg Opus stream's last granule counts the pre-skip that the decoder drops.
+  if (st->codecpar->codec_id == AV_CODEC_ID_OPUS && NameListed(Format->iformat->name, kOggDemuxer))
+    total -= st->codecpar->initial_padding;
   if (NameListed(Format->iformat->name, kStatedLengthDemuxers)) return total;
 
   // MP3: FFmpeg takes the frame count from the Xing/Info frame and drops the

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <string>
 
+#include "platform/tags/container_tags.h"
+
 namespace {
 
 // Reading a file's tags once serves the seven calls that usually follow.
@@ -39,6 +41,7 @@ const char *TAGS_Read(DWORD handle, const char *format) {
     Cache.Properties = TagLib::PropertyMap();
     TagLib::FileRef file(info.filename, false);
     if (!file.isNull()) Cache.Properties = file.file()->properties();
+    if (Cache.Properties.isEmpty()) Cache.Properties = ContainerTags(info.filename);
   }
   const auto it = Cache.Properties.find(property);
   if (it != Cache.Properties.end() && !it->second.isEmpty())
