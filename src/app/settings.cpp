@@ -60,7 +60,7 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"KeepPartial", o.KeepPartial},
                                    {"KeepGoing", o.KeepGoing},
                                    {"SkipExisting", o.SkipExisting},
-                                   {"WriteTags", o.WriteTags}};
+                                   {"WriteTags", o.WriteTags},
                                    {"Verify", o.Verify}};
   for (int i = 0; i < DestinationFormatCount; ++i)
     records.push_back({FilesPerCpuName(i), DestinationFileTypes[size_t(i)].FilesPerCPU});
