@@ -318,7 +318,9 @@ TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
     };
     const std::vector<int32_t> decoded = tones(output);
     EXPECT_NEAR(double(decoded.size()) / 2 / r.Rate, 1.0, 0.06);  // a frame of padding at most
-    if (r.MinSnrDb > 0) EXPECT_GT(SnrDb(tones(source), decoded, 2, 2400), r.MinSnrDb);
+    if (r.MinSnrDb > 0) {
+      EXPECT_GT(SnrDb(tones(source), decoded, 2, 2400), r.MinSnrDb);
+    }
   }
 }
 
