@@ -17,9 +17,26 @@ std::string Lower(std::string text) {
   return text;
 }
 
+// The switches that only turn something on.
+struct TFlagSwitch {
+  const char *Name;
+  bool TCommandLineOptions::*Flag;
+};
+const TFlagSwitch kFlagSwitches[] = {
+    {"/createfullpath", &TCommandLineOptions::CreateFullPath}, {"/keeppartial", &TCommandLineOptions::KeepPartial},
+    {"/keepgoing", &TCommandLineOptions::KeepGoing},           {"/skipexisting", &TCommandLineOptions::SkipExisting},
+    {"/hiddentrack", &TCommandLineOptions::HiddenTrack},       {"/ownpregaps", &TCommandLineOptions::OwnPregaps},
+    {"/notags", &TCommandLineOptions::NoTags},                 {"/verify", &TCommandLineOptions::Verify}};
+
+const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
+  for (const TFlagSwitch &flag : kFlagSwitches)
+    if (Lowered == flag.Name) return &flag;
+  return nullptr;
+}
+
+// The other switches.
 const char *const kSwitches[] = {
-    "/input", "/output", "/createfullpath", "/keeppartial", "/keepgoing", "/skipexisting", "/hiddentrack", "/ownpregaps", "/notags", "/verify",
-    "/dest", "/q", "/p", "/debug", "/sendto",
+    "/input", "/output", "/dest", "/q", "/p", "/debug", "/sendto",
     // keys of the encoders
     "/bitrate", "/minbitrate", "/maxbitrate", "/avgbitrate", "/quality", "/stereomode",
     "/vbrmethod", "/preset", "/compression", "/bandwidth", "/loseless", "/useprocodec"};
@@ -73,8 +90,8 @@ std::string ExpandHome(const std::string &Path) {
 
 bool IsSwitch(const std::string &Argument) {
   const std::string lower = Lower(Argument);
-  return std::any_of(std::begin(kSwitches), std::end(kSwitches),
-                     [&](const char *s) { return lower == s; });
+  return FlagSwitch(lower) || std::any_of(std::begin(kSwitches), std::end(kSwitches),
+                                          [&](const char *s) { return lower == s; });
 }
 
 bool TCommandLine::HasParam(const std::string &Key) const {
@@ -123,7 +140,9 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
   };
   for (size_t i = 0; i < Args.size(); ++i) {
     const std::string a = Lower(Args[i]);
-    if (a == "/input") {
+    if (const TFlagSwitch *flag = FlagSwitch(a)) {
+      o.*(flag->Flag) = true;
+    } else if (a == "/input") {
       // A shell expands an unquoted pattern: every argument up to the next switch is an input.
       for (size_t j = i + 1; j < Args.size() && !IsSwitch(Args[j]); ++j)
         o.InputPaths.push_back(ExpandHome(Args[j]));
@@ -136,22 +155,6 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
       } else {
         r.Errors.push_back("/output needs a folder");
       }
-    } else if (a == "/createfullpath") {
-      o.CreateFullPath = true;
-    } else if (a == "/keeppartial") {
-      o.KeepPartial = true;
-    } else if (a == "/keepgoing") {
-      o.KeepGoing = true;
-    } else if (a == "/skipexisting") {
-      o.SkipExisting = true;
-    } else if (a == "/hiddentrack") {
-      o.HiddenTrack = true;
-    } else if (a == "/ownpregaps") {
-      o.OwnPregaps = true;
-    } else if (a == "/notags") {
-      o.NoTags = true;
-    } else if (a == "/verify") {
-      o.Verify = true;
     } else if (a == "/dest") {
       const std::string *v = valueAfter(i);
       o.DestinationFormat = v ? DestinationFromSwitch(*v) : 0;

@@ -77,13 +77,6 @@ bool SignalPending(int pid, int signal) {
   return false;
 }
 
-// Waits (at most half a minute) until the file holds more than `bytes`.
-void WaitForGrowth(const std::string &path, uintmax_t bytes = 100000) {
-  std::error_code ec;
-  for (int i = 0; i < 30000 && !(fs::file_size(path, ec) > bytes && !ec); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 class BatchMode : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -50,13 +50,6 @@ void MakeNewer(const std::string &path, const std::string &than) {
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
-// Waits (at most half a minute) until the file holds more than `bytes`.
-void WaitForGrowth(const std::string &path, uintmax_t bytes) {
-  std::error_code ec;
-  for (int i = 0; i < 30000 && !(fs::file_size(path, ec) > bytes && !ec); ++i)
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-}
-
 class ResumeRuns : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <stdexcept>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -587,4 +588,10 @@ TSourceGuard::~TSourceGuard() {
     EXPECT_TRUE(now.Hash == was.Hash && now.Size == was.Size) << "the source " << was.Path << " was changed";
     EXPECT_EQ(now.MTime, was.MTime) << "the modification time of the source " << was.Path << " changed";
   }
+}
+
+void WaitForGrowth(const std::string &path, uintmax_t bytes) {
+  std::error_code ec;
+  for (int i = 0; i < 30000 && !(std::filesystem::file_size(path, ec) > bytes && !ec); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }

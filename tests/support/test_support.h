@@ -76,6 +76,8 @@ std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes = 65536);
 
 // Starts a program without waiting; its standard error goes to `errFile`.
 int StartTool(const std::vector<std::string> &argv, const std::string &errFile);
+// Waits (at most half a minute) until the file holds more than `bytes`.
+void WaitForGrowth(const std::string &path, uintmax_t bytes = 100000);
 // Waits for a started program; returns its exit status (128 + signal if killed).
 int WaitTool(int pid);
 
