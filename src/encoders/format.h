@@ -63,6 +63,9 @@ struct TKeyHelp {
   const char *Values;
 };
 
+class TSpanJoiner;
+using TCreateJoiner = std::unique_ptr<TSpanJoiner> (*)(const std::string &FileName, const TAudioInfo &AudioInfo,
+                                                        const void *Options);
 using TCreateCoder = std::unique_ptr<TCustomCoder> (*)(const std::string &FileName, const TTagRec &Tags,
                                                         const TAudioInfo &AudioInfo, const void *Options);
 
@@ -88,6 +91,10 @@ struct TFormatRow {
   // format's); null: any. A faster source is resampled to the highest rate
   // of its family that fits (RateWithin).
   int32_t (*MaxRate)(const void *Options) = nullptr;
+  // The joiner that encodes an output in spans on several threads and joins
+  // them into the file the format's coder would write, sample for sample;
+  // null (or a null joiner, for some Options) where the format has none.
+  TCreateJoiner CreateJoiner = nullptr;
 };
 
 // Every format, in the order About lists them.
@@ -99,9 +106,11 @@ const char *FormatName(TDestinationFormat Format);
 
 // The encoder for `Format`, writing FileName with Options (a record of the
 // format's, null for the defaults), or null when Tonmill has none for it.
+// With SpanThreads above 1, it encodes on that many threads where the format
+// can join spans.
 std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::string &FileName,
                                           const TTagRec &Tags, const TAudioInfo &AudioInfo,
-                                          const void *Options);
+                                          const void *Options, int32_t SpanThreads = 1);
 // True when this build has an encoder for `Format`.
 bool HasEncoder(TDestinationFormat Format);
 // Fills the library name and version of every destination format's encoder.

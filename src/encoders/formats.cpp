@@ -9,6 +9,7 @@
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
 #include "encoders/ogg/ogg_format.h"
+#include "encoders/span_join.h"
 #include "encoders/wav/wav_format.h"
 #include "encoders/wavpack/wavpack_format.h"
 #include "encoders/wma/wma_format.h"
@@ -36,12 +37,16 @@ const char *FormatName(TDestinationFormat Format) {
 
 std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::string &FileName,
                                           const TTagRec &Tags, const TAudioInfo &AudioInfo,
-                                          const void *Options) {
+                                          const void *Options, int32_t SpanThreads) {
   const TFormatRow *row = FormatRow(Format);
   if (!row || !row->CreateCoder) return nullptr;
-  // Without a record, the defaults (the coder keeps its own copy).
+  // Without a record, the defaults (the coder and joiner keep their own copy).
   const std::shared_ptr<void> defaults = Options ? nullptr : row->NewOptions();
-  return row->CreateCoder(FileName, Tags, AudioInfo, Options ? Options : defaults.get());
+  const void *options = Options ? Options : defaults.get();
+  if (SpanThreads > 1 && row->CreateJoiner)
+    if (std::unique_ptr<TSpanJoiner> joiner = row->CreateJoiner(FileName, AudioInfo, options))
+      return std::make_unique<TSpreadCoder>(std::move(joiner), SpanThreads, FileName, Tags, AudioInfo);
+  return row->CreateCoder(FileName, Tags, AudioInfo, options);
 }
 
 bool HasEncoder(TDestinationFormat Format) {

@@ -237,7 +237,13 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       jobs.push_back(std::move(job));
     }
   }
-  for (TFileListRec &job : jobs) job.JobCount = int32_t(jobs.size());  // without the left-out ones
+  // Debug runs write no audio: nothing to spread.
+  const int32_t spanThreads =
+      SpreadOverCores && DebugMode == 0 && !jobs.empty() ? ThreadCount / int32_t(jobs.size()) : 1;
+  for (TFileListRec &job : jobs) {
+    job.JobCount = int32_t(jobs.size());  // without the left-out ones
+    job.SpanThreads = std::max(1, spanThreads);
+  }
   return jobs;
 }
 

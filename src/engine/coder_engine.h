@@ -127,6 +127,9 @@ class TCoder_engine {
   // Lossless outputs are decoded again and compared with what their encoder
   // was given; a mismatch fails the job.
   bool Verify = false;
+  // A run with fewer jobs than workers gives each job's encoding the idle
+  // workers too (for the formats that can join what threads encode apart).
+  bool SpreadOverCores = true;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 

@@ -238,7 +238,7 @@ void TCoderThread::Convert() {
   ClearLastFileError();
   TPartialOutput partial(Job.OutputFileName, Job.Partials);
   std::unique_ptr<TCustomCoder> coder =
-      CreateCoder(Job.DestinationFormat, partial.Name(), Job.Tags, target, Job.Options);
+      CreateCoder(Job.DestinationFormat, partial.Name(), Job.Tags, target, Job.Options, Job.SpanThreads);
   if (!coder) {
     ReportError("Assert failed : FCoder = nil", "", 0, {});
     return;

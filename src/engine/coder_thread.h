@@ -62,6 +62,9 @@ struct TFileListRec {
   // give the samples its encoder was given; Verified counts those that did.
   bool Verify = false;
   std::atomic<int32_t> *Verified = nullptr;
+  // Above 1: the output is encoded in spans on that many threads (where its
+  // format can join them), for a run with fewer jobs than workers.
+  int32_t SpanThreads = 1;
   // Where the worker registers the hidden file it writes; may be null.
   TPartialFiles *Partials = nullptr;
   // Called on the worker when the source turns out damaged or short.

@@ -1,0 +1,163 @@
+#include "encoders/span_join.h"
+
+#include <algorithm>
+#include <cstring>
+
+TSpreadCoder::TSpreadCoder(std::unique_ptr<TSpanJoiner> Joiner_, int32_t SpanThreads_,
+                           const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo)
+    : TCustomCoder(FileName, Tags, AudioInfo), Joiner(std::move(Joiner_)),
+      SpanThreads(std::max(1, SpanThreads_)) {}
+
+TSpreadCoder::~TSpreadCoder() {
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    Stopping = true;
+  }
+  StopThreads();
+}
+
+int64_t TSpreadCoder::SpanLength(int64_t Quantum) {
+  Quantum = std::max<int64_t>(1, Quantum);
+  return (SpanFrames + Quantum - 1) / Quantum * Quantum;
+}
+
+int TSpreadCoder::Init(std::string &ErrorText) {
+  const int result = Joiner->Start(ErrorText);
+  if (result != 0) return result;
+  const TAudioInfoRec &s = Stream();
+  FrameBytes = std::max(1, s.Channels * s.BitsPerSample / 8);
+  SpanBytes = SpanLength(Joiner->Quantum()) * FrameBytes;
+  for (int32_t i = 0; i < SpanThreads; ++i) Threads.emplace_back([this] { SpanThread(); });
+  return 0;
+}
+
+void TSpreadCoder::SpanThread() {
+  std::unique_lock<std::mutex> lock(Lock);
+  for (;;) {
+    TTask *task = nullptr;
+    Changed.wait(lock, [&] {
+      if (Stopping) return true;
+      for (const std::unique_ptr<TTask> &t : InFlight)
+        if (!t->Taken) return (task = t.get()) != nullptr;
+      return false;
+    });
+    if (!task) {
+      // Stopped: what nobody took is dropped, so the job's end waits for nothing.
+      for (const std::unique_ptr<TTask> &t : InFlight)
+        if (!t->Taken) t->Taken = t->Done = true;
+      Changed.notify_all();
+      return;
+    }
+    task->Taken = true;
+    lock.unlock();
+    try {
+      task->Encoded = Joiner->Encode(task->FirstFrame, task->Samples.data(), task->Samples.size());
+    } catch (...) {
+      task->Error = std::current_exception();
+    }
+    lock.lock();
+    task->Done = true;
+    Changed.notify_all();
+  }
+}
+
+void TSpreadCoder::DoOutput(const void *Buffer, int Size, bool) {
+  const auto *in = static_cast<const uint8_t *>(Buffer);
+  while (Size > 0) {
+    if (!Filling) {
+      Filling = std::make_unique<TTask>();
+      Filling->FirstFrame = FramesSubmitted;
+      Filling->Samples.reserve(size_t(SpanBytes));
+    }
+    std::vector<uint8_t> &samples = Filling->Samples;
+    const size_t take = std::min(size_t(Size), size_t(SpanBytes) - samples.size());
+    samples.insert(samples.end(), in, in + take);
+    in += take;
+    Size -= int(take);
+    if (samples.size() == size_t(SpanBytes)) Submit();
+  }
+}
+
+void TSpreadCoder::Submit() {
+  FramesSubmitted += int64_t(Filling->Samples.size()) / FrameBytes;
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    InFlight.push_back(std::move(Filling));
+  }
+  Changed.notify_all();
+  // Each span thread busy and one span waiting: no more is held.
+  AppendReady(size_t(SpanThreads));
+}
+
+void TSpreadCoder::AppendReady(size_t Limit) {
+  for (;;) {
+    std::unique_ptr<TTask> task;
+    {
+      std::unique_lock<std::mutex> lock(Lock);
+      // A span no thread took is dropped once the job is stopped.
+      auto ready = [&] {
+        const TTask &front = *InFlight.front();
+        return front.Done || (Stopping && !front.Taken);
+      };
+      Changed.wait(lock, [&] { return InFlight.size() <= Limit || ready(); });
+      if (InFlight.empty() || !ready()) return;
+      task = std::move(InFlight.front());
+      InFlight.pop_front();
+    }
+    // After a failure, or past a span a stop dropped, nothing more joins:
+    // the file ends with the last span that follows on without a gap.
+    if (Broken) continue;
+    if (task->Error) {
+      Broken = true;
+      std::rethrow_exception(task->Error);
+    }
+    if (!task->Encoded) {
+      Broken = true;
+      continue;
+    }
+    try {
+      Joiner->Append(*task->Encoded, task->Samples.data(), task->Samples.size());
+    } catch (...) {
+      Broken = true;
+      throw;
+    }
+  }
+}
+
+void TSpreadCoder::Abort() {
+  TCustomCoder::Abort();
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    Stopping = true;
+  }
+  Changed.notify_all();
+}
+
+void TSpreadCoder::StopThreads() {
+  Changed.notify_all();
+  for (std::thread &t : Threads) t.join();
+  Threads.clear();
+}
+
+void TSpreadCoder::Finish() {
+  if (Threads.empty() && InFlight.empty() && !Filling) {
+    Joiner->Finish();
+    return;
+  }
+  std::exception_ptr failure;
+  try {
+    if (Filling && !Filling->Samples.empty() && !Aborted && !Broken) Submit();
+    AppendReady(0);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    Stopping = true;
+  }
+  StopThreads();
+  InFlight.clear();
+  Filling.reset();
+  Joiner->Finish();
+  if (failure) std::rethrow_exception(failure);
+}

@@ -1,0 +1,98 @@
+// One output encoded on several threads: the samples are cut into spans, each
+// span is encoded on its own by a span thread, and the encoded spans are
+// joined in order into the file one encoder would have written. A format
+// whose encoded pieces can be joined this way (frames or blocks that stand
+// alone, a header that can be completed at the end) offers a TSpanJoiner.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "encoders/custom_coder.h"
+
+// What one span encoded to, in its format's own terms.
+struct TEncodedSpan {
+  virtual ~TEncodedSpan() = default;
+};
+
+class TSpanJoiner {
+ public:
+  virtual ~TSpanJoiner() = default;
+  // Those of the format's own coder: errors name it, and the worker feeds
+  // both alike.
+  virtual const char *ClassName() const = 0;
+  virtual int BufferSize() const = 0;
+  // Every span but the last holds a multiple of this many sample frames.
+  virtual int64_t Quantum() const = 0;
+  // Checks the settings and creates the output: 0 when ready, else an error
+  // code with ErrorText set (as TCustomCoder::Init).
+  virtual int Start(std::string &ErrorText) = 0;
+  // Encodes one span, which begins FirstFrame frames into the output. Runs on
+  // several threads at once, beside Append: it may use only its arguments and
+  // what Start left. Raises on failure.
+  virtual std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples,
+                                               size_t Bytes) const = 0;
+  // Writes the next span, on the job's thread, in order; Samples are what it
+  // was encoded from. Raises on failure.
+  virtual void Append(TEncodedSpan &Span, const uint8_t *Samples, size_t Bytes) = 0;
+  // Completes and closes the output with the spans appended so far (a stopped
+  // job's too: they still make a valid, shorter file). Raises when it cannot.
+  virtual void Finish() = 0;
+};
+
+// The coder the worker drives for a spread job: it gathers what DoOutput is
+// given into spans, has SpanThreads threads encode them, and appends them as
+// they come back in order. At most SpanThreads + 1 spans are held at once.
+class TSpreadCoder final : public TCustomCoder {
+ public:
+  TSpreadCoder(std::unique_ptr<TSpanJoiner> Joiner, int32_t SpanThreads, const std::string &FileName,
+               const TTagRec &Tags, const TAudioInfo &AudioInfo);
+  ~TSpreadCoder() override;  // stops the span threads
+
+  int Init(std::string &ErrorText) override;
+  void DoOutput(const void *Buffer, int Size, bool WriteData) override;
+  int GetBufferSize() override { return Joiner->BufferSize(); }
+  void Abort() override;
+  void Finish() override;
+  const char *ClassName() const override { return Joiner->ClassName(); }
+
+  // Sample frames per span for a quantum: the smallest multiple of it that
+  // holds SpanFrames (about six seconds of CD audio).
+  static int64_t SpanLength(int64_t Quantum);
+  static constexpr int64_t SpanFrames = int64_t(1) << 18;
+
+ private:
+  struct TTask {
+    int64_t FirstFrame = 0;
+    std::vector<uint8_t> Samples;
+    std::unique_ptr<TEncodedSpan> Encoded;
+    std::exception_ptr Error;
+    bool Taken = false;  // a span thread works on it
+    bool Done = false;   // encoded, failed, or dropped by a stop
+  };
+  void SpanThread();
+  void Submit();
+  // Appends the finished spans at the front; with Wait, until Limit are left.
+  void AppendReady(size_t Limit);
+  void StopThreads();
+
+  std::unique_ptr<TSpanJoiner> Joiner;
+  int32_t SpanThreads;
+  int64_t FrameBytes = 1;
+  int64_t SpanBytes = 0;
+  int64_t FramesSubmitted = 0;
+  std::unique_ptr<TTask> Filling;  // the span DoOutput fills
+  std::mutex Lock;
+  std::condition_variable Changed;
+  std::deque<std::unique_ptr<TTask>> InFlight;  // submitted, in span order
+  bool Stopping = false;
+  bool Broken = false;  // a span failed, or a stop dropped one: nothing more is appended
+  std::vector<std::thread> Threads;
+};
