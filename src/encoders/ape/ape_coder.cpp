@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "encoders/ape/compressor.h"
+
 int APELibraryLevel(int32_t Setting) {
   const int64_t level = int64_t(Setting) * 1000;
   return level >= 1000 && level <= 5000 ? int(level) : 2000;
@@ -56,6 +58,15 @@ void TAPE_Coder::Feed(const uint8_t *Buffer, int Size) {
   }
 }
 
+void TAPE_Coder::AppendFrame(const uint8_t *Frame, size_t Bytes, int64_t Blocks) {
+  const int result = Compress ? Compress->Handle()->AppendFrame(Frame, Bytes, Blocks) : ape::ErrorBadParameter;
+  if (result != 0) {
+    const std::string why = OutputError();
+    Finish();
+    throw std::runtime_error("APECompress.UnlockBuffer Error: " + std::to_string(result) + why);
+  }
+}
+
 int TAPE_Coder::Finish(std::string *Why) {
   if (!Compress) return 0;
   const int result = c_APECompress_Finish(Compress->Handle(), nullptr, 0, 0);
@@ -70,10 +81,7 @@ int TAPECoder::Init(std::string &ErrorText) {
     Coder.CompressionLevel = APELibraryLevel(Options.Compression);
     Coder.AudioInfo = AudioInfo;
     Coder.FileName = FileName;
-    // A seek table sized for the source's length (more room is made if needed).
-    const TAudioInfoRec &s = Stream();
-    if (s.Duration > 0)
-      Coder.MaxAudioBytes = int64_t(std::ceil(s.Duration * s.SampleRate)) * s.Channels * s.BitsPerSample / 8;
+    Coder.MaxAudioBytes = APEMaxAudioBytes(Stream());
     Coder.Start();
     return 0;
   } catch (const std::exception &e) {
@@ -86,7 +94,15 @@ void TAPECoder::DoOutput(const void *Buffer, int Size, bool) {
   Coder.Feed(static_cast<const uint8_t *>(Buffer), Size);
 }
 
-void TAPECoder::Finish() {
+void TAPECoder::Finish() { FinishAPECoder(Coder); }
+
+// A seek table sized for the source's length (more room is made if needed).
+int64_t APEMaxAudioBytes(const TAudioInfoRec &s) {
+  if (s.Duration <= 0) return MAX_AUDIO_BYTES_UNKNOWN;
+  return int64_t(std::ceil(s.Duration * s.SampleRate)) * s.Channels * s.BitsPerSample / 8;
+}
+
+void FinishAPECoder(TAPE_Coder &Coder) {
   if (!Coder.Started()) return;
   // A compressor that could not complete the file leaves no valid output.
   std::string why;

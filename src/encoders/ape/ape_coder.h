@@ -44,6 +44,8 @@ class TAPE_Coder {
   void Start();
   // Hands Size bytes to the compressor.
   void Feed(const uint8_t *Buffer, int Size);
+  // Hands it a frame encoded elsewhere, of Blocks blocks.
+  void AppendFrame(const uint8_t *Frame, size_t Bytes, int64_t Blocks);
   // Finishes and destroys the compressor; returns the library's result, and
   // in Why what OutputError said.
   int Finish(std::string *Why = nullptr);
@@ -56,6 +58,11 @@ class TAPE_Coder {
   std::unique_ptr<TAPECompress> Compress;
   WAVEFORMATEX WaveFormat{};
 };
+
+// Room for the seek table of a stream's stated length (-1: not stated).
+int64_t APEMaxAudioBytes(const TAudioInfoRec &Stream);
+// Finishes a started coder; raises when it left no valid output.
+void FinishAPECoder(TAPE_Coder &Coder);
 
 class TAPECoder : public TCustomCoder {
  public:

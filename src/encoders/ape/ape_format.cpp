@@ -1,6 +1,7 @@
 #include "encoders/ape/ape_format.h"
 
 #include "encoders/ape/ape_coder.h"
+#include "encoders/ape/ape_joiner.h"
 
 namespace {
 
@@ -40,4 +41,5 @@ constinit const TFormatRow APEFormat = {
     .ReadKeys = &format_row::ReadKeys<TAPEOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
     .Lossless = &format_row::AlwaysLossless,
+    .CreateJoiner = &CreateAPEJoiner,
 };

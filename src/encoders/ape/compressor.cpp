@@ -96,6 +96,15 @@ int TCompressor::EncodeFrame(int64_t Blocks) {
   return WriteFrameBytes(false);
 }
 
+int TCompressor::AppendFrame(const uint8_t *Frame, size_t Bytes, int64_t Blocks) {
+  if (!Output || Finished) return ErrorBadParameter;
+  if (InputUsed != 0 || Blocks <= 0 || Blocks > FrameBlocks) return ErrorBadParameter;
+  FrameStarts.push_back(uint32_t(LogicalOffset + int64_t(Logical.size())));
+  LastFrameBlocks = Blocks;
+  Logical.insert(Logical.end(), Frame, Frame + Bytes);
+  return WriteFrameBytes(false);
+}
+
 // Writes the logical bytes as 32-bit words, each stored little-endian; a
 // partial word waits for the next frame (or, at the end, zero padding).
 int TCompressor::WriteFrameBytes(bool Final) {

@@ -52,6 +52,9 @@ class TCompressor {
   // Where up to `Available` bytes of PCM may be placed for UnlockBuffer.
   uint8_t *LockBuffer(int64_t &Available);
   int UnlockBuffer(int64_t Bytes, bool Process);
+  // Appends a frame encoded elsewhere (TFrameEncoder, in its logical bytes)
+  // of `Blocks` blocks. Only whole frames may precede it.
+  int AppendFrame(const uint8_t *Frame, size_t Bytes, int64_t Blocks);
   // Encodes what is left and completes the file.
   int Finish();
   // Why the output could not be created or written ("" when it could): the
