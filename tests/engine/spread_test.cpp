@@ -1,0 +1,140 @@
+// One output encoded in spans on several threads and joined. Every row
+// converts the same music twice, once in one piece and once spread over three
+// span threads (with verification on), and checks the joined file against
+// the one-piece file (the same bytes where the format allows), against the
+// source through an independent decoder, and with the format's own tool.
+// The sources run three and a half spans, so the last span is a short one.
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <filesystem>
+
+#include "encoders/ape/ape_format.h"
+#include "encoders/flac/flac_format.h"
+#include "encoders/format.h"
+#include "encoders/span_join.h"
+#include "encoders/wavpack/wavpack_format.h"
+#include "test_support.h"
+
+namespace {
+
+struct TSpreadRow {
+  const char *Name;
+  TDestinationFormat Format;
+  int Bits, Channels, Rate;
+  const void *Options;  // null: the format's defaults
+  bool SameBytes;       // the joined file is the one-piece file, byte for byte
+  // The format's own check of the output ({} for none); "{}" stands for the file.
+  std::vector<std::string> OwnCheck;
+};
+
+const TAPEOptions kApeFast{.Compression = 1}, kApeExtra{.Compression = 4};
+
+std::ostream &operator<<(std::ostream &os, const TSpreadRow &r) { return os << r.Name; }
+
+const TSpreadRow kRows[] = {
+    {"ape16", dfAPE, 16, 2, 44100, nullptr, true, {}},
+    {"ape24Mono", dfAPE, 24, 1, 48000, &kApeFast, true, {}},
+    {"apeExtraHigh", dfAPE, 16, 2, 44100, &kApeExtra, true, {}},
+};
+
+std::vector<std::string> WithFile(std::vector<std::string> command, const std::string &file) {
+  for (std::string &arg : command)
+    if (arg == "{}") arg = file;
+  return command;
+}
+
+class Spread : public ::testing::TestWithParam<TSpreadRow> {
+ protected:
+  void SetUp() override {
+    const TSpreadRow &r = GetParam();
+    Row = FormatRow(r.Format);
+    Defaults = Row->NewOptions();
+    Options = r.Options ? r.Options : Defaults.get();
+    TTestSignal signal{.Rate = r.Rate, .Channels = r.Channels, .Bits = r.Bits};
+    signal.Seconds = 3.5 * double(TSpreadCoder::SpanFrames) / r.Rate;
+    Folder = TestFolder();
+    Source = WriteMusic(Folder + "/source.wav", signal,
+                        {"-c:a", r.Bits == 24 ? "pcm_s24le" : r.Bits == 32 ? "pcm_f32le" : "pcm_s16le"});
+    Raw = RawFormat(r.Bits == 32 ? 32 : r.Bits);
+  }
+  std::string Output(const char *name) const { return Folder + "/" + name + "." + Row->Extension; }
+  TFileListRec Job(const std::string &output, int32_t spanThreads) const {
+    TFileListRec job = WholeSourceJob(Source, output, GetParam().Format, Options);
+    job.SpanThreads = spanThreads;
+    return job;
+  }
+
+  const TFormatRow *Row = nullptr;
+  std::shared_ptr<void> Defaults;
+  const void *Options = nullptr;
+  std::string Folder, Source, Raw;
+};
+
+TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
+  const TSpreadRow &r = GetParam();
+  // The format really spreads: no quiet fall-back to one piece.
+  const std::unique_ptr<TCustomCoder> coder =
+      CreateCoder(r.Format, Output("probe"), {}, PcmInfo(r.Rate, r.Channels, r.Bits), Options, 3);
+  ASSERT_NE(dynamic_cast<TSpreadCoder *>(coder.get()), nullptr);
+
+  const std::string whole = Output("whole"), spread = Output("spread");
+  auto errors = ConvertJob(Job(whole, 1));
+  ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
+  std::atomic<int32_t> verified = 0;
+  TFileListRec job = Job(spread, 3);
+  job.Verify = true;
+  job.Verified = &verified;
+  errors = ConvertJob(job);
+  ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
+  EXPECT_EQ(verified, 1);
+
+  if (r.SameBytes) EXPECT_TRUE(ReadFileBytes(whole) == ReadFileBytes(spread));
+  EXPECT_TRUE(FFmpegDecode(spread, Raw) == FFmpegDecode(Source, Raw));
+  if (!r.OwnCheck.empty()) {
+    std::string out, err;
+    EXPECT_EQ(RunTool(WithFile(r.OwnCheck, spread), &out, &err), 0) << err;
+  }
+}
+
+// A stopped spread job that keeps its shorter file: the spans joined so far
+// make a valid file that begins exactly as the source does.
+TEST_P(Spread, StoppedJobKeepsAValidBeginning) {
+  const std::string kept = Output("kept");
+  TFileListRec job = Job(kept, 3);
+  job.KeepPartial = true;
+  ConvertJob(job, [](TCoderThread &worker, const TProgressRec &p) {
+    if (p.Percent >= 50) worker.Terminate();
+  });
+  ASSERT_TRUE(std::filesystem::exists(kept));
+  const std::vector<uint8_t> decoded = FFmpegDecode(kept, Raw), source = FFmpegDecode(Source, Raw);
+  EXPECT_GT(decoded.size(), 0u);
+  EXPECT_LT(decoded.size(), source.size());
+  EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), source.begin()));
+  if (!GetParam().OwnCheck.empty()) EXPECT_EQ(RunTool(WithFile(GetParam().OwnCheck, kept)), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(JoinableFormats, Spread, ::testing::ValuesIn(kRows),
+                         [](const auto &info) { return std::string(info.param.Name); });
+
+// A spread job whose output cannot be written fails as a one-piece job does,
+// and leaves nothing under the output's name.
+TEST(SpreadFailure, FullDiskFailsTheJobAndLeavesNothing) {
+  TTestSignal signal{.Seconds = 3.5 * double(TSpreadCoder::SpanFrames) / 44100};
+  const std::string folder = TestFolder();
+  const std::string source = WriteMusic(folder + "/source.wav", signal);
+  const std::string output = folder + "/full.ape";
+  TFileListRec job = WholeSourceJob(source, output, dfAPE, nullptr);
+  job.SpanThreads = 2;
+  std::vector<TThreadErrorRec> errors;
+  {
+    const TFileSizeLimit limit(300000);
+    errors = ConvertJob(job);
+  }
+  ASSERT_EQ(errors.size(), 1u);
+  EXPECT_NE(errors[0].ErrorMessage.find("File too large"), std::string::npos) << errors[0].ErrorMessage;
+  EXPECT_FALSE(std::filesystem::exists(output));
+}
+
+}  // namespace
