@@ -5,7 +5,7 @@
 #               layers, build, run every test, build the Debian package and
 #               try it installed, then the tests again under
 #               AddressSanitizer + UndefinedBehaviorSanitizer, the threaded
-#               suites under ThreadSanitizer, and each fuzzer for half a minute
+#               suites under ThreadSanitizer, and each fuzzer for 20 seconds
 #   make tsan   run the whole test suite under ThreadSanitizer
 #   make package        the Debian package, in build/package/
 #   make package-check  build, lint, install, run and remove the package (root)
@@ -20,7 +20,7 @@ TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp"
 FUZZ_SECONDS ?= 60
 # What `make check` gives each fuzzer: enough to catch a shallow fault in the
 # seeds' neighbourhood while the whole check stays under half an hour.
-CHECK_FUZZ_SECONDS ?= 30
+CHECK_FUZZ_SECONDS ?= 20
 FUZZERS = cue_fuzz language_fuzz ffmpeg_report_fuzz command_line_fuzz id3v1_fuzz settings_fuzz ape_fuzz
 
 .PHONY: all deps demo check test asan tsan tsan-threads fuzz bench clean package package-check

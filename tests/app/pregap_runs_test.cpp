@@ -3,6 +3,7 @@
 // combination of /hiddentrack and /ownpregaps. Whatever the cut, the outputs
 // laid end to end are the image (from the first kept sample), each as long
 // as the sheet says.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -50,8 +51,7 @@ std::string CueTime(int frames) {
 std::string Sheet(const TSheetRow &row) {
   std::string text = "PERFORMER \"The Band\"\nTITLE \"Pregaps\"\nFILE \"image.flac\" WAVE\n";
   for (size_t k = 0; k < row.Tracks.size(); ++k) {
-    char number[12];
-    std::snprintf(number, sizeof number, "%02zu", k + 1);
+    const std::string number = fmt::format("{:02}", k + 1);
     text += std::string("  TRACK ") + number + " AUDIO\n    TITLE \"Song " + number + "\"\n";
     if (row.Tracks[k].Index00 >= 0) text += "    INDEX 00 " + CueTime(row.Tracks[k].Index00) + "\n";
     text += "    INDEX 01 " + CueTime(row.Tracks[k].Index01) + "\n";
@@ -64,8 +64,7 @@ std::vector<std::pair<std::string, int>> ExpectedTracks(const TSheetRow &row, TO
   std::vector<std::pair<std::string, int>> tracks;
   for (size_t k = 0; k < row.Tracks.size(); ++k) {
     const TTrack &t = row.Tracks[k];
-    char name[32];
-    std::snprintf(name, sizeof name, "%02zu - Song %02zu", k + 1, k + 1);
+    const std::string name = fmt::format("{0:02} - Song {0:02}", k + 1);
     tracks.push_back({name, options.OwnPregaps && t.Index00 >= 0 ? t.Index00 : t.Index01});
   }
   if (options.Hidden && tracks.front().second > 0) tracks.insert(tracks.begin(), {"00 - Hidden track", 0});

@@ -58,7 +58,9 @@ TEST(VerifyRuns, LosslessOutputsAreVerifiedLossyOnesNot) {
     EXPECT_NE(said.find(row.Verified), std::string::npos) << said;
     const std::string output = out + "/a." + (row.Dest == "wavpack" ? "wv" : row.Dest);
     EXPECT_EQ(ProbeStream(output, "sample_rate,channels"), row.Probe + "\n");
-    if (!row.Raw.empty()) EXPECT_EQ(FFmpegDecode(output, row.Raw), MakeSamples(row.Signal));
+    if (!row.Raw.empty()) {
+      EXPECT_EQ(FFmpegDecode(output, row.Raw), MakeSamples(row.Signal));
+    }
     for (const auto &entry : fs::directory_iterator(out))
       EXPECT_EQ(entry.path().filename().string().rfind(".", 0), std::string::npos) << entry.path();
   }
