@@ -381,7 +381,13 @@ TEST_F(BatchMode, NoOutputUnderItsNameIsEverCutShort) {
   const std::string out = Folder + "/out", errFile = Folder + "/err.txt";
   for (const std::string format : {"wav", "flac", "mp3", "ape", "ogg", "wavpack", "aac", "wma"}) {
     const std::string ext = format == "wavpack" ? "wv" : format;
+    // The ways without /keeppartial end every format's jobs alike (its
+    // encoder is stopped and finished the same way, and the file goes):
+    // three formats of different kinds show them; every format shows how
+    // its stopped encoder leaves a kept file.
+    const bool everyWay = format == "wav" || format == "flac" || format == "wavpack";
     for (const TWay &way : ways) {
+      if (!everyWay && !way.Keep) continue;
       SCOPED_TRACE(format + ": " + way.Name);
       fs::remove_all(out);
       fs::copy_file(c, victim, fs::copy_options::overwrite_existing);
