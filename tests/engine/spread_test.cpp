@@ -27,9 +27,25 @@ struct TSpreadRow {
   bool SameBytes;       // the joined file is the one-piece file, byte for byte
   // The format's own check of the output ({} for none); "{}" stands for the file.
   std::vector<std::string> OwnCheck;
+  // A tool's report on the file that must read the same for the joined file
+  // as for the one-piece file ({} for none).
+  std::vector<std::string> SameReport = {};
 };
 
 const TAPEOptions kApeFast{.Compression = 1}, kApeExtra{.Compression = 4};
+
+TFLACOptions FLACLevel(int level, void (*apply)(int, TFLACOptions &)) {
+  TFLACOptions o;
+  apply(level, o);
+  return o;
+}
+// Level 8 searches the most; the dialog's level 2 has blocks of 1152, which
+// no span length divides by a power of two; level 6 adapts mid-side stereo,
+// a choice the library carries over from frame to frame.
+const TFLACOptions kFlacBest = FLACLevel(8, &ApplyFLACCommandLineLevel),
+                   kFlac1152 = FLACLevel(2, &ApplyFLACDialogLevel),
+                   kFlacAdaptive = FLACLevel(6, &ApplyFLACCommandLineLevel);
+const std::vector<std::string> kFlacTest = {"flac", "-t", "-s", "{}"};
 
 std::ostream &operator<<(std::ostream &os, const TSpreadRow &r) { return os << r.Name; }
 
@@ -37,6 +53,11 @@ const TSpreadRow kRows[] = {
     {"ape16", dfAPE, 16, 2, 44100, nullptr, true, {}},
     {"ape24Mono", dfAPE, 24, 1, 48000, &kApeFast, true, {}},
     {"apeExtraHigh", dfAPE, 16, 2, 44100, &kApeExtra, true, {}},
+    {"flac16", dfFLAC, 16, 2, 44100, nullptr, true, kFlacTest},
+    {"flac24Mono96k", dfFLAC, 24, 1, 96000, &kFlacBest, true, kFlacTest},
+    {"flacBlock1152", dfFLAC, 16, 2, 44100, &kFlac1152, true, kFlacTest},
+    {"flacAdaptiveMidSide", dfFLAC, 16, 2, 44100, &kFlacAdaptive, false, kFlacTest,
+     {"metaflac", "--show-md5sum", "--show-total-samples", "--show-min-framesize", "--show-max-framesize", "{}"}},
 };
 
 std::vector<std::string> WithFile(std::vector<std::string> command, const std::string &file) {
@@ -96,6 +117,12 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
     std::string out, err;
     EXPECT_EQ(RunTool(WithFile(r.OwnCheck, spread), &out, &err), 0) << err;
   }
+  if (!r.SameReport.empty()) {
+    std::string wholeReport, spreadReport;
+    ASSERT_EQ(RunTool(WithFile(r.SameReport, whole), &wholeReport), 0);
+    ASSERT_EQ(RunTool(WithFile(r.SameReport, spread), &spreadReport), 0);
+    EXPECT_EQ(spreadReport, wholeReport);
+  }
 }
 
 // A stopped spread job that keeps its shorter file: the spans joined so far
@@ -117,6 +144,24 @@ TEST_P(Spread, StoppedJobKeepsAValidBeginning) {
 
 INSTANTIATE_TEST_SUITE_P(JoinableFormats, Spread, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
+
+// A spread output given no samples at all is what one piece gives for none.
+TEST(SpreadEmpty, NoSamplesGiveTheOnePieceFile) {
+  const std::string folder = TestFolder();
+  const std::shared_ptr<void> options = FormatRow(dfFLAC)->NewOptions();
+  std::vector<uint8_t> files[2];
+  for (int32_t threads : {1, 3}) {
+    const std::string name = folder + "/empty" + std::to_string(threads) + ".flac";
+    const std::unique_ptr<TCustomCoder> coder =
+        CreateCoder(dfFLAC, name, {}, PcmInfo(44100, 2, 16), options.get(), threads);
+    std::string error;
+    ASSERT_EQ(coder->Init(error), 0) << error;
+    coder->Finish();
+    files[threads > 1] = ReadFileBytes(name);
+  }
+  EXPECT_FALSE(files[0].empty());
+  EXPECT_TRUE(files[0] == files[1]);
+}
 
 // A spread job whose output cannot be written fails as a one-piece job does,
 // and leaves nothing under the output's name.
