@@ -145,20 +145,33 @@ TEST_P(Spread, StoppedJobKeepsAValidBeginning) {
 INSTANTIATE_TEST_SUITE_P(JoinableFormats, Spread, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
 
-// A spread output given no samples at all is what one piece gives for none.
-TEST(SpreadEmpty, NoSamplesGiveTheOnePieceFile) {
+// A spread FLAC output fails to start, and ends with no samples, as one
+// piece does.
+TEST(SpreadStart, FailuresAndNoSamplesAsInOnePiece) {
   const std::string folder = TestFolder();
-  const std::shared_ptr<void> options = FormatRow(dfFLAC)->NewOptions();
+  const std::shared_ptr<void> defaults = FormatRow(dfFLAC)->NewOptions();
+  TFLACOptions refused;
+  refused.BlockSize = 3;  // the library refuses blocks this small
+  std::string errors[2];
   std::vector<uint8_t> files[2];
   for (int32_t threads : {1, 3}) {
+    const bool spread = threads > 1;
+    const std::unique_ptr<TCustomCoder> failing =
+        CreateCoder(dfFLAC, folder + "/refused.flac", {}, PcmInfo(44100, 2, 16), &refused, threads);
+    EXPECT_NE(failing->Init(errors[spread]), 0);
+    EXPECT_EQ(std::string(failing->ClassName()), "TFLACCoder");
+
     const std::string name = folder + "/empty" + std::to_string(threads) + ".flac";
     const std::unique_ptr<TCustomCoder> coder =
-        CreateCoder(dfFLAC, name, {}, PcmInfo(44100, 2, 16), options.get(), threads);
+        CreateCoder(dfFLAC, name, {}, PcmInfo(44100, 2, 16), defaults.get(), threads);
+    EXPECT_EQ(dynamic_cast<TSpreadCoder *>(coder.get()) != nullptr, spread);
     std::string error;
     ASSERT_EQ(coder->Init(error), 0) << error;
     coder->Finish();
-    files[threads > 1] = ReadFileBytes(name);
+    files[spread] = ReadFileBytes(name);
   }
+  EXPECT_NE(errors[0].find("Failed to initialize FLAC encoder. Code="), std::string::npos) << errors[0];
+  EXPECT_EQ(errors[1], errors[0]);
   EXPECT_FALSE(files[0].empty());
   EXPECT_TRUE(files[0] == files[1]);
 }

@@ -107,7 +107,7 @@ void AppendRenumbered(const uint8_t *Frame, size_t Length, uint32_t Number, std:
 
 struct TFLACSpan : TEncodedSpan {
   std::vector<uint8_t> Frames;  // numbered for their place in the file
-  uint32_t MinFrame = std::numeric_limits<uint32_t>::max(), MaxFrame = 0;
+  uint32_t MinFrame = (1u << 24) - 1, MaxFrame = 0;  // where the library starts them
 };
 
 // Where the fields completed at the end lie in the stream information block,
@@ -129,12 +129,13 @@ class TFLACJoiner final : public TSpanJoiner {
     try {
       File = CreateFileStream(FileName);
       // What the library writes before the first frame is the same for every
-      // span: the file's beginning, from an encoder that stays ready to give
-      // the file of no samples.
-      Probe.Output = &ProbeSink;
-      ConfigureFLAC(Probe, Options, AudioInfo);
-      Probe.Start();
-      Header = ProbeSink.Bytes;
+      // span: the file's beginning.
+      TMemorySink sink;
+      TFLAC_Coder probe;
+      probe.Output = &sink;
+      ConfigureFLAC(probe, Options, AudioInfo);
+      probe.Start();
+      Header = std::move(sink.Bytes);
       if (Header.size() < kMd5At + 16) throw std::runtime_error("FLAC stream information expected");
       File->Write(Header.data(), Header.size());
       Md5 = av_md5_alloc();
@@ -182,25 +183,20 @@ class TFLACJoiner final : public TSpanJoiner {
     } else {
       av_md5_update(Md5, Samples, Bytes);
     }
-    Appended = true;
   }
 
   void Finish() override {
     if (!File) return;
     std::unique_ptr<TFileStream> file = std::move(File);
-    if (Appended) {
-      CompleteHeader();
-    } else {
-      if (!Probe.Finish()) throw std::runtime_error(Probe.FailureText());
-      Header = ProbeSink.Bytes;
-    }
+    CompleteHeader();
     file->Seek(0);
     file->Write(Header.data(), Header.size());
     file->Close();
   }
 
  private:
-  // Fills in what the library fills in when it finishes, as it does.
+  // Fills in what the library fills in when it finishes, as it does (for no
+  // frames too: the sizes stay at their starting values).
   void CompleteHeader() {
     uint8_t *sizes = Header.data() + kFrameSizesAt;
     for (int i = 0; i < 3; ++i) {
@@ -219,13 +215,10 @@ class TFLACJoiner final : public TSpanJoiner {
   const TFLACOptions Options;
   const TAudioInfoRec Stream;
   std::unique_ptr<TFileStream> File;
-  TMemorySink ProbeSink;
-  TFLAC_Coder Probe;
   std::vector<uint8_t> Header;
   AVMD5 *Md5 = nullptr;
-  uint32_t MinFrame = std::numeric_limits<uint32_t>::max(), MaxFrame = 0;
+  uint32_t MinFrame = (1u << 24) - 1, MaxFrame = 0;  // where the library starts them
   uint64_t TotalSamples = 0;
-  bool Appended = false;
 };
 
 }  // namespace
