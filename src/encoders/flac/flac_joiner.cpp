@@ -66,6 +66,25 @@ uint16_t Crc16(const uint8_t *Data, size_t Count) {
   return crc;
 }
 
+// Products of CRC-16 remainders, modulo the polynomial.
+uint16_t Crc16Multiply(uint16_t A, uint16_t B) {
+  uint16_t product = 0;
+  for (int bit = 15; bit >= 0; --bit) {
+    product = uint16_t(product << 1) ^ (product & 0x8000 ? 0x8005 : 0);
+    if (B >> bit & 1) product ^= A;
+  }
+  return product;
+}
+
+// x to the power of 8 * Bytes, modulo the polynomial: what a remainder is
+// multiplied by when Bytes bytes follow.
+uint16_t Crc16Shift(size_t Bytes) {
+  uint16_t result = 1, power = 0x100;  // x^8
+  for (; Bytes; Bytes >>= 1, power = Crc16Multiply(power, power))
+    if (Bytes & 1) result = Crc16Multiply(result, power);
+  return result;
+}
+
 // The frame number as a frame header codes it (UTF-8 style, up to 31 bits).
 void PutFrameNumber(uint32_t Number, std::vector<uint8_t> &Out) {
   if (Number < 0x80) {
@@ -84,7 +103,8 @@ size_t FrameNumberLength(uint8_t First) {
 }
 
 // Appends Frame to Out with its number changed to Number and both checksums
-// made again.
+// made again. The CRC-16 is linear: only the header's part of it changes, so
+// the body is not read again, however long it is.
 void AppendRenumbered(const uint8_t *Frame, size_t Length, uint32_t Number, std::vector<uint8_t> &Out) {
   if (Length < 7 || Frame[0] != 0xFF || Frame[1] != 0xF8)
     throw std::runtime_error("FLAC frame of a fixed block size expected");
@@ -99,8 +119,11 @@ void AppendRenumbered(const uint8_t *Frame, size_t Length, uint32_t Number, std:
   PutFrameNumber(Number, Out);
   Out.insert(Out.end(), Frame + 4 + oldNumber, Frame + headerEnd);
   Out.push_back(Crc8(Out.data() + start, Out.size() - start));
+  const size_t body = Length - 2 - (headerEnd + 1);
   Out.insert(Out.end(), Frame + headerEnd + 1, Frame + Length - 2);
-  const uint16_t crc = Crc16(Out.data() + start, Out.size() - start);
+  const uint16_t headers = Crc16(Frame, headerEnd + 1) ^ Crc16(Out.data() + start, Out.size() - start - body);
+  const uint16_t crc = uint16_t(Frame[Length - 2] << 8 | Frame[Length - 1]) ^
+                       Crc16Multiply(headers, Crc16Shift(body));
   Out.push_back(uint8_t(crc >> 8));
   Out.push_back(uint8_t(crc));
 }
