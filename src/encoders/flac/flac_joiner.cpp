@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <limits>
 #include <stdexcept>
 #include <vector>
 
@@ -198,14 +197,8 @@ class TFLACJoiner final : public TSpanJoiner {
     MinFrame = std::min(MinFrame, span.MinFrame);
     MaxFrame = std::max(MaxFrame, span.MaxFrame);
     TotalSamples += Bytes / size_t(Stream.Channels * Stream.BitsPerSample / 8);
-    // The library sums signed samples; 8-bit ones arrive unsigned.
-    if (Stream.BitsPerSample == 8) {
-      std::vector<uint8_t> signedSamples(Samples, Samples + Bytes);
-      for (uint8_t &b : signedSamples) b ^= 0x80;
-      av_md5_update(Md5, signedSamples.data(), signedSamples.size());
-    } else {
-      av_md5_update(Md5, Samples, Bytes);
-    }
+    // 16-bit and packed 24-bit samples are the very bytes the library sums.
+    av_md5_update(Md5, Samples, Bytes);
   }
 
   void Finish() override {
