@@ -27,15 +27,36 @@ struct TSpreadRow {
   bool SameBytes;       // the joined file is the one-piece file, byte for byte
   // The format's own check of the output ({} for none); "{}" stands for the file.
   std::vector<std::string> OwnCheck;
+  // A tool's report on the file that must read the same for the joined file
+  // as for the one-piece file ({} for none).
+  std::vector<std::string> SameReport = {};
 };
 
 const TAPEOptions kApeFast{.Compression = 1};
+
+TFLACOptions FLACLevel(int level, void (*apply)(int, TFLACOptions &)) {
+  TFLACOptions o;
+  apply(level, o);
+  return o;
+}
+// Level 8 searches the most; the dialog's level 2 has blocks of 1152, which
+// no span length divides by a power of two; level 6 adapts mid-side stereo,
+// a choice the library carries over from frame to frame.
+const TFLACOptions kFlacBest = FLACLevel(8, &ApplyFLACCommandLineLevel),
+                   kFlac1152 = FLACLevel(2, &ApplyFLACDialogLevel),
+                   kFlacAdaptive = FLACLevel(6, &ApplyFLACCommandLineLevel);
+const std::vector<std::string> kFlacTest = {"flac", "-t", "-s", "{}"};
 
 std::ostream &operator<<(std::ostream &os, const TSpreadRow &r) { return os << r.Name; }
 
 const TSpreadRow kRows[] = {
     {"ape16", dfAPE, 16, 2, 44100, nullptr, true, {}},
     {"ape24Mono", dfAPE, 24, 1, 48000, &kApeFast, true, {}},
+    {"flac16", dfFLAC, 16, 2, 44100, nullptr, true, kFlacTest},
+    {"flac24Mono96k", dfFLAC, 24, 1, 96000, &kFlacBest, true, kFlacTest},
+    {"flacBlock1152", dfFLAC, 16, 2, 44100, &kFlac1152, true, kFlacTest},
+    {"flacAdaptiveMidSide", dfFLAC, 16, 2, 44100, &kFlacAdaptive, false, kFlacTest,
+     {"metaflac", "--show-md5sum", "--show-total-samples", "--show-min-framesize", "--show-max-framesize", "{}"}},
 };
 
 std::vector<std::string> WithFile(std::vector<std::string> command, const std::string &file) {
@@ -97,6 +118,12 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
     std::string out, err;
     EXPECT_EQ(RunTool(WithFile(r.OwnCheck, spread), &out, &err), 0) << err;
   }
+  if (!r.SameReport.empty()) {
+    std::string wholeReport, spreadReport;
+    ASSERT_EQ(RunTool(WithFile(r.SameReport, whole), &wholeReport), 0);
+    ASSERT_EQ(RunTool(WithFile(r.SameReport, spread), &spreadReport), 0);
+    EXPECT_EQ(spreadReport, wholeReport);
+  }
 }
 
 // A stopped spread job that keeps its shorter file: the spans joined so far
@@ -120,6 +147,37 @@ TEST_P(Spread, StoppedJobKeepsAValidBeginning) {
 
 INSTANTIATE_TEST_SUITE_P(JoinableFormats, Spread, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
+
+// A spread FLAC output fails to start, and ends with no samples, as one
+// piece does.
+TEST(SpreadStart, FailuresAndNoSamplesAsInOnePiece) {
+  const std::string folder = TestFolder();
+  const std::shared_ptr<void> defaults = FormatRow(dfFLAC)->NewOptions();
+  TFLACOptions refused;
+  refused.BlockSize = 3;  // the library refuses blocks this small
+  std::string errors[2];
+  std::vector<uint8_t> files[2];
+  for (int32_t threads : {1, 3}) {
+    const bool spread = threads > 1;
+    const std::unique_ptr<TCustomCoder> failing =
+        CreateCoder(dfFLAC, folder + "/refused.flac", {}, PcmInfo(44100, 2, 16), &refused, threads);
+    EXPECT_NE(failing->Init(errors[spread]), 0);
+    EXPECT_EQ(std::string(failing->ClassName()), "TFLACCoder");
+
+    const std::string name = folder + "/empty" + std::to_string(threads) + ".flac";
+    const std::unique_ptr<TCustomCoder> coder =
+        CreateCoder(dfFLAC, name, {}, PcmInfo(44100, 2, 16), defaults.get(), threads);
+    EXPECT_EQ(dynamic_cast<TSpreadCoder *>(coder.get()) != nullptr, spread);
+    std::string error;
+    ASSERT_EQ(coder->Init(error), 0) << error;
+    coder->Finish();
+    files[spread] = ReadFileBytes(name);
+  }
+  EXPECT_NE(errors[0].find("Failed to initialize FLAC encoder. Code="), std::string::npos) << errors[0];
+  EXPECT_EQ(errors[1], errors[0]);
+  EXPECT_FALSE(files[0].empty());
+  EXPECT_TRUE(files[0] == files[1]);
+}
 
 // A spread job whose output cannot be written fails as a one-piece job does,
 // and leaves nothing under the output's name.

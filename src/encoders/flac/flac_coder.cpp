@@ -6,24 +6,28 @@ TFLACCoder::TFLACCoder(const std::string &FileName, const TTagRec &Tags, const T
                        const TFLACOptions &Options)
     : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TFLAC_Coder>()), Options(Options) {}
 
+void ConfigureFLAC(TFLAC_Coder &c, const TFLACOptions &Options, const TAudioInfo &AudioInfo) {
+  c.ExhaustiveModelSearch = Options.ExhaustiveModelSearch;
+  c.BlockSize = uint16_t(Options.BlockSize);
+  c.MidSide = Options.MidSide;
+  if (Options.AdaptiveMidSide) c.MidSide = true;
+  c.LooseMidSide = Options.AdaptiveMidSide;
+  c.MaxLpcOrder = uint16_t(Options.MaxLpcOrder);
+  c.MaxResidualPartitionOrder = uint16_t(Options.MaxResidualPartitionOrder);
+  c.MinResidualPartitionOrder = uint16_t(Options.MinResidualPartitionOrder);
+  c.QlpCoeffPrecision = uint16_t(Options.QlpCoeffPrecision);
+  c.QlpCoeffPrecSearch = Options.ExhaustiveQlpSearch;
+  c.AudioInfo = AudioInfo;
+}
+
 int TFLACCoder::Init(std::string &ErrorText) {
   ErrorText.clear();
   try {
     CreateOutput();
-    TFLAC_Coder &c = *Coder;
-    c.Output = OutStream.get();
-    c.ExhaustiveModelSearch = Options.ExhaustiveModelSearch;
-    c.BlockSize = uint16_t(Options.BlockSize);
-    c.MidSide = Options.MidSide;
-    if (Options.AdaptiveMidSide) c.MidSide = true;
-    c.LooseMidSide = Options.AdaptiveMidSide;
-    c.MaxLpcOrder = uint16_t(Options.MaxLpcOrder);
-    c.MaxResidualPartitionOrder = uint16_t(Options.MaxResidualPartitionOrder);
-    c.MinResidualPartitionOrder = uint16_t(Options.MinResidualPartitionOrder);
-    c.QlpCoeffPrecision = uint16_t(Options.QlpCoeffPrecision);
-    c.QlpCoeffPrecSearch = Options.ExhaustiveQlpSearch;
-    c.AudioInfo = AudioInfo;
-    c.Start();
+    Sink = std::make_unique<TFLACFileSink>(*OutStream);
+    Coder->Output = Sink.get();
+    ConfigureFLAC(*Coder, Options, AudioInfo);
+    Coder->Start();
     return 0;
   } catch (const std::exception &e) {
     ErrorText = e.what();

@@ -9,6 +9,9 @@
 #include "encoders/flac/flac_format.h"
 #include "encoders/flac/flac_lib.h"
 
+// Hands the options to the library wrapper as every FLAC output gets them.
+void ConfigureFLAC(TFLAC_Coder &Coder, const TFLACOptions &Options, const TAudioInfo &AudioInfo);
+
 class TFLACCoder : public TCustomCoder {
  public:
   TFLACCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
@@ -23,5 +26,6 @@ class TFLACCoder : public TCustomCoder {
 
  private:
   std::unique_ptr<TFLAC_Coder> Coder;
+  std::unique_ptr<TFLACFileSink> Sink;
   TFLACOptions Options;
 };

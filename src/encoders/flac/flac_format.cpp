@@ -3,6 +3,7 @@
 #include <FLAC/format.h>
 
 #include "encoders/flac/flac_coder.h"
+#include "encoders/flac/flac_joiner.h"
 
 namespace {
 
@@ -102,4 +103,5 @@ constinit const TFormatRow FLACFormat = {
     .KeyHelp = kKeyHelp,
     .Lossless = &format_row::AlwaysLossless,
     .MaxRate = [](const void *) { return 655350; },  // what a frame header can state
+    .CreateJoiner = &CreateFLACJoiner,
 };

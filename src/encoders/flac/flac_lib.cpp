@@ -7,10 +7,10 @@
 
 struct TFLACCallbacks {
   static FLAC__StreamEncoderWriteStatus Write(const FLAC__StreamEncoder *, const FLAC__byte buffer[],
-                                              size_t bytes, unsigned, unsigned, void *client) {
+                                              size_t bytes, unsigned samples, unsigned, void *client) {
     auto *coder = static_cast<TFLAC_Coder *>(client);
     try {
-      coder->Output->Write(buffer, bytes);
+      coder->Output->Write(buffer, bytes, samples);
       return FLAC__STREAM_ENCODER_WRITE_STATUS_OK;
     } catch (const std::exception &e) {
       coder->Failed(e);

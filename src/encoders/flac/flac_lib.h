@@ -1,5 +1,6 @@
 // TFLAC_Coder feeds libFLAC (TFLACCoder feeds it from the worker): the stream
-// encoder, writing through callbacks into an output stream it does not own.
+// encoder, writing through callbacks into a sink it does not own (the file,
+// or memory for a span encoded on its own).
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,27 @@
 #include "encoders/file_stream.h"
 
 #include <FLAC/stream_encoder.h>
+
+// Where the encoded stream goes. Raises on failure.
+class TFLACSink {
+ public:
+  virtual ~TFLACSink() = default;
+  // Samples: per channel, of the one frame these bytes are; 0 for metadata.
+  virtual void Write(const uint8_t *Bytes, size_t Count, unsigned Samples) = 0;
+  virtual void Seek(int64_t Position) = 0;
+  virtual int64_t Position() = 0;
+};
+
+class TFLACFileSink final : public TFLACSink {
+ public:
+  explicit TFLACFileSink(TFileStream &File) : File(File) {}
+  void Write(const uint8_t *Bytes, size_t Count, unsigned) override { File.Write(Bytes, Count); }
+  void Seek(int64_t Position) override { File.Seek(Position); }
+  int64_t Position() override { return File.Position(); }
+
+ private:
+  TFileStream &File;
+};
 
 class TFLAC_Coder {
  public:
@@ -31,7 +53,7 @@ class TFLAC_Coder {
   uint16_t MaxResidualPartitionOrder = 0;
   uint16_t MinResidualPartitionOrder = 0;
   TAudioInfo AudioInfo;
-  TFileStream *Output = nullptr;  // not owned
+  TFLACSink *Output = nullptr;  // not owned
 
   // Creates and starts the encoder; raises "<reason>, step=<mark>".
   void Start();
