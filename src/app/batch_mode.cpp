@@ -251,6 +251,7 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.SkipExisting = Parsed.Options.SkipExisting || Settings.Program.SkipExisting;
   Engine.WriteTags = !Parsed.Options.NoTags && Settings.Program.WriteTags;
   Engine.Verify = Parsed.Options.Verify || Settings.Program.Verify;
+  Engine.SpreadOverCores = !Parsed.Options.NoSpread && Settings.Program.SpreadOverCores;
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.HiddenTrack = Parsed.Options.HiddenTrack;
   Engine.PregapOwnTrack = Parsed.Options.OwnPregaps;

@@ -17,7 +17,7 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// The switches that only turn something on.
+// The switches that take no value: each sets its flag.
 struct TFlagSwitch {
   const char *Name;
   bool TCommandLineOptions::*Flag;
@@ -26,7 +26,8 @@ const TFlagSwitch kFlagSwitches[] = {
     {"/createfullpath", &TCommandLineOptions::CreateFullPath}, {"/keeppartial", &TCommandLineOptions::KeepPartial},
     {"/keepgoing", &TCommandLineOptions::KeepGoing},           {"/skipexisting", &TCommandLineOptions::SkipExisting},
     {"/hiddentrack", &TCommandLineOptions::HiddenTrack},       {"/ownpregaps", &TCommandLineOptions::OwnPregaps},
-    {"/notags", &TCommandLineOptions::NoTags},                 {"/verify", &TCommandLineOptions::Verify}};
+    {"/notags", &TCommandLineOptions::NoTags},                 {"/verify", &TCommandLineOptions::Verify},
+    {"/nospread", &TCommandLineOptions::NoSpread}};
 
 const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
   for (const TFlagSwitch &flag : kFlagSwitches)
@@ -179,7 +180,7 @@ std::string UsageText() {
          "  tonmill /sendto PATH...          open the window with these files and folders\n"
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
          "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting]\n"
-         "          [/hiddentrack] [/ownpregaps] [/notags] [/verify]\n"
+         "          [/hiddentrack] [/ownpregaps] [/notags] [/verify] [/nospread]\n"
          "          [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
@@ -200,6 +201,9 @@ std::string UsageText() {
          "format's own tags). /verify decodes every FLAC, APE, lossless WavPack and\n"
          "WAV output again before it takes its name and fails the job unless it gives\n"
          "exactly the samples its encoder was given (lossy outputs are not checked).\n"
+         "/nospread encodes each file on its own worker only (without it, when a run\n"
+         "has fewer files than workers, the spare workers encode spans of a file too;\n"
+         "the output decodes the same either way).\n"
          "/q keeps the terminal quiet apart from failures.\n"
          "/DEBUG shows the encoder parameters and makes the encoders write no audio.\n"
          "\n"

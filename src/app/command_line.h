@@ -40,6 +40,7 @@ struct TCommandLineOptions {
   bool OwnPregaps = false;   // "/ownpregaps": a track starts at its INDEX 00
   bool NoTags = false;       // "/notags": outputs get only the tags their encoders write
   bool Verify = false;       // "/verify": lossless outputs are decoded again and compared
+  bool NoSpread = false;     // "/nospread": each file is encoded on its own worker only
 };
 
 struct TParsedCommandLine {

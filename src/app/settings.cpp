@@ -47,6 +47,7 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.SkipExisting = Store.ReadBoolean("SkipExisting", false);
   o.WriteTags = Store.ReadBoolean("WriteTags", true);
   o.Verify = Store.ReadBoolean("Verify", false);
+  o.SpreadOverCores = Store.ReadBoolean("SpreadOverCores", true);
   for (int i = 0; i < DestinationFormatCount; ++i)
     DestinationFileTypes[size_t(i)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(i), processors);
   return o;
@@ -61,7 +62,8 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"KeepGoing", o.KeepGoing},
                                    {"SkipExisting", o.SkipExisting},
                                    {"WriteTags", o.WriteTags},
-                                   {"Verify", o.Verify}};
+                                   {"Verify", o.Verify},
+                                   {"SpreadOverCores", o.SpreadOverCores}};
   for (int i = 0; i < DestinationFormatCount; ++i)
     records.push_back({FilesPerCpuName(i), DestinationFileTypes[size_t(i)].FilesPerCPU});
   return records;

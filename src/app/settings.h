@@ -28,6 +28,7 @@ struct TProgramOptions {
   bool SkipExisting = false;        // "SkipExisting": outputs newer than their sources are left alone
   bool WriteTags = true;            // "WriteTags": outputs carry the source's tags in their own kind
   bool Verify = false;              // "Verify": lossless outputs are decoded again and compared
+  bool SpreadOverCores = true;      // "SpreadOverCores": a long file is encoded on the idle workers too
   // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
 };
 

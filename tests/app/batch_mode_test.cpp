@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -75,6 +76,22 @@ bool SignalPending(int pid, int signal) {
   for (std::string line; std::getline(status, line);)
     if (line.rfind("ShdPnd:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1;
   return false;
+}
+
+// The most threads the started program had at once, sampled until it ends
+// (it is left for WaitTool to reap).
+int PeakThreads(int pid) {
+  const std::string tasks = "/proc/" + std::to_string(pid) + "/task";
+  int peak = 0;
+  for (;;) {
+    siginfo_t info{};
+    if (waitid(P_PID, pid, &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid != 0) return peak;
+    int count = 0;
+    std::error_code ec;
+    for (fs::directory_iterator t(tasks, ec); !ec && t != fs::directory_iterator(); t.increment(ec)) ++count;
+    peak = std::max(peak, count);
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
 }
 
 class BatchMode : public ::testing::Test {
@@ -614,6 +631,45 @@ TEST_F(BatchMode, StraySignalsAndAClosedStandardError) {
   ASSERT_GT(pid, 0);
   EXPECT_EQ(WaitTool(pid), 0);
   EXPECT_EQ(FFmpegDecode(Folder + "/out/short.wav", "s16le"), MakeSamples(TTestSignal{}));
+}
+
+// One long file with two workers: the idle one encodes spans of it too (the
+// program runs more threads), unless "/nospread" or the stored option says
+// no; the file is the same byte for byte either way.
+TEST_F(BatchMode, OneLongFileIsSpreadUnlessTurnedOff) {
+  const TTestSignal music{.Seconds = 20};
+  WriteMusic(In + "/long.wav", music);
+  struct TRow {
+    const char *Name;
+    std::string Stored;
+    std::vector<std::string> Switches;
+  };
+  const TRow rows[] = {{"spread", "", {}},
+                       {"the switch", "", {"/nospread"}},
+                       {"the stored option", "SpreadOverCores=NO\n", {}}};
+  std::vector<uint8_t> spread;
+  int spreadThreads = 0;
+  for (const TRow &row : rows) {
+    SCOPED_TRACE(row.Name);
+    WriteText(Conf, "[General]\nLanguage=EN\n" + row.Stored);
+    const std::string out = Folder + "/out";
+    fs::remove_all(out);
+    std::vector<std::string> args = {"/input", In + "/long.wav", "/output", out, "/dest", "ape", "/p", "2", "/q"};
+    args.insert(args.end(), row.Switches.begin(), row.Switches.end());
+    const TSourceGuard guard({In});
+    const int pid = Start(args, TStart{}, Folder + "/err.txt");  // unguarded: the pid is the program's
+    ASSERT_GT(pid, 0);
+    const int threads = PeakThreads(pid);
+    EXPECT_EQ(WaitTool(pid), 0) << ReadText(Folder + "/err.txt");
+    if (spread.empty()) {
+      spread = ReadFileBytes(out + "/long.ape");
+      spreadThreads = threads;
+      EXPECT_EQ(FFmpegDecode(out + "/long.ape", "s16le"), MakeMusic(music));
+    } else {
+      EXPECT_EQ(ReadFileBytes(out + "/long.ape"), spread);
+      EXPECT_LT(threads, spreadThreads);
+    }
+  }
 }
 
 TEST_F(BatchMode, HelpAndVersion) {

@@ -13,7 +13,7 @@ namespace {
 TEST(CommandLine, BatchSwitchesInAnyCase) {
   const TParsedCommandLine p =
       ParseCommandLine({"/INPUT", "a.wav", "/HiddenTrack", "/KEEPGOING", "/OUTPUT", "/tmp/o", "/DEST", "FLAC",
-                        "/p", "3", "/createfullpath", "/SkipExisting", "/OWNPREGAPS", "/NoTags", "/Verify"});
+                        "/p", "3", "/createfullpath", "/SkipExisting", "/OWNPREGAPS", "/NoTags", "/Verify", "/NoSpread"});
   EXPECT_EQ(p.Mode, TParsedCommandLine::mBatch);
   EXPECT_EQ(p.Options.InputPaths, std::vector<std::string>{"a.wav"});
   EXPECT_EQ(p.Options.OutputFolder, "/tmp/o/");
@@ -26,6 +26,7 @@ TEST(CommandLine, BatchSwitchesInAnyCase) {
   EXPECT_TRUE(p.Options.OwnPregaps);
   EXPECT_TRUE(p.Options.NoTags);
   EXPECT_TRUE(p.Options.Verify);
+  EXPECT_TRUE(p.Options.NoSpread);
   EXPECT_FALSE(p.ReportErrors);
   EXPECT_TRUE(p.Errors.empty());
 }

@@ -67,7 +67,7 @@ TEST(BashCompletion, OffersEverySwitchAndEncoderKey) {
     offered.push_back(word);
   }
   for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial",
-                            "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting"})
+                            "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread"})
     EXPECT_NE(std::find(offered.begin(), offered.end(), plain), offered.end()) << plain;
   for (const TFormatRow *row : FormatRows())
     for (const TKeyHelp &key : row->KeyHelp) {

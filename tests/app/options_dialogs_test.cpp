@@ -111,7 +111,8 @@ TEST_F(OptionsDialogs, ProgramOptionsRules) {
     EXPECT_EQ(dialog.cbKeepGoing->isEnabled() && dialog.cbSkipExisting->isEnabled(), r.Reduce) << row;
     EXPECT_EQ(dialog.cbWriteTags->isEnabled(), r.Reduce) << row;
     EXPECT_TRUE(dialog.cbWriteTags->isChecked()) << row;  // on unless turned off
-    EXPECT_EQ(dialog.cbVerify->isEnabled(), r.Reduce) << row;
+    EXPECT_EQ(dialog.cbVerify->isEnabled() && dialog.cbSpreadOverCores->isEnabled(), r.Reduce) << row;
+    EXPECT_TRUE(dialog.cbSpreadOverCores->isChecked()) << row;  // on unless turned off
     EXPECT_TRUE(dialog.tbPriority->isEnabled()) << row;
     EXPECT_EQ(Text(dialog.eTPC), "5") << row;
     // Switching the mode by hand moves what is usable (never during a run).
@@ -174,6 +175,7 @@ TEST_F(OptionsDialogs, ProgramOptionsOkAndCancel) {
     d.cbSkipExisting->setChecked(true);
     d.cbWriteTags->setChecked(false);
     d.cbVerify->setChecked(true);
+    d.cbSpreadOverCores->setChecked(false);
     d.bOK->click();
   });
   Window->bOptions->click();
@@ -186,6 +188,7 @@ TEST_F(OptionsDialogs, ProgramOptionsOkAndCancel) {
   EXPECT_TRUE(stored.ReadBoolean("SkipExisting", false));
   EXPECT_FALSE(stored.ReadBoolean("WriteTags", true));
   EXPECT_TRUE(stored.ReadBoolean("Verify", false));
+  EXPECT_FALSE(stored.ReadBoolean("SpreadOverCores", true));
   EXPECT_EQ(stored.ReadInteger("ProgPriority", -1), 1);
   EXPECT_EQ(stored.ReadInteger("FPCPU_WAV", -1), 9);
   EXPECT_EQ(stored.ReadInteger("FPCPU_FLAC", -1), processors);
@@ -409,6 +412,7 @@ TEST_F(OptionsDialogs, TextsFitInEveryLanguage) {
     EXPECT_EQ(options.cbSkipExisting->text().toStdString(), text_skip_existing);
     EXPECT_EQ(options.cbWriteTags->text().toStdString(), text_write_tags);
     EXPECT_EQ(options.cbVerify->text().toStdString(), text_verify);
+    EXPECT_EQ(options.cbSpreadOverCores->text().toStdString(), text_spread_over_cores);
   }
   ResetTextsToEnglish();
 }

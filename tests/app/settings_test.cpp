@@ -48,6 +48,7 @@ TEST(Settings, AFreshProfileReadsAsTheDefaults) {
   EXPECT_TRUE(p.SimpleParallelFiles);
   EXPECT_FALSE(p.KeepPartial);
   EXPECT_TRUE(p.WriteTags);
+  EXPECT_TRUE(p.SpreadOverCores);  // spreading changes no output byte
   EXPECT_EQ(DestinationFileTypes[dfFLAC - 1].FilesPerCPU, ProcessorCount());
   const TPreprocessOptions pp = LoadPreprocessOptions(store);
   EXPECT_TRUE(pp.SplitBySilence);

@@ -524,6 +524,7 @@ void Tmain::bStartClick() {
     engine.SkipExisting = ProgramOptions.SkipExisting;
     engine.WriteTags = ProgramOptions.WriteTags;
     engine.Verify = ProgramOptions.Verify;
+    engine.SpreadOverCores = ProgramOptions.SpreadOverCores;
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {

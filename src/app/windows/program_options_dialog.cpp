@@ -47,6 +47,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbSkipExisting = Named<QCheckBox>(this, "cbSkipExisting", Qs(text_skip_existing));
   cbWriteTags = Named<QCheckBox>(this, "cbWriteTags", Qs(text_write_tags));
   cbVerify = Named<QCheckBox>(this, "cbVerify", Qs(text_verify));
+  cbSpreadOverCores = Named<QCheckBox>(this, "cbSpreadOverCores", Qs(text_spread_over_cores));
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -65,6 +66,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbSkipExisting);
   layout->addWidget(cbWriteTags);
   layout->addWidget(cbVerify);
+  layout->addWidget(cbSpreadOverCores);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -78,10 +80,12 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbSkipExisting->setChecked(Options.SkipExisting);
   cbWriteTags->setChecked(Options.WriteTags);
   cbVerify->setChecked(Options.Verify);
+  cbSpreadOverCores->setChecked(Options.SpreadOverCores);
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
-                                                       cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags, cbVerify})
+                                                       cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags, cbVerify,
+                                                       cbSpreadOverCores})
       w->setEnabled(false);
   Refresh();
   for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
@@ -115,6 +119,7 @@ TProgramOptions TfrmOptions::Options() const {
   o.SkipExisting = cbSkipExisting->isChecked();
   o.WriteTags = cbWriteTags->isChecked();
   o.Verify = cbVerify->isChecked();
+  o.SpreadOverCores = cbSpreadOverCores->isChecked();
   return o;
 }
 

@@ -1,6 +1,7 @@
 // The program options: process priority, files converted at once (one count,
 // or one per format), reducing the window during a run, keeping the shorter
-// file of a stopped conversion.
+// file of a stopped conversion, checking outputs, spreading one file over the
+// cores.
 #pragma once
 
 #include <functional>
@@ -29,7 +30,7 @@ class TfrmOptions : public TOptionsDialog {
   QRadioButton *cbSimple, *cbAdvanced;
   QPushButton *bSetAdvanced;
   QCheckBox *cbReduce, *cbKeepPartial, *cbKeepGoing, *cbSkipExisting, *cbWriteTags,
-      *cbVerify;
+      *cbVerify, *cbSpreadOverCores;
 
  private:
   void Refresh();
