@@ -154,6 +154,15 @@ TEST_P(Spread, StoppedJobKeepsAValidBeginning) {
 INSTANTIATE_TEST_SUITE_P(JoinableFormats, Spread, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
 
+// Hybrid WavPack (with or without its correction file) is encoded in one piece.
+TEST(SpreadFailure, HybridWavPackStaysOnePiece) {
+  const TWavPackOptions hybrid{.Hybrid = true, .Bitrate = 320, .CorrectionFile = true};
+  const std::unique_ptr<TCustomCoder> coder =
+      CreateCoder(dfWavPack, TestFolder() + "/hybrid.wv", {}, PcmInfo(44100, 2, 16), &hybrid, 3);
+  ASSERT_NE(coder, nullptr);
+  EXPECT_EQ(dynamic_cast<TSpreadCoder *>(coder.get()), nullptr);
+}
+
 // A spread job whose output cannot be written fails as a one-piece job does,
 // and leaves nothing under the output's name.
 TEST(SpreadFailure, FullDiskFailsTheJobAndLeavesNothing) {
