@@ -34,7 +34,8 @@ size_t BlockBytes(std::span<const uint8_t> Bytes) {
   return bytes;
 }
 
-// Calls Visit(id, data, size) for each metadata item of a whole block, until it returns true.
+// Calls Visit(id, where the item starts, its data) for each metadata item of
+// a whole block, until it returns true.
 template <class F>
 void ForEachItem(std::span<uint8_t> Block, F Visit) {
   size_t at = kHeaderBytes;
@@ -46,7 +47,7 @@ void ForEachItem(std::span<uint8_t> Block, F Visit) {
       bytes += size_t(Block[at + 2]) << 9 | size_t(Block[at + 3]) << 17;
       head = 4;
     }
-    if (at + head + bytes > Block.size()) return;
+    if (at + head + bytes > Block.size() || (bytes == 0 && (id & kIdOddSize))) return;
     if (Visit(uint8_t(id & kIdUnique), at, Block.subspan(at + head, bytes - (id & kIdOddSize ? 1 : 0)))) return;
     at += head + bytes;
   }
