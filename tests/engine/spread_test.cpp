@@ -8,6 +8,7 @@
 
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "encoders/ape/ape_format.h"
@@ -46,6 +47,8 @@ const TFLACOptions kFlacBest = FLACLevel(8, &ApplyFLACCommandLineLevel),
                    kFlac1152 = FLACLevel(2, &ApplyFLACDialogLevel),
                    kFlacAdaptive = FLACLevel(6, &ApplyFLACCommandLineLevel);
 const std::vector<std::string> kFlacTest = {"flac", "-t", "-s", "{}"};
+const TWavPackOptions kWvFast{.Compression = 0}, kWvVeryHigh{.Compression = 2};
+const std::vector<std::string> kWvUnpack = {"wvunpack", "-vq", "{}"};
 
 std::ostream &operator<<(std::ostream &os, const TSpreadRow &r) { return os << r.Name; }
 
@@ -57,12 +60,37 @@ const TSpreadRow kRows[] = {
     {"flacBlock1152", dfFLAC, 16, 2, 44100, &kFlac1152, true, kFlacTest},
     {"flacAdaptiveMidSide", dfFLAC, 16, 2, 44100, &kFlacAdaptive, false, kFlacTest,
      {"metaflac", "--show-md5sum", "--show-total-samples", "--show-min-framesize", "--show-max-framesize", "{}"}},
+    // A span's filters start afresh: other bytes, the same samples.
+    {"wv16", dfWavPack, 16, 2, 44100, nullptr, false, kWvUnpack},
+    {"wv24Mono96kFast", dfWavPack, 24, 1, 96000, &kWvFast, false, kWvUnpack},
+    {"wvFloat6chVeryHigh", dfWavPack, 32, 6, 48000, &kWvVeryHigh, false, kWvUnpack},
+    {"wv8Mono", dfWavPack, 8, 1, 44100, nullptr, false, kWvUnpack},
 };
 
 std::vector<std::string> WithFile(std::vector<std::string> command, const std::string &file) {
   for (std::string &arg : command)
     if (arg == "{}") arg = file;
   return command;
+}
+
+// What the first block of a WavPack file states: its sample count, and in
+// the WAV header stored there (as wvunpack restores it) the RIFF and data
+// lengths, which must match the file wvunpack writes.
+void ExpectWavPackLength(const std::string &file, int64_t frames, const std::string &folder) {
+  const std::vector<uint8_t> bytes = ReadFileBytes(file);
+  ASSERT_GT(bytes.size(), 32u);
+  EXPECT_EQ(bytes[12] | bytes[13] << 8 | bytes[14] << 16 | int64_t(bytes[15]) << 24 | int64_t(bytes[11]) << 32,
+            frames);
+  const std::string wav = folder + "/restored.wav";
+  ASSERT_EQ(RunTool({"wvunpack", "-q", "-y", file, "-o", wav}), 0);
+  const std::vector<uint8_t> restored = ReadFileBytes(wav);
+  auto le32 = [&](size_t at) { return restored[at] | restored[at + 1] << 8 | restored[at + 2] << 16 | int64_t(restored[at + 3]) << 24; };
+  ASSERT_GT(restored.size(), 44u);
+  EXPECT_EQ(le32(4), int64_t(restored.size()) - 8);
+  const auto data = std::search(restored.begin(), restored.begin() + 100, std::begin("data"), std::end("data") - 1);
+  ASSERT_NE(data, restored.begin() + 100);
+  const size_t at = size_t(data - restored.begin()) + 4;
+  EXPECT_EQ(le32(at), int64_t(restored.size() - at - 4));
 }
 
 class Spread : public ::testing::TestWithParam<TSpreadRow> {
@@ -75,8 +103,12 @@ class Spread : public ::testing::TestWithParam<TSpreadRow> {
     TTestSignal signal{.Rate = r.Rate, .Channels = r.Channels, .Bits = r.Bits};
     signal.Seconds = 3.5 * double(TSpreadCoder::SpanFrames) / r.Rate;
     Folder = TestFolder();
+    Frames = FrameCount(signal);
     Source = WriteMusic(Folder + "/source.wav", signal,
-                        {"-c:a", r.Bits == 24 ? "pcm_s24le" : r.Bits == 32 ? "pcm_f32le" : "pcm_s16le"});
+                        {"-c:a", r.Bits == 8    ? "pcm_u8"
+                                 : r.Bits == 24 ? "pcm_s24le"
+                                 : r.Bits == 32 ? "pcm_f32le"
+                                                : "pcm_s16le"});
     Raw = RawFormat(r.Bits == 32 ? 32 : r.Bits);
   }
   std::string Output(const char *name) const { return Folder + "/" + name + "." + Row->Extension; }
@@ -90,6 +122,7 @@ class Spread : public ::testing::TestWithParam<TSpreadRow> {
   std::shared_ptr<void> Defaults;
   const void *Options = nullptr;
   std::string Folder, Source, Raw;
+  int64_t Frames = 0;
 };
 
 TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
@@ -124,6 +157,7 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
     ASSERT_EQ(RunTool(WithFile(r.SameReport, spread), &spreadReport), 0);
     EXPECT_EQ(spreadReport, wholeReport);
   }
+  if (r.Format == dfWavPack) ExpectWavPackLength(spread, Frames, Folder);
 }
 
 // A stopped spread job that keeps its shorter file: the spans joined so far
@@ -143,6 +177,8 @@ TEST_P(Spread, StoppedJobKeepsAValidBeginning) {
   if (!GetParam().OwnCheck.empty()) {
     EXPECT_EQ(RunTool(WithFile(GetParam().OwnCheck, kept)), 0);
   }
+  if (GetParam().Format == dfWavPack)
+    ExpectWavPackLength(kept, int64_t(decoded.size()) * Frames / int64_t(source.size()), Folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(JoinableFormats, Spread, ::testing::ValuesIn(kRows),
@@ -177,6 +213,15 @@ TEST(SpreadStart, FailuresAndNoSamplesAsInOnePiece) {
   EXPECT_EQ(errors[1], errors[0]);
   EXPECT_FALSE(files[0].empty());
   EXPECT_TRUE(files[0] == files[1]);
+}
+
+// Hybrid WavPack (with or without its correction file) is encoded in one piece.
+TEST(SpreadFailure, HybridWavPackStaysOnePiece) {
+  const TWavPackOptions hybrid{.Hybrid = true, .Bitrate = 320, .CorrectionFile = true};
+  const std::unique_ptr<TCustomCoder> coder =
+      CreateCoder(dfWavPack, TestFolder() + "/hybrid.wv", {}, PcmInfo(44100, 2, 16), &hybrid, 3);
+  ASSERT_NE(coder, nullptr);
+  EXPECT_EQ(dynamic_cast<TSpreadCoder *>(coder.get()), nullptr);
 }
 
 // A spread job whose output cannot be written fails as a one-piece job does,

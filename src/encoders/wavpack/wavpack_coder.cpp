@@ -6,14 +6,18 @@ TWAVPACKCoder::TWAVPACKCoder(const std::string &FileName, const TTagRec &Tags, c
                              const TWavPackOptions &Options)
     : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TWAVPACK_Coder>()), Options(Options) {}
 
+void ConfigureWavPack(TWAVPACK_Coder &Coder, const TWavPackOptions &Options, const TAudioInfo &AudioInfo) {
+  Coder.Compression = uint8_t(Options.Compression);
+  Coder.Hybrid = Options.Hybrid;
+  Coder.Bitrate = Options.Bitrate;
+  Coder.AudioInfo = AudioInfo;
+}
+
 int TWAVPACKCoder::Init(std::string &ErrorText) {
   ErrorText.clear();
   try {
     TWAVPACK_Coder &c = *Coder;
-    c.Compression = uint8_t(Options.Compression);
-    c.Hybrid = Options.Hybrid;
-    c.Bitrate = Options.Bitrate;
-    c.AudioInfo = AudioInfo;
+    ConfigureWavPack(c, Options, AudioInfo);
     CreateOutput();
     c.Output = OutStream.get();
     if (!CompanionFileName.empty()) {

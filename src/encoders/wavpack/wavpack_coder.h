@@ -9,6 +9,9 @@
 #include "encoders/wavpack/wavpack_format.h"
 #include "encoders/wavpack/wavpack_lib.h"
 
+// The settings of Options, as the one-piece coder and the joiner's spans use them.
+void ConfigureWavPack(TWAVPACK_Coder &Coder, const TWavPackOptions &Options, const TAudioInfo &AudioInfo);
+
 class TWAVPACKCoder : public TCustomCoder {
  public:
   TWAVPACKCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
@@ -16,7 +19,7 @@ class TWAVPACKCoder : public TCustomCoder {
   void Finish() override;
   int Init(std::string &ErrorText) override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
-  int GetBufferSize() override { return 524288; }
+  int GetBufferSize() override { return TWAVPACK_Coder::BufferBytes; }
   const char *ClassName() const override { return "TWAVPACKCoder"; }
   std::string CompanionSuffix() const override { return Options.Hybrid && Options.CorrectionFile ? "c" : ""; }
 

@@ -1,6 +1,7 @@
 #include "encoders/wavpack/wavpack_format.h"
 
 #include "encoders/wavpack/wavpack_coder.h"
+#include "encoders/wavpack/wavpack_joiner.h"
 
 namespace {
 
@@ -42,4 +43,5 @@ constinit const TFormatRow WavPackFormat = {
     .ReadKeys = &format_row::ReadKeys<TWavPackOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
     .Lossless = &format_row::Lossless<TWavPackOptions, &Lossless>,
+    .CreateJoiner = &CreateWavPackJoiner,
 };

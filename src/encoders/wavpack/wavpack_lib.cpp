@@ -12,6 +12,10 @@ TWAVPACK_Coder::~TWAVPACK_Coder() {
 int TWAVPACK_Coder::WriteBlock(void *Id, void *Data, int32_t Count) {
   auto *out = static_cast<TBlockOutput *>(Id);
   if (Count < 1) return 1;
+  if (!out->Stream) {
+    out->Memory->insert(out->Memory->end(), static_cast<uint8_t *>(Data), static_cast<uint8_t *>(Data) + Count);
+    return 1;
+  }
   try {
     out->Stream->Write(Data, size_t(Count));
   } catch (const std::exception &e) {
@@ -32,8 +36,8 @@ void TWAVPACK_Coder::Fail(const char *Where) {
 void TWAVPACK_Coder::Start() {
   const TAudioInfoRec &s = AudioInfo.Streams.at(size_t(AudioInfo.Index));
   Failed = false;
-  Blocks = {Output, {}, {}};
-  Corrections = {Correction, {}, {}};
+  Blocks = {Output, Memory, {}, {}};
+  Corrections = {Correction, nullptr, {}, {}};
   Config = {};
   Config.bitrate = Hybrid ? float(Bitrate) : 0;
   Config.bits_per_sample = s.BitsPerSample;
@@ -53,6 +57,8 @@ void TWAVPACK_Coder::Start() {
   if (!Context) throw std::runtime_error("WavpackOpenFileOutput : context is nul");
   // The length is unknown (this library refuses 0) until Finish writes it.
   if (WavpackSetConfiguration(Context, &Config, uint32_t(-1)) != 1) Fail("WavpackSetConfiguration");
+  // An empty wrapper is the library's way to store none.
+  if (!WavHeader && WavpackAddWrapper(Context, nullptr, 0) != 1) Fail("WavpackAddWrapper");
   if (WavpackPackInit(Context) != 1) Fail("WavpackPackInit");
   FrameBytes = s.Channels * Config.bytes_per_sample;
 }
@@ -91,7 +97,7 @@ void TWAVPACK_Coder::Finish() {
   if (!Context) return;
   // The first blocks were written before the length was known.
   for (TBlockOutput *out : {&Blocks, &Corrections}) {
-    if (Failed || out->FirstBlock.empty()) continue;
+    if (Failed || out->FirstBlock.empty() || !out->Stream) continue;
     WavpackUpdateNumSamples(Context, out->FirstBlock.data());
     try {
       out->Stream->Seek(0);

@@ -1,6 +1,6 @@
-// TWAVPACK_Coder feeds libwavpack (TWAVPACKCoder feeds it from the worker):
-// the library's context, and the blocks it writes into an output stream it
-// does not own.
+// TWAVPACK_Coder feeds libwavpack (TWAVPACKCoder feeds it from the worker,
+// the joiner's span threads too): the library's context, and the blocks it
+// writes into an output stream it does not own, or into memory.
 #pragma once
 
 #include <cstdint>
@@ -26,6 +26,13 @@ class TWAVPACK_Coder {
   TAudioInfo AudioInfo;
   TFileStream *Output = nullptr;  // not owned
   TFileStream *Correction = nullptr;  // with Hybrid, the correction file; not owned
+  std::vector<uint8_t> *Memory = nullptr;  // without Output, the blocks are appended here; not owned
+  // The library stores the source's WAV header in the first block; blocks
+  // that continue a file must not carry another.
+  bool WavHeader = true;
+
+  // Bytes of samples the worker hands over at once: each Pack writes whole blocks.
+  static constexpr int BufferBytes = 524288;
 
   // Configures the library; raises with its words when it refuses.
   void Start();
@@ -33,7 +40,7 @@ class TWAVPACK_Coder {
   // their blocks; after a failed write nothing more is packed.
   void Pack(const uint8_t *Buffer, int Size);
   // Writes the sample count into the first block, in the file too, and closes
-  // the context (not the output).
+  // the context (not the output). Blocks in memory are left as they are.
   void Finish();
 
   static TCoderVersionRec Version();
@@ -41,6 +48,7 @@ class TWAVPACK_Coder {
  private:
   struct TBlockOutput {
     TFileStream *Stream = nullptr;
+    std::vector<uint8_t> *Memory = nullptr;  // when Stream is null
     std::vector<uint8_t> FirstBlock;  // as written, for the final sample count
     std::string Error;                // the first write failure
   };
