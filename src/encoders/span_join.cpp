@@ -1,7 +1,6 @@
 #include "encoders/span_join.h"
 
 #include <algorithm>
-#include <cstring>
 
 TSpreadCoder::TSpreadCoder(std::unique_ptr<TSpanJoiner> Joiner_, int32_t SpanThreads_,
                            const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo)
@@ -36,18 +35,11 @@ void TSpreadCoder::SpanThread() {
   for (;;) {
     TTask *task = nullptr;
     Changed.wait(lock, [&] {
-      if (Stopping) return true;
       for (const std::unique_ptr<TTask> &t : InFlight)
         if (!t->Taken) return (task = t.get()) != nullptr;
-      return false;
+      return Stopping;
     });
-    if (!task) {
-      // Stopped: what nobody took is dropped, so the job's end waits for nothing.
-      for (const std::unique_ptr<TTask> &t : InFlight)
-        if (!t->Taken) t->Taken = t->Done = true;
-      Changed.notify_all();
-      return;
-    }
+    if (!task) return;
     task->Taken = true;
     lock.unlock();
     try {
@@ -94,43 +86,21 @@ void TSpreadCoder::AppendReady(size_t Limit) {
     std::unique_ptr<TTask> task;
     {
       std::unique_lock<std::mutex> lock(Lock);
-      // A span no thread took is dropped once the job is stopped.
-      auto ready = [&] {
-        const TTask &front = *InFlight.front();
-        return front.Done || (Stopping && !front.Taken);
-      };
-      Changed.wait(lock, [&] { return InFlight.size() <= Limit || ready(); });
-      if (InFlight.empty() || !ready()) return;
+      Changed.wait(lock, [&] { return InFlight.size() <= Limit || InFlight.front()->Done; });
+      if (InFlight.empty() || !InFlight.front()->Done) return;
       task = std::move(InFlight.front());
       InFlight.pop_front();
     }
-    // After a failure, or past a span a stop dropped, nothing more joins:
-    // the file ends with the last span that follows on without a gap.
+    // After a failure nothing more joins: the output is not kept anyway.
     if (Broken) continue;
-    if (task->Error) {
-      Broken = true;
-      std::rethrow_exception(task->Error);
-    }
-    if (!task->Encoded) {
-      Broken = true;
-      continue;
-    }
     try {
+      if (task->Error) std::rethrow_exception(task->Error);
       Joiner->Append(*task->Encoded, task->Samples.data(), task->Samples.size());
     } catch (...) {
       Broken = true;
       throw;
     }
   }
-}
-
-void TSpreadCoder::Abort() {
-  TCustomCoder::Abort();
-  {
-    std::lock_guard<std::mutex> lock(Lock);
-    Stopping = true;
-  }
-  Changed.notify_all();
 }
 
 void TSpreadCoder::StopThreads() {
@@ -146,7 +116,9 @@ void TSpreadCoder::Finish() {
   }
   std::exception_ptr failure;
   try {
-    if (Filling && !Filling->Samples.empty() && !Aborted && !Broken) Submit();
+    // Stopped too, everything given is encoded (a few spans at most), so a
+    // kept shorter file holds all of it, as the format's own coder's would.
+    if (Filling && !Filling->Samples.empty() && !Broken) Submit();
     AppendReady(0);
   } catch (...) {
     failure = std::current_exception();

@@ -42,8 +42,8 @@ class TSpanJoiner {
   // Writes the next span, on the job's thread, in order; Samples are what it
   // was encoded from. Raises on failure.
   virtual void Append(TEncodedSpan &Span, const uint8_t *Samples, size_t Bytes) = 0;
-  // Completes and closes the output with the spans appended so far (a stopped
-  // job's too: they still make a valid, shorter file). Raises when it cannot.
+  // Completes and closes the output with the spans appended (a stopped job's
+  // too: they make a valid, shorter file). Raises when it cannot.
   virtual void Finish() = 0;
 };
 
@@ -59,7 +59,6 @@ class TSpreadCoder final : public TCustomCoder {
   int Init(std::string &ErrorText) override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override { return Joiner->BufferSize(); }
-  void Abort() override;
   void Finish() override;
   const char *ClassName() const override { return Joiner->ClassName(); }
 
@@ -75,7 +74,7 @@ class TSpreadCoder final : public TCustomCoder {
     std::unique_ptr<TEncodedSpan> Encoded;
     std::exception_ptr Error;
     bool Taken = false;  // a span thread works on it
-    bool Done = false;   // encoded, failed, or dropped by a stop
+    bool Done = false;   // encoded, or failed
   };
   void SpanThread();
   void Submit();
@@ -93,6 +92,6 @@ class TSpreadCoder final : public TCustomCoder {
   std::condition_variable Changed;
   std::deque<std::unique_ptr<TTask>> InFlight;  // submitted, in span order
   bool Stopping = false;
-  bool Broken = false;  // a span failed, or a stop dropped one: nothing more is appended
+  bool Broken = false;  // a span failed or could not be appended: no more are
   std::vector<std::thread> Threads;
 };
