@@ -49,7 +49,31 @@ void TSpreadCoder::SpanThread() {
     }
     lock.lock();
     task->Done = true;
+    AppendInOrder(lock);
     Changed.notify_all();
+  }
+}
+
+void TSpreadCoder::AppendInOrder(std::unique_lock<std::mutex> &Held) {
+  while (!Appending && !InFlight.empty() && InFlight.front()->Done) {
+    std::unique_ptr<TTask> task = std::move(InFlight.front());
+    InFlight.pop_front();
+    // After a failure nothing more joins: the output is not kept anyway.
+    if (Failure) continue;
+    Appending = true;
+    Held.unlock();
+    std::exception_ptr failed = task->Error;
+    if (!failed) {
+      try {
+        Joiner->Append(*task->Encoded, task->Samples.data(), task->Samples.size());
+      } catch (...) {
+        failed = std::current_exception();
+      }
+    }
+    task.reset();
+    Held.lock();
+    Appending = false;
+    if (failed) Failure = failed;
   }
 }
 
@@ -78,29 +102,13 @@ void TSpreadCoder::Submit() {
   }
   Changed.notify_all();
   // Each span thread busy and one span waiting: no more is held.
-  AppendReady(size_t(SpanThreads));
+  WaitForRoom(size_t(SpanThreads));
 }
 
-void TSpreadCoder::AppendReady(size_t Limit) {
-  for (;;) {
-    std::unique_ptr<TTask> task;
-    {
-      std::unique_lock<std::mutex> lock(Lock);
-      Changed.wait(lock, [&] { return InFlight.size() <= Limit || InFlight.front()->Done; });
-      if (InFlight.empty() || !InFlight.front()->Done) return;
-      task = std::move(InFlight.front());
-      InFlight.pop_front();
-    }
-    // After a failure nothing more joins: the output is not kept anyway.
-    if (Broken) continue;
-    try {
-      if (task->Error) std::rethrow_exception(task->Error);
-      Joiner->Append(*task->Encoded, task->Samples.data(), task->Samples.size());
-    } catch (...) {
-      Broken = true;
-      throw;
-    }
-  }
+void TSpreadCoder::WaitForRoom(size_t Limit) {
+  std::unique_lock<std::mutex> lock(Lock);
+  Changed.wait(lock, [&] { return Failure || (InFlight.size() + (Appending ? 1 : 0) <= Limit); });
+  if (Failure) std::rethrow_exception(Failure);
 }
 
 void TSpreadCoder::StopThreads() {
@@ -110,26 +118,24 @@ void TSpreadCoder::StopThreads() {
 }
 
 void TSpreadCoder::Finish() {
-  if (Threads.empty() && InFlight.empty() && !Filling) {
-    Joiner->Finish();
-    return;
-  }
   std::exception_ptr failure;
-  try {
-    // Stopped too, everything given is encoded (a few spans at most), so a
-    // kept shorter file holds all of it, as the format's own coder's would.
-    if (Filling && !Filling->Samples.empty() && !Broken) Submit();
-    AppendReady(0);
-  } catch (...) {
-    failure = std::current_exception();
+  if (!Threads.empty()) {
+    try {
+      // Stopped too, everything given is encoded (a few spans at most), so a
+      // kept shorter file holds all of it, as the format's own coder's would.
+      if (Filling && !Filling->Samples.empty()) Submit();
+      WaitForRoom(0);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    {
+      std::lock_guard<std::mutex> lock(Lock);
+      Stopping = true;
+    }
+    StopThreads();
+    InFlight.clear();
+    Filling.reset();
   }
-  {
-    std::lock_guard<std::mutex> lock(Lock);
-    Stopping = true;
-  }
-  StopThreads();
-  InFlight.clear();
-  Filling.reset();
   Joiner->Finish();
   if (failure) std::rethrow_exception(failure);
 }

@@ -39,8 +39,8 @@ class TSpanJoiner {
   // what Start left. Raises on failure.
   virtual std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples,
                                                size_t Bytes) const = 0;
-  // Writes the next span, on the job's thread, in order; Samples are what it
-  // was encoded from. Raises on failure.
+  // Writes the next span: one at a time, in order, on whichever thread comes
+  // to it. Samples are what it was encoded from. Raises on failure.
   virtual void Append(TEncodedSpan &Span, const uint8_t *Samples, size_t Bytes) = 0;
   // Completes and closes the output with the spans appended (a stopped job's
   // too: they make a valid, shorter file). Raises when it cannot.
@@ -48,8 +48,10 @@ class TSpanJoiner {
 };
 
 // The coder the worker drives for a spread job: it gathers what DoOutput is
-// given into spans, has SpanThreads threads encode them, and appends them as
-// they come back in order. At most SpanThreads + 1 spans are held at once.
+// given into spans and hands them to SpanThreads threads. A thread encodes a
+// span, then appends the encoded spans that are next in order, if no other
+// thread is appending: the worker's own thread only reads and cuts, so it
+// never holds the others up. At most SpanThreads + 1 spans are held at once.
 class TSpreadCoder final : public TCustomCoder {
  public:
   TSpreadCoder(std::unique_ptr<TSpanJoiner> Joiner, int32_t SpanThreads, const std::string &FileName,
@@ -77,9 +79,12 @@ class TSpreadCoder final : public TCustomCoder {
     bool Done = false;   // encoded, or failed
   };
   void SpanThread();
+  // Appends the spans at the front that are done; under Lock, which it
+  // releases while appending.
+  void AppendInOrder(std::unique_lock<std::mutex> &Held);
   void Submit();
-  // Appends the finished spans at the front; with Wait, until Limit are left.
-  void AppendReady(size_t Limit);
+  // Waits until at most Limit spans are held; raises the first failure.
+  void WaitForRoom(size_t Limit);
   void StopThreads();
 
   std::unique_ptr<TSpanJoiner> Joiner;
@@ -90,8 +95,9 @@ class TSpreadCoder final : public TCustomCoder {
   std::unique_ptr<TTask> Filling;  // the span DoOutput fills
   std::mutex Lock;
   std::condition_variable Changed;
-  std::deque<std::unique_ptr<TTask>> InFlight;  // submitted, in span order
+  std::deque<std::unique_ptr<TTask>> InFlight;  // submitted and not yet appended, in span order
+  bool Appending = false;     // a thread appends the front span
   bool Stopping = false;
-  bool Broken = false;  // a span failed or could not be appended: no more are
+  std::exception_ptr Failure;  // the first span that failed or could not be appended: no more are
   std::vector<std::thread> Threads;
 };

@@ -175,6 +175,7 @@ class TFLACJoiner final : public TSpanJoiner {
     TFLAC_Coder coder;
     coder.Output = &sink;
     ConfigureFLAC(coder, Options, AudioInfo);
+    coder.SumSamples = false;  // Append sums the whole file's
     coder.Start();
     coder.Encode(Samples, int(Bytes));
     if (!coder.Finish()) throw std::runtime_error(coder.FailureText());

@@ -5,6 +5,10 @@
 
 #include <stdexcept>
 
+// Exported by libFLAC (its flac tool turns the sum off with it), though the
+// public header leaves it out.
+extern "C" FLAC_API FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder *encoder, FLAC__bool value);
+
 struct TFLACCallbacks {
   static FLAC__StreamEncoderWriteStatus Write(const FLAC__StreamEncoder *, const FLAC__byte buffer[],
                                               size_t bytes, unsigned samples, unsigned, void *client) {
@@ -56,6 +60,7 @@ void TFLAC_Coder::Start() {
     if (!Encoder) throw std::runtime_error("Failed to initialize FLAC encoder.");
     Step = "002";
     FLAC__stream_encoder_set_verify(Encoder, Verify);
+    if (!SumSamples) FLAC__stream_encoder_set_do_md5(Encoder, false);
     Step = "003";
     FLAC__stream_encoder_set_channels(Encoder, unsigned(Channels));
     Step = "004";

@@ -43,6 +43,8 @@ class TFLAC_Coder {
 
   // Settings, handed to the library as they are.
   bool Verify = false;
+  // Off where the caller sums the samples itself (a span of a longer file).
+  bool SumSamples = true;
   uint16_t BlockSize = 4608;
   bool ExhaustiveModelSearch = false;
   bool MidSide = true;
