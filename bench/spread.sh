@@ -1,5 +1,5 @@
 #!/bin/sh
-# One long file over two cores: a 10-minute 16-bit stereo 44.1 kHz piece to
+# One long file over two cores: a 20-minute 16-bit stereo 44.1 kHz piece to
 # FLAC, WavPack and Monkey's Audio with /p 1 and with /p 2 (the second worker
 # encodes spans of the same file). Each time is the lowest of three runs; the
 # outputs of both must decode to the source's samples.
@@ -12,9 +12,9 @@ mkdir -p "$work/in" "$work/home"
 # A scratch home: stored options of the user must not steer the runs.
 export HOME="$work/home"
 unset XDG_CONFIG_HOME
-# Twenty 30-second passages of plucked chords over a quiet noise floor, each
+# Forty 30-second passages of plucked chords over a quiet noise floor, each
 # in another key, one after the other.
-for i in $(seq 0 19); do
+for i in $(seq 0 39); do
   sox -D -R -n -r 44100 -c 2 -b 16 "$work/notes.wav" synth 1.5 pluck "$((i * 23 + 110))" pluck "$((i * 31 + 165))" gain -6 2>/dev/null
   sox -D -R -n -r 44100 -c 2 -b 16 "$work/floor.wav" synth 1.5 pinknoise gain -40
   sox -D -m "$work/notes.wav" "$work/floor.wav" "$work/part$i.wav" repeat 19
