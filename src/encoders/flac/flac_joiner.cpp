@@ -154,9 +154,7 @@ class TFLACJoiner final : public TSpanJoiner {
       // span: the file's beginning.
       TMemorySink sink;
       TFLAC_Coder probe;
-      probe.Output = &sink;
-      ConfigureFLAC(probe, Options, AudioInfo);
-      probe.Start();
+      StartInMemory(probe, sink);
       Header = std::move(sink.Bytes);
       if (Header.size() < kMd5At + 16) throw std::runtime_error("FLAC stream information expected");
       File->Write(Header.data(), Header.size());
@@ -173,10 +171,8 @@ class TFLACJoiner final : public TSpanJoiner {
   std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes) const override {
     TMemorySink sink;
     TFLAC_Coder coder;
-    coder.Output = &sink;
-    ConfigureFLAC(coder, Options, AudioInfo);
     coder.SumSamples = false;  // Append sums the whole file's
-    coder.Start();
+    StartInMemory(coder, sink);
     coder.Encode(Samples, int(Bytes));
     if (!coder.Finish()) throw std::runtime_error(coder.FailureText());
     auto span = std::make_unique<TFLACSpan>();
@@ -212,6 +208,13 @@ class TFLACJoiner final : public TSpanJoiner {
   }
 
  private:
+  // Starts the library as the one-piece coder does, writing into Sink.
+  void StartInMemory(TFLAC_Coder &Coder, TMemorySink &Sink) const {
+    Coder.Output = &Sink;
+    ConfigureFLAC(Coder, Options, AudioInfo);
+    Coder.Start();
+  }
+
   // Fills in what the library fills in when it finishes, as it does (for no
   // frames too: the sizes stay at their starting values).
   void CompleteHeader() {

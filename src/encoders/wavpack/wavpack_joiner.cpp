@@ -106,8 +106,8 @@ void SetTotalSamples(std::span<uint8_t> Block, int64_t Total) {
 }
 
 struct TWavPackSpan : TEncodedSpan {
-  int64_t FirstFrame = 0;
-  std::vector<uint8_t> Blocks;
+  std::vector<uint8_t> Blocks;  // each at its place in the file
+  size_t FirstBlockBytes = 0;
 };
 
 class TWavPackJoiner final : public TSpanJoiner {
@@ -138,29 +138,31 @@ class TWavPackJoiner final : public TSpanJoiner {
 
   std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes) const override {
     auto span = std::make_unique<TWavPackSpan>();
-    span->FirstFrame = FirstFrame;
     const std::unique_ptr<TWAVPACK_Coder> coder = Configure(span->Blocks, FirstFrame == 0);
     coder->Start();
     const size_t chunk = size_t(TWAVPACK_Coder::BufferBytes / FrameBytes * FrameBytes);  // whole frames
     for (size_t at = 0; at < Bytes; at += chunk) coder->Pack(Samples + at, int(std::min(Bytes - at, chunk)));
-    return span;
-  }
-
-  void Append(TEncodedSpan &Encoded, const uint8_t *, size_t Bytes) override {
-    auto &span = static_cast<TWavPackSpan &>(Encoded);
-    std::span<uint8_t> rest(span.Blocks);
+    // Each block moves to its place in the file here, on the span's thread,
+    // so appending only writes.
+    std::span<uint8_t> rest(span->Blocks);
     while (!rest.empty()) {
       const std::span<uint8_t> block = rest.first(BlockBytes(rest));
       rest = rest.subspan(block.size());
       const int64_t index = int64_t(Get32(block.data() + kIndex)) + (int64_t(block[kIndexHigh]) << 32);
-      SetBlockIndex(block, span.FirstFrame + index);
+      SetBlockIndex(block, FirstFrame + index);
       UpdateChecksum(block);
-      if (FirstBlock.empty()) {
-        FirstBlockAt = Output->Position();
-        FirstBlock.assign(block.begin(), block.end());
-      }
-      Output->Write(block.data(), block.size());
+      if (span->FirstBlockBytes == 0) span->FirstBlockBytes = block.size();
     }
+    return span;
+  }
+
+  void Append(TEncodedSpan &Encoded, const uint8_t *, size_t Bytes) override {
+    const auto &span = static_cast<const TWavPackSpan &>(Encoded);
+    if (FirstBlock.empty() && span.FirstBlockBytes > 0) {
+      FirstBlockAt = Output->Position();
+      FirstBlock.assign(span.Blocks.begin(), span.Blocks.begin() + std::ptrdiff_t(span.FirstBlockBytes));
+    }
+    Output->Write(span.Blocks.data(), span.Blocks.size());
     Frames += int64_t(Bytes) / FrameBytes;
   }
 
