@@ -2,10 +2,11 @@
 #   make        build into build/ (the program is build/tonmill)
 #   make demo   install what is missing, build, convert generated samples
 #   make check  install what is missing, check that includes follow the
-#               layers, build, run every test, build the Debian package and
-#               try it installed, then the tests again under
-#               AddressSanitizer + UndefinedBehaviorSanitizer, the threaded
-#               suites under ThreadSanitizer, and each fuzzer for 20 seconds
+#               layers, build, run every test
+#   make ci     make check, then build the Debian package and try it
+#               installed, the tests again under AddressSanitizer +
+#               UndefinedBehaviorSanitizer, the threaded suites under
+#               ThreadSanitizer, and each fuzzer for CI_FUZZ_SECONDS
 #   make tsan   run the whole test suite under ThreadSanitizer
 #   make package        the Debian package, in build/package/
 #   make package-check  build, lint, install, run and remove the package (root)
@@ -18,12 +19,12 @@ CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 SAN_FLAGS = -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG"
 TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp"
 FUZZ_SECONDS ?= 60
-# What `make check` gives each fuzzer: enough to catch a shallow fault in the
-# seeds' neighbourhood while the whole check stays under half an hour.
-CHECK_FUZZ_SECONDS ?= 20
+# What `make ci` gives each fuzzer: enough to catch a shallow fault in the
+# seeds' neighbourhood while the whole battery stays within its half hour.
+CI_FUZZ_SECONDS ?= 20
 FUZZERS = cue_fuzz language_fuzz ffmpeg_report_fuzz command_line_fuzz id3v1_fuzz settings_fuzz ape_fuzz
 
-.PHONY: all deps demo check test asan tsan tsan-threads fuzz bench clean package package-check
+.PHONY: all deps demo check ci test asan tsan tsan-threads fuzz bench clean package package-check
 
 all:
 	cmake -S . -B build $(CMAKE_FLAGS)
@@ -65,10 +66,12 @@ fuzz:
 check: deps
 	scripts/check-layers
 	$(MAKE) test
+
+ci: check
 	scripts/package-check
 	$(MAKE) asan
 	$(MAKE) tsan-threads
-	$(MAKE) fuzz FUZZ_SECONDS=$(CHECK_FUZZ_SECONDS)
+	$(MAKE) fuzz FUZZ_SECONDS=$(CI_FUZZ_SECONDS)
 
 package: all
 	cd build && cpack -G DEB -B package
