@@ -148,6 +148,7 @@ struct TTagRec {
   std::string Track = "0";          // "0" when the source has none
   std::string Genre;
   bool IsEmpty = false;
+  bool Carried = true;               // false: tags are turned off, the output gets none
 };
 
 struct TPreprocessOptions {

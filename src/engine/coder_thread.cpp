@@ -24,6 +24,14 @@
 
 namespace {
 
+// What an encoder is given when tags are turned off: the ones it writes itself
+// (ID3v1, WMA attributes) stay out too.
+TTagRec NoTags() {
+  TTagRec none;
+  none.Carried = false;
+  return none;
+}
+
 std::string ReplaceAll(std::string text, const std::string &from, const std::string &to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
@@ -238,7 +246,7 @@ void TCoderThread::Convert() {
   ClearLastFileError();
   TPartialOutput partial(Job.OutputFileName, Job.Partials);
   std::unique_ptr<TCustomCoder> coder =
-      CreateCoder(Job.DestinationFormat, partial.Name(), Job.Tags, target, Job.Options, Job.SpanThreads);
+      CreateCoder(Job.DestinationFormat, partial.Name(), Job.WriteTags ? Job.Tags : NoTags(), target, Job.Options, Job.SpanThreads);
   if (!coder) {
     ReportError("Assert failed : FCoder = nil", "", 0, {});
     return;

@@ -123,6 +123,6 @@ void TMP3Coder::Finish() {
       throw std::runtime_error(message);
     }
   }
-  if (!Aborted && !WriteID3v1Tag(FileName, Tags))
+  if (!Aborted && Tags.Carried && !WriteID3v1Tag(FileName, Tags))
     throw std::runtime_error("WriteID3v1Tag: " + FileErrorText("Cannot write to file", FileName, errno));
 }

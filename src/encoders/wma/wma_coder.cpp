@@ -62,5 +62,5 @@ void TWMACoder::Finish() {
   const HWMENCODE handle = Handle;
   Handle = 0;
   if (!BASS_WMA_EncodeClose(handle)) throw std::runtime_error(BASS_WMA_ErrorText());
-  if (!Aborted) WriteWMATags(FileName, Tags);
+  if (!Aborted && Tags.Carried) WriteWMATags(FileName, Tags);
 }
