@@ -143,6 +143,8 @@ void CollectInputs(const std::vector<std::string> &Inputs, TSourceCollection &So
   }
   Sources.Sort();
   for (const std::string &folder : Sources.Unreadable) Say("cannot read the folder " + folder);
+  for (const std::string &sheet : Sources.SheetsWithoutAudio)
+    Say("no audio file found for the CUE sheet \"" + sheet + "\"; it is left out");
 }
 
 // The decoding library's code at the end of a message ("BASS_... 41"), explained.
@@ -210,14 +212,10 @@ std::optional<std::string> PrepareOutputFolder(const std::string &Folder) {
     Say("the output \"" + outputFolder.substr(0, outputFolder.size() - 1) + "\" is a file, not a folder");
     return std::nullopt;
   }
-  fs::create_directories(outputFolder, ec);
-  if (!IsFolder(outputFolder)) {
-    Say("cannot create the output folder \"" + outputFolder + "\"" +
-        (ec ? ": " + ec.message() : std::string()));
-    return std::nullopt;
-  }
-  if (access(outputFolder.c_str(), W_OK) != 0) {
-    Say("cannot write into the output folder \"" + outputFolder + "\"");
+  // The window's check: the folder made when missing, then a file tried in it.
+  if (const int error = DestinationError(outputFolder)) {
+    Say((IsFolder(outputFolder) ? "cannot write into the output folder \"" : "cannot create the output folder \"") +
+        outputFolder + "\": " + std::strerror(error));
     return std::nullopt;
   }
   return outputFolder;

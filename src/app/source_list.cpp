@@ -60,7 +60,10 @@ int TSourceCollection::AddSourceFile(const std::string &Path, bool ClearFirst) {
     } catch (const std::exception &) {
       return 0;  // a sheet that cannot be read is skipped like any unusable file
     }
-    if (audio.empty() || !IsAudioFileType(GetFileExtension(audio))) return 0;
+    if (audio.empty() || !IsAudioFileType(GetFileExtension(audio))) {
+      SheetsWithoutAudio.push_back(path);
+      return 0;
+    }
     rec.HasCUE = true;
     rec.CueName = path;
     path = NormalPath(audio);

@@ -29,6 +29,9 @@ class TSourceCollection {
   // The folders that could not be read while adding, each with the reason
   // ("\"/music/locked/\": Permission denied"), for the caller to report.
   std::vector<std::string> Unreadable;
+  // The CUE sheets left out because the audio file they describe was not
+  // found (or cannot be decoded), for the caller to report.
+  std::vector<std::string> SheetsWithoutAudio;
 
   // The outputs a run writes when every sheet is split into its tracks (a
   // sheet that cannot be read counts as one output), cut as Layout says.

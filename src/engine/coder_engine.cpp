@@ -83,7 +83,8 @@ int TCoder_engine::Run() {
   InitBASS();
   ErrorText.clear();
   Failures.clear();
-  OutputCount = ConvertedCount = SkippedCount = 0;
+  OutputCount = ConvertedCount = SkippedCount = StartedCount = 0;
+  OutputsFolder.clear();
   VerifiedCount = 0;
   Warnings.clear();
   if (FileCountValue < 1) return 0;
@@ -192,6 +193,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
     const TCUEArr &tracks = trackLists[i];
     if (!source.Rec.AudioInfo.ErrorText.empty()) continue;  // left out of a run that keeps going
     const std::string folder = GetOutputFolder(source.FileName, placement);
+    OutputsFolder = CommonFolder(OutputsFolder, folder);
     // Before naming: a killed run's hidden file must not keep a name taken.
     if (cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
     for (size_t k = 0; k < tracks.size(); ++k) {
@@ -335,8 +337,10 @@ void TCoder_engine::SchedulePass() {
 
 void TCoder_engine::FillFreeSlots() {
   TSchedule &s = Schedule;
-  for (int slot; s.Next < s.Jobs->size() && (slot = FirstFreeSlot(Threads)) >= 0;)
+  for (int slot; s.Next < s.Jobs->size() && (slot = FirstFreeSlot(Threads)) >= 0;) {
     StartJob(slot, (*s.Jobs)[s.Next++]);
+    ++StartedCount;
+  }
 }
 
 bool TCoder_engine::CollectEndedWorkers() {

@@ -137,8 +137,13 @@ class TCoder_engine {
   // to write, and how many of them were converted to their end.
   int32_t OutputCount = 0;
   int32_t ConvertedCount = 0;
+  // During and after a run: how many jobs have been given to workers so far.
+  int32_t StartedCount = 0;
   // Outputs left as they were, with SkipExisting; not in OutputCount.
   int32_t SkippedCount = 0;
+  // After a run: the deepest folder that holds every output named ("" when
+  // none was), the one to open.
+  std::string OutputsFolder;
   // Outputs that passed verification, with Verify.
   std::atomic<int32_t> VerifiedCount = 0;
   // The same, with the failed and the stopped ones; Failed tells whether Run

@@ -6,7 +6,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cctype>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 
 #include "base/texts.h"
@@ -69,7 +71,26 @@ void DiagnoseReading(TThreadErrorRec &Error, int BassCode, double Seconds) {
     Error.Reason = R::Other;
 }
 
+std::string WritingReason(int Errno) {
+  switch (ReasonOfErrno(Errno)) {
+    case R::DiskFull: return text_why_disk_full;
+    case R::PermissionDenied: return text_why_permission_denied;
+    case R::ReadOnly: return text_why_read_only;
+    default: {
+      std::string text = std::strerror(Errno);  // "Not a directory": made to read like the others
+      if (!text.empty()) text[0] = char(std::tolower(static_cast<unsigned char>(text[0])));
+      return text + ".";
+    }
+  }
+}
+
 std::string FailureLine(const TThreadErrorRec &Error) {
+  const std::string why = ReasonText(Error);
+  return Error.Reading ? FormatText(text_could_not_read, Error.CurrentInputFileName, why)
+                       : FormatText(text_could_not_write, Error.CurrentOutputFileName, why);
+}
+
+std::string ReasonText(const TThreadErrorRec &Error) {
   std::string why;
   switch (Error.Reason) {
     case R::DiskFull: why = text_why_disk_full; break;
@@ -81,8 +102,7 @@ std::string FailureLine(const TThreadErrorRec &Error) {
     case R::SourceVanished: why = text_why_source_vanished; break;
     case R::Other: why = text_why_unknown; break;
   }
-  return Error.Reading ? FormatText(text_could_not_read, Error.CurrentInputFileName, why)
-                       : FormatText(text_could_not_write, Error.CurrentOutputFileName, why);
+  return why;
 }
 
 std::string FailureDetails(const TThreadErrorRec &Error) {

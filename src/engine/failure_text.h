@@ -17,6 +17,12 @@ void DiagnoseWriting(TThreadErrorRec &Error, int Errno);
 // else it is damaged at Seconds, where decoding broke off.
 void DiagnoseReading(TThreadErrorRec &Error, int BassCode, double Seconds);
 
+// Why: "it is damaged at 1:23.", in the chosen language.
+std::string ReasonText(const TThreadErrorRec &Error);
+// Why a folder cannot be written into, from the system's error number: in
+// the chosen language when it is one of the usual reasons, else the system's text.
+std::string WritingReason(int Errno);
+
 // "Could not read “/in/b.flac”: it is damaged at 1:23."
 std::string FailureLine(const TThreadErrorRec &Error);
 // The technical line of a failure, without its empty fields.

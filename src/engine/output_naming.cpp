@@ -2,6 +2,12 @@
 
 #include <fmt/printf.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
@@ -16,7 +22,48 @@ std::string FileNamePart(const std::string &Name) {
   return slash == std::string::npos ? Name : Name.substr(slash + 1);
 }
 
+// The part of the source's folder the full-path mode rebuilds under the
+// destination; "" for a source right in the home folder or the root.
+std::string FullPathRest(const std::string &Source) {
+  const fs::path folder = fs::path(NormalPath(Source)).parent_path();
+  // The home folder plays the part of a drive: what lies under it keeps
+  // its place below home, anything else its place below the root.
+  const char *home = std::getenv("HOME");
+  if (home && home[0] == '/') {
+    std::string base = fs::path(home).lexically_normal().string();
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    const fs::path rest = folder.lexically_relative(base);
+    if (base != "/" && !rest.empty() && *rest.begin() != "..") return rest == "." ? std::string() : rest.string();
+  }
+  std::string rest = folder.string();
+  while (!rest.empty() && rest.front() == '/') rest.erase(0, 1);
+  return rest;
+}
+
 }  // namespace
+
+std::string CommonFolder(const std::string &A, const std::string &B) {
+  if (A.empty() || A == B) return B;
+  size_t n = 0;
+  for (size_t i = 0; i < A.size() && i < B.size() && A[i] == B[i]; ++i)
+    if (A[i] == '/') n = i + 1;
+  return A.substr(0, n);
+}
+
+int DestinationError(const std::string &Folder) {
+  if (Folder.empty()) return ENOENT;
+  std::error_code ec;
+  fs::create_directories(Folder, ec);
+  if (!IsFolder(Folder)) return ec ? ec.value() : ENOTDIR;
+  // Permissions, a read-only mount or a full inode table: only a real file tells.
+  // Named like a hidden output, so a run into the folder removes one left by a kill.
+  std::string probe = (Folder.back() == '/' ? Folder : Folder + "/") + ".probe-XXXXXX.tonmill-part";
+  const int fd = mkostemps(probe.data(), int(std::strlen(".tonmill-part")), O_CLOEXEC);
+  if (fd < 0) return errno;
+  close(fd);
+  unlink(probe.c_str());
+  return 0;
+}
 
 std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &Placement) {
   if (Placement.SameAsSource) {
@@ -24,9 +71,7 @@ std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &P
     return slash == std::string::npos ? std::string() : Source.substr(0, slash + 1);
   }
   if (Placement.CreateFullPath) {
-    // The source's folder without its leading "/", under the destination.
-    std::string folder = fs::path(NormalPath(Source)).parent_path().string();
-    while (!folder.empty() && folder.front() == '/') folder.erase(0, 1);
+    const std::string folder = FullPathRest(Source);
     if (folder.empty()) return Placement.DestinationFolder;
     const std::string result = Placement.DestinationFolder + folder;
     std::error_code ec;

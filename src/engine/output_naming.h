@@ -15,8 +15,18 @@ struct TOutputPlacement {
 };
 
 // The folder (ending with "/") for the outputs of `Source`; in the full-path
-// mode the folders are created. Raises when a folder cannot be created.
+// mode the source's folder is rebuilt under the destination, relative to the
+// home folder ($HOME) when the source is under it, else relative to the root,
+// and the folders are created. Raises when a folder cannot be created.
 std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &Placement);
+
+// Checks, before a run, that outputs can be written into Folder: creates it
+// (and its parents) when missing, then makes and removes a hidden file in it.
+// 0 when it can be written, else the system's error number.
+int DestinationError(const std::string &Folder);
+
+// The deepest folder holding both folders (each ending with "/"); B when A is "".
+std::string CommonFolder(const std::string &A, const std::string &B);
 
 // Folder + the base name of `Name` + Extension. With AvoidExisting, a name
 // whose file exists becomes "<name>_001.<ext>", "_002", ... until free. A name

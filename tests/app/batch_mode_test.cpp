@@ -530,6 +530,20 @@ std::vector<std::string> ShellWords(const std::string &line, const std::string &
   return words;
 }
 
+// Full paths start at the home folder for a source under it, at the root for any other.
+TEST_F(BatchMode, FullPathsStartAtTheHomeFolder) {
+  const std::string home = Folder + "/home";
+  const THome homeForTheTest(home);
+  fs::create_directories(home + "/Music/Album");
+  const TTestSignal s;
+  const std::string inHome = WriteSignal(home + "/Music/Album/song.wav", s), outside = WriteSignal(In + "/other.wav", s);
+  std::string err;
+  ASSERT_EQ(Tonmill({"/input", inHome, outside, "/output", Folder + "/out", "/dest", "wav", "/createfullpath"}, &err), 0)
+      << err;
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/Music/Album/song.wav", "s16le"), MakeSamples(s));
+  EXPECT_EQ(FFmpegDecode(Folder + "/out" + In + "/other.wav", "s16le"), MakeSamples(s));
+}
+
 // Every example of the README, as a user with music in ~/Music types it.
 TEST_F(BatchMode, EveryReadmeExampleWorks) {
   const std::string home = Folder + "/home";

@@ -411,7 +411,7 @@ TEST_F(InfoViews, CancelledGatheringShowsNothingAndChangesNothing) {
   EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_will_be_processed, 300));
 
   // Not cancelled, the same list shows whole; a source that cannot be read
-  // is reported instead of the view.
+  // is a row saying why, and the view is where it is removed.
   EXPECT_TRUE(Info([](TfrmFilesInfo &view) {
     EXPECT_EQ(view.Rows().size(), 300u);
     view.bOK->click();
@@ -419,10 +419,18 @@ TEST_F(InfoViews, CancelledGatheringShowsNothingAndChangesNothing) {
   EXPECT_EQ(Window->LastProgress().Percent, 100);
   WriteText(Folder + "/in/zz.wav", "not audio at all");
   Window->DropFiles({Folder + "/in/zz.wav"}, true);
-  EXPECT_FALSE(Info([](TfrmFilesInfo &) {}));
-  ASSERT_EQ(Errors.size(), 1u);
-  EXPECT_EQ(Errors[0].rfind(Folder + "/in/zz.wav : ", 0), 0u) << Errors[0];
-  EXPECT_EQ(Names(*Window).size(), 301u);
+  EXPECT_TRUE(Info([&](TfrmFilesInfo &view) {
+    ASSERT_EQ(view.Rows().size(), 301u);
+    const TFilesInfoRow &bad = view.Rows().back();
+    EXPECT_EQ(bad.Texts[1].toStdString(), FormatText(text_cannot_be_read, text_why_not_audio) + "  " + Folder + "/in/zz.wav");
+    EXPECT_EQ(bad.Texts[7], "");
+    EXPECT_EQ(view.Rows()[0].Texts[1].toStdString(), before[0]);
+    Select(view, {300});
+    view.bRemove->click();
+    view.bOK->click();
+  }));
+  EXPECT_TRUE(Errors.empty());
+  EXPECT_EQ(Names(*Window), before);
 }
 
 TEST_F(InfoViews, EveryLanguageFitsBothViews) {

@@ -234,7 +234,7 @@ TEST_F(ResumeRuns, TheWindowKeepsGoingAndSkipsWhatExists) {
   window->DropFiles({sourceA, sourceB}, false);
   window->bStart->click();
   EXPECT_EQ(Times(In), first);
-  EXPECT_EQ(window->lProgress1->text().toStdString(), FormatText(text_files_were_processed, 2));
+  EXPECT_EQ(window->lProgress1->text().toStdString(), FormatText(text_run_skipped, 0, 2, 2));
 
   MakeNewer(sourceA, In + "/a.flac");
   const std::map<std::string, int64_t> touched = Times(In);

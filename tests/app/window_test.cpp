@@ -206,6 +206,13 @@ TEST_F(MainWindow, DropsReplaceOrAddAndSayHowMany) {
   EXPECT_EQ(Window->lInputFiles->text(), "2(wav)");
   Window->DropFiles({b}, false);  // no Ctrl: the list is replaced
   EXPECT_EQ(Window->Sources().List().size(), 1u);
+  // A sheet whose audio is missing is said once, and changes nothing.
+  const std::string sheet = WriteText(Folder + "/in/gone.cue", "FILE \"gone.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n");
+  Window->DropFiles({sheet}, false);
+  EXPECT_EQ(Messages, std::vector<std::string>{text_sheets_without_audio + "\n" + sheet});
+  EXPECT_EQ(Window->Sources().List().size(), 1u);
+  Window->DropFiles({a}, true);
+  EXPECT_EQ(Messages.size(), 1u);
 }
 
 TEST_F(MainWindow, ARunDisablesTheJobControlsAndRestoresThem) {
@@ -684,6 +691,132 @@ TEST_F(MainWindow, TrueCountsAndWhereTheOutputsAre) {
   EXPECT_FALSE(shownDuringRun);
   Window->DropFiles({sources[0]}, false);
   EXPECT_FALSE(Window->bOpenFolder->isVisible());
+}
+
+// Reports of two workers interleave, yet the count of files started only
+// grows; a run in which every output exists starts from an empty bar and
+// zero times and says what it left alone.
+TEST_F(MainWindow, TheFileCountOnlyGrowsAndEveryRunStartsAfresh) {
+  ASSERT_EQ(Store->WriteSettings({{"ProgParallelFiles", int32_t(2)}, {"ProgSimpleParallelFiles", true},
+                                  {"SkipExisting", true}}),
+            "");
+  Window = Open();
+  Window->DropFiles({Source("a.wav", 4), Source("b.wav", 4), Source("c.wav", 4)}, false);
+  ChooseOutput(Window->rbMP3);
+  std::vector<int> started;
+  int finishedAhead = 0;
+  StartWatching([&] {
+    if (!Window->Processing() || Window->LastProgress().Stage != stWholeSource) return;
+    int n = 0, of = 0;
+    if (std::sscanf(Window->lProgress1->text().toStdString().c_str(), "Processing file %d of %d", &n, &of) != 2) return;
+    EXPECT_EQ(of, 3);
+    if (started.empty() || started.back() != n) started.push_back(n);
+    if (n < Window->Engine().ConvertedCount) ++finishedAhead;
+  });
+  EXPECT_EQ(Window->LastProgress().SlotCount, 2);
+  ASSERT_FALSE(started.empty());
+  EXPECT_TRUE(std::is_sorted(started.begin(), started.end())) << ::testing::PrintToString(started);
+  EXPECT_EQ(started.back(), 3);
+  EXPECT_EQ(finishedAhead, 0);
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_files_were_processed, 3));
+  EXPECT_GT(Window->pbCurrent->value(), 50);
+
+  // The second run straight after the first (a new language would clear the window itself).
+  for (const char *code : {"EN", "RU"}) {
+    if (std::string(code) != "EN") SelectLanguage(code);
+    Window->bStart->click();
+    EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_run_skipped, 0, 3, 3)) << code;
+    EXPECT_EQ(Window->pbCurrent->value(), 0) << code;
+    EXPECT_EQ(Window->lTimeElapsed->text().toStdString(),
+              fmt::sprintf("%s : 00:00:00 / %s : --:--:--", text_time_elapsed, text_time_remaining));
+    EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{}) << code;
+  }
+  SelectLanguage("EN");
+}
+
+// "Create full output path" rebuilds a source's folder from the home folder
+// when the source is under it, else from the root; the end of the run and
+// Open folder name the folder the outputs are in.
+TEST_F(MainWindow, FullPathsStartAtTheHomeFolder) {
+  struct THome {
+    std::string Old = getenv("HOME") ? getenv("HOME") : "";
+    ~THome() { setenv("HOME", Old.c_str(), 1); }
+  } restore;
+  setenv("HOME", (Folder + "/home/").c_str(), 1);
+  const TTestSignal tone{.Seconds = 0.3};
+  fs::create_directories(Folder + "/home/Music/Album");
+  const std::string inHome = WriteSignal(Folder + "/home/Music/Album/song.wav", tone);
+  const std::string outside = Source("other.wav", 0.3);
+  std::vector<QUrl> opened;
+  Window->OpenUrl = [&](const QUrl &url) {
+    opened.push_back(url);
+    return true;
+  };
+  ChooseOutput(Window->rbFLAC);
+  Window->cbCreateFull->click();
+  ASSERT_TRUE(Window->cbCreateFull->isChecked());
+  const std::string out = Chosen + "/";
+  const struct {
+    std::vector<std::string> Sources;
+    std::vector<std::string> Outputs;
+    std::string Where;
+  } rows[] = {
+      {{inHome}, {out + "Music/Album/song.flac"}, out + "Music/Album/"},
+      {{outside}, {out + Folder.substr(1) + "/in/other.flac"}, out + Folder.substr(1) + "/in/"},
+      {{inHome, outside}, {}, out},  // the outputs' common folder
+  };
+  for (const auto &row : rows) {
+    Window->DropFiles(row.Sources, false);
+    Window->bStart->click();
+    EXPECT_TRUE(Errors.empty());
+    for (const std::string &output : row.Outputs) EXPECT_EQ(FFmpegDecode(output, "s16le"), MakeSamples(tone)) << output;
+    EXPECT_EQ(Window->lCurrentFile->toolTip().toStdString(), row.Where);
+    opened.clear();
+    Window->bOpenFolder->click();
+    EXPECT_EQ(opened, std::vector<QUrl>{QUrl::fromLocalFile(QString::fromStdString(row.Where))});
+  }
+  EXPECT_FALSE(fs::exists(out + Folder.substr(1) + "/home")) << "no output lands under the home folder's own path";
+}
+
+// A destination that cannot be written is one message before anything
+// starts; a missing one that can be made is made, and the run goes on.
+TEST_F(MainWindow, TheDestinationIsCheckedBeforeTheRun) {
+  TScratchDisk disk(Folder + "/disk", "1m");
+  WriteText(Folder + "/blocked", "a file where a folder should be");
+  const TTestSignal tone{.Seconds = 0.3};
+  Window->DropFiles({WriteSignal(Folder + "/a.wav", tone), WriteSignal(Folder + "/b.wav", tone)}, false);
+  Window->rbWAV->click();
+  Window->cbCreateFull->click();
+  ASSERT_FALSE(Window->cbCreateFull->isChecked());
+  const struct {
+    std::string Name, Folder, Why;  // Why "": the run goes on
+    bool ReadOnly;
+  } rows[] = {
+      {"read-only disk", disk.Folder + "/out", text_why_read_only, true},
+      {"under a file", Folder + "/blocked/out", "not a directory.", false},
+      {"missing", Folder + "/new/out", "", false},
+  };
+  for (const auto &row : rows) {
+    if (row.ReadOnly && !disk.Mounted) continue;  // a read-only tmpfs needs root
+    SCOPED_TRACE(row.Name);
+    if (row.ReadOnly) disk.SetReadOnly(true);
+    Messages.clear();
+    Chosen = row.Folder;
+    Window->bBrowseForFolderClick();
+    const std::string before = Window->lProgress1->text().toStdString();
+    Window->bStart->click();
+    if (row.ReadOnly) disk.SetReadOnly(false);
+    EXPECT_TRUE(Errors.empty());
+    if (row.Why.empty()) {
+      EXPECT_TRUE(Messages.empty());
+      EXPECT_EQ(FFmpegDecode(row.Folder + "/a.wav", "s16le"), MakeSamples(tone));
+      continue;
+    }
+    EXPECT_EQ(Messages, std::vector<std::string>{FormatText(text_cannot_write_destination, row.Folder + "/", row.Why)});
+    EXPECT_EQ(Window->lProgress1->text().toStdString(), before) << "nothing started";
+    EXPECT_TRUE(Window->bStart->isEnabled());
+    EXPECT_FALSE(fs::exists(row.Folder));
+  }
 }
 
 TEST_F(MainWindow, ASourceThatStopsEarlyConvertsAndIsNamedAtTheEnd) {

@@ -41,6 +41,7 @@
 #include "base/texts.h"
 #include "encoders/format.h"
 #include "engine/failure_text.h"
+#include "engine/output_naming.h"
 
 namespace {
 
@@ -87,6 +88,11 @@ QIcon TonmillIcon() {
 
 QString Q(const std::string &text) { return QString::fromStdString(text); }
 
+// The time line of a run that has converted nothing yet.
+QString ZeroTimes() {
+  return Q(fmt::sprintf("%s : %s / %s : %s", text_time_elapsed, "00:00:00", text_time_remaining, "--:--:--"));
+}
+
 }  // namespace
 
 Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
@@ -128,6 +134,7 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
     }
     SourceFiles.Sort();
     ShowSourceSummary(int(SourceFiles.List().size()));
+    if (const QString missing = SheetsWithoutAudioText(); !missing.isEmpty()) StartupMessages.push_back(missing);
   }
 }
 
@@ -232,7 +239,7 @@ void Tmain::BuildControls() {
   connect(bOptions, &QPushButton::clicked, this, [this] { bOptionsClick(); });
   connect(bPreprocessOptions, &QPushButton::clicked, this, [this] { bPreprocessOptionsClick(); });
   connect(bOpenFolder, &QPushButton::clicked, this,
-          [this] { OpenUrl(QUrl::fromLocalFile(Q(EngineObject->GetDestinationFolder()))); });
+          [this] { OpenUrl(QUrl::fromLocalFile(Q(OutputsFolder()))); });
   connect(cbLang, &QComboBox::activated, this, [this] { cbLangChange(); });
   for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack,
                                                                      rbAAC, rbWAV, cbSameAsSource, cbEnablePreprocess})
@@ -447,22 +454,31 @@ void Tmain::ShowOpenFolder(bool Shown) {
 void Tmain::ShowRunEnd(bool Failed) {
   const TCoder_engine &engine = *EngineObject;
   const TRunCounts c = engine.Counts(Failed);
-  if (c.Converted == c.Outputs && !Failed)
-    ShowProcessedCount(engine.FileCount(), c.Outputs + engine.SkippedCount);  // what exists counts as done
+  if (c.Converted == c.Outputs && !Failed && engine.SkippedCount > 0)
+    lProgress1->setText(Q(FormatText(text_run_skipped, c.Converted, c.Outputs + engine.SkippedCount,
+                                     engine.SkippedCount)));
+  else if (c.Converted == c.Outputs && !Failed)
+    ShowProcessedCount(engine.FileCount(), c.Outputs);
   else
     lProgress1->setText(Q(FormatText(text_run_counts, c.Converted, c.Outputs, c.Failed, c.Stopped)));
-  ShowOpenFolder(!engine.SameAsSource && IsFolder(engine.GetDestinationFolder()));
+  ShowOpenFolder(!engine.SameAsSource && IsFolder(OutputsFolder()));
   if (engine.SameAsSource) {
     lCurrentFile->setText(Q(text_outputs_beside_sources));
     lCurrentFile->setToolTip(QString());
   } else {
-    const QString folder = Q(engine.GetDestinationFolder());
+    const QString folder = Q(OutputsFolder());
     const QFontMetrics metrics(lCurrentFile->font());
     const int room = lCurrentFile->width() - 4 - metrics.horizontalAdvance(Q(FormatText(text_outputs_in, std::string())));
     lCurrentFile->setText(
         Q(FormatText(text_outputs_in, metrics.elidedText(folder, Qt::ElideMiddle, room).toStdString())));
     lCurrentFile->setToolTip(folder);
   }
+}
+
+std::string Tmain::OutputsFolder() const {
+  // With full paths the outputs may lie deeper than the destination.
+  const TCoder_engine &engine = *EngineObject;
+  return engine.OutputsFolder.empty() ? engine.GetDestinationFolder() : engine.OutputsFolder;
 }
 
 void Tmain::DropFiles(const std::vector<std::string> &Paths, bool CtrlHeld) {
@@ -477,6 +493,16 @@ void Tmain::DropFiles(const std::vector<std::string> &Paths, bool CtrlHeld) {
   }
   SourceFiles.Sort();
   ShowSourceSummary(int(SourceFiles.List().size()));
+  if (const QString missing = SheetsWithoutAudioText(); !missing.isEmpty()) ShowMessage(missing);
+}
+
+QString Tmain::SheetsWithoutAudioText() {
+  // A sheet left out is said, not silently dropped; once.
+  const std::vector<std::string> sheets = std::exchange(SourceFiles.SheetsWithoutAudio, {});
+  if (sheets.empty()) return {};
+  std::string text = text_sheets_without_audio;
+  for (const std::string &sheet : sheets) text += "\n" + sheet;
+  return Q(text);
 }
 
 void Tmain::bStartClick() {
@@ -499,10 +525,21 @@ void Tmain::bStartClick() {
     bBrowseForFolderClick();
     if (Destination.empty()) return;
   }
+  // One message before anything starts, not one failure per file after.
+  if (!cbSameAsSource->isChecked())
+    if (const int error = DestinationError(Destination)) {
+      ShowMessage(Q(FormatText(text_cannot_write_destination, Destination, WritingReason(error))));
+      return;
+    }
   bStart->setText(Q(text_cancel));
   StartTag = 1;
   IsProcessing = true;
   ShowOpenFolder(false);  // the last run's folder is not this run's
+  // Nothing of the last run stays: a run that converts nothing shows no old bar or times.
+  pbCurrent->setValue(0);
+  lTimeElapsed->setText(ZeroTimes());
+  lCurrentFile->setText("...");
+  lCurrentFile->setToolTip(QString());
   setAcceptDrops(false);
   for (QWidget *control : JobControls()) control->setEnabled(false);
   bUP->setEnabled(true);
@@ -597,9 +634,10 @@ void Tmain::OnProgress(const TProgressRec &Rec) {
   if (Rec.Stage == stSeekingSilence)
     lProgress1->setText(Q(fmt::sprintf("Seeking for silence in file %d of %d", Rec.JobNumber, Rec.JobCount)));
   else if (Rec.Stage == stWholeSource || Rec.Stage == stTrack) {
+    // Reports of several workers interleave: the line counts the jobs started, which only grows.
     if (Rec.SlotCount >= 1)
       lProgress1->setText(Q(FormatText(Rec.JobCount == EngineObject->FileCount() ? text_processing : text_processing_track,
-                                       Rec.JobNumber, Rec.JobCount)));
+                                       std::clamp(EngineObject->StartedCount, 1, std::max(1, Rec.JobCount)), Rec.JobCount)));
   } else {
     return;
   }

@@ -126,6 +126,11 @@ class Tmain : public QWidget {
   void ExplainDisabled();
   void SetCurrentFile(const QString &Text);
   void ShowOpenFolder(bool Shown);
+  // The sheets the last additions left out for want of their audio, as a
+  // message ("" when none); the list is emptied.
+  QString SheetsWithoutAudioText();
+  // Where the last run's outputs are: the folder Open folder opens.
+  std::string OutputsFolder() const;
   void FinishJob();
 
   TSettingsStore &Store;

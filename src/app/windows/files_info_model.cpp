@@ -1,11 +1,16 @@
 #include "app/windows/files_info_model.h"
 
+#include <QColor>
+
 #include <algorithm>
 #include <cmath>
 #include <numeric>
 
 #include <fmt/printf.h>
 
+#include "base/texts.h"
+#include "engine/failure_text.h"
+#include "platform/bass/bass.h"
 #include "sources/cue.h"
 
 namespace {
@@ -57,6 +62,15 @@ TFilesInfoRow FilesInfoRow(const TSourceItem &Item, int32_t Number) {
   for (int c : {cBitrate, cRate, cBits, cChannels}) row.Texts[size_t(c)] = QString::number(row.Keys[size_t(c)]);
   row.Texts[cTime] = DurationText(stream.Duration);
   row.FoldedName = row.Texts[cName].toCaseFolded();
+  if (!info.ErrorText.empty()) {
+    // Said in the row, before the name, where the view keeps it when a long path is cut.
+    TThreadErrorRec error;
+    error.CurrentInputFileName = Item.FileName;
+    DiagnoseReading(error, BASS_ERROR_FILEFORM, info.DamagedAt);
+    row.Problem = Q(FormatText(text_cannot_be_read, ReasonText(error)));
+    row.Texts[cName] = row.Problem + "  " + Q(Item.FileName);
+    for (int c : {cBitrate, cRate, cBits, cChannels, cTime}) row.Texts[size_t(c)].clear();
+  }
   row.FoldedType = row.Texts[cType].toCaseFolded();
   return row;
 }
@@ -126,6 +140,7 @@ QVariant TFilesInfoModel::data(const QModelIndex &Index, int Role) const {
   const int column = Index.column();
   if (Role == Qt::DisplayRole) return Items[size_t(Index.row())].Texts[size_t(column)];
   if (Role == Qt::ToolTipRole && column == cName) return Items[size_t(Index.row())].Texts[cName];
+  if (Role == Qt::ForegroundRole && !Items[size_t(Index.row())].Problem.isEmpty()) return QColor(0xb0, 0x10, 0x10);
   if (Role == Qt::TextAlignmentRole && column != cName && column != cType)
     return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
   return {};

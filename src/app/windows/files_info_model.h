@@ -22,11 +22,13 @@ struct TFilesInfoRow {
   std::string AddedAs;       // the path the source list takes to add it again
   int32_t Number = 0;        // the "#" column, from 1
   std::array<QString, FilesInfoColumnCount> Texts;
+  QString Problem;  // why the source cannot be read, "" when it can
   QString FoldedName, FoldedType;                   // text columns, without case
   std::array<int64_t, FilesInfoColumnCount> Keys{};  // number columns; Time in hundredths
 };
 
-// A row for one source of the list, from its gathered audio info.
+// A row for one source of the list, from its gathered audio info; a source
+// whose info could not be read shows why instead of its properties.
 TFilesInfoRow FilesInfoRow(const TSourceItem &Item, int32_t Number);
 
 // "hh:mm:ss.hh" of a duration in seconds; "" for an unknown (negative) one.

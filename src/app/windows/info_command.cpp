@@ -59,8 +59,9 @@ void Tmain::bInfoClick() {
   std::string errors;
   GatherAudioInfo(list, &InfoCancelled, progress, errors);
 
+  // Unreadable sources are rows too, marked with why: the view is where they are removed.
   std::unique_ptr<TfrmFilesInfo> view;
-  if (errors.empty() && !InfoCancelled) {
+  if (!InfoCancelled) {
     view = std::make_unique<TfrmFilesInfo>(this);
     const bool preprocess = cbEnablePreprocess->isChecked();
     view->CueLayout = {preprocess && PreprocessOptions.HiddenTrack, preprocess && PreprocessOptions.PregapOwnTrack};
@@ -72,9 +73,6 @@ void Tmain::bInfoClick() {
     }
     view->SetRows(std::move(rows));
     show(100);
-  } else if (!errors.empty()) {
-    ShowError(errors);
-    InfoCancelled = true;
   }
   bInfo->setText(QString::fromStdString(text_info));
 
@@ -88,6 +86,7 @@ void Tmain::bInfoClick() {
         for (const TFilesInfoRow &row : view->Rows()) kept.push_back(row.AddedAs);
         SourceFiles.Clear();
         for (const std::string &path : kept) SourceFiles.AddSourceFile(path, false);
+        if (const QString missing = SheetsWithoutAudioText(); !missing.isEmpty()) ShowMessage(missing);
       }
       if (const std::string failure = Store.WriteSettings(InfoFormSizesRecords(view->Sizes())); !failure.empty())
         ShowMessage(QString::fromStdString(failure));
