@@ -48,6 +48,22 @@ std::string RunCounts(const TCoder_engine &Engine, bool Failed) {
          Engine.GetDestinationFolder();
 }
 
+// "converted again 2 existing outputs: 1 older than its source, 1 shorter
+// or longer than its source".
+std::string RedoneSummary(const TRedoneCounts &Redone) {
+  std::string text = "converted again " + std::to_string(Redone.Total()) + " existing output" +
+                     (Redone.Total() == 1 ? "" : "s") + ":";
+  const char *separator = " ";
+  for (const auto &[count, why] : {std::pair{Redone.Older, "older than its source"},
+                                   std::pair{Redone.OtherLength, "shorter or longer than its source"},
+                                   std::pair{Redone.NotAudio, "not whole audio of its format"}}) {
+    if (count == 0) continue;
+    text += separator + std::to_string(count) + " " + why;
+    separator = ", ";
+  }
+  return text;
+}
+
 void Say(const std::string &text) { std::fprintf(stderr, "tonmill: %s\n", text.c_str()); }
 
 // Takes SIGINT and SIGTERM on a thread of its own (they are blocked in every
@@ -241,6 +257,7 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   if (Parsed.Quiet) Progress.Enabled = false;
   Engine.Reset();
   Engine.SetSourceList(&Sources.List());
+  Engine.ListFailures = Sources.BadSheets;
   Engine.SetDestinationFormat(Format);
   Engine.SetDestinationFolder(OutputFolder);
   Engine.SetPreprocessOptions(Settings.Preprocess);
@@ -310,7 +327,8 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
   }
   if (Engine.SkippedCount > 0 && !Quiet)
     Say("left alone " + std::to_string(Engine.SkippedCount) + " existing output" +
-        (Engine.SkippedCount == 1 ? "" : "s") + " newer than their sources");
+        (Engine.SkippedCount == 1 ? "" : "s") + ", complete and newer than their sources");
+  if (Engine.Redone.Total() > 0 && !Quiet) Say(RedoneSummary(Engine.Redone));
   if (Engine.Verify && !Quiet) {
     const int32_t verified = Engine.VerifiedCount;
     Say("verified " + std::to_string(verified) + " lossless output" + (verified == 1 ? "" : "s") +
@@ -336,7 +354,7 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
 
   TSourceCollection sources;
   CollectInputs(Parsed.Options.InputPaths, sources);
-  if (sources.List().empty()) {
+  if (sources.List().empty() && sources.BadSheets.empty()) {
     Say("no supported audio file among the inputs");
     return 1;
   }
