@@ -48,15 +48,15 @@ std::string RunCounts(const TCoder_engine &Engine, bool Failed) {
          Engine.GetDestinationFolder();
 }
 
-// "converted again 2 existing outputs: 1 older than its source, 1 shorter
-// or longer than its source".
+// "converted again 2 existing outputs: 1 older than the source, 1 of
+// another length than the source".
 std::string RedoneSummary(const TRedoneCounts &Redone) {
   std::string text = "converted again " + std::to_string(Redone.Total()) + " existing output" +
                      (Redone.Total() == 1 ? "" : "s") + ":";
   const char *separator = " ";
-  for (const auto &[count, why] : {std::pair{Redone.Older, "older than its source"},
-                                   std::pair{Redone.OtherLength, "shorter or longer than its source"},
-                                   std::pair{Redone.NotAudio, "not whole audio of its format"}}) {
+  for (const auto &[count, why] : {std::pair{Redone.Older, "older than the source"},
+                                   std::pair{Redone.OtherLength, "of another length than the source"},
+                                   std::pair{Redone.NotAudio, "not readable as audio to the end"}}) {
     if (count == 0) continue;
     text += separator + std::to_string(count) + " " + why;
     separator = ", ";
@@ -313,7 +313,8 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
       status = 2;
     } else {
       if (!Quiet)
-        Say(ConvertedSummary(Engine.ConvertedCount, Engine.FileCount()) + " converted into " +
+        // What was there already counts as done, as in the window.
+        Say(ConvertedSummary(Engine.ConvertedCount + Engine.SkippedCount, Engine.FileCount()) + " converted into " +
             Engine.GetDestinationFolder());
       status = 0;
     }

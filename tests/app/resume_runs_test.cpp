@@ -243,8 +243,11 @@ TEST_F(ResumeRuns, SkipExistingLeavesAloneOnlyCompleteOutputs) {
     for (const auto &source : sources) inputs.push_back(source.first);
     ASSERT_EQ(RunTool(run(inputs, {"/skipexisting"}), nullptr, &err), 0) << err;
     EXPECT_NE(err.find("left alone 1 existing output,"), std::string::npos) << err;
-    EXPECT_NE(err.find("converted again 3 existing outputs: 2 shorter or longer than its source, "
-                       "1 not whole audio of its format"),
+    // A FLAC file cut short has a damaged last frame; an MP3 file is only shorter.
+    EXPECT_NE(err.find(format == "flac" ? "converted again 3 existing outputs: 1 of another length than the source, "
+                                          "2 not readable as audio to the end"
+                                        : "converted again 3 existing outputs: 2 of another length than the source, "
+                                          "1 not readable as audio to the end"),
               std::string::npos)
         << err;
     const std::map<std::string, int64_t> after = Times(Out);
