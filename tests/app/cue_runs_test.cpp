@@ -245,9 +245,9 @@ TEST(BadSheets, AreOneFailureEachAndKeepGoingConvertsTheRest) {
       if (row.Audio) WriteSignal(in + "/img.flac", {.Seconds = 2}, {"-c:a", "flac"});
       WriteText(cue, row.Sheet);
       std::string err;
+      TSettingsStore store;  // keep going stored for the window only
+      ASSERT_EQ(store.WriteSettings({{"KeepGoing", way == tWindow}}), "");
       if (way == tWindow) {
-        TSettingsStore store;
-        ASSERT_EQ(store.WriteSettings({{"KeepGoing", true}}), "");
         Tmain window(TParsedCommandLine{}, store);
         std::vector<std::string> errors;
         window.ShowError = [&](const std::string &report) { errors.push_back(report); };
