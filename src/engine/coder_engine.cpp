@@ -243,7 +243,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       AssignedOutputs.insert(NormalPath(job.OutputFileName));
       job.SkipExisting = SkipExisting;
       job.Replaces = RegularFileIdentity(job.OutputFileName);
-      // A shorter file under the output's name would pass for a done one.
+      // Skipping, a stopped job's shorter file would only be converted again.
       job.KeepPartial = KeepPartial && !SkipExisting;
       job.Partials = &Partials;
       job.WriteTags = WriteTags;

@@ -60,6 +60,8 @@ int64_t DecodedFrames(HSTREAM Stream, int32_t &Rate, const std::function<bool()>
 
 constexpr DWORD kSixteenBit = BASS_STREAM_DECODE | BASS_UNICODE;
 
+TExistingOutput Examine(const TFileListRec &Job, const std::function<bool()> &Stopped);
+
 }  // namespace
 
 void TRedoneCounts::Add(TExistingOutput Found) {
@@ -72,6 +74,16 @@ void TRedoneCounts::Add(TExistingOutput Found) {
 }
 
 TExistingOutput ExamineExistingOutput(const TFileListRec &Job, const std::function<bool()> &Stopped) {
+  try {
+    return Examine(Job, Stopped);
+  } catch (const std::exception &) {
+    return TExistingOutput::NotAudio;  // whatever it is, it is converted again
+  }
+}
+
+namespace {
+
+TExistingOutput Examine(const TFileListRec &Job, const std::function<bool()> &Stopped) {
   struct stat output, source;
   if (lstat(Job.OutputFileName.c_str(), &output) != 0 || !S_ISREG(output.st_mode)) return TExistingOutput::None;
   if (stat(Job.SourceFileName.c_str(), &source) != 0 || !Before(source.st_mtim, output.st_mtim))
@@ -111,3 +123,5 @@ TExistingOutput ExamineExistingOutput(const TFileListRec &Job, const std::functi
   const double decoded = double(sourceFrames - std::llround(start * decodedRate)) / decodedRate;
   return within(decoded) ? TExistingOutput::Complete : TExistingOutput::OtherLength;
 }
+
+}  // namespace
