@@ -279,7 +279,9 @@ TEST(BadSheets, AreOneFailureEachAndKeepGoingConvertsTheRest) {
       if (fs::exists(out))
         for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
       EXPECT_EQ(written, way == tStops ? std::set<std::string>{} : std::set<std::string>{"good.flac"});
-      if (written.count("good.flac")) EXPECT_EQ(FFmpegDecode(out + "/good.flac", "s16le"), MakeSamples(good));
+      if (written.count("good.flac")) {
+        EXPECT_EQ(FFmpegDecode(out + "/good.flac", "s16le"), MakeSamples(good));
+      }
     }
   }
 }
