@@ -48,6 +48,22 @@ std::string RunCounts(const TCoder_engine &Engine, bool Failed) {
          Engine.GetDestinationFolder();
 }
 
+// "converted again 2 existing outputs: 1 older than the source, 1 of
+// another length than the source".
+std::string RedoneSummary(const TRedoneCounts &Redone) {
+  std::string text = "converted again " + std::to_string(Redone.Total()) + " existing output" +
+                     (Redone.Total() == 1 ? "" : "s") + ":";
+  const char *separator = " ";
+  for (const auto &[count, why] : {std::pair{Redone.Older, "older than the source"},
+                                   std::pair{Redone.OtherLength, "of another length than the source"},
+                                   std::pair{Redone.NotAudio, "not readable as audio to the end"}}) {
+    if (count == 0) continue;
+    text += separator + std::to_string(count) + " " + why;
+    separator = ", ";
+  }
+  return text;
+}
+
 void Say(const std::string &text) { std::fprintf(stderr, "tonmill: %s\n", text.c_str()); }
 
 // Takes SIGINT and SIGTERM on a thread of its own (they are blocked in every
@@ -143,8 +159,6 @@ void CollectInputs(const std::vector<std::string> &Inputs, TSourceCollection &So
   }
   Sources.Sort();
   for (const std::string &folder : Sources.Unreadable) Say("cannot read the folder " + folder);
-  for (const std::string &sheet : Sources.SheetsWithoutAudio)
-    Say("no audio file found for the CUE sheet \"" + sheet + "\"; it is left out");
 }
 
 // The decoding library's code at the end of a message ("BASS_... 41"), explained.
@@ -239,6 +253,7 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   if (Parsed.Quiet) Progress.Enabled = false;
   Engine.Reset();
   Engine.SetSourceList(&Sources.List());
+  Engine.ListFailures = Sources.BadSheets;
   Engine.SetDestinationFormat(Format);
   Engine.SetDestinationFolder(OutputFolder);
   Engine.SetPreprocessOptions(Settings.Preprocess);
@@ -294,7 +309,8 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
       status = 2;
     } else {
       if (!Quiet)
-        Say(ConvertedSummary(Engine.ConvertedCount, Engine.FileCount()) + " converted into " +
+        // What was there already counts as done, as in the window.
+        Say(ConvertedSummary(Engine.ConvertedCount + Engine.SkippedCount, Engine.FileCount()) + " converted into " +
             Engine.GetDestinationFolder());
       status = 0;
     }
@@ -308,7 +324,8 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
   }
   if (Engine.SkippedCount > 0 && !Quiet)
     Say("left alone " + std::to_string(Engine.SkippedCount) + " existing output" +
-        (Engine.SkippedCount == 1 ? "" : "s") + " newer than their sources");
+        (Engine.SkippedCount == 1 ? "" : "s") + ", complete and newer than their sources");
+  if (Engine.Redone.Total() > 0 && !Quiet) Say(RedoneSummary(Engine.Redone));
   if (Engine.Verify && !Quiet) {
     const int32_t verified = Engine.VerifiedCount;
     Say("verified " + std::to_string(verified) + " lossless output" + (verified == 1 ? "" : "s") +
@@ -334,7 +351,7 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
 
   TSourceCollection sources;
   CollectInputs(Parsed.Options.InputPaths, sources);
-  if (sources.List().empty()) {
+  if (sources.List().empty() && sources.BadSheets.empty()) {
     Say("no supported audio file among the inputs");
     return 1;
   }

@@ -44,6 +44,18 @@ std::vector<std::string> FolderEntries(const std::string &folder, int &error) {
 void TSourceCollection::Clear() {
   Items.clear();
   Index.clear();
+  BadSheets.clear();
+}
+
+void TSourceCollection::AddBadSheet(const std::string &Sheet, const std::string &Why, TFailureReason Reason) {
+  for (const TThreadErrorRec &bad : BadSheets)
+    if (bad.CurrentInputFileName == Sheet) return;
+  TThreadErrorRec failure;
+  failure.ErrorMessage = Why;
+  failure.CurrentInputFileName = Sheet;
+  failure.Reading = true;
+  failure.Reason = Reason;
+  BadSheets.push_back(failure);
 }
 
 int TSourceCollection::AddSourceFile(const std::string &Path, bool ClearFirst) {
@@ -54,13 +66,17 @@ int TSourceCollection::AddSourceFile(const std::string &Path, bool ClearFirst) {
   TSourceFileRec rec;
   if (extension == "cue") {
     // A sheet stands for the audio file it describes.
+    // One that stands for nothing is no source, but a failure of the run.
     std::string audio;
     try {
       audio = FindAudioForCue(path);
-    } catch (const std::exception &) {
-      return 0;  // a sheet that cannot be read is skipped like any unusable file
+    } catch (const std::exception &e) {
+      AddBadSheet(path, e.what(), TFailureReason::BadSheet);
+      return 0;
     }
     if (audio.empty() || !IsAudioFileType(GetFileExtension(audio))) {
+      AddBadSheet(path, "CUE sheet " + path + ": " + (audio.empty() ? "its audio file is missing" : "its audio file " + audio + " is of a kind this program does not read"),
+                  TFailureReason::SheetAudioMissing);
       SheetsWithoutAudio.push_back(path);
       return 0;
     }
@@ -70,7 +86,10 @@ int TSourceCollection::AddSourceFile(const std::string &Path, bool ClearFirst) {
   }
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return 0;
-  if (ClearFirst) Clear();
+  if (ClearFirst) {
+    Items.clear();
+    Index.clear();
+  }
   if (!Index.insert(path).second) return 0;
   Items.push_back({path, rec});
   return 1;

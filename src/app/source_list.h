@@ -32,6 +32,10 @@ class TSourceCollection {
   // The CUE sheets left out because the audio file they describe was not
   // found (or cannot be decoded), for the caller to report.
   std::vector<std::string> SheetsWithoutAudio;
+  // Sheets that stand for no source (their audio is missing, of a type this
+  // program does not read, or the sheet cannot be read), one failure each for
+  // the run. Emptied by Clear only: a new list begins with its first kept file.
+  std::vector<TThreadErrorRec> BadSheets;
 
   // The outputs a run writes when every sheet is split into its tracks (a
   // sheet that cannot be read counts as one output), cut as Layout says.
@@ -49,6 +53,8 @@ class TSourceCollection {
   };
   int AddFolder(const std::string &Folder, const std::string &Mask, bool &ClearFirst,
                 bool Recursive, std::unordered_set<TFolderId, TFolderIdHash> &Visited);
+
+  void AddBadSheet(const std::string &Sheet, const std::string &Why, TFailureReason Reason);
 
   TSourceList Items;
   std::unordered_set<std::string> Index;  // the paths in Items

@@ -173,6 +173,8 @@ enum class TFailureReason : uint8_t {
   NotAudio,         // not audio, or a kind this program does not read
   Damaged,          // decoding broke off at DamagedAt
   SourceVanished,
+  BadSheet,         // a CUE sheet that cannot be read or cut
+  SheetAudioMissing,  // a CUE sheet whose audio file is not there
 };
 
 struct TThreadErrorRec {

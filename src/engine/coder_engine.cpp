@@ -67,7 +67,7 @@ const void *TCoder_engine::GetOptions(int Code) const {
 
 TRunCounts TCoder_engine::Counts(bool Failed) const {
   TRunCounts c;
-  c.Outputs = OutputCount > 0 || SkippedCount > 0 ? OutputCount : FileCountValue;
+  c.Outputs = OutputCount > 0 || SkippedCount > 0 ? OutputCount : FileCountValue + int32_t(ListFailures.size());
   c.Converted = ConvertedCount;
   c.Failed = Failed ? std::max<int32_t>(1, int32_t(Failures.size())) : 0;
   c.Stopped = std::max(0, c.Outputs - c.Converted - c.Failed);
@@ -85,20 +85,23 @@ int TCoder_engine::Run() {
   Failures.clear();
   OutputCount = ConvertedCount = SkippedCount = StartedCount = 0;
   OutputsFolder.clear();
+  Redone = {};
   VerifiedCount = 0;
   Warnings.clear();
-  if (FileCountValue < 1) return 0;
+  if (FileCountValue < 1 && ListFailures.empty()) return 0;
   Execute();
   return Cancelled ? 2 : 0;
 }
 
 void TCoder_engine::Execute() {
+  for (const TThreadErrorRec &failure : ListFailures) AddFailure(failure);
+  if (!Failures.empty() && !KeepGoing) throw std::runtime_error(CoderEngineError);
   // 1. Audio information of every source; any failure ends the run here,
   // unless the run keeps going: then those sources are left out.
   std::string errors;
   TotalDuration = GatherAudioInfo(*SourceList, &Cancelled, nullptr, errors);
   if (!errors.empty()) {
-    ErrorText = errors;
+    ErrorText += errors;
     for (const TSourceItem &item : *SourceList) {
       if (item.Rec.AudioInfo.ErrorText.empty()) continue;
       TThreadErrorRec failure;
@@ -113,21 +116,19 @@ void TCoder_engine::Execute() {
 
   std::vector<TFileListRec> jobs = BuildJobs();
   OutputCount = int32_t(jobs.size() + Failures.size());
+  if (!Failures.empty() && !KeepGoing) throw std::runtime_error(CoderEngineError);  // a sheet that cannot be cut
   for (TFileListRec &job : jobs) job.OnWarning = [this](const TThreadWarningRec &w) { WorkerWarning(w); };
   if (!Cancelled) ConvertJobs(jobs);
   if (!Failures.empty()) throw std::runtime_error(CoderEngineError);
 }
 
-bool TCoder_engine::SkipJob(const TFileListRec &Job) {
-  if (!SkipExisting || !OutputIsCurrent(Job.OutputFileName, Job.SourceFileName)) return false;
-  ++SkippedCount;
-  // What is left out is not waited for: the progress counts the rest only.
-  if (Job.AudioInfo.Streams.empty()) return true;
-  const TAudioInfoRec &stream = Job.AudioInfo.Streams[size_t(Job.AudioInfo.Index)];
-  const double start = std::max(0.0, Job.Start);
-  TotalDuration -= Job.Length == LengthToEnd || stream.SampleRate <= 0 ? stream.Duration - start
-                                                                       : double(Job.Length) / stream.SampleRate;
-  return true;
+void TCoder_engine::SheetFailed(const TSourceItem &Source, const std::string &Why) {
+  TThreadErrorRec failure;
+  failure.ErrorMessage = Why;
+  failure.CurrentInputFileName = CueSheetOf(Source);
+  failure.Reading = true;
+  failure.Reason = TFailureReason::BadSheet;
+  AddFailure(failure);
 }
 
 bool TCoder_engine::IsReservedOutput(const std::string &Path) const {
@@ -158,8 +159,19 @@ std::vector<TCUEArr> TCoder_engine::TrackLists() {
         SplitBySilenceScan(list[i].FileName, int32_t(i) + 1, FileCountValue, PreprocessOptions, scan,
                            lists[i]);
     } else if (list[i].Rec.HasCUE) {
-      ParseCue(CueSheetOf(list[i]), lists[i]);
-      LayOutCueTracks(lists[i], CueLayout());
+      try {
+        ParseCue(CueSheetOf(list[i]), lists[i]);
+        LayOutCueTracks(lists[i], CueLayout());
+        // Every track must end after it starts, before any job is made.
+        TFileListRec probe;
+        probe.SourceFileName = CueSheetOf(list[i]);
+        probe.AudioInfo = list[i].Rec.AudioInfo;
+        if (lists[i].size() > 1)
+          for (size_t k = 0; k < lists[i].size(); ++k) SetTrackPart(probe, lists[i], k);
+      } catch (const std::exception &e) {
+        SheetFailed(list[i], e.what());
+        lists[i].clear();  // no job of this source
+      }
     }
   }
   return lists;
@@ -191,7 +203,8 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   for (size_t i = 0; i < list.size() && !Cancelled; ++i) {
     const TSourceItem &source = list[i];
     const TCUEArr &tracks = trackLists[i];
-    if (!source.Rec.AudioInfo.ErrorText.empty()) continue;  // left out of a run that keeps going
+    // Left out of a run that keeps going: unreadable, or a sheet that cannot be cut.
+    if (!source.Rec.AudioInfo.ErrorText.empty() || tracks.empty()) continue;
     const std::string folder = GetOutputFolder(source.FileName, placement);
     OutputsFolder = CommonFolder(OutputsFolder, folder);
     // Before naming: a killed run's hidden file must not keep a name taken.
@@ -213,24 +226,26 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
         SetTrackPart(job, tracks, k);
         const std::string name =
             TrackOutputName(tracks[k].TrackNumber, CueTrackName(tracks[k], source.FileName));
-        job.OutputFileName = MakeOutputName(folder, name, extension, SameAsSource && !SkipExisting, reserved);
+        job.OutputFileName =
+            MakeOutputName(folder, name, extension, SameAsSource && !SkipExisting, reserved, SkipExisting);
         job.Tags.IsTrack = true;
         job.Tags.Title = tracks[k].Title;
         job.Tags.Artist = tracks[k].Performer;
         job.Tags.Album = tracks[k].Album;
         job.Tags.Track = std::to_string(tracks.front().Hidden ? k : k + 1);
       } else {
-        job.OutputFileName =
-            MakeOutputName(folder, source.FileName, extension, SameAsSource && !SkipExisting, reserved);
+        job.OutputFileName = MakeOutputName(folder, source.FileName, extension, SameAsSource && !SkipExisting,
+                                            reserved, SkipExisting);
         ReadTags(source.FileName, job.Tags);
       }
       // Skipping, the output's plain name is the one that counts: an existing
-      // file there is either current (left alone) or stale (replaced), never
-      // sidestepped with a numbered name that a later run would not find.
+      // file there is either complete (left alone, which the worker finds
+      // out) or replaced, never sidestepped with a numbered name that a later
+      // run would not find.
       AssignedOutputs.insert(NormalPath(job.OutputFileName));
-      if (SkipJob(job)) continue;
+      job.SkipExisting = SkipExisting;
       job.Replaces = RegularFileIdentity(job.OutputFileName);
-      // A shorter file under the output's name would pass for a done one.
+      // Skipping, a stopped job's shorter file would only be converted again.
       job.KeepPartial = KeepPartial && !SkipExisting;
       job.Partials = &Partials;
       job.WriteTags = WriteTags;
@@ -264,7 +279,7 @@ void TCoder_engine::SetTrackPart(TFileListRec &Job, const TCUEArr &Tracks, size_
   const double end = track.InSeconds ? track.EndTime : CueTrackStart(Tracks[K + 1]);
   Job.Length = std::llround(end * rate) - std::llround(std::max(0.0, start) * rate);
   if (Job.Length <= 0)
-    throw std::runtime_error(fmt::sprintf("%s: track %d does not end after it starts",
+    throw std::runtime_error(fmt::sprintf("CUE sheet %s: track %d does not end after it starts",
                                           Job.SourceFileName, track.TrackNumber));
 }
 
@@ -305,6 +320,7 @@ void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
     }
   }
   StopWorkers();
+  OutputCount -= SkippedCount;  // found complete by their workers
   const bool failure = Schedule.Failure;
   const std::exception_ptr error = Schedule.Error;
   Schedule = TSchedule{};
@@ -364,7 +380,7 @@ bool TCoder_engine::CollectEndedWorkers() {
         // a pass never has a loop (a dialog's) opened above it. The thread's
         // own wake-up, after that, brings the next pass.
         if (!t.Thread->Finished()) break;
-        ++ConvertedCount;
+        CountOutcome(*t.Thread);
         t.Thread->WaitFor();
         t.Thread.reset();
         break;
@@ -404,7 +420,20 @@ void TCoder_engine::StopWorkers() {
   for (TThreadRec &t : Threads) {
     if (!t.Thread) continue;
     t.Thread->WaitFor();
+    // A job whose output took its name before the stop is converted.
+    CountOutcome(*t.Thread);
     t.Thread.reset();
+  }
+}
+
+void TCoder_engine::CountOutcome(const TCoderThread &Worker) {
+  switch (Worker.Outcome()) {
+    case TJobOutcome::Converted:
+      ++ConvertedCount;
+      Redone.Add(Worker.Found());
+      break;
+    case TJobOutcome::LeftAlone: ++SkippedCount; break;
+    default: break;
   }
 }
 

@@ -24,6 +24,7 @@
 #include "base/misc.h"
 #include "encoders/format.h"
 #include "engine/coder_thread.h"
+#include "engine/existing_output.h"
 #include "engine/output_naming.h"
 #include "engine/progress_merge.h"
 #include "sources/cue.h"
@@ -112,9 +113,10 @@ class TCoder_engine {
   // A failed job (or a source whose audio information cannot be read) stops
   // nothing: the rest is converted, and Run raises at the end.
   bool KeepGoing = false;
-  // An output that exists under its plain name and is newer than its source
-  // (a track's: its image) is not written again; a stale one is replaced.
-  // It overrides KeepPartial: a shorter file must never pass for a done one.
+  // An output that exists under its plain name, newer than its source (a
+  // track's: its image) and complete, is not written again; anything else
+  // there is replaced. It overrides KeepPartial, as a stopped run's shorter
+  // file would only be converted again.
   bool SkipExisting = false;
   // How sheets are cut whatever Preprocess says (the batch switches); with
   // Preprocess on, the preprocess options' choices count too.
@@ -144,6 +146,12 @@ class TCoder_engine {
   // After a run: the deepest folder that holds every output named ("" when
   // none was), the one to open.
   std::string OutputsFolder;
+  // Outputs found under their names but converted again, with SkipExisting.
+  TRedoneCounts Redone;
+  // Set by the caller: sources the list could not take (a sheet whose audio
+  // is missing). Each is a failure of the run: without KeepGoing the run
+  // stops before anything is converted.
+  std::vector<TThreadErrorRec> ListFailures;
   // Outputs that passed verification, with Verify.
   std::atomic<int32_t> VerifiedCount = 0;
   // The same, with the failed and the stopped ones; Failed tells whether Run
@@ -184,7 +192,10 @@ class TCoder_engine {
   void StopWorkers();
   void ReportFailures();
   void AddFailure(const TThreadErrorRec &Failure);
-  bool SkipJob(const TFileListRec &Job);  // counts it, when it is skipped
+  // A sheet that cannot be cut: one failure, naming the sheet.
+  void SheetFailed(const TSourceItem &Source, const std::string &Why);
+  // Counts a worker's job once it has ended (or been stopped).
+  void CountOutcome(const TCoderThread &Worker);
   bool IsReservedOutput(const std::string &Path) const;
 
   TSourceList *SourceList = nullptr;

@@ -96,6 +96,8 @@ class TCoderThread::TEncoderEnd {
   // decoded depth FedBits.
   std::optional<TSampleHash> Fed;
   int32_t FedBits = 16;
+  // The complete output took its name.
+  bool Named = false;
 
  private:
   std::unique_ptr<TCustomCoder> Encoder;
@@ -146,7 +148,8 @@ void TCoderThread::TEncoderEnd::Finish() {
   }
   if (!Failure && !unchecked && (!stopped || (Job.KeepPartial && FramesRead > 0))) {
     try {
-      Job.OutputFileName = Partial.Complete(Job.Replaces);
+      Job.OutputFileName = Partial.Complete(Job.Replaces, Job.SkipExisting);
+      Named = !stopped;
       if (Companion) Companion->CompleteAs(Job.OutputFileName + CompanionSuffix);
     } catch (const std::exception &e) {
       Fail(e.what());
@@ -245,6 +248,7 @@ void TCoderThread::Convert() {
   // The encoder, writing under the output's hidden name.
   ClearLastFileError();
   TPartialOutput partial(Job.OutputFileName, Job.Partials);
+  if (Job.SkipExisting && !ClaimOutput(partial)) return;
   std::unique_ptr<TCustomCoder> coder =
       CreateCoder(Job.DestinationFormat, partial.Name(), Job.WriteTags ? Job.Tags : NoTags(), target, Job.Options, Job.SpanThreads);
   if (!coder) {
@@ -277,7 +281,37 @@ void TCoderThread::Convert() {
   // Release everything; report a failure once the output is dealt with.
   decoder.reset();
   encoder.Finish();
+  if (encoder.Named && !encoder.Failure) OutcomeValue = TJobOutcome::Converted;
   if (encoder.Failure) ReportError(*encoder.Failure, "", 0, encoder.Cause);
+}
+
+bool TCoderThread::ClaimOutput(TPartialOutput &Partial) {
+  auto stopped = [this] { return Terminated(); };
+  TFileIdentity examined;
+  for (int idle = 0;;) {
+    // What is there now: the file of the job's naming, or one that another
+    // run, writing this output meanwhile, has completed.
+    const TFileIdentity there = RegularFileIdentity(Job.OutputFileName);
+    if (there && there != examined) {
+      const TExistingOutput found = ExamineExistingOutput(Job, stopped);
+      if (Terminated()) return false;
+      if (!examined && there == Job.Replaces) FoundValue = found;
+      if (found == TExistingOutput::Complete) {
+        OutcomeValue = TJobOutcome::LeftAlone;
+        return false;
+      }
+      examined = there;
+    }
+    if (Partial.CreateUnlessTaken()) return true;
+    const int waited = WaitWhileHeld(Partial.Name(), stopped);
+    if (waited < 0) return false;
+    // Not held: left by a run that was killed. Something that cannot be
+    // removed is left to the encoder's start to report.
+    if (waited == 0 && ++idle > 2) return true;
+    const size_t slash = Job.OutputFileName.find_last_of('/');
+    RemoveLeftPartials(slash == std::string::npos ? std::string() : Job.OutputFileName.substr(0, slash + 1),
+                       {RegularFileIdentity(Job.SourceFileName)});
+  }
 }
 
 bool TCoderThread::StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial) {
@@ -285,7 +319,7 @@ bool TCoderThread::StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial) {
   std::string errorText;
   int result;
   try {
-    Partial.Create();
+    if (!Partial.Created()) Partial.Create();
     if (Encoder.Companion) Encoder.Companion->Create();
   } catch (const std::exception &e) {
     errorText = std::string(CreateFileStreamFailure) + e.what();

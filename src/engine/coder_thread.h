@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "base/misc.h"
+#include "engine/existing_output.h"
 #include "engine/partial_output.h"
 #include "platform/main_thread/worker_thread.h"
 #include "sources/decoder.h"
@@ -58,6 +59,10 @@ struct TFileListRec {
   TFileIdentity Replaces;
   // A stopped job gives its shorter file the output's name instead of removing it.
   bool KeepPartial = false;
+  // A complete output already under the name is left alone (so is one that
+  // another run, writing it meanwhile, completes); anything else there is
+  // replaced, never sidestepped with a numbered name.
+  bool SkipExisting = false;
   // A lossless output is decoded again before it takes its name and must
   // give the samples its encoder was given; Verified counts those that did.
   bool Verify = false;
@@ -75,6 +80,13 @@ struct TFileListRec {
 // or, above 16, floats that the worker packs to what the encoder takes.
 int32_t DecodedBitsPerSample(int32_t SourceBits, TDestinationFormat Destination);
 
+// How a job ended, as far as its output goes.
+enum class TJobOutcome : uint8_t {
+  Unfinished,  // failed or stopped (a kept shorter file included)
+  Converted,   // the complete output took its name
+  LeftAlone,   // a complete output was there already
+};
+
 class TCoderThread : public TWorkerThread {
  public:
   using TProgressHandler = std::function<void(const TProgressRec &)>;
@@ -84,6 +96,12 @@ class TCoderThread : public TWorkerThread {
   TCoderThread(int32_t Slot, int32_t SlotCount, const TFileListRec &Job,
                TProgressHandler OnProgress, TFinishedHandler OnFinished, TErrorHandler OnError);
   ~TCoderThread() override;  // stops and waits for the thread if it still runs
+
+  // Once the output took its name, the job counts as converted, whatever
+  // comes after (a stop included). Any thread.
+  TJobOutcome Outcome() const { return OutcomeValue; }
+  // What the job found under its output's name, skipping existing outputs.
+  TExistingOutput Found() const { return FoundValue; }
 
  private:
   void Execute() override;
@@ -113,4 +131,10 @@ class TCoderThread : public TWorkerThread {
   TFinishedHandler OnFinished;
   TErrorHandler OnError;
   TProgressRec Progress;
+  std::atomic<TJobOutcome> OutcomeValue{TJobOutcome::Unfinished};
+  std::atomic<TExistingOutput> FoundValue{TExistingOutput::None};
+  // Skipping existing outputs: takes the hidden file, or finds the output
+  // complete (a run that wrote it meanwhile waited for); false when the job
+  // ends here.
+  bool ClaimOutput(TPartialOutput &Partial);
 };

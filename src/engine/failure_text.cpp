@@ -100,6 +100,8 @@ std::string ReasonText(const TThreadErrorRec &Error) {
     case R::NotAudio: why = text_why_not_audio; break;
     case R::Damaged: why = FormatText(text_why_damaged_at, Position(Error.DamagedAt)); break;
     case R::SourceVanished: why = text_why_source_vanished; break;
+    case R::BadSheet: why = text_why_bad_sheet; break;
+    case R::SheetAudioMissing: why = text_why_sheet_audio_missing; break;
     case R::Other: why = text_why_unknown; break;
   }
   return why;

@@ -86,7 +86,7 @@ std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &P
 
 std::string MakeOutputName(const std::string &Folder, const std::string &Name,
                            const std::string &Extension, bool AvoidExisting,
-                           const std::function<bool(const std::string &)> &IsReserved) {
+                           const std::function<bool(const std::string &)> &IsReserved, bool PlainName) {
   const std::string namePart = FileNamePart(Name);
   std::string base = namePart.substr(0, namePart.size() - GetFileExtension(Name).size());
   if (base.empty() || base.back() != '.') base += '.';
@@ -101,7 +101,7 @@ std::string MakeOutputName(const std::string &Folder, const std::string &Name,
                        type != fs::file_type::none;
     // A hidden file of the name: a run is still writing that output.
     const fs::file_type hidden = fs::symlink_status(PartialFileName(candidate), ec).type();
-    const bool beingWritten = hidden != fs::file_type::not_found && hidden != fs::file_type::none;
+    const bool beingWritten = !PlainName && hidden != fs::file_type::not_found && hidden != fs::file_type::none;
     return other || beingWritten || (AvoidExisting && type == fs::file_type::regular) ||
            (IsReserved && IsReserved(candidate));
   };

@@ -35,10 +35,12 @@ std::string CommonFolder(const std::string &A, const std::string &B);
 // already got), is numbered the same way in every mode: outputs are regular
 // files, and no job ever writes over a source or over another job's output.
 // So is a name whose hidden file (PartialFileName) exists: another run is
-// writing that output.
+// writing that output; unless PlainName, when only the plain name counts (a
+// run that skips existing outputs waits for the other run instead).
 std::string MakeOutputName(const std::string &Folder, const std::string &Name,
                            const std::string &Extension, bool AvoidExisting,
-                           const std::function<bool(const std::string &)> &IsReserved = {});
+                           const std::function<bool(const std::string &)> &IsReserved = {},
+                           bool PlainName = false);
 
 // "%.2d - %s.xxx": the name of a track or piece, before MakeOutputName.
 std::string TrackOutputName(int32_t TrackNumber, const std::string &Title);

@@ -151,18 +151,36 @@ int RemoveLeftPartials(const std::string &Folder, const std::set<TFileIdentity> 
   return removed;
 }
 
+int WaitWhileHeld(const std::string &Name, const std::function<bool()> &Stopped) {
+  for (int waited = 0;; waited = 1) {
+    if (Stopped && Stopped()) return -1;
+    const int fd = open(Name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) return waited;  // gone
+    const bool unheld = Unheld(fd);
+    close(fd);
+    if (unheld) return waited;
+    usleep(50000);
+  }
+}
+
 TPartialOutput::TPartialOutput(const std::string &OutputFileName, TPartialFiles *Registry)
     : Output(OutputFileName), Hidden(PartialFileName(OutputFileName)), Registry(Registry) {}
 
 TPartialOutput::~TPartialOutput() { Discard(); }
 
 void TPartialOutput::Create() {
+  if (!CreateUnlessTaken()) throw std::runtime_error(FileErrorText("Cannot create file", Output, EEXIST));
+}
+
+bool TPartialOutput::CreateUnlessTaken() {
+  struct TTaken {};
   auto fail = [this](int error) {
     throw std::runtime_error(FileErrorText("Cannot create file", Output, error));
   };
   auto make = [&] {
     for (int attempt = 0;; ++attempt) {
       Fd = open(Hidden.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0666);
+      if (Fd < 0 && errno == EEXIST) throw TTaken{};  // before the registry holds the name
       if (Fd < 0) fail(errno);
       // Without locks (some network file systems) the file is only less well guarded.
       Hold(Fd);
@@ -179,11 +197,16 @@ void TPartialOutput::Create() {
       if (attempt == 2) fail(EAGAIN);
     }
   };
-  if (!Registry) {
-    make();
-  } else if (!Registry->Add(Hidden, make)) {
-    fail(ECANCELED);  // the program is ending
+  try {
+    if (!Registry) {
+      make();
+    } else if (!Registry->Add(Hidden, make)) {
+      fail(ECANCELED);  // the program is ending
+    }
+  } catch (const TTaken &) {
+    return false;
   }
+  return true;
 }
 
 // The data reaches the disk before the name does: after a power loss the
@@ -200,14 +223,15 @@ void TPartialOutput::CompleteAs(const std::string &Target) {
   Release();
 }
 
-std::string TPartialOutput::Complete(const TFileIdentity &Replaces) {
+std::string TPartialOutput::Complete(const TFileIdentity &Replaces, bool ReplaceAny) {
   Sync();
   std::string target = Output;
   for (int n = 1;; ++n) {
     if (RenameNoReplace(Hidden, target)) break;
     int error = errno;
     // The file that was there when the job was named is replaced, as asked.
-    if (error == EEXIST && n == 1 && Replaces && RegularFileIdentity(target) == Replaces) {
+    const TFileIdentity there = n == 1 && error == EEXIST ? RegularFileIdentity(target) : TFileIdentity{};
+    if (there && (there == Replaces || ReplaceAny)) {
       if (rename(Hidden.c_str(), target.c_str()) == 0) break;
       error = errno;
     }

@@ -50,6 +50,11 @@ class TPartialFiles {
 // Returns how many were removed.
 int RemoveLeftPartials(const std::string &Folder, const std::set<TFileIdentity> &Keep = {});
 
+// Waits while a running process holds the hidden file Name (another run writing
+// that output), asking Stopped between looks. Returns 1 after a wait, 0 when
+// no process held it, -1 when Stopped ended the wait.
+int WaitWhileHeld(const std::string &Name, const std::function<bool()> &Stopped);
+
 // One output under construction, owned by its worker.
 class TPartialOutput {
  public:
@@ -63,11 +68,17 @@ class TPartialOutput {
   // Creates the hidden file, new and empty, and holds it. Raises
   // "Cannot create file "<output>". <reason>".
   void Create();
+  // The same, but false, with nothing made, when the hidden file exists
+  // already: another run writes this output, or left its file behind.
+  bool CreateUnlessTaken();
+  bool Created() const { return Fd >= 0; }
   // Gives the complete file the output's name and returns the name it got.
   // Nothing found there is replaced but Replaces, the file that was there when
   // the job was named; anything else that has appeared since sends the file on
-  // to the next free "_001" name. Raises when the file cannot be renamed.
-  std::string Complete(const TFileIdentity &Replaces);
+  // to the next free "_001" name; with ReplaceAny, whatever regular file is
+  // there is replaced (skipping existing outputs, the plain name is the one
+  // that counts). Raises when the file cannot be renamed.
+  std::string Complete(const TFileIdentity &Replaces, bool ReplaceAny = false);
   // Gives the complete file the name Target, replacing what is there: for a
   // second file that follows its output's name.
   void CompleteAs(const std::string &Target);

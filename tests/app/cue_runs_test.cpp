@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <set>
 
+#include "app/settings_store.h"
 #include "app/windows/Unit1.h"
 #include "base/texts.h"
 #include "test_support.h"
@@ -209,6 +210,80 @@ TEST_P(CueSheetRuns, GivenToBatchMode) {
   ASSERT_EQ(RunTool({TONMILL_BINARY, "/input", Dropped(), "/output", out, "/dest", "wav", "/q"}, nullptr, &err),
             0) << err;
   CheckOutputs(out);
+}
+
+// Sheets that cannot be cut into tracks, and one whose audio is missing: each
+// is one failure naming the sheet. Kept going, everything else converts;
+// without, the run stops before anything is written. The same in a folder
+// run and in the window.
+TEST(BadSheets, AreOneFailureEachAndKeepGoingConvertsTheRest) {
+  const std::string home = TestProfileFolder();
+  auto sheet = [](const char *number, const char *second) {
+    return std::string("FILE \"img.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:01:00\n  TRACK ") + number +
+           " AUDIO\n    INDEX 01 " + second + "\n";
+  };
+  const struct {
+    const char *Name;
+    std::string Sheet;
+    bool Audio;
+  } rows[] = {
+      {"a track ending before it starts", sheet("02", "00:00:30"), true},
+      {"zz as a track number", sheet("zz", "00:01:30"), true},
+      {"00:0x:00 as a time", sheet("02", "00:0x:00"), true},
+      {"its audio missing", sheet("02", "00:01:30"), false},
+  };
+  enum TWay { tStops, tKeepsGoing, tFolder, tWindow };
+  const TTestSignal good{.Seconds = 0.5};
+  for (const auto &row : rows) {
+    for (const TWay way : {tStops, tKeepsGoing, tFolder, tWindow}) {
+      SCOPED_TRACE(std::string(row.Name) + ", way " + std::to_string(way));
+      const std::string in = home + "/in", out = home + "/out", cue = in + "/album.cue";
+      fs::remove_all(in);
+      fs::remove_all(out);
+      fs::create_directories(in);
+      const std::string source = WriteSignal(in + "/good.flac", good, {"-c:a", "flac"});
+      if (row.Audio) WriteSignal(in + "/img.flac", {.Seconds = 2}, {"-c:a", "flac"});
+      WriteText(cue, row.Sheet);
+      std::string err;
+      TSettingsStore store;  // keep going stored for the window only
+      ASSERT_EQ(store.WriteSettings({{"KeepGoing", way == tWindow}}), "");
+      if (way == tWindow) {
+        Tmain window(TParsedCommandLine{}, store);
+        std::vector<std::string> errors;
+        window.ShowError = [&](const std::string &report) { errors.push_back(report); };
+        window.ShowMessage = [](const QString &) {};
+        window.ChooseFolder = [&](const QString &) { return QString::fromStdString(out); };
+        fs::create_directories(out);
+        window.bBrowseForFolderClick();
+        window.rbFLAC->click();
+        window.cbCreateFull->setChecked(false);
+        window.DropFiles({in}, false);
+        window.bStart->click();
+        ASSERT_EQ(errors.size(), 1u);
+        err = errors[0];
+        EXPECT_EQ(window.lProgress1->text().toStdString(), FormatText(text_run_counts, 1, 2, 1, 0));
+      } else {
+        std::vector<std::string> args = {TONMILL_BINARY, "/input"};
+        if (way == tFolder)
+          args.push_back(in);
+        else
+          args.insert(args.end(), {source, cue});
+        args.insert(args.end(), {"/output", out, "/dest", "flac"});
+        if (way != tStops) args.push_back("/keepgoing");
+        EXPECT_EQ(RunTool(args, nullptr, &err), 1) << err;
+        EXPECT_NE(err.find(way == tStops ? "converted 0 of" : "converted 1 of 2, failed 1, stopped 0"),
+                  std::string::npos) << err;
+      }
+      EXPECT_NE(err.find(cue), std::string::npos) << err;
+      std::set<std::string> written;
+      if (fs::exists(out))
+        for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
+      EXPECT_EQ(written, way == tStops ? std::set<std::string>{} : std::set<std::string>{"good.flac"});
+      if (written.count("good.flac")) {
+        EXPECT_EQ(FFmpegDecode(out + "/good.flac", "s16le"), MakeSamples(good));
+      }
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Sheets, CueSheetRuns, ::testing::ValuesIn(kRows),

@@ -203,6 +203,93 @@ TEST_F(ResumeRuns, SkipExistingResumesAnInterruptedRun) {
   }
 }
 
+// With /skipexisting only a complete output is left alone: a file kept shorter
+// by a stopped /keeppartial run, an output cut in half and an unrelated file
+// under the name, all newer than their sources, are converted again, whole,
+// and the summary says why; in a lossy format too, whose decoder adds its
+// delay and padding.
+TEST_F(ResumeRuns, SkipExistingLeavesAloneOnlyCompleteOutputs) {
+  Settings("");
+  const TTestSignal whole{.Seconds = 3, .Seed = 1}, cut{.Seconds = 3, .Seed = 2}, text{.Seconds = 3, .Seed = 3},
+      kept{.Seconds = 40, .Seed = 4};
+  const std::vector<std::pair<std::string, TTestSignal>> sources = {
+      {WriteSignal(In + "/whole.flac", whole, {"-c:a", "flac"}), whole},
+      {WriteSignal(In + "/cut.flac", cut, {"-c:a", "flac"}), cut},
+      {WriteSignal(In + "/text.flac", text, {"-c:a", "flac"}), text},
+      {WriteSignal(In + "/kept.flac", kept, {"-c:a", "flac"}), kept}};
+  for (const std::string format : {"flac", "mp3"}) {
+    SCOPED_TRACE(format);
+    fs::remove_all(Out);
+    auto output = [&](const std::string &name) { return Out + "/" + name + "." + format; };
+    auto run = [&](const std::vector<std::string> &inputs, const std::vector<std::string> &switches) {
+      std::vector<std::string> args = {TONMILL_BINARY, "/input"};
+      args.insert(args.end(), inputs.begin(), inputs.end());
+      args.insert(args.end(), {"/output", Out, "/dest", format, "/p", "1"});
+      args.insert(args.end(), switches.begin(), switches.end());
+      return args;
+    };
+    std::string err;
+    ASSERT_EQ(RunTool(run({sources[0].first, sources[1].first}, {}), nullptr, &err), 0) << err;
+    CutInHalf(output("cut"));
+    WriteText(output("text"), "an unrelated file, 28 bytes");
+    const int pid = StartTool(run({sources[3].first}, {"/keeppartial"}), Folder + "/err.txt");
+    WaitForGrowth(PartialFileName(output("kept")), 65536);
+    kill(pid, SIGINT);
+    ASSERT_EQ(WaitTool(pid), 2) << ReadText(Folder + "/err.txt");
+    const std::map<std::string, int64_t> before = Times(Out);
+    ASSERT_EQ(before.size(), 4u);
+
+    std::vector<std::string> inputs;
+    for (const auto &source : sources) inputs.push_back(source.first);
+    ASSERT_EQ(RunTool(run(inputs, {"/skipexisting"}), nullptr, &err), 0) << err;
+    EXPECT_NE(err.find("left alone 1 existing output,"), std::string::npos) << err;
+    // A FLAC file cut short has a damaged last frame; an MP3 file is only shorter.
+    EXPECT_NE(err.find(format == "flac" ? "converted again 3 existing outputs: 1 of another length than the source, "
+                                          "2 not readable as audio to the end"
+                                        : "converted again 3 existing outputs: 2 of another length than the source, "
+                                          "1 not readable as audio to the end"),
+              std::string::npos)
+        << err;
+    const std::map<std::string, int64_t> after = Times(Out);
+    ASSERT_EQ(after.size(), 4u) << "no hidden file, no numbered name";
+    for (const auto &[name, time] : after) EXPECT_EQ(time == before.at(name), name == "whole." + format) << name;
+    for (const auto &[source, signal] : sources) {
+      const std::vector<uint8_t> decoded = FFmpegDecode(output(fs::path(source).stem().string()), "s16le");
+      if (format == "flac")
+        EXPECT_EQ(decoded, MakeSamples(signal)) << source;
+      else  // the encoder's delay and padding, at most
+        EXPECT_NEAR(double(decoded.size() / 4), double(FrameCount(signal)), 3 * 1152) << source;
+    }
+  }
+}
+
+// Two runs at once into one folder, both skipping what exists, the second
+// started while the first writes: neither fails, and every output is there
+// once, whole, under its own name.
+TEST_F(ResumeRuns, TwoSkippingRunsAtOnceShareTheOutputs) {
+  Settings("");
+  std::vector<std::pair<std::string, TTestSignal>> sources;
+  for (uint32_t i = 0; i < 3; ++i) {
+    const TTestSignal signal{.Seconds = i == 0 ? 30.0 : 2.0, .Seed = i};
+    sources.push_back({WriteSignal(In + "/s" + std::to_string(i) + ".flac", signal, {"-c:a", "flac"}), signal});
+  }
+  std::vector<std::string> args = {TONMILL_BINARY, "/input"};
+  for (const auto &source : sources) args.push_back(source.first);
+  args.insert(args.end(), {"/output", Out, "/dest", "flac", "/p", "1", "/skipexisting"});
+  const int first = StartTool(args, Folder + "/err1.txt");
+  WaitForGrowth(PartialFileName(Out + "/s0.flac"), 32768);
+  kill(first, SIGSTOP);  // held half-way while the second one starts
+  const int second = StartTool(args, Folder + "/err2.txt");
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  kill(first, SIGCONT);
+  EXPECT_EQ(WaitTool(first), 0) << ReadText(Folder + "/err1.txt");
+  EXPECT_EQ(WaitTool(second), 0) << ReadText(Folder + "/err2.txt");
+  EXPECT_EQ(Times(Out).size(), 3u) << "no hidden file, no numbered name";
+  for (const auto &[source, signal] : sources)
+    EXPECT_EQ(FFmpegDecode(Out + "/" + fs::path(source).stem().string() + ".flac", "s16le"), MakeSamples(signal))
+        << source;
+}
+
 // The window, with both options stored: the error report lists every failed
 // source once the rest is converted; beside the sources, a second run writes
 // nothing (no "_001" names) and a third rewrites only the output whose source

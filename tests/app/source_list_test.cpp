@@ -53,6 +53,8 @@ TEST(SourceList, CueSheetsStandForTheirAudio) {
   EXPECT_EQ(sources.AddSourceFile(root + "/album.cue", false), 1);
   EXPECT_EQ(sources.AddSourceFile(root + "/album.flac", false), 0);  // already there, from its sheet
   EXPECT_EQ(sources.AddSourceFile(root + "/lonely.cue", false), 0);
+  ASSERT_EQ(sources.BadSheets.size(), 1u);  // no source, but a failure of the run
+  EXPECT_EQ(sources.BadSheets[0].CurrentInputFileName, root + "/lonely.cue");
   sources.AddSourceFile(root + "/x.mp3", false);
   sources.AddSourceFile(root + "/y.mp3", false);
   ASSERT_EQ(sources.List().size(), 3u);

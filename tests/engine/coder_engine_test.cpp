@@ -2,13 +2,16 @@
 // stopping the run, and outputs that never land on a source or on each other.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
+#include <future>
 #include <set>
 #include <thread>
 
 #include "base/texts.h"
 #include "engine/coder_engine.h"
 #include "engine/failure_text.h"
+#include "engine/partial_output.h"
 #include "platform/main_thread/main_thread.h"
 #include "test_support.h"
 
@@ -159,6 +162,40 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
     for (const std::string &name : left)
       EXPECT_LT(FFmpegDecode(Out + name, "s16le").size(), size_t(40 * 44100 * 4));
   }
+}
+
+// A job whose output has taken its name is converted, even when the stop
+// comes before the engine has heard that the job ended: the finish report is
+// held back until the stop has reached the other, long job.
+TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
+  List.push_back({Source("short.wav", 0.5), {}});
+  List.push_back({Source("long.wav", 60, 2), {}});
+  TCoder_engine engine;
+  Prepare(engine, 2);
+  engine.SpreadOverCores = false;
+  engine.OnProgress = [](const TProgressRec &r) {  // the long job takes its time
+    if (r.InputFileName.find("long") != std::string::npos)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  };
+  std::promise<void> holding;
+  std::thread stopper([&] {
+    const std::lock_guard<std::mutex> held(FinishReportLock);
+    holding.set_value();
+    auto wait = [](const std::function<bool()> &done) {
+      for (int i = 0; i < 3000 && !done(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    };
+    wait([&] { return fs::exists(Out + "short.wav") && fs::exists(PartialFileName(Out + "long.wav")); });
+    engine.Cancel();
+    wait([&] { return !fs::exists(PartialFileName(Out + "long.wav")); });  // the stop has reached it
+  });
+  holding.get_future().wait();
+  EXPECT_EQ(engine.Run(), 2);
+  stopper.join();
+  EXPECT_EQ(FFmpegDecode(Out + "short.wav", "s16le"), MakeSamples({.Seconds = 0.5}));
+  EXPECT_FALSE(fs::exists(Out + "long.wav"));
+  const TRunCounts c = engine.Counts(false);
+  EXPECT_EQ(c.Converted, 1);
+  EXPECT_EQ(c.Stopped, 1);
 }
 
 TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {

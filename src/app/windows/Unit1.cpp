@@ -486,6 +486,7 @@ void Tmain::DropFiles(const std::vector<std::string> &Paths, bool CtrlHeld) {
   activateWindow();
   raise();
   bool clearFirst = !CtrlHeld;
+  if (clearFirst) SourceFiles.BadSheets.clear();  // they belong to the list they were dropped with
   for (const std::string &path : Paths) {
     const int added = IsFolder(path) ? SourceFiles.AddSourceFolder(path, "*", clearFirst, true)
                                              : SourceFiles.AddSourceFile(path, clearFirst);
@@ -551,6 +552,7 @@ void Tmain::bStartClick() {
     engine.Reset();
     engine.InitBASS();
     engine.SetSourceList(&SourceFiles.List());
+    engine.ListFailures = SourceFiles.BadSheets;
     engine.SetDestinationFormat(format);
     engine.SetDestinationFolder(Destination);
     engine.SameAsSource = cbSameAsSource->isChecked();
