@@ -50,9 +50,9 @@ std::string RunCounts(const TCoder_engine &Engine, bool Failed) {
 
 void Say(const std::string &text) { std::fprintf(stderr, "tonmill: %s\n", text.c_str()); }
 
-// Takes SIGINT and SIGTERM on a thread of its own (they are blocked in every
-// other thread): the first cancels the run, a second one ends the program.
-// Only these two are taken; the thread is ended through a pipe of its own, so
+// Takes SIGINT, SIGTERM and SIGHUP (a closed terminal) on a thread of its own
+// (they are blocked in every other thread): the first cancels the run, a
+// second one ends the program. Only these three are taken; the thread is ended through a pipe of its own, so
 // no signal from outside can end it. Ctrl-C before the run ends the program
 // as usual; after the run it is ignored.
 class TSignalWatcher {
@@ -62,6 +62,7 @@ class TSignalWatcher {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &set, &previous);
     Signals = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
@@ -97,7 +98,7 @@ class TSignalWatcher {
       }
       Thread.join();
     }
-    // The two signals stay blocked until the program ends: once the run is
+    // The signals stay blocked until the program ends: once the run is
     // over its outcome stands, and a Ctrl-C while the program winds down must
     // not end it by the signal, as if nothing had been written.
     for (const int fd : {Signals, Stop[0], Stop[1]})
