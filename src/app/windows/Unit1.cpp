@@ -108,6 +108,8 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   QApplication::setWindowIcon(windowIcon());  // its dialogs' too
   OpenUrl = [](const QUrl &folder) { return QDesktopServices::openUrl(folder); };
 
+  // Switches ask for no error reports from the start, a fatal one included.
+  ReportErrors = CommandLine.ReportErrors;
   BuildControls();
   EngineObject->InitBASS();
   LoadSettings();
@@ -118,7 +120,6 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   UpdateControls();
   setAcceptDrops(true);
 
-  ReportErrors = CommandLine.ReportErrors;
   if (CommandLine.SwitchMode) ApplySwitches(CommandLine);
   if (CommandLine.Mode == TParsedCommandLine::mSendTo) {
     bool clearFirst = false;
@@ -372,7 +373,7 @@ void Tmain::ApplyLanguage() {
   try {
     LoadLanguage(LanguageIndex(LanguageCode), [&](const std::string &id) { missing.push_back(id); });
   } catch (const std::exception &e) {
-    FatalError(e.what(), true);
+    FatalError(e.what(), ReportErrors);
     return;
   }
   if (!missing.empty()) {
