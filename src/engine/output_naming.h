@@ -25,7 +25,8 @@ std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &P
 // already got), is numbered the same way in every mode: outputs are regular
 // files, and no job ever writes over a source or over another job's output.
 // So is a name whose hidden file (PartialFileName) exists: another run is
-// writing that output.
+// writing that output. A name longer than kOutputNameMax bytes is cut to fit
+// (FitFileName), its extension and number kept.
 std::string MakeOutputName(const std::string &Folder, const std::string &Name,
                            const std::string &Extension, bool AvoidExisting,
                            const std::function<bool(const std::string &)> &IsReserved = {});
