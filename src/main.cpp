@@ -16,6 +16,9 @@ int main(int argc, char **argv) {
   // A closed terminal or pipe on standard error is no reason to end a run:
   // writes to it fail quietly and the exit status still tells the outcome.
   signal(SIGPIPE, SIG_IGN);
+  // Past a file size limit (ulimit -f) the write fails with "File too large"
+  // and the job fails like on a full disk, its hidden file removed.
+  signal(SIGXFSZ, SIG_IGN);
   const std::vector<std::string> args(argv + 1, argv + argc);
   const TParsedCommandLine parsed = ParseCommandLine(args);
   if (parsed.Help) {

@@ -66,9 +66,9 @@ std::string RedoneSummary(const TRedoneCounts &Redone) {
 
 void Say(const std::string &text) { std::fprintf(stderr, "tonmill: %s\n", text.c_str()); }
 
-// Takes SIGINT and SIGTERM on a thread of its own (they are blocked in every
-// other thread): the first cancels the run, a second one ends the program.
-// Only these two are taken; the thread is ended through a pipe of its own, so
+// Takes SIGINT, SIGTERM and SIGHUP (a closed terminal) on a thread of its own
+// (they are blocked in every other thread): the first cancels the run, a
+// second one ends the program. Only these three are taken; the thread is ended through a pipe of its own, so
 // no signal from outside can end it. Ctrl-C before the run ends the program
 // as usual; after the run it is ignored.
 class TSignalWatcher {
@@ -78,6 +78,7 @@ class TSignalWatcher {
     sigemptyset(&set);
     sigaddset(&set, SIGINT);
     sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGHUP);
     sigset_t previous;
     pthread_sigmask(SIG_BLOCK, &set, &previous);
     Signals = signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
@@ -113,7 +114,7 @@ class TSignalWatcher {
       }
       Thread.join();
     }
-    // The two signals stay blocked until the program ends: once the run is
+    // The signals stay blocked until the program ends: once the run is
     // over its outcome stands, and a Ctrl-C while the program winds down must
     // not end it by the signal, as if nothing had been written.
     for (const int fd : {Signals, Stop[0], Stop[1]})
@@ -331,7 +332,7 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
     Say("verified " + std::to_string(verified) + " lossless output" + (verified == 1 ? "" : "s") +
         " against what was encoded");
   }
-  // Sources converted only as far as they decoded; they change no exit status.
+  // Sources converted only as far as they decoded, covers left out; they change no exit status.
   for (const TThreadWarningRec &warning : Engine.Warnings) Say("warning: " + WarningText(warning));
   // What could not be read was not converted: the run did not do all it was asked.
   if (status == 0 && !Sources.Unreadable.empty()) {

@@ -1,8 +1,8 @@
 // The unattended run: converts the inputs of the command line into the output
 // folder without any window, reports failures on standard error and returns
 // the exit status (0 done, 1 failed or nothing to convert, 2 cancelled).
-// SIGINT and SIGTERM cancel the run cleanly. Stored settings are read, never
-// written.
+// SIGINT, SIGTERM and SIGHUP cancel the run cleanly. Stored settings are
+// read, never written.
 #pragma once
 
 #include "app/command_line.h"

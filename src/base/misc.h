@@ -167,6 +167,7 @@ struct TPreprocessOptions {
 enum class TFailureReason : uint8_t {
   Other,            // only the details say
   DiskFull,
+  TooLarge,         // past the file system's largest file or the file size limit
   PermissionDenied,
   ReadOnly,
   FolderVanished,   // the output's folder is gone

@@ -470,6 +470,7 @@ void TCoder_engine::WorkerWarning(const TThreadWarningRec &Warning) {
 std::string WarningText(const TThreadWarningRec &Warning) {
   std::string text = Warning.InputFileName;
   if (Warning.IsTrack) text += " (" + std::filesystem::path(Warning.OutputFileName).filename().string() + ")";
+  if (!Warning.Note.empty()) return text + ": " + Warning.Note;
   text += Warning.ExpectedSeconds >= 0
               ? fmt::sprintf(": %.2f s of %.2f s decoded", Warning.DecodedSeconds, Warning.ExpectedSeconds)
               : fmt::sprintf(": %.2f s decoded", Warning.DecodedSeconds);

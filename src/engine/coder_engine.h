@@ -54,7 +54,7 @@ TSlotState SlotState(const TThreadRec &Slot);
 // The first slot that may take a job; -1 when every slot is busy or unfinished.
 int FirstFreeSlot(const std::deque<TThreadRec> &Slots);
 // One line for a warning: the source, how much of it was decoded, and the
-// damage passed over.
+// damage passed over; or the source and its note.
 std::string WarningText(const TThreadWarningRec &Warning);
 
 // What a run did with its outputs (whole sources, tracks, pieces).

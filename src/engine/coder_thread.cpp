@@ -121,9 +121,12 @@ void TCoderThread::TEncoderEnd::Finish() {
     Encoder.reset();
   }
   // The tags go in before the file takes its name: no output shows without them.
+  bool coverLeftOut = false;
   if (!Failure && !stopped && Job.WriteTags) {
     try {
-      WriteOutputTags(Partial.Name(), Job.DestinationFormat, Job.Tags, ReadCoverArt(Job.SourceFileName));
+      const TCoverArt cover = ReadCoverArt(Job.SourceFileName);
+      coverLeftOut = cover.Damaged;
+      WriteOutputTags(Partial.Name(), Job.DestinationFormat, Job.Tags, cover);
     } catch (const std::exception &e) {
       Fail(e.what());
     }
@@ -151,6 +154,15 @@ void TCoderThread::TEncoderEnd::Finish() {
       Job.OutputFileName = Partial.Complete(Job.Replaces, Job.SkipExisting);
       Named = !stopped;
       if (Companion) Companion->CompleteAs(Job.OutputFileName + CompanionSuffix);
+      if (coverLeftOut && Job.OnWarning) {
+        TThreadWarningRec note;
+        note.InputFileName = Job.SourceFileName;
+        note.OutputFileName = Job.OutputFileName;
+        note.JobNumber = Job.JobNumber;
+        note.IsTrack = Job.IsTrack;
+        note.Note = text_cover_left_out;
+        Job.OnWarning(note);
+      }
     } catch (const std::exception &e) {
       Fail(e.what());
     }

@@ -25,7 +25,8 @@
 constexpr int64_t LengthToEnd = std::numeric_limits<int64_t>::max();
 
 // A job whose source was damaged or stopped early: converted as far as it
-// decoded, and listed after the run.
+// decoded, and listed after the run. Or, with a Note, something else the
+// user should know of a job that converted (a damaged cover left out).
 struct TThreadWarningRec {
   std::string InputFileName;
   std::string OutputFileName;
@@ -35,6 +36,7 @@ struct TThreadWarningRec {
   double ExpectedSeconds = -1;  // what the source or track states; -1 when unknown
   int64_t DamagedBlocks = 0;    // damaged blocks the decoder passed over
   bool EndMissing = false;      // the source stopped before its end
+  std::string Note;             // in place of the decoding figures
 };
 
 // One conversion job. Its output is written under a hidden name and gets

@@ -19,7 +19,8 @@ using R = TFailureReason;
 
 R ReasonOfErrno(int Errno) {
   switch (Errno) {
-    case ENOSPC: case EDQUOT: case EFBIG: return R::DiskFull;
+    case ENOSPC: case EDQUOT: return R::DiskFull;
+    case EFBIG: return R::TooLarge;
     case EACCES: case EPERM: return R::PermissionDenied;
     case EROFS: return R::ReadOnly;
     default: return R::Other;
@@ -94,6 +95,7 @@ std::string ReasonText(const TThreadErrorRec &Error) {
   std::string why;
   switch (Error.Reason) {
     case R::DiskFull: why = text_why_disk_full; break;
+    case R::TooLarge: why = text_why_too_large; break;
     case R::PermissionDenied: why = text_why_permission_denied; break;
     case R::ReadOnly: why = text_why_read_only; break;
     case R::FolderVanished: why = text_why_folder_vanished; break;

@@ -89,8 +89,9 @@ std::string MakeOutputName(const std::string &Folder, const std::string &Name,
                            const std::function<bool(const std::string &)> &IsReserved, bool PlainName) {
   const std::string namePart = FileNamePart(Name);
   std::string base = namePart.substr(0, namePart.size() - GetFileExtension(Name).size());
-  if (base.empty() || base.back() != '.') base += '.';
-  std::string result = Folder + base + Extension;
+  if (!base.empty() && base.back() == '.') base.pop_back();
+  // A name too long for the file system (a long track title) is cut to fit.
+  std::string result = Folder + FitFileName(base, "." + Extension, kOutputNameMax);
 
   auto taken = [&](const std::string &candidate) {
     std::error_code ec;
@@ -106,7 +107,7 @@ std::string MakeOutputName(const std::string &Folder, const std::string &Name,
            (IsReserved && IsReserved(candidate));
   };
   for (int n = 1; taken(result); ++n)
-    result = Folder + GetFileNameWithoutExt(Name) + fmt::sprintf("_%.3d", n) + "." + Extension;
+    result = Folder + FitFileName(GetFileNameWithoutExt(Name), fmt::sprintf("_%.3d.", n) + Extension, kOutputNameMax);
   return result;
 }
 

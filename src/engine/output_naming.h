@@ -36,7 +36,9 @@ std::string CommonFolder(const std::string &A, const std::string &B);
 // files, and no job ever writes over a source or over another job's output.
 // So is a name whose hidden file (PartialFileName) exists: another run is
 // writing that output; unless PlainName, when only the plain name counts (a
-// run that skips existing outputs waits for the other run instead).
+// run that skips existing outputs waits for the other run instead). A name
+// longer than kOutputNameMax bytes is cut to fit (FitFileName), its extension
+// and number kept.
 std::string MakeOutputName(const std::string &Folder, const std::string &Name,
                            const std::string &Extension, bool AvoidExisting,
                            const std::function<bool(const std::string &)> &IsReserved = {},

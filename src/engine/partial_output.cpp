@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -17,7 +18,6 @@ namespace {
 
 constexpr const char kSuffix[] = ".tonmill-part";
 constexpr size_t kSuffixLength = sizeof kSuffix - 1;
-constexpr size_t kNameMax = 255;  // bytes of one file name on Linux file systems
 
 uint32_t Checksum(const std::string &text) {  // FNV-1a
   uint32_t h = 2166136261u;
@@ -70,31 +70,34 @@ bool RenameNoReplace(const std::string &from, const std::string &to) {
   return rename(from.c_str(), to.c_str()) == 0;
 }
 
-// "<folder>/<name>_001.<ext>" for n = 1, as the outputs' names are numbered.
+// "<folder>/<name>_001.<ext>" for n = 1, as the outputs' names are numbered
+// (a name with no room left for the number is cut).
 std::string Numbered(const std::string &Output, int n) {
   const size_t slash = Output.find_last_of('/');
+  const size_t start = slash == std::string::npos ? 0 : slash + 1;
   const size_t dot = Output.find_last_of('.');
-  const bool hasExt = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
-  const std::string number = fmt::sprintf("_%.3d", n);
-  return hasExt ? Output.substr(0, dot) + number + Output.substr(dot) : Output + number;
+  const bool hasExt = dot != std::string::npos && dot > start;
+  const size_t end = hasExt ? dot : Output.size();
+  return Output.substr(0, start) +
+         FitFileName(Output.substr(start, end - start), fmt::sprintf("_%.3d", n) + Output.substr(end),
+                     kOutputNameMax);
 }
 
 }  // namespace
 
+std::string FitFileName(const std::string &Name, const std::string &Tail, size_t Limit) {
+  if (Name.size() + Tail.size() <= Limit) return Name + Tail;
+  const std::string mark = fmt::sprintf("~%08x", Checksum(Name));
+  const size_t room = Limit - std::min(Limit, mark.size() + Tail.size());
+  size_t keep = std::min(room, Name.size());
+  while (keep > 0 && (static_cast<unsigned char>(Name[keep]) & 0xC0) == 0x80) --keep;  // whole characters
+  return Name.substr(0, keep) + mark + Tail;
+}
+
 std::string PartialFileName(const std::string &OutputFileName) {
   const size_t slash = OutputFileName.find_last_of('/');
   const std::string folder = slash == std::string::npos ? std::string() : OutputFileName.substr(0, slash + 1);
-  const std::string name = OutputFileName.substr(folder.size());
-  std::string hidden = "." + name + kSuffix;
-  if (hidden.size() > kNameMax) {
-    // Too long for a file name: the name shortened, with a checksum of the
-    // whole of it, stays apart from the other outputs' names.
-    const std::string mark = fmt::sprintf("~%08x", Checksum(name));
-    size_t keep = kNameMax - 1 - mark.size() - kSuffixLength;
-    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;  // whole characters
-    hidden = "." + name.substr(0, keep) + mark + kSuffix;
-  }
-  return folder + hidden;
+  return folder + "." + FitFileName(OutputFileName.substr(folder.size()), kSuffix, kFileNameMax - 1);
 }
 
 bool IsPartialFileName(const std::string &FileNamePart) {

@@ -13,6 +13,18 @@
 #include <set>
 #include <string>
 
+// Bytes of one file name on Linux file systems.
+constexpr size_t kFileNameMax = 255;
+// Bytes of an output's name: one less, for the letter a companion file adds
+// (WavPack's ".wvc" beside its ".wv").
+constexpr size_t kOutputNameMax = kFileNameMax - 1;
+
+// Name + Tail (a file name without folder), at most Limit bytes: a Name too
+// long for that is cut on a whole UTF-8 character and marked with a checksum
+// of the whole of it, so names cut alike stay apart and the same name is
+// always cut the same way.
+std::string FitFileName(const std::string &Name, const std::string &Tail, size_t Limit = kFileNameMax);
+
 // The hidden name an output is written under, in the output's own folder.
 std::string PartialFileName(const std::string &OutputFileName);
 // True for a file-name part (no folder) of the pattern PartialFileName makes.

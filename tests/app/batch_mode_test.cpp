@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -35,6 +36,7 @@ struct TStart {
   bool ClosedErr = false;    // standard error is a pipe whose reader has gone
   bool IgnoreUsr1 = false;   // SIGUSR1 is ignored, as a parent may leave it
   bool Guarded = false;      // killed after five minutes, should it hang
+  int FileSizeLimit = 0;     // "ulimit -f": no file may grow past this many KiB
 };
 
 // Starts the program; its standard error goes to errFile unless ClosedErr.
@@ -56,6 +58,11 @@ int Start(std::vector<std::string> args, const TStart &how, const std::string &e
     sigprocmask(SIG_SETMASK, &none, nullptr);
     signal(SIGPIPE, SIG_DFL);
     signal(SIGUSR1, how.IgnoreUsr1 ? SIG_IGN : SIG_DFL);
+    signal(SIGXFSZ, SIG_DFL);
+    if (how.FileSizeLimit) {
+      const rlimit limit{rlim_t(how.FileSizeLimit) * 1024, RLIM_INFINITY};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
+    }
     if (!how.Cwd.empty() && (chdir(how.Cwd.c_str()) != 0 || (how.RemoveCwd && rmdir(how.Cwd.c_str()) != 0)))
       _exit(120);
     const int null = open("/dev/null", O_RDWR);
@@ -495,6 +502,11 @@ TEST_F(BatchMode, AwkwardPathsNeitherCrashNorHang) {
        {"/input", In + "/a.wav", "/output", out}, {}, 0, "", out + "/a_001.wav"},
       {"a folder under the output name", [&] { fs::create_directories(out + "/a.wav"); },
        {"/input", In + "/a.wav", "/output", out}, {}, 0, "", out + "/a_001.wav"},
+      {"a file size limit (ulimit -f)", {}, {"/input", In + "/a.wav", "/output", out}, {.FileSizeLimit = 64}, 1,
+       "File too large", "", [&] {
+         EXPECT_TRUE(fs::is_empty(out));  // the hidden file too
+         EXPECT_NE(ReadText(Folder + "/err.txt").find("(ulimit -f)"), std::string::npos);  // not "the disk is full"
+       }},
   }, out);
 }
 
@@ -622,11 +634,12 @@ TEST_F(BatchMode, CommandLineAsAUserMeetsIt) {
   EXPECT_EQ(ReadFileBytes(Folder + "/file"), std::vector<uint8_t>{1});
 }
 
-// A signal other than Ctrl-C and SIGTERM leaves the cancel alone, and a closed
-// standard error does not end a run that converted everything.
+// A signal other than Ctrl-C, SIGTERM and SIGHUP (a closed terminal) leaves
+// the cancel alone, and a closed standard error does not end a run that
+// converted everything.
 TEST_F(BatchMode, StraySignalsAndAClosedStandardError) {
   for (int i = 0; i < 2; ++i) WriteSignal(In + "/long" + std::to_string(i) + ".wav", {.Seconds = 120});
-  for (const int cancel : {SIGINT, SIGTERM}) {
+  for (const int cancel : {SIGINT, SIGTERM, SIGHUP}) {
     SCOPED_TRACE(cancel);
     fs::remove_all(Folder + "/out");
     const int pid = Start({"/input", In, "/output", Folder + "/out", "/p", "1"}, {.IgnoreUsr1 = true},
@@ -638,6 +651,7 @@ TEST_F(BatchMode, StraySignalsAndAClosedStandardError) {
     kill(pid, cancel);
     EXPECT_EQ(WaitTool(pid), 2);
     EXPECT_NE(ReadText(Folder + "/err.txt").find("cancelled"), std::string::npos);
+    EXPECT_TRUE(fs::is_empty(Folder + "/out"));  // the hidden file too
   }
 
   WriteSignal(In + "/short.wav", TTestSignal{});

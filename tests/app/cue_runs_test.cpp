@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QString>
 
 #include <filesystem>
 #include <set>
@@ -21,7 +22,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-enum TTitles { tTrackTitles, tSheetOnly, tNone };
+enum TTitles { tTrackTitles, tSheetOnly, tNone, tTooLong };
+
+// A title of 300 bytes and more (characters of 2, 3 and 4 bytes), longer than
+// a file name may be; the tracks' titles differ only at their ends.
+std::string LongTitle(int track) {
+  std::string title;
+  while (title.size() < 300) title += "Gr\u00fc\u00dfe \u20ac \U0001D11E ";
+  return title + "Song " + std::to_string(track);
+}
 
 struct TSheetRow {
   const char *Name;
@@ -43,6 +52,7 @@ const TSheetRow kRows[] = {
     {"two_other_case", 2, true, true, true, tTrackTitles, "rip.cue", "album image.FLAC", false},
     {"two_for_a_wav", 2, false, false, false, tSheetOnly, "Rip.cue", "Album Image.wav", true},
     {"two_untitled", 2, true, false, true, tNone, "album image.cue", "Album Image.flac", true},
+    {"two_too_long", 2, false, false, true, tTooLong, "rip.cue", "Album Image.flac", false},
     {"ninety_nine", 99, true, true, false, tTrackTitles, "rip.cue", "Album Image.flac", true},
     {"ninety_nine_for_a_wav", 99, false, false, true, tSheetOnly, "zz.cue", "ALBUM IMAGE.wav", false},
 };
@@ -82,6 +92,7 @@ std::string Sheet(const TSheetRow &row) {
     std::snprintf(number, sizeof number, "%02d", k + 1);
     lines.push_back(std::string("  TRACK ") + number + " AUDIO");
     if (row.Titles == tTrackTitles) lines.push_back(std::string("    TITLE \"Song ") + number + "\"");
+    if (row.Titles == tTooLong) lines.push_back("    TITLE \"" + LongTitle(k + 1) + "\"");
     if (row.Extras) {
       lines.push_back("    FLAGS DCP");
       lines.push_back(std::string("    ISRC GBAYE01000") + number);
@@ -154,9 +165,20 @@ class CueSheetRuns : public ::testing::TestWithParam<TSheetRow> {
   // they are the image.
   void CheckOutputs(const std::string &out) {
     const TSheetRow &row = GetParam();
-    const std::vector<std::string> expected = ExpectedOutputs(row);
+    std::vector<std::string> expected = ExpectedOutputs(row);
     std::set<std::string> written;
     for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
+    if (row.Titles == tTooLong) {  // cut to fit a file name: the number, whole characters, the extension kept
+      expected.assign(written.begin(), written.end());
+      ASSERT_EQ(expected.size(), size_t(row.Tracks));
+      for (size_t k = 0; k < expected.size(); ++k) {
+        const std::string &name = expected[k];
+        EXPECT_LE(name.size(), 255u);
+        EXPECT_TRUE(name.starts_with("0" + std::to_string(k + 1) + " - " + LongTitle(0).substr(0, 200))) << name;
+        EXPECT_TRUE(name.ends_with(".wav")) << name;
+        EXPECT_TRUE(QString::fromUtf8(name.data(), qsizetype(name.size())).toUtf8().toStdString() == name) << name;
+      }
+    }
     const std::set<std::string> wanted(expected.begin(), expected.end());
     EXPECT_EQ(written, wanted);
     if (written != wanted) return;

@@ -1049,6 +1049,22 @@ TEST_F(MainWindow, LongNamesKeepTheirEnds) {
   EXPECT_EQ(Window->lCurrentFile->text().toStdString(), FormatText(text_files_now_converting, "93% | 86%"));
 }
 
+// A language file that cannot be read while the window is being built ends
+// the program with status 1 and says why, before the window opens. (Switches
+// ask for no error reports, so nothing waits for a click.)
+TEST(ErrorReportAndAbout, AFatalErrorAtStartEndsTheProgram) {
+  const std::string folder = TestFolder();
+  fs::create_directories(folder + "/config/tonmill");
+  fs::create_directories(folder + "/lang");
+  WriteText(folder + "/config/tonmill/tonmill.conf", "[General]\nLanguage=FR\n");
+  std::string err;
+  const int status = RunTool({"env", "XDG_CONFIG_HOME=" + folder + "/config", "TONMILL_LANG_DIR=" + folder + "/lang",
+                              "QT_QPA_PLATFORM=offscreen", "timeout", "-s", "KILL", "60", TONMILL_BINARY, "/dest", "wav"},
+                             nullptr, &err);
+  EXPECT_EQ(status, 1) << err;
+  EXPECT_NE(err.find("Cannot open the language file \"" + folder + "/lang/french.lng\""), std::string::npos) << err;
+}
+
 // The error report's text and copy; About's version line and libraries.
 TEST(ErrorReportAndAbout, TextsAndClipboard) {
   ResetTextsToEnglish();

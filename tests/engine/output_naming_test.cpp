@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 
 #include "engine/output_naming.h"
 #include "engine/partial_output.h"
@@ -90,6 +91,57 @@ TEST(OutputNaming, TrackNames) {
   EXPECT_EQ(MakeOutputName("/o/", TrackOutputName(123, "y"), "ape", false), "/o/123 - y.ape");
   EXPECT_EQ(GetFileNameWithoutExt("/a/03 - Intro.xxx"), "03 - Intro");
   EXPECT_EQ(GetFileNameWithoutExt("/a/.hidden"), "");
+}
+
+bool ValidUtf8(const std::string &s) {
+  for (size_t i = 0; i < s.size();) {
+    const unsigned char c = static_cast<unsigned char>(s[i]);
+    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    if (n == 0 || n > s.size() - i) return false;
+    for (size_t k = 1; k < n; ++k)
+      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+    i += n;
+  }
+  return true;
+}
+
+// A title longer than a file name may be is cut on a whole character, at
+// every width of the character it ends in; the number and the extension stay,
+// and titles cut alike still name different files, the same file each time.
+TEST(OutputNaming, NamesTooLongForTheFileSystemAreCut) {
+  const std::string folder = TestFolder() + "/";
+  std::string title;
+  while (title.size() < 300) title += "\u00fc\u20ac\U0001D11E ";  // 2, 3 and 4 bytes
+  std::set<std::string> names;
+  for (size_t shift = 0; shift < 10; ++shift) {
+    for (const char *end : {"A", "B"}) {
+      SCOPED_TRACE(std::to_string(shift) + end);
+      const std::string track = TrackOutputName(7, std::string(shift, 'x') + title + end);
+      const std::string name = MakeOutputName(folder, track, "flac", true);
+      EXPECT_EQ(name, MakeOutputName(folder, track, "flac", true));
+      const std::string file = name.substr(folder.size());
+      EXPECT_LE(file.size(), 254u);  // a companion file adds a letter
+      EXPECT_GE(file.size(), 250u);
+      EXPECT_TRUE(file.starts_with("07 - " + std::string(shift, 'x') + title.substr(0, 100))) << file;
+      EXPECT_TRUE(file.ends_with(".flac")) << file;
+      EXPECT_TRUE(ValidUtf8(file)) << file;
+      EXPECT_TRUE(names.insert(name).second) << file;
+      // Taken: numbered, still within the limit.
+      Touch(name);
+      const std::string numbered = MakeOutputName(folder, track, "flac", true);
+      EXPECT_TRUE(numbered.ends_with("_001.flac")) << numbered;
+      EXPECT_LE(numbered.size() - folder.size(), 254u);
+      EXPECT_TRUE(ValidUtf8(numbered));
+      // Where the hidden file takes the next free name itself, too.
+      TPartialOutput late(name, nullptr);
+      late.Create();
+      const std::string completed = late.Complete({});
+      EXPECT_TRUE(completed.ends_with("_001.flac")) << completed;
+      EXPECT_LE(completed.size() - folder.size(), 254u);
+      EXPECT_TRUE(ValidUtf8(completed));
+      EXPECT_TRUE(fs::exists(completed));
+    }
+  }
 }
 
 TEST(OutputNaming, DestinationCodesOutsideTheTable) {

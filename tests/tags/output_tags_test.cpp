@@ -29,6 +29,8 @@
 #include <map>
 #include <sstream>
 
+#include "base/texts.h"
+#include "tags/cover_art.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -292,6 +294,76 @@ TEST_F(OutputTags, EverySourceTypeIntoEveryFormat) {
 }  // namespace
 
 namespace {
+
+// Pictures are carried only whole: each kind a cover comes in, as written and
+// cut short anywhere, or with a stated size beyond its bytes.
+TEST(CoverPictures, OnlyWholeImagesReadAsImages) {
+  const std::string folder = TestFolder();
+  for (const char *ext : {"png", "jpg", "gif", "bmp", "webp"}) {
+    SCOPED_TRACE(ext);
+    const std::string path = folder + "/cover." + ext;
+    ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=s=48x32", "-frames:v", "1",
+                       path}),
+              0);
+    const std::vector<uint8_t> bytes = ReadFileBytes(path);
+    const std::string image(bytes.begin(), bytes.end());
+    EXPECT_TRUE(ReadsAsImage(image));
+    for (const size_t keep : {size_t(12), image.size() / 2, image.size() - 1})
+      EXPECT_FALSE(ReadsAsImage(image.substr(0, keep))) << keep << " of " << image.size();
+  }
+  EXPECT_FALSE(ReadsAsImage("a text that is no picture at all"));
+  EXPECT_FALSE(ReadsAsImage(std::string("\x89PNG\r\n\x1a\n\0\0\0\x0dIHDR", 16) + std::string(17, '\0') +
+                            std::string("\xff\xff\xff\xf0IDAT", 8)));  // a chunk larger than the rest
+  EXPECT_FALSE(ReadsAsImage(""));
+}
+
+// A source whose cover is cut short, or whose picture block states more image
+// than it holds: its outputs carry no picture, and the run says so of each.
+TEST(CoverPictures, ADamagedCoverIsLeftOutAndSaid) {
+  const std::string folder = TestProfileFolder();
+  const std::string png = folder + "/cover.png";
+  ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "testsrc=s=64x64", "-frames:v", "1", png}),
+            0);
+  const std::vector<uint8_t> whole = ReadFileBytes(png);
+  fs::copy_file(png, folder + "/cut.png");
+  CutInHalf(folder + "/cut.png");
+  fs::create_directories(folder + "/in");
+  const std::string wav = WriteSignal(folder + "/plain.wav", TTestSignal{});
+  auto flacWith = [&](const std::string &name, const std::string &picture) {
+    const std::string path = folder + "/in/" + name + ".flac";
+    EXPECT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-i", wav, "-c:a", "flac", path}), 0);
+    EXPECT_EQ(RunTool({"metaflac", "--import-picture-from=3||||" + picture, path}), 0);
+    return path;
+  };
+  flacWith("cut", folder + "/cut.png");
+  // The picture's own length field says 1000 bytes more than its block holds.
+  const std::string overlong = flacWith("overlong", png);
+  std::vector<uint8_t> bytes = ReadFileBytes(overlong);
+  const auto at = std::search(bytes.begin(), bytes.end(), whole.begin(), whole.begin() + 8);
+  ASSERT_NE(at, bytes.end());
+  const uint32_t claimed = uint32_t(whole.size()) + 1000;
+  for (int i = 0; i < 4; ++i) *(at - 4 + i) = uint8_t(claimed >> (24 - 8 * i));
+  WriteFileBytes(overlong, bytes);
+  flacWith("whole", png);
+
+  for (const std::string format : {"flac", "mp3"}) {
+    SCOPED_TRACE(format);
+    const std::string out = folder + "/out-" + format;
+    std::string err;
+    EXPECT_EQ(RunTool({TONMILL_BINARY, "/input", folder + "/in", "/output", out, "/dest", format}, nullptr, &err), 0)
+        << err;
+    for (const char *name : {"cut", "overlong", "whole"}) {
+      SCOPED_TRACE(name);
+      const std::string output = out + "/" + name + "." + format;
+      const bool damaged = std::string(name) != "whole";
+      EXPECT_EQ(Probe(output).Cover, !damaged);
+      const double frames = double(FFmpegDecode(output, "s16le").size() / 4);  // the audio is whole
+      EXPECT_NEAR(frames, double(FrameCount(TTestSignal{})), format == "mp3" ? 3 * 1152 : 0);
+      const std::string note = folder + "/in/" + name + ".flac: " + text_cover_left_out;
+      EXPECT_EQ(err.find(note) != std::string::npos, damaged) << err;
+    }
+  }
+}
 
 // Tags that cannot be written fail the job, saying which output and why, and
 // leave nothing under the output's name (nor a hidden file).

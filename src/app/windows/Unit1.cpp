@@ -114,6 +114,8 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   QApplication::setWindowIcon(windowIcon());  // its dialogs' too
   OpenUrl = [](const QUrl &folder) { return QDesktopServices::openUrl(folder); };
 
+  // Switches ask for no error reports from the start, a fatal one included.
+  ReportErrors = CommandLine.ReportErrors;
   BuildControls();
   EngineObject->InitBASS();
   LoadSettings();
@@ -124,7 +126,6 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   UpdateControls();
   setAcceptDrops(true);
 
-  ReportErrors = CommandLine.ReportErrors;
   if (CommandLine.SwitchMode) ApplySwitches(CommandLine);
   if (CommandLine.Mode == TParsedCommandLine::mSendTo) {
     bool clearFirst = false;
@@ -379,7 +380,7 @@ void Tmain::ApplyLanguage() {
   try {
     LoadLanguage(LanguageIndex(LanguageCode), [&](const std::string &id) { missing.push_back(id); });
   } catch (const std::exception &e) {
-    FatalError(e.what(), true);
+    FatalError(e.what(), ReportErrors);
     return;
   }
   if (!missing.empty()) {
@@ -576,7 +577,7 @@ void Tmain::bStartClick() {
   try {
     const int result = engine.Run();
     ShowRunEnd(false);
-    // Sources converted only as far as they decoded, named once the run is over.
+    // Sources converted only as far as they decoded (and covers left out), named once the run is over.
     if (result != 2 && !engine.Warnings.empty()) {
       std::string text = lProgress1->text().toStdString() + "\n";
       for (const TThreadWarningRec &warning : engine.Warnings) text += "\n" + WarningText(warning);

@@ -45,8 +45,11 @@ int RunWindow(int argc, char **argv, const TParsedCommandLine &CommandLine, TSet
   try {
     Tmain window(CommandLine, Store);
     ReportFatalErrors = window.ReportErrors;
-    window.show();
-    status = QApplication::exec();
+    // A fatal error while the window was built ends the program before it opens.
+    if (!FatalErrorRaised()) {
+      window.show();
+      status = QApplication::exec();
+    }
   } catch (const std::exception &e) {
     FatalError(e.what(), ReportFatalErrors);  // start-up failed: report, then end
   }

@@ -7,6 +7,9 @@
 #include <QPushButton>
 #include <QScrollArea>
 
+#include <atomic>
+#include <cstdio>
+
 #include "base/texts.h"
 
 namespace {
@@ -68,10 +71,21 @@ void ShowErrorReport(bool ReportErrors, const std::string &Report, QWidget *Pare
   window.exec();
 }
 
+namespace {
+std::atomic<bool> FatalErrorSeen{false};
+}
+
 void FatalError(const std::string &Message, bool ReportErrors) {
+  FatalErrorSeen = true;
   // Before a language is read the texts may be empty: English serves then.
   for (std::string *text : {&text_fatal_error, &text_ok, &text_copy_to_clipboard})
     if (text->empty()) *text = EnglishText(*text);
-  ShowErrorReport(ReportErrors, FormatText(text_fatal_error, Message));
+  const std::string report = FormatText(text_fatal_error, Message);
+  // Also where a window is not seen (no report asked for, no display).
+  std::fprintf(stderr, "tonmill: %s\n", report.c_str());
+  ShowErrorReport(ReportErrors, report);
+  // Ends a running event loop; one not yet started is never entered.
   QCoreApplication::exit(1);
 }
+
+bool FatalErrorRaised() { return FatalErrorSeen; }

@@ -23,5 +23,9 @@ std::string ErrorReportText(const std::string &ExceptionMessage, const std::stri
                             const std::string &InputFileName, const std::string &OutputFileName);
 // Shows the report (modal), unless errors are not to be reported.
 void ShowErrorReport(bool ReportErrors, const std::string &Report, QWidget *Parent = nullptr);
-// The last resort for an error nothing handled: reported, then the program ends.
+// The last resort for an error nothing handled: reported (on standard error
+// too), then the program ends with status 1.
 void FatalError(const std::string &Message, bool ReportErrors);
+// Whether FatalError has run: the program is ending, even before its event
+// loop has started.
+bool FatalErrorRaised();
