@@ -672,6 +672,36 @@ TEST_F(BatchMode, OneLongFileIsSpreadUnlessTurnedOff) {
   }
 }
 
+// FLAC settings the dialog offers beyond the streamable subset at 44.1 kHz
+// (long blocks, high orders): each converts, in one piece and spread, to a
+// file flac itself passes, holding the source's samples; both ways alike.
+TEST_F(BatchMode, FLACSettingsBeyondTheStreamableSubset) {
+  const TTestSignal music{.Seconds = 15};  // two and a half spans
+  WriteMusic(In + "/long.wav", music);
+  const std::vector<uint8_t> source = MakeMusic(music);
+  const std::pair<const char *, const char *> rows[] = {{"block size 8192", "FLACBuffer=8192\n"},
+                                                        {"block size 16384", "FLACBuffer=16384\n"},
+                                                        {"LPC order 32", "FLACl=32\n"},
+                                                        {"partition order 15", "FLACrmax=15\n"}};
+  for (const auto &[name, stored] : rows) {
+    WriteText(Conf, std::string("[General]\nLanguage=EN\n") + stored);
+    std::vector<uint8_t> onePiece;
+    for (const bool spread : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (spread ? ", spread" : ", one piece"));
+      const std::string out = Folder + "/out", output = out + "/long.flac";
+      fs::remove_all(out);
+      std::vector<std::string> args = {"/input", In + "/long.wav", "/output", out, "/dest", "flac", "/p", "2", "/q"};
+      if (!spread) args.push_back("/nospread");
+      std::string err;
+      ASSERT_EQ(Tonmill(args, &err), 0) << err;
+      EXPECT_EQ(RunTool({"flac", "-t", "-s", output}, nullptr, &err), 0) << err;
+      EXPECT_TRUE(FFmpegDecode(output, "s16le") == source);
+      if (spread) EXPECT_TRUE(ReadFileBytes(output) == onePiece);
+      else onePiece = ReadFileBytes(output);
+    }
+  }
+}
+
 TEST_F(BatchMode, HelpAndVersion) {
   std::string out;
   EXPECT_EQ(RunTool({TONMILL_BINARY, "--help"}, &out), 0);
