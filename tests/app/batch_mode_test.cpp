@@ -211,6 +211,15 @@ TEST_F(BatchMode, InputsThatCannotBeConvertedAndTheFormatKeys) {
   const auto probed = [&](const std::string &path, const std::string &says) {
     return [=] { EXPECT_EQ(ProbeStream(path, "codec_name,bit_rate"), says); };
   };
+  const auto twoSources = [&] { fs::copy_file(In + "/a.wav", In + "/b.wav", fs::copy_options::overwrite_existing); };
+  const auto saidOnce = [&](const std::string &says) {
+    return [=, this] {
+      const std::string err = ReadText(Folder + "/err.txt");
+      EXPECT_EQ(err.find(says, err.find(says) + 1), std::string::npos) << err;
+      EXPECT_EQ(err.find("TWMACoder"), std::string::npos) << err;
+      EXPECT_TRUE(fs::is_empty(out));
+    };
+  };
   RunRows({
       {"no file matches", {}, {"/input", In + "/*.flac", "/output", out}, {}, 1, "no supported audio file", ""},
       {"the output under a file", {}, {"/input", In, "/output", Folder + "/file/out"}, {}, 1,
@@ -220,6 +229,11 @@ TEST_F(BatchMode, InputsThatCannotBeConvertedAndTheFormatKeys) {
       {"/p without a number", {}, {"/input", In + "/a.wav", "/output", out, "/p", "two"}, {}, 1, "/p needs", ""},
       {"a FLAC level out of range", {}, {"/input", In + "/a.wav", "/output", out, "/dest", "flac", "/compression", "11"},
        {}, 1, "level from 0 to 8", ""},
+      // Two sources, one message: the run ends before any job.
+      {"/useprocodec", twoSources, {"/input", In, "/output", out, "/dest", "wma", "/useprocodec"}, {}, 1,
+       "/useprocodec: ", "", saidOnce("/useprocodec: ")},
+      {"/loseless", twoSources, {"/input", In, "/output", out, "/dest", "wma", "/quality", "50", "/loseless"}, {}, 1,
+       "/loseless: ", "", saidOnce("/loseless: ")},
       {"MP3 at /bitrate 192", {}, {"/input", In + "/a.wav", "/output", out, "/dest", "mp3", "/bitrate", "192"}, {}, 0,
        "", "", probed(out + "/a.mp3", "mp3,192000\n")},
       {"FLAC at /compression 5", {}, {"/input", In + "/a.wav", "/output", out, "/dest", "FLAC", "/compression", "5"},
