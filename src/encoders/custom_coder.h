@@ -1,8 +1,8 @@
 // The encoder interface every format's worker-side coder implements.
 //
 // One encoder makes one output file, driven by one worker thread in this order:
-// construct -> Init -> GetBufferSize -> DoOutput* -> [Abort] -> Finish -> destroy.
-// Finish is called exactly once, also after a failed Init. The samples it
+// construct -> Init -> GetBufferSize -> DoOutput* -> [Abort] -> [Drain] -> Finish
+// -> destroy. Finish is called exactly once, also after a failed Init. The samples it
 // receives are described by AudioInfo's current stream (BitsPerSample: 16 or 24
 // integers, 32 floats, or 32-bit integers with a 24-bit range for AAC).
 #pragma once
@@ -22,8 +22,17 @@ class TCustomCoder {
 
   // Completes and closes the output; raises when it cannot be written.
   virtual void Finish() = 0;
-  // The conversion was stopped; Finish follows.
-  virtual void Abort() { Aborted = true; }
+  // The conversion was stopped; Finish follows. Keep: the shorter file is to
+  // be kept, so everything given must still reach it; otherwise it goes, and
+  // work not yet done may be dropped.
+  virtual void Abort(bool Keep) {
+    (void)Keep;
+    Aborted = true;
+  }
+  // Waits for the encoder's own work (a spread coder's spans), so that
+  // Finish has only the final writing left. Raises nothing: a failure comes
+  // from Finish. Optional; Finish does it when it was not called.
+  virtual void Drain() {}
   // Creates the output with the options the coder was made with. Returns 0
   // when ready, else an error code with ErrorText set.
   virtual int Init(std::string &ErrorText) = 0;

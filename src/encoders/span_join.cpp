@@ -58,8 +58,8 @@ void TSpreadCoder::AppendInOrder(std::unique_lock<std::mutex> &Held) {
   while (!Appending && !InFlight.empty() && InFlight.front()->Done) {
     std::unique_ptr<TTask> task = std::move(InFlight.front());
     InFlight.pop_front();
-    // After a failure nothing more joins: the output is not kept anyway.
-    if (Failure) continue;
+    // After a failure or a stop nothing more joins: the output is not kept anyway.
+    if (Failure || Dropping) continue;
     Appending = true;
     Held.unlock();
     std::exception_ptr failed = task->Error;
@@ -117,25 +117,37 @@ void TSpreadCoder::StopThreads() {
   Threads.clear();
 }
 
-void TSpreadCoder::Finish() {
-  std::exception_ptr failure;
-  if (!Threads.empty()) {
-    try {
-      // Stopped too, everything given is encoded (a few spans at most), so a
-      // kept shorter file holds all of it, as the format's own coder's would.
-      if (Filling && !Filling->Samples.empty()) Submit();
-      WaitForRoom(0);
-    } catch (...) {
-      failure = std::current_exception();
-    }
-    {
-      std::lock_guard<std::mutex> lock(Lock);
-      Stopping = true;
-    }
-    StopThreads();
-    InFlight.clear();
-    Filling.reset();
+void TSpreadCoder::Abort(bool Keep) {
+  TCustomCoder::Abort(Keep);
+  if (Keep) return;
+  Filling.reset();
+  std::lock_guard<std::mutex> lock(Lock);
+  Dropping = true;
+  std::erase_if(InFlight, [](const std::unique_ptr<TTask> &t) { return !t->Taken; });
+  Changed.notify_all();
+}
+
+void TSpreadCoder::Drain() {
+  if (Threads.empty()) return;
+  try {
+    // Stopped and kept, everything given is encoded (a few spans at most), so
+    // the shorter file holds all of it, as the format's own coder's would.
+    if (Filling && !Filling->Samples.empty()) Submit();
+    WaitForRoom(0);
+  } catch (...) {
+    DrainFailure = std::current_exception();
   }
+  {
+    std::lock_guard<std::mutex> lock(Lock);
+    Stopping = true;
+  }
+  StopThreads();
+  InFlight.clear();
+  Filling.reset();
+}
+
+void TSpreadCoder::Finish() {
+  Drain();
   Joiner->Finish();
-  if (failure) std::rethrow_exception(failure);
+  if (DrainFailure) std::rethrow_exception(DrainFailure);
 }

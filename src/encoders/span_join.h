@@ -61,6 +61,11 @@ class TSpreadCoder final : public TCustomCoder {
   int Init(std::string &ErrorText) override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override { return Joiner->BufferSize(); }
+  // Without Keep, the spans no thread has begun are dropped, and none is
+  // appended any more.
+  void Abort(bool Keep) override;
+  // Waits for every span given (none left, after Abort without Keep).
+  void Drain() override;
   void Finish() override;
   const char *ClassName() const override { return Joiner->ClassName(); }
 
@@ -98,6 +103,8 @@ class TSpreadCoder final : public TCustomCoder {
   std::deque<std::unique_ptr<TTask>> InFlight;  // submitted and not yet appended, in span order
   bool Appending = false;     // a thread appends the front span
   bool Stopping = false;
+  bool Dropping = false;       // stopped, and the output goes: no span is of use
   std::exception_ptr Failure;  // the first span that failed or could not be appended: no more are
+  std::exception_ptr DrainFailure;  // what Drain met, for Finish to raise
   std::vector<std::thread> Threads;
 };

@@ -51,6 +51,13 @@ int32_t DecodedBitsPerSample(int32_t SourceBits, TDestinationFormat Destination)
   }
 }
 
+void EndEncoder(TCustomCoder &Encoder, bool Stopped, bool Keep) {
+  if (Stopped) Encoder.Abort(Keep);
+  Encoder.Drain();
+  std::lock_guard<std::mutex> lock(EncoderFinishLock);
+  Encoder.Finish();
+}
+
 // Ends the encoder once, whichever way the job ends: Abort when stopped,
 // Finish and destroy under their locks. Then the file takes the output's name
 // if it is complete (or, stopped, if its shorter part is to be kept);
@@ -110,9 +117,7 @@ void TCoderThread::TEncoderEnd::Finish() {
   if (!Encoder) return;
   const bool stopped = Worker.Terminated();
   try {
-    if (stopped) Encoder->Abort();
-    std::lock_guard<std::mutex> lock(EncoderFinishLock);
-    Encoder->Finish();
+    EndEncoder(*Encoder, stopped, Job.KeepPartial && FramesRead > 0);
   } catch (const std::exception &e) {
     Fail(e.what());
   }

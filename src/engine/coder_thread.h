@@ -89,6 +89,13 @@ enum class TJobOutcome : uint8_t {
   LeftAlone,   // a complete output was there already
 };
 
+class TCustomCoder;
+// Ends an encoder as every worker does: Abort when Stopped (Keep: its shorter
+// file is kept), then Finish under the process-wide finish lock. The
+// encoder's own waiting (a spread coder's spans) comes first, outside the
+// lock, so other workers' finishes never wait for it. Raises what Finish raises.
+void EndEncoder(TCustomCoder &Encoder, bool Stopped, bool Keep);
+
 class TCoderThread : public TWorkerThread {
  public:
   using TProgressHandler = std::function<void(const TProgressRec &)>;

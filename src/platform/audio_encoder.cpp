@@ -14,13 +14,15 @@ void TAudioEncoder::Close() {
 bool TAudioEncoder::Open(const AVCodec *Codec, int Rate, int Channels,
                          const std::function<void(AVCodecContext &)> &Configure) {
   Close();
+  OpenError = 0;
   if (!Codec || !(Context = avcodec_alloc_context3(Codec))) return false;
   Context->sample_fmt = AV_SAMPLE_FMT_FLTP;
   Context->sample_rate = Rate;
   av_channel_layout_default(&Context->ch_layout, Channels);
   Context->thread_count = 1;
   Configure(*Context);
-  if (avcodec_open2(Context, Codec, nullptr) < 0) return false;
+  if ((OpenError = avcodec_open2(Context, Codec, nullptr)) < 0) return false;
+  OpenError = 0;
   Frame = av_frame_alloc();
   Packet = av_packet_alloc();
   return Frame && Packet;

@@ -26,6 +26,8 @@ class TAudioEncoder {
   bool Send(const float *Samples, int Frames, int PadTo, const std::function<bool(const AVPacket &)> &Deliver);
 
   AVCodecContext *Context = nullptr;
+  // What avcodec_open2 returned when Open failed there (an AVERROR), else 0.
+  int OpenError = 0;
 
  private:
   AVFrame *Frame = nullptr;

@@ -218,6 +218,15 @@ TEST_F(BatchMode, InputsThatCannotBeConvertedAndTheFormatKeys) {
   const auto probed = [&](const std::string &path, const std::string &says) {
     return [=] { EXPECT_EQ(ProbeStream(path, "codec_name,bit_rate"), says); };
   };
+  const auto twoSources = [&] { fs::copy_file(In + "/a.wav", In + "/b.wav", fs::copy_options::overwrite_existing); };
+  const auto saidOnce = [&](const std::string &says) {
+    return [=, this] {
+      const std::string err = ReadText(Folder + "/err.txt");
+      EXPECT_EQ(err.find(says, err.find(says) + 1), std::string::npos) << err;
+      EXPECT_EQ(err.find("TWMACoder"), std::string::npos) << err;
+      EXPECT_TRUE(fs::is_empty(out));
+    };
+  };
   RunRows({
       {"no file matches", {}, {"/input", In + "/*.flac", "/output", out}, {}, 1, "no supported audio file", ""},
       {"the output under a file", {}, {"/input", In, "/output", Folder + "/file/out"}, {}, 1,
@@ -227,6 +236,11 @@ TEST_F(BatchMode, InputsThatCannotBeConvertedAndTheFormatKeys) {
       {"/p without a number", {}, {"/input", In + "/a.wav", "/output", out, "/p", "two"}, {}, 1, "/p needs", ""},
       {"a FLAC level out of range", {}, {"/input", In + "/a.wav", "/output", out, "/dest", "flac", "/compression", "11"},
        {}, 1, "level from 0 to 8", ""},
+      // Two sources, one message: the run ends before any job.
+      {"/useprocodec", twoSources, {"/input", In, "/output", out, "/dest", "wma", "/useprocodec"}, {}, 1,
+       "/useprocodec: ", "", saidOnce("/useprocodec: ")},
+      {"/loseless", twoSources, {"/input", In, "/output", out, "/dest", "wma", "/quality", "50", "/loseless"}, {}, 1,
+       "/loseless: ", "", saidOnce("/loseless: ")},
       {"MP3 at /bitrate 192", {}, {"/input", In + "/a.wav", "/output", out, "/dest", "mp3", "/bitrate", "192"}, {}, 0,
        "", "", probed(out + "/a.mp3", "mp3,192000\n")},
       {"FLAC at /compression 5", {}, {"/input", In + "/a.wav", "/output", out, "/dest", "FLAC", "/compression", "5"},
@@ -696,6 +710,36 @@ TEST_F(BatchMode, OneLongFileIsSpreadUnlessTurnedOff) {
     } else {
       EXPECT_EQ(ReadFileBytes(out + "/long.ape"), spread);
       EXPECT_LT(threads, spreadThreads);
+    }
+  }
+}
+
+// FLAC settings the dialog offers beyond the streamable subset at 44.1 kHz
+// (long blocks, high orders): each converts, in one piece and spread, to a
+// file flac itself passes, holding the source's samples; both ways alike.
+TEST_F(BatchMode, FLACSettingsBeyondTheStreamableSubset) {
+  const TTestSignal music{.Seconds = 15};  // two and a half spans
+  WriteMusic(In + "/long.wav", music);
+  const std::vector<uint8_t> source = MakeMusic(music);
+  const std::pair<const char *, const char *> rows[] = {{"block size 8192", "FLACBuffer=8192\n"},
+                                                        {"block size 16384", "FLACBuffer=16384\n"},
+                                                        {"LPC order 32", "FLACl=32\n"},
+                                                        {"partition order 15", "FLACrmax=15\n"}};
+  for (const auto &[name, stored] : rows) {
+    WriteText(Conf, std::string("[General]\nLanguage=EN\n") + stored);
+    std::vector<uint8_t> onePiece;
+    for (const bool spread : {false, true}) {
+      SCOPED_TRACE(std::string(name) + (spread ? ", spread" : ", one piece"));
+      const std::string out = Folder + "/out", output = out + "/long.flac";
+      fs::remove_all(out);
+      std::vector<std::string> args = {"/input", In + "/long.wav", "/output", out, "/dest", "flac", "/p", "2", "/q"};
+      if (!spread) args.push_back("/nospread");
+      std::string err;
+      ASSERT_EQ(Tonmill(args, &err), 0) << err;
+      EXPECT_EQ(RunTool({"flac", "-t", "-s", output}, nullptr, &err), 0) << err;
+      EXPECT_TRUE(FFmpegDecode(output, "s16le") == source);
+      if (spread) EXPECT_TRUE(ReadFileBytes(output) == onePiece);
+      else onePiece = ReadFileBytes(output);
     }
   }
 }

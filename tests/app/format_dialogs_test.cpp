@@ -197,15 +197,22 @@ TEST_F(FormatDialogs, WavPackAACAndAPEShowTheirValues) {
   }
 }
 
+// The encoder here has neither the Pro codec nor lossless WMA: both are shown
+// off and disabled, saying why, and a stored choice of them goes on OK.
 TEST_F(FormatDialogs, WMAQualitySnapsToTens) {
+  ASSERT_EQ(Store->WriteSettings({{"WMAUseProCoder", true}, {"WMALoseless", true}}), "");
   auto d = Open(dfWMA);
   QSlider *quality = Slider(*d, "tbVBR");
   EXPECT_TRUE(Checked(*d, "rbCBR"));
   EXPECT_EQ(Box(*d, "eCBR"), "160");
-  EXPECT_FALSE(Enabled(*d, "tbVBR") || Enabled(*d, "cbLoseless"));
+  EXPECT_FALSE(Enabled(*d, "tbVBR"));
   Control<QRadioButton>(*d, "rbVBR")->click();
   EXPECT_FALSE(Checked(*d, "rbCBR") || Enabled(*d, "tbCBR"));
-  EXPECT_TRUE(Enabled(*d, "tbVBR") && Enabled(*d, "cbLoseless"));
+  EXPECT_TRUE(Enabled(*d, "tbVBR"));
+  for (const char *unavailable : {"cbUsePro", "cbLoseless"}) {
+    EXPECT_FALSE(Enabled(*d, unavailable) || Checked(*d, unavailable)) << unavailable;
+    EXPECT_EQ(Control<QWidget>(*d, unavailable)->toolTip().toStdString(), text_wma_pro_lossless_unavailable);
+  }
   // Halves go to the even ten; nothing passes 98.
   for (const auto &[moved, snapped] :
        std::vector<std::pair<int, int>>{{95, 98}, {25, 20}, {15, 20}, {35, 40}, {94, 90}, {96, 98}, {10, 10}, {61, 60}}) {
@@ -213,12 +220,8 @@ TEST_F(FormatDialogs, WMAQualitySnapsToTens) {
     EXPECT_EQ(quality->value(), snapped) << moved;
     EXPECT_EQ(Box(*d, "eVBR").toInt(), snapped);
   }
-  Control<QCheckBox>(*d, "cbLoseless")->setChecked(true);
-  EXPECT_FALSE(Enabled(*d, "tbVBR"));
   Slider(*d, "tbCBR")->setValue(2);
   EXPECT_EQ(Box(*d, "eCBR"), "5");
-  // Pro is a stored choice too.
-  Control<QCheckBox>(*d, "cbUsePro")->setChecked(true);
   // F11 writes the dialog's texts.
   const fs::path previous = fs::current_path();
   fs::create_directories(Folder + "/texts");
@@ -229,7 +232,8 @@ TEST_F(FormatDialogs, WMAQualitySnapsToTens) {
   EXPECT_NE(ReadText(Folder + "/texts/frmWMAOptions.txt").find("rbCBR.Caption = Constant Bitrate (CBR)\r\n"),
             std::string::npos);
   d->bOK->click();
-  EXPECT_EQ(std::get<bool>(StoredValues(dfWMA)["WMAUseProCoder"]), true);
+  EXPECT_EQ(std::get<bool>(StoredValues(dfWMA)["WMAUseProCoder"]), false);
+  EXPECT_EQ(std::get<bool>(StoredValues(dfWMA)["WMALoseless"]), false);
 }
 
 // Each Settings button of the main window opens its format's dialog.

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "app/format_readers.h"
+#include "base/texts.h"
 #include "encoders/aac/aac_format.h"
 #include "encoders/ape/ape_format.h"
 #include "encoders/flac/flac_format.h"
@@ -137,20 +138,23 @@ TEST_F(FormatReaders, AacKeysAreNumbersGivenUnchanged) {
 
 TEST_F(FormatReaders, WmaBitrateChoosesCbrElseVbr) {
   auto wma = [this] { return *static_cast<const TWMAOptions *>(Engine.GetOptions(dfWMA)); };
-  TFormatReading r = Read(dfWMA, {"/dest", "wma", "/quality", "40", "/loseless"});
+  TFormatReading r = Read(dfWMA, {"/dest", "wma", "/quality", "40"});
   EXPECT_EQ(r.DebugMessage, "WMA Parameters = Bitrate=9999999, UseProCodec=9999999, Quality=40, Loseless=9999999");
+  EXPECT_EQ(r.Error, "");
   EXPECT_EQ(wma().BitrateType, 1);
   EXPECT_EQ(wma().Quality, 40);
   EXPECT_EQ(wma().Bitrate, 256);  // stored position 24
-  EXPECT_TRUE(wma().Lossless);
   EXPECT_FALSE(wma().AutoFindBitrate);
-  Read(dfWMA, {"/bitrate", "64", "/usepro"});
+  EXPECT_EQ(Read(dfWMA, {"/bitrate", "64", "/usepro"}).Error, "");  // "/usepro" is not "/useprocodec"
   EXPECT_EQ(wma().BitrateType, 0);
   EXPECT_EQ(wma().Bitrate, 64);
-  EXPECT_FALSE(wma().Lossless);
-  EXPECT_FALSE(wma().UseProCodec);  // "/usepro" is not "/useprocodec"
-  EXPECT_TRUE(Read(dfWMA, {"/useprocodec"}).Error.empty());
-  EXPECT_TRUE(wma().UseProCodec);
+  // Keys for what the encoder here cannot write fail, saying so; neither is
+  // ever chosen.
+  for (const char *key : {"/useprocodec", "/loseless"}) {
+    EXPECT_EQ(Read(dfWMA, {"/quality", "40", key}).Error,
+              std::string(key) + ": " + text_wma_pro_lossless_unavailable);
+    EXPECT_FALSE(wma().UseProCodec || wma().Lossless);
+  }
 }
 
 }  // namespace

@@ -43,28 +43,39 @@ TEST(WMACoder, TheTagsBecomeAttributes) {
 struct TRefused {
   const char *Name;
   TWMAOptions Options;
+  int Code;
+  const char *Says;  // part of the reason
 };
 std::ostream &operator<<(std::ostream &os, const TRefused &c) { return os << c.Name; }
 
 class WMARefused : public ::testing::TestWithParam<TRefused> {};
 
-TEST_P(WMARefused, AtInitWithTheLibrarysCodeAndNothingLeft) {
+TEST_P(WMARefused, AtInitWithTheEncodersReasonAndNothingLeft) {
   const std::string folder = TestFolder();
   const std::string source = WriteMusic(folder + "/source.wav", {.Seconds = 0.5});
   const std::vector<TThreadErrorRec> errors = ConvertFile(source, folder + "/out.wma", dfWMA, &GetParam().Options);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].ErrorMessage, "Failed to initialize encoder TWMACoder\r\n\"\"");
+  const std::string &message = errors[0].ErrorMessage;
+  EXPECT_EQ(message.rfind("Failed to initialize encoder TWMACoder\r\n\"", 0), 0u) << message;
+  EXPECT_NE(message.find(GetParam().Says), std::string::npos) << message;
   EXPECT_EQ(errors[0].LastCall, "TWMACoder.Init");
-  EXPECT_EQ(errors[0].ErrorCode, BASS_ERROR_NOTAVAIL);
+  EXPECT_EQ(errors[0].ErrorCode, GetParam().Code);
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1) << "only the source";
 }
 
-INSTANTIATE_TEST_SUITE_P(ProAndLossless, WMARefused,
-                         ::testing::Values(TRefused{"pro", {.UseProCodec = true}},
-                                           TRefused{"proSearching", {.AutoFindBitrate = true, .UseProCodec = true}},
-                                           TRefused{"lossless", {.Lossless = true, .BitrateType = 1}},
-                                           TRefused{"losslessSearching",
-                                                    {.AutoFindBitrate = true, .Lossless = true, .BitrateType = 1}}),
-                         [](const auto &info) { return std::string(info.param.Name); });
+const char *const kNoPro = "FFmpeg has no encoder for the WMA Pro codec", *const kNoLossless =
+    "FFmpeg has no encoder for lossless WMA";
+INSTANTIATE_TEST_SUITE_P(
+    ProLosslessAndRefusedSetups, WMARefused,
+    ::testing::Values(
+        TRefused{"pro", {.UseProCodec = true}, BASS_ERROR_NOTAVAIL, kNoPro},
+        TRefused{"proSearching", {.AutoFindBitrate = true, .UseProCodec = true}, BASS_ERROR_NOTAVAIL, kNoPro},
+        TRefused{"lossless", {.Lossless = true, .BitrateType = 1}, BASS_ERROR_NOTAVAIL, kNoLossless},
+        TRefused{"losslessSearching", {.AutoFindBitrate = true, .Lossless = true, .BitrateType = 1},
+                 BASS_ERROR_NOTAVAIL, kNoLossless},
+        // The encoder's own refusal: what it was asked, and its error text.
+        TRefused{"bitrateTooLow", {.Bitrate = 5}, BASS_ERROR_FORMAT,
+                 "The WMA encoder (wmav2) refused 2 channels at 44100 Hz and 5 kbit/s: Invalid argument"}),
+    [](const auto &info) { return std::string(info.param.Name); });
 
 }  // namespace

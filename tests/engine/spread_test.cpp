@@ -9,10 +9,14 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
+#include <thread>
 
 #include "encoders/ape/ape_format.h"
 #include "encoders/flac/flac_format.h"
+#include "encoders/flac/flac_joiner.h"
 #include "encoders/format.h"
 #include "encoders/span_join.h"
 #include "encoders/wavpack/wavpack_format.h"
@@ -46,6 +50,8 @@ TFLACOptions FLACLevel(int level, void (*apply)(int, TFLACOptions &)) {
 const TFLACOptions kFlacBest = FLACLevel(8, &ApplyFLACCommandLineLevel),
                    kFlac1152 = FLACLevel(2, &ApplyFLACDialogLevel),
                    kFlacAdaptive = FLACLevel(6, &ApplyFLACCommandLineLevel);
+// What the dialog offers beyond the streamable subset at 48 kHz and below.
+const TFLACOptions kFlacBeyondSubset{.MaxLpcOrder = 32, .MaxResidualPartitionOrder = 15, .BlockSize = 16384};
 const std::vector<std::string> kFlacTest = {"flac", "-t", "-s", "{}"};
 const TWavPackOptions kWvFast{.Compression = 0}, kWvVeryHigh{.Compression = 2};
 const std::vector<std::string> kWvUnpack = {"wvunpack", "-vq", "{}"};
@@ -58,6 +64,7 @@ const TSpreadRow kRows[] = {
     {"flac16", dfFLAC, 16, 2, 44100, nullptr, true, kFlacTest},
     {"flac24Mono96k", dfFLAC, 24, 1, 96000, &kFlacBest, true, kFlacTest},
     {"flacBlock1152", dfFLAC, 16, 2, 44100, &kFlac1152, true, kFlacTest},
+    {"flacBeyondSubset", dfFLAC, 16, 2, 44100, &kFlacBeyondSubset, true, kFlacTest},
     {"flacAdaptiveMidSide", dfFLAC, 16, 2, 44100, &kFlacAdaptive, false, kFlacTest,
      {"metaflac", "--show-md5sum", "--show-total-samples", "--show-min-framesize", "--show-max-framesize", "{}"}},
     // A span's filters start afresh: other bytes, the same samples.
@@ -214,6 +221,116 @@ TEST(SpreadStart, FailuresAndNoSamplesAsInOnePiece) {
   EXPECT_EQ(errors[1], errors[0]);
   EXPECT_FALSE(files[0].empty());
   EXPECT_TRUE(files[0] == files[1]);
+}
+
+// The real FLAC joiner, but every span's encoding waits at a gate the test
+// opens; the gate counts the spans that reached it.
+struct TGate {
+  std::mutex Lock;
+  std::condition_variable Changed;
+  bool Open = false;
+  int Reached = 0;
+  void WaitFor(int spans) {
+    std::unique_lock<std::mutex> lock(Lock);
+    Changed.wait(lock, [&] { return Reached >= spans; });
+  }
+  void Release() {
+    std::lock_guard<std::mutex> lock(Lock);
+    Open = true;
+    Changed.notify_all();
+  }
+};
+
+class TGatedJoiner final : public TSpanJoiner {
+ public:
+  TGatedJoiner(std::unique_ptr<TSpanJoiner> Real, TGate &Gate) : Real(std::move(Real)), Gate(Gate) {}
+  const char *ClassName() const override { return Real->ClassName(); }
+  int BufferSize() const override { return Real->BufferSize(); }
+  int64_t Quantum() const override { return Real->Quantum(); }
+  int Start(std::string &ErrorText) override { return Real->Start(ErrorText); }
+  std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes) const override {
+    {
+      std::unique_lock<std::mutex> lock(Gate.Lock);
+      ++Gate.Reached;
+      Gate.Changed.notify_all();
+      Gate.Changed.wait(lock, [&] { return Gate.Open; });
+    }
+    return Real->Encode(FirstFrame, Samples, Bytes);
+  }
+  void Append(TEncodedSpan &Span, const uint8_t *Samples, size_t Bytes) override { Real->Append(Span, Samples, Bytes); }
+  void Finish() override { Real->Finish(); }
+
+ private:
+  std::unique_ptr<TSpanJoiner> Real;
+  TGate &Gate;
+};
+
+class SpreadEnd : public ::testing::Test {
+ protected:
+  // A spread FLAC coder on two span threads, given Spans spans of music.
+  std::unique_ptr<TCustomCoder> Started(double Spans) {
+    Music = MakeMusic({.Seconds = Spans * double(TSpreadCoder::SpanFrames) / 44100});
+    const TAudioInfo info = PcmInfo(44100, 2, 16);
+    auto coder = std::make_unique<TSpreadCoder>(
+        std::make_unique<TGatedJoiner>(CreateFLACJoiner(Output, info, Defaults.get()), Gate), 2, Output, TTagRec{},
+        info);
+    std::string error;
+    EXPECT_EQ(coder->Init(error), 0) << error;
+    const size_t block = size_t(coder->GetBufferSize());
+    for (size_t at = 0; at < Music.size(); at += block)
+      coder->DoOutput(Music.data() + at, int(std::min(block, Music.size() - at)), true);
+    return coder;
+  }
+
+  const std::shared_ptr<void> Defaults = FormatRow(dfFLAC)->NewOptions();
+  const std::string Folder = TestFolder(), Output = Folder + "/out.flac";
+  std::vector<uint8_t> Music;
+  TGate Gate;
+};
+
+// While a spread job waits for its last spans, another worker's finish goes
+// through: the spans are awaited outside the process-wide finish lock.
+TEST_F(SpreadEnd, AnotherWorkersFinishIsNotHeldByTheSpans) {
+  const std::unique_ptr<TCustomCoder> coder = Started(1.5);
+  Gate.WaitFor(1);
+  std::thread ending([&] { EndEncoder(*coder, false, false); });
+  Gate.WaitFor(2);  // the last, short span: given by the end itself
+  std::unique_lock<std::mutex> second(EncoderFinishLock, std::try_to_lock);
+  EXPECT_TRUE(second.owns_lock());
+  if (second.owns_lock()) {
+    second.unlock();
+    const std::string wav = Folder + "/other.wav";
+    const std::unique_ptr<TCustomCoder> other = CreateCoder(dfWAV, wav, {}, PcmInfo(44100, 2, 16), nullptr, 1);
+    std::string error;
+    ASSERT_EQ(other->Init(error), 0) << error;
+    other->DoOutput(Music.data(), 4096, true);
+    EndEncoder(*other, false, false);
+    EXPECT_EQ(FFmpegDecode(wav, "s16le"), std::vector<uint8_t>(Music.begin(), Music.begin() + 4096));
+  }
+  Gate.Release();
+  ending.join();
+  EXPECT_EQ(RunTool({"flac", "-t", "-s", Output}), 0);
+  EXPECT_TRUE(FFmpegDecode(Output, "s16le") == Music);
+}
+
+// A stopped job whose file goes encodes nothing more than the spans already
+// begun; one whose shorter file is kept encodes all it was given.
+TEST_F(SpreadEnd, AStopDropsTheSpansNotBegunUnlessTheFileIsKept) {
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep ? "kept" : "not kept");
+    Gate.Open = false;
+    Gate.Reached = 0;
+    const std::unique_ptr<TCustomCoder> coder = Started(2.5);
+    Gate.WaitFor(2);  // both span threads busy, half a span not yet given to them
+    std::thread ending([&] { EndEncoder(*coder, true, keep); });
+    Gate.Release();
+    ending.join();
+    EXPECT_EQ(Gate.Reached, keep ? 3 : 2);
+    if (keep) {
+      EXPECT_EQ(RunTool({"flac", "-t", "-s", Output}), 0);
+      EXPECT_TRUE(FFmpegDecode(Output, "s16le") == Music);
+    }
+  }
 }
 
 // Hybrid WavPack (with or without its correction file) is encoded in one piece.

@@ -46,11 +46,17 @@ TfrmWMAOptions::TfrmWMAOptions(TSettingsStore &Store, TCoder_engine &Engine, QWi
   layout->addWidget(cbUsePro);
   layout->addLayout(ButtonRow());
   Load();
+  // FFmpeg has no encoder for either: shown, never chosen (a stored choice
+  // goes when the dialog is confirmed).
+  for (QCheckBox *box : {cbUsePro, cbLoseless}) {
+    box->setChecked(false);
+    box->setEnabled(false);
+    box->setToolTip(QString::fromStdString(text_wma_pro_lossless_unavailable));
+  }
   FitTo(440, 0);
 }
 
 void TfrmWMAOptions::Changed() {
   tbCBR->setEnabled(rbCBR->isChecked());
-  cbLoseless->setEnabled(rbVBR->isChecked());
-  tbVBR->setEnabled(rbVBR->isChecked() && !cbLoseless->isChecked());
+  tbVBR->setEnabled(rbVBR->isChecked());
 }

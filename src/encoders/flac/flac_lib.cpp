@@ -9,6 +9,20 @@
 // public header leaves it out.
 extern "C" FLAC_API FLAC__bool FLAC__stream_encoder_set_do_md5(FLAC__StreamEncoder *encoder, FLAC__bool value);
 
+namespace {
+
+// Whether the library, left in its streamable subset, takes these settings.
+// Block size 0 is the library's own choice, which always is.
+bool InStreamableSubset(unsigned BlockSize, unsigned Rate, int Bits, unsigned MaxLpcOrder,
+                        unsigned MaxPartitionOrder) {
+  if (BlockSize != 0 && !FLAC__format_blocksize_is_subset(BlockSize, Rate)) return false;
+  if (Rate <= 48000 && MaxLpcOrder > FLAC__SUBSET_MAX_LPC_ORDER_48000HZ) return false;
+  return FLAC__format_sample_rate_is_subset(Rate) && Bits % 4 == 0 && Bits >= 8 && Bits <= 24 &&
+         MaxPartitionOrder <= FLAC__SUBSET_MAX_RICE_PARTITION_ORDER;
+}
+
+}  // namespace
+
 struct TFLACCallbacks {
   static FLAC__StreamEncoderWriteStatus Write(const FLAC__StreamEncoder *, const FLAC__byte buffer[],
                                               size_t bytes, unsigned samples, unsigned, void *client) {
@@ -87,6 +101,12 @@ void TFLAC_Coder::Start() {
     FLAC__stream_encoder_set_max_residual_partition_order(Encoder, MaxResidualPartitionOrder);
     Step = "013";
     FLAC__stream_encoder_set_do_exhaustive_model_search(Encoder, ExhaustiveModelSearch);
+    // Larger blocks, higher orders or an odd rate leave the subset; the library
+    // then refuses to start unless told to leave it too. Such streams are
+    // valid FLAC, decoded by every full decoder.
+    FLAC__stream_encoder_set_streamable_subset(
+        Encoder, InStreamableSubset(BlockSize, unsigned(s.SampleRate), BitsPerSample, MaxLpcOrder,
+                                    MaxResidualPartitionOrder));
     Step = "014";
     const FLAC__StreamEncoderInitStatus status = FLAC__stream_encoder_init_stream(
         Encoder, TFLACCallbacks::Write, TFLACCallbacks::Seek, TFLACCallbacks::Tell, nullptr, this);

@@ -1,5 +1,8 @@
 #include "encoders/wma/wma_format.h"
 
+#include <utility>
+
+#include "base/texts.h"
 #include "encoders/wma/wma_coder.h"
 
 namespace {
@@ -24,19 +27,23 @@ constexpr TOptionField kFields[] = {
 constexpr const char *kKeys[] = {"Bitrate", "UseProCodec", "Quality", "Loseless"};
 constexpr TKeyHelp kKeyHelp[] = {
     {"Bitrate", nullptr, "kbit/s: constant bitrate"},
-    {"UseProCodec", nullptr, "without a value: the Pro codec"},
+    {"UseProCodec", nullptr, "the Pro codec: refused, FFmpeg has no encoder for it"},
     {"Quality", "WMAQuality", "variable bitrate quality"},
-    {"Loseless", nullptr, "without a value: lossless"},
+    {"Loseless", nullptr, "lossless: refused, FFmpeg has no encoder for it"},
 };
 
-// A bitrate chooses CBR, none VBR at the quality.
+// A bitrate chooses CBR, none VBR at the quality. The encoder here has
+// neither the Pro codec nor lossless: asking for them fails the run at once,
+// not every file of it.
 void ReadKeys(const TKeyLookup &Keys, TWMAOptions &o, std::string &Error) {
-  o.Lossless = Keys.Given("Loseless");
+  o.Lossless = false;
   o.AutoFindBitrate = false;
   ReadNumberKey(Keys, "Bitrate", o.Bitrate, Error);
   ReadNumberKey(Keys, "Quality", o.Quality, Error);
-  o.UseProCodec = Keys.Given("UseProCodec");
+  o.UseProCodec = false;
   o.BitrateType = Keys.Value("Bitrate") ? 0 : 1;
+  for (const auto &[key, name] : {std::pair{"UseProCodec", "/useprocodec"}, {"Loseless", "/loseless"}})
+    if (Keys.Given(key) && Error.empty()) Error = name + (": " + text_wma_pro_lossless_unavailable);
 }
 
 TCoderVersionRec Version() { return {BASS_WMA_EncoderName(), 0, 0, "libavcodec"}; }

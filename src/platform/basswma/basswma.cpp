@@ -10,6 +10,7 @@ extern "C" {
 
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,6 +23,10 @@ extern "C" {
 namespace {
 
 thread_local std::string FailureText;
+
+constexpr const char *kNoPro = "FFmpeg has no encoder for the WMA Pro codec";
+constexpr const char *kNoLossless = "FFmpeg has no encoder for lossless WMA";
+constexpr const char *kNoMemory = "Out of memory for the WMA file";
 thread_local std::vector<DWORD> Rates;
 
 // The ladder the encoder is probed on (kbit/s).
@@ -35,11 +40,20 @@ BOOL Fail(int code, const std::string &text = "") {
   return 0;
 }
 
-bool OpenWMA(TAudioEncoder &Encoder, DWORD freq, DWORD chans, int64_t bitrate) {
-  return Encoder.Open(avcodec_find_encoder(AV_CODEC_ID_WMAV2), int(freq), int(chans), [&](AVCodecContext &c) {
-    c.bit_rate = bitrate;
-    c.flags |= AV_CODEC_FLAG_BITEXACT | AV_CODEC_FLAG_GLOBAL_HEADER;
-  });
+// Why = what the encoder said when it refused (empty when it opened).
+bool OpenWMA(TAudioEncoder &Encoder, DWORD freq, DWORD chans, int64_t bitrate, std::string *Why = nullptr) {
+  const bool opened =
+      Encoder.Open(avcodec_find_encoder(AV_CODEC_ID_WMAV2), int(freq), int(chans), [&](AVCodecContext &c) {
+        c.bit_rate = bitrate;
+        c.flags |= AV_CODEC_FLAG_BITEXACT | AV_CODEC_FLAG_GLOBAL_HEADER;
+      });
+  if (!opened && Why) {
+    char reason[AV_ERROR_MAX_STRING_SIZE] = "no such encoder";
+    if (Encoder.OpenError < 0) av_strerror(Encoder.OpenError, reason, sizeof reason);
+    *Why = "The WMA encoder (wmav2) refused " + std::to_string(chans) + (chans == 1 ? " channel" : " channels") +
+           " at " + std::to_string(freq) + " Hz and " + std::to_string(bitrate / 1000) + " kbit/s: " + reason;
+  }
+  return opened;
 }
 
 // True when the encoder opens with the bitrate and encodes loud noise with it.
@@ -141,14 +155,16 @@ int64_t BitrateOf(DWORD chans, DWORD bitrate) {
 }  // namespace
 
 HWMENCODE BASS_WMA_EncodeOpenFile(DWORD freq, DWORD chans, DWORD flags, DWORD bitrate, const void *file) {
-  if ((flags & BASS_WMA_ENCODE_PRO) || bitrate == 100) return Fail(BASS_ERROR_NOTAVAIL);
+  if (flags & BASS_WMA_ENCODE_PRO) return Fail(BASS_ERROR_NOTAVAIL, kNoPro);
+  if (bitrate == 100) return Fail(BASS_ERROR_NOTAVAIL, kNoLossless);
   auto e = std::make_unique<TEncoder>();
   e->Path = static_cast<const char *>(file);
-  if (!OpenWMA(e->Codec, freq, chans, BitrateOf(chans, bitrate))) return Fail(BASS_ERROR_FORMAT);
+  std::string why;
+  if (!OpenWMA(e->Codec, freq, chans, BitrateOf(chans, bitrate), &why)) return Fail(BASS_ERROR_FORMAT, why);
   e->Fd = open(e->Path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (e->Fd < 0) return Fail(BASS_ERROR_CREATE, FileErrorText("Cannot create file", e->Path, errno));
   const AVOutputFormat *asf = av_guess_format("asf", nullptr, nullptr);
-  if (avformat_alloc_output_context2(&e->Format, asf, nullptr, nullptr) < 0) return Fail(BASS_ERROR_MEM);
+  if (avformat_alloc_output_context2(&e->Format, asf, nullptr, nullptr) < 0) return Fail(BASS_ERROR_MEM, kNoMemory);
   const int bufferSize = 65536;
   auto *buffer = static_cast<uint8_t *>(av_malloc(bufferSize));
   e->Format->pb =
@@ -156,12 +172,12 @@ HWMENCODE BASS_WMA_EncodeOpenFile(DWORD freq, DWORD chans, DWORD flags, DWORD bi
              : nullptr;
   if (!e->Format->pb) {
     av_free(buffer);
-    return Fail(BASS_ERROR_MEM);
+    return Fail(BASS_ERROR_MEM, kNoMemory);
   }
   e->Format->flags |= AVFMT_FLAG_BITEXACT | AVFMT_FLAG_CUSTOM_IO;
   e->Stream = avformat_new_stream(e->Format, nullptr);
   if (!e->Stream || avcodec_parameters_from_context(e->Stream->codecpar, e->Codec.Context) < 0)
-    return Fail(BASS_ERROR_MEM);
+    return Fail(BASS_ERROR_MEM, kNoMemory);
   e->Stream->time_base = e->Codec.Context->time_base;
   if (avformat_write_header(e->Format, nullptr) < 0) return e->Failed("Cannot write to file"), 0u;
   // Decoders take the first frame for the transform's start-up: a frame of
@@ -176,17 +192,24 @@ HWMENCODE BASS_WMA_EncodeOpenFile(DWORD freq, DWORD chans, DWORD flags, DWORD bi
 
 const DWORD *BASS_WMA_EncodeGetRates(DWORD freq, DWORD chans, DWORD flags) {
   Rates.clear();
-  if (flags & BASS_WMA_ENCODE_PRO) return Fail(BASS_ERROR_NOTAVAIL), nullptr;
+  if (flags & BASS_WMA_ENCODE_PRO) return Fail(BASS_ERROR_NOTAVAIL, kNoPro), nullptr;
   for (int kbps : kLadder)
     if (Accepts(freq, chans, int64_t(kbps) * 1000)) Rates.push_back(DWORD(kbps) * 1000);
-  if (Rates.empty()) return Fail(BASS_ERROR_FORMAT), nullptr;
+  if (Rates.empty()) {
+    // Why the highest was refused says most.
+    std::string why;
+    TAudioEncoder codec;
+    OpenWMA(codec, freq, chans, int64_t(std::end(kLadder)[-1]) * 1000, &why);
+    return Fail(BASS_ERROR_FORMAT, why.empty() ? "The WMA encoder (wmav2) takes no bitrate for this format" : why),
+           nullptr;
+  }
   Rates.push_back(0);
   return Rates.data();
 }
 
 BOOL BASS_WMA_EncodeWrite(HWMENCODE handle, const void *buffer, DWORD length) {
   TEncoder *e = Find(handle);
-  if (!e) return Fail(BASS_ERROR_HANDLE);
+  if (!e) return Fail(BASS_ERROR_HANDLE, "No WMA encoder has this handle");
   const auto *samples = static_cast<const uint8_t *>(buffer);
   for (DWORD i = 0; i + 1 < length; i += 2) {
     int16_t v;
@@ -202,7 +225,7 @@ BOOL BASS_WMA_EncodeClose(HWMENCODE handle) {
   {
     std::lock_guard<std::mutex> lock(TableLock);
     const auto it = Encoders.find(handle);
-    if (it == Encoders.end()) return Fail(BASS_ERROR_HANDLE);
+    if (it == Encoders.end()) return Fail(BASS_ERROR_HANDLE, "No WMA encoder has this handle");
     e = std::move(it->second);
     Encoders.erase(it);
   }
