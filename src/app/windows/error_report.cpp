@@ -3,10 +3,12 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
 
+#include "app/windows/window_texts.h"
 #include "base/texts.h"
 
 namespace {
@@ -50,6 +52,14 @@ TfrmError::TfrmError(const std::string &Report, QWidget *Parent) : QDialog(Paren
   connect(bCopy, &QPushButton::clicked, this, [this] {
     QApplication::clipboard()->setText(QString::fromStdString(ClipboardText(l1->text().toStdString())));
   });
+}
+
+void TfrmError::keyPressEvent(QKeyEvent *Event) {
+  if (Event->key() == Qt::Key_F11) {
+    DumpFormTexts(this);
+    return;
+  }
+  QDialog::keyPressEvent(Event);
 }
 
 std::string TfrmError::ClipboardText(const std::string &Report) { return kRule + "\r\n" + Report + "\r\n" + kRule; }
