@@ -59,8 +59,10 @@ set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
-# The libraries the program links, as dpkg-shlibdeps finds them; ffmpeg reads films.
+# The libraries the program links, as dpkg-shlibdeps finds them; ffmpeg reads films;
+# Qt's translations put its own dialogs in the chosen language.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg")
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "ffmpeg, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/COPYING)
 include(CPack)

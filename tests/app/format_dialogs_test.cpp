@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QGroupBox>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -17,6 +18,7 @@
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <tuple>
 
 #include "app/format_settings.h"
 #include "app/language_file.h"
@@ -195,6 +197,38 @@ TEST_F(FormatDialogs, WavPackAACAndAPEShowTheirValues) {
     Slider(*ape, "tbCompression")->setValue(level);
     EXPECT_EQ(Box(*ape, "eCompression"), levels[level - 1]);
   }
+}
+
+// Numbers say their units; a preset says what it does; "Auto find bitrate" what it is for.
+TEST_F(FormatDialogs, NumbersSayWhatTheyMean) {
+  for (const char *code : {"EN", "FR"}) {
+    LoadLanguage(LanguageIndex(code), [](const std::string &) {});
+    const std::tuple<TDestinationFormat, const char *, const std::string &> units[] = {
+        {dfMP3, "eCBRUnit", text_kbps},          {dfMP3, "eVBRMinUnit", text_kbps},
+        {dfMP3, "eVBRMaxUnit", text_kbps},       {dfOGG, "eMaxUnit", text_kbps},
+        {dfOGG, "eAvgUnit", text_kbps},          {dfOGG, "eMinUnit", text_kbps},
+        {dfWMA, "eCBRUnit", text_kbps},          {dfWavPack, "eHybridUnit", text_kbps},
+        {dfAAC, "eBitrateUnit", text_kbps_per_channel}, {dfAAC, "eBandwidthUnit", text_hz},
+        {dfFLAC, "eBlockSizeUnit", text_samples_unit}};
+    for (const auto &[format, name, unit] : units) {
+      const auto dialog = Open(format);
+      const QLabel *label = Control<QLabel>(*dialog, name);
+      EXPECT_EQ(label ? label->text().toStdString() : "", unit) << code << " " << name;
+    }
+    auto mp3 = Open(dfMP3);
+    Control<QRadioButton>(*mp3, "rbPreset")->click();
+    Slider(*mp3, "tbPreset")->setValue(6);
+    EXPECT_EQ(Box(*mp3, "ePreset"), "STANDARD");
+    EXPECT_EQ(Control<QLabel>(*mp3, "lPresetNote")->text().toStdString(),
+              "STANDARD — " + FormatText(text_preset_vbr, 190));
+    for (TDestinationFormat format : {dfMP3, dfWMA})
+      EXPECT_EQ(Control<QCheckBox>(*Open(format), "cbAutoFindBitrate")->toolTip().toStdString(),
+                text_tip_auto_find_bitrate);
+  }
+  EXPECT_EQ(text_kbps_per_channel, "kbit/s par canal");
+  EXPECT_EQ(text_preset_vbr, "VBR environ %d kbit/s");
+  ResetTextsToEnglish();
+  EXPECT_EQ(Control<QCheckBox>(*Open(dfWMA), "cbLoseless")->text(), "Lossless");
 }
 
 // The encoder here has neither the Pro codec nor lossless WMA: both are shown

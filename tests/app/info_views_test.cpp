@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QRadioButton>
@@ -336,7 +337,9 @@ TEST_F(InfoViews, RemovedRowsLeaveTheJobOnlyOnOkAndTheSizesAreKept) {
     EXPECT_GE(view.Sizes().Width, 886);
     EXPECT_EQ(view.Sizes().Columns[1], 430);
     Select(view, {2, 4});
-    view.bRemove->click();
+    QKeyEvent remove(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);  // the key removes as the button does
+    QApplication::sendEvent(view.JvListView1, &remove);
+    EXPECT_EQ(view.RemovedCount(), 2);
     view.SortByColumn(1);  // c, album, a
     view.resize(930, 510);
     view.JvListView1->header()->resizeSection(1, 333);

@@ -7,15 +7,20 @@
 #include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QDialog>
+#include <QPlainTextEdit>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QTimer>
 
 #include <algorithm>
@@ -440,6 +445,8 @@ TEST_F(MainWindow, SourcesCanBeChosenAndGreyedControlsSayWhy) {
   Window->cbSameAsSource->click();
   EXPECT_EQ(Window->bBrowseForFolder->toolTip(), "");
 
+  EXPECT_EQ(Window->lInputFiles->toolTip().toStdString(), text_tip_add_files);
+  EXPECT_EQ(Window->lInputFiles->cursor().shape(), Qt::PointingHandCursor);
   const std::string a = Source("a.wav", 0.2), b = Source("b.wav", 0.2), c = Source("sub/c.wav", 0.2);
   ChosenFiles = {QString::fromStdString(a)};
   PressMouse(Window->lInputFiles);
@@ -465,29 +472,63 @@ TEST_F(MainWindow, SourcesCanBeChosenAndGreyedControlsSayWhy) {
   EXPECT_EQ(Window->Sources().List().size(), 1u);
 }
 
-// The window's own folder picker: a real dialog, titled and opened at the
-// destination; closing it changes nothing.
-TEST_F(MainWindow, TheFolderPickerOpensAtTheDestination) {
+// The window's own choosers, real dialogs: the folder picker is titled and
+// opens at the destination; the source choosers open where sources were last
+// chosen, never where the folder picker was. Closing one changes nothing.
+// Open folder without any program to open folders says so.
+TEST_F(MainWindow, TheChoosersOpenWhereTheyShould) {
   fs::create_directories(Folder + "/dest");
+  fs::create_directories(Folder + "/dest2");
+  const std::string a = Source("a.wav", 0.2);
   ASSERT_EQ(Store->WriteSettings({{"Destination", Folder + "/dest/"}}), "");
   Tmain window(TParsedCommandLine{}, *Store);
+  std::vector<std::string> messages;
+  window.ShowMessage = [&](const QString &text) { messages.push_back(text.toStdString()); };
   window.show();
-  QString title, start;
+  QString title, start, pick;  // pick: what the user chooses; none: the chooser is closed
   QTimer closer;
   QObject::connect(&closer, &QTimer::timeout, [&] {
     for (QWidget *w : QApplication::topLevelWidgets())
       if (auto *dialog = qobject_cast<QFileDialog *>(w); dialog && dialog->isVisible()) {
         title = dialog->windowTitle();
         start = dialog->directory().absolutePath();
-        dialog->reject();
+        if (pick.isEmpty()) {
+          dialog->reject();
+        } else {
+          dialog->selectFile(pick);
+          QMetaObject::invokeMethod(dialog, "accept");
+        }
       }
   });
   closer.start(10);
-  PressMouse(window.eDestinationFolder);
-  closer.stop();
+  const auto choose = [&](const std::function<void()> &open, const std::string &chosen = "") {
+    title = start = QString();
+    pick = QString::fromStdString(chosen);
+    open();
+    return start.toStdString();
+  };
+  const auto destination = [&] { PressMouse(window.eDestinationFolder); };
+  const auto files = [&] { PressKey(&window, Qt::Key_O, Qt::ControlModifier); };
+  const auto folder = [&] { PressKey(&window, Qt::Key_O, Qt::ControlModifier | Qt::ShiftModifier); };
+  EXPECT_EQ(choose(destination), Folder + "/dest");
   EXPECT_EQ(title, "Choose destination");
-  EXPECT_EQ(start.toStdString(), Folder + "/dest");
   EXPECT_EQ(window.DestinationFolder(), Folder + "/dest/");
+  EXPECT_EQ(choose(destination, Folder + "/dest2"), Folder + "/dest");
+  EXPECT_EQ(window.DestinationFolder(), Folder + "/dest2/");
+  EXPECT_EQ(choose(files, a), QDir::homePath().toStdString());
+  ASSERT_EQ(window.Sources().List().size(), 1u);
+  EXPECT_EQ(choose(destination, Folder + "/dest"), Folder + "/dest2");
+  EXPECT_EQ(choose(files), Folder + "/in");
+  EXPECT_EQ(choose(folder), Folder + "/in");
+  closer.stop();
+
+  const std::string path = getenv("PATH");
+  fs::create_directories(Folder + "/nothing");
+  setenv("PATH", (Folder + "/nothing").c_str(), 1);
+  window.Engine().SetDestinationFolder(Folder + "/dest/");
+  window.bOpenFolder->click();
+  setenv("PATH", path.c_str(), 1);
+  EXPECT_EQ(messages, std::vector<std::string>{FormatText(text_no_file_manager, Folder + "/dest/")});
 }
 
 // "/input a.wav /dest mp3" without "/output": the window opens with the
@@ -849,6 +890,17 @@ TEST_F(MainWindow, SettingsAreSavedOnCloseAndReadBack) {
   EXPECT_EQ(again->cbLang->currentText(), "FR - Français");
   EXPECT_EQ(again->bStart->text().toStdString(), text_start);
   EXPECT_EQ(text_start, "Démarrer");
+  // Qt's own dialogs speak the window's language too.
+  const auto yes = [] {
+    QMessageBox box(QMessageBox::Question, "TONMILL", "?", QMessageBox::Yes | QMessageBox::No);
+    return box.button(QMessageBox::Yes)->text();
+  };
+  Window = std::move(again);
+  EXPECT_EQ(yes(), "&Oui");
+  SelectLanguage("RU");
+  EXPECT_EQ(yes(), "&Да");
+  Window.reset();
+  EXPECT_EQ(yes(), "&Yes") << "no translation outlives its window";
 }
 
 TEST_F(MainWindow, SettingsFileTroubleIsAMessageNeverTheEnd) {
@@ -901,14 +953,32 @@ TEST_F(MainWindow, AMissingTextKeepsThePreviousOneAndIsReported) {
   EXPECT_EQ(Window->bAbout->text(), "About");
 }
 
-// At the desktop's font and at 1.25 times it (QT_FONT_DPI=120).
+// At the desktop's font and at 1.25 times it (QT_FONT_DPI=120). At 1.5 and
+// 1.75 times it the window is wider, then also taller, than this 800x800
+// screen: it fits the screen all the same and scrolls, every control in reach.
+// The window scrolls only where it must.
 TEST_F(MainWindow, EveryLanguageFitsEveryWindow) {
   const QFont font = QApplication::font();
-  for (const double scale : {1.0, 1.25}) {
+  for (const double scale : {1.0, 1.25, 1.5, 1.75}) {
   QFont scaled = font;
   scaled.setPointSizeF(font.pointSizeF() * scale);
   QApplication::setFont(scaled);
   Window = Open();
+  const QSize room = Window->screen()->availableGeometry().size();
+  EXPECT_TRUE(Window->frameGeometry().width() <= room.width() && Window->frameGeometry().height() <= room.height())
+      << scale;
+  auto *scroller = Window->findChild<QScrollArea *>();
+  EXPECT_EQ(scroller != nullptr, scale > 1.25) << scale;
+  std::vector<QWidget *> controls = Window->JobControls();
+  controls.insert(controls.end(), {Window->bStart, Window->bOptions, Window->bAbout, Window->bUP, Window->bDN});
+  for (QWidget *control : controls) {
+    if (scroller) scroller->ensureWidgetVisible(control);
+    const QRect at(control->mapTo(Window.get(), QPoint(0, 0)), control->size());
+    // Whole, or (wider than the window) its middle and as much as the window shows.
+    EXPECT_TRUE(Window->rect().contains(at) ||
+                (Window->rect().contains(at.center()) && (Window->rect() & at).width() * 10 >= Window->width() * 9))
+        << control->objectName().toStdString() << " at " << scale;
+  }
   Window->DropFiles({Source("a.wav", 0.2), Source("b.wav", 0.2)}, false);
   for (const char *code : kLanguageCodes) {
     SelectLanguage(code);
@@ -937,6 +1007,7 @@ TEST_F(MainWindow, EveryLanguageFitsEveryWindow) {
         fmt::sprintf("%s : %s / %s : %s", text_time_elapsed, "10:01:12", text_time_remaining, "00:00:00")));
     EXPECT_TRUE(Window->bOpenFolder->isVisible());
     fits(Window.get());
+    if (scale > 1.25) continue;  // these two are drawn at one size
     fits(TfrmError(ErrorReportText("coder_engine_error", "x", "/music/in.flac", "/music/out.mp3")).window());
     fits(TfrmAbout().window());
   }
@@ -1065,9 +1136,24 @@ TEST(ErrorReportAndAbout, AFatalErrorAtStartEndsTheProgram) {
   EXPECT_NE(err.find("Cannot open the language file \"" + folder + "/lang/french.lng\""), std::string::npos) << err;
 }
 
-// The error report's text and copy; About's version line and libraries.
+// The error report's text and copy; About's version line, libraries and
+// licence; F11 writes the texts of both.
 TEST(ErrorReportAndAbout, TextsAndClipboard) {
   ResetTextsToEnglish();
+  {
+    const std::string folder = TestProfileFolder();
+    fs::create_directories(folder + "/texts");
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder);
+    TfrmAbout about;
+    TfrmError error("one line");
+    PressKey(about.bOK, Qt::Key_F11);
+    PressKey(error.bOK, Qt::Key_F11);
+    fs::current_path(previous);
+    EXPECT_NE(ReadText(folder + "/texts/frmAbout.txt").find("bOK.Caption = OK\r\n"), std::string::npos);
+    EXPECT_NE(ReadText(folder + "/texts/frmError.txt").find("l1.Caption = one line\r\n"), std::string::npos);
+    EXPECT_TRUE(about.TntMemo1->toPlainText().contains("GNU General Public License")) << "the licence";
+  }
   EXPECT_EQ(ErrorReportText("boom", "it failed", "/a/in.flac", ""), "boom it failed\r\nInput: /a/in.flac");
   EXPECT_EQ(ErrorReportText("", "plain", "", ""), "plain");
   TfrmError window("one line");

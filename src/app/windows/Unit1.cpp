@@ -5,11 +5,14 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QFontInfo>
 #include <QGroupBox>
 #include <QGuiApplication>
 #include <QKeyEvent>
+#include <QLibraryInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QMimeData>
@@ -17,10 +20,14 @@
 #include <QPainter>
 #include <QPainterPath>
 #include <QProgressBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
+#include <QScrollArea>
 #include <QStyle>
 #include <QTimer>
+#include <QTranslator>
 #include <QUrl>
 
 #include <algorithm>
@@ -106,13 +113,23 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   Ask = [this](const QString &question) {
     return QMessageBox::question(this, "TONMILL", question) == QMessageBox::Yes;
   };
+  // The choosers open where sources were last chosen: left to itself, Qt's
+  // chooser would open where any chooser was last used (the destination).
   ChooseFiles = [this](const QString &filter) {
-    return QFileDialog::getOpenFileNames(this, Q(text_choose_sources), QString(), filter);
+    return QFileDialog::getOpenFileNames(this, Q(text_choose_sources), SourceFolder, filter);
   };
-  ChooseSourceFolder = [this] { return QFileDialog::getExistingDirectory(this, Q(text_choose_source_folder)); };
+  ChooseSourceFolder = [this] {
+    return QFileDialog::getExistingDirectory(this, Q(text_choose_source_folder), SourceFolder);
+  };
+  SourceFolder = QDir::homePath();
   setWindowIcon(TonmillIcon());
   QApplication::setWindowIcon(windowIcon());  // its dialogs' too
-  OpenUrl = [](const QUrl &folder) { return QDesktopServices::openUrl(folder); };
+  OpenUrl = [](const QUrl &folder) {
+    // Without a desktop that answers, the launchers desktops share.
+    const QString path = folder.toLocalFile();
+    return QDesktopServices::openUrl(folder) || QProcess::startDetached("xdg-open", {path}) ||
+           QProcess::startDetached("gio", {"open", path});
+  };
 
   // Switches ask for no error reports from the start, a fatal one included.
   ReportErrors = CommandLine.ReportErrors;
@@ -123,6 +140,7 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   if (std::string notice = Store.TakeNotice(); !notice.empty())
     QTimer::singleShot(0, this, [this, notice] { ShowMessage(Q(notice)); });
   ApplyLanguage();
+  if (PriorityRefused) lCurrentFile->setText(Q(text_priority_status));
   UpdateControls();
   setAcceptDrops(true);
 
@@ -139,7 +157,9 @@ Tmain::Tmain(const TParsedCommandLine &CommandLine, TSettingsStore &Store_)
   }
 }
 
-Tmain::~Tmain() = default;
+Tmain::~Tmain() {
+  if (QtTexts) QCoreApplication::removeTranslator(QtTexts.get());
+}
 
 void Tmain::ApplySwitches(const TParsedCommandLine &CommandLine) {
   ProgramOptions.ParallelFiles = CommandLine.ParallelFiles;
@@ -156,12 +176,26 @@ void Tmain::ApplySwitches(const TParsedCommandLine &CommandLine) {
 
 void Tmain::BuildControls() {
   Scale = std::max(1.0, QFontInfo(font()).pixelSize() / kDesignFontPixels);
-  setFixedSize(Scaled(kWidth), Scaled(kHeight));
+  // A screen smaller than the window (a large scale on a small screen): the
+  // controls scroll inside it, so that none is out of reach.
+  if (const QScreen *display = screen()) {
+    const QSize room = display->availableGeometry().size();
+    if (Scaled(kWidth) + FrameSize().width() > room.width() || Scaled(kHeight) + FrameSize().height() > room.height()) {
+      Scroller = new QScrollArea(this);
+      Scroller->setObjectName("Scroller");
+      Scroller->setFrameShape(QFrame::NoFrame);
+      Scroller->setWidget(new QWidget);
+      Scroller->widget()->setObjectName("Page");
+      Page = Scroller->widget();
+    }
+  }
+  SetPageSize(Scaled(kWidth), Scaled(kHeight));
+  QWidget *const page = Page;
 
-  cbLang = Make<QComboBox>(this, "cbLang", 392, 4, 142, 24);
+  cbLang = Make<QComboBox>(page, "cbLang", 392, 4, 142, 24);
   for (const char *item : kLanguages) cbLang->addItem(QString::fromUtf8(item));
 
-  gbSourceFiles = Make<QGroupBox>(this, "gbSourceFiles", 8, 30, 526, 84);
+  gbSourceFiles = Make<QGroupBox>(page, "gbSourceFiles", 8, 30, 526, 84);
   lInputFiles = Make<QLabel>(gbSourceFiles, "lInputFiles", 10, 18, 420, 60);
   lInputFiles->setAlignment(Qt::AlignCenter);
   lInputFiles->setWordWrap(true);
@@ -169,7 +203,7 @@ void Tmain::BuildControls() {
   bInfo = Make<QPushButton>(gbSourceFiles, "bInfo", 440, 32, 76, 28);
   bInfo->setEnabled(false);
 
-  gbDestFolder = Make<QGroupBox>(this, "gbDestFolder", 8, 118, 526, 80);
+  gbDestFolder = Make<QGroupBox>(page, "gbDestFolder", 8, 118, 526, 80);
   cbSameAsSource = Make<QCheckBox>(gbDestFolder, "cbSameAsSource", 10, 20, 200, 20);
   cbCreateFull = Make<QCheckBox>(gbDestFolder, "cbCreateFull", 220, 20, 296, 20);
   cbCreateFull->setChecked(true);
@@ -179,11 +213,11 @@ void Tmain::BuildControls() {
   bBrowseForFolder = Make<QPushButton>(gbDestFolder, "bBrowseForFolder", 486, 46, 30, 26);
   bBrowseForFolder->setText("...");
 
-  gbPreprocess = Make<QGroupBox>(this, "gbPreprocess", 8, 202, 526, 50);
+  gbPreprocess = Make<QGroupBox>(page, "gbPreprocess", 8, 202, 526, 50);
   cbEnablePreprocess = Make<QCheckBox>(gbPreprocess, "cbEnablePreprocess", 10, 22, 300, 20);
   bPreprocessOptions = Make<QPushButton>(gbPreprocess, "bPreprocessOptions", 406, 17, 110, 28);
 
-  gbDestFormat = Make<QGroupBox>(this, "gbDestFormat", 8, 256, 526, 128);
+  gbDestFormat = Make<QGroupBox>(page, "gbDestFormat", 8, 256, 526, 128);
   QRadioButton **radios[] = {&rbMP3, &rbWMA, &rbOGG, &rbAPE, &rbFLAC, &rbWavPack, &rbAAC, &rbWAV};
   QPushButton **buttons[] = {&bMP3Options, &bWMAOptions, &bOGGOptions, &bAPEOptions, &bFLACOptions,
                              &bWavPackOptions, &bAACOptions};
@@ -199,7 +233,7 @@ void Tmain::BuildControls() {
   }
   rbFLAC->setChecked(true);
 
-  gbProgress = Make<QGroupBox>(this, "gbProgress", 8, 388, 526, 96);
+  gbProgress = Make<QGroupBox>(page, "gbProgress", 8, 388, 526, 96);
   lProgress1 = Make<QLabel>(gbProgress, "lProgress1", 10, 16, 506, 18);
   lTimeElapsed = Make<QLabel>(gbProgress, "lTimeElapsed", 10, 72, 506, 18);
   lTimeElapsed->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
@@ -212,18 +246,18 @@ void Tmain::BuildControls() {
   bOpenFolder = Make<QPushButton>(gbProgress, "bOpenFolder", 366, 51, 150, 20);
   bOpenFolder->hide();
 
-  bUP = Make<QPushButton>(this, "bUP", 8, 490, 26, 26);
+  bUP = Make<QPushButton>(page, "bUP", 8, 490, 26, 26);
   bUP->setIcon(style()->standardIcon(QStyle::SP_ArrowUp));
-  bDN = Make<QPushButton>(this, "bDN", 36, 490, 26, 26);
+  bDN = Make<QPushButton>(page, "bDN", 36, 490, 26, 26);
   bDN->setIcon(style()->standardIcon(QStyle::SP_ArrowDown));
   bUP->setEnabled(false);
   bDN->setEnabled(false);
-  bOptions = Make<QPushButton>(this, "bOptions", 78, 488, 110, 30);
-  bAbout = Make<QPushButton>(this, "bAbout", 192, 488, 110, 30);
-  bStart = Make<QPushButton>(this, "bStart", 310, 488, 110, 30);
+  bOptions = Make<QPushButton>(page, "bOptions", 78, 488, 110, 30);
+  bAbout = Make<QPushButton>(page, "bAbout", 192, 488, 110, 30);
+  bStart = Make<QPushButton>(page, "bStart", 310, 488, 110, 30);
   bStart->setDefault(true);
   bStart->setEnabled(false);
-  bClose = Make<QPushButton>(this, "bClose", 424, 488, 110, 30);
+  bClose = Make<QPushButton>(page, "bClose", 424, 488, 110, 30);
 
   // The window sees its controls' keys first (Enter, Escape, F11, Ctrl+O), a
   // press on the destination field or the drop area, and the second click of
@@ -239,12 +273,44 @@ void Tmain::BuildControls() {
   connect(bInfo, &QPushButton::clicked, this, [this] { bInfoClick(); });
   connect(bOptions, &QPushButton::clicked, this, [this] { bOptionsClick(); });
   connect(bPreprocessOptions, &QPushButton::clicked, this, [this] { bPreprocessOptionsClick(); });
-  connect(bOpenFolder, &QPushButton::clicked, this,
-          [this] { OpenUrl(QUrl::fromLocalFile(Q(OutputsFolder()))); });
+  connect(bOpenFolder, &QPushButton::clicked, this, [this] {
+    const std::string folder = OutputsFolder();
+    if (!OpenUrl(QUrl::fromLocalFile(Q(folder)))) ShowMessage(Q(FormatText(text_no_file_manager, folder)));
+  });
   connect(cbLang, &QComboBox::activated, this, [this] { cbLangChange(); });
   for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack,
                                                                      rbAAC, rbWAV, cbSameAsSource, cbEnablePreprocess})
     connect(b, &QAbstractButton::clicked, this, [this] { UpdateControls(); });
+}
+
+QSize Tmain::FrameSize() const {
+  // Until the window is shown its frame is unknown: the style's title bar and
+  // a thin border stand for it.
+  const QSize frame = frameGeometry().size() - size();
+  const QSize guess(8, style()->pixelMetric(QStyle::PM_TitleBarHeight) + 8);
+  return frame.height() > guess.height() / 2 ? frame : frame.expandedTo(guess);
+}
+
+void Tmain::SetPageSize(int Width, int Height) {
+  if (!Scroller) {
+    setFixedSize(Width, Height);
+    return;
+  }
+  Page->setFixedSize(Width, Height);
+  // As much of the page as the screen has room for; scroll bars for the rest.
+  const QSize room = screen()->availableGeometry().size() - FrameSize();
+  const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+  int width = Width, height = Height;
+  if (height > room.height()) {
+    height = room.height();
+    width += bar;
+  }
+  if (width > room.width()) {
+    width = room.width();
+    height = std::min(height + bar, room.height());
+  }
+  setFixedSize(width, height);
+  Scroller->setGeometry(0, 0, width, height);
 }
 
 void Tmain::ShowDestination() {
@@ -275,7 +341,8 @@ void Tmain::LoadSettings() {
   PreprocessOptions = LoadPreprocessOptions(Store);
   EngineObject->SetPreprocessOptions(PreprocessOptions);
   ProgramOptions = LoadProgramOptions(Store);
-  ApplyPriority(ProgramOptions.Priority, [this](const std::string &t) { StartupMessages.push_back(Q(t)); });
+  // A refusal is no reason for a box before the window: the status line says it.
+  PriorityRefused = !ApplyPriority(ProgramOptions.Priority);
   LanguageCode = g.Language;
   cbLang->setCurrentIndex(-1);
   for (int i = 0; i < cbLang->count(); ++i)
@@ -372,6 +439,8 @@ void Tmain::AddSourcesClick(bool Folder, bool CtrlHeld) {
   } else {
     for (const QString &file : ChooseFiles(SourceFilter())) paths.push_back(file.toStdString());
   }
+  if (!paths.empty())
+    SourceFolder = Folder ? Q(paths.front()) : QFileInfo(Q(paths.front())).absolutePath();
   DropFiles(paths, CtrlHeld);  // the same rules as a drop
 }
 
@@ -383,6 +452,7 @@ void Tmain::ApplyLanguage() {
     FatalError(e.what(), ReportErrors);
     return;
   }
+  LoadQtTexts();
   if (!missing.empty()) {
     QString list;
     for (const std::string &id : missing)
@@ -401,8 +471,26 @@ void Tmain::ApplyLanguage() {
   ApplyTexts({lInputFiles, cbSameAsSource, cbCreateFull}, {&text_drag_files, &text_same_as_source, &text_create_full},
              false, 2);
   bOpenFolder->setText(Q(text_open_folder));
+  lInputFiles->setToolTip(Q(text_tip_add_files));
   if (IsProcessing) bStart->setText(Q(text_cancel));
   ShowSourceSummary(int(SourceFiles.List().size()));
+}
+
+void Tmain::LoadQtTexts() {
+  // Qt's own dialogs (file choosers, the buttons of message boxes) speak the
+  // window's language too, from Qt's translations as the system installs them.
+  static const std::pair<const char *, const char *> kQtLanguages[] = {
+      {"RU", "ru"}, {"LV", "lv"}, {"CS", "cs"}, {"FR", "fr"}, {"ES", "es"}, {"HU", "hu"}};
+  if (QtTexts) QCoreApplication::removeTranslator(QtTexts.get());
+  QtTexts.reset();
+  for (const auto &[code, locale] : kQtLanguages) {
+    if (LanguageCode != code) continue;
+    auto texts = std::make_unique<QTranslator>();
+    if (texts->load(QString("qtbase_") + locale, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+      QCoreApplication::installTranslator(texts.get());
+      QtTexts = std::move(texts);
+    }
+  }
 }
 
 void Tmain::ShowSourceSummary(int Count) {
@@ -664,7 +752,7 @@ void Tmain::bBrowseForFolderClick() {
 }
 
 void Tmain::bUPClick() {
-  FullHeight = height();
+  FullHeight = Page->height();
   ProgressTop = gbProgress->y();
   const int top = gbSourceFiles->y();
   gbProgress->move(gbProgress->x(), top);
@@ -672,15 +760,15 @@ void Tmain::bUPClick() {
   const int height = top + gbProgress->height() + 8 + bStart->height() + 6;
   for (QWidget *w : std::initializer_list<QWidget *>{bUP, bDN, bOptions, bAbout, bStart, bClose})
     w->move(w->x(), w->y() - (FullHeight - height));
-  setFixedSize(width(), height);
+  SetPageSize(Page->width(), height);
   bUP->setEnabled(false);
   bDN->setEnabled(true);
 }
 
 void Tmain::bDNClick() {
   if (!Reduced()) return;
-  const int shift = FullHeight - height();
-  setFixedSize(width(), FullHeight);
+  const int shift = FullHeight - Page->height();
+  SetPageSize(Page->width(), FullHeight);
   for (QWidget *w : std::initializer_list<QWidget *>{bUP, bDN, bOptions, bAbout, bStart, bClose})
     w->move(w->x(), w->y() + shift);
   gbProgress->move(gbProgress->x(), ProgressTop);

@@ -28,6 +28,8 @@ class QLabel;
 class QProgressBar;
 class QPushButton;
 class QRadioButton;
+class QScrollArea;
+class QTranslator;
 class QUrl;
 
 class Tmain : public QWidget {
@@ -132,6 +134,12 @@ class Tmain : public QWidget {
   // Where the last run's outputs are: the folder Open folder opens.
   std::string OutputsFolder() const;
   void FinishJob();
+  // The size of the controls' page: the window's, unless the screen is too
+  // small for it and the page scrolls inside the window.
+  void SetPageSize(int Width, int Height);
+  QSize FrameSize() const;
+  // Qt's translations for the chosen language, in place of the last ones.
+  void LoadQtTexts();
 
   TSettingsStore &Store;
   std::unique_ptr<TCoder_engine> EngineObject;
@@ -140,14 +148,19 @@ class Tmain : public QWidget {
   TPreprocessOptions PreprocessOptions;
   std::string Destination;
   std::string LanguageCode = "EN";
+  QString SourceFolder;  // where sources were last chosen
   std::string StoredFormatName;  // kept when no format button is checked
   std::vector<QString> StartupMessages;
   QString TitleText;
   bool IsProcessing = false;
+  bool PriorityRefused = false;  // the stored priority could not be set at start-up
   std::atomic<bool> InfoCancelled{false};  // read by the info workers
   bool CloseAfterRun = false;  // the user chose to cancel and close
   int StartTag = 0;  // 0 idle, 1 running
   int FullHeight = 0;
   int ProgressTop = 0;
   TProgressRec Last;
+  QScrollArea *Scroller = nullptr;  // only on a screen too small for the window
+  QWidget *Page = this;  // the controls' parent
+  std::unique_ptr<QTranslator> QtTexts;  // installed while the window lives
 };

@@ -22,9 +22,10 @@ TfrmAACOptions::TfrmAACOptions(TSettingsStore &Store, TCoder_engine &Engine, QWi
   tbQuality = Slider("tbQuality", "AACQuality");
   tbQuality->setTickInterval(50);
   auto *grid = new QGridLayout;
-  AddRow(grid, Label("lBitrate", text_bitrate), tbBitrate, ValueBox("eBitrate", tbBitrate, NumberOrAuto));
+  AddRow(grid, Label("lBitrate", text_bitrate), tbBitrate, ValueBox("eBitrate", tbBitrate, NumberOrAuto),
+         text_kbps_per_channel);
   AddRow(grid, Label("lBandwidth", text_bandwidth), tbBandwidth,
-         ValueBox("eBandwidth", tbBandwidth, [](int v) { return NumberOrAuto(AACBandwidthAt(v)); }));
+         ValueBox("eBandwidth", tbBandwidth, [](int v) { return NumberOrAuto(AACBandwidthAt(v)); }), text_hz);
   AddRow(grid, Label("lQuality", text_quality), tbQuality, ValueBox("eQuality", tbQuality, NumberOrAuto));
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(grid);

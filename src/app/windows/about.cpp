@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLinearGradient>
 #include <QMessageBox>
@@ -14,6 +15,7 @@
 #include <fmt/printf.h>
 #include <fstream>
 
+#include "app/windows/window_texts.h"
 #include "base/misc.h"
 #include "base/texts.h"
 #include "encoders/format.h"
@@ -111,7 +113,12 @@ TfrmAbout::TfrmAbout(QWidget *Parent) : QDialog(Parent) {
       "  TagLib - tags\n"
       "  uchardet - character sets of CUE sheets\n"
       "  {fmt} - text formatting\n"
-      "  Qt - the windows\n");
+      "  Qt - the windows\n\n"
+      "Tonmill is free software: you may redistribute it and/or modify it\n"
+      "under the terms of the GNU General Public License as published by the\n"
+      "Free Software Foundation, version 3 or (at your option) any later\n"
+      "version. It comes with NO WARRANTY. The licence's text is in the file\n"
+      "COPYING, on Debian in /usr/share/common-licenses/GPL-3.\n");
   bVersionInfo = new QPushButton(QString::fromStdString(text_verion_info), this);
   bVersionInfo->setObjectName("bVersionInfo");
   bVersionInfo->setGeometry(10, 406, 180, 30);
@@ -124,4 +131,12 @@ TfrmAbout::TfrmAbout(QWidget *Parent) : QDialog(Parent) {
     QMessageBox::information(nullptr, QString::fromStdString(text_verion_info),
                              QString::fromStdString(VersionInfo()));
   });
+}
+
+void TfrmAbout::keyPressEvent(QKeyEvent *Event) {
+  if (Event->key() == Qt::Key_F11) {
+    DumpFormTexts(this);
+    return;
+  }
+  QDialog::keyPressEvent(Event);
 }

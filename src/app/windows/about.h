@@ -6,6 +6,7 @@
 
 #include <string>
 
+class QKeyEvent;
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
@@ -20,6 +21,10 @@ class TfrmAbout : public QDialog {
   QLabel *Image1, *TntLabel1;
   QPlainTextEdit *TntMemo1;
   QPushButton *bVersionInfo, *bOK;
+
+ protected:
+  // F11 writes the window's texts, as in every other window.
+  void keyPressEvent(QKeyEvent *Event) override;
 };
 
 // Megabytes as " 0.###": a leading blank, up to three decimals, "." always.

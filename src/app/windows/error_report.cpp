@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QFrame>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPushButton>
 #include <QScrollArea>
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <cstdio>
 
+#include "app/windows/window_texts.h"
 #include "base/texts.h"
 
 namespace {
@@ -53,6 +55,14 @@ TfrmError::TfrmError(const std::string &Report, QWidget *Parent) : QDialog(Paren
   connect(bCopy, &QPushButton::clicked, this, [this] {
     QApplication::clipboard()->setText(QString::fromStdString(ClipboardText(l1->text().toStdString())));
   });
+}
+
+void TfrmError::keyPressEvent(QKeyEvent *Event) {
+  if (Event->key() == Qt::Key_F11) {
+    DumpFormTexts(this);
+    return;
+  }
+  QDialog::keyPressEvent(Event);
 }
 
 std::string TfrmError::ClipboardText(const std::string &Report) { return kRule + "\r\n" + Report + "\r\n" + kRule; }

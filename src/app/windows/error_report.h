@@ -5,6 +5,7 @@
 
 #include <string>
 
+class QKeyEvent;
 class QLabel;
 class QPushButton;
 
@@ -15,6 +16,10 @@ class TfrmError : public QDialog {
   static std::string ClipboardText(const std::string &Report);
   QLabel *l1;
   QPushButton *bCopy, *bOK;
+
+ protected:
+  // F11 writes the window's texts, as in every other window.
+  void keyPressEvent(QKeyEvent *Event) override;
 };
 
 // The text of a report: the exception's message (when there is one), the

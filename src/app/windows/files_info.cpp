@@ -4,6 +4,7 @@
 #include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QPushButton>
 #include <QStyle>
 #include <QTreeView>
@@ -119,6 +120,14 @@ void TfrmFilesInfo::bRemoveClick() {
   JvListView1->selectionModel()->clearSelection();
   Removed += Model->Remove(positions);
   SelectionChanged();
+}
+
+void TfrmFilesInfo::keyPressEvent(QKeyEvent *Event) {
+  if (Event->key() == Qt::Key_Delete && Event->modifiers() == Qt::NoModifier) {
+    if (bRemove->isEnabled()) bRemoveClick();
+    return;
+  }
+  TOptionsDialog::keyPressEvent(Event);
 }
 
 void TfrmFilesInfo::bCUEInfoClick() {

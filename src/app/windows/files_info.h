@@ -12,6 +12,7 @@
 #include "app/windows/options_dialog.h"
 #include "sources/cue.h"
 
+class QKeyEvent;
 class QTreeView;
 
 // The view's size and column widths in pixels, as stored ("InfoFormHeight",
@@ -52,6 +53,10 @@ class TfrmFilesInfo : public TOptionsDialog {
   QTreeView *JvListView1;
   TFilesInfoModel *Model;  // owned by the dialog
   QPushButton *bRemove, *bCUEInfo;
+
+ protected:
+  // Delete removes the selected rows, as Remove does.
+  void keyPressEvent(QKeyEvent *Event) override;
 
  private:
   void SelectionChanged();

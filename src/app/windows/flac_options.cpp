@@ -35,7 +35,7 @@ TfrmFLACOptions::TfrmFLACOptions(TSettingsStore &Store, TCoder_engine &Engine, Q
          ValueBox("eCompression", tbCompression, [](int v) { return std::to_string(v); }));
   grid->addWidget(Label("lChangingThis", text_changing_this), grid->rowCount(), 1, 1, 2);
   AddRow(grid, Label("lBlockSize", text_block_size), tbBlockSize,
-         ValueBox("eBlockSize", tbBlockSize, [](int v) { return std::to_string(FLACBlockSizeAt(v)); }));
+         ValueBox("eBlockSize", tbBlockSize, [](int v) { return std::to_string(FLACBlockSizeAt(v)); }), text_samples_unit);
   grid->addWidget(Label("lSmallerIsFaster", text_smaller_is_faster), grid->rowCount(), 1, 1, 2);
 
   // A number box: leaving it empty gives 0, a whole number in the value's

@@ -122,11 +122,16 @@ QLabel *TFormatDialog::Label(const char *Name, const std::string &Caption) {
   return label;
 }
 
-void TFormatDialog::AddRow(QGridLayout *Grid, QWidget *Caption, QSlider *Slider, QLineEdit *Box) {
+void TFormatDialog::AddRow(QGridLayout *Grid, QWidget *Caption, QSlider *Slider, QLineEdit *Box,
+                           const std::string &Unit) {
   const int row = Grid->rowCount();
   if (Caption) Grid->addWidget(Caption, row, 0);
   Grid->addWidget(Slider, row, 1);
   Grid->addWidget(Box, row, 2);
+  if (Unit.empty()) return;
+  QLabel *unit = Label((Box->objectName() + "Unit").toUtf8().constData(), Unit);
+  unit->setEnabled(Box->isEnabled());
+  Grid->addWidget(unit, row, 3);
 }
 
 void TFormatDialog::Show(const void *Source, const std::vector<std::string> &Except) {

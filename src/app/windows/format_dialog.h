@@ -57,8 +57,9 @@ class TFormatDialog : public TOptionsDialog {
   // A read-only box showing Shown(value) of Source, wide enough for every value it can show.
   QLineEdit *ValueBox(const char *Name, QSlider *Source, std::function<std::string(int)> Shown);
   QLabel *Label(const char *Name, const std::string &Caption);
-  // A row of Grid: the caption control, the slider and its box.
-  static void AddRow(QGridLayout *Grid, QWidget *Caption, QSlider *Slider, QLineEdit *Box);
+  // A row of Grid: the caption control, the slider, its box and the unit of
+  // the box's number (a label named after the box, "eCBR" → "eCBRUnit").
+  void AddRow(QGridLayout *Grid, QWidget *Caption, QSlider *Slider, QLineEdit *Box, const std::string &Unit = {});
 
   // The stored values into the controls, then the dialog's rules; the end of
   // every dialog's constructor.

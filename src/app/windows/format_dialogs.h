@@ -24,6 +24,7 @@ class TfrmMP3Options : public TFormatDialog {
 
  private:
   QLabel *lVBRMin, *lVBRMax, *lQuality, *lQualityNote;
+  QLabel *lPresetNote;  // what the preset does
   QGroupBox *gbStereoMode;
 };
 

@@ -16,6 +16,29 @@ namespace {
 
 std::string Kbps(int Position) { return std::to_string(MP3BitrateAt(Position)); }
 
+// What a preset does, in plain words, beside its name.
+std::string PresetDescription(int Position) {
+  const auto fast = [](const std::string &text) { return FormatText(text_preset_fast, text); };
+  switch (Position) {
+    case 0: return FormatText(text_preset_quality, 5);
+    case 1: return FormatText(text_preset_quality, 9);
+    case 2: return FormatText(text_preset_quality, 2);
+    case 3: return text_preset_voice;
+    case 4: return FormatText(text_preset_vbr, 175);
+    case 5: return FormatText(text_preset_quality, 0);
+    case 6: return FormatText(text_preset_vbr, 190);
+    case 7: return fast(FormatText(text_preset_vbr, 190));
+    case 8: return FormatText(text_preset_vbr, 245);
+    case 9: return fast(FormatText(text_preset_vbr, 245));
+    case 10: return FormatText(text_preset_cbr, 320);
+    case 11: return text_preset_abr;
+    case 12: return text_preset_cbr_min;
+    case 13: return FormatText(text_preset_vbr, 165);
+    case 14: return fast(FormatText(text_preset_vbr, 165));
+    default: return {};
+  }
+}
+
 }  // namespace
 
 TfrmMP3Options::TfrmMP3Options(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent)
@@ -33,6 +56,7 @@ TfrmMP3Options::TfrmMP3Options(TSettingsStore &Store, TCoder_engine &Engine, QWi
   rbStereo = Choice("rbStereo", "MP3StereoMode", int32_t(0), text_stereo);
   rbJointStereo = Choice("rbJointStereo", "MP3StereoMode", int32_t(1), text_joint_stereo);
   cbAutoFindBitrate = Check("cbAutoFindBitrate", "MP3AutoFindBitrate", text_auto_find_bitrate);
+  cbAutoFindBitrate->setToolTip(QString::fromStdString(text_tip_auto_find_bitrate));
   lVBRMin = Label("lVBRMin", text_min_bitrate);
   lVBRMax = Label("lVBRMax", text_max_bitrate);
   QLabel *lVBRMethod = Label("lVBRMethod", text_vbr_method);
@@ -41,15 +65,23 @@ TfrmMP3Options::TfrmMP3Options(TSettingsStore &Store, TCoder_engine &Engine, QWi
 
   auto *grid = new QGridLayout;
   AddRow(grid, rbPreset, tbPreset, ValueBox("ePreset", tbPreset, [](int v) { return MP3PresetName(v); }));
-  AddRow(grid, rbCBR, tbCBR, ValueBox("eCBR", tbCBR, Kbps));
-  grid->addWidget(rbVBR, grid->rowCount(), 0, 1, 3);
-  AddRow(grid, lVBRMin, tbVBRMin, ValueBox("eVBRMin", tbVBRMin, Kbps));
-  AddRow(grid, lVBRMax, tbVBRMax, ValueBox("eVBRMax", tbVBRMax, Kbps));
+  lPresetNote = Label("lPresetNote", "");
+  const auto describe = [this] {
+    lPresetNote->setText(QString::fromStdString(MP3PresetName(tbPreset->value()) + std::string(" — ") +
+                                                PresetDescription(tbPreset->value())));
+  };
+  connect(tbPreset, &QSlider::valueChanged, lPresetNote, describe);
+  describe();
+  grid->addWidget(lPresetNote, grid->rowCount(), 1, 1, 3);
+  AddRow(grid, rbCBR, tbCBR, ValueBox("eCBR", tbCBR, Kbps), text_kbps);
+  grid->addWidget(rbVBR, grid->rowCount(), 0, 1, 4);
+  AddRow(grid, lVBRMin, tbVBRMin, ValueBox("eVBRMin", tbVBRMin, Kbps), text_kbps);
+  AddRow(grid, lVBRMax, tbVBRMax, ValueBox("eVBRMax", tbVBRMax, Kbps), text_kbps);
   const std::string *methods[] = {&text_default, &text_old, &text_new, &text_abr};
   AddRow(grid, lVBRMethod, tbVBRMethod,
          ValueBox("eVBRMethod", tbVBRMethod, [methods](int v) { return *methods[std::min(v, 3)]; }));
   AddRow(grid, lQuality, tbQuality, ValueBox("eQuality", tbQuality, [](int v) { return std::to_string(v); }));
-  grid->addWidget(lQualityNote, grid->rowCount(), 1, 1, 2);
+  grid->addWidget(lQualityNote, grid->rowCount(), 1, 1, 3);
   for (QLabel *label : {lVBRMin, lVBRMax, lVBRMethod, lQuality}) label->setIndent(20);
 
   gbStereoMode = new QGroupBox(QString::fromStdString(text_stereo_mode), this);
@@ -72,6 +104,7 @@ void TfrmMP3Options::Changed() {
   // The maximum never stands below the minimum: a larger minimum takes it along.
   if (tbVBRMin->value() > tbVBRMax->value()) tbVBRMax->setValue(tbVBRMin->value());
   tbPreset->setEnabled(rbPreset->isChecked());
+  lPresetNote->setEnabled(rbPreset->isChecked());
   tbCBR->setEnabled(rbCBR->isChecked());
   for (QWidget *w : std::initializer_list<QWidget *>{tbVBRMin, tbVBRMax, lVBRMin, lVBRMax})
     w->setEnabled(rbVBR->isChecked());

@@ -38,9 +38,9 @@ TfrmOGGOptions::TfrmOGGOptions(TSettingsStore &Store, TCoder_engine &Engine, QWi
   auto *grid = new QGridLayout;
   AddRow(grid, rbQuality, tbQuality, ValueBox("eQuality", tbQuality, [](int v) { return std::to_string(v - 1); }));
   grid->addWidget(rbBitrates, grid->rowCount(), 0, 1, 3);
-  AddRow(grid, lMax, tbMax, ValueBox("eMax", tbMax, kbps));
-  AddRow(grid, lAvg, tbAvg, ValueBox("eAvg", tbAvg, kbps));
-  AddRow(grid, lMin, tbMin, ValueBox("eMin", tbMin, kbps));
+  AddRow(grid, lMax, tbMax, ValueBox("eMax", tbMax, kbps), text_kbps);
+  AddRow(grid, lAvg, tbAvg, ValueBox("eAvg", tbAvg, kbps), text_kbps);
+  AddRow(grid, lMin, tbMin, ValueBox("eMin", tbMin, kbps), text_kbps);
   for (QLabel *label : {lMax, lAvg, lMin}) label->setIndent(20);
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(grid);

@@ -34,6 +34,7 @@ TfrmPreprocessOptions::TfrmPreprocessOptions(const TPreprocessOptions &Options, 
   auto *upper = new QGridLayout(resample);
   upper->addWidget(cbResample, 0, 0);
   upper->addWidget(cmResampleTo, 0, 1);
+  upper->addWidget(Named<QLabel>(resample, "lResampleUnit", Qs(text_hz)), 0, 2);
   upper->addWidget(l4, 1, 0);
   upper->addWidget(tbChannels, 1, 1);
   upper->addWidget(eChannels, 1, 2);
@@ -52,6 +53,7 @@ TfrmPreprocessOptions::TfrmPreprocessOptions(const TPreprocessOptions &Options, 
   lower->addWidget(cbSplitBySilence, 0, 0, 1, 3);
   lower->addWidget(l1, 1, 0);
   lower->addWidget(cmThreshold, 1, 1);
+  lower->addWidget(Named<QLabel>(split, "lThresholdUnit", Qs(text_sample_level)), 1, 2, 1, 2);
   lower->addWidget(l2, 2, 0);
   lower->addWidget(cmSeconds, 2, 1);
   lower->addWidget(l3, 2, 2);

@@ -127,8 +127,10 @@ bool RunProgramOptions(QWidget *Parent, TSettingsStore &Store, TProgramOptions &
                        const std::function<void(const std::string &)> &Say) {
   TfrmOptions dialog(LoadProgramOptions(Store), Running, Parent);
   if (!dialog.Run()) return false;
+  const int32_t before = Options.Priority;
   Options = dialog.Options();
   if (const std::string failure = Store.WriteSettings(ProgramOptionsRecords(Options)); !failure.empty()) Say(failure);
-  ApplyPriority(Options.Priority, Say);
+  // A refusal is said when the priority is chosen, not each time the options are confirmed.
+  if (!ApplyPriority(Options.Priority) && Options.Priority != before) Say(text_priority_refused);
   return true;
 }

@@ -41,6 +41,6 @@ class TfrmOptions : public TOptionsDialog {
 // bOptionsClick: the dialog over the stored options (values changed in
 // memory but never stored are dropped). On OK the options are stored in one
 // write and the priority applied; Say tells the user a failed save or a
-// refused priority. True when confirmed.
+// priority refused when it was changed. True when confirmed.
 bool RunProgramOptions(QWidget *Parent, TSettingsStore &Store, TProgramOptions &Options, bool Running,
                        const std::function<void(const std::string &)> &Say);

@@ -24,7 +24,7 @@ TfrmWavPackOptions::TfrmWavPackOptions(TSettingsStore &Store, TCoder_engine &Eng
   AddRow(grid, nullptr, tbCompression,
          ValueBox("eCompression", tbCompression, [names](int v) { return *names[v >= 0 && v <= 1 ? v : 2]; }));
   grid->addWidget(rbHybrid, grid->rowCount(), 0, 1, 3);
-  AddRow(grid, nullptr, tbHybrid, ValueBox("eHybrid", tbHybrid, [](int v) { return std::to_string(v); }));
+  AddRow(grid, nullptr, tbHybrid, ValueBox("eHybrid", tbHybrid, [](int v) { return std::to_string(v); }), text_kbps);
   grid->addWidget(cbCorrection, grid->rowCount(), 1, 1, 2);
   grid->setColumnMinimumWidth(0, 20);
   auto *layout = new QVBoxLayout(this);

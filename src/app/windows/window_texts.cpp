@@ -35,7 +35,11 @@ namespace {
 void DumpControl(const QWidget *Control, std::vector<std::string> &Lines) {
   for (const QObject *child : Control->children()) {
     const auto *widget = qobject_cast<const QWidget *>(child);
-    if (!widget || widget->objectName().isEmpty()) continue;
+    if (!widget) continue;
+    if (widget->objectName().isEmpty()) {  // a frame of its own (a scroll area): its controls count
+      DumpControl(widget, Lines);
+      continue;
+    }
     const std::string name = widget->objectName().toStdString();
     const std::string caption = CaptionOf(widget);
     std::string text;

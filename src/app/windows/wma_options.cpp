@@ -28,6 +28,7 @@ TfrmWMAOptions::TfrmWMAOptions(TSettingsStore &Store, TCoder_engine &Engine, QWi
   tbVBR->setPageStep(10);
   cbLoseless = Check("cbLoseless", "WMALoseless", text_loseless);
   cbAutoFindBitrate = Check("cbAutoFindBitrate", "WMAAutoFindBitrate", text_auto_find_bitrate);
+  cbAutoFindBitrate->setToolTip(QString::fromStdString(text_tip_auto_find_bitrate));
   cbUsePro = Check("cbUsePro", "WMAUseProCoder", text_use_pro_codec);
   // The mode not chosen keeps its stored value.
   StoreOnlyWhen("WMABitrate", [this] { return rbCBR->isChecked(); });
@@ -37,7 +38,7 @@ TfrmWMAOptions::TfrmWMAOptions(TSettingsStore &Store, TCoder_engine &Engine, QWi
   });
 
   auto *grid = new QGridLayout;
-  AddRow(grid, rbCBR, tbCBR, ValueBox("eCBR", tbCBR, [](int v) { return std::to_string(WMABitrateAt(v)); }));
+  AddRow(grid, rbCBR, tbCBR, ValueBox("eCBR", tbCBR, [](int v) { return std::to_string(WMABitrateAt(v)); }), text_kbps);
   AddRow(grid, rbVBR, tbVBR, ValueBox("eVBR", tbVBR, [](int v) { return std::to_string(v); }));
   grid->addWidget(cbLoseless, grid->rowCount(), 1, 1, 2);
   auto *layout = new QVBoxLayout(this);
