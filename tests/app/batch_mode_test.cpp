@@ -32,7 +32,7 @@ namespace {
 struct TStart {
   std::string Cwd = {};      // working folder ("" keeps the test's)
   bool RemoveCwd = false;    // the working folder is deleted before the program starts
-  bool Nobody = false;       // runs as an unprivileged user
+  bool Nobody = false;       // runs as the other user, from its copy of the program
   bool ClosedErr = false;    // standard error is a pipe whose reader has gone
   bool IgnoreUsr1 = false;   // SIGUSR1 is ignored, as a parent may leave it
   bool Guarded = false;      // killed after five minutes, should it hang
@@ -40,10 +40,12 @@ struct TStart {
 };
 
 // Starts the program; its standard error goes to errFile unless ClosedErr.
-int Start(std::vector<std::string> args, const TStart &how, const std::string &errFile) {
-  args.insert(args.begin(), TONMILL_BINARY);
+int Start(std::vector<std::string> args, const TStart &how, const std::string &errFile,
+          const TOtherUser *other = nullptr) {
   if (how.Nobody)
-    args.insert(args.begin(), {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
+    args = other->Command(args);
+  else
+    args.insert(args.begin(), TONMILL_BINARY);
   // The guard stands between the test and the program, so it is left out where signals are sent.
   if (how.Guarded) args.insert(args.begin(), {"timeout", "-s", "KILL", "300"});
   std::vector<char *> argv;
@@ -103,14 +105,37 @@ int PeakThreads(int pid) {
 
 class BatchMode : public ::testing::Test {
  protected:
-  void SetUp() override {
-    Folder = TestFolder();
+  void SetUp() override { UseFolder(TestFolder()); }
+
+  // The test's files in `folder`: its settings, and the sources under "in".
+  void UseFolder(const std::string &folder) {
+    Folder = folder;
     fs::create_directories(Folder + "/config/tonmill");
     Conf = Folder + "/config/tonmill/tonmill.conf";
     WriteText(Conf, "[General]\nDestinationFormat=WAV\nLanguage=FR\nProgParallelFiles=4\n");
     setenv("XDG_CONFIG_HOME", (Folder + "/config").c_str(), 1);
     In = Folder + "/in";
     fs::create_directories(In);
+  }
+
+  // The test's files where the other user can reach them, for runs as that user.
+  void UseOtherUser() {
+    Other = std::make_unique<TOtherUser>();
+    UseFolder(Other->Folder);
+  }
+
+  // Whether a run as the other user can be made; when not, the test is marked skipped at the end.
+  bool OtherUserRuns() {
+    if (!Other) {
+      ADD_FAILURE() << "the test did not call UseOtherUser()";
+      return false;
+    }
+    OtherUserLeftOut |= !Other->CannotRun.empty();
+    return Other->CannotRun.empty();
+  }
+
+  void TearDown() override {
+    if (OtherUserLeftOut) GTEST_SKIP() << "the runs as another user are left out: " << Other->CannotRun;
   }
 
   int Tonmill(std::vector<std::string> args, std::string *err = nullptr) {
@@ -138,6 +163,7 @@ class BatchMode : public ::testing::Test {
   void RunRows(const std::vector<TRunRow> &Rows, const std::string &out) {
     for (const TRunRow &row : Rows) {
       SCOPED_TRACE(row.Name);
+      if (row.How.Nobody && !OtherUserRuns()) continue;
       fs::remove_all(out);
       fs::create_directory(out);
       fs::permissions(out, fs::perms::all);  // the unprivileged user writes here
@@ -147,7 +173,7 @@ class BatchMode : public ::testing::Test {
       TStart how = row.How;
       how.Guarded = true;
       const TSourceGuard guard({In});
-      const int pid = Start(args, how, Folder + "/err.txt");
+      const int pid = Start(args, how, Folder + "/err.txt", Other.get());
       ASSERT_GT(pid, 0);
       EXPECT_EQ(WaitTool(pid), row.Status);
       const std::string err = ReadText(Folder + "/err.txt");
@@ -161,6 +187,8 @@ class BatchMode : public ::testing::Test {
   }
 
   std::string Folder, Conf, In;
+  std::unique_ptr<TOtherUser> Other;
+  bool OtherUserLeftOut = false;
 };
 
 TEST_F(BatchMode, ConvertsAPatternAndLeavesTheSettingsAlone) {
@@ -271,6 +299,7 @@ TEST_F(BatchMode, ADamagedSourceConvertsAndIsTheOnlyOneNamed) {
 // A failed run says first, in the chosen language, which file could not be
 // read or written and why, then the technical lines under a heading.
 TEST_F(BatchMode, AFailureSaysWhichFileAndWhy) {
+  UseOtherUser();
   TScratchDisk disk(Folder + "/disk", "16m");
   const std::string out = Folder + "/out";
   WriteFileBytes(In + "/bad.flac", {'n', 'o'});
@@ -308,13 +337,14 @@ TEST_F(BatchMode, AFailureSaysWhichFileAndWhy) {
                     write + disk.Folder + "/a.wav”: the disk is full.", writeRu + disk.Folder + "/a.wav»: диск заполнен.",
                     {}});
   for (const TRow &row : rows) {
+    if (row.Nobody && !OtherUserRuns()) continue;
     for (const std::string language : {"EN", "RU"}) {
       SCOPED_TRACE(row.Name + (" in " + language));
       WriteText(Conf, "[General]\nLanguage=" + language + "\n");
       fs::create_directories(out);
       fs::permissions(out, fs::perms::all);
       if (disk.Mounted) disk.LeaveFree(0);  // only the disk's row writes there
-      const int pid = Start(row.Args, {.Nobody = row.Nobody, .Guarded = true}, Folder + "/err.txt");
+      const int pid = Start(row.Args, {.Nobody = row.Nobody, .Guarded = true}, Folder + "/err.txt", Other.get());
       ASSERT_GT(pid, 0);
       if (row.During) row.During();
       EXPECT_EQ(WaitTool(pid), 1);
@@ -492,6 +522,7 @@ TEST_F(BatchMode, NoOutputUnderItsNameIsEverCutShort) {
 // things that are no regular file under the output's name: each run ends by
 // itself, saying what is wrong, or converts into the next free name.
 TEST_F(BatchMode, AwkwardPathsNeitherCrashNorHang) {
+  UseOtherUser();
   WriteSignal(In + "/a.wav", TTestSignal{});
   const std::string locked = Folder + "/locked", out = Folder + "/out", gone = Folder + "/gone";
   fs::create_directories(locked);
@@ -611,6 +642,7 @@ TEST_F(BatchMode, EveryReadmeExampleWorks) {
 // What a user meets on the command line: a quoted "~", folders that cannot be
 // read, a file where the output folder should be, and "/p" over the stored mode.
 TEST_F(BatchMode, CommandLineAsAUserMeetsIt) {
+  UseOtherUser();
   const std::string home = Folder + "/home";
   const THome homeForTheTest(home);
   WriteSignal(In + "/a.wav", TTestSignal{});

@@ -2,10 +2,12 @@
 
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -252,6 +254,55 @@ int WaitTool(int pid) {
   int status = 0;
   if (waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+TOtherUser::TOtherUser() : OldMask(umask(022)) {
+  std::string root = (fs::temp_directory_path() / "tonmill-other-XXXXXX").string();
+  if (!mkdtemp(root.data())) {
+    CannotRun = "cannot make a folder in " + fs::temp_directory_path().string() + ": " + std::strerror(errno);
+    return;
+  }
+  Root = root;
+  // Copies keep their source's mode, which a private umask may have closed.
+  const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                         fs::perms::others_read | fs::perms::others_exec;
+  const fs::perms readable = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                             fs::perms::others_read;
+  fs::permissions(Root, open);
+  // The language files go beside the program, where it looks for them.
+  fs::create_directories(Root + "/program/lang");
+  fs::copy_file(TONMILL_BINARY, Root + "/program/tonmill");
+  fs::permissions(Root + "/program/tonmill", open);
+  for (const auto &entry : fs::directory_iterator(TONMILL_SOURCE_DIR "/lang")) {
+    if (entry.path().extension() != ".lng") continue;
+    const fs::path copy = Root + "/program/lang/" + entry.path().filename().string();
+    fs::copy_file(entry.path(), copy);
+    fs::permissions(copy, readable);
+  }
+  Folder = Root + "/files";
+  fs::create_directory(Folder);
+  fs::permissions(Folder, open);
+  std::string err;
+  if (geteuid() != 0)
+    CannotRun = "running the program as another user needs root";
+  else if (RunTool({"setpriv", "--version"}) != 0)
+    CannotRun = "setpriv is not installed";
+  else if (RunTool(Command({"--version"}), nullptr, &err) != 0)
+    CannotRun = "the user 65534 cannot run the program in " + Root + ": " + err;
+}
+
+TOtherUser::~TOtherUser() {
+  umask(OldMask);
+  std::error_code ec;
+  if (!Root.empty()) fs::remove_all(Root, ec);
+}
+
+std::vector<std::string> TOtherUser::Command(const std::vector<std::string> &args) const {
+  // The program finds its languages beside itself, not in a folder named for this process.
+  std::vector<std::string> argv = {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                   "env", "-u", "TONMILL_LANG_DIR", Root + "/program/tonmill"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return argv;
 }
 
 #include "sources/audio_info.h"

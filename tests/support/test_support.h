@@ -81,6 +81,27 @@ void WaitForGrowth(const std::string &path, uintmax_t bytes = 100000);
 // Waits for a started program; returns its exit status (128 + signal if killed).
 int WaitTool(int pid);
 
+// The program run by another, unprivileged user (uid 65534), wherever the
+// build tree lies and whatever its parents' permissions: a fresh folder under
+// the system's temporary folder that this user can reach, holding a copy of
+// the program and its language files; the test writes there what the user
+// must read. Files written while it lives are readable by all (umask 022).
+// The folder goes with the object. Running as another user needs root and
+// setpriv: CannotRun says why it cannot be done ("" when it can).
+class TOtherUser {
+ public:
+  TOtherUser();
+  ~TOtherUser();
+  // The command line that runs the program's copy as that user with `args`.
+  std::vector<std::string> Command(const std::vector<std::string> &args) const;
+  std::string Folder;     // for the test's files, open to everyone (ends without "/")
+  std::string CannotRun;
+
+ private:
+  std::string Root;
+  unsigned OldMask;
+};
+
 #include "engine/coder_thread.h"
 
 // What a source of raw PCM says of itself, for an encoder: one stream of
