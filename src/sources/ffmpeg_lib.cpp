@@ -9,6 +9,7 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
@@ -326,13 +327,37 @@ bool FirstFrame(const std::string &Input, int32_t Index, const std::vector<std::
   return found;
 }
 
+// The first frame of a file's stream on ffmpeg's clock, found once for all
+// the tracks of a film (the file as it is now: its size and time).
+bool StreamOrigin(const std::string &FileName, int32_t Index, int64_t &Pts) {
+  static std::mutex lock;
+  static std::map<std::string, int64_t> known;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(FileName, ec);
+  const auto time = std::filesystem::last_write_time(FileName, ec).time_since_epoch().count();
+  const std::string key = std::to_string(Index) + ":" + std::to_string(size) + ":" + std::to_string(time) + ":" + FileName;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (const auto found = known.find(key); !ec && found != known.end()) {
+      Pts = found->second;
+      return true;
+    }
+  }
+  int64_t frames = 0;
+  if (!FirstFrame(FFmpegInputName(FileName), Index, {}, Pts, frames)) return false;
+  std::lock_guard<std::mutex> hold(lock);
+  if (known.size() > 1000) known.clear();
+  if (!ec) known[key] = Pts;
+  return true;
+}
+
 }  // namespace
 
 bool TFFMPEGDecoder::FindLanding(double Seconds, int64_t Target, std::vector<std::string> &Seek, int64_t &Landed) {
   const TAudioInfoRec &s = AudioInfo.Streams[size_t(AudioInfo.Index)];
   const std::string input = FFmpegInputName(FileName);
   int64_t frames = 0;
-  if (!OriginKnown && !FirstFrame(input, AudioInfo.Index, {}, OriginPts, frames)) return false;
+  if (!OriginKnown && !StreamOrigin(FileName, AudioInfo.Index, OriginPts)) return false;
   OriginKnown = true;
   // Matroska and Flash keep milliseconds: a frame's stamp misses its place by
   // up to half of one, which frames of one length longer than that settle.
