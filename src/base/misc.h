@@ -176,6 +176,7 @@ enum class TFailureReason : uint8_t {
   SourceVanished,
   BadSheet,         // a CUE sheet that cannot be read or cut
   SheetAudioMissing,  // a CUE sheet whose audio file is not there
+  NoFFmpeg,         // a film, and no ffmpeg program to read its sound
 };
 
 struct TThreadErrorRec {

@@ -108,6 +108,7 @@ void TCoder_engine::Execute() {
       failure.ErrorMessage = item.Rec.AudioInfo.ErrorText;
       failure.CurrentInputFileName = item.FileName;
       DiagnoseReading(failure, BASS_ERROR_FILEFORM, item.Rec.AudioInfo.DamagedAt);
+      if (failure.ErrorMessage == text_ffmpeg_missing) failure.Reason = TFailureReason::NoFFmpeg;
       Failures.push_back(failure);
     }
     if (!KeepGoing) throw std::runtime_error(CoderEngineError);

@@ -67,16 +67,18 @@ void GetFileAudioInfo_BASS(const std::string &FileName, bool ComputeBitrate, TAu
   BASS_StreamFree(stream);
 }
 
+namespace {
+// What libswresample mixes at most, and so what ffmpeg can hand over.
+constexpr int32_t kFFmpegMaxChannels = 64;
+}  // namespace
+
 void GetFileAudioInfo_FFMPEG(const std::string &FileName, TAudioInfo &AudioInfo) {
   std::string report;
   ffmpeg_lib::TAudioInfoArr streams;
-  GetFFmpegAudioInfo(FileName, report, streams);
-  AudioInfo.Index = 0;
+  const bool started = GetFFmpegAudioInfo(FileName, report, streams);
+  AudioInfo.ErrorText.clear();
+  AudioInfo.Index = -1;
   AudioInfo.Streams.clear();
-  if (streams.empty()) {
-    AudioInfo.ErrorText = "GetFileAudioInfo_FFMEPG failed";
-    return;
-  }
   for (const ffmpeg_lib::TAudioInfoRec &found : streams) {
     TAudioInfoRec s;
     s.Bitrate = found.Bitrate;
@@ -88,5 +90,14 @@ void GetFileAudioInfo_FFMPEG(const std::string &FileName, TAudioInfo &AudioInfo)
     s.ChannelLayout = found.ChannelsText;
     s.Duration = std::max(0.0, found.Duration);  // unknown counts nothing towards the total
     AudioInfo.Streams.push_back(s);
+    // The first stream that can be sound is the one converted; a report of
+    // no rate or of more channels than FFmpeg mixes is no audio.
+    if (AudioInfo.Index < 0 && s.SampleRate > 0 && s.Channels > 0 && s.Channels <= kFFmpegMaxChannels)
+      AudioInfo.Index = int32_t(AudioInfo.Streams.size() - 1);
+  }
+  if (AudioInfo.Index < 0) {
+    AudioInfo.Index = 0;
+    AudioInfo.Streams.clear();
+    AudioInfo.ErrorText = started ? "GetFileAudioInfo_FFMEPG failed" : text_ffmpeg_missing;
   }
 }

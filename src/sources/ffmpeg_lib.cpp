@@ -4,13 +4,17 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <stdexcept>
 #include <system_error>
 
+#include "base/texts.h"
 #include "platform/process/child_process.h"
 
 namespace {
@@ -18,6 +22,10 @@ namespace {
 // ffmpeg writes something at least this often while it works; silence longer
 // than this means it hangs (a stalled network mount, a broken file system).
 constexpr int kIdleMs = 60000;
+// ffmpeg ends at once when it closes its output; one that lingers is killed.
+constexpr int kEndMs = 5000;
+// Seconds a film's picture may run on past its sound.
+constexpr double kPictureRunOn = 1.0;
 // The report of one input is a few kilobytes; anything past this is noise.
 constexpr size_t kReportLimit = 1 << 20;
 
@@ -190,39 +198,56 @@ TAudioInfoArr ParseFFmpegReport(const std::string &Text, const std::string &Inpu
     }
   }
   TAudioInfoArr streams;
+  bool inAudio = false;  // in the lines of an audio stream (its metadata)
   for (const std::string &line : lines) {
     if (StartsWith(line, "Output #")) break;
     ffmpeg_lib::TAudioInfoRec rec;
-    if (StartsWith(line, "Stream #") && ParseStreamLine(line, duration, rec)) streams.push_back(rec);
+    if (StartsWith(line, "Stream #")) {
+      inAudio = ParseStreamLine(line, duration, rec);
+      if (inAudio) streams.push_back(rec);
+    } else if (inAudio && StartsWith(line, "DURATION")) {
+      // The stream's own length (Matroska), where the film's may run on.
+      const size_t colon = line.find(": ");
+      const double own = colon == std::string::npos ? -1.0 : ParseDuration(line.substr(colon + 2));
+      if (own >= 0) streams.back().Duration = own;
+    }
   }
   return streams;
 }
 
 }  // namespace ffmpeg_lib
 
-std::string RunFFmpegCapture(const std::vector<std::string> &Parameters) {
+std::string RunFFmpegCapture(const std::vector<std::string> &Parameters, bool *Missing) {
+  if (Missing) *Missing = false;
   try {
     TChildProcess ffmpeg(FFmpegPath(), Parameters, true);
     std::string text = ffmpeg.ReadAll(kReportLimit, kIdleMs);
-    ffmpeg.Wait();
+    // Its report is whole once the output closes, whatever the status says.
+    ffmpeg.Wait(kEndMs);
     return text;
+  } catch (const std::system_error &e) {
+    if (Missing) *Missing = e.code().value() == ENOENT;
+    return {};
   } catch (const std::exception &) {
-    return {};  // not startable, or hung: no report
+    return {};  // hung: no report
   }
 }
 
-void GetFFmpegAudioInfo(const std::string &FileName, std::string &Text,
+bool GetFFmpegAudioInfo(const std::string &FileName, std::string &Text,
                         ffmpeg_lib::TAudioInfoArr &Streams) {
   const std::string input = FFmpegInputName(FileName);
+  bool missing = false;
   // With no output named, ffmpeg reports the input and stops.
-  Text = RunFFmpegCapture({"-nostdin", "-hide_banner", "-i", input});
+  Text = RunFFmpegCapture({"-nostdin", "-hide_banner", "-i", input}, &missing);
   Streams = ffmpeg_lib::ParseFFmpegReport(Text, input);
+  return !missing;
 }
 
 TFFMPEG_Codec::TFFMPEG_Codec(const std::vector<std::string> &Parameters) {
   try {
     Process = std::make_unique<TChildProcess>(FFmpegPath(), Parameters);
   } catch (const std::system_error &e) {
+    if (e.code().value() == ENOENT) throw std::runtime_error(text_ffmpeg_missing);
     throw std::runtime_error("ffmpeg: " + std::string(std::strerror(e.code().value())));
   }
 }
@@ -237,9 +262,12 @@ int64_t TFFMPEG_Codec::ReadFromHandle(void *Buffer, size_t Count) {
     Process->Kill();
     throw std::runtime_error(std::string("ffmpeg: ") + e.what());
   }
-  if (got == int64_t(Count)) return got;
+  if (got == int64_t(Count) || Process->Stopped()) return got;
   // The output ended: a clean end, or a failure ffmpeg explains.
-  const int status = Process->Wait();
+  const int status = Process->Wait(kEndMs);
+  if (Process->TimedOut())
+    throw std::runtime_error("ffmpeg: still running " + std::to_string(kEndMs / 1000) +
+                             " seconds after the end of its output");
   if (status != 0) {
     std::string why = Trimmed(Process->Errors());
     if (why.empty())
@@ -264,12 +292,114 @@ TFFMPEGDecoder::TFFMPEGDecoder(bool Mem, const std::string &FileName, double Sta
 
 TFFMPEGDecoder::~TFFMPEGDecoder() = default;
 
+namespace {
+
+// Where the first frame ffmpeg decodes of stream Index after the options
+// Seek lies on ffmpeg's own clock (copied from the container), in frames of
+// the stream's rate, and the length of a frame there. Frames that start
+// inside a packet have stamps ffmpeg guesses, and the guess can miss by a
+// frame: the place is counted back from a later frame, whose stamp is the
+// container's.
+bool FirstFrame(const std::string &Input, int32_t Index, const std::vector<std::string> &Seek, int64_t &Pts,
+                int64_t &Frames) {
+  constexpr int kFramesRead = 12;
+  std::vector<std::string> args = {"-nostdin", "-hide_banner", "-nostats"};
+  args.insert(args.end(), Seek.begin(), Seek.end());
+  args.insert(args.end(), {"-copyts", "-i", Input, "-map", "0:a:" + std::to_string(Index), "-frames:a",
+                           std::to_string(kFramesRead), "-af", "ashowinfo", "-f", "null", "-"});
+  const std::string text = RunFFmpegCapture(args);
+  int64_t before = 0;  // frames ahead of the one read
+  bool found = false;
+  for (size_t at = 0, n = 0; (at = text.find("] n:" + std::to_string(n) + " pts:", at)) != std::string::npos; ++n) {
+    const char *end = text.c_str() + text.size();
+    int64_t pts = 0, frames = 0;
+    const size_t count = text.find(" nb_samples:", at);
+    if (std::from_chars(text.c_str() + text.find(" pts:", at) + 5, end, pts).ec != std::errc() ||
+        count == std::string::npos || std::from_chars(text.c_str() + count + 12, end, frames).ec != std::errc() ||
+        frames <= 0)
+      break;
+    Pts = pts - before;
+    Frames = frames;
+    before += frames;
+    found = true;
+    at = count;
+  }
+  return found;
+}
+
+// The first frame of a file's stream on ffmpeg's clock, found once for all
+// the tracks of a film (the file as it is now: its size and time).
+bool StreamOrigin(const std::string &FileName, int32_t Index, int64_t &Pts) {
+  static std::mutex lock;
+  static std::map<std::string, int64_t> known;
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(FileName, ec);
+  const auto time = std::filesystem::last_write_time(FileName, ec).time_since_epoch().count();
+  const std::string key = std::to_string(Index) + ":" + std::to_string(size) + ":" + std::to_string(time) + ":" + FileName;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    if (const auto found = known.find(key); !ec && found != known.end()) {
+      Pts = found->second;
+      return true;
+    }
+  }
+  int64_t frames = 0;
+  if (!FirstFrame(FFmpegInputName(FileName), Index, {}, Pts, frames)) return false;
+  std::lock_guard<std::mutex> hold(lock);
+  if (known.size() > 1000) known.clear();
+  if (!ec) known[key] = Pts;
+  return true;
+}
+
+}  // namespace
+
+bool TFFMPEGDecoder::FindLanding(double Seconds, int64_t Target, std::vector<std::string> &Seek, int64_t &Landed) {
+  const TAudioInfoRec &s = AudioInfo.Streams[size_t(AudioInfo.Index)];
+  const std::string input = FFmpegInputName(FileName);
+  int64_t frames = 0;
+  if (!OriginKnown && !StreamOrigin(FileName, AudioInfo.Index, OriginPts)) return false;
+  OriginKnown = true;
+  // Matroska and Flash keep milliseconds: a frame's stamp misses its place by
+  // up to half of one, which frames of one length longer than that settle.
+  const std::string type = GetFileExtension(FileName);
+  const bool milliseconds = type == "mkv" || type == "flv";
+  // A second before the start lets lossy decoders settle; further back when
+  // the seek lands after it.
+  for (const double margin : {1.0, 10.0, 60.0}) {
+    const double from = Seconds - margin;
+    if (from <= 0) return false;
+    Seek = {"-ss", SecondsText(from), "-noaccurate_seek"};
+    int64_t pts = 0;
+    if (!FirstFrame(input, AudioInfo.Index, Seek, pts, frames)) return false;
+    int64_t index = pts - OriginPts;
+    if (milliseconds) {
+      const int64_t slack = s.SampleRate / 2000 + 1;
+      if (frames <= 2 * slack) return false;
+      const int64_t whole = (index + frames / 2) / frames * frames;
+      if (index < 0 || std::llabs(index - whole) > slack) return false;  // frames of other lengths
+      index = whole;
+    }
+    if (index >= 0 && index <= Target) {
+      Landed = index;
+      return true;
+    }
+  }
+  return false;
+}
+
 void TFFMPEGDecoder::Start(double Seconds) {
   const TAudioInfoRec &s = AudioInfo.Streams[size_t(AudioInfo.Index)];
   Codec.reset();  // the old process is gone before the new one starts
+  const int64_t target = s.SampleRate > 0 ? std::llround(Seconds * s.SampleRate) : 0;
+  std::vector<std::string> seek;
+  int64_t landed = 0;
+  if (target > 0 && !FindLanding(Seconds, target, seek, landed)) {
+    seek.clear();  // counted from the very start, which is always exact
+    landed = 0;
+  }
   std::vector<std::string> args = {"-nostdin", "-hide_banner", "-loglevel", "error"};
-  // Before the input: ffmpeg seeks in the file rather than decoding up to it.
-  if (Seconds > 0) args.insert(args.end(), {"-ss", SecondsText(Seconds)});
+  args.insert(args.end(), seek.begin(), seek.end());
+  if (!seek.empty()) args.push_back("-copyts");  // as the landing was found
   args.insert(args.end(), {"-i", FFmpegInputName(FileName), "-map", "0:a:" + std::to_string(AudioInfo.Index),
                            "-ac", std::to_string(std::max(1, s.Channels))});
   // The rate and channel count the job was planned with, whatever the
@@ -278,6 +408,7 @@ void TFFMPEGDecoder::Start(double Seconds) {
   args.insert(args.end(), {"-c:a", "pcm_s16le", "-f", "s16le", "pipe:1"});
   Codec = std::make_unique<TFFMPEG_Codec>(args);
   StartSeconds = Seconds;
+  SkipBytes = (target - landed) * FrameBytes;
   BytesDelivered = 0;
   Ended = false;
 }
@@ -291,6 +422,16 @@ int32_t TFFMPEGDecoder::SetPosition(double Seconds) {
 int64_t TFFMPEGDecoder::GetData(void *Buffer, uint32_t Count) {
   if (Ended) return 0;
   Count -= Count % uint32_t(FrameBytes);  // whole frames only
+  while (SkipBytes > 0 && !Ended) {
+    const uint32_t want = uint32_t(std::min<int64_t>(SkipBytes, Count));
+    const int64_t got = Codec->ReadFromHandle(Buffer, want);
+    SkipBytes -= got;
+    if (got < int64_t(want)) {
+      Ended = true;
+      Codec.reset();
+    }
+  }
+  if (Ended) return 0;
   const int64_t got = Codec->ReadFromHandle(Buffer, Count);
   const int64_t whole = got - got % FrameBytes;
   if (got < int64_t(Count)) {
@@ -308,7 +449,10 @@ double TFFMPEGDecoder::GetPosition() {
 TDecodeReport TFFMPEGDecoder::GetReport() {
   TDecodeReport report;
   if (Ended) report.EndSeconds = GetPosition();
-  // ffmpeg states the length of the whole film, whose picture often runs on
-  // past its sound: no measure for the sound's own end.
+  // Containers other than Matroska state the length of the whole film, whose
+  // picture may run on a little past its sound: only a shortfall beyond
+  // that counts.
+  const double stated = AudioInfo.Streams[size_t(AudioInfo.Index)].Duration;
+  if (stated > 0) report.StatedSeconds = std::max(0.0, stated - kPictureRunOn);
   return report;
 }

@@ -30,7 +30,7 @@ struct TAudioInfoRec {
   std::string ChannelsText;  // "stereo", "5.1(side)", "3 channels"
   int32_t Channels = 0;
   int32_t Bitrate = 0;       // kbit/s, 0 when not printed
-  double Duration = -1.0;    // seconds of the whole input; -1 when not known
+  double Duration = -1.0;    // seconds: the stream's own where stated, else the whole input's; -1 unknown
 };
 using TAudioInfoArr = std::vector<TAudioInfoRec>;
 
@@ -45,12 +45,13 @@ TAudioInfoArr ParseFFmpegReport(const std::string &Text, const std::string &Inpu
 std::string FFmpegInputName(const std::string &FileName);
 
 // Runs ffmpeg with Parameters and returns all it printed (output and
-// errors); empty when it cannot be started.
-std::string RunFFmpegCapture(const std::vector<std::string> &Parameters);
+// errors); empty when it cannot be started (Missing: it was not found).
+std::string RunFFmpegCapture(const std::vector<std::string> &Parameters, bool *Missing = nullptr);
 
 // Probes FileName: Text is ffmpeg's report, Streams its audio streams
 // (none when ffmpeg is missing, cannot read the file, or finds no audio).
-void GetFFmpegAudioInfo(const std::string &FileName, std::string &Text,
+// False when the ffmpeg program was not found.
+bool GetFFmpegAudioInfo(const std::string &FileName, std::string &Text,
                         ffmpeg_lib::TAudioInfoArr &Streams);
 
 // ffmpeg decoding one audio stream to 16-bit little-endian PCM at the
@@ -59,7 +60,8 @@ void GetFFmpegAudioInfo(const std::string &FileName, std::string &Text,
 // reaped.
 class TFFMPEG_Codec {
  public:
-  // Raises "ffmpeg: <reason>" when the program cannot be started.
+  // Raises "ffmpeg: <reason>" when the program cannot be started, and
+  // text_ffmpeg_missing when it is not found.
   TFFMPEG_Codec(const std::vector<std::string> &Parameters);
   ~TFFMPEG_Codec();
   // Fills Buffer with Count bytes, fewer only at the end of output.
@@ -76,7 +78,10 @@ class TFFMPEGDecoder : public TCustomDecoder {
                  uint32_t Flags, int32_t BufferSize, const TAudioInfo &AudioInfo);
   ~TFFMPEGDecoder() override;
 
-  // Restarts ffmpeg at Seconds (seeking before the input is opened).
+  // Restarts ffmpeg at Seconds: the frame round(Seconds × rate) of the
+  // stream's whole decode, whatever the container's clock. ffmpeg seeks a
+  // little before it (so lossy decoders settle) and the frames up to it are
+  // counted off here.
   int32_t SetPosition(double Seconds) override;
   int64_t GetData(void *Buffer, uint32_t Count) override;
   double GetPosition() override;
@@ -84,9 +89,16 @@ class TFFMPEGDecoder : public TCustomDecoder {
 
  private:
   void Start(double Seconds);
+  // Where a seek lands: Seek (the options before the input) and the frame
+  // of the whole decode ffmpeg then starts at, at most Target. False when
+  // that cannot be told, and the decode goes from the start.
+  bool FindLanding(double Seconds, int64_t Target, std::vector<std::string> &Seek, int64_t &Landed);
 
   std::unique_ptr<TFFMPEG_Codec> Codec;
   double StartSeconds = 0;
+  int64_t SkipBytes = 0;   // decoded before the start, dropped
+  bool OriginKnown = false;
+  int64_t OriginPts = 0;   // the stream's first frame on ffmpeg's clock, in frames
   int32_t FrameBytes = 4;
   int32_t BytesPerSecond = 0;
   int64_t BytesDelivered = 0;

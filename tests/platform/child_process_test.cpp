@@ -1,12 +1,16 @@
 // A child program gets its three standard descriptors and nothing else of
-// ours, its name and arguments exactly as given, and is gone once we are done.
+// ours, its name and arguments exactly as given, and is gone once we are done,
+// with whatever it started: no wait on it is without bound.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <fstream>
 #include <system_error>
 
 #include "platform/process/child_process.h"
@@ -20,19 +24,37 @@ TEST(ChildProcess, GetsOnlyItsOwnDescriptorsAndArgumentsAsGiven) {
   {
     TChildProcess ls("ls", {"-1", "/proc/self/fd"});
     std::string listing = ls.ReadAll(4096, 60000);
-    EXPECT_EQ(ls.Wait(), 0);
+    EXPECT_EQ(ls.Wait(60000), 0);
     EXPECT_EQ(listing, "0\n1\n2\n3\n");  // 3 is the folder ls reads
   }
   {
     TChildProcess printf("printf", {"%s|", "a b", "'\"", "-x", "$(id)", "\n", "\xff"});
     EXPECT_EQ(printf.ReadAll(4096, 60000), "a b|'\"|-x|$(id)|\n|\xff|");
-    EXPECT_EQ(printf.Wait(), 0);
+    EXPECT_EQ(printf.Wait(60000), 0);
   }
   {
     TChildProcess failing("ls", {"/no/such/folder"});
     EXPECT_EQ(failing.ReadAll(4096, 60000), "");
-    EXPECT_EQ(failing.Wait(), 2);
+    EXPECT_EQ(failing.Wait(60000), 2);
     EXPECT_NE(failing.Errors().find("No such file"), std::string::npos) << failing.Errors();
+  }
+  {
+    // Closes its output and stays, as does what it started.
+    TChildProcess lingering("sh", {"-c", "sleep 600 >/dev/null 2>&1 & echo $!; exec >&- 2>&-; exec sleep 600"});
+    const std::string started = lingering.ReadAll(64, 60000);
+    EXPECT_EQ(lingering.Wait(200), 128 + SIGKILL);
+    EXPECT_TRUE(lingering.TimedOut());
+    const pid_t grandchild = std::atoi(started.c_str());
+    ASSERT_GT(grandchild, 0) << started;
+    std::string state;
+    for (int i = 0; i < 500 && kill(grandchild, 0) == 0; ++i) {  // its new parent reaps it
+      std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
+      std::getline(stat, state);
+      if (state.find(") Z") != std::string::npos) break;
+      usleep(10000);
+    }
+    EXPECT_TRUE(kill(grandchild, 0) != 0 || state.find(") Z") != std::string::npos) << state;
+    if (kill(grandchild, 0) == 0 && state.find(") Z") == std::string::npos) kill(grandchild, SIGKILL);
   }
   try {
     TChildProcess missing("no-such-program-here", {});

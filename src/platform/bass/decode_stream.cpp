@@ -1,6 +1,8 @@
 #include "platform/bass/decode_stream.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstring>
 
 #include "platform/bass/bass.h"
@@ -167,6 +169,26 @@ int TDecodeStream::OpenFile(const std::string &path, const TStreamKind &kind,
     if (pts != AV_NOPTS_VALUE) OriginPts = pts;
   }
   StatedLength = StatedLengthFromContainer();
+  // Matroska states the length to the millisecond only: too coarse to stop
+  // decoding at, close enough to tell a file cut short.
+  const char *const matroska[] = {"matroska", nullptr};
+  RoundedLength = -1;
+  if (StatedLength < 0 && NameListed(Format->iformat->name, matroska)) {
+    double seconds = Format->duration > 0 ? double(Format->duration) / AV_TIME_BASE : -1.0;
+    // The stream's own "hh:mm:ss.nnnnnnnnn", read whatever the locale.
+    if (const AVDictionaryEntry *own = av_dict_get(st->metadata, "DURATION", nullptr, 0)) {
+      const char *p = own->value, *end = p + std::strlen(p);
+      int h = 0, m = 0;
+      double sec = 0;
+      auto r = std::from_chars(p, end, h);
+      if (r.ec == std::errc() && r.ptr < end && *r.ptr == ':') r = std::from_chars(r.ptr + 1, end, m);
+      if (r.ec == std::errc() && r.ptr < end && *r.ptr == ':') {
+        r = std::from_chars(r.ptr + 1, end, sec);
+        if (r.ec == std::errc()) seconds = h * 3600.0 + m * 60.0 + sec;
+      }
+    }
+    if (seconds > 0) RoundedLength = std::llround(seconds * Rate);
+  }
 
   // Lossless frames decode on their own, and MP3 and Vorbis decoders rebuild
   // their state from a few frames before the target. Other lossy decoders carry

@@ -51,7 +51,7 @@ class TDecodeStream {
   // yet), how many damaged blocks were passed over, whether the
   // container's own end mark is missing, and where counting the length
   // found the source undecodable (-1: it did not).
-  int64_t Stated() const { return StatedLength; }
+  int64_t Stated() const { return StatedLength >= 0 ? StatedLength : RoundedLength; }
   int64_t BrokeOffAt() const { return LengthBrokeOff; }
   int64_t EndedAt() const { return SourceEnd; }
   int64_t Damaged() const { return DamagedBlocks; }
@@ -100,6 +100,7 @@ class TDecodeStream {
 
   int64_t OriginPts = 0;      // stream timestamp of frame 0
   int64_t StatedLength = -1;  // exact frame count stated by the container, -1 unknown
+  int64_t RoundedLength = -1; // a length stated to the millisecond (Matroska): a measure, no limit
   int64_t CountedLength = -1; // frame count found by decoding to the end, -1 unknown
   int64_t LengthBrokeOff = -1; // where counting found the source undecodable, -1 when it did not
   int64_t Pos = 0;            // next frame to deliver

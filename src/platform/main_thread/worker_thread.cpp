@@ -2,12 +2,19 @@
 
 #include "platform/main_thread/main_thread.h"
 
+namespace {
+thread_local const std::atomic<bool> *CurrentStop = nullptr;
+}  // namespace
+
+bool CurrentWorkerTerminated() { return CurrentStop && *CurrentStop; }
+
 TWorkerThread::~TWorkerThread() { StopAndWait(); }
 
 void TWorkerThread::Resume() {
   if (Started) return;
   Started = true;
   Thread = std::thread([this] {
+    CurrentStop = &TerminateRequested;
     Execute();
     Done = true;
     MainThreadPump().Wake();  // whoever waits for us looks again at once

@@ -6,6 +6,11 @@
 #include <atomic>
 #include <thread>
 
+// Whether the worker running the calling thread has been asked to stop;
+// false on any other thread. Long waits below the worker (a child process)
+// look at it, so a stop does not wait for them.
+bool CurrentWorkerTerminated();
+
 class TWorkerThread {
  public:
   TWorkerThread(const TWorkerThread &) = delete;

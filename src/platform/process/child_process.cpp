@@ -7,15 +7,37 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <stdexcept>
 #include <system_error>
+
+#include "platform/main_thread/worker_thread.h"
 
 extern char **environ;
 
 namespace {
 
 constexpr size_t kErrorTailBytes = 16384;
+// How often a wait looks whether its worker was asked to stop.
+constexpr int kSliceMs = 100;
+// Once the child has ended, how long what it left behind may hold its pipes.
+constexpr int kLeftoverMs = 2000;
+// A killed child stuck in the kernel (a dead network mount) is left behind
+// after this long rather than hanging the run.
+constexpr int kKillMs = 5000;
+
+int64_t NowMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+void Pause(int &ms) {
+  usleep(useconds_t(ms) * 1000);
+  ms = std::min(ms * 2, 20);
+}
 
 // The end of `text` that fits in the tail.
 void KeepTail(std::string &text) {
@@ -108,13 +130,39 @@ void TChildProcess::CollectErrors() {
   }
 }
 
+bool TChildProcess::StopAsked() {
+  if (!StopSeen && CurrentWorkerTerminated()) StopSeen = true;
+  return StopSeen;
+}
+
 int64_t TChildProcess::Read(void *Buffer, size_t Count, int TimeoutMs) {
   if (Output < 0) return 0;
+  int64_t waitFrom = NowMs(), endSeen = -1;
   for (;;) {
+    if (StopAsked()) {
+      Kill();
+      CloseOutput();
+      return 0;
+    }
+    int slice = kSliceMs;
+    if (TimeoutMs >= 0) {
+      const int64_t left = TimeoutMs - (NowMs() - waitFrom);
+      if (left <= 0) return -1;
+      slice = int(std::min<int64_t>(slice, left));
+    }
     pollfd fds[2] = {{Output, POLLIN, 0}, {ErrorPipe, POLLIN, 0}};
-    const int ready = poll(fds, ErrorPipe >= 0 ? 2 : 1, TimeoutMs);
+    const int ready = poll(fds, ErrorPipe >= 0 ? 2 : 1, slice);
     if (ready < 0 && errno == EINTR) continue;
-    if (ready <= 0) return -1;
+    if (ready < 0) return -1;
+    if (ready == 0) {
+      // The child is gone, yet its output stays open: something it started
+      // holds it. That is no longer ours to wait for.
+      if (!Reaped && Ended()) {
+        if (endSeen < 0) endSeen = NowMs();
+        if (NowMs() - endSeen >= kLeftoverMs) kill(-Child, SIGKILL);
+      }
+      continue;
+    }
     if (ErrorPipe >= 0 && fds[1].revents) CollectErrors();
     if (fds[0].revents) {
       const ssize_t got = read(Output, Buffer, Count);
@@ -123,16 +171,21 @@ int64_t TChildProcess::Read(void *Buffer, size_t Count, int TimeoutMs) {
         close(Output);
         Output = -1;
         // What is left on standard error belongs to the report of the end.
-        while (ErrorPipe >= 0) {
+        const int64_t until = NowMs() + (TimeoutMs >= 0 ? std::min(TimeoutMs, kLeftoverMs) : kLeftoverMs);
+        while (ErrorPipe >= 0 && !StopAsked()) {
+          const int64_t left = until - NowMs();
+          if (left <= 0) break;
           pollfd errors = {ErrorPipe, POLLIN, 0};
-          if (poll(&errors, 1, TimeoutMs) == 0) break;
-          CollectErrors();
+          const int more = poll(&errors, 1, int(std::min<int64_t>(left, kSliceMs)));
+          if (more < 0 && errno != EINTR) break;
+          if (more > 0) CollectErrors();
         }
         return 0;
       }
       return got;
     }
     // Only errors came: the child is at work, so the wait starts again.
+    waitFrom = NowMs();
   }
 }
 
@@ -157,19 +210,47 @@ std::string TChildProcess::ReadAll(size_t Limit, int IdleMs) {
   }
 }
 
-int TChildProcess::Wait() {
-  if (!Reaped) {
-    int status = 0;
-    while (waitpid(Child, &status, 0) < 0 && errno == EINTR) {
+bool TChildProcess::Ended() {
+  siginfo_t info{};
+  // Not reaped yet: a zombie keeps its group's number from being reused.
+  return waitid(P_PID, id_t(Child), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == Child;
+}
+
+void TChildProcess::Reap() {
+  kill(-Child, SIGKILL);  // whatever the child left running in its group
+  int status = 0;
+  while (waitpid(Child, &status, 0) < 0 && errno == EINTR) {
+  }
+  Reaped = true;
+  Status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+}
+
+int TChildProcess::Wait(int TimeoutMs) {
+  const int64_t from = NowMs();
+  for (int pause = 1; !Reaped; Pause(pause)) {
+    if (Ended()) {
+      Reap();
+      break;
     }
-    Reaped = true;
-    Status = WIFSIGNALED(status) ? 128 + WTERMSIG(status) : WEXITSTATUS(status);
+    if (StopAsked() || NowMs() - from >= TimeoutMs) {
+      WaitRanOut = !StopSeen;
+      Kill();
+      break;
+    }
   }
   return Status;
 }
 
 void TChildProcess::Kill() {
   if (Reaped) return;
-  kill(Child, SIGKILL);
-  Wait();
+  kill(-Child, SIGKILL);
+  const int64_t from = NowMs();
+  for (int pause = 1; !Ended(); Pause(pause)) {
+    if (NowMs() - from >= kKillMs) {
+      Reaped = true;
+      Status = 128 + SIGKILL;
+      return;
+    }
+  }
+  Reap();
 }
