@@ -76,9 +76,10 @@ int Number(const std::string &text, const std::string &pattern) {
 
 TReport ReadReport(const std::string &err) {
   TReport r;
-  r.Converted = Number(err, R"(converted (\d+) of)");
-  if (r.Converted < 0) r.Converted = Number(err, R"((\d+) (?:files?|tracks?)[^\n]* converted into)");
   r.LeftAlone = std::max(0, Number(err, R"(left alone (\d+) existing)"));
+  r.Converted = Number(err, R"(converted (\d+) of)");
+  // A run that did everything counts what it left alone among what is done.
+  if (r.Converted < 0) r.Converted = Number(err, R"((\d+) (?:files?|tracks?)[^\n]* converted into)") - r.LeftAlone;
   r.Stopped = std::max(0, Number(err, R"(stopped (\d+))"));
   r.Verified = Number(err, R"(verified (\d+) lossless)");
   return r;

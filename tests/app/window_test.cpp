@@ -1051,9 +1051,7 @@ TEST_F(MainWindow, AFailedRunSaysWhichFileAndWhy) {
     rows.push_back({"disk full", good, disk.Folder, false, [&] { disk.LeaveFree(0); }, {}, [&] { disk.Unfill(); },
                     write + disk.Folder + "/good.wav”: the disk is full.",
                     writeRu + disk.Folder + "/good.wav»: диск заполнен."});
-    rows.push_back({"read-only", good, disk.Folder, false, [&] { disk.SetReadOnly(true); }, {},
-                    [&] { disk.SetReadOnly(false); }, write + disk.Folder + "/good.wav”: the disk or folder is read-only.",
-                    writeRu + disk.Folder + "/good.wav»: диск или папка доступны только для чтения."});
+    // A read-only destination is refused before the run (TheDestinationIsCheckedBeforeTheRun).
   }
   for (const TRow &row : rows) {
     for (const std::string language : {"EN", "RU"}) {

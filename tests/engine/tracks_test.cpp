@@ -145,7 +145,9 @@ TEST_F(SourceParts, ADamagedSheetFailsTheRunWithItsName) {
     Engine.Run();
     FAIL();
   } catch (const std::exception &e) {
-    EXPECT_NE(std::string(e.what()).find(Folder + "/a.cue"), std::string::npos) << e.what();
+    ASSERT_EQ(Engine.Failures.size(), 1u) << e.what();
+    EXPECT_NE(Engine.Failures[0].ErrorMessage.find(Folder + "/a.cue"), std::string::npos)
+        << Engine.Failures[0].ErrorMessage;
   }
 }
 
