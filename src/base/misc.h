@@ -172,6 +172,7 @@ enum class TFailureReason : uint8_t {
   NotAudio,         // not audio, or a kind this program does not read
   Damaged,          // decoding broke off at DamagedAt
   SourceVanished,
+  NotHeld,          // the format cannot hold the source: the message says why
 };
 
 struct TThreadErrorRec {

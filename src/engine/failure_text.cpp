@@ -79,6 +79,7 @@ std::string FailureLine(const TThreadErrorRec &Error) {
     case R::NotAudio: why = text_why_not_audio; break;
     case R::Damaged: why = FormatText(text_why_damaged_at, Position(Error.DamagedAt)); break;
     case R::SourceVanished: why = text_why_source_vanished; break;
+    case R::NotHeld: why = Error.ErrorMessage; break;
     case R::Other: why = text_why_unknown; break;
   }
   return Error.Reading ? FormatText(text_could_not_read, Error.CurrentInputFileName, why)

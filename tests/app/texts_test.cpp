@@ -71,7 +71,9 @@ TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) 
       {"text_tracks_of_files_will_be_processed", "dd"}, {"text_tracks_of_files_will_be_processed1", "dd"},
       {"text_processing_track", "dd"},     {"text_run_counts", "dddd"},
       {"text_outputs_in", "s"},            {"text_could_not_read", "ss"},
-      {"text_could_not_write", "ss"},      {"text_why_damaged_at", "s"}};
+      {"text_could_not_write", "ss"},      {"text_why_damaged_at", "s"},
+      {"text_holds_channels", "sdd"},      {"text_holds_rates", "sddd"},
+      {"text_note_converted", "ddsdd"},    {"text_note_bitrate", "dsd"}};
   for (const char *file : {"english", "russian", "latvian", "czech", "french", "spanish", "hungarian"}) {
     const std::string path = std::string(TONMILL_SOURCE_DIR) + "/lang/" + file + ".lng";
     std::vector<std::string> missing;
