@@ -332,8 +332,10 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
     Say("verified " + std::to_string(verified) + " lossless output" + (verified == 1 ? "" : "s") +
         " against what was encoded");
   }
-  // Sources converted only as far as they decoded, covers left out; they change no exit status.
-  for (const TThreadWarningRec &warning : Engine.Warnings) Say("warning: " + WarningText(warning));
+  // Sources converted only as far as they decoded, covers left out, and outputs
+  // their encoder took converted; they change no exit status.
+  for (const TThreadWarningRec &warning : Engine.Warnings)
+    Say((warning.IsNote() ? "note: " : "warning: ") + WarningText(warning));
   // What could not be read was not converted: the run did not do all it was asked.
   if (status == 0 && !Sources.Unreadable.empty()) {
     Say("some input folders could not be read (named above)");

@@ -177,6 +177,7 @@ enum class TFailureReason : uint8_t {
   BadSheet,         // a CUE sheet that cannot be read or cut
   SheetAudioMissing,  // a CUE sheet whose audio file is not there
   NoFFmpeg,         // a film, and no ffmpeg program to read its sound
+  NotHeld,          // the format cannot hold the source: the message says why
 };
 
 struct TThreadErrorRec {

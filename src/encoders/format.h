@@ -63,6 +63,14 @@ struct TKeyHelp {
   const char *Values;
 };
 
+// The sample rates and channel counts an encoder takes.
+struct TEncoderRange {
+  int32_t MinRate = 1;
+  int32_t MaxRate = 0;                  // 0: no limit
+  std::span<const int32_t> Rates = {};  // not empty: only these, ascending
+  int32_t MaxChannels = 0;              // 0: no limit
+};
+
 class TSpanJoiner;
 using TCreateJoiner = std::unique_ptr<TSpanJoiner> (*)(const std::string &FileName, const TAudioInfo &AudioInfo,
                                                         const void *Options);
@@ -87,10 +95,16 @@ struct TFormatRow {
   // Whether outputs made with Options (null: the defaults) hold exactly the
   // samples they were given; null for a lossy format.
   bool (*Lossless)(const void *Options) = nullptr;
-  // The highest sample rate the encoder takes with Options (a record of the
-  // format's); null: any. A faster source is resampled to the highest rate
-  // of its family that fits (RateWithin).
-  int32_t (*MaxRate)(const void *Options) = nullptr;
+  // What the encoder takes with Options (a record of the format's); null:
+  // anything. A lossy output is resampled and mixed down into it, a lossless
+  // one that cannot hold its source fails before it starts.
+  TEncoderRange (*Takes)(const void *Options) = nullptr;
+  // Where the library limits the bitrate by the rate and channel count: a
+  // copy of Options with the nearest bitrate it takes for Stream, or null when
+  // Options fit (or nothing does: the encoder then says why). AskedKbps and
+  // GivenKbps tell the run's report.
+  std::shared_ptr<void> (*FitBitrate)(const void *Options, const TAudioInfoRec &Stream, int32_t &AskedKbps,
+                                      int32_t &GivenKbps) = nullptr;
   // The joiner that encodes an output in spans on several threads and joins
   // them into the file the format's coder would write, sample for sample;
   // null (or a null joiner, for some Options) where the format has none.

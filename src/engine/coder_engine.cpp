@@ -472,6 +472,15 @@ std::string WarningText(const TThreadWarningRec &Warning) {
   std::string text = Warning.InputFileName;
   if (Warning.IsTrack) text += " (" + std::filesystem::path(Warning.OutputFileName).filename().string() + ")";
   if (!Warning.Note.empty()) return text + ": " + Warning.Note;
+  if (Warning.IsNote()) {
+    std::string what;
+    if (Warning.Rate > 0)
+      what = FormatText(text_note_converted, Warning.Rate, Warning.Channels, Warning.Format, Warning.AskedRate,
+                        Warning.AskedChannels);
+    if (Warning.Kbps > 0)
+      what += (what.empty() ? "" : "; ") + FormatText(text_note_bitrate, Warning.Kbps, Warning.Format, Warning.AskedKbps);
+    return text + ": " + what;
+  }
   text += Warning.ExpectedSeconds >= 0
               ? fmt::sprintf(": %.2f s of %.2f s decoded", Warning.DecodedSeconds, Warning.ExpectedSeconds)
               : fmt::sprintf(": %.2f s decoded", Warning.DecodedSeconds);

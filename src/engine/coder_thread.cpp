@@ -255,19 +255,17 @@ void TCoderThread::Convert() {
   // The encoder sees the rate and channels the job asks for; positions and
   // lengths of the job stay in the source's frames.
   TAudioInfo target = info;
-  int32_t maxRate = 0;
-  if (const TFormatRow *row = FormatRow(Job.DestinationFormat); row && row->MaxRate) {
-    const std::shared_ptr<void> defaults = Job.Options ? nullptr : row->NewOptions();
-    maxRate = row->MaxRate(Job.Options ? Job.Options : defaults.get());
-  }
-  target.Streams[size_t(info.Index)] = StreamWithin(PreprocessedStream(Job.PreprocessOptions, stream), maxRate);
+  const void *options = Job.Options;
+  std::shared_ptr<void> ownOptions;  // the defaults, or a copy at a bitrate the encoder takes
+  if (!TakeWithin(target.Streams[size_t(info.Index)], options, ownOptions)) return;
 
   // The encoder, writing under the output's hidden name.
   ClearLastFileError();
   TPartialOutput partial(Job.OutputFileName, Job.Partials);
   if (Job.SkipExisting && !ClaimOutput(partial)) return;
   std::unique_ptr<TCustomCoder> coder =
-      CreateCoder(Job.DestinationFormat, partial.Name(), Job.WriteTags ? Job.Tags : NoTags(), target, Job.Options, Job.SpanThreads);
+      CreateCoder(Job.DestinationFormat, partial.Name(), Job.WriteTags ? Job.Tags : NoTags(), target, options,
+                  Job.SpanThreads);
   if (!coder) {
     ReportError("Assert failed : FCoder = nil", "", 0, {});
     return;
@@ -284,7 +282,7 @@ void TCoderThread::Convert() {
     encoder.CompanionSuffix = CompanionSuffix;
   }
   // Debug runs write no audio: nothing to check.
-  if (Job.Verify && DebugMode == 0 && IsVerifiable(Job.DestinationFormat, Job.Options)) {
+  if (Job.Verify && DebugMode == 0 && IsVerifiable(Job.DestinationFormat, options)) {
     encoder.Fed.emplace();
     encoder.FedBits = bits;
   }
@@ -329,6 +327,51 @@ bool TCoderThread::ClaimOutput(TPartialOutput &Partial) {
     RemoveLeftPartials(slash == std::string::npos ? std::string() : Job.OutputFileName.substr(0, slash + 1),
                        {RegularFileIdentity(Job.SourceFileName)});
   }
+}
+
+bool TCoderThread::TakeWithin(TAudioInfoRec &Stream, const void *&Options, std::shared_ptr<void> &OwnOptions) {
+  const TFormatRow *row = FormatRow(Job.DestinationFormat);
+  if (!row || !row->NewOptions) return true;  // no encoder: said when it is created
+  if (!Options) {
+    OwnOptions = row->NewOptions();
+    Options = OwnOptions.get();
+  }
+  const TAudioInfoRec asked = PreprocessedStream(Job.PreprocessOptions, Stream);
+  const TAudioInfoRec taken = row->Takes ? StreamTaken(asked, row->Takes(Options)) : asked;
+  TThreadWarningRec note;
+  if (taken.SampleRate != asked.SampleRate || taken.Channels != asked.Channels) {
+    // Lossless means what was asked, sample for sample: no conversion stands in.
+    if (row->Lossless && row->Lossless(Options)) {
+      const std::string why =
+          taken.Channels != asked.Channels
+              ? FormatText(text_holds_channels, row->Name, taken.Channels, asked.Channels)
+              : FormatText(text_holds_rates, row->Name, row->Takes(Options).MinRate, row->Takes(Options).MaxRate,
+                           asked.SampleRate);
+      TThreadErrorRec cause;
+      cause.Reason = TFailureReason::NotHeld;
+      ReportError(why, "", 0, cause);
+      return false;
+    }
+    note.AskedRate = asked.SampleRate;
+    note.AskedChannels = asked.Channels;
+    note.Rate = taken.SampleRate;
+    note.Channels = taken.Channels;
+  }
+  Stream = taken;
+  if (row->FitBitrate)
+    if (std::shared_ptr<void> fitted = row->FitBitrate(Options, Stream, note.AskedKbps, note.Kbps)) {
+      OwnOptions = std::move(fitted);
+      Options = OwnOptions.get();
+    }
+  if (note.Rate > 0 || note.Kbps > 0) {
+    note.Format = row->Name;
+    note.InputFileName = Job.SourceFileName;
+    note.OutputFileName = Job.OutputFileName;
+    note.JobNumber = Job.JobNumber;
+    note.IsTrack = Job.IsTrack;
+    Note = note;
+  }
+  return true;
 }
 
 bool TCoderThread::StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial) {
@@ -454,6 +497,7 @@ void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, 
     if (!Terminated()) {
       ReportProgress(100, span);
       ReportDamage(Decoder.GetReport(), framesRead, Stream.SampleRate);
+      if (Note && Job.OnWarning) Job.OnWarning(*Note);
     }
   } catch (const std::exception &e) {
     if (reading)

@@ -12,6 +12,7 @@
 #include <functional>
 #include <limits>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -37,6 +38,12 @@ struct TThreadWarningRec {
   int64_t DamagedBlocks = 0;    // damaged blocks the decoder passed over
   bool EndMissing = false;      // the source stopped before its end
   std::string Note;             // in place of the decoding figures
+  // Or a note: the encoder of Format took the source at another rate, channel
+  // count or bitrate than asked (0: that one was kept).
+  std::string Format;
+  int32_t AskedRate = 0, AskedChannels = 0, Rate = 0, Channels = 0;
+  int32_t AskedKbps = 0, Kbps = 0;
+  bool IsNote() const { return !Format.empty(); }
 };
 
 // One conversion job. Its output is written under a hidden name and gets
@@ -119,6 +126,10 @@ class TCoderThread : public TWorkerThread {
   // opened, then block after block from one to the other. A phase that fails
   // reports it once the encoder has ended.
   void Convert();
+  // Brings Stream (the decoded one) within what the job's encoder takes with
+  // Options, which may become a record of OwnOptions; false when the job
+  // failed because a lossless output cannot hold the source.
+  bool TakeWithin(TAudioInfoRec &Stream, const void *&Options, std::shared_ptr<void> &OwnOptions);
   bool StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial);
   std::unique_ptr<TCustomDecoder> OpenDecoder(TEncoderEnd &Encoder, int BufferSize, int32_t Bits);
   // Stream is what the decoder delivers, Target what the encoder takes (both
@@ -135,6 +146,9 @@ class TCoderThread : public TWorkerThread {
   int32_t SlotCount;
   TFileListRec Job;
   std::string CompanionSuffix;  // of the encoder's second file, if it writes one
+  // What the encoder was given instead of what the job asked, told once the
+  // output is written.
+  std::optional<TThreadWarningRec> Note;
   uint64_t StartTicks;
   TProgressHandler OnProgress;
   TFinishedHandler OnFinished;

@@ -105,6 +105,7 @@ std::string ReasonText(const TThreadErrorRec &Error) {
     case R::BadSheet: why = text_why_bad_sheet; break;
     case R::SheetAudioMissing: why = text_why_sheet_audio_missing; break;
     case R::NoFFmpeg: why = text_ffmpeg_missing; break;
+    case R::NotHeld: why = Error.ErrorMessage; break;
     case R::Other: why = text_why_unknown; break;
   }
   return why;

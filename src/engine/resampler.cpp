@@ -1,5 +1,7 @@
 #include "engine/resampler.h"
 
+#include <algorithm>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -38,6 +40,16 @@ TResampler::TResampler(int32_t InRate, int32_t InChannels, int32_t OutRate, int3
     if (InChannels == 1 && OutChannels == 2) {
       const double both[2] = {1.0, 1.0};
       Check(swr_set_matrix(Context, both, 1), "swr_set_matrix");
+    } else if (InChannels != OutChannels && in.order == AV_CHANNEL_ORDER_UNSPEC) {
+      // A count without a speaker layout: channel c goes to output c modulo
+      // the output's count, shared so that no output passes full scale.
+      std::vector<double> matrix(size_t(OutChannels) * size_t(InChannels), 0.0);
+      for (int32_t o = 0; o < OutChannels; ++o) {
+        const int32_t sources = (InChannels - o + OutChannels - 1) / OutChannels;
+        for (int32_t c = o; c < InChannels; c += OutChannels)
+          matrix[size_t(o) * size_t(InChannels) + size_t(c)] = 1.0 / std::max(1, sources);
+      }
+      Check(swr_set_matrix(Context, matrix.data(), InChannels), "swr_set_matrix");
     }
     Check(swr_init(Context), "swr_init");
   } catch (const std::exception &e) {
@@ -70,9 +82,31 @@ int32_t RateWithin(int32_t Rate, int32_t MaxRate) {
   return rate;
 }
 
-TAudioInfoRec StreamWithin(const TAudioInfoRec &Stream, int32_t MaxRate) {
+namespace {
+
+int32_t RateTaken(int32_t Rate, const TEncoderRange &Range) {
+  if (Range.Rates.empty()) {
+    if (Range.MaxRate > 0 && Rate > Range.MaxRate) return RateWithin(Rate, Range.MaxRate);
+    return std::max(Rate, Range.MinRate);
+  }
+  if (std::find(Range.Rates.begin(), Range.Rates.end(), Rate) != Range.Rates.end()) return Rate;
+  if (Rate > Range.Rates.back()) {
+    const int32_t within = RateWithin(Rate, Range.Rates.back());
+    auto above = std::upper_bound(Range.Rates.begin(), Range.Rates.end(), within);
+    return above == Range.Rates.begin() ? Range.Rates.front() : *std::prev(above);
+  }
+  return *std::lower_bound(Range.Rates.begin(), Range.Rates.end(), Rate);
+}
+
+}  // namespace
+
+TAudioInfoRec StreamTaken(const TAudioInfoRec &Stream, const TEncoderRange &Range) {
   TAudioInfoRec s = Stream;
-  s.SampleRate = RateWithin(Stream.SampleRate, MaxRate);
+  s.SampleRate = RateTaken(Stream.SampleRate, Range);
+  if (Range.MaxChannels > 0 && s.Channels > Range.MaxChannels) s.Channels = Range.MaxChannels;
+  if (s.SampleRate == Stream.SampleRate && s.Channels == Stream.Channels) return Stream;
+  if (s.Channels != Stream.Channels) s.ChannelLayout = s.Channels == 1 ? "mono" : s.Channels == 2 ? "stereo" : "";
+  s.BlockAlign = s.Channels * s.BytesPerSample;
   s.BytesPerSecond = s.BlockAlign * s.SampleRate;
   return s;
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "base/misc.h"
+#include "encoders/format.h"
 
 struct SwrContext;
 
@@ -41,5 +42,8 @@ TAudioInfoRec PreprocessedStream(const TPreprocessOptions &Options, const TAudio
 // times a power of two) that does, else MaxRate. DSD64's 352.8 kHz becomes
 // 88.2 kHz for a format that takes 96 kHz.
 int32_t RateWithin(int32_t Rate, int32_t MaxRate);
-// Stream with its rate brought within MaxRate (sizes follow).
-TAudioInfoRec StreamWithin(const TAudioInfoRec &Stream, int32_t MaxRate);
+// The rate and channel count an encoder taking Range is given for Stream
+// (sizes follow): Stream itself when it fits. A faster source comes down as
+// RateWithin says (to a rate of the list at or below it), a slower one up to
+// the next rate taken; more channels are mixed down to the most it takes.
+TAudioInfoRec StreamTaken(const TAudioInfoRec &Stream, const TEncoderRange &Range);

@@ -1,11 +1,14 @@
 // Files as other programs write them, and damaged ones, converted by the
 // program itself without a window: each converts to the length FFmpeg's own
 // decoder gets from it, and a source that was damaged or stopped early is
-// listed afterwards as a warning on standard error, without failing the run.
+// listed afterwards as a warning on standard error, without failing the run;
+// sources of rates and channel counts an encoder does not take are converted
+// to what it takes, or refused by a lossless format.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -286,7 +289,7 @@ TEST(FurtherTypes, AFolderOfEachIsFoundAndConverted) {
 
 // DSD64 decodes to 352.8 kHz: the formats that hold it keep it (bit for bit
 // at 24 bits, as above); the others get the highest rate of the 44.1 kHz
-// family they take (LAME chooses its own), and their tones sound like those
+// family they take, and their tones sound like those
 // of FFmpeg's own resampling of the source.
 TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
   const std::string folder = TestFolder();
@@ -298,7 +301,7 @@ TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
     int Rate;
     double MinSnrDb;  // against FFmpeg's decode at Rate; 0: not compared
   } rows[] = {{"wav", "wav", 352800, 0},  {"flac", "flac", 352800, 0}, {"wavpack", "wv", 352800, 0},
-              {"ape", "ape", 352800, 0},  {"mp3", "mp3", 48000, 15},   {"ogg", "ogg", 44100, 15},
+              {"ape", "ape", 352800, 0},  {"mp3", "mp3", 44100, 15},   {"ogg", "ogg", 44100, 15},
               {"aac", "aac", 88200, 15},  {"wma", "wma", 44100, 15}};
   for (const auto &r : rows) {
     SCOPED_TRACE(r.Dest);
@@ -320,6 +323,93 @@ TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
     EXPECT_NEAR(double(decoded.size()) / 2 / r.Rate, 1.0, 0.06);  // a frame of padding at most
     if (r.MinSnrDb > 0) {
       EXPECT_GT(SnrDb(tones(source), decoded, 2, 2400), r.MinSnrDb);
+    }
+  }
+}
+
+// Sources at rates and channel counts the encoders were not made for, one run
+// per format over sources of every rate (their channel counts and depths
+// rotate from format to format, so every rate and every channel count reaches
+// every format). A lossy output comes at the rate and channels its encoder
+// takes, with one note saying so; a lossless one holds the source exactly or
+// its job fails with the limit named. The run ends by itself, leaving nothing hidden.
+TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
+  const std::string folder = TestFolder();
+  fs::create_directories(folder + "/config");
+  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  const int rates[] = {4000, 7350, 8000, 11025, 192000, 384000};
+  const int channels[] = {1, 3, 6, 8, 16};
+  const int bits[] = {8, 16, 32};
+  const struct {
+    const char *Dest, *Extension;
+    int Rates[6];      // what each of `rates` is encoded at
+    int MaxChannels;   // mixed down to this (lossy) or refused (lossless)
+    bool Lossless;
+    const char *Refusal;  // the reason of a refused source, before its channel count
+    std::vector<std::string> Keys = {};
+  } formats[] = {
+      {"mp3", "mp3", {8000, 8000, 8000, 11025, 48000, 48000}, 2, false, ""},
+      {"aac", "aac", {7350, 7350, 8000, 11025, 96000, 96000}, 6, false, ""},
+      {"wma", "wma", {8000, 8000, 8000, 11025, 48000, 48000}, 2, false, ""},
+      // A managed bitrate of 499 kbit/s, more than the library takes for most of them.
+      {"ogg", "ogg", {8000, 8000, 8000, 11025, 48000, 48000}, 8, false, "", {"/avgbitrate", "17"}},
+      {"wav", "wav", {4000, 7350, 8000, 11025, 192000, 384000}, 16, true, ""},
+      {"flac", "flac", {4000, 7350, 8000, 11025, 192000, 384000}, 8, true, "FLAC files hold at most 8 channels; the source has "},
+      {"wavpack", "wv", {4000, 7350, 8000, 11025, 192000, 384000}, 16, true, ""},
+      {"ape", "ape", {4000, 7350, 8000, 11025, 192000, 384000}, 2, true, "APE files hold at most 2 channels; the source has "},
+  };
+  for (size_t f = 0; f < std::size(formats); ++f) {
+    const auto &format = formats[f];
+    SCOPED_TRACE(format.Dest);
+    const std::string in = folder + "/" + format.Dest + "-in", out = folder + "/" + format.Dest;
+    fs::create_directories(in);
+    std::vector<TTestSignal> signals;
+    bool anyRefused = false;
+    for (size_t r = 0; r < std::size(rates); ++r) {
+      const TTestSignal s{.Rate = rates[r], .Channels = channels[(r + f) % 5], .Bits = bits[(r + f) % 3],
+                          .Seconds = 0.6};
+      const char *codec = s.Bits == 8 ? "pcm_u8" : s.Bits == 16 ? "pcm_s16le" : "pcm_f32le";
+      WriteSignal(in + "/" + std::to_string(r) + ".wav", s, {"-c:a", codec});
+      signals.push_back(s);
+      anyRefused |= format.Lossless && s.Channels > format.MaxChannels;
+    }
+    std::vector<std::string> args = {TONMILL_BINARY, "/q", "/keepgoing", "/input", in, "/output", out, "/dest",
+                                     format.Dest};
+    args.insert(args.end(), format.Keys.begin(), format.Keys.end());
+    std::string err;
+    EXPECT_EQ(RunTool(args, nullptr, &err), anyRefused ? 1 : 0) << err;
+    for (const auto &entry : fs::directory_iterator(out))
+      EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path() << " is left";
+    for (size_t r = 0; r < signals.size(); ++r) {
+      const TTestSignal &s = signals[r];
+      SCOPED_TRACE(std::to_string(s.Rate) + " Hz, " + std::to_string(s.Channels) + " channels, " +
+                   std::to_string(s.Bits) + " bits");
+      const std::string source = in + "/" + std::to_string(r) + ".wav";
+      std::string output = out + "/" + std::to_string(r) + "." + format.Extension;
+      if (format.Lossless && s.Channels > format.MaxChannels) {
+        EXPECT_FALSE(fs::exists(output));
+        EXPECT_NE(err.find(format.Refusal + std::to_string(s.Channels)), std::string::npos) << err;
+        continue;
+      }
+      // FFmpeg reads no WavPack above eight channels (they have no speaker
+      // mask): WavPack's own decoder unpacks them.
+      if (format.Extension == std::string("wv")) {
+        ASSERT_EQ(RunTool({"wvunpack", "-q", "-y", output, "-o", output + ".wav"}), 0);
+        output += ".wav";
+      }
+      const int rate = format.Rates[r], channelCount = std::min(s.Channels, format.MaxChannels);
+      EXPECT_EQ(ProbeStream(output, "sample_rate,channels"),
+                std::to_string(rate) + "," + std::to_string(channelCount) + "\n");
+      const int64_t frames = int64_t(FFmpegDecode(output, "f32le").size()) / 4 / channelCount;
+      const int64_t expected = std::llround(s.Seconds * rate);
+      // Lossy decoders may keep the encoder's delay and fill the last frame.
+      EXPECT_GE(frames, expected);
+      EXPECT_LE(frames, expected + (format.Lossless ? 0 : 2048));
+      const bool converted = rate != s.Rate || channelCount != s.Channels;
+      const std::string note = "note: " + source + ": converted to " + std::to_string(rate) + " Hz, " +
+                               std::to_string(channelCount) + " channels for ";
+      EXPECT_EQ(err.find(note) != std::string::npos, converted) << err;
+      EXPECT_EQ(err.find(note), err.rfind(note)) << "said once";
     }
   }
 }

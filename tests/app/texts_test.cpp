@@ -75,7 +75,10 @@ TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) 
       {"text_preset_quality", "d"},        {"text_preset_vbr", "d"},
       {"text_preset_fast", "s"},           {"text_preset_cbr", "d"},
       {"text_no_file_manager", "s"},       {"text_run_skipped", "ddd"},
-      {"text_cannot_be_read", "s"},        {"text_cannot_write_destination", "ss"}};
+      {"text_cannot_be_read", "s"},        {"text_cannot_write_destination", "ss"},
+
+      {"text_holds_channels", "sdd"},      {"text_holds_rates", "sddd"},
+      {"text_note_converted", "ddsdd"},    {"text_note_bitrate", "dsd"}};
   for (const char *file : {"english", "russian", "latvian", "czech", "french", "spanish", "hungarian"}) {
     const std::string path = std::string(TONMILL_SOURCE_DIR) + "/lang/" + file + ".lng";
     std::vector<std::string> missing;

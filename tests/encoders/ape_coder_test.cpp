@@ -253,8 +253,7 @@ TEST_F(ApeFiles, WhatCannotBeCompressedIsACleanError) {
   const TAPEOptions setting{2};
   auto errors = ConvertFile(source, Folder + "/six.ape", dfAPE, &setting);
   ASSERT_EQ(errors.size(), 1u);
-  EXPECT_EQ(errors[0].LastCall, "TAPECoder.Init");
-  EXPECT_NE(errors[0].ErrorMessage.find("one or two channels; the source has 6"), std::string::npos);
+  EXPECT_EQ(errors[0].ErrorMessage, "APE files hold at most 2 channels; the source has 6");
   EXPECT_FALSE(fs::exists(Folder + "/six.ape"));
 
   TAPECoder nowhere(Folder + "/missing/x.ape", TTagRec{}, PcmInfo(44100, 2, 16), setting);

@@ -665,7 +665,8 @@ void Tmain::bStartClick() {
   try {
     const int result = engine.Run();
     ShowRunEnd(false);
-    // Sources converted only as far as they decoded (and covers left out), named once the run is over.
+    // Sources converted only as far as they decoded, covers left out, and
+    // outputs converted to what their encoder takes, named once the run is over.
     if (result != 2 && !engine.Warnings.empty()) {
       std::string text = lProgress1->text().toStdString() + "\n";
       for (const TThreadWarningRec &warning : engine.Warnings) text += "\n" + WarningText(warning);

@@ -31,7 +31,11 @@ void TACC_Coder::Start(TFileStream *Stream) {
   if (Bitrate > 0) Config->bitRate = unsigned(Bitrate) * 1000;
   Config->bandWidth = 16000;
   if (Bandwidth > 0) Config->bandWidth = unsigned(Bandwidth);
-  if (!faacEncSetConfiguration(Handle, Config)) throw std::runtime_error("ACC_Coder.faacEncSetConfiguration failed");
+  if (!faacEncSetConfiguration(Handle, Config)) {
+    faacEncClose(Handle);  // nothing is drained from a refused setup
+    Handle = nullptr;
+    throw std::runtime_error("ACC_Coder.faacEncSetConfiguration failed");
+  }
   InputBlockSize = int(InputSamples) * s.BytesPerSample;
   OutBuffer.resize(MaxOutputBytes);
   Samples.resize(size_t(InputBlockSize));  // the block's samples as 32-bit integers, with room
@@ -39,6 +43,7 @@ void TACC_Coder::Start(TFileStream *Stream) {
 }
 
 void TACC_Coder::Encode(const uint8_t *Buffer, int Size) {
+  if (!Handle) throw std::runtime_error("ACC_Coder : FfaacEncHandle is nul");
   const int bytes = AudioInfo.Streams.at(size_t(AudioInfo.Index)).BytesPerSample;
   const int count = Size / bytes;
   if (size_t(count) > Samples.size()) Samples.resize(size_t(count));
@@ -65,6 +70,8 @@ void TACC_Coder::Encode(const uint8_t *Buffer, int Size) {
 }
 
 void TACC_Coder::Drain() {
+  // A library that never opened holds nothing.
+  if (!Handle) return;
   for (;;) {
     const int bytes = faacEncEncode(Handle, nullptr, 0, OutBuffer.data(), unsigned(MaxOutputBytes));
     if (bytes == 0) return;

@@ -26,6 +26,10 @@ void ReadKeys(const TKeyLookup &Keys, TAACOptions &o, std::string &Error) {
   ReadNumberKey(Keys, "Bitrate", o.Bitrate, Error);
 }
 
+// The rates an ADTS header can state; up to 5.1.
+const int32_t kRates[] = {7350, 8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000, 64000, 88200, 96000};
+TEncoderRange Takes(const void *) { return {.Rates = kRates, .MaxChannels = 6}; }
+
 TCoderVersionRec Version() {
   const char *id = "";
   faacEncGetVersion(&id, nullptr);
@@ -50,5 +54,5 @@ constinit const TFormatRow AACFormat = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TAACOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
-    .MaxRate = [](const void *) { return 96000; },
+    .Takes = &Takes,
 };

@@ -41,5 +41,6 @@ constinit const TFormatRow APEFormat = {
     .ReadKeys = &format_row::ReadKeys<TAPEOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
     .Lossless = &format_row::AlwaysLossless,
+    .Takes = [](const void *) { return TEncoderRange{.MaxChannels = 2}; },
     .CreateJoiner = &CreateAPEJoiner,
 };

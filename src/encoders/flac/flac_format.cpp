@@ -102,6 +102,7 @@ constinit const TFormatRow FLACFormat = {
     .ReadKeys = &format_row::ReadKeys<TFLACOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
     .Lossless = &format_row::AlwaysLossless,
-    .MaxRate = [](const void *) { return 655350; },  // what a frame header can state
+    // A frame header states rates up to 655350 Hz.
+    .Takes = [](const void *) { return TEncoderRange{.MaxRate = 655350, .MaxChannels = 8}; },
     .CreateJoiner = &CreateFLACJoiner,
 };

@@ -75,6 +75,10 @@ void ReadKeys(const TKeyLookup &Keys, TMP3Options &o, std::string &Error) {
   }
 }
 
+// The rates of MPEG-1, 2 and 2.5 layer III; one or two channels.
+const int32_t kRates[] = {8000, 11025, 12000, 16000, 22050, 24000, 32000, 44100, 48000};
+TEncoderRange Takes(const void *) { return {.Rates = kRates, .MaxChannels = 2}; }
+
 TCoderVersionRec Version() {
   const TLameVersion lame = TLameCoder::Version();
   return {lame.Text, lame.EncoderMajor, lame.EncoderMinor, "libmp3lame.so.0"};
@@ -110,4 +114,5 @@ constinit const TFormatRow MP3Format = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TMP3Options, &ReadKeys>,
     .KeyHelp = kKeyHelp,
+    .Takes = &Takes,
 };

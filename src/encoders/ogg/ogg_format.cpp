@@ -1,5 +1,10 @@
 #include "encoders/ogg/ogg_format.h"
 
+#include <algorithm>
+#include <cstdlib>
+#include <utility>
+#include <vector>
+
 #include "encoders/ogg/ogg_coder.h"
 
 namespace {
@@ -44,6 +49,52 @@ void ReadKeys(const TKeyLookup &Keys, TOGGOptions &o, std::string &Error) {
   o.BitrateType = Keys.Value("Quality") ? obQUALITY : obCBR;
 }
 
+// Quality modes run up to 200 kHz and 255 channels; managed ones from 8 to
+// 48 kHz, and above 8 channels no bitrate of the table is enough at 44.1 kHz.
+TEncoderRange Takes(const void *Options) {
+  if (static_cast<const TOGGOptions *>(Options)->BitrateType == obQUALITY)
+    return {.MaxRate = 200000, .MaxChannels = 255};
+  return {.MinRate = 8000, .MaxRate = 48000, .MaxChannels = 8};
+}
+
+// The managed bitrates the library takes depend on the rate and channels
+// (499 kbit/s is too much for mono): the table's nearest average that it
+// takes, the limits kept where they still fit around it.
+std::shared_ptr<void> FitBitrate(const void *Options, const TAudioInfoRec &Stream, int32_t &AskedKbps,
+                                 int32_t &GivenKbps) {
+  const TOGGOptions &o = *static_cast<const TOGGOptions *>(Options);
+  if (o.BitrateType == obQUALITY || o.Avg == 0) return nullptr;
+  auto takes = [&](int32_t max, int32_t avg, int32_t min) {
+    const long nominal = OGGBitrateAt(avg), lowest = OGGBitrateAt(min);
+    return TOGG_Coder::TakesBitrate(Stream.Channels, Stream.SampleRate, OGGBitrateAt(max), nominal,
+                                    lowest < 0 ? nominal : lowest);
+  };
+  const int32_t asked = OGGBitrateAt(o.Avg);
+  // A position past the table is no bitrate to come near: the encoder says so.
+  if (asked < 0 || takes(o.Max, o.Avg, o.Min)) return nullptr;
+  std::vector<int32_t> order;
+  for (int32_t p = 1; p < OGGBitrateCount; ++p) order.push_back(p);
+  std::stable_sort(order.begin(), order.end(), [&](int32_t a, int32_t b) {
+    return std::abs(OGGBitrateAt(a) - asked) < std::abs(OGGBitrateAt(b) - asked);
+  });
+  for (int32_t avg : order) {
+    const int32_t bitrate = OGGBitrateAt(avg);
+    const int32_t max = OGGBitrateAt(o.Max) < 0 || OGGBitrateAt(o.Max) >= bitrate ? o.Max : avg;
+    const int32_t min = OGGBitrateAt(o.Min) <= bitrate ? o.Min : avg;
+    for (const auto &[tryMax, tryMin] : {std::pair{max, min}, std::pair{0, 0}}) {
+      if (!takes(tryMax, avg, tryMin)) continue;
+      auto fitted = std::make_shared<TOGGOptions>(o);
+      fitted->Max = tryMax;
+      fitted->Avg = avg;
+      fitted->Min = tryMin;
+      AskedKbps = asked / 1000;
+      GivenKbps = bitrate / 1000;
+      return fitted;
+    }
+  }
+  return nullptr;
+}
+
 }  // namespace
 
 int32_t OGGBitrateAt(int32_t Position) {
@@ -63,8 +114,6 @@ constinit const TFormatRow OGGFormat = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TOGGOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
-    // libvorbis has quality modes up to 200 kHz, bitrate-managed ones up to 50 kHz.
-    .MaxRate = [](const void *Options) {
-      return static_cast<const TOGGOptions *>(Options)->BitrateType == obQUALITY ? 200000 : 48000;
-    },
+    .Takes = &Takes,
+    .FitBitrate = &FitBitrate,
 };

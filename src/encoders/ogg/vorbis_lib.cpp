@@ -138,6 +138,14 @@ void TOGG_Coder::Clear() {
   InfoMade = false;
 }
 
+bool TOGG_Coder::TakesBitrate(int Channels, int Rate, long Max, long Nominal, long Min) {
+  vorbis_info info;
+  vorbis_info_init(&info);
+  const bool taken = vorbis_encode_init(&info, Channels, Rate, Max, Nominal, Min) == 0;
+  vorbis_info_clear(&info);
+  return taken;
+}
+
 TCoderVersionRec TOGG_Coder::Version() {
   // The vendor string of a comment header, as the files carry it.
   vorbis_comment comment;

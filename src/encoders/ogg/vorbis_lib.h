@@ -37,6 +37,8 @@ class TOGG_Coder {
   void Clear();
 
   static TCoderVersionRec Version();
+  // Whether the library sets up a managed bitrate (bit/s, -1: none) for the stream.
+  static bool TakesBitrate(int Channels, int Rate, long Max, long Nominal, long Min);
 
  private:
   void WritePage(const ogg_page &Page, const char *Where);

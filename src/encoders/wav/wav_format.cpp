@@ -10,4 +10,6 @@ constinit const TFormatRow WAVFormat = {
     .CreateCoder = &format_row::CreateCoder<TWAVCoder, TWAVOptions>,
     .NewOptions = &format_row::NewOptions<TWAVOptions>,
     .Lossless = &format_row::AlwaysLossless,
+    // The header's channel count has 16 bits.
+    .Takes = [](const void *) { return TEncoderRange{.MaxChannels = 65535}; },
 };

@@ -43,5 +43,6 @@ constinit const TFormatRow WavPackFormat = {
     .ReadKeys = &format_row::ReadKeys<TWavPackOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
     .Lossless = &format_row::Lossless<TWavPackOptions, &Lossless>,
+    .Takes = [](const void *) { return TEncoderRange{.MaxChannels = WAVPACK_MAX_CHANS}; },
     .CreateJoiner = &CreateWavPackJoiner,
 };

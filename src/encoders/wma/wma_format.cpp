@@ -68,5 +68,5 @@ constinit const TFormatRow WMAFormat = {
     .Keys = kKeys,
     .ReadKeys = &format_row::ReadKeys<TWMAOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
-    .MaxRate = [](const void *) { return 48000; },
+    .Takes = [](const void *) { return TEncoderRange{.MinRate = 8000, .MaxRate = 48000, .MaxChannels = 2}; },
 };

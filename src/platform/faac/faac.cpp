@@ -1,6 +1,7 @@
 #include "platform/faac/faac.h"
 
 extern "C" {
+#include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
 }
 
@@ -51,6 +52,12 @@ bool faacEncStruct::Open() {
     return false;
   return Encoder.Open(avcodec_find_encoder_by_name("aac"), int(Rate), int(Channels), [&](AVCodecContext &x) {
     x.profile = FF_PROFILE_AAC_LOW;
+    // ADTS channel configuration 3 is front centre, left and right; the
+    // default three-channel layout (2.1) would be coded as a pair and an LFE.
+    if (Channels == 3) {
+      av_channel_layout_uninit(&x.ch_layout);
+      av_channel_layout_from_mask(&x.ch_layout, AV_CH_LAYOUT_SURROUND);
+    }
     if (c.bitRate > 0) {
       x.bit_rate = int64_t(c.bitRate) * Channels;
     } else {
@@ -106,6 +113,7 @@ int faacEncSetConfiguration(faacEncHandle h, faacEncConfigurationPtr config) {
 
 int faacEncEncode(faacEncHandle h, int32_t *inputBuffer, unsigned int samplesInput, unsigned char *outputBuffer,
                   unsigned int bufferSize) {
+  if (!h) return -1;
   AVCodecContext *context = h->Encoder.Context;
   if (!context || samplesInput % h->Channels) return -1;
   h->Started = true;
