@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The two commands of the README, and the builds behind them.
 #   make        build into build/ (the program is build/tonmill)
 #   make demo   install what is missing, build, convert generated samples

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Monkey's Audio compression on one core at every level: 2 minutes of
 # 44.1 kHz 16-bit stereo, time and size next to flac -8.
 # Usage: bench/ape_speed.sh [BUILD_DIR]

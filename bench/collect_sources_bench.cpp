@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times collecting a tree of 20,000 files as a dropped folder, next to the
 // file system's own listing of the same tree: collect_sources_bench FOLDER
 #include <chrono>

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The fixed corpus of bench/run, made at run time (sourced, bash).
 # make_corpus DIR SECONDS LONG_MINUTES SHORTS SHORT_SECONDS makes, once per
 # set of sizes:

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The source files info view with 5,000 sources: gathering, opening, sorting.
 # Usage: bench/files_info.sh [BUILD_DIR]
 set -eu

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the source files info view with 5,000 real sources: gathering their
 // audio info on the info workers, making the rows, opening the view, and a
 // sort by each column in both directions: files_info_bench FOLDER

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The results table of bench/run (sourced, bash): write_report reads the
 # figures in "$times" (KEY<TAB>value, one line per repetition) and the run's
 # variables, and prints Markdown.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Speed of the silence scan on one core: a 10-minute recording of tones and
 # silences (FLAC, 44.1 kHz stereo). Usage: bench/silence_scan.sh [BUILD_DIR]
 set -eu

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Times the silence scan of one source: silence_scan_bench FILE
 #include <chrono>
 #include <cstdio>

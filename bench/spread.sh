@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # One long file over two cores: a 20-minute 16-bit stereo 44.1 kHz piece to
 # FLAC, WavPack and Monkey's Audio with /p 1 and with /p 2 (the second worker
 # encodes spans of the same file). Each time is the lowest of three runs; the

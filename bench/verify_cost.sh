@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # What /verify costs: a lossless batch (8 pieces of 60 s, 44.1 kHz stereo,
 # four 16-bit and four 24-bit) to FLAC, Monkey's Audio, WavPack and WAV on one
 # core, with and without /verify. Each time is the lowest of three runs.

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Splitting the sound of an hour-long film along a CUE sheet: tonmill (ffmpeg
 # decoding each track from its own start, two tracks at a time) next to
 # FFmpeg alone extracting the same spans to WAV, two at a time.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Our Monkey's Audio compressor fed arbitrary PCM in arbitrary block splits:
 // FFmpeg, checking every frame's CRC, must decode the file back to the input.
 // Input: one byte of format (depth, channels, level), one byte of split

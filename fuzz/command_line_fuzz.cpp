@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The command line: arguments separated by NUL bytes, as the kernel hands them over.
 #include <string>
 #include <vector>

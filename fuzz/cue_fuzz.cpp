@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CUE sheets in any character set: the reader either gives tracks or raises
 // ECueSheetError; the names and start times made of them are always usable.
 #include "fuzz_file.h"

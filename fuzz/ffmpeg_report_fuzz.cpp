@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ffmpeg's report: the first line is the input's name, the rest the report.
 #include <string>
 

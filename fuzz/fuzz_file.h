@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The readers under fuzz take file names: each input is written to a file of
 // its own in the process's temporary folder first.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ID3v1 blocks: whatever the last 128 bytes of a file hold reads back as a
 // block that writes out as 128 bytes again.
 #include "fuzz_file.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Language files: any bytes fill the text table or raise, never more.
 #include <stdexcept>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file as a person may have edited it: every setting of the
 // program and of each format reads from it (or its default).
 #include "app/format_settings.h"

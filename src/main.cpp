@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // tonmill: the batch audio converter.
 #include <csignal>
 #include <cstdio>

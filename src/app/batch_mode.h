@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The unattended run: converts the inputs of the command line into the output
 // folder without any window, reports failures on standard error and returns
 // the exit status (0 done, 1 failed or nothing to convert, 2 cancelled).

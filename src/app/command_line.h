@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's arguments: "/sendto" with paths, or the batch switches
 // ("/input", "/output", "/dest", ...); "/DEBUG" as the first argument.
 // Switches are whole arguments compared without regard to case, so they

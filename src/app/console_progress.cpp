@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/console_progress.h"
 
 #include <sys/ioctl.h>

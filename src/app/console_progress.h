@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The progress line of a batch run on a terminal: one line on standard error
 // that redraws itself. Nothing is drawn when standard error is no terminal.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/format_readers.h"
 
 #include "app/format_settings.h"

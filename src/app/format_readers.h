@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The encoder keys of the command line ("/bitrate", "/compression", ...) of
 // each destination format, as its row lists them. They are read over the
 // stored settings of the format: a key that is not given keeps the stored value.

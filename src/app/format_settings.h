@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The stored settings of every destination format: one loop over the field
 // table of each format's row.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Language files: identifier=text lines that fill the program's text table (base/texts).
 // Identifiers compare without regard to case, the first definition wins,
 // lines starting with "#" or ";" are comments.

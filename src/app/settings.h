@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The groups of settings the program keeps: general, program and preprocess
 // values, with their stored names and defaults written once, here.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The user's settings: named values in an INI file a person can read and edit
 // ($XDG_CONFIG_HOME/tonmill/tonmill.conf). A missing file reads as the
 // defaults; so does an unreadable or damaged one, which is set aside as

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Collecting the sources of a run: files and folders (recursively), CUE sheets
 // resolved to their audio file, duplicates refused, sorted without regard to
 // case. Main thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The records that travel between the window, the engine, the workers, the
 // decoders and the encoders; the tables of the file types Tonmill reads and
 // writes; a few small routines; the five process-wide locks.

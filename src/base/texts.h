@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program's text table: every text the user reads, one variable per text
 // identifier. A language file fills them (app/language_file); until then, and
 // for any identifier the file lacks, they hold their English text.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The encoder interface every format's worker-side coder implements.
 //
 // One encoder makes one output file, driven by one worker thread in this order:

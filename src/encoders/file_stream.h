@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A file opened for writing, buffered, that raises on every failure: an
 // output that could not be written completely must never pass for a good one.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The destination formats as the rest of the program sees them: one row per
 // format, listed in formats.cpp. The engine, the settings, the command line,
 // the window's format buttons and About loop over the rows; nothing outside a

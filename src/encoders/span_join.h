@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One output encoded on several threads: the samples are cut into spans, each
 // span is encoded on its own by a span thread, and the encoded spans are
 // joined in order into the file one encoder would have written. A format

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The conversion engine: turns the source list into jobs (a whole source, a
 // CUE track or a piece between silences), runs them on a fixed number of
 // worker slots, merges their progress and stops at the first failure (or,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The worker that converts one job: decoder -> sample conversion -> encoder.
 //
 // Created suspended by the engine's thread (the main thread), started with

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Outputs a run may leave alone: with "skip existing", an output already
 // written by an earlier run is not converted again. Only a complete one is:
 // newer than its source, and decoding to the source's (or the track's) length

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A failed job told plainly: which file, reading or writing, and why, in the
 // chosen language; the technical record stays beneath as the details.
 #pragma once

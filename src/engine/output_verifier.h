@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checking a lossless output after it is written: the samples a job hands its
 // encoder are hashed on the way in, and the finished file, decoded again the
 // way sources are decoded, must give the same count and hash.

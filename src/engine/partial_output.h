@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Outputs under construction. A job writes under a hidden name of its own in
 // the destination folder ("." + the output's name + ".tonmill-part") and gives
 // the file its real name only once it is complete, so nothing under an

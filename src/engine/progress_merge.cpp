@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "engine/progress_merge.h"
 
 #include <fmt/printf.h>

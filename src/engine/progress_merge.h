@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Merging the workers' reports into the progress of the whole run: the
 // average percent of all jobs, the elapsed time, a remaining time that never
 // grows, and the percent of every slot when several run. Main thread.

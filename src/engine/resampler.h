@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Worker side: changes the rate and channel count of decoded audio before the
 // encoder sees it (the preprocess options' resampling and channels).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Turns a decoded block into what an encoder takes, as its format's sample
 // rule says: 24-bit deliveries packed to three bytes, or 32-bit ones made
 // integers of a 24-bit range; anything else passes as it is.

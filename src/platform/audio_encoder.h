@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One of FFmpeg's audio encoders fed with interleaved floats, for the encoder
 // interfaces built over FFmpeg (faac, basswma).
 #pragma once

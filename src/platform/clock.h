@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Millisecond tick count of a monotonic clock (stands in for GetTickCount).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing whole blocks into files, and saying plainly why a write failed.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Text files whose encoding nobody states (CUE sheets, language files):
 // a byte-order mark first (UTF-8, UTF-16 LE/BE), else UTF-8 when the bytes
 // are valid UTF-8, else the character set uchardet recognises, else

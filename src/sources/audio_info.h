@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reading one source's audio properties (rate, depth, channels, duration,
 // bitrate) before it is converted. Any thread; BASS must have been started.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CUE sheets: finding the sheet of an audio file and the audio file of a
 // sheet, and reading a sheet's tracks. The reader searches keywords anywhere
 // in a line, takes the rest of the line as the value, and uses only the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoder interface every conversion reads its source through, and the
 // decoder for every type the BASS interface reads.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ffmpeg program as a decoder for the video containers: the probe that
 // reads what ffmpeg reports of a file, and the decoder that has ffmpeg
 // write the PCM of one audio stream to a pipe. ffmpeg is started from an

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Gathering the audio properties of every source of a list on parallel
 // workers, before a run (and for the info view).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one way from a source's path to a decoding stream: the stream function
 // that the input-type table gives its extension.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Cutting a recording at its silences: one decode pass over the source finds
 // the sound regions, returned as pieces with start and end times.
 #pragma once

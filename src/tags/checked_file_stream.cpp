@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tags/checked_file_stream.h"
 
 #include <fcntl.h>

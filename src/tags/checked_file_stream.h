@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A file TagLib edits in place, through which every failed read or write is
 // kept: TagLib does not report them, and a tag cut short by a full disk must
 // fail the job, not pass for a tagged file. Moving the audio to make room is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The front cover embedded in a source, to carry into its outputs.
 #pragma once
 

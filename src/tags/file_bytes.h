@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A whole output file read into memory and written back. TagLib does not
 // report failed writes to files, so the WMA attribute writer edits a copy in
 // memory and writes the result here, where a full disk shows.

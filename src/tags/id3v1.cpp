@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tags/id3v1.h"
 
 #include <fcntl.h>

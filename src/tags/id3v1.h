@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // ID3v1 tags: the 128-byte block at the end of an MP3 file (with the track
 // number in the ID3v1.1 manner), and the 148 genre names.
 #pragma once

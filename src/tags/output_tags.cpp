@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tags/output_tags.h"
 
 #include <taglib/apefile.h>

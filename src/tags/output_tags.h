@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The source's tags written into an output in its format's own kind of tags:
 // ID3v2.4 for MP3 (beside its ID3v1 block) and at the head of ADTS AAC,
 // Vorbis comments for Ogg Vorbis and FLAC, APEv2 for Monkey's Audio and

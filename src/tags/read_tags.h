@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tags of a source, read for every whole-source job (main thread).
 #pragma once
 

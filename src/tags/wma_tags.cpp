@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "tags/wma_tags.h"
 
 #include <taglib/asffile.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Windows Media attributes of a WMA (ASF) output.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program itself, converting without a window: exit status, messages on
 // standard error, cancel by signal, and settings left as they were.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Ctrl-C at any moment of a mixed batch on two workers: the run ends with
 // status 2 (or 0 when it was already done, or by the signal before anything
 // was written), every output under its name is

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The arguments: send-to, batch switches, and arguments that cannot be used.
 #include <gtest/gtest.h>
 

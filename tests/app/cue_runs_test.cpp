@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CUE sheets as rippers leave them beside their images, named unlike the
 // audio and written in every common way, converted for real: dropped on the
 // window and given to the program with /input. Each track becomes one output,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The seven format settings dialogs on Qt's offscreen platform: their coupling
 // rules, what OK and Cancel leave in the real settings file and the engine, a
 // real conversion with values chosen in each (checked by independent tools),

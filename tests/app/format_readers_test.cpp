@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Encoder keys of the command line, read over the stored settings.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Damaged files of every input type, malformed CUE sheets and hostile names,
 // each converted by the program itself: every run ends by itself, with
 // success or a message naming the source, never by a signal.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Info command of the real main window and its two views, on Qt's
 // offscreen platform: rows against what ffprobe says of each source, every
 // sort rule with ties and both directions, removal and the run that follows,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The installed files that speak for the program: the desktop entry offers
 // Tonmill in "Open With" for every type it reads, as the system's MIME database
 // names it, and passes the files as "/sendto" does; bash completes every switch.

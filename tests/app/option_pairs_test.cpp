@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The options that change what a run writes, met pairwise with every way a
 // run can end, through the program in batch mode. Whatever happened, every
 // file under an output's name is whole or was asked to be kept short, the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program, files-per-CPU and preprocess options dialogs, opened from the
 // real main window: their rules, OK and Cancel read back from the settings
 // file, the values reaching a run, the priority of the running process, and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CUE sheets with a hidden track before track 1 and with pregaps (INDEX 00),
 // laid over one generated image and converted by the program under every
 // combination of /hiddentrack and /ownpregaps. Whatever the cut, the outputs

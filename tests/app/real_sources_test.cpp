@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Files as other programs write them, and damaged ones, converted by the
 // program itself without a window: each converts to the length FFmpeg's own
 // decoder gets from it, and a source that was damaged or stopped early is

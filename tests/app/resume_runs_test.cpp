@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Library runs that go on past failed files and resume where an interrupted
 // run stopped: through the program in batch mode and through the window.
 #include <gtest/gtest.h>

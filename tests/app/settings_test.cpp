@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings file: defaults, kinds, the -321 mark, no writes in batch mode;
 // and a file that is never lost: damaged ones set aside, a failed save a
 // message that loses nothing, a save atomic and keeping every other line.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Collecting sources: types, folders, hidden names, loops and duplicates.
 #include <gtest/gtest.h>
 

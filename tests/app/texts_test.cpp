@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Language files: the loader's rules, and the seven files the program ships.
 #include <gtest/gtest.h>
 

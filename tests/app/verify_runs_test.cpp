@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // "/verify" and the stored Verify option through the program: every lossless
 // output is checked (also after resampling), lossy ones are not.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Films as sources, through the ffmpeg program: a CUE sheet over a video
 // file gives one output per track, each exactly its span of the film's whole
 // sound, and a film named by itself gives its whole first audio stream. An

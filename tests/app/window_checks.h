@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Checks every window test makes of what a person sees.
 #pragma once
 

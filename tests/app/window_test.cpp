@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real main window, driven on Qt's offscreen platform: drops, Start with
 // and without a folder, a run and a cancel, the controls of each state, the
 // texts of every language fitting their controls, the error report and About.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Monkey's Audio outputs: FFmpeg's decoder (with its frame CRC check) gives
 // back exactly the input, at every level, depth and length; the header, seek
 // table and MD5 are right; any split of the input gives the same file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FLAC outputs: bit-exact at every level, depth and channel count, with the
 // right stream information, also when stopped.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // MP3 outputs: gapless length through the LAME tag, the Xing frame count,
 // every CBR bitrate, mono, presets, stopped files, the ID3v1 tag. Every file
 // is decoded and compared with its source (signal-to-noise ratio).

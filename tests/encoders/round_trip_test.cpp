@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Every destination format, one row each: music converted with the format's
 // default options, then decoded by an independent decoder. Lossless formats
 // give back the source's samples exactly; lossy ones its length, and a

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WAV writer: the header other programs read, the samples as given.
 #include <gtest/gtest.h>
 

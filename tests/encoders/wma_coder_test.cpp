@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // WMA outputs: the source's tags become the file's attributes, and what the
 // codec cannot do (Pro, lossless) is refused when the encoder starts.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Whole runs of the engine: jobs on parallel slots, cancel, the first failure
 // stopping the run, and outputs that never land on a source or on each other.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One job on its own worker: the right samples in the right format, progress,
 // cancel, and failures that leave nothing broken behind.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A disk that fills up at any point of a job: the job either completes its
 // file exactly as it would on an empty disk, or fails, says which file and
 // why, and leaves nothing behind. Never a success with a short file.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // File-type tables and the small routines the rest of the program leans on.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where outputs go and what they are called.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Verifying lossless outputs: the verifier on real outputs of every lossless
 // format and depth, whole, read under a hidden name, and with their audio
 // bytes spoiled on disk, or its check stopped.

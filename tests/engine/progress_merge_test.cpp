@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The run's progress made of the workers' reports.
 #include <gtest/gtest.h>
 

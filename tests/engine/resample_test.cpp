@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Resampling and remixing in the worker: the output has the asked rate and
 // channels, the right length, the tone at its pitch; nothing asked, nothing
 // changes (lossless outputs stay bit-exact).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One output encoded in spans on several threads and joined. Every row
 // converts the same music twice, once in one piece and once spread over three
 // span threads (with verification on), and checks the joined file against

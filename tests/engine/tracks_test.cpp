@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Sources cut into parts: the tracks of a CUE sheet and the pieces between
 // silences, each an output of its own, together exactly the source.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Seeking: after a seek to any frame, reading gives exactly the frames a plain
 // decode has from there (CUE tracks are cut this way).
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The decoding interface: every input type decodes to the right samples, the
 // right length and the right properties, and bad input fails cleanly.
 #include <gtest/gtest.h>

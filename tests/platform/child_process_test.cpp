@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A child program gets its three standard descriptors and nothing else of
 // ours, its name and arguments exactly as given, and is gone once we are done,
 // with whatever it started: no wait on it is without bound.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main-thread pumps, the console's and the window's: work handed over by
 // workers runs on the main thread exactly once, waiting for a worker keeps
 // that work flowing, and a loop nested above a wait (a modal dialog's) serves

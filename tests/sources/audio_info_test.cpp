@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Audio properties of one source, and of a whole list on parallel workers.
 #include <gtest/gtest.h>
 

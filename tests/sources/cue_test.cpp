@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // CUE sheets as ripping programs write them, in the encodings they use, and
 // sheets that are damaged.
 #include <gtest/gtest.h>

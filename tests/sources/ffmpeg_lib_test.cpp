@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The ffmpeg program as a decoder: its report read from real files of many
 // kinds, its decoding compared with its own, and every way it can fail
 // (missing, unreadable input, no audio, killed, stopped early) ending cleanly:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Helpers shared by the tests: a fresh folder per test in the build tree,
 // running the independent tools (ffmpeg, sox, flac, ...), and test signals.
 #pragma once

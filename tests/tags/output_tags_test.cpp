@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The source's tags and cover in every output: every tag-carrying source type
 // and a CUE track, converted by the real program into each of the eight
 // formats, read back with ffprobe and with TagLib; /notags leaves the outputs

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tags: read from every kind of source tag, written as ID3v1 blocks and as
 // WMA attributes.
 #include <gtest/gtest.h>

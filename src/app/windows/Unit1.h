@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window: collects sources by drag and drop, holds the destination,
 // the format and the preprocess switch, starts and cancels a job and shows
 // its progress. It owns the engine and the source list. Main thread only.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The About window: the program's picture, its version line with the memory
 // in use, the credits, and the versions of the codec libraries.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program with its window: the application object, the pump of the
 // window's event loop, the fatal error path, and the main window.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The CUE info view: the tracks of one sheet (number, title, performer and
 // where the track starts), as the sheet reader decodes them and a run cuts
 // them. Main thread.

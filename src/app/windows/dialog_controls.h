@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Small makers of the controls the program's option dialogs are built from.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The error report window and the path of fatal errors.
 #pragma once
 

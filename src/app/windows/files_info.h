@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The source files info view: the gathered audio properties of every source,
 // sortable by any column; rows removed here leave the job when the view is
 // confirmed. Its size and column widths are kept in the settings. Main thread.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The table of the source files info view: one row per source with its audio
 // properties, sorted by any column at once (keys are computed when a row is
 // made, so a sort of thousands of rows only compares numbers and folded

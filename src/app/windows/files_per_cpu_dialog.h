@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The files converted at once for each destination format, used when the
 // parallel files are set per format (the advanced mode).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialog of a destination format. Its controls are bound to the
 // format's stored values through the row's field table, so a dialog names
 // each stored value once and holds only its own coupling rules. Opening reads

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "app/windows/format_dialogs.h"
 
 std::unique_ptr<TFormatDialog> NewFormatDialog(TDestinationFormat Format, TSettingsStore &Store,

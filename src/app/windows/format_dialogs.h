@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialogs of the seven encoded formats, each in its own file.
 // Controls carry the names users of the dialogs (and their tests) know.
 #pragma once

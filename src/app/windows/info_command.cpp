@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main window's Info command: gathers the audio info of every source on
 // the info workers, with its progress in the window, then shows the source
 // files info view; sources removed there leave the job on OK.

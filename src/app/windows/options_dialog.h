@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What every settings dialog shares: its caption and font, OK and Cancel,
 // Escape to discard, F11 to write its texts, and a size that grows with the
 // longest texts of the language in use.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The preprocess options: resampling and channel count of the decoded audio,
 // splitting sources at their silences, and how CUE sheets are cut.
 #pragma once

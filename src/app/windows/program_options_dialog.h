@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The program options: process priority, files converted at once (one count,
 // or one per format), reducing the window during a run, keeping the shorter
 // file of a stopped conversion, checking outputs, spreading one file over the

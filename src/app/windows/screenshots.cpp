@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Renders every window, in every language, to PNG files without a display:
 //   tonmill-screenshots DIR [CODE...]   (codes: EN RU LV CS FR ES HU)
 // Used by scripts/screenshots to look at the windows as a user sees them.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Putting texts into controls, and writing a window's texts to a file (F11).
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TACC_Coder feeds the FAAC library: it owns the library handle and its
 // buffers and writes the ADTS frames to the encoder's output stream.
 #pragma once

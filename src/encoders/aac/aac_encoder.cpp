@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "encoders/aac/aac_encoder.h"
 
 TACCCoder::TACCCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,

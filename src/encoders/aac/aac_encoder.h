@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TACCCoder feeds the worker's samples to TACC_Coder, the wrapper of the AAC
 // library. Receives 16-bit samples or 32-bit integers with a 24-bit range.
 #pragma once

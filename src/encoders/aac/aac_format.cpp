@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "encoders/aac/aac_format.h"
 
 #include "encoders/aac/aac_encoder.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Monkey's Audio library operations over Tonmill's own compressor: a
 // compressor handle, started on an output path, fed through a lock/unlock
 // buffer, finished. Paths are UTF-8 (the "W" form takes the same).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TAPE_Coder feeds the Monkey's Audio compressor through the MACDll operations;
 // TAPECoder feeds TAPE_Coder from the worker. The compressor creates and
 // writes the output file itself. Receives 16-bit or packed 24-bit samples; one

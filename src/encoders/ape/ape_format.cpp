@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "encoders/ape/ape_format.h"
 
 #include "encoders/ape/ape_coder.h"

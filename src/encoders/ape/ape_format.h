@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Monkey's Audio format: its options record with the default, and its row.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Monkey's Audio outputs encoded in spans on several threads: frames are
 // encoded each on its own (every frame starts its predictors afresh), so a
 // span of whole frames encodes alone and the compressor appends them as if it

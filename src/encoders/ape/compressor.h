@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A Monkey's Audio file (version 3990) written as PCM arrives: descriptor,
 // header, seek table, then the frames as 32-bit words. The WAV header is not
 // stored (decoders create one). Frames are encoded as soon as they are full.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One Monkey's Audio frame: CRC word, optional frame flags, and the range-coded
 // residuals of its blocks, appended to the frame stream in logical byte order.
 #pragma once

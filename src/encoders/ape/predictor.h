@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Prediction of one coded channel stream: the fixed first-order filter, the
 // adaptive predictor over the stream's own past (A) and the other stream (B),
 // and the cascade of NN filters of the compression level. Every state starts

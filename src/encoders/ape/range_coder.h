@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The range coder of Monkey's Audio frames (file version 3990) and the coding
 // of one residual with its adaptive "k-sum" model. Output is the frame's
 // logical byte stream.

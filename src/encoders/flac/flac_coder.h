@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TFLACCoder feeds the worker's samples to TFLAC_Coder, the wrapper of libFLAC.
 // Receives 16-bit or packed 24-bit samples.
 #pragma once

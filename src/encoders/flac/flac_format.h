@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FLAC format: its options record with the defaults, the level tables,
 // and its row. The level only fills the detailed parameters, which are what
 // the library receives.

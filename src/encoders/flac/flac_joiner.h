@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // FLAC outputs encoded in spans on several threads. Frames of a fixed block
 // size stand alone but for their number in the stream, so each span's
 // frames are renumbered for their place in the file; the stream information

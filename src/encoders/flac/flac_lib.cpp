@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "encoders/flac/flac_lib.h"
 
 #include <FLAC/stream_encoder.h>

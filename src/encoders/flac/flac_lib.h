@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TFLAC_Coder feeds libFLAC (TFLACCoder feeds it from the worker): the stream
 // encoder, writing through callbacks into a sink it does not own (the file,
 // or memory for a span encoded on its own).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "encoders/mp3/lame_coder.h"
 
 #include <fcntl.h>

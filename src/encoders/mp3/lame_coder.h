@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TLameCoder feeds the LAME library (TMP3Coder feeds it from the worker): a
 // configuration record, a stream started from it, chunks of 16-bit samples in,
 // MP3 frames out, and the VBR information (LAME tag) frame written into the

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TMP3Coder feeds the worker's samples to TLameCoder, the wrapper of the LAME
 // library. Receives 16-bit samples only; writes the VBR information frame (VBR
 // and preset modes) and an ID3v1 tag when it finishes, unless stopped.

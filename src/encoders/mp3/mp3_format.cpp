@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "encoders/mp3/mp3_format.h"
 
 #include <cctype>

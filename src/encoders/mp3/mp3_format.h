@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The MP3 format: its options record with the defaults, the bitrate and preset
 // tables, and its row.
 #pragma once

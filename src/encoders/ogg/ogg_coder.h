@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TOGGCoder feeds the worker's samples to TOGG_Coder, the wrapper of libvorbis.
 // Receives 16-bit, packed 24-bit or float samples.
 #pragma once

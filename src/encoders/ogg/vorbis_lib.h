@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TOGG_Coder feeds libvorbis and libogg (TOGGCoder feeds it from the worker):
 // the encoder's state, and the pages it writes into an output stream it does
 // not own.

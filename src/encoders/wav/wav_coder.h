@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TWAVCoder, the worker's WAV writer: a RIFF header for the stream, the
 // samples as they come, and the sizes patched in when it finishes.
 #pragma once

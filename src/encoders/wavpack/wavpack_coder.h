@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TWAVPACKCoder feeds the worker's samples to TWAVPACK_Coder, the wrapper of
 // libwavpack. Receives 16-bit, packed 24-bit or float samples.
 #pragma once

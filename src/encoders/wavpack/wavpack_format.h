@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WavPack format: its options record with the defaults, and its row.
 #pragma once
 

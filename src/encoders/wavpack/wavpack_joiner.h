@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Lossless WavPack outputs encoded in spans on several threads: every span is
 // packed by a context of its own into blocks in memory, which are appended in
 // order with their sample index moved to their place in the file and their

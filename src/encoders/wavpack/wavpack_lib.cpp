@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "encoders/wavpack/wavpack_lib.h"
 
 #include <fmt/printf.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TWAVPACK_Coder feeds libwavpack (TWAVPACKCoder feeds it from the worker,
 // the joiner's span threads too): the library's context, and the blocks it
 // writes into an output stream it does not own, or into memory.

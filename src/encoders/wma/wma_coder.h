@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // TWMACoder feeds the worker's 16-bit samples to the WMA library, which
 // writes the file itself; the tags follow as attributes once it is closed.
 #pragma once

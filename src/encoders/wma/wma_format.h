@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The WMA format: its options record with the defaults, the bitrate table,
 // and its row.
 #pragma once

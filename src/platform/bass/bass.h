@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The subset of the BASS decoding interface that Tonmill calls, with BASS's own
 // names, constants and results, implemented over FFmpeg's libraries.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One decoding stream: the first audio stream of a file, decoded by FFmpeg and
 // delivered as interleaved 16-bit or float PCM, with a sample-exact position.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/bass/mp3_info_tag.h"
 
 #include <array>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Xing/Info frame at the start of an MP3 file and the LAME extension that
 // follows it: the frame count and the encoder's delay and padding, which give
 // the exact number of samples of a gapless MP3 without decoding it.

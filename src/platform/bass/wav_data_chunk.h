@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The "data" chunk of a RIFF/WAVE file as its header declares it, to tell a
 // complete file from a truncated one.
 #pragma once

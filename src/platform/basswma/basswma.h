@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The BASSWMA encoding interface over FFmpeg's wmav2 encoder and ASF muxer.
 // The Pro codec and lossless (quality 100) do not exist there and are refused
 // with BASS_ERROR_NOTAVAIL. A quality (10..99) chooses a bitrate per channel:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The FAAC encoding interface over FFmpeg's native AAC-LC encoder, writing
 // ADTS frames. The configuration keeps FAAC's meaning: bitrate per channel in
 // bit/s (0: quality-driven), bandwidth as the encoder's cutoff, quantizer

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/main_thread/main_thread.h"
 
 #include <chrono>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main-thread pump: the main thread waits for work, processes it, and
 // workers hand it functions to run there (and wait for them). Whoever waits on
 // the main thread for a worker must keep pumping, or a worker blocked in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The main-thread pump of the window: waiting runs Qt's event loop, so the
 // window stays alive. Work from workers and wake-ups are posted to Qt's event
 // queue, so whichever loop runs serves them: a wait's own, or a modal

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A worker thread that the main thread creates suspended, starts, asks to
 // stop, and waits for while it keeps pumping (so a worker blocked in
 // RunOnMainThread always gets its answer).

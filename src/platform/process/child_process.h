@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A child program started from an argument vector, never through a shell,
 // with its standard output (and, kept apart or merged, its standard error)
 // read through pipes. Standard input is /dev/null. Every descriptor the

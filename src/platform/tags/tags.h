@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The tags library interface (TAGS_Read) over TagLib: one field of the tags of
 // the file a decoding stream reads, as UTF-8 text.
 #pragma once
