@@ -342,7 +342,11 @@ bool TCoderThread::TakeWithin(TAudioInfoRec &Stream, const void *&Options, std::
   TThreadWarningRec note;
   if (taken.SampleRate != asked.SampleRate || taken.Channels != asked.Channels) {
     // Lossless means what was asked, sample for sample: no conversion stands in.
-    if (row->Lossless && row->Lossless(Options)) {
+    // Save for DSD's rate: its PCM is already a conversion at a rate of the
+    // decoder's choosing (DSD128 gives 705.6 kHz), taken at the nearest rate
+    // of its family that the format holds.
+    const bool dsdRate = GetFileExtension(Job.SourceFileName) == "dsf" && taken.Channels == asked.Channels;
+    if (row->Lossless && row->Lossless(Options) && !dsdRate) {
       const std::string why =
           taken.Channels != asked.Channels
               ? FormatText(text_holds_channels, row->Name, taken.Channels, asked.Channels)

@@ -326,6 +326,12 @@ TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
       EXPECT_GT(SnrDb(tones(source), decoded, 2, 2400), r.MinSnrDb);
     }
   }
+  // DSD128's 705.6 kHz is past what FLAC holds: taken at 352.8 kHz, not refused.
+  const std::string dsd128 = WriteDsf(folder + "/fast.dsf", 0.5, {}, 2 * 2822400);
+  std::string err;
+  ASSERT_EQ(RunTool({TONMILL_BINARY, "/q", "/input", dsd128, "/output", folder + "/128", "/dest", "flac"}, nullptr, &err), 0)
+      << err;
+  EXPECT_EQ(ProbeStream(folder + "/128/fast.flac", "sample_rate,channels"), "352800,2\n");
 }
 
 // Sources at rates and channel counts the encoders were not made for, one run

@@ -541,8 +541,9 @@ double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &
   return 10 * std::log10(signal / std::max(noise, 1e-9));
 }
 
-std::string WriteDsf(const std::string &path, double seconds, const std::string &title) {
-  constexpr int kRate = 2822400, kChannels = 2, kBlock = 4096;
+std::string WriteDsf(const std::string &path, double seconds, const std::string &title, int rate) {
+  const int kRate = rate;
+  constexpr int kChannels = 2, kBlock = 4096;
   const uint64_t samples = uint64_t(seconds * kRate);
   const uint64_t blocks = (samples / 8 + kBlock - 1) / kBlock;
   std::vector<uint8_t> data(blocks * kBlock * kChannels, 0);

@@ -56,10 +56,10 @@ std::string WriteSignal(const std::string &path, const TTestSignal &signal,
 // goes on with over a thousand frames of another shape: decoding gives up there.
 std::string WriteBrokenMp3(const std::string &path, double goodSeconds);
 
-// A DSD64 stereo DSF file (no program writes one): a sweep and a tone,
+// A DSD64 (or, at twice the rate, DSD128) stereo DSF file (no program writes one): a sweep and a tone,
 // one-bit by a second-order sigma-delta loop, with an ID3v2 title when
 // `title` is given. Returns path.
-std::string WriteDsf(const std::string &path, double seconds, const std::string &title = {});
+std::string WriteDsf(const std::string &path, double seconds, const std::string &title = {}, int rate = 2822400);
 
 // Decodes `path` with ffmpeg into raw samples of `rawFormat` (e.g. "s16le").
 std::vector<uint8_t> FFmpegDecode(const std::string &path, const std::string &rawFormat);
