@@ -33,6 +33,16 @@ TTagRec NoTags() {
   return none;
 }
 
+// A warning or note about Job's output, saying which job it is.
+TThreadWarningRec JobWarning(const TFileListRec &Job) {
+  TThreadWarningRec warning;
+  warning.InputFileName = Job.SourceFileName;
+  warning.OutputFileName = Job.OutputFileName;
+  warning.JobNumber = Job.JobNumber;
+  warning.IsTrack = Job.IsTrack;
+  return warning;
+}
+
 std::string ReplaceAll(std::string text, const std::string &from, const std::string &to) {
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
@@ -161,11 +171,7 @@ void TCoderThread::TEncoderEnd::Finish() {
       Named = !stopped;
       if (Companion) Companion->CompleteAs(Job.OutputFileName + CompanionSuffix);
       if (coverLeftOut && Job.OnWarning) {
-        TThreadWarningRec note;
-        note.InputFileName = Job.SourceFileName;
-        note.OutputFileName = Job.OutputFileName;
-        note.JobNumber = Job.JobNumber;
-        note.IsTrack = Job.IsTrack;
+        TThreadWarningRec note = JobWarning(Job);
         note.Note = text_cover_left_out;
         Job.OnWarning(note);
       }
@@ -221,11 +227,7 @@ void TCoderThread::ReportProgress(int32_t Percent, double Span) {
 void TCoderThread::ReportDamage(const TDecodeReport &Report, int64_t FramesRead, int32_t Rate) {
   if (!Job.OnWarning) return;
   const double rate = std::max(1, Rate);
-  TThreadWarningRec warning;
-  warning.InputFileName = Job.SourceFileName;
-  warning.OutputFileName = Job.OutputFileName;
-  warning.JobNumber = Job.JobNumber;
-  warning.IsTrack = Job.IsTrack;
+  TThreadWarningRec warning = JobWarning(Job);
   warning.DecodedSeconds = double(FramesRead) / rate;
   warning.DamagedBlocks = Report.DamagedBlocks;
   if (Job.Length != LengthToEnd)
@@ -339,7 +341,7 @@ bool TCoderThread::TakeWithin(TAudioInfoRec &Stream, const void *&Options, std::
   }
   const TAudioInfoRec asked = PreprocessedStream(Job.PreprocessOptions, Stream);
   const TAudioInfoRec taken = row->Takes ? StreamTaken(asked, row->Takes(Options)) : asked;
-  TThreadWarningRec note;
+  TThreadWarningRec note = JobWarning(Job);
   if (taken.SampleRate != asked.SampleRate || taken.Channels != asked.Channels) {
     // Lossless means what was asked, sample for sample: no conversion stands in.
     // Save for DSD's rate: its PCM is already a conversion at a rate of the
@@ -370,10 +372,6 @@ bool TCoderThread::TakeWithin(TAudioInfoRec &Stream, const void *&Options, std::
     }
   if (note.Rate > 0 || note.Kbps > 0) {
     note.Format = row->Name;
-    note.InputFileName = Job.SourceFileName;
-    note.OutputFileName = Job.OutputFileName;
-    note.JobNumber = Job.JobNumber;
-    note.IsTrack = Job.IsTrack;
     Note = note;
   }
   return true;
