@@ -106,6 +106,10 @@ struct TFormatRow {
   // GivenKbps tell the run's report.
   std::shared_ptr<void> (*FitBitrate)(const void *Options, const TAudioInfoRec &Stream, int32_t &AskedKbps,
                                       int32_t &GivenKbps) = nullptr;
+  // Frames an output may differ from what its encoder was given, through the
+  // encoder's delay and the padding of its last frame as decoders see them:
+  // how far an existing output's length may stray and still be complete.
+  int32_t DelayAndPadding = 0;
   // The joiner that encodes an output in spans on several threads and joins
   // them into the file the format's coder would write, sample for sample;
   // null (or a null joiner, for some Options) where the format has none.

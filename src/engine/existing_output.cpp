@@ -18,18 +18,6 @@ bool Before(const timespec &a, const timespec &b) {
   return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
 }
 
-// What a format's encoder and its decoder add to or leave of the samples they
-// were given, in frames: encoder delay, padding of the last frame.
-int64_t DelayAndPadding(TDestinationFormat Format) {
-  switch (Format) {
-    case dfMP3: return 1152 * 2 + 1105;  // two frames, the encoder's and the decoder's delay
-    case dfAAC: return 1024 * 3;         // priming and the last frame's padding
-    case dfWMA: return 2048 * 2;
-    case dfOGG: return 2048;             // the largest block
-    default: return 0;                   // lossless formats hold exactly what they were given
-  }
-}
-
 struct TStreamCloser {
   HSTREAM Handle;
   ~TStreamCloser() { BASS_StreamFree(Handle); }
@@ -105,7 +93,7 @@ TExistingOutput Examine(const TFileListRec &Job, const std::function<bool()> &St
   if (frames <= 0) return TExistingOutput::NotAudio;
   const double seconds = double(frames) / rate;
   // Resampling may round a frame or two either way.
-  const double tolerance = double(DelayAndPadding(Job.DestinationFormat) + 2) / rate;
+  const double tolerance = double(row->DelayAndPadding + 2) / rate;
   auto within = [&](double expected) { return std::fabs(seconds - expected) <= tolerance; };
 
   // A track's length is exact; a whole source's (or a last track's) is the

@@ -56,4 +56,5 @@ constinit const TFormatRow AACFormat = {
     .ReadKeys = &format_row::ReadKeys<TAACOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
     .Takes = &Takes,
+    .DelayAndPadding = 1024 * 3,  // priming and the last frame's padding
 };

@@ -116,4 +116,5 @@ constinit const TFormatRow MP3Format = {
     .ReadKeys = &format_row::ReadKeys<TMP3Options, &ReadKeys>,
     .KeyHelp = kKeyHelp,
     .Takes = &Takes,
+    .DelayAndPadding = 1152 * 2 + 1105,  // two frames, the encoder's and the decoder's delay
 };

@@ -117,4 +117,5 @@ constinit const TFormatRow OGGFormat = {
     .KeyHelp = kKeyHelp,
     .Takes = &Takes,
     .FitBitrate = &FitBitrate,
+    .DelayAndPadding = 2048,  // the largest block
 };

@@ -70,4 +70,5 @@ constinit const TFormatRow WMAFormat = {
     .ReadKeys = &format_row::ReadKeys<TWMAOptions, &ReadKeys>,
     .KeyHelp = kKeyHelp,
     .Takes = [](const void *) { return TEncoderRange{.MinRate = 8000, .MaxRate = 48000, .MaxChannels = 2}; },
+    .DelayAndPadding = 2048 * 2,
 };
