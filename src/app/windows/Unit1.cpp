@@ -480,17 +480,13 @@ void Tmain::ApplyLanguage() {
 void Tmain::LoadQtTexts() {
   // Qt's own dialogs (file choosers, the buttons of message boxes) speak the
   // window's language too, from Qt's translations as the system installs them.
-  static const std::pair<const char *, const char *> kQtLanguages[] = {
-      {"RU", "ru"}, {"LV", "lv"}, {"CS", "cs"}, {"FR", "fr"}, {"ES", "es"}, {"HU", "hu"}};
+  // The window's language codes are the languages' own, in capitals.
   if (QtTexts) QCoreApplication::removeTranslator(QtTexts.get());
   QtTexts.reset();
-  for (const auto &[code, locale] : kQtLanguages) {
-    if (LanguageCode != code) continue;
-    auto texts = std::make_unique<QTranslator>();
-    if (texts->load(QString("qtbase_") + locale, QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-      QCoreApplication::installTranslator(texts.get());
-      QtTexts = std::move(texts);
-    }
+  auto texts = std::make_unique<QTranslator>();
+  if (texts->load("qtbase_" + Q(LanguageCode).toLower(), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    QCoreApplication::installTranslator(texts.get());
+    QtTexts = std::move(texts);
   }
 }
 
