@@ -648,3 +648,87 @@ void WaitForGrowth(const std::string &path, uintmax_t bytes) {
   for (int i = 0; i < 30000 && !(std::filesystem::file_size(path, ec) > bytes && !ec); ++i)
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
+
+#include <signal.h>
+#include <sys/resource.h>
+
+TTonmill::TTonmill(const std::vector<std::string> &args, const TRunHow &how) : Seconds(how.Seconds) {
+  static int runs = 0;
+  const std::string base = fs::temp_directory_path() / ("tonmill-run-" + std::to_string(getpid()) + "-" +
+                                                        std::to_string(++runs));
+  OutFile = base + ".out";
+  ErrFile = base + ".err";
+  std::vector<std::string> argv = how.As ? how.As->Command(args) : args;
+  if (!how.As) argv.insert(argv.begin(), TONMILL_BINARY);
+  std::vector<std::string> env;
+  for (char **e = environ; *e; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    for (const std::string &mine : how.Env) replaced |= entry.substr(0, entry.find('=') + 1) == mine.substr(0, mine.find('=') + 1);
+    if (!replaced) env.push_back(entry);
+  }
+  env.insert(env.end(), how.Env.begin(), how.Env.end());
+  // Everything the child needs is made before the fork: after it, only calls safe there.
+  std::vector<char *> argp, envp;
+  for (std::string &a : argv) argp.push_back(a.data());
+  for (std::string &e : env) envp.push_back(e.data());
+  argp.push_back(nullptr);
+  envp.push_back(nullptr);
+  int closed[2] = {-1, -1};
+  if (how.ClosedErr && pipe(closed) == 0) close(closed[0]);
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  const int out = open(OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = how.ClosedErr ? closed[1] : open(ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const rlimit limit{rlim_t(how.FileSizeKiB) * 1024, RLIM_INFINITY};
+  Pid = fork();
+  if (Pid == 0) {
+    setpgid(0, 0);  // its own group, so that a hang is ended with all it started
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
+    signal(SIGPIPE, SIG_DFL);
+    signal(SIGXFSZ, SIG_DFL);
+    signal(SIGUSR1, how.IgnoreUsr1 ? SIG_IGN : SIG_DFL);
+    if (how.FileSizeKiB && setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(121);
+    if (!how.Cwd.empty() && (chdir(how.Cwd.c_str()) != 0 || (how.RemoveCwd && rmdir(how.Cwd.c_str()) != 0)))
+      _exit(120);
+    dup2(null, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    execvpe(argp[0], argp.data(), envp.data());
+    _exit(127);
+  }
+  for (const int fd : {null, out, err})
+    if (fd >= 0) close(fd);
+}
+
+int TTonmill::Wait() {
+  if (Pid <= 0 || Status >= 0) return Status;
+  for (int i = 0; i < Seconds * 100; ++i) {
+    int status = 0;
+    if (waitpid(Pid, &status, WNOHANG) == Pid)
+      return Status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  ADD_FAILURE() << "the run did not end within " << Seconds << " s: " << Err();
+  kill(-Pid, SIGKILL);
+  return Status = WaitTool(Pid);
+}
+
+TTonmill::~TTonmill() {
+  if (Pid > 0 && Status < 0) {
+    kill(-Pid, SIGKILL);
+    WaitTool(Pid);
+  }
+  std::error_code ec;
+  fs::remove(OutFile, ec);
+  fs::remove(ErrFile, ec);
+}
+
+int Tonmill(const std::vector<std::string> &args, std::string *err, const TRunHow &how, std::string *out) {
+  TTonmill run(args, how);
+  const int status = run.Wait();
+  if (err) *err = run.Err();
+  if (out) *out = run.Out();
+  return status;
+}

@@ -183,3 +183,36 @@ class TSourceGuard {
   };
   std::vector<TSeen> Files;
 };
+
+// The program itself, started as a user starts it. `How` says what is
+// awkward about the start; Wait is bounded, so a run that hangs fails the
+// test (and is killed with everything it started) instead of blocking it.
+struct TRunHow {
+  std::vector<std::string> Env = {};  // "NAME=value" over the test's environment
+  std::string Cwd = {};               // working folder ("" keeps the test's)
+  bool RemoveCwd = false;             // the working folder is deleted once entered
+  const TOtherUser *As = nullptr;     // run by the other user, from its copy
+  bool ClosedErr = false;             // standard error is a pipe whose reader has gone
+  bool IgnoreUsr1 = false;            // SIGUSR1 ignored, as a parent may leave it
+  int FileSizeKiB = 0;                // "ulimit -f"
+  int Seconds = 300;                  // the bound on Wait
+};
+
+class TTonmill {
+ public:
+  explicit TTonmill(const std::vector<std::string> &args, const TRunHow &how = {});
+  ~TTonmill();
+  // The exit status (128 + signal when killed by one); -1 when it could not start.
+  int Wait();
+  std::string Err() const { return ReadText(ErrFile); }
+  std::string Out() const { return ReadText(OutFile); }
+  int Pid = -1;
+
+ private:
+  std::string OutFile, ErrFile;
+  int Seconds, Status = -1;
+};
+
+// Runs the program to its end: its status, its standard error (and output) in `err` (`out`).
+int Tonmill(const std::vector<std::string> &args, std::string *err = nullptr, const TRunHow &how = {},
+            std::string *out = nullptr);
