@@ -1,78 +1,77 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The arguments: send-to, batch switches, and arguments that cannot be used.
+// The arguments (send-to, batch switches, encoder keys read over the stored
+// settings, arguments that cannot be used), --help, and the installed files
+// that speak for the program: the desktop entry and bash completion.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
 #include <cctype>
+#include <functional>
+#include <sstream>
 
 #include "app/command_line.h"
+#include "app/format_readers.h"
+#include "base/misc.h"
+#include "encoders/aac/aac_format.h"
+#include "encoders/ape/ape_format.h"
+#include "encoders/flac/flac_format.h"
 #include "encoders/format.h"
+#include "encoders/mp3/mp3_format.h"
+#include "encoders/ogg/ogg_format.h"
+#include "encoders/wavpack/wavpack_format.h"
+#include "encoders/wma/wma_format.h"
+#include "test_support.h"
 
 namespace {
 
-TEST(CommandLine, BatchSwitchesInAnyCase) {
-  const TParsedCommandLine p =
-      ParseCommandLine({"/INPUT", "a.wav", "/HiddenTrack", "/KEEPGOING", "/OUTPUT", "/tmp/o", "/DEST", "FLAC",
-                        "/p", "3", "/createfullpath", "/SkipExisting", "/OWNPREGAPS", "/NoTags", "/Verify", "/NoSpread"});
+std::string Lower(std::string text) {
+  for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+TEST(CommandLine, Parsing) {
+  const TParsedCommandLine p = ParseCommandLine(
+      {"/INPUT", "a.wav", "/m/b c.flac", "/m/*.wav", "/HiddenTrack", "/KEEPGOING", "/OUTPUT", "/tmp/o", "/DEST", "FLAC",
+       "/p", "3", "/createfullpath", "/SkipExisting", "/OWNPREGAPS", "/NoTags", "/Verify", "/NoSpread", "/KeepPartial"});
   EXPECT_EQ(p.Mode, TParsedCommandLine::mBatch);
-  EXPECT_EQ(p.Options.InputPaths, std::vector<std::string>{"a.wav"});
+  EXPECT_EQ(p.Options.InputPaths, (std::vector<std::string>{"a.wav", "/m/b c.flac", "/m/*.wav"}));
   EXPECT_EQ(p.Options.OutputFolder, "/tmp/o/");
   EXPECT_EQ(p.Options.DestinationFormat, dfFLAC);
   EXPECT_EQ(p.ParallelFiles, 3);
-  EXPECT_TRUE(p.Options.CreateFullPath);
-  EXPECT_TRUE(p.Options.KeepGoing);
-  EXPECT_TRUE(p.Options.SkipExisting);
-  EXPECT_TRUE(p.Options.HiddenTrack);
-  EXPECT_TRUE(p.Options.OwnPregaps);
-  EXPECT_TRUE(p.Options.NoTags);
-  EXPECT_TRUE(p.Options.Verify);
-  EXPECT_TRUE(p.Options.NoSpread);
-  EXPECT_FALSE(p.ReportErrors);
+  const TCommandLineOptions &o = p.Options;
+  for (const bool on : {o.CreateFullPath, o.KeepGoing, o.SkipExisting, o.HiddenTrack, o.OwnPregaps, o.NoTags, o.Verify,
+                        o.NoSpread, o.KeepPartial, p.ParallelGiven})
+    EXPECT_TRUE(on);
   EXPECT_TRUE(p.Errors.empty());
-}
+  EXPECT_EQ(ParseCommandLine({"/input", "a", "/output", "o"}).ParallelFiles, 1);
+  EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o"}).ParallelGiven);
 
-TEST(CommandLine, EveryArgumentUpToTheNextSwitchIsAnInput) {
-  const TParsedCommandLine p = ParseCommandLine(
-      {"/input", "/music/a.flac", "/music/b c.flac", "/music/*.wav", "/output", "/out", "/dest", "wav"});
-  EXPECT_EQ(p.Options.InputPaths,
-            (std::vector<std::string>{"/music/a.flac", "/music/b c.flac", "/music/*.wav"}));
-  EXPECT_EQ(p.ParallelFiles, 1);
-}
-
-TEST(CommandLine, WithoutOutputThereIsNoBatch) {
-  // The window still takes the switches: the format, its keys, "/p", no reports.
-  const TParsedCommandLine p = ParseCommandLine({"/input", "a.wav", "/dest", "mp3", "/p", "3", "/bitrate", "128"});
-  EXPECT_EQ(p.Mode, TParsedCommandLine::mWindow);
-  EXPECT_TRUE(p.SwitchMode);
-  EXPECT_EQ(p.Options.DestinationFormat, dfMP3);
-  EXPECT_EQ(p.ParallelFiles, 3);
-  EXPECT_FALSE(p.ReportErrors);
-  EXPECT_EQ(TCommandLine(p.Arguments).GetParamValue("bitrate", MissingKey), "128");
-  EXPECT_FALSE(ParseCommandLine({"/sendto", "a.wav", "b.wav"}).SwitchMode);
+  // Without an output there is no batch: the window takes the switches.
+  const TParsedCommandLine w = ParseCommandLine({"/input", "a.wav", "/dest", "mp3", "/p", "3", "/bitrate", "128"});
+  EXPECT_EQ(w.Mode, TParsedCommandLine::mWindow);
+  EXPECT_TRUE(w.SwitchMode);
+  EXPECT_EQ(w.Options.DestinationFormat, dfMP3);
+  EXPECT_EQ(w.ParallelFiles, 3);
+  EXPECT_EQ(TCommandLine(w.Arguments).GetParamValue("bitrate", MissingKey), "128");
   EXPECT_FALSE(ParseCommandLine({"/DEBUG"}).SwitchMode);
-  EXPECT_EQ(ParseCommandLine({"/DEBUG"}).Mode, TParsedCommandLine::mWindow);
   EXPECT_EQ(ParseCommandLine({}).Mode, TParsedCommandLine::mWindow);
-}
 
-TEST(CommandLine, SendToTakesEveryPath) {
-  const TParsedCommandLine p = ParseCommandLine({"/SendTo", "/a/x.mp3", "/b"});
-  EXPECT_EQ(p.Mode, TParsedCommandLine::mSendTo);
-  EXPECT_EQ(p.SendToPaths, (std::vector<std::string>{"/a/x.mp3", "/b"}));
-}
-
-TEST(CommandLine, UnusableArgumentsAreExplained) {
-  EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o", "/p", "x"}).Errors.empty());
-  EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o", "/p", "0"}).Errors.empty());
-  EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o", "/p"}).Errors.empty());
-  EXPECT_FALSE(ParseCommandLine({"/input", "/output", "o"}).Errors.empty());
-  // An empty folder, as an unset variable in a script gives (fuzzing found it read before the text).
+  for (const std::vector<std::string> &bad : std::vector<std::vector<std::string>>{
+           {"/input", "a", "/output", "o", "/p", "x"}, {"/input", "a", "/output", "o", "/p", "0"},
+           {"/input", "a", "/output", "o", "/p"}, {"/input", "/output", "o"}})
+    EXPECT_FALSE(ParseCommandLine(bad).Errors.empty()) << bad.back();
+  // An empty folder, as an unset variable in a script gives.
   const TParsedCommandLine empty = ParseCommandLine({"/input", "a", "/output", ""});
   EXPECT_EQ(empty.Errors, std::vector<std::string>{"/output needs a folder"});
   EXPECT_NE(empty.Mode, TParsedCommandLine::mBatch);
-  const TParsedCommandLine p = ParseCommandLine({"/input", "a", "/output", "o", "/dest", "flca"});
-  EXPECT_EQ(p.Options.DestinationFormat, 0);
-  EXPECT_EQ(p.UnknownDestination, "flca");
+  EXPECT_EQ(ParseCommandLine({"/input", "a", "/output", "o", "/dest", "flca"}).UnknownDestination, "flca");
+
+  const TCommandLine line({"/input", "a", "/Bitrate", "192", "/quality", "", "/bitrate", "256", "/loseless"});
+  EXPECT_EQ(line.GetParamValue("bitrate", MissingKey), "256");  // the last one wins
+  EXPECT_EQ(line.GetParamValue("quality", MissingKey), MissingKey);
+  EXPECT_TRUE(line.HasParam("LOSELESS"));
+  EXPECT_FALSE(line.HasParam("useprocodec"));
 }
 
 // A leading "~" as a shell reads it; anywhere else it is part of the name.
@@ -80,40 +79,105 @@ TEST(CommandLine, HomeFolderAsAShellExpandsIt) {
   const std::string oldHome = getenv("HOME") ? getenv("HOME") : "";
   setenv("HOME", "/home/user", 1);
   const std::pair<std::string, std::string> rows[] = {
-      {"~", "/home/user"},           {"~/Music/*.flac", "/home/user/Music/*.flac"},
-      {"~root/x", "/root/x"},        {"~no_such_user_here/x", "~no_such_user_here/x"},
-      {"/music/~/a", "/music/~/a"},  {"a~", "a~"}};
+      {"~", "/home/user"},          {"~/Music/*.flac", "/home/user/Music/*.flac"},
+      {"~root/x", "/root/x"},       {"~no_such_user_here/x", "~no_such_user_here/x"},
+      {"/music/~/a", "/music/~/a"}, {"a~", "a~"}};
   for (const auto &[given, expanded] : rows) EXPECT_EQ(ExpandHome(given), expanded) << given;
   const TParsedCommandLine p = ParseCommandLine({"/input", "~/a.flac", "~/b.flac", "/output", "~/out"});
   EXPECT_EQ(p.Options.InputPaths, (std::vector<std::string>{"/home/user/a.flac", "/home/user/b.flac"}));
   EXPECT_EQ(p.Options.OutputFolder, "/home/user/out/");
-  EXPECT_FALSE(p.ParallelGiven);
-  EXPECT_TRUE(ParseCommandLine({"/input", "a", "/output", "o", "/p", "1"}).ParallelGiven);
   setenv("HOME", oldHome.c_str(), 1);
 }
 
-TEST(CommandLine, EncoderKeys) {
-  const TCommandLine line({"/input", "a", "/Bitrate", "192", "/quality", "", "/bitrate", "256", "/loseless"});
-  EXPECT_EQ(line.GetParamValue("bitrate", MissingKey), "256");  // the last one wins
-  EXPECT_EQ(line.GetParamValue("quality", MissingKey), MissingKey);
-  EXPECT_EQ(line.GetParamValue("preset", MissingKey), MissingKey);
-  EXPECT_TRUE(line.HasParam("LOSELESS"));
-  EXPECT_FALSE(line.HasParam("useprocodec"));
+// Encoder keys over stored settings: a key given sets what it names, a key
+// left out keeps the stored value, a value that is no value fails.
+TEST(CommandLine, EncoderKeysOverTheStoredSettings) {
+  const std::string path = WriteText(TestFolder() + "/tonmill.conf",
+      "[General]\nMP3Bitrate=12\nMP3MinBitrate=5\nMP3MaxBitrate=13\nMP3Quality=2\nMP3VBRMethod=1\nFLACCompression=3\n"
+      "FLACl=7\nFLACBuffer=2304\nAACBandwidth=1\nAACQuality=150\nWMABitrate=24\nWMAAutoFindBitrate=YES\nOGGQuality=8\n"
+      "OGGMax=13\nWVCompression=0\nWVHybrid=YES\n");
+  TSettingsStore store(path);
+  TCoder_engine engine;
+  const auto mp3 = [&] { return *static_cast<const TMP3Options *>(engine.GetOptions(dfMP3)); };
+  const auto flac = [&] { return *static_cast<const TFLACOptions *>(engine.GetOptions(dfFLAC)); };
+  const auto ogg = [&] { return *static_cast<const TOGGOptions *>(engine.GetOptions(dfOGG)); };
+  const auto wv = [&] { return *static_cast<const TWavPackOptions *>(engine.GetOptions(dfWavPack)); };
+  const auto ape = [&] { return *static_cast<const TAPEOptions *>(engine.GetOptions(dfAPE)); };
+  const auto aac = [&] { return *static_cast<const TAACOptions *>(engine.GetOptions(dfAAC)); };
+  const auto wma = [&] { return *static_cast<const TWMAOptions *>(engine.GetOptions(dfWMA)); };
+  const struct {
+    TDestinationFormat Format;
+    std::vector<std::string> Args;
+    bool Fails;
+    std::function<bool()> Holds;
+  } rows[] = {
+      {dfMP3, {"/dest", "mp3"}, false, [&] { auto o = mp3(); return o.BitrateType == btVBR && o.MinBitrate == 64 &&
+                                         o.MaxBitrate == 256 && o.Quality == 2 && o.VBRMethod == vbrOld && o.StereoMode == 1 && !o.AutoFindBitrate; }},
+      {dfMP3, {"/bitrate", "128", "/stereomode", "S", "/vbrmethod", "abr"}, false,
+       [&] { auto o = mp3(); return o.BitrateType == btCBR && o.Bitrate == 128 && o.StereoMode == 0 && o.VBRMethod == vbrABR; }},
+      {dfMP3, {"/preset", "fast_extreme", "/vbrmethod", "fastest"}, false,
+       [&] { return mp3().BitrateType == btPRESET && mp3().Preset == 9 && mp3().VBRMethod == vbrOld; }},
+      {dfMP3, {"/preset", "loudest"}, false, [&] { return mp3().Preset == -1; }},
+      {dfMP3, {"/bitrate", "fast"}, true, {}},
+      {dfFLAC, {"/dest", "flac"}, false, [&] { return flac().MaxLpcOrder == 7 && flac().BlockSize == 2304; }},
+      {dfFLAC, {"/compression", "8"}, false,
+       [&] { return flac().MaxLpcOrder == 12 && flac().ExhaustiveModelSearch && flac().BlockSize == 4096; }},
+      {dfFLAC, {"/compression", "9"}, true, {}},
+      {dfFLAC, {"/compression", "best"}, true, {}},
+      {dfOGG, {"/avgbitrate", "10"}, false,
+       [&] { return ogg().BitrateType == obCBR && ogg().Avg == 10 && ogg().Max == 13 && ogg().Quality == 8; }},
+      {dfOGG, {"/quality", "3", "/maxbitrate", "192"}, false,
+       [&] { return ogg().BitrateType == obQUALITY && ogg().Quality == 3 && ogg().Max == 192 && OGGBitrateAt(192) == -1; }},
+      {dfOGG, {"/quality", "high"}, true, {}},
+      {dfWavPack, {"/dest", "wavpack"}, false, [&] { return wv().Compression == 0 && wv().Hybrid; }},
+      {dfWavPack, {"/compression", "high"}, false, [&] { return wv().Compression == 1; }},
+      {dfWavPack, {"/compression", "best"}, false, [&] { return wv().Compression == 2; }},
+      {dfWavPack, {"/compression", "Fast"}, false, [&] { return wv().Compression == 2; }},
+      {dfAPE, {"/compression", "extra"}, false, [&] { return ape().Compression == 4; }},
+      {dfAPE, {"/compression", "fast"}, false, [&] { return ape().Compression == 1; }},
+      {dfAPE, {"/compression", "Extra"}, false, [&] { return ape().Compression == 5; }},  // names are lower case
+      {dfAPE, {"/dest", "ape"}, false, [&] { return ape().Compression == TAPEOptions{}.Compression; }},
+      {dfAAC, {"/bitrate", "96"}, false, [&] { return aac().Bitrate == 96 && aac().Bandwidth == 6000 && aac().Quality == 150; }},
+      {dfAAC, {"/quality", "200", "/bandwidth", "12000"}, false, [&] { return aac().Bandwidth == 12000 && aac().Quality == 200; }},
+      {dfAAC, {"/bitrate", "high"}, true, {}},
+      {dfWMA, {"/quality", "40"}, false,
+       [&] { return wma().BitrateType == 1 && wma().Quality == 40 && wma().Bitrate == 256 && !wma().AutoFindBitrate; }},
+      {dfWMA, {"/bitrate", "64", "/usepro"}, false, [&] { return wma().BitrateType == 0 && wma().Bitrate == 64; }},
+      {dfWMA, {"/quality", "40", "/useprocodec"}, true, [&] { return !wma().UseProCodec && !wma().Lossless; }},
+      {dfWMA, {"/quality", "40", "/loseless"}, true, [&] { return !wma().UseProCodec && !wma().Lossless; }},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.Args.back());
+    const TFormatReading r = ReadFormatCommandLine(row.Format, TCommandLine(row.Args), store, engine);
+    EXPECT_EQ(r.Error.empty(), !row.Fails) << r.Error;
+    if (row.Holds) { EXPECT_TRUE(row.Holds()); }
+  }
 }
 
-// --help is made from the format rows: every key a row reads is listed under its
-// format, is a switch (or it would be taken for an input), and a range it names
-// comes from a stored setting the row has.
-TEST(CommandLine, HelpListsEveryEncoderKeyOfEveryFormat) {
+// --help is made from the format rows: every key a row reads is listed under
+// its format, is a switch, and a range it names comes from a stored setting;
+// bash completes every switch and key.
+TEST(CommandLine, HelpAndCompletionListEveryKey) {
   const std::string help = UsageText();
-  auto lower = [](std::string text) {
-    for (char &c : text) c = char(std::tolower(static_cast<unsigned char>(c)));
-    return text;
+  const std::string script = ReadText(TONMILL_SOURCE_DIR "/share/completion/tonmill");
+  const size_t start = script.find("local switches=\"");
+  ASSERT_NE(start, std::string::npos);
+  std::istringstream words(script.substr(start + 16, script.find('"', start + 16) - start - 16));
+  std::vector<std::string> offered;
+  for (std::string word; words >> word;) {
+    EXPECT_TRUE(IsSwitch(word)) << word;
+    offered.push_back(Lower(word));
+  }
+  const auto isOffered = [&](const std::string &name) {
+    return std::find(offered.begin(), offered.end(), name) != offered.end();
   };
+  for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial",
+                            "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread"})
+    EXPECT_TRUE(isOffered(plain)) << plain;
   for (const TFormatRow *row : FormatRows()) {
     SCOPED_TRACE(row->Name);
     if (row->Keys.empty()) continue;
-    const size_t section = help.find("\n  " + lower(row->Name));
+    const size_t section = help.find("\n  " + Lower(row->Name));
     ASSERT_NE(section, std::string::npos);
     for (const char *key : row->Keys) {
       bool described = false;
@@ -121,18 +185,46 @@ TEST(CommandLine, HelpListsEveryEncoderKeyOfEveryFormat) {
       EXPECT_TRUE(described) << key;
     }
     for (const TKeyHelp &h : row->KeyHelp) {
-      EXPECT_TRUE(IsSwitch("/" + lower(h.Key))) << h.Key;
-      EXPECT_NE(help.find("    /" + lower(h.Key), section), std::string::npos) << h.Key;
+      EXPECT_TRUE(IsSwitch("/" + Lower(h.Key))) << h.Key;
+      EXPECT_TRUE(isOffered("/" + Lower(h.Key))) << h.Key;
+      EXPECT_NE(help.find("    /" + Lower(h.Key), section), std::string::npos) << h.Key;
       if (!h.Field) continue;
       bool found = false;
       for (const TOptionField &f : row->Fields)
         if (std::string(f.StoredName) == h.Field) {
           found = true;
-          EXPECT_NE(help.find("/" + lower(h.Key) + " " + std::to_string(f.Min) + ".." + std::to_string(f.Max), section),
+          EXPECT_NE(help.find("/" + Lower(h.Key) + " " + std::to_string(f.Min) + ".." + std::to_string(f.Max), section),
                     std::string::npos);
         }
       EXPECT_TRUE(found) << h.Field;
     }
+  }
+}
+
+// The desktop entry offers the program in "Open With" for every type it
+// reads, as the system's MIME database names it, and passes the files as "/sendto".
+TEST(CommandLine, DesktopEntryListsEveryInputTypeAndOpensFilesAsSendTo) {
+  const std::string entry = ReadText(TONMILL_SOURCE_DIR "/share/tonmill.desktop");
+  EXPECT_NE(entry.find("\nExec=tonmill /sendto %F\n"), std::string::npos);
+  EXPECT_EQ(ParseCommandLine({"/sendto"}).Mode, TParsedCommandLine::mWindow);
+  const TParsedCommandLine opened = ParseCommandLine({"/SendTo", "/m/a b.flac", "/m/c.cue"});
+  EXPECT_EQ(opened.Mode, TParsedCommandLine::mSendTo);
+  EXPECT_EQ(opened.SendToPaths, (std::vector<std::string>{"/m/a b.flac", "/m/c.cue"}));
+  const size_t mime = entry.find("\nMimeType=");
+  ASSERT_NE(mime, std::string::npos);
+  const std::string types = ";" + entry.substr(mime + 10, entry.find('\n', mime + 1) - mime - 10);
+  const std::string globs = ReadText("/usr/share/mime/globs2");  // lines: weight:type:*.ext
+  if (globs.empty()) GTEST_SKIP() << "no shared MIME database";
+  for (const auto &row : InputFileTypes) {
+    bool named = false, listed = false;
+    std::istringstream lines(globs);
+    for (std::string line; std::getline(lines, line);) {
+      const size_t colon = line.find(':'), star = line.rfind(":*.");
+      if (colon == std::string::npos || star == std::string::npos || line.substr(star + 3) != row.Extension) continue;
+      named = true;
+      listed |= types.find(";" + line.substr(colon + 1, star - colon - 1) + ";") != std::string::npos;
+    }
+    EXPECT_TRUE(named && listed) << "none of the types of ." << row.Extension << " is in the entry";
   }
 }
 

@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// CUE sheets as rippers leave them beside their images, named unlike the
-// audio and written in every common way, converted for real: dropped on the
-// window and given to the program with /input. Each track becomes one output,
-// and the outputs laid end to end are the image, sample for sample.
+// CUE sheets as rippers leave them beside their images, converted for real:
+// dropped on the window and given to the program with /input. Each track
+// becomes one output, and the outputs laid end to end are the image, sample
+// for sample (from the first kept sample, under /hiddentrack and /ownpregaps).
+// Bad sheets are one failure each; the window keeps going and skips what exists.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -11,8 +12,14 @@
 #include <QRadioButton>
 #include <QString>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <filesystem>
+#include <map>
 #include <set>
+
+#include <fmt/format.h>
 
 #include "app/settings_store.h"
 #include "app/windows/Unit1.h"
@@ -23,10 +30,37 @@ namespace fs = std::filesystem;
 
 namespace {
 
+constexpr int kSamplesPerCdFrame = 44100 / 75;
+constexpr int kFrameBytes = 4;  // 16-bit stereo
+
+std::string CueTime(int frames) { return fmt::format("{:02}:{:02}:{:02}", frames / 75 / 60, frames / 75 % 60, frames % 75); }
+
+// The outputs, decoded by one ffmpeg process, laid end to end are the image
+// from the first start on, each from its start (in CD frames) to the next.
+void ExpectTiles(const std::vector<std::string> &paths, const std::vector<int> &starts, const std::vector<uint8_t> &image,
+                 const std::string &scratch) {
+  std::vector<std::string> args = {"ffmpeg", "-v", "error", "-y"};
+  for (const std::string &path : paths) args.insert(args.end(), {"-i", path});
+  fs::create_directories(scratch);
+  for (size_t i = 0; i < paths.size(); ++i)
+    args.insert(args.end(), {"-map", std::to_string(i) + ":a", "-f", "s16le", scratch + "/" + std::to_string(i) + ".raw"});
+  ASSERT_EQ(RunTool(args), 0);
+  std::vector<uint8_t> joined;
+  for (size_t k = 0; k < paths.size(); ++k) {
+    const std::vector<uint8_t> part = ReadFileBytes(scratch + "/" + std::to_string(k) + ".raw");
+    const size_t next = k + 1 < starts.size() ? size_t(starts[k + 1]) * kSamplesPerCdFrame : image.size() / kFrameBytes;
+    EXPECT_EQ(part.size() / kFrameBytes, next - size_t(starts[k]) * kSamplesPerCdFrame) << paths[k];
+    joined.insert(joined.end(), part.begin(), part.end());
+  }
+  fs::remove_all(scratch);
+  const std::vector<uint8_t> from(image.begin() + std::ptrdiff_t(starts[0]) * kSamplesPerCdFrame * kFrameBytes, image.end());
+  EXPECT_TRUE(joined == from) << "the tracks are not the image from frame " << starts[0];
+}
+
 enum TTitles { tTrackTitles, tSheetOnly, tNone, tTooLong };
 
-// A title of 300 bytes and more (characters of 2, 3 and 4 bytes), longer than
-// a file name may be; the tracks' titles differ only at their ends.
+// A title of 300 bytes and more (characters of 2, 3 and 4 bytes), longer
+// than a file name may be; the tracks' titles differ only at their ends.
 std::string LongTitle(int track) {
   std::string title;
   while (title.size() < 300) title += "Gr\u00fc\u00dfe \u20ac \U0001D11E ";
@@ -36,9 +70,8 @@ std::string LongTitle(int track) {
 struct TSheetRow {
   const char *Name;
   int Tracks;
-  bool Extras;        // CATALOG, REM, FLAGS, ISRC and INDEX 00 lines
-  bool Crlf;
-  bool FinalNewline;
+  bool Extras;  // CATALOG, REM, FLAGS, ISRC and INDEX 00 lines
+  bool Crlf, FinalNewline;
   TTitles Titles;
   const char *SheetName;  // the audio is always "Album Image.flac"
   const char *FileLine;   // what the sheet's FILE line names
@@ -58,89 +91,34 @@ const TSheetRow kRows[] = {
     {"ninety_nine_for_a_wav", 99, false, false, true, tSheetOnly, "zz.cue", "ALBUM IMAGE.wav", false},
 };
 
-constexpr int kRate = 44100;
-constexpr int kFrameBytes = 4;  // 16-bit stereo
-
-// INDEX 01 of each track in CD frames (75 a second): uneven lengths from 0 on.
+// INDEX 01 of each track in CD frames: uneven lengths from 0 on.
 std::vector<int> TrackStarts(int tracks) {
   std::vector<int> starts;
   for (int k = 0; k < tracks; ++k) starts.push_back(k * 20 + (k * k) % 7);
   return starts;
 }
 
-std::string CueTime(int frames) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d", frames / 75 / 60, frames / 75 % 60, frames % 75);
-  return text;
-}
-
 std::string Sheet(const TSheetRow &row) {
   const std::vector<int> starts = TrackStarts(row.Tracks);
   std::vector<std::string> lines;
-  if (row.Extras) {
-    lines.push_back("REM GENRE Rock");
-    lines.push_back("REM DATE 2001");
-    lines.push_back("REM COMMENT \"ExactAudioCopy v1.0b3\"");
-    lines.push_back("CATALOG 0724356684727");
-  }
-  if (row.Titles != tNone) {
-    lines.push_back("PERFORMER \"The Band\"");
-    lines.push_back("TITLE \"Live Image\"");
-  }
+  if (row.Extras)
+    lines.insert(lines.end(), {"REM GENRE Rock", "REM DATE 2001", "REM COMMENT \"ExactAudioCopy v1.0b3\"", "CATALOG 0724356684727"});
+  if (row.Titles != tNone) lines.insert(lines.end(), {"PERFORMER \"The Band\"", "TITLE \"Live Image\""});
   lines.push_back(std::string("FILE \"") + row.FileLine + "\" WAVE");
   for (int k = 0; k < row.Tracks; ++k) {
-    char number[12];
-    std::snprintf(number, sizeof number, "%02d", k + 1);
-    lines.push_back(std::string("  TRACK ") + number + " AUDIO");
-    if (row.Titles == tTrackTitles) lines.push_back(std::string("    TITLE \"Song ") + number + "\"");
+    lines.push_back(fmt::format("  TRACK {:02} AUDIO", k + 1));
+    if (row.Titles == tTrackTitles) lines.push_back(fmt::format("    TITLE \"Song {:02}\"", k + 1));
     if (row.Titles == tTooLong) lines.push_back("    TITLE \"" + LongTitle(k + 1) + "\"");
     if (row.Extras) {
-      lines.push_back("    FLAGS DCP");
-      lines.push_back(std::string("    ISRC GBAYE01000") + number);
+      lines.insert(lines.end(), {"    FLAGS DCP", fmt::format("    ISRC GBAYE01000{:02}", k + 1)});
       if (k > 0) lines.push_back("    INDEX 00 " + CueTime(starts[size_t(k)] - 3));
     }
     lines.push_back("    INDEX 01 " + CueTime(starts[size_t(k)]));
   }
   std::string text;
-  for (size_t i = 0; i < lines.size(); ++i) {
-    text += lines[i];
-    if (i + 1 < lines.size() || row.FinalNewline) text += row.Crlf ? "\r\n" : "\n";
-  }
+  for (size_t i = 0; i < lines.size(); ++i)
+    text += lines[i] + (i + 1 < lines.size() || row.FinalNewline ? (row.Crlf ? "\r\n" : "\n") : "");
   return text;
-}
-
-// The output names a run must write, in track order (WAV).
-std::vector<std::string> ExpectedOutputs(const TSheetRow &row) {
-  if (row.Tracks == 1) return {"Album Image.wav"};  // a one-track sheet is the whole source
-  std::vector<std::string> names;
-  for (int k = 1; k <= row.Tracks; ++k) {
-    char number[12];
-    std::snprintf(number, sizeof number, "%02d", k);
-    const std::string title = row.Titles == tTrackTitles ? std::string("Song ") + number
-                              : row.Titles == tSheetOnly ? "The Band - Live Image"
-                                                         : "Album Image";
-    names.push_back(std::string(number) + " - " + title + ".wav");
-  }
-  return names;
-}
-
-// Decodes every file with one ffmpeg process (one process per track of 99
-// would cost far more than the run), as 16-bit samples.
-std::vector<std::vector<uint8_t>> DecodeAll(const std::vector<std::string> &paths,
-                                            const std::string &scratch) {
-  std::vector<std::string> args = {"ffmpeg", "-v", "error", "-y"};
-  for (const std::string &path : paths) args.insert(args.end(), {"-i", path});
-  for (size_t i = 0; i < paths.size(); ++i)
-    args.insert(args.end(),
-                {"-map", std::to_string(i) + ":a", "-f", "s16le", scratch + "/" + std::to_string(i) + ".raw"});
-  fs::create_directories(scratch);
-  std::string err;
-  EXPECT_EQ(RunTool(args, nullptr, &err), 0) << err;
-  std::vector<std::vector<uint8_t>> decoded;
-  for (size_t i = 0; i < paths.size(); ++i)
-    decoded.push_back(ReadFileBytes(scratch + "/" + std::to_string(i) + ".raw"));
-  fs::remove_all(scratch);
-  return decoded;
 }
 
 class CueSheetRuns : public ::testing::TestWithParam<TSheetRow> {
@@ -154,60 +132,47 @@ class CueSheetRuns : public ::testing::TestWithParam<TSheetRow> {
     WriteSignal(Album + "/Album Image.flac", signal, {"-c:a", "flac"});
     Image = FFmpegDecode(Album + "/Album Image.flac", "s16le");
     ASSERT_EQ(Image.size(), size_t(FrameCount(signal)) * kFrameBytes);
-    const std::string text = Sheet(row);
-    WriteText(Album + "/" + row.SheetName, text);
+    WriteText(Album + "/" + row.SheetName, Sheet(row));
   }
 
-  std::string Dropped() const {
-    return GetParam().DropFolder ? Album : Album + "/" + GetParam().SheetName;
-  }
+  std::string Dropped() const { return GetParam().DropFolder ? Album : Album + "/" + GetParam().SheetName; }
 
-  // Every output is there, no other, each as long as its track, and together
-  // they are the image.
+  // Every output is there under its name, no other, and together they are the image.
   void CheckOutputs(const std::string &out) {
     const TSheetRow &row = GetParam();
-    std::vector<std::string> expected = ExpectedOutputs(row);
-    std::set<std::string> written;
+    std::set<std::string> written, wanted;
     for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
+    for (int k = 1; k <= row.Tracks; ++k) {
+      if (row.Tracks == 1) wanted.insert("Album Image.wav");  // a one-track sheet is the whole source
+      else if (row.Titles == tTrackTitles) wanted.insert(fmt::format("{0:02} - Song {0:02}.wav", k));
+      else if (row.Titles != tTooLong) wanted.insert(fmt::format("{:02} - {}.wav", k, row.Titles == tSheetOnly ? "The Band - Live Image" : "Album Image"));
+    }
     if (row.Titles == tTooLong) {  // cut to fit a file name: the number, whole characters, the extension kept
-      expected.assign(written.begin(), written.end());
-      ASSERT_EQ(expected.size(), size_t(row.Tracks));
-      for (size_t k = 0; k < expected.size(); ++k) {
-        const std::string &name = expected[k];
+      wanted = written;
+      ASSERT_EQ(written.size(), size_t(row.Tracks));
+      int k = 0;
+      for (const std::string &name : written) {
         EXPECT_LE(name.size(), 255u);
-        EXPECT_TRUE(name.starts_with("0" + std::to_string(k + 1) + " - " + LongTitle(0).substr(0, 200))) << name;
+        EXPECT_TRUE(name.starts_with("0" + std::to_string(++k) + " - " + LongTitle(0).substr(0, 200))) << name;
         EXPECT_TRUE(name.ends_with(".wav")) << name;
         EXPECT_TRUE(QString::fromUtf8(name.data(), qsizetype(name.size())).toUtf8().toStdString() == name) << name;
       }
     }
-    const std::set<std::string> wanted(expected.begin(), expected.end());
-    EXPECT_EQ(written, wanted);
-    if (written != wanted) return;
-    const std::vector<int> starts = TrackStarts(row.Tracks);
-    const size_t total = Image.size() / kFrameBytes;
+    ASSERT_EQ(written, wanted);
     std::vector<std::string> paths;
-    for (const std::string &name : expected) paths.push_back(out + "/" + name);
-    std::vector<uint8_t> joined;
-    const std::vector<std::vector<uint8_t>> parts = DecodeAll(paths, Folder + "/decoded");
-    for (size_t k = 0; k < parts.size(); ++k) {
-      const size_t first = size_t(starts[k]) * kRate / 75;
-      const size_t next = k + 1 < parts.size() ? size_t(starts[k + 1]) * kRate / 75 : total;
-      EXPECT_EQ(parts[k].size() / kFrameBytes, next - first) << expected[k];
-      joined.insert(joined.end(), parts[k].begin(), parts[k].end());
-    }
-    EXPECT_EQ(joined.size(), Image.size());
-    EXPECT_TRUE(joined == Image) << "the tracks are not the image";
+    for (const std::string &name : written) paths.push_back(out + "/" + name);
+    ExpectTiles(paths, TrackStarts(row.Tracks), Image, Folder + "/decoded");
   }
 
   std::string Folder, Album;
   std::vector<uint8_t> Image;
 };
 
-TEST_P(CueSheetRuns, DroppedOnTheWindow) {
+TEST_P(CueSheetRuns, DroppedOnTheWindowAndGivenToBatchMode) {
   TSettingsStore store;
   Tmain window(TParsedCommandLine{}, store);
-  std::vector<std::string> errors, messages;
-  window.ShowMessage = [&](const QString &text) { messages.push_back(text.toStdString()); };
+  std::vector<std::string> errors;
+  window.ShowMessage = [&](const QString &) {};
   window.ShowError = [&](const std::string &report) { errors.push_back(report); };
   const std::string out = Folder + "/out";
   fs::create_directories(out);
@@ -215,101 +180,195 @@ TEST_P(CueSheetRuns, DroppedOnTheWindow) {
   window.bBrowseForFolderClick();
   window.rbWAV->click();
   window.cbCreateFull->setChecked(false);
-
   window.DropFiles({Dropped()}, false);
   EXPECT_EQ(window.lInputFiles->text().toStdString(), "1(flac+CUE)");
   window.bStart->click();
   EXPECT_EQ(errors, std::vector<std::string>{});
   const int tracks = GetParam().Tracks;
-  EXPECT_EQ(window.lProgress1->text().toStdString(),
-            tracks == 1 ? FormatText(text_files_were_processed1, 1)
-                        : FormatText(text_tracks_of_files_were_processed1, tracks, 1));
+  EXPECT_EQ(window.lProgress1->text().toStdString(), tracks == 1 ? FormatText(text_files_were_processed1, 1)
+                                                                 : FormatText(text_tracks_of_files_were_processed1, tracks, 1));
   CheckOutputs(out);
+
+  std::string err;
+  ASSERT_EQ(Tonmill({"/input", Dropped(), "/output", Folder + "/batch", "/dest", "wav", "/q"}, &err), 0) << err;
+  CheckOutputs(Folder + "/batch");
 }
 
-TEST_P(CueSheetRuns, GivenToBatchMode) {
-  const std::string out = Folder + "/out";
-  std::string err;
-  ASSERT_EQ(RunTool({TONMILL_BINARY, "/input", Dropped(), "/output", out, "/dest", "wav", "/q"}, nullptr, &err),
-            0) << err;
-  CheckOutputs(out);
+INSTANTIATE_TEST_SUITE_P(Sheets, CueSheetRuns, ::testing::ValuesIn(kRows),
+                         [](const auto &info) { return std::string(info.param.Name); });
+
+// Sheets with audio before track 1 and pregaps (INDEX 00), under every
+// combination of /hiddentrack and /ownpregaps: tracks tile the image from the
+// first kept sample, each as long as the sheet says.
+TEST(PregapRuns, TracksTileTheImage) {
+  const std::string folder = TestProfileFolder();
+  constexpr int kImageCdFrames = 230;
+  WriteSignal(folder + "/image.flac", {.Seconds = kImageCdFrames / 75.0}, {"-c:a", "flac"});
+  const std::vector<uint8_t> image = FFmpegDecode(folder + "/image.flac", "s16le");
+  const struct {
+    const char *Name;
+    std::vector<std::pair<int, int>> Tracks;  // INDEX 00 (-1: none) and INDEX 01, in CD frames
+  } sheets[] = {
+      {"plain", {{-1, 0}, {-1, 40}, {-1, 95}}},
+      {"audio_before_track_1", {{-1, 30}, {-1, 80}, {-1, 140}}},
+      {"pregaps", {{-1, 0}, {37, 45}, {90, 100}}},
+      {"pregap_of_track_1_at_zero", {{0, 30}, {60, 70}, {-1, 110}, {150, 151}}},
+      {"pregap_of_track_1_late", {{12, 30}, {60, 70}}},
+  };
+  for (const bool hidden : {false, true})
+    for (const bool own : {false, true})
+      for (const auto &sheet : sheets) {
+        const std::string name = fmt::format("{}{}{}", sheet.Name, hidden ? "_hidden" : "", own ? "_own" : "");
+        SCOPED_TRACE(name);
+        std::string text = "PERFORMER \"The Band\"\nTITLE \"Pregaps\"\nFILE \"image.flac\" WAVE\n";
+        std::vector<std::pair<std::string, int>> expected;  // each output's name and first CD frame
+        for (size_t k = 0; k < sheet.Tracks.size(); ++k) {
+          const auto [index00, index01] = sheet.Tracks[k];
+          text += fmt::format("  TRACK {0:02} AUDIO\n    TITLE \"Song {0:02}\"\n", k + 1);
+          if (index00 >= 0) text += "    INDEX 00 " + CueTime(index00) + "\n";
+          text += "    INDEX 01 " + CueTime(index01) + "\n";
+          expected.push_back({fmt::format("{0:02} - Song {0:02}", k + 1), own && index00 >= 0 ? index00 : index01});
+        }
+        if (hidden && expected.front().second > 0) expected.insert(expected.begin(), {"00 - Hidden track", 0});
+        const std::string extension = own ? "flac" : "wav", out = folder + "/" + name;
+        std::vector<std::string> args = {"/input", WriteText(folder + "/" + name + ".cue", text), "/output", out, "/dest", extension, "/q"};
+        if (hidden) args.push_back("/hiddentrack");
+        if (own) args.push_back("/ownpregaps");
+        std::string err;
+        ASSERT_EQ(Tonmill(args, &err), 0) << err;
+        std::set<std::string> written, wanted;
+        for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
+        std::vector<std::string> paths;
+        std::vector<int> starts;
+        for (const auto &[track, start] : expected) {
+          wanted.insert(track + "." + extension);
+          paths.push_back(out + "/" + track + "." + extension);
+          starts.push_back(start);
+        }
+        EXPECT_EQ(written, wanted);
+        if (written == wanted) ExpectTiles(paths, starts, image, folder + "/decoded");
+      }
 }
 
 // Sheets that cannot be cut into tracks, and one whose audio is missing: each
-// is one failure naming the sheet. Kept going, everything else converts;
-// without, the run stops before anything is written. The same in a folder
-// run and in the window.
+// is one failure naming the sheet. Kept going (switch, folder run, or stored
+// in the window), everything else converts; without, nothing is written.
 TEST(BadSheets, AreOneFailureEachAndKeepGoingConvertsTheRest) {
   const std::string home = TestProfileFolder();
   auto sheet = [](const char *number, const char *second) {
     return std::string("FILE \"img.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:01:00\n  TRACK ") + number +
            " AUDIO\n    INDEX 01 " + second + "\n";
   };
+  enum TWay { tStops, tKeepsGoing, tFolder, tWindow };
   const struct {
     const char *Name;
     std::string Sheet;
     bool Audio;
+    TWay Way;
   } rows[] = {
-      {"a track ending before it starts", sheet("02", "00:00:30"), true},
-      {"zz as a track number", sheet("zz", "00:01:30"), true},
-      {"00:0x:00 as a time", sheet("02", "00:0x:00"), true},
-      {"its audio missing", sheet("02", "00:01:30"), false},
+      {"a track ending before it starts", sheet("02", "00:00:30"), true, tStops},
+      {"zz as a track number", sheet("zz", "00:01:30"), true, tKeepsGoing},
+      {"00:0x:00 as a time", sheet("02", "00:0x:00"), true, tFolder},
+      {"its audio missing", sheet("02", "00:01:30"), false, tWindow},
+      {"a track ending before it starts", sheet("02", "00:00:30"), true, tWindow},
   };
-  enum TWay { tStops, tKeepsGoing, tFolder, tWindow };
   const TTestSignal good{.Seconds = 0.5};
   for (const auto &row : rows) {
-    for (const TWay way : {tStops, tKeepsGoing, tFolder, tWindow}) {
-      SCOPED_TRACE(std::string(row.Name) + ", way " + std::to_string(way));
-      const std::string in = home + "/in", out = home + "/out", cue = in + "/album.cue";
-      fs::remove_all(in);
-      fs::remove_all(out);
-      fs::create_directories(in);
-      const std::string source = WriteSignal(in + "/good.flac", good, {"-c:a", "flac"});
-      if (row.Audio) WriteSignal(in + "/img.flac", {.Seconds = 2}, {"-c:a", "flac"});
-      WriteText(cue, row.Sheet);
-      std::string err;
-      TSettingsStore store;  // keep going stored for the window only
-      ASSERT_EQ(store.WriteSettings({{"KeepGoing", way == tWindow}}), "");
-      if (way == tWindow) {
-        Tmain window(TParsedCommandLine{}, store);
-        std::vector<std::string> errors;
-        window.ShowError = [&](const std::string &report) { errors.push_back(report); };
-        window.ShowMessage = [](const QString &) {};
-        window.ChooseFolder = [&](const QString &) { return QString::fromStdString(out); };
-        fs::create_directories(out);
-        window.bBrowseForFolderClick();
-        window.rbFLAC->click();
-        window.cbCreateFull->setChecked(false);
-        window.DropFiles({in}, false);
-        window.bStart->click();
-        ASSERT_EQ(errors.size(), 1u);
-        err = errors[0];
-        EXPECT_EQ(window.lProgress1->text().toStdString(), FormatText(text_run_counts, 1, 2, 1, 0));
-      } else {
-        std::vector<std::string> args = {TONMILL_BINARY, "/input"};
-        if (way == tFolder)
-          args.push_back(in);
-        else
-          args.insert(args.end(), {source, cue});
-        args.insert(args.end(), {"/output", out, "/dest", "flac"});
-        if (way != tStops) args.push_back("/keepgoing");
-        EXPECT_EQ(RunTool(args, nullptr, &err), 1) << err;
-        EXPECT_NE(err.find(way == tStops ? "converted 0 of" : "converted 1 of 2, failed 1, stopped 0"),
-                  std::string::npos) << err;
-      }
-      EXPECT_NE(err.find(cue), std::string::npos) << err;
-      std::set<std::string> written;
-      if (fs::exists(out))
-        for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
-      EXPECT_EQ(written, way == tStops ? std::set<std::string>{} : std::set<std::string>{"good.flac"});
-      if (written.count("good.flac")) {
-        EXPECT_EQ(FFmpegDecode(out + "/good.flac", "s16le"), MakeSamples(good));
-      }
+    SCOPED_TRACE(std::string(row.Name) + ", way " + std::to_string(row.Way));
+    const std::string in = home + "/in", out = home + "/out", cue = in + "/album.cue";
+    fs::remove_all(in);
+    fs::remove_all(out);
+    fs::create_directories(in);
+    const std::string source = WriteSignal(in + "/good.flac", good, {"-c:a", "flac"});
+    if (row.Audio) WriteSignal(in + "/img.flac", {.Seconds = 2}, {"-c:a", "flac"});
+    WriteText(cue, row.Sheet);
+    std::string err;
+    TSettingsStore store;  // keep going stored for the window only
+    ASSERT_EQ(store.WriteSettings({{"KeepGoing", row.Way == tWindow}}), "");
+    if (row.Way == tWindow) {
+      Tmain window(TParsedCommandLine{}, store);
+      std::vector<std::string> errors;
+      window.ShowError = [&](const std::string &report) { errors.push_back(report); };
+      window.ShowMessage = [](const QString &) {};
+      window.ChooseFolder = [&](const QString &) { return QString::fromStdString(out); };
+      fs::create_directories(out);
+      window.bBrowseForFolderClick();
+      window.rbFLAC->click();
+      window.cbCreateFull->setChecked(false);
+      window.DropFiles({in}, false);
+      window.bStart->click();
+      ASSERT_EQ(errors.size(), 1u);
+      err = errors[0];
+      EXPECT_EQ(window.lProgress1->text().toStdString(), FormatText(text_run_counts, 1, 2, 1, 0));
+    } else {
+      std::vector<std::string> args = {"/input", source, cue, "/output", out, "/dest", "flac"};
+      if (row.Way == tFolder) args = {"/input", in, "/output", out, "/dest", "flac"};
+      if (row.Way != tStops) args.push_back("/keepgoing");
+      EXPECT_EQ(Tonmill(args, &err), 1) << err;
+      EXPECT_NE(err.find(row.Way == tStops ? "converted 0 of" : "converted 1 of 2, failed 1, stopped 0"), std::string::npos) << err;
     }
+    EXPECT_NE(err.find(cue), std::string::npos) << err;
+    std::set<std::string> written;
+    if (fs::exists(out))
+      for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
+    EXPECT_EQ(written, row.Way == tStops ? std::set<std::string>{} : std::set<std::string>{"good.flac"});
+    if (written.count("good.flac")) { EXPECT_EQ(FFmpegDecode(out + "/good.flac", "s16le"), MakeSamples(good)); }
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Sheets, CueSheetRuns, ::testing::ValuesIn(kRows),
-                         [](const auto &info) { return std::string(info.param.Name); });
+// Modification times of every file in a folder, by name, to the nanosecond.
+std::map<std::string, int64_t> Times(const std::string &folder) {
+  std::map<std::string, int64_t> times;
+  for (const auto &entry : fs::directory_iterator(folder)) {
+    struct stat s {};
+    stat(entry.path().c_str(), &s);
+    times[entry.path().filename().string()] = int64_t(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
+  }
+  return times;
+}
+
+// The window, with keep going and skip existing stored: the error report
+// lists every failed source once the rest is converted; beside the sources, a
+// second run writes nothing (no "_001" names) and a third rewrites only the
+// output whose source changed, under its own name.
+TEST(ResumeRuns, TheWindowKeepsGoingAndSkipsWhatExists) {
+  const std::string in = TestProfileFolder() + "/in";
+  fs::create_directories(in);
+  TSettingsStore store;
+  ASSERT_EQ(store.WriteSettings({{"KeepGoing", true}, {"SkipExisting", true}}), "");
+  std::vector<std::string> errors;
+  auto window = std::make_unique<Tmain>(TParsedCommandLine{}, store);
+  window->ShowError = [&](const std::string &report) { errors.push_back(report); };
+  window->ShowMessage = [](const QString &) {};
+  window->show();
+  const TTestSignal a{.Seconds = 1, .Seed = 1}, b{.Seconds = 2, .Seed = 2};
+  const std::string sourceA = WriteSignal(in + "/a.wav", a), sourceB = WriteSignal(in + "/b.wav", b);
+  const std::string bad = WriteText(in + "/bad.flac", "not audio"), broken = WriteBrokenMp3(in + "/broken.mp3", 1.0);
+  window->DropFiles({sourceA, bad, broken, sourceB}, false);
+  window->cbSameAsSource->setChecked(true);
+  window->rbFLAC->click();
+  window->bStart->click();
+  ASSERT_EQ(errors.size(), 1u);
+  for (const std::string &name : {bad, broken}) EXPECT_NE(errors[0].find(name), std::string::npos) << errors[0];
+  EXPECT_EQ(window->lProgress1->text().toStdString(), FormatText(text_run_counts, 2, 4, 2, 0));
+  EXPECT_EQ(FFmpegDecode(in + "/a.flac", "s16le"), MakeSamples(a));
+  EXPECT_EQ(FFmpegDecode(in + "/b.flac", "s16le"), MakeSamples(b));
+  const std::map<std::string, int64_t> first = Times(in);
+
+  window->DropFiles({sourceA, sourceB}, false);
+  window->bStart->click();
+  EXPECT_EQ(Times(in), first);
+  EXPECT_EQ(window->lProgress1->text().toStdString(), FormatText(text_run_skipped, 0, 2, 2));
+
+  const timespec newer[2] = {{0, UTIME_OMIT}, {first.at("a.flac") / 1000000000 + 1, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, sourceA.c_str(), newer, 0), 0);
+  const std::map<std::string, int64_t> touched = Times(in);
+  window->bStart->click();
+  const std::map<std::string, int64_t> third = Times(in);
+  ASSERT_EQ(third.size(), first.size()) << "no numbered name";
+  for (const auto &[name, time] : third) EXPECT_EQ(time != touched.at(name), name == "a.flac") << name;
+  EXPECT_EQ(FFmpegDecode(in + "/a.flac", "s16le"), MakeSamples(a));
+  EXPECT_EQ(errors.size(), 1u);
+}
 
 }  // namespace

@@ -2,15 +2,23 @@
 // The options that change what a run writes, met pairwise with every way a
 // run can end, through the program in batch mode. Whatever happened, every
 // file under an output's name is whole or was asked to be kept short, the
-// counts the run prints are the files on disk, and the next run leaves no
-// hidden file behind.
+// counts the run prints are the files on disk, and the next run finishes the
+// work, leaving alone only what was complete and nothing hidden behind.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <map>
+#include <random>
 #include <regex>
+#include <set>
 #include <thread>
 
 #include <fmt/format.h>
@@ -19,55 +27,43 @@
 #include "test_support.h"
 
 namespace fs = std::filesystem;
+using namespace std::chrono;
 
 namespace {
 
 enum class TEnd { Complete, CtrlC, KilledAndRerun, FailingJob, BadSheet };
-
-const char *EndName(TEnd end) {
-  switch (end) {
-    case TEnd::Complete: return "completes";
-    case TEnd::CtrlC: return "Ctrl-C";
-    case TEnd::KilledAndRerun: return "killed, run again";
-    case TEnd::FailingJob: return "a job fails";
-    case TEnd::BadSheet: return "a bad sheet";
-  }
-  return "";
-}
+const char *const EndNames[] = {"completes", "Ctrl-C", "killed, run again", "a job fails", "a bad sheet"};
 
 struct TRow {
   const char *Format, *Extension;
   TEnd End;
   bool KeepPartial, SkipExisting, KeepGoing, Verify, NoSpread, FullPath, NoTags;
+  bool Stored;  // the options that are on come from the settings file, not the switches
 };
 
-// Every pair of values of any two columns meets in at least one row.
+// Every pair of values of any two option columns meets in at least one of the
+// first fifteen rows; the last five stop every other encoder with its file kept.
 const TRow Rows[] = {
-    {"flac", "flac", TEnd::BadSheet, false, false, false, true, false, false, true},
-    {"mp3", "mp3", TEnd::BadSheet, false, true, true, true, true, false, false},
-    {"wavpack", "wv", TEnd::BadSheet, true, true, true, false, false, true, false},
-    {"flac", "flac", TEnd::Complete, true, true, true, true, false, true, true},
-    {"mp3", "mp3", TEnd::Complete, true, false, false, false, false, false, false},
-    {"wavpack", "wv", TEnd::Complete, false, false, false, false, true, false, false},
-    {"flac", "flac", TEnd::CtrlC, false, false, true, true, true, true, false},
-    {"mp3", "mp3", TEnd::CtrlC, true, true, false, false, false, false, true},
-    {"wavpack", "wv", TEnd::CtrlC, false, true, true, true, true, false, false},
-    {"flac", "flac", TEnd::FailingJob, false, true, true, false, false, false, false},
-    {"mp3", "mp3", TEnd::FailingJob, true, true, true, false, true, true, true},
-    {"wavpack", "wv", TEnd::FailingJob, true, false, false, true, true, true, true},
-    {"flac", "flac", TEnd::KilledAndRerun, true, true, false, false, false, false, true},
-    {"mp3", "mp3", TEnd::KilledAndRerun, false, false, true, true, true, true, false},
-    {"wavpack", "wv", TEnd::KilledAndRerun, true, false, false, false, true, true, false},
-};
-
-struct TSource {
-  std::string Path;
-  TTestSignal Signal;
-};
-
-// What a run printed about its outputs.
-struct TReport {
-  int Converted = -1, LeftAlone = 0, Stopped = 0, Verified = -1;
+    {"flac", "flac", TEnd::BadSheet, false, false, false, true, false, false, true, false},
+    {"mp3", "mp3", TEnd::BadSheet, false, true, true, true, true, false, false, false},
+    {"wavpack", "wv", TEnd::BadSheet, true, true, true, false, false, true, false, true},
+    {"flac", "flac", TEnd::Complete, true, true, true, true, false, true, true, true},
+    {"mp3", "mp3", TEnd::Complete, true, false, false, false, false, false, false, false},
+    {"wavpack", "wv", TEnd::Complete, false, false, false, false, true, false, false, true},
+    {"flac", "flac", TEnd::CtrlC, false, false, true, true, true, true, false, false},
+    {"mp3", "mp3", TEnd::CtrlC, true, true, false, false, false, false, true, true},
+    {"wavpack", "wv", TEnd::CtrlC, false, true, true, true, true, false, false, false},
+    {"flac", "flac", TEnd::FailingJob, false, true, true, false, false, false, false, false},
+    {"mp3", "mp3", TEnd::FailingJob, true, true, true, false, true, true, true, true},
+    {"wavpack", "wv", TEnd::FailingJob, true, false, false, true, true, true, true, false},
+    {"flac", "flac", TEnd::KilledAndRerun, true, true, false, false, false, false, true, false},
+    {"mp3", "mp3", TEnd::KilledAndRerun, false, false, true, true, true, true, false, true},
+    {"wavpack", "wv", TEnd::KilledAndRerun, true, false, false, false, true, true, false, false},
+    {"wav", "wav", TEnd::CtrlC, true, false, false, true, false, false, false, false},
+    {"ape", "ape", TEnd::CtrlC, true, false, true, true, true, false, false, true},
+    {"ogg", "ogg", TEnd::CtrlC, true, false, false, false, false, true, true, false},
+    {"aac", "aac", TEnd::CtrlC, true, false, true, false, true, false, false, false},
+    {"wma", "wma", TEnd::FailingJob, true, false, false, false, false, false, true, false},
 };
 
 int Number(const std::string &text, const std::string &pattern) {
@@ -75,22 +71,49 @@ int Number(const std::string &text, const std::string &pattern) {
   return std::regex_search(text, m, std::regex(pattern)) ? std::stoi(m[1]) : -1;
 }
 
-TReport ReadReport(const std::string &err) {
-  TReport r;
-  r.LeftAlone = std::max(0, Number(err, R"(left alone (\d+) existing)"));
-  r.Converted = Number(err, R"(converted (\d+) of)");
-  // A run that did everything counts what it left alone among what is done.
-  if (r.Converted < 0) r.Converted = Number(err, R"((\d+) (?:files?|tracks?)[^\n]* converted into)") - r.LeftAlone;
-  r.Stopped = std::max(0, Number(err, R"(stopped (\d+))"));
-  r.Verified = Number(err, R"(verified (\d+) lossless)");
-  return r;
-}
+// What a run printed about its outputs; -1 where it said nothing.
+struct TReport {
+  int Converted, Of, Failed, Stopped, LeftAlone, Redone, Verified;
+  explicit TReport(const std::string &err)
+      : Converted(Number(err, R"(converted (\d+) of)")), Of(Number(err, R"(converted \d+ of (\d+))")),
+        Failed(Number(err, R"(failed (\d+))")), Stopped(std::max(0, Number(err, R"(stopped (\d+))"))),
+        LeftAlone(std::max(0, Number(err, R"(left alone (\d+) existing)"))),
+        Redone(std::max(0, Number(err, R"(converted again (\d+) existing)"))),
+        Verified(Number(err, R"(verified (\d+) lossless)")) {
+    // A run that did everything counts what it left alone among what is done.
+    if (Converted < 0) Converted = Number(err, R"((\d+) (?:files?|tracks?)[^\n]* converted into)") - LeftAlone;
+  }
+};
 
 std::string Title(const std::string &path) {
   std::string out;
   RunTool({"ffprobe", "-v", "error", "-show_entries", "format_tags=title", "-of", "default=nw=1:nk=1", path}, &out);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
+}
+
+// Modification times of files, to the nanosecond.
+int64_t MTime(const std::string &path) {
+  struct stat s {};
+  stat(path.c_str(), &s);
+  return int64_t(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
+}
+
+// Gives `path` a modification time just after that of `than`.
+void MakeNewer(const std::string &path, const std::string &than) {
+  struct stat s {};
+  ASSERT_EQ(stat(than.c_str(), &s), 0);
+  timespec times[2] = {s.st_atim, s.st_mtim};
+  if ((times[1].tv_nsec += 1000) >= 1000000000) times[1].tv_nsec -= 999999000, ++times[1].tv_sec;
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+// Whether a signal sent to the process waits there, not yet taken.
+bool SignalPending(int pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("ShdPnd:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1;
+  return false;
 }
 
 class OptionPairs : public ::testing::Test {
@@ -100,39 +123,48 @@ class OptionPairs : public ::testing::Test {
     In = Folder + "/in";
     fs::create_directories(In);
     fs::create_directories(Folder + "/config/tonmill");
-    WriteText(Folder + "/config/tonmill/tonmill.conf", "[General]\nLanguage=EN\n");
-    // The long one first, so that a stop finds it under way.
-    const TTestSignal signals[] = {{.Seconds = 60, .Seed = 1},
-                                   {.Seconds = 1, .Seed = 2},
-                                   {.Rate = 48000, .Channels = 1, .Bits = 24, .Seconds = 1.5, .Seed = 3}};
-    const char *names[] = {"long", "s1", "s2"};
-    for (int i = 0; i < 3; ++i)
+    // Two long ones first, so that a stop finds them under way and the victim waits for a free worker.
+    const TTestSignal signals[] = {{.Seconds = 30, .Seed = 1},
+                                   {.Seconds = 8, .Seed = 2},
+                                   {.Rate = 48000, .Channels = 1, .Bits = 24, .Seconds = 1.5, .Seed = 3},
+                                   {.Seconds = 1, .Seed = 5}};
+    const char *names[] = {"long", "mid", "s2", "victim"};
+    for (int i = 0; i < 4; ++i)
       Sources[names[i]] = {WriteSignal(In + "/" + names[i] + ".flac", signals[i],
                                        {"-c:a", "flac", "-metadata", fmt::format("title=Title of {}", names[i])}),
                            signals[i]};
-    Bad = WriteText(In + "/bad.flac", "not audio at all");
+    Intact = Folder + "/victim.flac";
+    fs::copy_file(Sources["victim"].first, Intact);
     WriteSignal(In + "/t.flac", {.Seconds = 2, .Seed = 4}, {"-c:a", "flac"});
-    Sheet = WriteText(In + "/t.cue",
-                      "FILE \"t.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
-                      "  TRACK zz AUDIO\n    INDEX 01 00:0x:00\n");
+    Sheet = WriteText(In + "/t.cue", "FILE \"t.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                     "  TRACK zz AUDIO\n    INDEX 01 00:0x:00\n");
   }
 
-  std::vector<std::string> Command(const TRow &row, const std::string &out, bool withBad) const {
-    std::vector<std::string> args = {TONMILL_BINARY, "/input", Sources.at("long").Path, Sources.at("s1").Path,
-                                     Sources.at("s2").Path};
-    if (withBad && row.End == TEnd::FailingJob) args.push_back(Bad);
-    if (withBad && row.End == TEnd::BadSheet) args.push_back(Sheet);
+  std::vector<std::string> Args(const TRow &row, const std::string &out, bool withSheet) const {
+    std::vector<std::string> args = {"/input"};
+    for (const char *name : {"long", "mid", "s2", "victim"}) args.push_back(Sources.at(name).first);
+    if (withSheet && row.End == TEnd::BadSheet) args.push_back(Sheet);
     args.insert(args.end(), {"/output", out, "/dest", row.Format, "/p", "2"});
-    const std::pair<bool, const char *> switches[] = {
-        {row.KeepPartial, "/keeppartial"}, {row.SkipExisting, "/skipexisting"}, {row.KeepGoing, "/keepgoing"},
-        {row.Verify, "/verify"},           {row.NoSpread, "/nospread"},         {row.FullPath, "/createfullpath"},
-        {row.NoTags, "/notags"}};
+    if (row.FullPath) args.push_back("/createfullpath");
+    if (row.Stored) return args;
+    const std::pair<bool, const char *> switches[] = {{row.KeepPartial, "/keeppartial"}, {row.SkipExisting, "/skipexisting"},
+                                                      {row.KeepGoing, "/keepgoing"},     {row.Verify, "/verify"},
+                                                      {row.NoSpread, "/nospread"},       {row.NoTags, "/notags"}};
     for (const auto &[on, name] : switches)
       if (on) args.push_back(name);
     return args;
   }
 
-  // Every file under `out`, by stem; hidden part files counted apart.
+  void Settings(const TRow &row) const {
+    std::string text = "[General]\nLanguage=EN\n";
+    if (row.Stored)
+      text += fmt::format("KeepPartial={}\nSkipExisting={}\nKeepGoing={}\nVerify={}\nSpreadOverCores={}\nWriteTags={}\n",
+                          row.KeepPartial ? "YES" : "NO", row.SkipExisting ? "YES" : "NO", row.KeepGoing ? "YES" : "NO",
+                          row.Verify ? "YES" : "NO", row.NoSpread ? "NO" : "YES", row.NoTags ? "NO" : "YES");
+    WriteText(Folder + "/config/tonmill/tonmill.conf", text);
+  }
+
+  // Every file under `out`: outputs by stem, hidden part files and anything else apart.
   struct TSeen {
     std::map<std::string, std::string> Outputs;
     std::vector<std::string> Hidden, Others;
@@ -160,95 +192,252 @@ class OptionPairs : public ::testing::Test {
       if (fs::exists(out))
         for (const auto &entry : fs::recursive_directory_iterator(out))
           if (entry.path().filename() == name) return entry.path();
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      std::this_thread::sleep_for(milliseconds(10));
     }
     return out + "/" + name;
   }
 
-  // Whole: decodes to exactly its source's frames.
-  bool Whole(const std::string &stem, const std::string &path) const {
-    const TTestSignal &s = Sources.at(stem).Signal;
-    const size_t bytes = FFmpegDecode(path, "s16le").size();
-    return bytes == size_t(FrameCount(s)) * s.Channels * 2;
+  // Whole: decodes to its source's length (the samples of a lossless one), tags as the row says.
+  bool Whole(const TRow &row, const std::string &stem, const std::string &path) const {
+    const TTestSignal &s = Sources.at(stem).second;
+    const std::vector<uint8_t> decoded = FFmpegDecode(path, s.Bits == 24 ? "s24le" : "s16le");
+    const bool lossless = row.Format != std::string("mp3") && row.Format != std::string("ogg") &&
+                          row.Format != std::string("aac") && row.Format != std::string("wma");
+    if (lossless) return decoded == MakeSamples(s);
+    const int64_t frames = int64_t(decoded.size()) / s.Channels / (s.Bits == 24 ? 3 : 2);
+    return frames >= FrameCount(s) - 1 && frames <= FrameCount(s) + 2048;  // an encoder's padding at most
   }
 
-  std::string Folder, In, Bad, Sheet;
-  std::map<std::string, TSource> Sources;
+  std::string Folder, In, Sheet, Intact;
+  std::map<std::string, std::pair<std::string, TTestSignal>> Sources;
 };
-
-}  // namespace
 
 TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheRun) {
   int cell = 0;
   for (const TRow &row : Rows) {
     const std::string out = Folder + "/out" + std::to_string(++cell);
-    const std::vector<std::string> command = Command(row, out, true);
-    std::string described = std::string(row.Format) + ", " + EndName(row.End) + ":";
-    for (size_t i = 6; i < command.size(); ++i) described += " " + command[i];
+    const std::vector<std::string> args = Args(row, out, true);
+    std::string described = fmt::format("row {}: {}, {}{}:", cell, row.Format, EndNames[int(row.End)],
+                                        row.Stored ? ", stored" : "");
+    for (size_t i = 6; i < args.size(); ++i) described += " " + args[i];
     SCOPED_TRACE(described);
+    Settings(row);
+    fs::copy_file(Intact, Sources["victim"].first, fs::copy_options::overwrite_existing);
 
     // The run, ended the row's way.
-    const std::string errFile = Folder + "/err.txt";
-    int status;
-    if (row.End == TEnd::CtrlC || row.End == TEnd::KilledAndRerun) {
-      const int pid = StartTool(command, errFile);
-      ASSERT_GT(pid, 0);
+    TTonmill run(args);
+    const bool stops = row.End == TEnd::CtrlC || row.End == TEnd::KilledAndRerun || row.End == TEnd::FailingJob;
+    if (stops) {
       WaitForGrowth(LongPart(row, out), 32768);
-      kill(pid, row.End == TEnd::CtrlC ? SIGINT : SIGKILL);
-      status = WaitTool(pid);
-      if (row.End == TEnd::KilledAndRerun) {
-        EXPECT_EQ(status, 128 + SIGKILL);
-        std::string err;
-        status = RunTool(command, nullptr, &err);
-        WriteText(errFile, err);
+      if (row.End == TEnd::CtrlC) {
+        kill(run.Pid, SIGINT);
+        // A second Ctrl-C once the first is taken, where no shorter file is to be kept.
+        const bool twice = !row.KeepPartial || row.SkipExisting;
+        while (twice && SignalPending(run.Pid, SIGINT)) std::this_thread::sleep_for(microseconds(100));
+        if (twice) kill(run.Pid, SIGINT);
+      } else if (row.End == TEnd::KilledAndRerun) {
+        kill(run.Pid, SIGKILL);
+      } else {  // held while the victim, not yet started, is spoiled or taken away
+        kill(run.Pid, SIGSTOP);
+        if (cell % 2) fs::remove(Sources["victim"].first);
+        else WriteFileBytes(Sources["victim"].first, std::vector<uint8_t>(4096, 0x5A));
+        kill(run.Pid, SIGCONT);
       }
-    } else {
-      std::string err;
-      status = RunTool(command, nullptr, &err);
-      WriteText(errFile, err);
     }
-    const std::string err = ReadText(errFile);
+    int status = run.Wait();
+    std::string err = run.Err();
+    if (row.End == TEnd::KilledAndRerun) {
+      EXPECT_EQ(status, 128 + SIGKILL);
+      EXPECT_FALSE(Look(row, out).Hidden.empty()) << "a killed run leaves its hidden file";
+      status = Tonmill(args, &err);
+    }
+    SCOPED_TRACE("the run said:\n" + err);
     const int expected = row.End == TEnd::CtrlC ? 2 : row.End == TEnd::FailingJob || row.End == TEnd::BadSheet ? 1 : 0;
     EXPECT_EQ(status, expected) << err;
 
     // What is on disk against what the run said.
-    const TReport report = ReadReport(err);
+    const TReport report(err);
     const TSeen seen = Look(row, out);
     // A run that stopped before any job says no count: it converted nothing.
     const int converted = report.Converted < 0 && status == 1 ? 0 : report.Converted;
+    // A second Ctrl-C ends the program there: it says nothing more and keeps nothing short.
+    const bool twice = row.End == TEnd::CtrlC && (!row.KeepPartial || row.SkipExisting);
+    const bool keptShort = row.KeepPartial && !row.SkipExisting &&
+                           ((row.End == TEnd::CtrlC && !twice) || (row.End == TEnd::FailingJob && !row.KeepGoing));
     int whole = 0, short_ = 0;
     for (const auto &[stem, path] : seen.Outputs) {
-      if (Whole(stem, path)) {
+      if (Whole(row, stem, path)) {
         ++whole;
         EXPECT_EQ(Title(path), row.NoTags ? "" : fmt::format("Title of {}", stem)) << path;
         EXPECT_EQ(fs::path(path).parent_path() != fs::path(out), row.FullPath) << path;
       } else {
         ++short_;
-        EXPECT_TRUE(row.KeepPartial && row.End == TEnd::CtrlC) << path << " is cut short\n" << err;
+        EXPECT_TRUE(keptShort) << path << " is cut short\n" << err;
+        EXPECT_GT(FFmpegDecode(path, "s16le").size(), 0u) << path << " holds no audio";
       }
     }
     EXPECT_TRUE(seen.Others.empty()) << seen.Others.front();
-    // Kept stopped outputs are counted stopped, short or (stopped at the very end) whole.
-    const int kept = row.KeepPartial && row.End == TEnd::CtrlC ? report.Stopped : 0;
-    EXPECT_GE(whole, converted + report.LeftAlone) << err;
-    EXPECT_LE(whole + short_, converted + report.LeftAlone + kept) << err;
+    EXPECT_TRUE(seen.Hidden.empty()) << seen.Hidden.front();
+    if (keptShort) {
+      EXPECT_TRUE(seen.Outputs.count("long") && !Whole(row, "long", seen.Outputs.at("long"))) << "long is kept short: " << seen.Outputs.size() << " " << (seen.Outputs.count("long") ? seen.Outputs.at("long") : "");
+      EXPECT_GE(whole, converted + report.LeftAlone) << err;
+      EXPECT_LE(whole + short_, converted + report.LeftAlone + report.Stopped) << err;
+    } else if (!twice) {
+      EXPECT_EQ(whole, converted + report.LeftAlone) << err;
+    }
+    if (report.Of >= 0) { EXPECT_EQ(report.Of, converted + report.Failed + report.Stopped) << err; }
     if (row.End == TEnd::FailingJob || row.End == TEnd::BadSheet) {
-      EXPECT_NE(err.find(row.End == TEnd::FailingJob ? Bad : Sheet), std::string::npos) << err;
-      EXPECT_EQ(whole, row.KeepGoing ? 3 : 0) << err;
+      EXPECT_NE(err.find(row.End == TEnd::FailingJob ? Sources["victim"].first : Sheet), std::string::npos) << err;
+      EXPECT_EQ(report.Failed, 1) << err;
+      if (row.KeepGoing) { EXPECT_EQ(whole, row.End == TEnd::BadSheet ? 4 : 3) << err; }
+      if (!row.KeepGoing && row.End == TEnd::BadSheet) { EXPECT_EQ(whole, 0) << err; }
+      if (!row.KeepGoing && row.End == TEnd::FailingJob) { EXPECT_TRUE(!seen.Outputs.count("long") || keptShort) << err; }
     }
-    if (row.Verify && std::string(row.Format) != "mp3" && report.Converted >= 0) {
-      EXPECT_EQ(report.Verified, report.Converted) << err;
+    if (row.Verify && report.Converted >= 0 && report.Verified >= 0) {
+      EXPECT_EQ(report.Verified, std::string(row.Format) == "mp3" ? 0 : converted) << err;
     }
+    if (!twice) { EXPECT_EQ(report.Verified >= 0, row.Verify) << err; }
 
-    // The next run, left to complete, finishes the work and leaves nothing hidden.
+    // Skipping, what the next run finds spoiled is converted again: a
+    // whole output cut in half, one older than its source, an unrelated file.
+    if (row.End == TEnd::FailingJob) fs::copy_file(Intact, Sources["victim"].first, fs::copy_options::overwrite_existing);
+    std::map<std::string, int64_t> untouched;
+    int spoiled = short_;
+    if (row.SkipExisting) {
+      for (const auto &[stem, path] : seen.Outputs) {
+        if (!Whole(row, stem, path)) continue;
+        if (stem == "mid") CutInHalf(path);
+        else if (stem == "s2") MakeNewer(Sources[stem].first, path);
+        else untouched[stem] = MTime(path);
+        spoiled += stem == "mid" || stem == "s2";
+      }
+      if (!seen.Outputs.count("victim") && !seen.Outputs.empty()) {
+        WriteText(fs::path(seen.Outputs.begin()->second).replace_filename("victim." + std::string(row.Extension)),
+                  "an unrelated file");
+        ++spoiled;
+      }
+    }
     std::string again;
-    EXPECT_EQ(RunTool(Command(row, out, false), nullptr, &again), 0) << again;
+    EXPECT_EQ(Tonmill(Args(row, out, false), &again), 0) << again;
     const TSeen after = Look(row, out);
     EXPECT_TRUE(after.Hidden.empty()) << after.Hidden.front();
     EXPECT_TRUE(after.Others.empty()) << after.Others.front() << " (a numbered name?)";
-    EXPECT_EQ(after.Outputs.size(), 3u) << again;
-    for (const auto &[stem, path] : after.Outputs) EXPECT_TRUE(Whole(stem, path)) << path << "\n" << again;
-    const TReport next = ReadReport(again);
-    EXPECT_EQ(next.Converted + next.LeftAlone, row.SkipExisting ? 3 : next.Converted) << again;
+    EXPECT_EQ(after.Outputs.size(), 4u) << again;
+    for (const auto &[stem, path] : after.Outputs) EXPECT_TRUE(Whole(row, stem, path)) << path << "\n" << again;
+    const TReport next(again);
+    EXPECT_EQ(next.Converted + next.LeftAlone, 4) << again;
+    EXPECT_EQ(next.LeftAlone, int(untouched.size())) << again;
+    EXPECT_EQ(next.Redone, row.SkipExisting ? spoiled : 0) << again;
+    for (const auto &[stem, time] : untouched) EXPECT_EQ(MTime(after.Outputs.at(stem)), time) << stem << " was rewritten";
   }
 }
+
+// Processes whose parent is this one, other than `except`.
+std::vector<int> Children(int except) {
+  std::vector<int> found;
+  for (const auto &entry : fs::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename();
+    if (name.find_first_not_of("0123456789") != std::string::npos || std::stoi(name) == except) continue;
+    std::ifstream status(entry.path() / "status");
+    for (std::string line; std::getline(status, line);)
+      if (line.rfind("PPid:", 0) == 0 && std::stoi(line.substr(5)) == getpid()) found.push_back(std::stoi(name));
+  }
+  return found;
+}
+
+// Ctrl-C at any moment of a mixed batch (a film through the ffmpeg program,
+// a sheet's tracks) on two workers: status 2 (0 when it was done, by the
+// signal before anything was written), every output whole, nothing hidden
+// left, no child outliving the run, the sources and the settings unchanged.
+TEST(CancelAnywhere, InterruptedMixedBatches) {
+  const std::string folder = TestProfileFolder(), in = folder + "/in", out = folder + "/out";
+  fs::create_directories(in);
+  fs::create_directories(folder + "/config/tonmill");
+  const std::string conf = WriteText(folder + "/config/tonmill/tonmill.conf", "[General]\nLanguage=EN\n");
+  const TTestSignal whole{.Seconds = 6}, image{.Seconds = 6, .Seed = 4};
+  WriteSignal(in + "/a.flac", whole, {"-c:a", "flac"});
+  WriteSignal(in + "/c.mkv", {.Seconds = 6, .Seed = 3}, {"-c:a", "flac"});
+  WriteSignal(in + "/album.wav", image);
+  WriteText(in + "/album.cue", "FILE \"album.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                               "  TRACK 02 AUDIO\n    INDEX 01 00:02:00\n  TRACK 03 AUDIO\n    INDEX 01 00:04:00\n");
+  const std::set<size_t> lengths = {size_t(FrameCount(whole)), size_t(FrameCount(image) / 3)};
+  const std::vector<std::string> inputs = {"/input", in + "/a.flac", in + "/c.mkv", in + "/album.cue", "/output", out, "/p", "2"};
+  // Orphaned children of the program come to this process, where they show.
+  ASSERT_EQ(prctl(PR_SET_CHILD_SUBREAPER, 1), 0);
+  const TSourceGuard guard({in});
+  const auto started = steady_clock::now();
+  std::vector<std::string> args = inputs;
+  args.insert(args.end(), {"/dest", "flac", "/q"});
+  ASSERT_EQ(Tonmill(args), 0);
+  const int64_t span = std::max<int64_t>(duration_cast<milliseconds>(steady_clock::now() - started).count(), 50);
+  std::mt19937 random(2026);
+  int cancelled = 0;
+  const char *formats[] = {"wav", "flac", "ape"};
+  for (int n = 0; n < 12; ++n) {
+    const int64_t after = int64_t(random() % uint64_t(span));
+    SCOPED_TRACE(std::string(formats[n % 3]) + ", Ctrl-C after " + std::to_string(after) + " ms");
+    fs::remove_all(out);
+    args = inputs;
+    args.insert(args.end(), {"/dest", formats[n % 3]});
+    TTonmill run(args, {.Seconds = 60});
+    std::this_thread::sleep_for(milliseconds(after));
+    kill(run.Pid, SIGINT);
+    const int status = run.Wait();
+    for (const int leaked : Children(run.Pid)) {
+      ADD_FAILURE() << "process " << leaked << " outlived the run";
+      kill(leaked, SIGKILL);
+      waitpid(leaked, nullptr, 0);
+    }
+    if (status == 128 + SIGINT) {  // before the run started converting: ended as any program is
+      EXPECT_TRUE(!fs::exists(out) || fs::is_empty(out)) << "ended by Ctrl-C with outputs written";
+      continue;
+    }
+    EXPECT_TRUE(status == 2 || status == 0) << status << ": " << run.Err();
+    cancelled += status == 2;
+    for (const auto &entry : fs::directory_iterator(out)) {
+      const std::string name = entry.path().filename();
+      ASSERT_FALSE(IsPartialFileName(name)) << name << " stayed behind";
+      std::string err;
+      EXPECT_EQ(RunTool({"ffmpeg", "-v", "error", "-err_detect", "crccheck+explode", "-i", entry.path(), "-f", "s16le",
+                         folder + "/decoded.raw", "-y"}, nullptr, &err), 0) << name << ": " << err;
+      EXPECT_EQ(err, "") << name;
+      EXPECT_TRUE(lengths.count(fs::file_size(folder + "/decoded.raw") / 4)) << name << " is not whole";
+    }
+  }
+  EXPECT_GT(cancelled, 0);  // some interrupts came while the run was busy
+  EXPECT_EQ(ReadText(conf), "[General]\nLanguage=EN\n");
+
+  // Ctrl-C as the run reports its end: the files are written, so the program ends as the run did.
+  for (int n = 0; n < 3; ++n) {
+    fs::remove_all(out);
+    TTonmill run({"/input", in + "/a.flac", "/output", out, "/dest", "wav"}, {.Seconds = 60});
+    for (int i = 0; i < 60000 && run.Err().find("converted into") == std::string::npos; ++i)
+      std::this_thread::sleep_for(microseconds(200));
+    kill(run.Pid, SIGINT);
+    EXPECT_EQ(run.Wait(), 0) << run.Err();
+  }
+}
+
+// Two skipping runs at once into one folder, the second started while the
+// first writes: neither fails, and every output is there once, whole.
+TEST(ResumeRuns, TwoSkippingRunsAtOnceShareTheOutputs) {
+  const std::string folder = TestProfileFolder(), out = folder + "/out";
+  std::vector<std::string> args = {"/input"};
+  for (uint32_t i = 0; i < 3; ++i)
+    args.push_back(WriteSignal(folder + "/s" + std::to_string(i) + ".flac", {.Seconds = i ? 2.0 : 30.0, .Seed = i},
+                               {"-c:a", "flac"}));
+  args.insert(args.end(), {"/output", out, "/dest", "flac", "/p", "1", "/skipexisting"});
+  TTonmill first(args);
+  WaitForGrowth(PartialFileName(out + "/s0.flac"), 32768);
+  kill(first.Pid, SIGSTOP);  // held half-way while the second one starts
+  TTonmill second(args);
+  std::this_thread::sleep_for(milliseconds(1500));
+  kill(first.Pid, SIGCONT);
+  EXPECT_EQ(first.Wait(), 0) << first.Err();
+  EXPECT_EQ(second.Wait(), 0) << second.Err();
+  EXPECT_EQ(std::distance(fs::directory_iterator(out), fs::directory_iterator()), 3) << "no hidden file, no numbered name";
+  for (uint32_t i = 0; i < 3; ++i)
+    EXPECT_EQ(FFmpegDecode(out + "/s" + std::to_string(i) + ".flac", "s16le"), MakeSamples({.Seconds = i ? 2.0 : 30.0, .Seed = i}));
+}
+
+}  // namespace

@@ -1,19 +1,26 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Files as other programs write them, and damaged ones, converted by the
-// program itself without a window: each converts to the length FFmpeg's own
-// decoder gets from it, and a source that was damaged or stopped early is
-// listed afterwards as a warning on standard error, without failing the run;
-// sources of rates and channel counts an encoder does not take are converted
-// to what it takes, or refused by a lossless format.
+// Files as other programs write them, damaged ones, films, hostile names and
+// sheets, converted by the program itself without a window: each converts to
+// the length FFmpeg's own decoder gets from it; a source that was damaged or
+// stopped early is listed afterwards as a warning, without failing the run;
+// whatever the input, every run ends by itself, naming what it could not
+// convert; sources of rates and channel counts an encoder does not take are
+// converted to what it takes, or refused by a lossless format.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
+#include <random>
 #include <regex>
+#include <sstream>
+
+#include <fmt/printf.h>
 
 #include "test_support.h"
 
@@ -23,7 +30,7 @@ namespace {
 
 using TBytes = std::vector<uint8_t>;
 
-void Run(const std::vector<std::string> &argv) {
+void RunOk(const std::vector<std::string> &argv) {
   std::string err;
   ASSERT_EQ(RunTool(argv, nullptr, &err), 0) << argv[0] << ": " << err;
 }
@@ -36,7 +43,7 @@ std::string Music(const std::string &folder, double seconds = 3) {
 std::string Encode(const std::string &folder, const std::string &name, std::vector<std::string> argv) {
   const std::string in = Music(folder), out = folder + "/" + name;
   for (std::string &a : argv) a = a == "IN" ? in : a == "OUT" ? out : a;
-  Run(argv);
+  RunOk(argv);
   return out;
 }
 
@@ -163,7 +170,7 @@ std::vector<TSourceCase> SourceCases() {
       {"m4a_edit_list_longer_than_the_media", [=](auto &f) { return EditList(aac(f), "long.m4a", 100, 1024); }, Clean},
       {"m4a_cut_by_stream_copy",
        [=](auto &f) {
-         Run({"ffmpeg", "-v", "error", "-y", "-ss", "0.37", "-i", aac(f), "-c", "copy", f + "/copy.m4a"});
+         RunOk({"ffmpeg", "-v", "error", "-y", "-ss", "0.37", "-i", aac(f), "-c", "copy", f + "/copy.m4a"});
          return f + "/copy.m4a";
        },
        Clean},
@@ -199,16 +206,13 @@ class RealSources : public ::testing::TestWithParam<TSourceCase> {};
 
 TEST_P(RealSources, ConvertToWhatFFmpegDecodesAndNameTheDamagedOnes) {
   const TSourceCase &c = GetParam();
-  const std::string folder = TestFolder();
-  fs::create_directories(folder + "/config");
-  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  const std::string folder = TestProfileFolder();
   const std::string source = c.Make(folder);
   ASSERT_FALSE(HasFatalFailure());
   const std::string output = folder + "/out/" + fs::path(source).stem().string() + ".wav";
 
   std::string err;
-  const int status = RunTool({TONMILL_BINARY, "/q", "/input", source, "/output", folder + "/out", "/dest", "wav"},
-                             nullptr, &err);
+  const int status = Tonmill({"/q", "/input", source, "/output", folder + "/out", "/dest", "wav"}, &err);
   if (c.Outcome == Failed) {
     EXPECT_EQ(status, 1) << err;
     EXPECT_NE(err.find(source), std::string::npos) << err;
@@ -256,46 +260,12 @@ TEST_P(RealSources, ConvertToWhatFFmpegDecodesAndNameTheDamagedOnes) {
 INSTANTIATE_TEST_SUITE_P(OtherEncodersAndDamage, RealSources, ::testing::ValuesIn(SourceCases()),
                          [](const auto &info) { return info.param.Name; });
 
-// A folder holding one file of each further type: the folder search finds
-// every one, and each converts to FLAC of its source's length and rate.
-TEST(FurtherTypes, AFolderOfEachIsFoundAndConverted) {
-  const std::string folder = TestFolder();
-  fs::create_directories(folder + "/config");
-  fs::create_directories(folder + "/in");
-  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
-  std::vector<std::string> names;
-  for (const TSourceCase &c : FurtherTypeCases()) {
-    const std::string made = folder + "/made/" + c.Name;
-    fs::create_directories(made);
-    const std::string source = c.Make(made);
-    ASSERT_FALSE(HasFatalFailure());
-    names.push_back(c.Name + fs::path(source).extension().string());
-    fs::rename(source, folder + "/in/" + names.back());
-  }
-  std::string err;
-  ASSERT_EQ(RunTool({TONMILL_BINARY, "/q", "/input", folder + "/in", "/output", folder + "/out", "/dest", "flac"},
-                    nullptr, &err),
-            0)
-      << err;
-  for (const std::string &name : names) {
-    SCOPED_TRACE(name);
-    const std::string source = folder + "/in/" + name, output = folder + "/out/" + fs::path(name).stem().string() + ".flac";
-    ASSERT_TRUE(fs::exists(output));
-    EXPECT_EQ(ProbeStream(output, "sample_rate"), ProbeStream(source, "sample_rate"));
-    const double reference = double(FFmpegDecode(source, "s16le").size());
-    EXPECT_NEAR(double(FFmpegDecode(output, "s16le").size()), reference, reference * 0.01);
-  }
-  EXPECT_EQ(std::distance(fs::directory_iterator(folder + "/out"), fs::directory_iterator()), ptrdiff_t(names.size()));
-}
-
 // DSD64 decodes to 352.8 kHz: the formats that hold it keep it (bit for bit
 // at 24 bits, as above); the others get the highest rate of the 44.1 kHz
 // family they take, and their tones sound like those
 // of FFmpeg's own resampling of the source.
 TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
-  const std::string folder = TestFolder();
-  fs::create_directories(folder + "/config");
-  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  const std::string folder = TestProfileFolder();
   const std::string source = WriteDsf(folder + "/tone.dsf", 1);
   const struct {
     const char *Dest, *Extension;
@@ -307,10 +277,7 @@ TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
   for (const auto &r : rows) {
     SCOPED_TRACE(r.Dest);
     std::string err;
-    ASSERT_EQ(RunTool({TONMILL_BINARY, "/q", "/input", source, "/output", folder + "/" + r.Dest, "/dest", r.Dest},
-                      nullptr, &err),
-              0)
-        << err;
+    ASSERT_EQ(Tonmill({"/q", "/input", source, "/output", folder + "/" + r.Dest, "/dest", r.Dest}, &err), 0) << err;
     const std::string output = folder + "/" + r.Dest + "/tone." + r.Extension;
     EXPECT_EQ(std::atoi(ProbeStream(output, "sample_rate").c_str()), r.Rate);
     // The tones only: DSD's shaped noise above them is what lossy encoders drop.
@@ -329,8 +296,7 @@ TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
   // DSD128's 705.6 kHz is past what FLAC holds: taken at 352.8 kHz, not refused.
   const std::string dsd128 = WriteDsf(folder + "/fast.dsf", 0.5, {}, 2 * 2822400);
   std::string err;
-  ASSERT_EQ(RunTool({TONMILL_BINARY, "/q", "/input", dsd128, "/output", folder + "/128", "/dest", "flac"}, nullptr, &err), 0)
-      << err;
+  ASSERT_EQ(Tonmill({"/q", "/input", dsd128, "/output", folder + "/128", "/dest", "flac"}, &err), 0) << err;
   EXPECT_EQ(ProbeStream(folder + "/128/fast.flac", "sample_rate,channels"), "352800,2\n");
 }
 
@@ -341,9 +307,7 @@ TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
 // takes, with one note saying so; a lossless one holds the source exactly or
 // its job fails with the limit named. The run ends by itself, leaving nothing hidden.
 TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
-  const std::string folder = TestFolder();
-  fs::create_directories(folder + "/config");
-  setenv("XDG_CONFIG_HOME", (folder + "/config").c_str(), 1);
+  const std::string folder = TestProfileFolder();
   const int rates[] = {4000, 7350, 8000, 11025, 192000, 384000};
   const int channels[] = {1, 3, 6, 8, 16};
   const int bits[] = {8, 16, 32};
@@ -380,11 +344,10 @@ TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
       signals.push_back(s);
       anyRefused |= format.Lossless && s.Channels > format.MaxChannels;
     }
-    std::vector<std::string> args = {TONMILL_BINARY, "/q", "/keepgoing", "/input", in, "/output", out, "/dest",
-                                     format.Dest};
+    std::vector<std::string> args = {"/q", "/keepgoing", "/input", in, "/output", out, "/dest", format.Dest};
     args.insert(args.end(), format.Keys.begin(), format.Keys.end());
     std::string err;
-    EXPECT_EQ(RunTool(args, nullptr, &err), anyRefused ? 1 : 0) << err;
+    EXPECT_EQ(Tonmill(args, &err), anyRefused ? 1 : 0) << err;
     for (const auto &entry : fs::directory_iterator(out))
       EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path() << " is left";
     for (size_t r = 0; r < signals.size(); ++r) {
@@ -417,6 +380,309 @@ TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
                                std::to_string(channelCount) + " channels for ";
       EXPECT_EQ(err.find(note) != std::string::npos, converted) << err;
       EXPECT_EQ(err.find(note), err.rfind(note)) << "said once";
+    }
+  }
+}
+
+// A sound file of every input type, made by each format's encoders: a folder
+// of them converts, each found, at its source's rate and length; a folder of
+// their damaged copies ends by itself, each copy converted or named.
+TEST(HostileInputs, EveryInputTypeWholeAndDamaged) {
+  const std::string folder = TestProfileFolder(), good = folder + "/good", bad = folder + "/bad";
+  fs::create_directories(good);
+  fs::create_directories(bad);
+  const std::string wav = WriteSignal(folder + "/sound.wav", {.Seconds = 2});
+  const auto ff = [](std::vector<std::string> codec) {
+    codec.insert(codec.begin(), {"ffmpeg", "-v", "error", "-y", "-i", "IN"});
+    codec.push_back("OUT");
+    return codec;
+  };
+  const std::pair<std::string, std::vector<std::string>> makers[] = {
+      {"mp3", {"lame", "--quiet", "IN", "OUT"}}, {"wma", ff({"-c:a", "wmav2"})}, {"ogg", {"oggenc", "-Q", "IN", "-o", "OUT"}},
+      {"wav", ff({"-c:a", "pcm_s16le"})}, {"flac", {"flac", "-s", "-f", "IN", "-o", "OUT"}}, {"ape", {}},  // our own compressor
+      {"ac3", ff({"-c:a", "ac3"})}, {"aac", ff({"-c:a", "aac", "-f", "adts"})}, {"mp4", ff({"-c:a", "aac"})},
+      {"m4a", ff({"-c:a", "aac"})}, {"wv", {"wavpack", "-q", "-y", "IN", "-o", "OUT"}},
+      {"mpc", {"mpcenc", "--silent", "--overwrite", "IN", "OUT"}}, {"tta", ff({"-c:a", "tta"})},
+      {"avi", ff({"-c:a", "mp2"})}, {"mpg", ff({"-c:a", "mp2", "-f", "mpeg"})}, {"vob", ff({"-c:a", "ac3", "-f", "vob"})},
+      {"mkv", ff({"-c:a", "flac"})}, {"flv", ff({"-c:a", "libmp3lame", "-ar", "44100"})}};
+  for (auto [ext, argv] : makers) {
+    const std::string made = good + "/" + ext + "." + ext;
+    if (argv.empty()) {
+      ASSERT_EQ(Tonmill({"/input", wav, "/output", folder + "/ape", "/dest", ext}), 0);
+      fs::rename(folder + "/ape/sound." + ext, made);
+    } else {
+      for (std::string &a : argv) a = a == "IN" ? wav : a == "OUT" ? made : a;
+      RunOk(argv);
+    }
+  }
+  for (const TSourceCase &c : FurtherTypeCases()) {
+    const std::string made = folder + "/made/" + c.Name;
+    fs::create_directories(made);
+    const std::string source = c.Make(made);
+    fs::rename(source, good + "/" + c.Name + fs::path(source).extension().string());
+  }
+  // Named one by one: a folder's films are not its music.
+  const auto inputs = [](const std::string &from, std::vector<std::string> args) {
+    for (const auto &entry : fs::directory_iterator(from)) args.insert(args.begin() + 2, entry.path().string());
+    return args;
+  };
+  std::string err;
+  ASSERT_EQ(Tonmill(inputs(good, {"/q", "/input", "/output", folder + "/out", "/dest", "flac"}), &err), 0) << err;
+  std::mt19937 random(17);
+  const std::vector<std::pair<const char *, std::function<void(TBytes &)>>> damages = {
+      {"empty", [](TBytes &b) { b.clear(); }},
+      {"header_only", [](TBytes &b) { b.resize(std::min<size_t>(b.size(), 64)); }},
+      {"truncated", [](TBytes &b) { b.resize(b.size() / 2); }},
+      {"random", [&](TBytes &b) { for (uint8_t &x : b) x = uint8_t(random()); }},
+      {"bit_flipped", [&](TBytes &b) {
+         for (int i = 0; i < 40 && b.size() > 16; ++i) b[16 + random() % (b.size() - 16)] ^= uint8_t(1 << (random() % 8));
+       }}};
+  std::vector<std::string> damaged;
+  size_t types = 0;
+  for (const auto &entry : fs::directory_iterator(good)) {
+    ++types;
+    const std::string source = entry.path(), stem = entry.path().stem(), output = folder + "/out/" + stem + ".flac";
+    SCOPED_TRACE(source);
+    ASSERT_TRUE(fs::exists(output));
+    EXPECT_EQ(std::atoi(ProbeStream(output, "sample_rate").c_str()), std::atoi(ProbeStream(source, "sample_rate").c_str()));
+    const double reference = double(FFmpegDecode(source, "s16le").size());
+    EXPECT_NEAR(double(FFmpegDecode(output, "s16le").size()), reference, reference * 0.01 + 4096);
+    // Three of the damages for each type, in turn, so that each meets most types.
+    for (const size_t d : {types % 5, (types + 1) % 5, (types + 3) % 5}) {
+      const auto &[name, damage] = damages[d];
+      TBytes bytes = ReadFileBytes(source);
+      damage(bytes);
+      damaged.push_back(std::string(name) + "_" + entry.path().filename().string());
+      WriteFileBytes(bad + "/" + damaged.back(), bytes);
+    }
+  }
+  const int status = Tonmill(inputs(bad, {"/q", "/input", "/output", folder + "/damaged", "/dest", "wav", "/keepgoing"}), &err);
+  EXPECT_TRUE(status == 0 || status == 1) << status << ": " << err;
+  for (const std::string &name : damaged)
+    EXPECT_TRUE(fs::exists(folder + "/damaged/" + fs::path(name).stem().string() + ".wav") ||
+                err.find(name) != std::string::npos) << name << " neither converted nor named";
+  for (const auto &entry : fs::directory_iterator(folder + "/damaged"))
+    EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path() << " stayed behind";
+}
+
+// Sheets as people and broken programs write them, beside a sound image, and
+// names with every awkward byte: each run ends by itself, converting or naming the source.
+TEST(HostileInputs, MalformedSheetsAndHostileNames) {
+  const std::string folder = TestProfileFolder(), in = folder + "/in", out = folder + "/out";
+  fs::create_directories(in);
+  const std::string wav = WriteSignal(in + "/image.wav", {.Seconds = 0.5});
+  const std::string track = "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", file = "FILE \"image.wav\" WAVE\n";
+  std::string many = file, garbage(4096, '\0');
+  for (int t = 1; t <= 99; ++t) many += fmt::sprintf("  TRACK %02d AUDIO\n    TITLE \"Track %02d\"\n    INDEX 01 00:00:%02d\n", t, t, t);
+  std::mt19937 random(3);
+  for (char &c : garbage) c = char(random());
+  const std::pair<const char *, std::string> sheets[] = {
+      {"missing_file", track + "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n"},
+      {"missing_audio", "FILE \"nowhere.wav\" WAVE\n" + track},
+      {"out_of_order", file + "  TRACK 02 AUDIO\n    INDEX 01 00:00:20\n" + track},
+      {"past_the_end", file + track + "  TRACK 02 AUDIO\n    INDEX 01 59:59:74\n"},
+      {"index_00_after_01", file + track + "  TRACK 02 AUDIO\n    INDEX 01 00:00:20\n    INDEX 00 00:00:30\n"},
+      {"duplicated", file + track + track + track},
+      {"99_tracks", many},
+      {"no_tracks", file + "TITLE \"x\"\n"},
+      {"bad_times", file + "  TRACK 01 AUDIO\n    INDEX 01 aa:-1:999999999999\n"},
+      {"huge_numbers", file + "  TRACK 99999999999 AUDIO\n    INDEX 01 2147483647:99:99\n"},
+      {"empty_values", "FILE\nTRACK\nINDEX 01\nTITLE\nPERFORMER\n"},
+      {"garbage", garbage},
+      {"utf8_bom", "\xef\xbb\xbf" + file + track},
+      {"utf16le_bom", std::string("\xff\xfe" "F\0I\0L\0E\0", 10)},
+      {"utf16be_bom_odd", std::string("\xfe\xff\0F\0I\0L", 9)},
+      {"cr_only", "FILE \"image.wav\" WAVE\r  TRACK 01 AUDIO\r    INDEX 01 00:00:00\r"},
+      {"megabyte_line", file + "TITLE \"" + std::string(1 << 20, 'x') + "\"\n" + track},
+      {"empty", ""},
+  };
+  for (const auto &[name, text] : sheets) {
+    SCOPED_TRACE(name);
+    const std::string sheet = WriteText(in + "/" + name + ".cue", text);
+    fs::remove_all(out);
+    std::string err;
+    const int status = Tonmill({"/input", sheet, "/output", out, "/dest", "wav"}, &err, {.Seconds = 60});
+    EXPECT_TRUE(status == 0 || (status == 1 && (err.find(name) != std::string::npos || err.find("image.wav") != std::string::npos ||
+                                                err.find("no supported audio file among the inputs") != std::string::npos)))
+        << status << ": " << err;
+    fs::remove(sheet);
+  }
+
+  std::string deep = folder + "/names";
+  for (int i = 0; i < 40; ++i) deep += "/deeper folder " + std::to_string(i);
+  const std::vector<std::string> names = {
+      "it's \"quoted\".wav", "  spaces  .wav", "-leading dash.wav", "--input.wav", "new\nline.wav", "invalid \xff\xfe utf8.wav",
+      "*?[glob].wav", "$(echo x) `y`.wav",
+      std::string(250, 'n') + ".wav",  // the longest name an output keeps whole (a companion file adds a letter)
+      deep.substr(folder.size() + 7) + "/a.wav"};
+  std::vector<std::string> args = {"/input"};
+  for (const std::string &name : names) {
+    args.push_back(folder + "/names/" + name);
+    fs::create_directories(fs::path(args.back()).parent_path());
+    fs::copy_file(wav, args.back());
+  }
+  args.insert(args.end(), {"/output", out, "/dest", "wav"});
+  fs::remove_all(out);
+  const TSourceGuard guard({folder + "/names"});
+  std::string err;
+  ASSERT_EQ(Tonmill(args, &err), 0) << err;
+  for (const std::string &name : names) {  // decoded under a short name: ffmpeg's files beside it may not get longer ones
+    SCOPED_TRACE(name);
+    fs::copy_file(out + "/" + fs::path(name).stem().string() + ".wav", folder + "/check.wav", fs::copy_options::overwrite_existing);
+    EXPECT_EQ(FFmpegDecode(folder + "/check.wav", "s16le"), MakeSamples({.Seconds = 0.5}));
+  }
+}
+
+// A film: its first audio stream, decoded by the ffmpeg program, 16-bit.
+std::vector<int32_t> FFmpegWhole(const std::string &film) {
+  std::string out;
+  EXPECT_EQ(RunTool({"ffmpeg", "-v", "error", "-nostdin", "-i", film, "-map", "0:a:0", "-f", "s16le", "pipe:1"}, &out), 0);
+  return AsInt16(std::vector<uint8_t>(out.begin(), out.end()));
+}
+
+std::vector<std::string> Outputs(const std::string &folder) {
+  std::vector<std::string> names;
+  for (const auto &entry : fs::directory_iterator(folder)) names.push_back(entry.path().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A CUE sheet over a film gives one output per track, each exactly its span
+// of the film's whole sound (lossy: in place, of the same length); the film
+// named by itself gives its whole first audio stream.
+TEST(FilmSources, ACueSheetCutsTheFilmsSoundIntoTracks) {
+  const struct {
+    const char *Extension;
+    std::vector<std::string> Codecs;
+    int Rate;
+    bool Lossless;
+    const char *SheetName;  // beside "film.<ext>"
+  } films[] = {{"mkv", {"-c:v", "mpeg4", "-c:a", "flac"}, 48000, true, "film.mkv.cue"},
+               {"avi", {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}, 44100, true, "concert.cue"},
+               {"flv", {"-c:v", "flv1", "-c:a", "pcm_s16le"}, 44100, true, "concert.cue"},
+               {"mpg", {"-c:v", "mpeg2video", "-c:a", "mp2"}, 48000, false, "film.cue"},
+               {"vob", {"-c:v", "mpeg2video", "-c:a", "ac3"}, 48000, false, "concert.cue"}};
+  const std::vector<int> starts = {0, 3 * 75 + 17, 7 * 75 + 38, 10 * 75 + 1};  // CD frames
+  for (const auto &row : films) {
+    SCOPED_TRACE(row.Extension);
+    const std::string folder = TestProfileFolder() + "/" + row.Extension, film = folder + "/film." + row.Extension;
+    fs::create_directories(folder);
+    const std::string rate = std::to_string(row.Rate);
+    std::vector<std::string> make = {"ffmpeg", "-v", "error", "-y", "-nostdin", "-f", "lavfi", "-i", "testsrc=size=64x48:rate=25:d=12",
+                                     "-f", "lavfi", "-i", "sine=f=330:r=" + rate + ":d=12", "-f", "lavfi", "-i",
+                                     "anoisesrc=a=0.2:seed=7:r=" + rate + ":d=12", "-filter_complex", "[1][2]amerge=inputs=2[a]",
+                                     "-map", "0", "-map", "[a]"};
+    make.insert(make.end(), row.Codecs.begin(), row.Codecs.end());
+    make.push_back(film);
+    RunOk(make);
+    std::string sheet = "PERFORMER \"Live Band\"\nTITLE \"Concert\"\nFILE \"film." + std::string(row.Extension) + "\" MP3\n";
+    for (size_t k = 0; k < starts.size(); ++k)
+      sheet += fmt::sprintf("  TRACK %02d AUDIO\n    TITLE \"Song %d\"\n    INDEX 01 %02d:%02d:%02d\n", k + 1, k + 1,
+                            starts[k] / 75 / 60, starts[k] / 75 % 60, starts[k] % 75);
+    WriteText(folder + "/" + row.SheetName, sheet);
+    std::string err;
+    ASSERT_EQ(Tonmill({"/input", folder + "/" + row.SheetName, "/output", folder + "/out", "/dest", "wav"}, &err, {.Seconds = 180}), 0)
+        << err;
+    const std::vector<std::string> outputs = Outputs(folder + "/out");
+    ASSERT_EQ(outputs.size(), starts.size()) << err;
+    const std::vector<int32_t> whole = FFmpegWhole(film);
+    size_t tiled = 0;
+    for (size_t k = 0; k < starts.size(); ++k) {
+      SCOPED_TRACE(outputs[k]);
+      EXPECT_NE(outputs[k].find(fmt::sprintf("%02d - Song %d.wav", k + 1, k + 1)), std::string::npos);
+      const size_t first = size_t(std::llround(starts[k] / 75.0 * row.Rate)) * 2;
+      const size_t end = k + 1 < starts.size() ? size_t(std::llround(starts[k + 1] / 75.0 * row.Rate)) * 2 : whole.size();
+      const std::vector<int32_t> got = AsInt16(FFmpegDecode(outputs[k], "s16le"));
+      ASSERT_EQ(got.size(), end - first);
+      const std::vector<int32_t> span(whole.begin() + ptrdiff_t(first), whole.begin() + ptrdiff_t(end));
+      if (row.Lossless) { EXPECT_TRUE(got == span); }
+      else EXPECT_GT(SnrDb(span, got, 2), 20.0);  // a frame off, the noise in the sound would not match
+      tiled += got.size();
+    }
+    EXPECT_EQ(tiled, whole.size());
+    ASSERT_EQ(Tonmill({"/input", film, "/output", folder + "/whole", "/dest", "wav"}, &err, {.Seconds = 180}), 0) << err;
+    const std::vector<std::string> single = Outputs(folder + "/whole");
+    ASSERT_EQ(single.size(), 1u);
+    EXPECT_TRUE(AsInt16(FFmpegDecode(single[0], "s16le")) == whole);
+  }
+}
+
+// Whether process `pid` still runs (a zombie waiting for its parent does not).
+bool Running(const std::string &pid) {
+  const std::string stat = ReadText("/proc/" + pid + "/stat");
+  const size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+// An `ffmpeg` on PATH in place of the real one, or none at all: a run never
+// hangs nor leaves a process behind, and a film cut short is warned about.
+TEST(FakeFFmpeg, EndsInBoundedTimeAndLeavesNothingRunning) {
+  std::string real = "ffmpeg";
+  const std::string path = std::getenv("PATH");
+  for (size_t from = 0, end; from <= path.size(); from = end + 1) {
+    end = std::min(path.find(':', from), path.size());
+    if (access((path.substr(from, end - from) + "/ffmpeg").c_str(), X_OK) == 0) {
+      real = path.substr(from, end - from) + "/ffmpeg";
+      break;
+    }
+  }
+  // REAL stands for the real program, PIDS for a file the script notes its processes in.
+  const struct {
+    const char *Name, *Script;  // nullptr: the real ffmpeg; "": no ffmpeg anywhere
+    const char *Extension;      // of the film, "mka" read without ffmpeg
+    bool Truncated;
+    int Status;
+    const char *Says;
+  } rows[] = {
+      {"closes its output and stays",
+       "case \" $* \" in *\" pipe:1 \"*) echo $$ >>PIDS; exec >&- 2>&-; exec sleep 600;; esac\nexec REAL \"$@\"\n", "mkv",
+       false, 1, "still running 5 seconds after the end of its output"},
+      {"a wrapper's child outlives it", "REAL \"$@\"\nstatus=$?\nsleep 600 &\necho $! >>PIDS\nexit $status\n", "mkv", false,
+       0, "converted"},
+      {"none at all", "", "mkv", false, 1, "The sound of films is read by the ffmpeg program, which was not found"},
+      {"an impossible report",
+       "echo \"Input #0, matroska,webm, from '$4':\n  Duration: 00:00:12.00, start: 0.000000, bitrate: 843 kb/s\n"
+       "  Stream #0:0: Audio: pcm_s16le, 0 Hz, 65535 channels, s16\" >&2\nexit 1\n",
+       "mkv", false, 1, "it is not an audio file this program can read"},
+      {"ends early saying done", "case \" $* \" in *\" pipe:1 \"*) REAL \"$@\" | head -c 300000; exit 0;; esac\nexec REAL \"$@\"\n",
+       "mkv", false, 0, "warning: "},
+      {"a truncated mkv", nullptr, "mkv", true, 0, "warning: "},
+      {"a truncated mka", nullptr, "mka", true, 0, "warning: "},
+  };
+  const std::string home = TestProfileFolder();
+  for (const auto &row : rows) {
+    SCOPED_TRACE(row.Name);
+    const std::string folder = home + "/" + std::to_string(&row - rows), film = folder + "/film." + row.Extension;
+    const std::string bin = folder + "/bin", pids = folder + "/pids";
+    fs::create_directories(bin);
+    std::vector<std::string> make = {"ffmpeg", "-v", "error", "-y", "-nostdin", "-f", "lavfi", "-i", "sine=f=330:r=48000:d=12"};
+    if (std::string(row.Extension) != "mka")
+      make.insert(make.end(), {"-f", "lavfi", "-i", "testsrc=size=64x48:rate=25:d=12", "-map", "0", "-map", "1"});
+    make.insert(make.end(), {"-ac", "2", "-c:a", "flac", film});
+    RunOk(make);
+    if (row.Truncated) CutInHalf(film);
+    if (row.Script && *row.Script) {
+      std::string script = std::string("#!/bin/sh\n") + row.Script;
+      for (const auto &[mark, value] : {std::pair<std::string, std::string>{"REAL", real}, {"PIDS", pids}})
+        for (size_t at; (at = script.find(mark)) != std::string::npos;) script.replace(at, mark.size(), value);
+      WriteText(bin + "/ffmpeg", script);
+      fs::permissions(bin + "/ffmpeg", fs::perms::owner_all);
+    }
+    TRunHow how{.Seconds = 180};
+    if (row.Script) how.Env = {"PATH=" + (*row.Script ? bin + ":" + path : bin)};
+    std::string err;
+    EXPECT_EQ(Tonmill({"/input", film, "/output", folder + "/out", "/dest", "wav"}, &err, how), row.Status) << err;
+    EXPECT_NE(err.find(row.Says), std::string::npos) << err;
+    std::istringstream started(ReadText(pids));
+    for (std::string pid; std::getline(started, pid);) {
+      EXPECT_FALSE(Running(pid)) << "process " << pid << " outlived the run";
+      if (Running(pid)) kill(std::stoi(pid), SIGKILL);
+    }
+    if (row.Status != 0) continue;
+    const std::vector<std::string> outputs = Outputs(folder + "/out");
+    ASSERT_EQ(outputs.size(), 1u);
+    if (!row.Truncated && std::string(row.Says) != "warning: ") {
+      EXPECT_TRUE(FFmpegDecode(outputs[0], "s16le") == FFmpegDecode(film, "s16le"));
     }
   }
 }
