@@ -214,6 +214,7 @@ TEST(PregapRuns, TracksTileTheImage) {
       {"pregaps", {{-1, 0}, {37, 45}, {90, 100}}},
       {"pregap_of_track_1_at_zero", {{0, 30}, {60, 70}, {-1, 110}, {150, 151}}},
       {"pregap_of_track_1_late", {{12, 30}, {60, 70}}},
+      {"index_00_after_index_01", {{-1, 0}, {60, 45}, {-1, 100}}},  // no pregap then
   };
   for (const bool hidden : {false, true})
     for (const bool own : {false, true})
@@ -227,7 +228,7 @@ TEST(PregapRuns, TracksTileTheImage) {
           text += fmt::format("  TRACK {0:02} AUDIO\n    TITLE \"Song {0:02}\"\n", k + 1);
           if (index00 >= 0) text += "    INDEX 00 " + CueTime(index00) + "\n";
           text += "    INDEX 01 " + CueTime(index01) + "\n";
-          expected.push_back({fmt::format("{0:02} - Song {0:02}", k + 1), own && index00 >= 0 ? index00 : index01});
+          expected.push_back({fmt::format("{0:02} - Song {0:02}", k + 1), own && index00 >= 0 && index00 < index01 ? index00 : index01});
         }
         if (hidden && expected.front().second > 0) expected.insert(expected.begin(), {"00 - Hidden track", 0});
         const std::string extension = own ? "flac" : "wav", out = folder + "/" + name;
