@@ -17,7 +17,6 @@
 
 #include <fmt/printf.h>
 
-#include "app/command_line.h"
 #include "base/texts.h"
 #include "engine/partial_output.h"
 #include "test_support.h"
@@ -436,69 +435,6 @@ TEST_F(BatchMode, OneLongFileIsSpreadUnlessTurnedOff) {
     }
     previous = ReadFileBytes(output);
   }
-}
-
-// The words of an example line as a shell hands them over: single quotes kept
-// whole and unexpanded, an unquoted leading "~" made the home folder.
-std::vector<std::string> ShellWords(const std::string &line, const std::string &home) {
-  std::vector<std::string> words;
-  std::string word;
-  bool inWord = false, quoted = false, wordQuoted = false;
-  for (const char c : line + " ") {
-    if (c == '\'') {
-      quoted = !quoted;
-      inWord = wordQuoted = true;
-    } else if (c == ' ' && !quoted) {
-      if (inWord) words.push_back(!wordQuoted && word[0] == '~' ? home + word.substr(1) : word);
-      word.clear();
-      inWord = wordQuoted = false;
-    } else {
-      word += c;
-      inWord = true;
-    }
-  }
-  return words;
-}
-
-// Every example of the README, as a user with music in ~/Music types it; --help and --version.
-TEST_F(BatchMode, EveryReadmeExampleWorks) {
-  const std::string home = Folder + "/home";
-  const THome homeForTheTest(home);
-  fs::create_directories(home + "/Music/album");
-  TTestSignal s;
-  for (const char *name : {"a.flac", "b.flac"}) WriteSignal(home + "/Music/" + name, s, {"-c:a", "flac"});
-  WriteSignal(home + "/Music/album/c.wav", s);
-  std::ifstream readme(TONMILL_SOURCE_DIR "/README.md");
-  int batch = 0, window = 0;
-  for (std::string line; std::getline(readme, line);) {
-    if (line.rfind("    build/tonmill", 0) != 0) continue;
-    SCOPED_TRACE(line);
-    std::vector<std::string> words = ShellWords(line.substr(0, line.find('#')), home);
-    words.erase(words.begin());
-    const TParsedCommandLine parsed = ParseCommandLine(words);
-    EXPECT_TRUE(parsed.Errors.empty());
-    if (parsed.Mode != TParsedCommandLine::mBatch) {
-      // The window opens on these; its own tests cover what it does with them.
-      for (const std::string &path : parsed.SendToPaths) EXPECT_TRUE(fs::exists(path)) << path;
-      ++window;
-      continue;
-    }
-    std::string err;
-    ASSERT_EQ(Tonmill(words, &err), 0) << err;
-    const std::string out = parsed.Options.OutputFolder;
-    EXPECT_EQ(out.rfind(home + "/", 0), 0u) << out;
-    for (const char *name : {"a", "b"})  // LAME's delay and padding are taken off by ffmpeg
-      EXPECT_EQ(FFmpegDecode(out + name + ".mp3", "s16le").size(), MakeSamples(s).size()) << name;
-    EXPECT_FALSE(fs::exists(out + "c.mp3"));
-    ++batch;
-  }
-  EXPECT_EQ(batch, 1);
-  EXPECT_EQ(window, 2);
-  std::string out;
-  EXPECT_EQ(Tonmill({"--help"}, nullptr, {}, &out), 0);
-  EXPECT_NE(out.find("/input"), std::string::npos);
-  EXPECT_EQ(Tonmill({"--version"}, nullptr, {}, &out), 0);
-  EXPECT_EQ(out.rfind("tonmill ", 0), 0u);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // dropped on the window and given to the program with /input. Each track
 // becomes one output, and the outputs laid end to end are the image, sample
 // for sample (from the first kept sample, under /hiddentrack and /ownpregaps).
-// Bad sheets are one failure each; the window keeps going and skips what exists.
+// The window keeps going past failed sources and skips what exists.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -249,72 +249,6 @@ TEST(PregapRuns, TracksTileTheImage) {
         EXPECT_EQ(written, wanted);
         if (written == wanted) ExpectTiles(paths, starts, image, folder + "/decoded");
       }
-}
-
-// Sheets that cannot be cut into tracks, and one whose audio is missing: each
-// is one failure naming the sheet. Kept going (switch, folder run, or stored
-// in the window), everything else converts; without, nothing is written.
-TEST(BadSheets, AreOneFailureEachAndKeepGoingConvertsTheRest) {
-  const std::string home = TestProfileFolder();
-  auto sheet = [](const char *number, const char *second) {
-    return std::string("FILE \"img.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:01:00\n  TRACK ") + number +
-           " AUDIO\n    INDEX 01 " + second + "\n";
-  };
-  enum TWay { tStops, tKeepsGoing, tFolder, tWindow };
-  const struct {
-    const char *Name;
-    std::string Sheet;
-    bool Audio;
-    TWay Way;
-  } rows[] = {
-      {"a track ending before it starts", sheet("02", "00:00:30"), true, tStops},
-      {"zz as a track number", sheet("zz", "00:01:30"), true, tKeepsGoing},
-      {"00:0x:00 as a time", sheet("02", "00:0x:00"), true, tFolder},
-      {"its audio missing", sheet("02", "00:01:30"), false, tWindow},
-      {"a track ending before it starts", sheet("02", "00:00:30"), true, tWindow},
-  };
-  const TTestSignal good{.Seconds = 0.5};
-  for (const auto &row : rows) {
-    SCOPED_TRACE(std::string(row.Name) + ", way " + std::to_string(row.Way));
-    const std::string in = home + "/in", out = home + "/out", cue = in + "/album.cue";
-    fs::remove_all(in);
-    fs::remove_all(out);
-    fs::create_directories(in);
-    const std::string source = WriteSignal(in + "/good.flac", good, {"-c:a", "flac"});
-    if (row.Audio) WriteSignal(in + "/img.flac", {.Seconds = 2}, {"-c:a", "flac"});
-    WriteText(cue, row.Sheet);
-    std::string err;
-    TSettingsStore store;  // keep going stored for the window only
-    ASSERT_EQ(store.WriteSettings({{"KeepGoing", row.Way == tWindow}}), "");
-    if (row.Way == tWindow) {
-      Tmain window(TParsedCommandLine{}, store);
-      std::vector<std::string> errors;
-      window.ShowError = [&](const std::string &report) { errors.push_back(report); };
-      window.ShowMessage = [](const QString &) {};
-      window.ChooseFolder = [&](const QString &) { return QString::fromStdString(out); };
-      fs::create_directories(out);
-      window.bBrowseForFolderClick();
-      window.rbFLAC->click();
-      window.cbCreateFull->setChecked(false);
-      window.DropFiles({in}, false);
-      window.bStart->click();
-      ASSERT_EQ(errors.size(), 1u);
-      err = errors[0];
-      EXPECT_EQ(window.lProgress1->text().toStdString(), FormatText(text_run_counts, 1, 2, 1, 0));
-    } else {
-      std::vector<std::string> args = {"/input", source, cue, "/output", out, "/dest", "flac"};
-      if (row.Way == tFolder) args = {"/input", in, "/output", out, "/dest", "flac"};
-      if (row.Way != tStops) args.push_back("/keepgoing");
-      EXPECT_EQ(Tonmill(args, &err), 1) << err;
-      EXPECT_NE(err.find(row.Way == tStops ? "converted 0 of" : "converted 1 of 2, failed 1, stopped 0"), std::string::npos) << err;
-    }
-    EXPECT_NE(err.find(cue), std::string::npos) << err;
-    std::set<std::string> written;
-    if (fs::exists(out))
-      for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
-    EXPECT_EQ(written, row.Way == tStops ? std::set<std::string>{} : std::set<std::string>{"good.flac"});
-    if (written.count("good.flac")) { EXPECT_EQ(FFmpegDecode(out + "/good.flac", "s16le"), MakeSamples(good)); }
-  }
 }
 
 // Modification times of every file in a folder, by name, to the nanosecond.

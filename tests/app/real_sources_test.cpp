@@ -260,46 +260,6 @@ TEST_P(RealSources, ConvertToWhatFFmpegDecodesAndNameTheDamagedOnes) {
 INSTANTIATE_TEST_SUITE_P(OtherEncodersAndDamage, RealSources, ::testing::ValuesIn(SourceCases()),
                          [](const auto &info) { return info.param.Name; });
 
-// DSD64 decodes to 352.8 kHz: the formats that hold it keep it (bit for bit
-// at 24 bits, as above); the others get the highest rate of the 44.1 kHz
-// family they take, and their tones sound like those
-// of FFmpeg's own resampling of the source.
-TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
-  const std::string folder = TestProfileFolder();
-  const std::string source = WriteDsf(folder + "/tone.dsf", 1);
-  const struct {
-    const char *Dest, *Extension;
-    int Rate;
-    double MinSnrDb;  // against FFmpeg's decode at Rate; 0: not compared
-  } rows[] = {{"wav", "wav", 352800, 0},  {"flac", "flac", 352800, 0}, {"wavpack", "wv", 352800, 0},
-              {"ape", "ape", 352800, 0},  {"mp3", "mp3", 44100, 15},   {"ogg", "ogg", 44100, 15},
-              {"aac", "aac", 88200, 15},  {"wma", "wma", 44100, 15}};
-  for (const auto &r : rows) {
-    SCOPED_TRACE(r.Dest);
-    std::string err;
-    ASSERT_EQ(Tonmill({"/q", "/input", source, "/output", folder + "/" + r.Dest, "/dest", r.Dest}, &err), 0) << err;
-    const std::string output = folder + "/" + r.Dest + "/tone." + r.Extension;
-    EXPECT_EQ(std::atoi(ProbeStream(output, "sample_rate").c_str()), r.Rate);
-    // The tones only: DSD's shaped noise above them is what lossy encoders drop.
-    auto tones = [&](const std::string &file) {
-      std::string out;
-      EXPECT_EQ(RunTool({"ffmpeg", "-v", "error", "-i", file, "-ar", std::to_string(r.Rate), "-af", "lowpass=f=4000",
-                         "-f", "s16le", "-"}, &out), 0);
-      return AsInt16(std::vector<uint8_t>(out.begin(), out.end()));
-    };
-    const std::vector<int32_t> decoded = tones(output);
-    EXPECT_NEAR(double(decoded.size()) / 2 / r.Rate, 1.0, 0.06);  // a frame of padding at most
-    if (r.MinSnrDb > 0) {
-      EXPECT_GT(SnrDb(tones(source), decoded, 2, 2400), r.MinSnrDb);
-    }
-  }
-  // DSD128's 705.6 kHz is past what FLAC holds: taken at 352.8 kHz, not refused.
-  const std::string dsd128 = WriteDsf(folder + "/fast.dsf", 0.5, {}, 2 * 2822400);
-  std::string err;
-  ASSERT_EQ(Tonmill({"/q", "/input", dsd128, "/output", folder + "/128", "/dest", "flac"}, &err), 0) << err;
-  EXPECT_EQ(ProbeStream(folder + "/128/fast.flac", "sample_rate,channels"), "352800,2\n");
-}
-
 // Sources at rates and channel counts the encoders were not made for, one run
 // per format over sources of every rate (their channel counts and depths
 // rotate from format to format, so every rate and every channel count reaches
@@ -308,7 +268,7 @@ TEST(FurtherTypes, DsdToEveryFormatAtARateItHolds) {
 // its job fails with the limit named. The run ends by itself, leaving nothing hidden.
 TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
   const std::string folder = TestProfileFolder();
-  const int rates[] = {4000, 7350, 8000, 11025, 192000, 384000};
+  const int rates[] = {4000, 7350, 8000, 11025, 352800, 384000};  // DSD64 decodes to 352.8 kHz
   const int channels[] = {1, 3, 6, 8, 16};
   const int bits[] = {8, 16, 32};
   const struct {
@@ -319,15 +279,15 @@ TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
     const char *Refusal;  // the reason of a refused source, before its channel count
     std::vector<std::string> Keys = {};
   } formats[] = {
-      {"mp3", "mp3", {8000, 8000, 8000, 11025, 48000, 48000}, 2, false, ""},
-      {"aac", "aac", {7350, 7350, 8000, 11025, 96000, 96000}, 6, false, ""},
-      {"wma", "wma", {8000, 8000, 8000, 11025, 48000, 48000}, 2, false, ""},
+      {"mp3", "mp3", {8000, 8000, 8000, 11025, 44100, 48000}, 2, false, ""},
+      {"aac", "aac", {7350, 7350, 8000, 11025, 88200, 96000}, 6, false, ""},
+      {"wma", "wma", {8000, 8000, 8000, 11025, 44100, 48000}, 2, false, ""},
       // A managed bitrate of 499 kbit/s, more than the library takes for most of them.
-      {"ogg", "ogg", {8000, 8000, 8000, 11025, 48000, 48000}, 8, false, "", {"/avgbitrate", "17"}},
-      {"wav", "wav", {4000, 7350, 8000, 11025, 192000, 384000}, 16, true, ""},
-      {"flac", "flac", {4000, 7350, 8000, 11025, 192000, 384000}, 8, true, "FLAC files hold at most 8 channels; the source has "},
-      {"wavpack", "wv", {4000, 7350, 8000, 11025, 192000, 384000}, 16, true, ""},
-      {"ape", "ape", {4000, 7350, 8000, 11025, 192000, 384000}, 2, true, "APE files hold at most 2 channels; the source has "},
+      {"ogg", "ogg", {8000, 8000, 8000, 11025, 44100, 48000}, 8, false, "", {"/avgbitrate", "17"}},
+      {"wav", "wav", {4000, 7350, 8000, 11025, 352800, 384000}, 16, true, ""},
+      {"flac", "flac", {4000, 7350, 8000, 11025, 352800, 384000}, 8, true, "FLAC files hold at most 8 channels; the source has "},
+      {"wavpack", "wv", {4000, 7350, 8000, 11025, 352800, 384000}, 16, true, ""},
+      {"ape", "ape", {4000, 7350, 8000, 11025, 352800, 384000}, 2, true, "APE files hold at most 2 channels; the source has "},
   };
   for (size_t f = 0; f < std::size(formats); ++f) {
     const auto &format = formats[f];
@@ -382,6 +342,10 @@ TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
       EXPECT_EQ(err.find(note), err.rfind(note)) << "said once";
     }
   }
+  // DSD128's 705.6 kHz is past what FLAC holds: taken at 352.8 kHz, not refused.
+  std::string err;
+  ASSERT_EQ(Tonmill({"/q", "/input", WriteDsf(folder + "/fast.dsf", 0.5, {}, 2 * 2822400), "/output", folder + "/128", "/dest", "flac"}, &err), 0) << err;
+  EXPECT_EQ(ProbeStream(folder + "/128/fast.flac", "sample_rate,channels"), "352800,2\n");
 }
 
 // A sound file of every input type, made by each format's encoders: a folder
@@ -466,7 +430,9 @@ TEST(HostileInputs, EveryInputTypeWholeAndDamaged) {
 }
 
 // Sheets as people and broken programs write them, beside a sound image, and
-// names with every awkward byte: each run ends by itself, converting or naming the source.
+// names with every awkward byte: each run ends by itself, converting or naming
+// the source. A sheet that cannot be cut into tracks is one failure naming it;
+// kept going, everything else converts, without, nothing is written.
 TEST(HostileInputs, MalformedSheetsAndHostileNames) {
   const std::string folder = TestProfileFolder(), in = folder + "/in", out = folder + "/out";
   fs::create_directories(in);
@@ -506,6 +472,34 @@ TEST(HostileInputs, MalformedSheetsAndHostileNames) {
                                                 err.find("no supported audio file among the inputs") != std::string::npos)))
         << status << ": " << err;
     fs::remove(sheet);
+  }
+  const auto bad = [](const char *number, const char *second) {
+    return std::string("FILE \"img.flac\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:01:00\n  TRACK ") + number +
+           " AUDIO\n    INDEX 01 " + second + "\n";
+  };
+  const std::string good = WriteSignal(in + "/good.flac", {.Seconds = 0.5}, {"-c:a", "flac"});
+  const struct {
+    const char *Name;
+    std::string Sheet;
+    bool Audio, KeepGoing;
+  } failing[] = {{"a track ending before it starts", bad("02", "00:00:30"), true, false},
+                 {"zz as a track number", bad("zz", "00:01:30"), true, true},
+                 {"00:0x:00 as a time", bad("02", "00:0x:00"), true, false},
+                 {"its audio missing", bad("02", "00:01:30"), false, true}};
+  for (const auto &row : failing) {
+    SCOPED_TRACE(row.Name);
+    fs::remove_all(out);
+    fs::remove(in + "/img.flac");
+    if (row.Audio) WriteSignal(in + "/img.flac", {.Seconds = 2}, {"-c:a", "flac"});
+    const std::string sheet = WriteText(in + "/album.cue", row.Sheet);
+    std::vector<std::string> args = {"/input", good, sheet, "/output", out, "/dest", "flac"};
+    if (row.KeepGoing) args.push_back("/keepgoing");
+    std::string err;
+    EXPECT_EQ(Tonmill(args, &err), 1) << err;
+    EXPECT_NE(err.find(sheet), std::string::npos) << err;
+    EXPECT_NE(err.find(row.KeepGoing ? "converted 1 of 2, failed 1, stopped 0" : "converted 0 of"), std::string::npos) << err;
+    EXPECT_EQ(fs::exists(out + "/good.flac"), row.KeepGoing);
+    if (row.KeepGoing) { EXPECT_EQ(FFmpegDecode(out + "/good.flac", "s16le"), MakeSamples({.Seconds = 0.5})); }
   }
 
   std::string deep = folder + "/names";
@@ -617,15 +611,10 @@ bool Running(const std::string &pid) {
 // An `ffmpeg` on PATH in place of the real one, or none at all: a run never
 // hangs nor leaves a process behind, and a film cut short is warned about.
 TEST(FakeFFmpeg, EndsInBoundedTimeAndLeavesNothingRunning) {
-  std::string real = "ffmpeg";
   const std::string path = std::getenv("PATH");
-  for (size_t from = 0, end; from <= path.size(); from = end + 1) {
-    end = std::min(path.find(':', from), path.size());
-    if (access((path.substr(from, end - from) + "/ffmpeg").c_str(), X_OK) == 0) {
-      real = path.substr(from, end - from) + "/ffmpeg";
-      break;
-    }
-  }
+  std::string real;
+  RunTool({"sh", "-c", "command -v ffmpeg"}, &real);
+  real = real.substr(0, real.find('\n'));
   // REAL stands for the real program, PIDS for a file the script notes its processes in.
   const struct {
     const char *Name, *Script;  // nullptr: the real ffmpeg; "": no ffmpeg anywhere
