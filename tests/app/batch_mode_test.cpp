@@ -86,7 +86,8 @@ class BatchMode : public ::testing::Test {
     std::string Says;
     std::string Output;
     std::function<void(const std::string &err)> Check = {};
-    bool Nobody = false;  // run by the other user
+    bool Nobody = false;                // run by the other user
+    std::function<void()> During = {};  // while it runs
   };
 
   // Runs each row into a fresh `out` open to every user, from the stored settings below.
@@ -107,8 +108,10 @@ class BatchMode : public ::testing::Test {
       TRunHow how = row.How;
       if (row.Nobody) how.As = Other.get();
       const TSourceGuard guard({In});
-      std::string err;
-      EXPECT_EQ(Tonmill(args, &err, how), row.Status) << err;
+      TTonmill run(args, how);
+      if (row.During) row.During();
+      EXPECT_EQ(run.Wait(), row.Status) << run.Err();
+      const std::string err = run.Err();
       EXPECT_NE(err.find(row.Says), std::string::npos) << err;
       if (!row.Output.empty()) { EXPECT_EQ(FFmpegDecode(row.Output, "s16le"), MakeSamples(TTestSignal{})) << row.Output; }
       if (row.Check) row.Check(err);
@@ -299,80 +302,62 @@ TEST_F(BatchMode, WhatARunConvertsAndCounts) {
 }
 
 // A failed run says first, in the chosen language, which file could not be
-// read or written and why, then the technical lines under a heading.
+// read or written and why, then the technical lines under a heading; a
+// read-only destination is refused before converting, leaving nothing there.
 TEST_F(BatchMode, AFailureSaysWhichFileAndWhy) {
   TScratchDisk disk(Folder + "/disk", "16m");
-  const std::string out = Folder + "/out";
+  const std::string out = Folder + "/out", disked = disk.Folder + "/a.wav";
   WriteFileBytes(In + "/bad.flac", {'n', 'o'});
   const std::string broken = WriteBrokenMp3(In + "/broken.mp3", 1.5);
   WriteSignal(In + "/long.wav", {.Seconds = 60});
   WriteSignal(In + "/a.wav", TTestSignal{});
   fs::copy_file(In + "/a.wav", In + "/locked.wav");
   fs::permissions(In + "/locked.wav", fs::perms::owner_read | fs::perms::owner_write);
-  struct TRow {
-    const char *Name;
-    std::vector<std::string> Args;
-    std::string English, Russian;
-    std::function<void()> During = {};
-    bool Nobody = false;  // an unprivileged user, who may not read the source
+  const auto in = [&](const std::string &language) { return [=, this] { WriteText(Conf, "[General]\nLanguage=" + language + "\n"); }; };
+  const auto says = [](const std::string &why, bool english) {
+    return "tonmill: " + why + (english ? "\ntonmill: Details:\n" : "\ntonmill: Подробности:\n");
   };
-  const std::string read = "Could not read “", write = "Could not write “";
-  const std::string readRu = "Не удалось прочитать «", writeRu = "Не удалось записать «";
-  std::vector<TRow> rows = {
-      {"not audio", {"/input", In + "/bad.flac", "/output", out, "/dest", "wav"},
-       read + In + "/bad.flac”: it is not an audio file this program can read.",
-       readRu + In + "/bad.flac»: это не аудиофайл, который программа может прочитать."},
-      {"damaged", {"/input", broken, "/output", out, "/dest", "wav"},
-       read + broken + "”: it is damaged at 0:01.", readRu + broken + "»: файл повреждён на отметке 0:01."},
-      {"folder vanished", {"/input", In + "/long.wav", "/output", out, "/dest", "mp3"},
-       write + out + "/long.mp3”: its folder no longer exists.", writeRu + out + "/long.mp3»: его папки больше нет.",
-       [&] {
-         WaitForGrowth(PartialFileName(out + "/long.mp3"));
-         fs::remove_all(out);
-       }},
-      {"permission denied", {"/input", In + "/locked.wav", "/output", out, "/dest", "wav"},
-       read + In + "/locked.wav”: permission is denied.", readRu + In + "/locked.wav»: доступ запрещён.", {}, true},
+  const auto technical = [](const std::string &err) {
+    const size_t at = std::min(err.find("Details:\n"), err.find("Подробности:\n"));
+    EXPECT_NE(err.find_first_not_of("\n", err.find('\n', at) + 1), std::string::npos) << "the technical lines follow";
+    for (const char *never : {"LastCall = ,", "ErrorCode = 0", "Encoder error"})
+      EXPECT_EQ(err.find(never), std::string::npos) << never << " in " << err;
+  };
+  const std::string read = "Could not read “", readRu = "Не удалось прочитать «";
+  const auto vanish = [&] {
+    WaitForGrowth(PartialFileName(out + "/long.mp3"));
+    fs::remove_all(out);
+  };
+  std::vector<TRunRow> rows = {
+      {"not audio", in("EN"), {"/input", In + "/bad.flac", "/output", out}, {}, 1,
+       says(read + In + "/bad.flac”: it is not an audio file this program can read.", true), "", technical},
+      {"not audio, Russian", in("RU"), {"/input", In + "/bad.flac", "/output", out}, {}, 1,
+       says(readRu + In + "/bad.flac»: это не аудиофайл, который программа может прочитать.", false), "", technical},
+      {"damaged", in("EN"), {"/input", broken, "/output", out}, {}, 1, says(read + broken + "”: it is damaged at 0:01.", true), "",
+       technical},
+      {"damaged, Russian", in("RU"), {"/input", broken, "/output", out}, {}, 1,
+       says(readRu + broken + "»: файл повреждён на отметке 0:01.", false), "", technical},
+      {"folder vanished", in("EN"), {"/input", In + "/long.wav", "/output", out, "/dest", "mp3"}, {}, 1,
+       says("Could not write “" + out + "/long.mp3”: its folder no longer exists.", true), "", technical, false, vanish},
+      {"folder vanished, Russian", in("RU"), {"/input", In + "/long.wav", "/output", out, "/dest", "mp3"}, {}, 1,
+       says("Не удалось записать «" + out + "/long.mp3»: его папки больше нет.", false), "", technical, false, vanish},
+      {"permission denied", in("EN"), {"/input", In + "/locked.wav", "/output", out}, {}, 1,
+       says(read + In + "/locked.wav”: permission is denied.", true), "", technical, true},
+      {"permission denied, Russian", in("RU"), {"/input", In + "/locked.wav", "/output", out}, {}, 1,
+       says(readRu + In + "/locked.wav»: доступ запрещён.", false), "", technical, true},
   };
   if (disk.Mounted)
-    rows.push_back({"disk full", {"/input", In + "/a.wav", "/output", disk.Folder, "/dest", "wav"},
-                    write + disk.Folder + "/a.wav”: the disk is full.", writeRu + disk.Folder + "/a.wav»: диск заполнен.",
-                    {}});
-  for (const TRow &row : rows) {
-    if (row.Nobody && !Other->CannotRun.empty()) {
-      OtherUserLeftOut = true;
-      continue;
-    }
-    for (const std::string language : {"EN", "RU"}) {
-      SCOPED_TRACE(row.Name + (" in " + language));
-      WriteText(Conf, "[General]\nLanguage=" + language + "\n");
-      fs::create_directories(out);
-      fs::permissions(out, fs::perms::all);
-      if (disk.Mounted) disk.LeaveFree(0);  // only the disk's row writes there
-      TTonmill run(row.Args, {.As = row.Nobody ? Other.get() : nullptr});
-      if (row.During) row.During();
-      EXPECT_EQ(run.Wait(), 1);
-      disk.Unfill();
-      const std::string err = run.Err();
-      const std::string heading = language == "EN" ? "Details:" : "Подробности:";
-      const std::string said = "tonmill: " + (language == "EN" ? row.English : row.Russian) + "\ntonmill: " + heading + "\n";
-      const size_t at = err.find(said);
-      EXPECT_NE(at, std::string::npos) << err;
-      if (at != std::string::npos) {
-        EXPECT_NE(err.find_first_not_of("\n", at + said.size()), std::string::npos) << "the technical lines follow";
-      }
-      for (const char *never : {"LastCall = ,", "ErrorCode = 0", "Encoder error"})
-        EXPECT_EQ(err.find(never), std::string::npos) << never << " in " << err;
-    }
-  }
-  // A destination on a read-only disk: refused before converting, the folder named, nothing written.
-  if (!disk.Mounted) return;
-  WriteText(Conf, "[General]\nLanguage=EN\n");
-  disk.SetReadOnly(true);
-  std::string err;
-  EXPECT_EQ(Tonmill({"/input", In + "/a.wav", "/output", disk.Folder, "/dest", "flac"}, &err), 1);
-  EXPECT_NE(err.find("tonmill: cannot write into the output folder \"" + disk.Folder + "/\""), std::string::npos) << err;
-  EXPECT_TRUE(fs::is_empty(disk.Folder));
-  disk.SetReadOnly(false);
+    rows.insert(rows.end(), {
+        {"disk full, Russian", [&] { in("RU")(); disk.LeaveFree(0); }, {"/input", In + "/a.wav", "/output", disk.Folder}, {}, 1,
+         says("Не удалось записать «" + disked + "»: диск заполнен.", false), "", [&](const std::string &err) { disk.Unfill(); technical(err); }},
+        {"disk full", [&] { in("EN")(); disk.LeaveFree(0); }, {"/input", In + "/a.wav", "/output", disk.Folder}, {}, 1,
+         says("Could not write “" + disked + "”: the disk is full.", true), "", [&](const std::string &err) { disk.Unfill(); technical(err); }},
+        {"a read-only destination", [&] { in("EN")(); disk.SetReadOnly(true); }, {"/input", In + "/a.wav", "/output", disk.Folder, "/dest", "flac"},
+         {}, 1, "tonmill: cannot write into the output folder \"" + disk.Folder + "/\"", "", [&](const std::string &) {
+           EXPECT_TRUE(fs::is_empty(disk.Folder));
+           disk.SetReadOnly(false);
+         }}});
+  RunRows(rows, out);
 }
 
 // A signal other than Ctrl-C, SIGTERM and SIGHUP (a closed terminal) leaves
