@@ -1,0 +1,97 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The decoding layer over FFmpeg fed damaged files of every family: a stream
+// that opens decodes to its end in whole frames, its position counts what it
+// delivered, its length at the end is where it ended, and a seek lands where
+// it was asked to. Input: one byte choosing the stream function (and float
+// output), three bytes placing the seeks within the length, then the file.
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "fuzz_file.h"
+#include "platform/bass/bass.h"
+
+namespace {
+
+struct TFamily {
+  TBASSStreamCreateFunc Create;
+  const char *Name;  // its extension: some probes weigh it
+};
+
+const TFamily kFamilies[] = {
+    {BASS_StreamCreateFile, "in.wav"},      {BASS_StreamCreateFile, "in.mp3"},
+    {BASS_StreamCreateFile, "in.ogg"},      {BASS_StreamCreateFile, "in.aiff"},
+    {BASS_WMA_StreamCreateFile, "in.wma"},  {BASS_FLAC_StreamCreateFile, "in.flac"},
+    {BASS_APE_StreamCreateFile, "in.ape"},  {BASS_AC3_StreamCreateFile, "in.ac3"},
+    {BASS_AAC_StreamCreateFile, "in.aac"},  {BASS_MP4_StreamCreateFile, "in.m4a"},
+    {BASS_WV_StreamCreateFile, "in.wv"},    {BASS_MPC_StreamCreateFile, "in.mpc"},
+    {BASS_TTA_StreamCreateFile, "in.tta"},  {BASS_OPUS_StreamCreateFile, "in.opus"},
+    {BASS_OGA_StreamCreateFile, "in.oga"},  {BASS_MKA_StreamCreateFile, "in.mka"},
+    {BASS_DSD_StreamCreateFile, "in.dsf"},
+};
+constexpr size_t kFamilyCount = std::size(kFamilies);
+// Some codecs make many frames of a few bytes: beyond this much output the
+// decode is cut short and the end is not checked.
+constexpr QWORD kMaxOutput = 64 << 20;
+
+void Check(bool ok) {
+  if (!ok) __builtin_trap();
+}
+
+// Reads until the end, an error or `limit` bytes; returns what it read and
+// whether the stream ended.
+QWORD ReadOn(HSTREAM h, QWORD limit, DWORD frameBytes, bool &ended) {
+  static std::vector<uint8_t> buffer(1 << 16);
+  QWORD total = 0;
+  ended = false;
+  while (total < limit) {
+    const DWORD got = BASS_ChannelGetData(h, buffer.data(), DWORD(buffer.size()));
+    if (got == DWORD(-1)) {
+      ended = BASS_ErrorGetCode() == BASS_ERROR_ENDED;
+      break;
+    }
+    Check(got % frameBytes == 0 && got <= buffer.size());
+    total += got;
+  }
+  return total;
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
+  static const bool started = BASS_Init(0, 44100, 0, nullptr, nullptr);
+  (void)started;
+  if (Size < 4) return 0;
+  const TFamily &family = kFamilies[Data[0] % kFamilyCount];
+  const bool floats = Data[0] / kFamilyCount % 2;
+  const std::string path = FuzzFile(family.Name, Data + 4, Size - 4);
+  const HSTREAM h = family.Create(false, path.c_str(), 0, 0, BASS_STREAM_DECODE | (floats ? BASS_SAMPLE_FLOAT : 0));
+  if (!h) return 0;
+
+  BASS_CHANNELINFO info;
+  Check(BASS_ChannelGetInfo(h, &info));
+  Check(info.freq > 0 && info.chans >= 1 && info.chans <= 64);
+  const DWORD frameBytes = info.chans * (floats ? 4 : 2);
+  BASS_ChannelGetLength(h, BASS_POS_BYTE);  // stated, or counted by a second decode
+
+  bool ended;
+  const QWORD decoded = ReadOn(h, kMaxOutput, frameBytes, ended);
+  Check(BASS_ChannelGetPosition(h, BASS_POS_BYTE) == decoded);
+  if (ended) {
+    Check(BASS_ChannelGetLength(h, BASS_POS_BYTE) == decoded);
+    BASS_DECODE_REPORT report;
+    Check(BASS_ChannelGetDecodeReport(h, &report));
+    Check(report.ended == decoded);
+  }
+
+  const QWORD length = BASS_ChannelGetLength(h, BASS_POS_BYTE);
+  for (int i = 1; i <= 3 && length != QWORD(-1) && length <= kMaxOutput; ++i) {
+    const QWORD target = length / frameBytes * Data[i] / 255 * frameBytes;
+    if (!BASS_ChannelSetPosition(h, target, BASS_POS_BYTE)) continue;
+    Check(BASS_ChannelGetPosition(h, BASS_POS_BYTE) == target);
+    const QWORD got = ReadOn(h, 1 << 18, frameBytes, ended);
+    Check(BASS_ChannelGetPosition(h, BASS_POS_BYTE) == target + got);
+  }
+  BASS_StreamFree(h);
+  return 0;
+}
