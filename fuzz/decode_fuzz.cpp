@@ -5,6 +5,7 @@
 // it was asked to. Input: one byte choosing the stream function (and float
 // output), three bytes placing the seeks within the length, then the file.
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -82,9 +83,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
   }
 
   // Seeks within the length, which may be a header's lie far beyond the data.
-  // In a stream decoded without damage, a seek gives the samples a decode
-  // from the start gives there.
-  const bool exact = ended && report.damaged == 0;
+  // In raw PCM decoded without damage, a seek gives the samples a decode from
+  // the start gives there. (Elsewhere a seek goes by the container's
+  // timestamps, which a damaged file may have wrong.)
+  const bool rawPcm = Size >= 8 && (std::memcmp(Data + 4, "RIFF", 4) == 0 || std::memcmp(Data + 4, "RF64", 4) == 0 ||
+                                    std::memcmp(Data + 4, "riff", 4) == 0 || std::memcmp(Data + 4, "FORM", 4) == 0);
+  const bool exact = rawPcm && ended && report.damaged == 0;
   const QWORD length = BASS_ChannelGetLength(h, BASS_POS_BYTE);
   const QWORD frames = length / frameBytes;
   for (int i = 1; i <= 3 && length != QWORD(-1); ++i) {
