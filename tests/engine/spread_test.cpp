@@ -87,18 +87,16 @@ std::vector<std::string> WithFile(std::vector<std::string> command, const std::s
 void ExpectWavPackLength(const std::string &file, int64_t frames, const std::string &folder) {
   const std::vector<uint8_t> bytes = ReadFileBytes(file);
   ASSERT_GT(bytes.size(), 32u);
-  EXPECT_EQ(bytes[12] | bytes[13] << 8 | bytes[14] << 16 | int64_t(bytes[15]) << 24 | int64_t(bytes[11]) << 32,
-            frames);
+  EXPECT_EQ(int64_t(ReadLE(bytes, 12, 4) | ReadLE(bytes, 11, 1) << 32), frames);
   const std::string wav = folder + "/restored.wav";
   ASSERT_EQ(RunTool({"wvunpack", "-q", "-y", file, "-o", wav}), 0);
   const std::vector<uint8_t> restored = ReadFileBytes(wav);
-  auto le32 = [&](size_t at) { return restored[at] | restored[at + 1] << 8 | restored[at + 2] << 16 | int64_t(restored[at + 3]) << 24; };
   ASSERT_GT(restored.size(), 44u);
-  EXPECT_EQ(le32(4), int64_t(restored.size()) - 8);
+  EXPECT_EQ(ReadLE(restored, 4, 4), restored.size() - 8);
   const auto data = std::search(restored.begin(), restored.begin() + 100, std::begin("data"), std::end("data") - 1);
   ASSERT_NE(data, restored.begin() + 100);
   const size_t at = size_t(data - restored.begin()) + 4;
-  EXPECT_EQ(le32(at), int64_t(restored.size() - at - 4));
+  EXPECT_EQ(ReadLE(restored, at, 4), restored.size() - at - 4);
 }
 
 class Spread : public ::testing::TestWithParam<TSpreadRow> {
@@ -112,7 +110,8 @@ class Spread : public ::testing::TestWithParam<TSpreadRow> {
     signal.Seconds = 3.5 * double(TSpreadCoder::SpanFrames) / r.Rate;
     Folder = TestFolder();
     Frames = FrameCount(signal);
-    Source = WriteMusic(Folder + "/source.wav", signal,
+    signal.Music = true;
+    Source = WriteSignal(Folder + "/source.wav", signal,
                         {"-c:a", r.Bits == 8    ? "pcm_u8"
                                  : r.Bits == 24 ? "pcm_s24le"
                                  : r.Bits == 32 ? "pcm_f32le"
@@ -270,7 +269,7 @@ class SpreadEnd : public ::testing::Test {
  protected:
   // A spread FLAC coder on two span threads, given Spans spans of music.
   std::unique_ptr<TCustomCoder> Started(double Spans) {
-    Music = MakeMusic({.Seconds = Spans * double(TSpreadCoder::SpanFrames) / 44100});
+    Music = MakeSamples({.Seconds = Spans * double(TSpreadCoder::SpanFrames) / 44100, .Music = true});
     const TAudioInfo info = PcmInfo(44100, 2, 16);
     auto coder = std::make_unique<TSpreadCoder>(
         std::make_unique<TGatedJoiner>(CreateFLACJoiner(Output, info, Defaults.get()), Gate), 2, Output, TTagRec{},
@@ -346,9 +345,9 @@ TEST(SpreadFailure, HybridWavPackStaysOnePiece) {
 // A spread job whose output cannot be written fails as a one-piece job does,
 // and leaves nothing under the output's name.
 TEST(SpreadFailure, FullDiskFailsTheJobAndLeavesNothing) {
-  TTestSignal signal{.Seconds = 3.5 * double(TSpreadCoder::SpanFrames) / 44100};
   const std::string folder = TestFolder();
-  const std::string source = WriteMusic(folder + "/source.wav", signal);
+  const std::string source =
+      WriteSignal(folder + "/source.wav", {.Seconds = 3.5 * double(TSpreadCoder::SpanFrames) / 44100, .Music = true});
   const std::string output = folder + "/full.ape";
   TFileListRec job = WholeSourceJob(source, output, dfAPE, nullptr);
   job.SpanThreads = 2;
