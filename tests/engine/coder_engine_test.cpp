@@ -223,7 +223,7 @@ TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) 
 }
 
 // Two sources named alike in different folders, and a WAV source in the
-// destination folder itself; then the full-path and same-as-source placements.
+// destination folder itself.
 TEST_F(CoderEngine, OutputsNeverOverwriteASourceOrEachOther) {
   List.push_back({Source("a/song.flac", 1, 1), {}});
   List.push_back({Source("b/song.flac", 1, 2), {}});
@@ -238,16 +238,6 @@ TEST_F(CoderEngine, OutputsNeverOverwriteASourceOrEachOther) {
   EXPECT_EQ(FFmpegDecode(Out + "live_001.wav", "s16le"), MakeSamples({.Seed = 3}));
   EXPECT_EQ(FFmpegDecode(Out + "song.wav", "s16le"), MakeSamples({.Seed = 1}));
   EXPECT_EQ(FFmpegDecode(Out + "song_001.wav", "s16le"), MakeSamples({.Seed = 2}));
-
-  List = {{Source("music/live/song.wav", 0.5), {}}};
-  engine.SetSourceList(&List);
-  engine.CreateFullPath = true;
-  EXPECT_EQ(engine.Run(), 0);
-  EXPECT_TRUE(fs::exists(Out + Folder.substr(1) + "/music/live/song.wav"));
-  engine.CreateFullPath = false;
-  engine.SameAsSource = true;
-  EXPECT_EQ(engine.Run(), 0);
-  EXPECT_TRUE(fs::exists(Folder + "/music/live/song_001.wav"));
 }
 
 }  // namespace
