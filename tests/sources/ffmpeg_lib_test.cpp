@@ -81,8 +81,8 @@ const TProbeRow kProbeRows[] = {
       "-metadata:s:a:0", "language=eng", "-metadata:s:a:1", "language=deu",
       // A title that reads like a stream line must not count as one.
       "-metadata:s:a:0", "title=Stream #0:9: Audio: mp3, 8000 Hz, mono, s16p, 32 kb/s"}},
-    {"layouts.mkv", {Tone(48000, "quad"), Tone(48000, "7.1"), Tone(32000, "2.1"), Tone(44100, "5.0"), Tone(48000, "6.1")},
-     {"-map", "0", "-map", "1", "-map", "2", "-map", "3", "-map", "4", "-c:a", "pcm_s16le"}},
+    {"layouts.mkv", {Tone(48000, "quad"), Tone(48000, "7.1"), Tone(32000, "2.1"), Tone(44100, "5.0")},
+     {"-map", "0", "-map", "1", "-map", "2", "-map", "3", "-c:a", "flac"}},
     {"no_duration.mkv", {Tone(44100, "mono")}, {"-c:a", "flac"}, true},
     {"mp3.avi", {kVideo, Tone(8000, "mono")}, {"-map", "0", "-map", "1", "-c:v", "mpeg4", "-c:a", "libmp3lame"}},
     {"two_tracks.vob", {kVideo, Tone(48000, "5.1"), Tone(48000, "stereo")},
