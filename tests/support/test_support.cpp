@@ -264,14 +264,16 @@ std::vector<int32_t> AsInt16(const std::vector<uint8_t> &bytes) {
   return v;
 }
 
-std::vector<uint8_t> MakeMusic(TTestSignal signal) {
-  signal.Music = true;
-  return MakeSamples(signal);
+std::vector<uint8_t> MakeMusic(const TTestSignal &signal) {
+  TTestSignal music = signal;
+  music.Music = true;
+  return MakeSamples(music);
 }
 
-std::string WriteMusic(const std::string &path, TTestSignal signal, const std::vector<std::string> &codecArgs) {
-  signal.Music = true;
-  return WriteSignal(path, signal, codecArgs);
+std::string WriteMusic(const std::string &path, const TTestSignal &signal, const std::vector<std::string> &codecArgs) {
+  TTestSignal music = signal;
+  music.Music = true;
+  return WriteSignal(path, music, codecArgs);
 }
 
 #include "platform/bass/bass.h"

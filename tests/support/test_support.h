@@ -75,8 +75,9 @@ uint64_t ReadLE(const std::vector<uint8_t> &data, size_t at, int bytes);
 std::vector<double> AsSamples(const std::vector<uint8_t> &data, int bits);
 // Forwarders kept for older callers: 16-bit samples as integers, and the music signal.
 std::vector<int32_t> AsInt16(const std::vector<uint8_t> &bytes);
-std::vector<uint8_t> MakeMusic(TTestSignal signal);
-std::string WriteMusic(const std::string &path, TTestSignal signal, const std::vector<std::string> &codecArgs = {});
+std::vector<uint8_t> MakeMusic(const TTestSignal &signal);
+std::string WriteMusic(const std::string &path, const TTestSignal &signal,
+                       const std::vector<std::string> &codecArgs = {});
 
 // Starts the decoding interface once for the test program.
 void StartBass();
