@@ -11,6 +11,7 @@
 
 #include "engine/output_naming.h"
 #include "engine/partial_output.h"
+#include "platform/text_encoding.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -71,18 +72,6 @@ TEST(OutputNaming, NamesTakeTheNextFreeNumberWhereTheyMust) {
         << row.Name << " " << row.AvoidExisting;
 }
 
-bool ValidUtf8(const std::string &s) {
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || n > s.size() - i) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
-}
-
 // A title longer than a file name may be is cut on a whole character, at
 // every width of the character it ends in; the number and the extension stay,
 // and titles cut alike still name different files, the same file each time.
@@ -102,21 +91,21 @@ TEST(OutputNaming, NamesTooLongForTheFileSystemAreCut) {
       EXPECT_GE(file.size(), 250u);
       EXPECT_TRUE(file.starts_with("07 - " + std::string(shift, 'x') + title.substr(0, 100))) << file;
       EXPECT_TRUE(file.ends_with(".flac")) << file;
-      EXPECT_TRUE(ValidUtf8(file)) << file;
+      EXPECT_TRUE(IsValidUtf8(file)) << file;
       EXPECT_TRUE(names.insert(name).second) << file;
       // Taken: numbered, still within the limit.
       Touch(name);
       const std::string numbered = MakeOutputName(folder, track, "flac", true);
       EXPECT_TRUE(numbered.ends_with("_001.flac")) << numbered;
       EXPECT_LE(numbered.size() - folder.size(), 254u);
-      EXPECT_TRUE(ValidUtf8(numbered));
+      EXPECT_TRUE(IsValidUtf8(numbered));
       // Where the hidden file takes the next free name itself, too.
       TPartialOutput late(name, nullptr);
       late.Create();
       const std::string completed = late.Complete({});
       EXPECT_TRUE(completed.ends_with("_001.flac")) << completed;
       EXPECT_LE(completed.size() - folder.size(), 254u);
-      EXPECT_TRUE(ValidUtf8(completed));
+      EXPECT_TRUE(IsValidUtf8(completed));
       EXPECT_TRUE(fs::exists(completed));
     }
   }
