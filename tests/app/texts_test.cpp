@@ -38,14 +38,6 @@ TEST_F(LanguageFiles, LinesIdentifiersAndTexts) {
   EXPECT_EQ(missing.front(), "text_failed_to_init_decoding");
 }
 
-TEST_F(LanguageFiles, LanguageCodes) {
-  EXPECT_EQ(LanguageFileName(LanguageIndex("RU")), "russian.lng");
-  EXPECT_EQ(LanguageFileName(LanguageIndex("HU")), "hungarian.lng");
-  EXPECT_EQ(LanguageFileName(LanguageIndex("DE")), "english.lng");
-  EXPECT_THROW(LanguageFileName(1), EAssertFailed);
-  EXPECT_THROW(LoadLanguageFile(TestFolder() + "/none.lng", nullptr), std::runtime_error);
-}
-
 // The conversions of a format text, in order ("d" or "s"), "%%" left out.
 std::string Conversions(const std::string &text) {
   std::string kinds;
