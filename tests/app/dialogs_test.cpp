@@ -22,6 +22,8 @@
 #include <unistd.h>
 
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <map>
 
 #include "app/format_settings.h"
@@ -491,30 +493,18 @@ TEST_F(Dialogs, PreprocessChoicesReachTheOutputs) {
             std::vector<uint8_t>(whole.begin() + 30 * 588 * 4, whole.begin() + 75 * 588 * 4));
 }
 
-// The nice value of every thread of this process ("ps -o ni" shows the main one's).
-std::vector<int> ThreadNices() {
-  std::vector<int> nices;
-  for (const auto &task : fs::directory_iterator("/proc/self/task")) {
-    std::string stat = ReadText(task.path().string() + "/stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 2));
-    std::string field;
-    for (int i = 3; i <= 19 && fields >> field; ++i) {
-    }
-    nices.push_back(std::stoi(field));  // field 19: nice
-  }
-  return nices;
-}
-
-int PsNice() {
+// The nice value of every thread of this process, the main one's first.
+std::vector<int> Nices() {
   std::string out;
-  RunTool({"ps", "-o", "ni=", "-p", std::to_string(getpid())}, &out);
-  return std::stoi(out);
+  RunTool({"ps", "-L", "-o", "ni=", "-p", std::to_string(getpid())}, &out);
+  std::istringstream fields(out);
+  return std::vector<int>(std::istream_iterator<int>(fields), std::istream_iterator<int>());
 }
 
 // Idle chosen in the dialog during a run (the only option that can change
 // then): the process and its running worker at nice 19 at once.
 TEST_F(Dialogs, IdleChosenDuringARunIsNice19OfTheRunningProcess) {
-  const size_t threadsBefore = ThreadNices().size();
+  const size_t threadsBefore = Nices().size();
   bool chosen = false;
   std::vector<int> after;
   Convert(Window->rbMP3, WriteSignal(Folder + "/in/long.wav", {.Seconds = 60}), [&] {
@@ -526,8 +516,7 @@ TEST_F(Dialogs, IdleChosenDuringARunIsNice19OfTheRunningProcess) {
       d.bOK->click();
     });
     Window->bOptions->click();
-    after = ThreadNices();
-    EXPECT_EQ(PsNice(), 19);
+    after = Nices();
     Window->bStart->click();  // enough seen: cancel
   });
   ASSERT_TRUE(chosen);
@@ -569,7 +558,7 @@ TEST_F(Dialogs, HighPriorityRefusedIsSaidOnceAndTheRunGoesOn) {
   }
   EXPECT_EQ(Messages, std::vector<std::string>{text_priority_refused});
   EXPECT_EQ(Stored().ReadInteger("ProgPriority", -1), 2);
-  EXPECT_EQ(PsNice(), 0);
+  EXPECT_EQ(Nices().at(0), 0);
   Convert(Window->rbWAV, WriteSignal(Folder + "/in/tone.wav", {.Seconds = 1}));
   EXPECT_EQ(FFmpegDecode(Folder + "/out/tone.wav", "s16le"), MakeSamples({.Seconds = 1}));
   EXPECT_EQ(Messages.size(), 1u);
