@@ -364,8 +364,10 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
     const TFormatRow *format = row.Format == kNoFormat ? nullptr : FormatRow(row.Format);
     const bool preprocess = !format && row.Expected.count("PPSeconds");
     SCOPED_TRACE(format ? format->Name : preprocess ? "preprocess" : "program options");
-    ASSERT_EQ(Store->WriteSettings(row.Before), "");
-    Open();
+    if (!row.Before.empty()) {
+      ASSERT_EQ(Store->WriteSettings(row.Before), "");
+      Open();  // what the window holds is read when it opens
+    }
     if (preprocess) Window->cbEnablePreprocess->click();
     const auto open = [&](const std::function<void(QDialog &)> &act) {
       OnNextDialog<QDialog>([&, act](QDialog &d) {
