@@ -155,7 +155,10 @@ std::map<std::string, std::string> Probe(const std::string &path) {
   return values;
 }
 
-TEST_F(InfoViews, RowsShowWhatTheSourcesAreAndTheSheetsTracks) {
+// Rows against what ffprobe says of each source; the sheet's tracks; rows
+// removed leave the job only on OK, in the order the view shows; the view's
+// sizes are kept; the run converts what is left.
+TEST_F(InfoViews, RowsShowWhatTheSourcesAreRemovalAndTheRunThatFollows) {
   const std::vector<std::string> sources = {
       Source("a.wav", {.Rate = 44100, .Channels = 2, .Bits = 16, .Seconds = 1.5}),
       Source("b.flac", {.Rate = 48000, .Channels = 1, .Bits = 24, .Seconds = 2.25}),
@@ -198,10 +201,63 @@ TEST_F(InfoViews, RowsShowWhatTheSourcesAreAndTheSheetsTracks) {
                                                          "2|Песня о встрече|Ансамбль|00:02:10", "3||Ансамбль|00:04:70"}));
       cue.bOK->click();
     });
+    // Removed, then cancelled: the job stays as it was.
+    Select(view, {2, 4});
+    view.bRemove->click();
+    EXPECT_EQ(view.RemovedCount(), 2);
+    EXPECT_EQ(Numbers(view), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(Column(view, 1), (std::vector<std::string>{before[0], before[1], before[3]}));
+    EXPECT_FALSE(view.bRemove->isEnabled());
     view.bCancel->click();
   }));
   EXPECT_TRUE(cueViewOpened);
   EXPECT_EQ(Names(*Window), before);
+  EXPECT_EQ(TSettingsStore(Store->FileName()).ReadInteger("InfoFormWidth", -1), -1) << "Cancel stores nothing";
+
+  // Removed, sorted, resized and confirmed: the job is the rows in their order.
+  TInfoFormSizes chosen;
+  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+    EXPECT_EQ(view.Sizes(), TfrmFilesInfo().Sizes());
+    Select(view, {2, 4});
+    QKeyEvent remove(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);  // the key removes as the button does
+    QApplication::sendEvent(view.JvListView1, &remove);
+    EXPECT_EQ(view.RemovedCount(), 2);
+    view.SortByColumn(1);  // c, album, a
+    view.resize(930, 510);
+    view.JvListView1->header()->resizeSection(1, 333);
+    view.JvListView1->header()->resizeSection(7, 91);
+    chosen = view.Sizes();
+    view.bOK->click();
+  }));
+  EXPECT_EQ(chosen.Width, 930);
+  EXPECT_EQ(chosen.Columns[1], 333);
+  EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
+  EXPECT_TRUE(Window->Sources().List()[1].Rec.HasCUE) << "the image is still cut by its sheet";
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_tracks_of_files_will_be_processed, 5, 3));
+  EXPECT_EQ(LoadInfoFormSizes(TSettingsStore(Store->FileName()), TInfoFormSizes{}), chosen);
+
+  // The next view opens at the stored size.
+  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+    EXPECT_EQ(view.Sizes(), chosen);
+    view.bOK->click();
+  }));
+  EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
+
+  // The run converts what is left, and only that.
+  fs::create_directories(Folder + "/out");
+  Window->ChooseFolder = [&](const QString &) { return QString::fromStdString(Folder + "/out"); };
+  Window->bBrowseForFolderClick();
+  Window->rbWAV->click();
+  Window->cbCreateFull->setChecked(false);
+  Window->bStart->click();
+  std::set<std::string> outputs;
+  for (const fs::directory_entry &entry : fs::directory_iterator(Folder + "/out"))
+    outputs.insert(entry.path().filename().string());
+  EXPECT_EQ(outputs.size(), 5u);
+  EXPECT_TRUE(outputs.count("a.wav") && outputs.count("c.wav"));
+  EXPECT_FALSE(outputs.count("b.wav") || outputs.count("d.wav"));
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/a.wav", "s16le"), FFmpegDecode(sources[0], "s16le"));
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/c.wav", "s16le"), FFmpegDecode(sources[2], "s16le"));
   EXPECT_TRUE(Errors.empty());
 
   // A sheet without tracks, and no sheet at all: an empty list, no failure.
@@ -213,6 +269,11 @@ TEST_F(InfoViews, RowsShowWhatTheSourcesAreAndTheSheetsTracks) {
   EXPECT_EQ(CueRows(TfrmCUEInfo(pregaps, nullptr, {true, false})),
             (std::vector<std::string>{"0|Hidden track||00:00:00", "1|One||00:02:00", "2|||00:06:00"}));
   EXPECT_EQ(CueRows(TfrmCUEInfo(pregaps, nullptr, {true, true})), (std::vector<std::string>{"1|One||00:00:00", "2|||00:05:10"}));
+  // The same sheet with each INDEX 00 written after its INDEX 01.
+  const std::string reordered = WriteText(Folder + "/reordered.cue", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"One\"\nINDEX 01 00:02:00\n"
+                                          "INDEX 00 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:06:00\nINDEX 00 00:05:10\n");
+  for (const bool own : {false, true})
+    EXPECT_EQ(CueRows(TfrmCUEInfo(reordered, nullptr, {true, own})), CueRows(TfrmCUEInfo(pregaps, nullptr, {true, own}))) << own;
 }
 
 // Ten rows whose values tie in every column but the name; each click sorts
@@ -286,78 +347,6 @@ TEST(FilesInfoView, EverySortRuleWithTiesAndBothDirections) {
   // Durations as they read: rounded as a whole, hundredths with two digits.
   EXPECT_EQ(DurationText(59.999).toStdString(), "00:01:00.00");
   EXPECT_EQ(DurationText(-1).toStdString(), "");
-}
-
-TEST_F(InfoViews, RemovedRowsLeaveTheJobOnlyOnOkAndTheSizesAreKept) {
-  std::vector<TTestSignal> tones;
-  for (uint32_t i = 0; i < 4; ++i) {
-    tones.push_back({.Seconds = 0.5 + i * 0.1, .Seed = i + 1});
-    Source(std::string(1, char('a' + i)) + ".wav", tones.back());
-  }
-  Window->DropFiles({Folder + "/in"}, false);
-  Album();
-  Window->DropFiles({Folder + "/in/album.cue"}, true);
-  const std::vector<std::string> before = Names(*Window);  // a, album, b, c, d
-  ASSERT_EQ(before.size(), 5u);
-
-  // Removed, then cancelled: the job stays as it was.
-  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
-    Select(view, {2, 4});
-    view.bRemove->click();
-    EXPECT_EQ(view.RemovedCount(), 2);
-    EXPECT_EQ(Numbers(view), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(Column(view, 1), (std::vector<std::string>{before[0], before[1], before[3]}));
-    EXPECT_FALSE(view.bRemove->isEnabled());
-    view.bCancel->click();
-  }));
-  EXPECT_EQ(Names(*Window), before);
-  EXPECT_EQ(TSettingsStore(Store->FileName()).ReadInteger("InfoFormWidth", -1), -1) << "Cancel stores nothing";
-
-  // Removed, sorted, resized and confirmed: the job is the rows in their order.
-  TInfoFormSizes chosen;
-  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
-    EXPECT_EQ(view.Sizes(), TfrmFilesInfo().Sizes());
-    Select(view, {2, 4});
-    QKeyEvent remove(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);  // the key removes as the button does
-    QApplication::sendEvent(view.JvListView1, &remove);
-    EXPECT_EQ(view.RemovedCount(), 2);
-    view.SortByColumn(1);  // c, album, a
-    view.resize(930, 510);
-    view.JvListView1->header()->resizeSection(1, 333);
-    view.JvListView1->header()->resizeSection(7, 91);
-    chosen = view.Sizes();
-    view.bOK->click();
-  }));
-  EXPECT_EQ(chosen.Width, 930);
-  EXPECT_EQ(chosen.Columns[1], 333);
-  EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
-  EXPECT_TRUE(Window->Sources().List()[1].Rec.HasCUE) << "the image is still cut by its sheet";
-  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_tracks_of_files_will_be_processed, 5, 3));
-  EXPECT_EQ(LoadInfoFormSizes(TSettingsStore(Store->FileName()), TInfoFormSizes{}), chosen);
-
-  // The next view opens at the stored size.
-  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
-    EXPECT_EQ(view.Sizes(), chosen);
-    view.bOK->click();
-  }));
-  EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
-
-  // The run converts what is left, and only that.
-  fs::create_directories(Folder + "/out");
-  Window->ChooseFolder = [&](const QString &) { return QString::fromStdString(Folder + "/out"); };
-  Window->bBrowseForFolderClick();
-  Window->rbWAV->click();
-  Window->cbCreateFull->setChecked(false);
-  Window->bStart->click();
-  std::set<std::string> outputs;
-  for (const fs::directory_entry &entry : fs::directory_iterator(Folder + "/out"))
-    outputs.insert(entry.path().filename().string());
-  EXPECT_EQ(outputs.size(), 5u);
-  EXPECT_TRUE(outputs.count("a.wav") && outputs.count("c.wav"));
-  EXPECT_FALSE(outputs.count("b.wav") || outputs.count("d.wav"));
-  EXPECT_EQ(FFmpegDecode(Folder + "/out/a.wav", "s16le"), MakeSamples(tones[0]));
-  EXPECT_EQ(FFmpegDecode(Folder + "/out/c.wav", "s16le"), MakeSamples(tones[2]));
-  EXPECT_TRUE(Errors.empty());
 }
 
 TEST_F(InfoViews, CancelledGatheringShowsNothingAndChangesNothing) {

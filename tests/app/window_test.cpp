@@ -124,19 +124,10 @@ class MainWindow : public ::testing::Test {
     window->ShowMessage = [this](const QString &text) { Messages.push_back(text.toStdString()); };
     window->ChooseFolder = [this](const QString &) { return QString::fromStdString(Chosen); };
     window->ShowError = [this](const std::string &report) { Errors.push_back(report); };
-    window->Ask = [this](const QString &question) {
-      Questions.push_back(question.toStdString());
-      return Answer;
-    };
-    window->ChooseFiles = [this](const QString &filter) {
-      Filter = filter;
-      return ChosenFiles;
-    };
+    window->Ask = [this](const QString &question) { return Questions.push_back(question.toStdString()), Answer; };
+    window->ChooseFiles = [this](const QString &filter) { return Filter = filter, ChosenFiles; };
     window->ChooseSourceFolder = [this] { return QString::fromStdString(ChosenSourceFolder); };
-    window->OpenUrl = [this](const QUrl &url) {
-      Opened.push_back(url.toLocalFile().toStdString());
-      return true;
-    };
+    window->OpenUrl = [this](const QUrl &url) { return Opened.push_back(url.toLocalFile().toStdString()), true; };
     window->show();
     return window;
   }
