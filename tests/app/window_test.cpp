@@ -588,7 +588,7 @@ TEST_F(MainWindow, TrueCountsAndWhereTheOutputsAre) {
 
 // "Create full output path" in the window: a source under the home folder
 // keeps its folder relative to home (the rule's rows are the batch run's), and
-// the end of the run and Open folder name that folder.
+// the end of the run and Open folder name that folder, or the outputs' common one.
 TEST_F(MainWindow, FullPathsStartAtTheHomeFolder) {
   const std::string home = getenv("HOME") ? getenv("HOME") : "";
   setenv("HOME", (Folder + "/home/").c_str(), 1);
@@ -597,11 +597,14 @@ TEST_F(MainWindow, FullPathsStartAtTheHomeFolder) {
   ChooseOutput(Window->rbFLAC);
   Window->cbCreateFull->click();
   Window->bStart->click();
-  setenv("HOME", home.c_str(), 1);
   EXPECT_EQ(FFmpegDecode(Chosen + "/Music/Album/song.flac", "s16le"), MakeSamples({.Seconds = 0.3}));
   EXPECT_EQ(Window->lCurrentFile->toolTip().toStdString(), Chosen + "/Music/Album/");
   Window->bOpenFolder->click();
   EXPECT_EQ(Opened, std::vector<std::string>{Chosen + "/Music/Album/"});
+  Window->DropFiles({Folder + "/home/Music/Album/song.wav", Source("other.wav", 0.3)}, false);
+  Window->bStart->click();
+  setenv("HOME", home.c_str(), 1);
+  EXPECT_EQ(Window->lCurrentFile->toolTip().toStdString(), Chosen + "/") << "the outputs' common folder";
 }
 
 // A destination that cannot be written is one message before anything
@@ -713,7 +716,7 @@ TEST_F(MainWindow, SettingsAreSavedOnCloseAndReadBack) {
   EXPECT_EQ(yes(), "&Yes");
 }
 
-// A damaged settings file is set aside and said once; the window runs on the
+// A damaged settings file is set aside and said; the window runs on the
 // defaults. A save that fails is a message; the next save writes the values.
 TEST_F(MainWindow, SettingsFileTroubleIsAMessageNeverTheEnd) {
   const std::string conf = Folder + "/config/tonmill/tonmill.conf";
@@ -739,6 +742,19 @@ TEST_F(MainWindow, SettingsFileTroubleIsAMessageNeverTheEnd) {
   Window = Open();
   EXPECT_EQ(Window->eDestinationFolder->toolTip().toStdString(), Chosen + "/");
 
+  // A language file lacking a text: the previous one serves, and the window says which.
+  Messages.clear();
+  fs::create_directories(Folder + "/lang");
+  std::string russian = ReadText(TONMILL_SOURCE_DIR "/lang/russian.lng");
+  russian.replace(russian.find("text_about="), 11, "text_gone=");
+  WriteText(Folder + "/lang/russian.lng", russian);
+  fs::copy_file(TONMILL_SOURCE_DIR "/lang/english.lng", Folder + "/lang/english.lng");
+  setenv("TONMILL_LANG_DIR", (Folder + "/lang").c_str(), 1);
+  SelectLanguage("RU");
+  EXPECT_EQ(Messages, std::vector<std::string>{"TEXT_ABOUT text_about"});
+  EXPECT_EQ(Window->bAbout->text(), "About");
+  SelectLanguage("EN");
+  unsetenv("TONMILL_LANG_DIR");
 }
 
 // Long names keep their ends: the destination its start and last folder
