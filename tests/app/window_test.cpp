@@ -384,6 +384,7 @@ TEST_F(MainWindow, TheWindowsKeysAndTheDestinationField) {
   ChooseOutput(Window->rbWAV);
   for (const auto &[control, key] : std::vector<std::pair<QWidget *, int>>{{Window->cbLang, Qt::Key_Return},
                                                                            {Window->cbCreateFull, Qt::Key_Enter},
+                                                                           {Window->bStart, Qt::Key_Return},
                                                                            {Window->rbWAV, Qt::Key_Return},
                                                                            {Window.get(), Qt::Key_Return}}) {
     fs::remove_all(Chosen);
