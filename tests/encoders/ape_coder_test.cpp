@@ -141,6 +141,10 @@ TEST(ApeCoder, HeaderSeekTableAndMd5) {
     EXPECT_TRUE(std::equal(part.begin(), part.end(), pcm.begin() + std::ptrdiff_t(size_t(3.6 * 44100) * 4)));
     EXPECT_TRUE(StrictDecode(path, 16) == pcm);
   }
+  TAPECoder empty(folder + "/empty.ape", TTagRec{}, PcmInfo(44100, 2, 16), TAPEOptions{2});
+  std::string why;  // no audio: no valid file can be made
+  ASSERT_EQ(empty.Init(why), 0);
+  EXPECT_THROW(empty.Finish(), EAPEException);
 }
 
 // However the input is split into calls, the file is the same.

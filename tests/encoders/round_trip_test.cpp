@@ -136,7 +136,9 @@ using THeader = void (*)(const TRow &c, const std::string &file, int64_t frames,
 void WavHeader(const TRow &c, const std::string &file, int64_t frames, const std::vector<uint8_t> &samples,
                const std::string &) {
   const std::vector<uint8_t> b = ReadFileBytes(file);
-  const size_t data = std::string(b.begin(), b.end()).find("data") + 8;  // the chunk's size, its samples
+  const std::string text(b.begin(), b.end());
+  const size_t data = text.find("data") + 8, fact = text.find("fact") + 8;  // after the chunks' sizes
+  EXPECT_TRUE(c.OutBits != 32 || (fact < data && U32At(b, fact) == frames)) << "float: a fact chunk states the length";
   ASSERT_GE(data, 44u);
   EXPECT_EQ(U32At(b, 4), b.size() - 8);
   EXPECT_EQ(U32At(b, 20) & 0xFFFF, c.Channels > 2 ? 0xFFFEu : c.OutBits == 32 ? 3u : 1u);
