@@ -392,10 +392,9 @@ TEST(RoundTripRows, CoverEveryFormat) {
 TEST(RoundTripRows, RefusedAtTheStart) {
   const TOGGOptions oggNoRates = {.Max = 192, .Avg = 192, .Min = 192, .BitrateType = obCBR};
   const TFLACOptions flacBlock3 = {.BlockSize = 3};  // the library refuses blocks this small
-  const TWMAOptions wmaPro = {.UseProCodec = true}, wmaProSearching = {.AutoFindBitrate = true, .UseProCodec = true},
-                    wmaLossless = {.Lossless = true, .BitrateType = 1},
-                    wmaLosslessSearching = {.AutoFindBitrate = true, .Lossless = true, .BitrateType = 1},
-                    wmaTooLow = {.Bitrate = 5};
+  const TWMAOptions wma[] = {{.UseProCodec = true}, {.AutoFindBitrate = true, .UseProCodec = true},
+                             {.Lossless = true, .BitrateType = 1}, {.AutoFindBitrate = true, .Lossless = true, .BitrateType = 1},
+                             {.Bitrate = 5}};
   const std::string noPro = "FFmpeg has no encoder for the WMA Pro codec", noLossless = "FFmpeg has no encoder for lossless WMA";
   const struct {
     TDestinationFormat Format;
@@ -408,11 +407,9 @@ TEST(RoundTripRows, RefusedAtTheStart) {
       {dfFLAC, nullptr, 1, 705600, "FLAC files hold sample rates of 1 to 655350 Hz; the source has 705600 Hz"},
       {dfFLAC, &flacBlock3, 2, 44100, "Failed to initialize FLAC encoder. Code="},
       {dfOGG, &oggNoRates, 2, 44100, "Vorbis codec setup with the requested bitrate failed. Try lower bitrate. Code=-131"},
-      {dfWMA, &wmaPro, 2, 44100, noPro},
-      {dfWMA, &wmaProSearching, 2, 44100, noPro},
-      {dfWMA, &wmaLossless, 2, 44100, noLossless},
-      {dfWMA, &wmaLosslessSearching, 2, 44100, noLossless},
-      {dfWMA, &wmaTooLow, 2, 44100, "The WMA encoder (wmav2) refused 2 channels at 44100 Hz and 5 kbit/s: Invalid argument"},
+      {dfWMA, &wma[0], 2, 44100, noPro},      {dfWMA, &wma[1], 2, 44100, noPro},
+      {dfWMA, &wma[2], 2, 44100, noLossless}, {dfWMA, &wma[3], 2, 44100, noLossless},
+      {dfWMA, &wma[4], 2, 44100, "The WMA encoder (wmav2) refused 2 channels at 44100 Hz and 5 kbit/s: Invalid argument"},
   };
   const std::string folder = TestFolder();
   for (const auto &c : cases) {
