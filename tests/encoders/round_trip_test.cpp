@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 
 #include "encoders/aac/aac_format.h"
@@ -107,17 +108,19 @@ const TRow kRows[] = {
     // The LFE channel keeps only its lowest band, the others about 20 dB.
     {"aac24Six48k", dfAAC, 24, 6, 48000, 16, 6, &kAac48, 288, kStop},
     {"aacFloat96kOverFull", dfAAC, 32, 2, 96000, 16, 6, &kAac64, 0, 0, 1.5},
-    {"aac16Mono8k", dfAAC, 16, 1, 8000, 16, 12, &kAac48},
+    {"aac16Mono7350", dfAAC, 16, 1, 7350, 16, 12, &kAac48},
     {"aacFromEight", dfAAC, 16, 8, 44100, 16, 0, &kAac48, 0, 0, 0.9, 0, 6},
     {"wmaStereo", dfWMA, 16, 2, 44100, 16, 20, nullptr, 160, kDisk},
     {"wmaFloatMono48k", dfWMA, 32, 1, 48000, 16, 20, &kWmaQuality50, 48},
     {"wma24Found48k", dfWMA, 24, 2, 48000, 16, 10, &kWmaTooLow, 24, kStop},
     {"wmaFromSix96k", dfWMA, 16, 6, 96000, 16, 0, nullptr, 0, 0, 0.9, 48000, 2},
+    {"wma16Mono8k", dfWMA, 16, 1, 8000, 16, 6, &kWmaTooLow},
     // Vorbis keeps an LFE channel to the bass: no six or eight channels of tones.
     {"oggStereo", dfOGG, 16, 2, 44100, 16, 18, nullptr, 0, kDisk}, {"oggFloatFive48k", dfOGG, 32, 5, 48000, 16, 12},
     {"ogg24Mono96k", dfOGG, 24, 1, 96000, 16, 18}, {"oggLowest", dfOGG, 16, 2, 44100, 16, 10, &kOggLowest},
     {"oggManaged128", dfOGG, 16, 2, 44100, 16, 18, &kOggManaged, 128, kStop},
     {"oggFloatOverFull", dfOGG, 32, 2, 44100, 16, 6, nullptr, 0, 0, 1.5}, {"oggQuad", dfOGG, 16, 4, 22050, 16, 12},
+    {"oggEight", dfOGG, 16, 8, 44100, 16, 3},
     {"oggManagedFrom96k", dfOGG, 16, 2, 96000, 16, 0, &kOggManaged, 0, 0, 0.9, 48000},
 };
 
@@ -376,13 +379,28 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
 INSTANTIATE_TEST_SUITE_P(EveryFormat, RoundTrip, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
 
-// Every format of the program's table has its line here, and rows that stop it and fill its disk.
-TEST(RoundTripRows, CoverEveryFormat) {
+// Every format of the program's table has its line here, rows that stop it and
+// fill its disk, and rows at the limits its row states: the most channels (up
+// to 8) and the lowest and highest rate it takes (up to 192 kHz).
+TEST(RoundTripRows, CoverEveryFormatToItsLimits) {
   for (const TFormatRow *row : FormatRows()) {
+    const std::shared_ptr<void> defaults = row->NewOptions();
+    const TEncoderRange takes = row->Takes ? row->Takes(defaults.get()) : TEncoderRange{};
     unsigned columns = 0;
+    int channels = 0;
+    std::set<int> rates;
     for (const TRow &c : kRows)
-      if (c.Format == row->Code) columns |= c.Columns;
+      if (c.Format == row->Code) {
+        columns |= c.Columns;
+        channels = std::max(channels, c.OutChannels ? c.OutChannels : c.Channels);
+        rates.insert(c.OutRate ? c.OutRate : c.Rate);
+      }
     EXPECT_TRUE(kChecks.count(row->Code) && columns == (kStop | kDisk)) << row->Name;
+    EXPECT_EQ(channels, takes.MaxChannels ? std::min(takes.MaxChannels, 8) : 8) << row->Name;
+    const int lowest = takes.Rates.empty() ? takes.MinRate : takes.Rates.front();
+    const int highest = takes.Rates.empty() ? takes.MaxRate : takes.Rates.back();
+    EXPECT_TRUE(lowest <= 1 || rates.count(lowest)) << row->Name << " at " << lowest << " Hz";
+    EXPECT_TRUE(highest == 0 || highest > 192000 || rates.count(highest)) << row->Name << " at " << highest << " Hz";
   }
 }
 
