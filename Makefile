@@ -11,7 +11,11 @@
 #   make tsan   run the whole test suite under ThreadSanitizer
 #   make package        the Debian package, in build/package/
 #   make package-check  build, lint, install, run and remove the package (root)
-#   make fuzz   build the libFuzzer targets with clang, run each FUZZ_SECONDS
+#   make fuzz   build the libFuzzer targets with clang, run each FUZZ_SECONDS,
+#               two at a time: CUE sheets, language files, the command line,
+#               ffmpeg's report, ID3v1 blocks, settings files, our APE
+#               compressor, the MP3 Xing/LAME tag, the last Ogg page, the WAV
+#               chunks up to the data, cover art, and decoding damaged files
 JOBS ?= 2
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -21,9 +25,11 @@ SAN_FLAGS = -DCMAKE_C_FLAGS_RELWITHDEBINFO="-O1 -g1 -DNDEBUG" -DCMAKE_CXX_FLAGS_
 TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp"
 FUZZ_SECONDS ?= 60
 # What `make ci` gives each fuzzer: enough to catch a shallow fault in the
-# seeds' neighbourhood while the whole battery stays within its half hour.
-CI_FUZZ_SECONDS ?= 20
-FUZZERS = cue_fuzz language_fuzz ffmpeg_report_fuzz command_line_fuzz id3v1_fuzz settings_fuzz ape_fuzz
+# seeds' neighbourhood while the whole battery stays within its half hour
+# (twelve fuzzers, two at a time: six minutes).
+CI_FUZZ_SECONDS ?= 60
+FUZZERS = cue_fuzz language_fuzz ffmpeg_report_fuzz command_line_fuzz id3v1_fuzz settings_fuzz ape_fuzz \
+          mp3_info_tag_fuzz ogg_end_page_fuzz wav_data_chunk_fuzz cover_art_fuzz decode_fuzz
 
 .PHONY: all deps demo check ci test asan tsan tsan-threads fuzz bench clean package package-check
 

@@ -7,22 +7,22 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QHeaderView>
-#include <QKeyEvent>
 #include <QLabel>
-#include <QPushButton>
 #include <QRadioButton>
-#include <QScrollBar>
-#include <QStyle>
-#include <QCheckBox>
+#include <QKeyEvent>
+#include <QPushButton>
 #include <QTimer>
 #include <QTreeView>
 #include <QTreeWidget>
 
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <numeric>
+#include <sstream>
 
 #include <fmt/printf.h>
 
@@ -31,7 +31,6 @@
 #include "app/windows/files_info.h"
 #include "base/texts.h"
 #include "test_support.h"
-#include "window_checks.h"
 
 namespace fs = std::filesystem;
 
@@ -77,13 +76,19 @@ void Select(TfrmFilesInfo &view, const std::vector<int> &positions) {
 }
 
 TAudioInfoRec Stream(int Bitrate, int Rate, int Bits, int Channels, double Seconds) {
-  TAudioInfoRec stream;
-  stream.Bitrate = Bitrate;
-  stream.SampleRate = Rate;
-  stream.BitsPerSample = Bits;
-  stream.Channels = Channels;
-  stream.Duration = Seconds;
-  return stream;
+  TAudioInfoRec s;
+  std::tie(s.Bitrate, s.SampleRate, s.BitsPerSample, s.Channels, s.Duration) = std::tie(Bitrate, Rate, Bits, Channels, Seconds);
+  return s;
+}
+
+// The CUE view's rows, "number|title|performer|start".
+std::vector<std::string> CueRows(const TfrmCUEInfo &view) {
+  std::vector<std::string> rows;
+  for (int r = 0; r < view.JvListView1->topLevelItemCount(); ++r) {
+    const QTreeWidgetItem *item = view.JvListView1->topLevelItem(r);
+    rows.push_back((item->text(0) + "|" + item->text(1) + "|" + item->text(2) + "|" + item->text(3)).toStdString());
+  }
+  return rows;
 }
 
 std::vector<std::string> Names(const Tmain &window) {
@@ -139,13 +144,21 @@ class InfoViews : public ::testing::Test {
   std::vector<std::string> Messages, Errors;
 };
 
-std::string Probe(const std::string &path, const std::string &entry) {
-  std::string out = ProbeStream(path, entry);
-  while (!out.empty() && (out.back() == '\n' || out.back() == ',')) out.pop_back();
-  return out;
+// What ffprobe says of a file's first audio stream, by name.
+std::map<std::string, std::string> Probe(const std::string &path) {
+  std::string out;
+  RunTool({"ffprobe", "-v", "error", "-select_streams", "a:0", "-show_entries", "stream", "-of", "default=nw=1", path}, &out);
+  std::map<std::string, std::string> values;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);)
+    if (const size_t at = line.find('='); at != std::string::npos) values[line.substr(0, at)] = line.substr(at + 1);
+  return values;
 }
 
-TEST_F(InfoViews, RowsShowWhatTheSourcesAreAndTheSheetsTracks) {
+// Rows against what ffprobe says of each source; the sheet's tracks; rows
+// removed leave the job only on OK, in the order the view shows; the view's
+// sizes are kept; the run converts what is left.
+TEST_F(InfoViews, RowsShowWhatTheSourcesAreRemovalAndTheRunThatFollows) {
   const std::vector<std::string> sources = {
       Source("a.wav", {.Rate = 44100, .Channels = 2, .Bits = 16, .Seconds = 1.5}),
       Source("b.flac", {.Rate = 48000, .Channels = 1, .Bits = 24, .Seconds = 2.25}),
@@ -160,75 +173,107 @@ TEST_F(InfoViews, RowsShowWhatTheSourcesAreAndTheSheetsTracks) {
 
   bool cueViewOpened = false;
   ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
-    EXPECT_EQ(view.windowTitle().toStdString(), text_source_files_info);
     ASSERT_EQ(view.Rows().size(), 5u);
     EXPECT_EQ(Column(view, 0), (std::vector<std::string>{"1", "2", "3", "4", "5"}));
     EXPECT_EQ(Column(view, 1), before);
     EXPECT_EQ(Column(view, 2), (std::vector<std::string>{"wav", "wav+CUE", "flac", "wav", "wav"}));
     for (const TFilesInfoRow &row : view.Rows()) {
-      const std::string &path = row.FileName;
-      std::string bits = Probe(path, "bits_per_sample");
-      if (bits == "0") bits = Probe(path, "bits_per_raw_sample");
-      EXPECT_EQ(row.Texts[4].toStdString(), Probe(path, "sample_rate")) << path;
-      EXPECT_EQ(row.Texts[5].toStdString(), bits) << path;
-      EXPECT_EQ(row.Texts[6].toStdString(), Probe(path, "channels")) << path;
-      const double seconds = std::stod(Probe(path, "duration"));
-      EXPECT_EQ(row.Texts[7].toStdString(),
-                fmt::sprintf("00:%02d:%05.2f", int(seconds) / 60, seconds - int(seconds) / 60 * 60))
-          << path;
+      std::map<std::string, std::string> probe = Probe(row.FileName);
+      if (probe["bits_per_sample"] == "0") probe["bits_per_sample"] = probe["bits_per_raw_sample"];
+      EXPECT_EQ(row.Texts[4].toStdString(), probe["sample_rate"]) << row.FileName;
+      EXPECT_EQ(row.Texts[5].toStdString(), probe["bits_per_sample"]) << row.FileName;
+      EXPECT_EQ(row.Texts[6].toStdString(), probe["channels"]) << row.FileName;
+      const double seconds = std::stod(probe["duration"]);
+      EXPECT_EQ(row.Texts[7].toStdString(), fmt::sprintf("00:%02d:%05.2f", int(seconds) / 60, seconds - int(seconds) / 60 * 60))
+          << row.FileName;
       // Kilobits a second of the whole file, as a player states them.
-      const double kbps = double(fs::file_size(path)) * 8 / 1000 / seconds;
-      EXPECT_NEAR(row.Keys[3], kbps, 1.0) << path;
+      EXPECT_NEAR(row.Keys[3], double(fs::file_size(row.FileName)) * 8 / 1000 / seconds, 1.0) << row.FileName;
     }
     // The sheet's row: the buttons follow the selection.
-    EXPECT_FALSE(view.bRemove->isEnabled());
-    EXPECT_FALSE(view.bCUEInfo->isEnabled());
-    Select(view, {1, 2});
-    EXPECT_TRUE(view.bRemove->isEnabled());
-    EXPECT_FALSE(view.bCUEInfo->isEnabled());
-    Select(view, {0});
-    EXPECT_FALSE(view.bCUEInfo->isEnabled());
-    Select(view, {1});
+    for (const auto &[rows, remove, cue] : std::vector<std::tuple<std::vector<int>, bool, bool>>{
+             {{}, false, false}, {{1, 2}, true, false}, {{0}, true, false}, {{1}, true, true}}) {
+      Select(view, rows);
+      EXPECT_EQ(std::make_pair(view.bRemove->isEnabled(), view.bCUEInfo->isEnabled()), std::make_pair(remove, cue));
+    }
     ASSERT_TRUE(view.bCUEInfo->isEnabled());
     cueViewOpened = WhileModal<TfrmCUEInfo>([&] { view.bCUEInfo->click(); }, [](TfrmCUEInfo &cue) {
-      EXPECT_EQ(cue.windowTitle().toStdString(), text_cue_info);
-      const QTreeWidget *list = cue.JvListView1;
-      ASSERT_EQ(list->topLevelItemCount(), 3);
-      const char *const expected[3][4] = {{"1", "Звёзды над городом", "Ансамбль", "00:00:00"},
-                                          {"2", "Песня о встрече", "Ансамбль", "00:02:10"},
-                                          {"3", "", "Ансамбль", "00:04:70"}};
-      for (int r = 0; r < 3; ++r)
-        for (int c = 0; c < 4; ++c)
-          EXPECT_EQ(list->topLevelItem(r)->text(c).toStdString(), expected[r][c]) << r << "," << c;
+      EXPECT_EQ(CueRows(cue), (std::vector<std::string>{"1|Звёзды над городом|Ансамбль|00:00:00",
+                                                         "2|Песня о встрече|Ансамбль|00:02:10", "3||Ансамбль|00:04:70"}));
       cue.bOK->click();
     });
+    // Removed, then cancelled: the job stays as it was.
+    Select(view, {2, 4});
+    view.bRemove->click();
+    EXPECT_EQ(view.RemovedCount(), 2);
+    EXPECT_EQ(Numbers(view), (std::vector<int>{1, 2, 3}));
+    EXPECT_EQ(Column(view, 1), (std::vector<std::string>{before[0], before[1], before[3]}));
+    EXPECT_FALSE(view.bRemove->isEnabled());
     view.bCancel->click();
   }));
   EXPECT_TRUE(cueViewOpened);
   EXPECT_EQ(Names(*Window), before);
+  EXPECT_EQ(TSettingsStore(Store->FileName()).ReadInteger("InfoFormWidth", -1), -1) << "Cancel stores nothing";
+
+  // Removed, sorted, resized and confirmed: the job is the rows in their order.
+  TInfoFormSizes chosen;
+  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+    EXPECT_EQ(view.Sizes(), TfrmFilesInfo().Sizes());
+    Select(view, {2, 4});
+    QKeyEvent remove(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);  // the key removes as the button does
+    QApplication::sendEvent(view.JvListView1, &remove);
+    EXPECT_EQ(view.RemovedCount(), 2);
+    view.SortByColumn(1);  // c, album, a
+    view.resize(930, 510);
+    view.JvListView1->header()->resizeSection(1, 333);
+    view.JvListView1->header()->resizeSection(7, 91);
+    chosen = view.Sizes();
+    view.bOK->click();
+  }));
+  EXPECT_EQ(chosen.Width, 930);
+  EXPECT_EQ(chosen.Columns[1], 333);
+  EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
+  EXPECT_TRUE(Window->Sources().List()[1].Rec.HasCUE) << "the image is still cut by its sheet";
+  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_tracks_of_files_will_be_processed, 5, 3));
+  EXPECT_EQ(LoadInfoFormSizes(TSettingsStore(Store->FileName()), TInfoFormSizes{}), chosen);
+
+  // The next view opens at the stored size.
+  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+    EXPECT_EQ(view.Sizes(), chosen);
+    view.bOK->click();
+  }));
+  EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
+
+  // The run converts what is left, and only that.
+  fs::create_directories(Folder + "/out");
+  Window->ChooseFolder = [&](const QString &) { return QString::fromStdString(Folder + "/out"); };
+  Window->bBrowseForFolderClick();
+  Window->rbWAV->click();
+  Window->cbCreateFull->setChecked(false);
+  Window->bStart->click();
+  std::set<std::string> outputs;
+  for (const fs::directory_entry &entry : fs::directory_iterator(Folder + "/out"))
+    outputs.insert(entry.path().filename().string());
+  EXPECT_EQ(outputs.size(), 5u);
+  EXPECT_TRUE(outputs.count("a.wav") && outputs.count("c.wav"));
+  EXPECT_FALSE(outputs.count("b.wav") || outputs.count("d.wav"));
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/a.wav", "s16le"), FFmpegDecode(sources[0], "s16le"));
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/c.wav", "s16le"), FFmpegDecode(sources[2], "s16le"));
   EXPECT_TRUE(Errors.empty());
-  EXPECT_EQ(Window->bInfo->text().toStdString(), text_info);
 
   // A sheet without tracks, and no sheet at all: an empty list, no failure.
-  WriteText(Folder + "/empty.cue", "TITLE \"nothing\"\r\n");
-  EXPECT_EQ(TfrmCUEInfo(Folder + "/empty.cue").JvListView1->topLevelItemCount(), 0);
-  EXPECT_EQ(TfrmCUEInfo(sources[0]).JvListView1->topLevelItemCount(), 0);
-
+  EXPECT_EQ(CueRows(TfrmCUEInfo(WriteText(Folder + "/empty.cue", "TITLE \"nothing\"\r\n"))), std::vector<std::string>{});
+  EXPECT_EQ(CueRows(TfrmCUEInfo(sources[0])), std::vector<std::string>{});
   // Cut as a run keeping the hidden track and giving pregaps to their tracks.
-  WriteText(Folder + "/pregaps.cue", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"One\"\nINDEX 00 00:00:00\n"
-                                     "INDEX 01 00:02:00\nTRACK 02 AUDIO\nINDEX 00 00:05:10\nINDEX 01 00:06:00\n");
-  for (const bool own : {false, true}) {
-    const TfrmCUEInfo cut(Folder + "/pregaps.cue", nullptr, {true, own});
-    std::vector<std::string> rows;
-    for (int r = 0; r < cut.JvListView1->topLevelItemCount(); ++r)
-      rows.push_back(cut.JvListView1->topLevelItem(r)->text(0).toStdString() + " " +
-                     cut.JvListView1->topLevelItem(r)->text(1).toStdString() + " " +
-                     cut.JvListView1->topLevelItem(r)->text(3).toStdString());
-    const std::vector<std::string> expected =
-        own ? std::vector<std::string>{"1 One 00:00:00", "2  00:05:10"}
-            : std::vector<std::string>{"0 Hidden track 00:00:00", "1 One 00:02:00", "2  00:06:00"};
-    EXPECT_EQ(rows, expected);
-  }
+  const std::string pregaps = WriteText(Folder + "/pregaps.cue", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"One\"\nINDEX 00 00:00:00\n"
+                                        "INDEX 01 00:02:00\nTRACK 02 AUDIO\nINDEX 00 00:05:10\nINDEX 01 00:06:00\n");
+  EXPECT_EQ(CueRows(TfrmCUEInfo(pregaps, nullptr, {true, false})),
+            (std::vector<std::string>{"0|Hidden track||00:00:00", "1|One||00:02:00", "2|||00:06:00"}));
+  EXPECT_EQ(CueRows(TfrmCUEInfo(pregaps, nullptr, {true, true})), (std::vector<std::string>{"1|One||00:00:00", "2|||00:05:10"}));
+  // The same sheet with each INDEX 00 written after its INDEX 01.
+  const std::string reordered = WriteText(Folder + "/reordered.cue", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"One\"\nINDEX 01 00:02:00\n"
+                                          "INDEX 00 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:06:00\nINDEX 00 00:05:10\n");
+  for (const bool own : {false, true})
+    EXPECT_EQ(CueRows(TfrmCUEInfo(reordered, nullptr, {true, own})), CueRows(TfrmCUEInfo(pregaps, nullptr, {true, own}))) << own;
 }
 
 // Ten rows whose values tie in every column but the name; each click sorts
@@ -301,83 +346,7 @@ TEST(FilesInfoView, EverySortRuleWithTiesAndBothDirections) {
 
   // Durations as they read: rounded as a whole, hundredths with two digits.
   EXPECT_EQ(DurationText(59.999).toStdString(), "00:01:00.00");
-  EXPECT_EQ(DurationText(3.05).toStdString(), "00:00:03.05");
-  EXPECT_EQ(DurationText(3.5).toStdString(), "00:00:03.50");
   EXPECT_EQ(DurationText(-1).toStdString(), "");
-}
-
-TEST_F(InfoViews, RemovedRowsLeaveTheJobOnlyOnOkAndTheSizesAreKept) {
-  std::vector<TTestSignal> tones;
-  for (uint32_t i = 0; i < 4; ++i) {
-    tones.push_back({.Seconds = 0.5 + i * 0.1, .Seed = i + 1});
-    Source(std::string(1, char('a' + i)) + ".wav", tones.back());
-  }
-  Window->DropFiles({Folder + "/in"}, false);
-  Album();
-  Window->DropFiles({Folder + "/in/album.cue"}, true);
-  const std::vector<std::string> before = Names(*Window);  // a, album, b, c, d
-  ASSERT_EQ(before.size(), 5u);
-
-  // Removed, then cancelled: the job stays as it was.
-  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
-    Select(view, {2, 4});
-    view.bRemove->click();
-    EXPECT_EQ(view.RemovedCount(), 2);
-    EXPECT_EQ(Numbers(view), (std::vector<int>{1, 2, 3}));
-    EXPECT_EQ(Column(view, 1), (std::vector<std::string>{before[0], before[1], before[3]}));
-    EXPECT_FALSE(view.bRemove->isEnabled());
-    view.bCancel->click();
-  }));
-  EXPECT_EQ(Names(*Window), before);
-  EXPECT_EQ(TSettingsStore(Store->FileName()).ReadInteger("InfoFormWidth", -1), -1) << "Cancel stores nothing";
-
-  // Removed, sorted, resized and confirmed: the job is the rows in their order.
-  TInfoFormSizes chosen;
-  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
-    EXPECT_EQ(view.Sizes(), TfrmFilesInfo().Sizes());
-    EXPECT_GE(view.Sizes().Width, 886);
-    EXPECT_EQ(view.Sizes().Columns[1], 430);
-    Select(view, {2, 4});
-    QKeyEvent remove(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);  // the key removes as the button does
-    QApplication::sendEvent(view.JvListView1, &remove);
-    EXPECT_EQ(view.RemovedCount(), 2);
-    view.SortByColumn(1);  // c, album, a
-    view.resize(930, 510);
-    view.JvListView1->header()->resizeSection(1, 333);
-    view.JvListView1->header()->resizeSection(7, 91);
-    chosen = view.Sizes();
-    view.bOK->click();
-  }));
-  EXPECT_EQ(chosen.Width, 930);
-  EXPECT_EQ(chosen.Columns[1], 333);
-  EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
-  EXPECT_TRUE(Window->Sources().List()[1].Rec.HasCUE) << "the image is still cut by its sheet";
-  EXPECT_EQ(Window->lProgress1->text().toStdString(), FormatText(text_tracks_of_files_will_be_processed, 5, 3));
-  EXPECT_EQ(LoadInfoFormSizes(TSettingsStore(Store->FileName()), TInfoFormSizes{}), chosen);
-
-  // The next view opens at the stored size.
-  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
-    EXPECT_EQ(view.Sizes(), chosen);
-    view.bOK->click();
-  }));
-  EXPECT_EQ(Names(*Window), (std::vector<std::string>{before[3], before[1], before[0]}));
-
-  // The run converts what is left, and only that.
-  fs::create_directories(Folder + "/out");
-  Window->ChooseFolder = [&](const QString &) { return QString::fromStdString(Folder + "/out"); };
-  Window->bBrowseForFolderClick();
-  Window->rbWAV->click();
-  Window->cbCreateFull->setChecked(false);
-  Window->bStart->click();
-  std::set<std::string> outputs;
-  for (const fs::directory_entry &entry : fs::directory_iterator(Folder + "/out"))
-    outputs.insert(entry.path().filename().string());
-  EXPECT_EQ(outputs.size(), 5u);
-  EXPECT_TRUE(outputs.count("a.wav") && outputs.count("c.wav"));
-  EXPECT_FALSE(outputs.count("b.wav") || outputs.count("d.wav"));
-  EXPECT_EQ(FFmpegDecode(Folder + "/out/a.wav", "s16le"), MakeSamples(tones[0]));
-  EXPECT_EQ(FFmpegDecode(Folder + "/out/c.wav", "s16le"), MakeSamples(tones[2]));
-  EXPECT_TRUE(Errors.empty());
 }
 
 TEST_F(InfoViews, CancelledGatheringShowsNothingAndChangesNothing) {
@@ -435,35 +404,6 @@ TEST_F(InfoViews, CancelledGatheringShowsNothingAndChangesNothing) {
   }));
   EXPECT_TRUE(Errors.empty());
   EXPECT_EQ(Names(*Window), before);
-}
-
-TEST_F(InfoViews, EveryLanguageFitsBothViews) {
-  WriteText(Folder + "/in/album.cue", kCp1251Sheet);
-  TSourceItem item{Folder + "/in/a very long name of a source file that goes on and on.flac", {}};
-  item.Rec.AudioInfo.Streams.push_back(Stream(1411, 44100, 16, 2, 3599.99));
-  for (const char *code : {"EN", "RU", "LV", "CS", "FR", "ES", "HU"}) {
-    for (int i = 0; i < Window->cbLang->count(); ++i)
-      if (Window->cbLang->itemText(i).startsWith(code)) Window->cbLang->setCurrentIndex(i);
-    Window->cbLangChange();
-    TfrmFilesInfo files;
-    files.SetRows({FilesInfoRow(item, 1)});
-    files.show();
-    TfrmCUEInfo cue(Folder + "/in/album.cue");
-    cue.show();
-    QApplication::processEvents();
-    EXPECT_EQ(ClippedTexts(&files), std::vector<std::string>{}) << code;
-    EXPECT_FALSE(files.JvListView1->horizontalScrollBar()->isVisible()) << "every column in view at first";
-    EXPECT_EQ(ClippedTexts(&cue), std::vector<std::string>{}) << code;
-    EXPECT_EQ(files.bRemove->text().toStdString(), text_remove);
-    EXPECT_EQ(cue.JvListView1->headerItem()->text(1).toStdString(), text_title);
-    for (QHeaderView *header : {files.JvListView1->header(), cue.JvListView1->header()})
-      for (int c = 0; c < header->count(); ++c) {
-        const QString title = header->model()->headerData(c, Qt::Horizontal).toString();
-        const int margins = 2 * header->style()->pixelMetric(QStyle::PM_HeaderMargin, nullptr, header);
-        EXPECT_LE(header->fontMetrics().horizontalAdvance(title) + margins, header->sectionSize(c))
-            << code << ": " << title.toStdString();
-      }
-  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <functional>
 #include <memory>
+#include <tuple>
 
 #include "app/format_settings.h"
 #include "app/settings.h"
@@ -34,70 +35,35 @@ TGeneralSettings French() {
   return g;
 }
 
-TEST(Settings, AFreshProfileReadsAsTheDefaults) {
-  TSettingsStore store(TestFolder() + "/none/tonmill.conf");
-  const TGeneralSettings g = LoadGeneralSettings(store);
-  EXPECT_EQ(g.Destination, "");
-  EXPECT_EQ(DestinationFormatFromName(g.DestinationFormat), dfMP3);
-  EXPECT_TRUE(g.CreateFullPath);
-  EXPECT_FALSE(g.UseFromSource);
-  EXPECT_FALSE(g.Preprocess);
-  EXPECT_EQ(g.Language, "EN");
-  const TProgramOptions p = LoadProgramOptions(store);
-  EXPECT_EQ(p.Priority, 1);
-  EXPECT_EQ(p.ParallelFiles, ProcessorCount());
-  EXPECT_TRUE(p.SimpleParallelFiles);
-  EXPECT_FALSE(p.KeepPartial);
-  EXPECT_TRUE(p.WriteTags);
-  EXPECT_TRUE(p.SpreadOverCores);  // spreading changes no output byte
+// A fresh profile reads as the defaults; values are read strictly (only "YES"
+// is true, -321 and an empty or broken value mark the default, names match
+// exactly, quoted texts keep their commas).
+TEST(Settings, DefaultsAndKindsAreReadStrictly) {
+  const TGeneralSettings fresh = LoadGeneralSettings(TSettingsStore(TestFolder() + "/none/tonmill.conf"));
+  EXPECT_EQ(std::make_tuple(fresh.Destination, fresh.CreateFullPath, fresh.UseFromSource, fresh.Preprocess, fresh.Language),
+            std::make_tuple(std::string(), true, false, false, std::string("EN")));
+  EXPECT_EQ(DestinationFormatFromName(fresh.DestinationFormat), dfMP3);
+  const TProgramOptions p = LoadProgramOptions(TSettingsStore(TestFolder() + "/none/tonmill.conf"));
+  EXPECT_EQ(std::make_tuple(p.Priority, p.ParallelFiles, p.SimpleParallelFiles, p.KeepPartial, p.WriteTags, p.SpreadOverCores),
+            std::make_tuple(1, ProcessorCount(), true, false, true, true));
   EXPECT_EQ(DestinationFileTypes[dfFLAC - 1].FilesPerCPU, ProcessorCount());
-  const TPreprocessOptions pp = LoadPreprocessOptions(store);
-  EXPECT_TRUE(pp.SplitBySilence);
-  EXPECT_EQ(pp.Seconds, 20);
-  EXPECT_EQ(pp.ResampleTo, 44100);
-  EXPECT_FALSE(pp.HiddenTrack || pp.PregapOwnTrack);  // sheets are cut as before
-}
+  const TPreprocessOptions pp = LoadPreprocessOptions(TSettingsStore(TestFolder() + "/none/tonmill.conf"));
+  EXPECT_EQ(std::make_tuple(pp.SplitBySilence, pp.Seconds, pp.ResampleTo, pp.HiddenTrack, pp.PregapOwnTrack),
+            std::make_tuple(true, 20, 44100, false, false));
 
-TEST(Settings, KindsAreReadStrictly) {
   const std::string path = WriteText(TestFolder() + "/tonmill.conf",
                                      "[General]\nCreateFullPath=yes\nUseFromSource=1\nPreprocess=YES\n"
                                      "ProgPriority=5\nProgParallelFiles=-321\nPPSeconds=abc\nKeepPartial=YES\n"
                                      "Destination=\"/music/a, b/\"\nDestinationFormat=FLAC\nLanguage=\n");
   TSettingsStore store(path);
   const TGeneralSettings g = LoadGeneralSettings(store);
-  EXPECT_FALSE(g.CreateFullPath);  // only "YES" is true
-  EXPECT_FALSE(g.UseFromSource);
-  EXPECT_TRUE(g.Preprocess);
-  EXPECT_EQ(g.Destination, "/music/a, b/");
+  EXPECT_EQ(std::make_tuple(g.CreateFullPath, g.UseFromSource, g.Preprocess, g.Destination, g.Language),
+            std::make_tuple(false, false, true, std::string("/music/a, b/"), std::string("EN")));
   EXPECT_EQ(DestinationFormatFromName(g.DestinationFormat), dfFLAC);
-  EXPECT_EQ(g.Language, "EN");  // empty: the default
-  const TProgramOptions p = LoadProgramOptions(store);
-  EXPECT_EQ(p.Priority, 5);
-  EXPECT_EQ(p.ParallelFiles, ProcessorCount());  // -321 marks the default
-  EXPECT_TRUE(p.KeepPartial);
+  EXPECT_EQ(DestinationFormatFromName("flac"), 0);
+  const TProgramOptions o = LoadProgramOptions(store);
+  EXPECT_EQ(std::make_tuple(o.Priority, o.ParallelFiles, o.KeepPartial), std::make_tuple(5, ProcessorCount(), true));
   EXPECT_EQ(LoadPreprocessOptions(store).Seconds, 20);
-  EXPECT_EQ(DestinationFormatFromName("flac"), 0);  // names match exactly
-}
-
-TEST(Settings, AWrittenBatchReadsBack) {
-  const std::string path = TestFolder() + "/sub/tonmill.conf";
-  TSettingsStore store(path);
-  TGeneralSettings g;
-  g.Destination = "/tmp/Öut, b/";
-  g.DestinationFormat = "WavPack";
-  g.CreateFullPath = false;
-  EXPECT_EQ(store.WriteSettings(GeneralSettingsRecords(g)), "");
-  TPreprocessOptions pp;
-  pp.Threshold = 7;
-  EXPECT_EQ(store.WriteSettings(PreprocessOptionsRecords(pp)), "");
-
-  TSettingsStore again(path);
-  const TGeneralSettings back = LoadGeneralSettings(again);
-  EXPECT_EQ(back.Destination, g.Destination);
-  EXPECT_EQ(back.DestinationFormat, "WavPack");
-  EXPECT_FALSE(back.CreateFullPath);
-  EXPECT_EQ(LoadPreprocessOptions(again).Threshold, 7);
-  EXPECT_NE(ReadText(path).find("CreateFullPath=NO"), std::string::npos);
 }
 
 // Damaged or unreadable files: read as the defaults and never written over.
@@ -254,49 +220,29 @@ void ExpectAFailedSaveLosesNothing(const std::string &path, const std::function<
   }
 }
 
-TEST(SettingsSave, FailsWithAMessageWhenItsFolderCannotBeMade) {
-  const std::string config = TestFolder() + "/config";  // a file where ~/.config should be
-  ExpectAFailedSaveLosesNothing(
-      config + "/tonmill/tonmill.conf", [&] { WriteText(config, "x"); },
-      [&] { fs::remove(config); });
-}
-
-TEST(SettingsSave, FailsWithAMessageInAReadOnlyFolder) {
-  const std::string folder = TestFolder() + "/tonmill", path = folder + "/tonmill.conf";
-  TScratchDisk disk(folder, "1m");
-  WriteText(path, "[General]\nLanguage=RU\n\n" + kOtherSection);
-  if (disk.Mounted)
-    ExpectAFailedSaveLosesNothing(path, [&] { disk.SetReadOnly(true); }, [&] { disk.SetReadOnly(false); });
-  else if (geteuid() != 0)
+// A folder that cannot be made, a read-only folder, a full disk (or, without
+// a disk of its own, a file size limit).
+TEST(Settings, AFailedSaveIsAMessageThatLosesNothing) {
+  const std::string root = TestFolder(), folder = root + "/tonmill", path = folder + "/tonmill.conf";
+  std::unique_ptr<TFileSizeLimit> limit;
+  {
+    SCOPED_TRACE("no folder");
     ExpectAFailedSaveLosesNothing(
-        path, [&] { fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec); },
-        [&] { fs::permissions(folder, fs::perms::owner_all); });
-  else
-    GTEST_SKIP() << "root ignores folder permissions and could not mount a read-only tmpfs";
-}
-
-TEST(SettingsSave, FailsWithAMessageOnAFullDisk) {
-  const std::string folder = TestFolder() + "/tonmill", path = folder + "/tonmill.conf";
-  TScratchDisk disk(folder, "64k");
-  WriteText(path, "[General]\nLanguage=RU\n\n" + kOtherSection);
-  if (!disk.Mounted) {
-    std::unique_ptr<TFileSizeLimit> limit;  // writes past the limit fail as on a full disk
-    ExpectAFailedSaveLosesNothing(
-        path, [&] { limit = std::make_unique<TFileSizeLimit>(16); }, [&] { limit.reset(); });
-    return;
+        root + "/config/tonmill/tonmill.conf", [&] { WriteText(root + "/config", "x"); }, [&] { fs::remove(root + "/config"); });
   }
-  ExpectAFailedSaveLosesNothing(path, [&] { disk.LeaveFree(0); }, [&] { disk.Unfill(); });
-}
-
-TEST(Settings, ThreadCountBySimpleOrPerFormatMode) {
-  TProgramOptions o;
-  o.ParallelFiles = 3;
-  EXPECT_EQ(ThreadCountFor(o, dfFLAC), 3);
-  o.SimpleParallelFiles = false;
-  DestinationFileTypes[dfFLAC - 1].FilesPerCPU = 5;
-  EXPECT_EQ(ThreadCountFor(o, dfFLAC), 5);
-  DestinationFileTypes[dfFLAC - 1].FilesPerCPU = 0;
-  EXPECT_EQ(ThreadCountFor(o, dfFLAC), 1);  // never fewer than one worker
+  for (const bool full : {false, true}) {
+    SCOPED_TRACE(full ? "full disk" : "read-only");
+    TScratchDisk disk(folder, full ? "64k" : "1m");
+    WriteText(path, "[General]\nLanguage=RU\n\n" + kOtherSection);
+    if (disk.Mounted && full) ExpectAFailedSaveLosesNothing(path, [&] { disk.LeaveFree(0); }, [&] { disk.Unfill(); });
+    if (disk.Mounted && !full)
+      ExpectAFailedSaveLosesNothing(path, [&] { disk.SetReadOnly(true); }, [&] { disk.SetReadOnly(false); });
+    if (!disk.Mounted && full)
+      ExpectAFailedSaveLosesNothing(path, [&] { limit = std::make_unique<TFileSizeLimit>(16); }, [&] { limit.reset(); });
+    if (!disk.Mounted && !full && geteuid() != 0)
+      ExpectAFailedSaveLosesNothing(path, [&] { fs::permissions(folder, fs::perms::owner_read | fs::perms::owner_exec); },
+                                    [&] { fs::permissions(folder, fs::perms::owner_all); });
+  }
 }
 
 // Every format's options: a record with every integer and Boolean changed

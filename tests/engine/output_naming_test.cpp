@@ -11,6 +11,7 @@
 
 #include "engine/output_naming.h"
 #include "engine/partial_output.h"
+#include "platform/text_encoding.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -40,70 +41,35 @@ TEST(OutputNaming, ThreePlacements) {
   EXPECT_EQ(GetOutputFolder(source, same), folder + "/Music/Live/");
 }
 
-TEST(OutputNaming, SameAsSourceNeverNamesAnExistingFile) {
+// Which name an output takes: the next free "_%.3d" where names avoid
+// existing files (same as source), where the name is a source of the run,
+// or where the file there is no regular file (a folder, a pipe, a device:
+// opening a pipe for writing would wait for ever); numbered tracks.
+TEST(OutputNaming, NamesTakeTheNextFreeNumberWhereTheyMust) {
   const std::string folder = TestFolder() + "/";
-  Touch(folder + "song.flac");
-  EXPECT_EQ(MakeOutputName(folder, folder + "song.flac", "flac", true), folder + "song_001.flac");
-  Touch(folder + "song_001.flac");
-  EXPECT_EQ(MakeOutputName(folder, folder + "song.flac", "flac", true), folder + "song_002.flac");
-  EXPECT_EQ(MakeOutputName(folder, folder + "a.b.wav", "ogg", true), folder + "a.b.ogg");
-  Touch(folder + "c.d.ogg");
-  EXPECT_EQ(MakeOutputName(folder, folder + "c.d.wav", "ogg", true), folder + "c.d_001.ogg");
+  for (const char *name : {"song.flac", "song_001.flac", "c.d.ogg", "many.wav", "plain.wav"}) Touch(folder + name);
   for (int n = 1; n <= 999; ++n) Touch(folder + "many_" + std::to_string(1000 + n).substr(1) + ".wav");
-  Touch(folder + "many.wav");
-  EXPECT_EQ(MakeOutputName(folder, folder + "many.mp3", "wav", true), folder + "many_1000.wav");
-}
-
-TEST(OutputNaming, ReservedNamesAreNumberedInEveryMode) {
-  const std::string folder = TestFolder() + "/";
-  auto isSource = [&](const std::string &p) { return p == folder + "song.wav"; };
-  EXPECT_EQ(MakeOutputName(folder, "/elsewhere/song.flac", "wav", false, isSource),
-            folder + "song_001.wav");
-  EXPECT_EQ(MakeOutputName(folder, "/elsewhere/song.flac", "mp3", false, isSource),
-            folder + "song.mp3");
-}
-
-// Outputs are regular files: a folder, a pipe or a device under the name is
-// passed by in every mode (opening a pipe for writing would wait for ever).
-TEST(OutputNaming, OnlyRegularFilesAreWrittenOver) {
-  const std::string folder = TestFolder() + "/";
+  fs::create_directory(folder + "folder.wav");
+  ASSERT_EQ(mkfifo((folder + "pipe.wav").c_str(), 0644), 0);
+  fs::create_symlink("/dev/null", folder + "device.wav");
+  const auto isSource = [&](const std::string &p) { return p == folder + "song.wav"; };
   const struct {
-    const char *Name;
-    std::function<void(const std::string &)> Make;
-  } kinds[] = {
-      {"folder", [](const std::string &p) { fs::create_directory(p); }},
-      {"pipe", [](const std::string &p) { ASSERT_EQ(mkfifo(p.c_str(), 0644), 0); }},
-      {"device", [](const std::string &p) { fs::create_symlink("/dev/null", p); }},
+    std::string Name, Ext;
+    bool AvoidExisting;
+    std::string Expected;
+  } rows[] = {
+      {"song.flac", "flac", true, "song_002.flac"}, {"a.b.wav", "ogg", true, "a.b.ogg"},
+      {"c.d.wav", "ogg", true, "c.d_001.ogg"},      {"many.mp3", "wav", true, "many_1000.wav"},
+      {"song.flac", "wav", false, "song_001.wav"},  {"song.flac", "mp3", false, "song.mp3"},
+      {"plain.flac", "wav", false, "plain.wav"},    {"plain.flac", "wav", true, "plain_001.wav"},
+      {"folder.flac", "wav", false, "folder_001.wav"}, {"pipe.flac", "wav", false, "pipe_001.wav"},
+      {"device.flac", "wav", true, "device_001.wav"},
+      {TrackOutputName(3, "Intro"), "wav", false, "03 - Intro.wav"},
+      {TrackOutputName(123, "y"), "ape", false, "123 - y.ape"},
   };
-  for (const auto &kind : kinds) {
-    kind.Make(folder + kind.Name + ".wav");
-    for (const bool avoidExisting : {false, true})
-      EXPECT_EQ(MakeOutputName(folder, "/in/" + std::string(kind.Name) + ".flac", "wav", avoidExisting),
-                folder + kind.Name + "_001.wav")
-          << kind.Name << " " << avoidExisting;
-  }
-  Touch(folder + "plain.wav");  // a regular file is replaced unless names avoid existing ones
-  EXPECT_EQ(MakeOutputName(folder, "/in/plain.flac", "wav", false), folder + "plain.wav");
-}
-
-TEST(OutputNaming, TrackNames) {
-  EXPECT_EQ(MakeOutputName("/o/", TrackOutputName(3, "Intro"), "wav", false), "/o/03 - Intro.wav");
-  EXPECT_EQ(MakeOutputName("/o/", TrackOutputName(12, "x"), "wav", false), "/o/12 - x.wav");
-  EXPECT_EQ(MakeOutputName("/o/", TrackOutputName(123, "y"), "ape", false), "/o/123 - y.ape");
-  EXPECT_EQ(GetFileNameWithoutExt("/a/03 - Intro.xxx"), "03 - Intro");
-  EXPECT_EQ(GetFileNameWithoutExt("/a/.hidden"), "");
-}
-
-bool ValidUtf8(const std::string &s) {
-  for (size_t i = 0; i < s.size();) {
-    const unsigned char c = static_cast<unsigned char>(s[i]);
-    const size_t n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
-    if (n == 0 || n > s.size() - i) return false;
-    for (size_t k = 1; k < n; ++k)
-      if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
-    i += n;
-  }
-  return true;
+  for (const auto &row : rows)
+    EXPECT_EQ(MakeOutputName(folder, "/in/" + row.Name, row.Ext, row.AvoidExisting, isSource), folder + row.Expected)
+        << row.Name << " " << row.AvoidExisting;
 }
 
 // A title longer than a file name may be is cut on a whole character, at
@@ -125,33 +91,23 @@ TEST(OutputNaming, NamesTooLongForTheFileSystemAreCut) {
       EXPECT_GE(file.size(), 250u);
       EXPECT_TRUE(file.starts_with("07 - " + std::string(shift, 'x') + title.substr(0, 100))) << file;
       EXPECT_TRUE(file.ends_with(".flac")) << file;
-      EXPECT_TRUE(ValidUtf8(file)) << file;
+      EXPECT_TRUE(IsValidUtf8(file)) << file;
       EXPECT_TRUE(names.insert(name).second) << file;
       // Taken: numbered, still within the limit.
       Touch(name);
       const std::string numbered = MakeOutputName(folder, track, "flac", true);
       EXPECT_TRUE(numbered.ends_with("_001.flac")) << numbered;
       EXPECT_LE(numbered.size() - folder.size(), 254u);
-      EXPECT_TRUE(ValidUtf8(numbered));
+      EXPECT_TRUE(IsValidUtf8(numbered));
       // Where the hidden file takes the next free name itself, too.
       TPartialOutput late(name, nullptr);
       late.Create();
       const std::string completed = late.Complete({});
       EXPECT_TRUE(completed.ends_with("_001.flac")) << completed;
       EXPECT_LE(completed.size() - folder.size(), 254u);
-      EXPECT_TRUE(ValidUtf8(completed));
+      EXPECT_TRUE(IsValidUtf8(completed));
       EXPECT_TRUE(fs::exists(completed));
     }
-  }
-}
-
-TEST(OutputNaming, DestinationCodesOutsideTheTable) {
-  EXPECT_NO_THROW(CheckDestinationFormat(dfWAV));
-  try {
-    CheckDestinationFormat(9);
-    FAIL();
-  } catch (const EAssertFailed &e) {
-    EXPECT_STREQ(e.what(), "Assert failed : destination = 9");
   }
 }
 

@@ -1,12 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// CUE sheets as ripping programs write them, in the encodings they use, and
-// sheets that are damaged.
+// CUE sheets as ripping programs write them, in the encodings they use, damaged
+// ones, and the audio file a sheet names.
 #include <gtest/gtest.h>
 
 #include <iconv.h>
 
 #include <filesystem>
-#include <fstream>
+
+#include <fmt/printf.h>
 
 #include "platform/text_encoding.h"
 #include "sources/cue.h"
@@ -27,228 +28,162 @@ std::string Encode(const std::string &utf8, const char *charset) {
   return out;
 }
 
-// A sheet as a common ripping program writes it (CR LF line ends).
-std::string RipperSheet(const std::string &title1, const std::string &performer) {
-  return "REM GENRE \"Classical\"\r\n"
-         "REM DATE 1997\r\n"
-         "REM DISCID 8A0B5C0C\r\n"
-         "REM COMMENT \"ExactAudioCopy v1.6\"\r\n"
-         "CATALOG 0724356684727\r\n"
-         "PERFORMER \"" + performer + "\"\r\n"
-         "TITLE \"Album: Live\"\r\n"
-         "FILE \"Album Image.flac\" WAVE\r\n"
-         "  TRACK 01 AUDIO\r\n"
-         "    TITLE \"" + title1 + "\"\r\n"
-         "    ISRC GBAYE9700001\r\n"
-         "    FLAGS DCP\r\n"
+// A sheet as a common ripping program writes it (CR LF line ends): a pregap
+// (INDEX 00) before track 2, a PREGAP line, an unquoted title.
+std::string RipperSheet(const std::string &title1 = "Allegro / Vivace", const std::string &performer = "Orchestra") {
+  return "REM GENRE \"Classical\"\r\nREM DATE 1997\r\nREM COMMENT \"ExactAudioCopy v1.6\"\r\nCATALOG 0724356684727\r\n"
+         "PERFORMER \"" + performer + "\"\r\nTITLE \"Album: Live\"\r\nFILE \"Album Image.flac\" WAVE\r\n"
+         "  TRACK 01 AUDIO\r\n    TITLE \"" + title1 + "\"\r\n    ISRC GBAYE9700001\r\n    FLAGS DCP\r\n"
          "    INDEX 01 00:00:00\r\n"
-         "  TRACK 02 AUDIO\r\n"
-         "    TITLE Unquoted title\r\n"
-         "    PERFORMER \"Guest\"\r\n"
-         "    INDEX 00 03:22:70\r\n"
-         "    INDEX 01 03:25:40\r\n"
-         "  TRACK 3 AUDIO\r\n"
-         "    PREGAP 00:02:00\r\n"
-         "    INDEX 01 07:01:01\r\n";
+         "  TRACK 02 AUDIO\r\n    TITLE Unquoted title\r\n    PERFORMER \"Guest\"\r\n"
+         "    INDEX 00 03:22:70\r\n    INDEX 01 03:25:40\r\n"
+         "  TRACK 3 AUDIO\r\n    PREGAP 00:02:00\r\n    INDEX 01 07:01:01\r\n";
 }
 
-class CueSheets : public ::testing::Test {
- protected:
-  void SetUp() override { Folder = TestFolder() + "/"; }
-  std::string Folder;
+// The tracks in one line each: number, title, performer, album, file, INDEX 00
+// and 01, and the span a layout cuts (seconds, to the millisecond).
+std::string Render(const TCUEArr &tracks) {
+  std::string text;
+  for (const TCUERec &t : tracks)
+    text += fmt::sprintf("%d|%s|%s|%s|%s|%d:%d:%d|%d:%d:%d|%.3f-%.3f\n", t.TrackNumber, t.Title, t.Performer, t.Album,
+                         t.FileName, t.Index00Minutes, t.Index00Seconds, t.Index00Frames, t.Index01Minutes,
+                         t.Index01Seconds, t.Index01Frames, t.StartTime, t.EndTime);
+  return text;
+}
+
+std::string RipperTracks(const std::string &title1 = "Allegro  Vivace", const std::string &performer = "Orchestra") {
+  return "1|" + title1 + "|" + performer + "|Album Live|Album Image.flac|-1:-1:-1|0:0:0|0.000-205.533\n"
+         "2|Unquoted title|Guest|Album Live|Album Image.flac|3:22:70|3:25:40|205.533-421.013\n"
+         "3||" + performer + "|Album Live|Album Image.flac|-1:-1:-1|7:1:1|421.013-0.000\n";
+}
+
+struct TSheetRow {
+  const char *Name;
+  std::string Bytes;
+  TCueLayout Layout;
+  std::string Tracks;  // Render of the laid-out tracks; "error" for a sheet that cannot be read
 };
 
-TEST_F(CueSheets, ARippersSheetReadsTrackByTrack) {
-  WriteText(Folder + "album.cue", RipperSheet("Allegro / Vivace", "Orchestra"));
-  TCUEArr t;
-  ParseCue(Folder + "album.cue", t);
-  ASSERT_EQ(t.size(), 3u);
-  EXPECT_EQ(t[0].TrackNumber, 1);
-  EXPECT_EQ(t[0].Title, "Allegro  Vivace");  // cleaned for file names
-  EXPECT_EQ(t[0].Performer, "Orchestra");
-  EXPECT_EQ(t[0].Album, "Album Live");
-  EXPECT_EQ(t[0].FileName, "Album Image.flac");
-  EXPECT_EQ(t[0].Index01Minutes, 0);
-  EXPECT_EQ(t[0].Index00Minutes, -1);
-  EXPECT_EQ(t[1].Title, "Unquoted title");
-  EXPECT_EQ(t[1].Performer, "Guest");
-  EXPECT_EQ(t[1].Index00Seconds, 22);
-  EXPECT_EQ(t[1].Index01Minutes, 3);
-  EXPECT_EQ(t[1].Index01Seconds, 25);
-  EXPECT_EQ(t[1].Index01Frames, 40);
-  EXPECT_DOUBLE_EQ(CueTrackStart(t[1]), 205 + 40 / 75.0);
-  EXPECT_EQ(t[2].TrackNumber, 3);
-  EXPECT_EQ(t[2].Title, "");  // no TITLE of its own
-  EXPECT_EQ(t[2].Performer, "Orchestra");
-  EXPECT_EQ(t[2].Index01Frames, 1);
-}
-
-TEST_F(CueSheets, EveryCommonEncodingGivesTheRightTitles) {
+TEST(CueSheets, SheetsGiveTheirTracks) {
+  const std::string two = "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:05:00\nTRACK 02 AUDIO\n";
+  std::string binary(20000, '\0');
+  for (size_t i = 0; i < binary.size(); ++i) binary[i] = char((i * 7919 + 13) % 251);
   const std::string cyrillic = "Звёзды над городом", accented = "Café Müller à l'été";
-  struct TCase {
-    const char *Name;
-    std::string Bytes;
-    std::string Title;
-  } cases[] = {
-      {"utf8", RipperSheet(accented, "Ensemble"), accented},
-      {"utf8bom", "\xEF\xBB\xBF" + RipperSheet(cyrillic, "Ансамбль"), cyrillic},
-      {"utf16le", "\xFF\xFE" + Encode(RipperSheet(cyrillic, "Ансамбль"), "UTF-16LE"), cyrillic},
-      {"utf16be", "\xFE\xFF" + Encode(RipperSheet(accented, "Ensemble"), "UTF-16BE"), accented},
-      {"cp1251", Encode(RipperSheet(cyrillic, "Ансамбль"), "WINDOWS-1251"), cyrillic},
-      {"cp1252", Encode(RipperSheet(accented, "Ensemble"), "WINDOWS-1252"), accented},
+  const std::string cyrillicTracks = RipperTracks(cyrillic, "Ансамбль"), accentedTracks = RipperTracks(accented, "Ensemble");
+  const TSheetRow rows[] = {
+      {"ripper", RipperSheet(), {}, RipperTracks()},
+      {"pregaps their tracks' own", RipperSheet(), {.PregapOwnTrack = true},
+       "1|Allegro  Vivace|Orchestra|Album Live|Album Image.flac|-1:-1:-1|0:0:0|0.000-202.933\n"
+       "2|Unquoted title|Guest|Album Live|Album Image.flac|3:22:70|3:25:40|202.933-421.013\n"
+       "3||Orchestra|Album Live|Album Image.flac|-1:-1:-1|7:1:1|421.013-0.000\n"},
+      {"INDEX 00 after INDEX 01 is no pregap", two + "INDEX 01 00:09:00\nINDEX 00 00:12:00\n", {.PregapOwnTrack = true},
+       "1||||a.wav|-1:-1:-1|0:5:0|5.000-9.000\n2||||a.wav|0:12:0|0:9:0|9.000-0.000\n"},
+      {"audio before track 1 kept", two + "INDEX 01 00:09:00\n", {.HiddenTrack = true},
+       "0|Hidden track|||a.wav|-1:-1:-1|0:0:0|0.000-5.000\n1||||a.wav|-1:-1:-1|0:5:0|5.000-9.000\n"
+       "2||||a.wav|-1:-1:-1|0:9:0|9.000-0.000\n"},
+      {"no INDEX 01", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTRACK 02 AUDIO\nINDEX 01 00:10:00\n", {},
+       "1||||a.wav|-1:-1:-1|-1:-1:-1|-61.013-10.000\n2||||a.wav|-1:-1:-1|0:10:0|10.000-0.000\n"},
+      {"garbage around a track", "%%%%\n\x01\x02\x03\nTRACK 07 AUDIO\n  @@@ nothing\nINDEX 01 01:00:00\n", {},
+       "7|||||-1:-1:-1|1:0:0|0.000-0.000\n"},
+      {"binary: no tracks, the whole source", binary, {}, "0|||||0:0:0|0:0:0|0.000-0.000\n"},
+      {"a track number that is no number", "FILE \"a.wav\" WAVE\nTRACK one AUDIO\nINDEX 01 00:00:00\n", {}, "error"},
+      {"a time that is no number", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 03:xx:40\n", {}, "error"},
+      {"utf8", RipperSheet(accented, "Ensemble"), {}, accentedTracks},
+      {"utf8 mark", "\xEF\xBB\xBF" + RipperSheet(cyrillic, "Ансамбль"), {}, cyrillicTracks},
+      {"utf16le", "\xFF\xFE" + Encode(RipperSheet(cyrillic, "Ансамбль"), "UTF-16LE"), {}, cyrillicTracks},
+      {"utf16be", "\xFE\xFF" + Encode(RipperSheet(accented, "Ensemble"), "UTF-16BE"), {}, accentedTracks},
+      {"cp1251", Encode(RipperSheet(cyrillic, "Ансамбль"), "WINDOWS-1251"), {}, cyrillicTracks},
+      {"cp1252", Encode(RipperSheet(accented, "Ensemble"), "WINDOWS-1252"), {}, accentedTracks},
+      {"utf8 mark over Windows-1252", "\xEF\xBB\xBF" + Encode(RipperSheet(accented, "Ensemble"), "WINDOWS-1252"), {},
+       accentedTracks},
   };
-  for (const TCase &c : cases) {
-    const std::string sheet = Folder + c.Name + ".cue";
-    WriteText(sheet, c.Bytes);
-    TCUEArr t;
-    ParseCue(sheet, t);
-    ASSERT_EQ(t.size(), 3u) << c.Name;
-    EXPECT_EQ(t[0].Title, CleanCueValue(c.Title)) << c.Name;
-    EXPECT_EQ(t[1].Title, "Unquoted title") << c.Name;
+  const std::string sheet = TestFolder() + "/sheet.cue";
+  for (const TSheetRow &row : rows) {
+    SCOPED_TRACE(row.Name);
+    WriteText(sheet, row.Bytes);
+    TCUEArr tracks;
+    try {
+      ParseCue(sheet, tracks);
+    } catch (const ECueSheetError &e) {
+      EXPECT_EQ(row.Tracks, "error");
+      EXPECT_NE(std::string(e.what()).find(sheet), std::string::npos) << e.what();
+      continue;
+    }
+    LayOutCueTracks(tracks, row.Layout);
+    EXPECT_EQ(Render(tracks), row.Tracks);
   }
+  TCUEArr none;
+  ParseCue(sheet + ".flac", none);  // no sheet at all
+  EXPECT_EQ(Render(none), "0|||||0:0:0|0:0:0|0.000-0.000\n");
 }
 
-// Sheets whose bytes belie their mark, or that no character set reads
-// whole, still give UTF-8 (fuzzing found both handed on as they were).
-TEST_F(CueSheets, WhateverTheBytesTheTextIsUtf8) {
-  const std::string accented = "Café Müller à l'été";
-  struct TCase {
-    const char *Name;
-    std::string Bytes;
-    std::string Title;  // "" when any valid reading will do
-  } cases[] = {
-      {"utf8 mark over Windows-1252", "\xEF\xBB\xBF" + Encode(RipperSheet(accented, "Ensemble"), "WINDOWS-1252"),
-       accented},
-      {"utf8 mark over stray bytes", std::string("\xEF\xBB\xBF" "F\xB7\xB3\xBA\xDF\xDD<[\xC9wav\" WAVE\r\nTRACK 1 AUDIO\r\n"),
-       ""},
-      {"bytes Windows-1252 leaves undefined", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"\x81\x8D\x8F\x90\x9D\"\n", ""},
-      {"odd utf16", std::string("\xFF\xFE" "T\0R\0A\0C\0K\0 \0" "1\0 \0A\0U\0D\0I\0O\0\xD8", 27), ""},
-  };
-  for (const TCase &c : cases) {
-    SCOPED_TRACE(c.Name);
-    EXPECT_TRUE(IsValidUtf8(DecodeText(c.Bytes)));
-    const std::string sheet = Folder + "bytes.cue";
-    WriteText(sheet, c.Bytes);
+// Bytes that belie their mark, or that no character set reads whole, still
+// give UTF-8 (fuzzing found both handed on as they were).
+TEST(CueSheets, WhateverTheBytesTheTextIsUtf8) {
+  const std::string sheet = TestFolder() + "/bytes.cue";
+  for (const std::string &bytes :
+       {std::string("\xEF\xBB\xBF" "F\xB7\xB3\xBA\xDF\xDD<[\xC9wav\" WAVE\r\nTRACK 1 AUDIO\r\n"),
+        std::string("FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"\x81\x8D\x8F\x90\x9D\"\n"),
+        std::string("\xFF\xFE" "T\0R\0A\0C\0K\0 \0" "1\0 \0A\0U\0D\0I\0O\0\xD8", 27)}) {
+    EXPECT_TRUE(IsValidUtf8(DecodeText(bytes)));
+    WriteText(sheet, bytes);
     TCUEArr t;
     ParseCue(sheet, t);
     for (const TCUERec &track : t) EXPECT_TRUE(IsValidUtf8(track.Title + track.FileName + track.Performer));
-    if (!c.Title.empty()) {
-      EXPECT_EQ(t.at(0).Title, CleanCueValue(c.Title));
-    }
   }
 }
 
-TEST_F(CueSheets, SheetsAndTheirAudioFindEachOther) {
-  WriteText(Folder + "a.flac", "x");
-  WriteText(Folder + "a.flac.cue", "");
-  EXPECT_EQ(FindCueSheet(Folder + "a.flac"), Folder + "a.flac.cue");
-  EXPECT_EQ(FindAudioForCue(Folder + "a.flac.cue"), Folder + "a.flac");
-
-  WriteText(Folder + "b.wav", "x");
-  WriteText(Folder + "b.flac", "x");
-  WriteText(Folder + "b.cue", "");
-  EXPECT_EQ(FindAudioForCue(Folder + "b.cue"), Folder + "b.wav");
-  EXPECT_EQ(FindCueSheet(Folder + "b.flac"), Folder + "b.cue");
-  EXPECT_EQ(FindCueSheet(Folder + "b.ogg"), "");  // "ogg" files look for no sheet of their own
-
-  // A sheet named unlike its audio finds it through its FILE line, whatever
-  // the number of its tracks.
-  WriteText(Folder + "Album Image.flac", "x");
-  WriteText(Folder + "rip.cue", RipperSheet("One", "P"));
-  EXPECT_EQ(FindAudioForCue(Folder + "rip.cue"), Folder + "Album Image.flac");
-  WriteText(Folder + "single.cue", "FILE \"Album Image.flac\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\n");
-  EXPECT_EQ(FindAudioForCue(Folder + "single.cue"), Folder + "Album Image.flac");
-  WriteText(Folder + "other.cue", "FILE \"x.mp3\" MP3\nTRACK 01 AUDIO\nTRACK 02 AUDIO\n");
-  WriteText(Folder + "x.mp3", "x");
-  EXPECT_EQ(FindAudioForCue(Folder + "other.cue"), Folder + "x.mp3");
-}
-
-// What a FILE line names, and which file beside the sheet it finds.
-TEST_F(CueSheets, TheFileLineIsFoundBesideTheSheet) {
-  struct TCase {
-    const char *FileLine, *Present, *Found;
-  } cases[] = {
-      {"FILE \"Album.flac\" WAVE", "Album.flac", "Album.flac"},
-      {"FILE \"album.FLAC\" WAVE", "Album.flac", "Album.flac"},               // another case
-      {"FILE \"Älbum Ünd.flac\" WAVE", "älbum ünd.flac", "älbum ünd.flac"},   // beyond ASCII
-      {"FILE \"Album.wav\" WAVE", "Album.flac", "Album.flac"},                 // written for a WAV
-      {"FILE \"ALBUM.WAV\" WAVE", "album.ape", "album.ape"},
-      {"FILE \"Album.bin\" BINARY", "Album.wv", "Album.wv"},
-      {"FILE \"Album\" WAVE", "Album.mp3", "Album.mp3"},                       // no extension
-      {"FILE \"C:\\Rips\\Album.wav\" WAVE", "Album.wav", "Album.wav"},         // a folder part
-      {"FILE Album.flac WAVE", "Album.flac", "Album.flac"},                     // unquoted
-      {"FILE \"Album.flac\" WAVE", "Album.txt", ""},
-      {"FILE \"Other.flac\" WAVE", "Album.flac", ""},
-      {"REM no file line", "Album.flac", ""},
+// Which audio file a sheet finds beside it (by its own name first, then by
+// its FILE line, whatever the case, and under another supported extension),
+// and which sheet an audio file finds.
+TEST(CueSheets, SheetsAndTheirAudioFindEachOther) {
+  struct TRow {
+    const char *Sheet, *FileLine, *Present, *Found;
+  } rows[] = {
+      {"Album.flac.cue", "REM", "Album.flac", "Album.flac"},
+      {"b.cue", "FILE \"x.flac\" WAVE", "b.wav|b.flac|x.flac", "b.wav"},
+      {"rip.cue", "FILE \"Album.flac\" WAVE", "Album.flac", "Album.flac"},
+      {"rip.cue", "FILE \"album.FLAC\" WAVE", "Album.flac", "Album.flac"},
+      {"rip.cue", "FILE \"Älbum Ünd.flac\" WAVE", "älbum ünd.flac", "älbum ünd.flac"},
+      {"rip.cue", "FILE \"Album.wav\" WAVE", "Album.flac", "Album.flac"},
+      {"rip.cue", "FILE \"ALBUM.WAV\" WAVE", "album.ape", "album.ape"},
+      {"rip.cue", "FILE \"Album.bin\" BINARY", "Album.wv", "Album.wv"},
+      {"rip.cue", "FILE \"Album\" WAVE", "Album.mp3", "Album.mp3"},
+      {"rip.cue", "FILE \"C:\\Rips\\Album.wav\" WAVE", "Album.wav", "Album.wav"},
+      {"rip.cue", "FILE Album.flac WAVE", "Album.flac", "Album.flac"},
+      {"rip.cue", "FILE \"Album.flac\" WAVE", "Album.txt", ""},
+      {"rip.cue", "FILE \"Other.flac\" WAVE", "Album.flac", ""},
+      {"rip.cue", "REM no file line", "Album.flac", ""},
   };
+  const std::string top = TestFolder();
   int n = 0;
-  for (const TCase &c : cases) {
-    const std::string folder = Folder + std::to_string(n++) + "/";
+  for (const TRow &row : rows) {
+    const std::string folder = top + "/" + std::to_string(n++) + "/";
     fs::create_directories(folder);
-    WriteText(folder + c.Present, "x");
+    std::string present = row.Present;
+    for (size_t at; !present.empty(); present = at == std::string::npos ? "" : present.substr(at + 1))
+      WriteText(folder + present.substr(0, at = present.find('|')), "x");
     for (const char *ending : {"\n", "\r\n", ""}) {
-      WriteText(folder + "sheet.cue", std::string(c.FileLine) + "\r\nTRACK 01 AUDIO\nINDEX 01 00:00:00" + ending);
-      EXPECT_EQ(FindAudioForCue(folder + "sheet.cue"), *c.Found ? folder + c.Found : "") << c.FileLine;
+      WriteText(folder + row.Sheet, std::string(row.FileLine) + "\r\nTRACK 01 AUDIO\nINDEX 01 00:00:00" + ending);
+      EXPECT_EQ(FindAudioForCue(folder + row.Sheet), *row.Found ? folder + row.Found : "") << row.FileLine;
     }
   }
+  EXPECT_EQ(FindCueSheet(top + "/0/Album.flac"), top + "/0/Album.flac.cue");
+  EXPECT_EQ(FindCueSheet(top + "/1/b.flac"), top + "/1/b.cue");
+  WriteText(top + "/1/b.ogg", "x");
+  EXPECT_EQ(FindCueSheet(top + "/1/b.ogg"), "");  // "ogg" files look for no sheet of their own
 }
 
-TEST_F(CueSheets, UntitledTracksAreNamedFromTheSheetOrTheSource) {
-  TCUERec t;
-  t.Title = "Song";
-  t.Performer = "Band";
-  t.Album = "Live";
-  EXPECT_EQ(CueTrackName(t, "/m/image.flac"), "Song");
-  t.Title.clear();
-  EXPECT_EQ(CueTrackName(t, "/m/image.flac"), "Band - Live");
-  t.Performer.clear();
-  EXPECT_EQ(CueTrackName(t, "/m/image.flac"), "Live");
-  t.Album.clear();
-  EXPECT_EQ(CueTrackName(t, "/m/image.flac"), "image");
-}
-
-TEST_F(CueSheets, TimeFields) {
-  int32_t m, s, f;
-  ParseCueTime("03:25:40 ", m, s, f);
-  EXPECT_EQ(std::vector<int>({m, s, f}), std::vector<int>({3, 25, 40}));
-  ParseCueTime("03:25:40", m, s, f);  // without the blank the last digit is lost
-  EXPECT_EQ(f, 4);
-  ParseCueTime("  ", m, s, f);
-  EXPECT_EQ(std::vector<int>({m, s, f}), std::vector<int>({-1, -1, -1}));
-  EXPECT_THROW(ParseCueTime("03:xx:40 ", m, s, f), ECueSheetError);
-}
-
-TEST_F(CueSheets, DamagedSheets) {
-  // A track number that is no number: a clear error naming the sheet.
-  WriteText(Folder + "bad.cue", "FILE \"a.wav\" WAVE\nTRACK one AUDIO\nINDEX 01 00:00:00\n");
-  TCUEArr t;
-  try {
-    ParseCue(Folder + "bad.cue", t);
-    FAIL();
-  } catch (const ECueSheetError &e) {
-    EXPECT_NE(std::string(e.what()).find(Folder + "bad.cue"), std::string::npos) << e.what();
+TEST(CueSheets, UntitledTracksAreNamedFromTheSheetOrTheSource) {
+  const struct {
+    const char *Title, *Performer, *Album, *Name;
+  } rows[] = {{"Song", "Band", "Live", "Song"}, {"", "Band", "Live", "Band - Live"}, {"", "", "Live", "Live"},
+              {"", "Band", "", "Band"}, {"", "", "", "image"}};
+  for (const auto &r : rows) {
+    TCUERec t;
+    t.Title = r.Title, t.Performer = r.Performer, t.Album = r.Album;
+    EXPECT_EQ(CueTrackName(t, "/m/image.flac"), r.Name);
   }
-  // No INDEX 01: every field -1.
-  WriteText(Folder + "noindex.cue", "FILE \"a.wav\" WAVE\nTRACK 01 AUDIO\nTRACK 02 AUDIO\nINDEX 01 00:10:00\n");
-  ParseCue(Folder + "noindex.cue", t);
-  ASSERT_EQ(t.size(), 2u);
-  EXPECT_EQ(t[0].Index01Minutes, -1);
-  EXPECT_EQ(t[0].Index01Frames, -1);
-  // Garbage around the tracks is ignored.
-  WriteText(Folder + "garbage.cue", "%%%%\n\x01\x02\x03\nTRACK 07 AUDIO\n  @@@ nothing\nINDEX 01 01:00:00\n");
-  ParseCue(Folder + "garbage.cue", t);
-  ASSERT_EQ(t.size(), 1u);
-  EXPECT_EQ(t[0].TrackNumber, 7);
-  // A binary file named .cue has no tracks: the whole source.
-  std::string binary(20000, '\0');
-  for (size_t i = 0; i < binary.size(); ++i) binary[i] = char((i * 7919 + 13) % 251);
-  WriteText(Folder + "binary.cue", binary);
-  ParseCue(Folder + "binary.cue", t);
-  EXPECT_EQ(t.size(), 1u);
-  EXPECT_EQ(t[0].TrackNumber, 0);
-  // No sheet at all.
-  ParseCue(Folder + "nothing.flac", t);
-  EXPECT_EQ(t.size(), 1u);
 }
 
 }  // namespace

@@ -113,27 +113,72 @@ std::string ProbeStream(const std::string &path, const std::string &entries) {
 
 namespace {
 
-// Writes one sample `v` (full scale 1.0) in the format of `bits`; returns the next place.
+// Writes one sample `v` (full scale 1.0; integers clip) in the format of `bits`; returns the next place.
 uint8_t *PutSample(uint8_t *p, int bits, double v) {
-  switch (bits) {
-    case 8: *p = uint8_t(std::lround(v * 127) + 128); return p + 1;
-    case 16: {
-      const int16_t s = int16_t(std::lround(v * 32767));
-      std::memcpy(p, &s, 2);
-      return p + 2;
-    }
-    case 24: {
-      const int32_t s = int32_t(std::lround(v * 8388607));
-      p[0] = uint8_t(s), p[1] = uint8_t(s >> 8), p[2] = uint8_t(s >> 16);
-      return p + 3;
-    }
-    default: {
-      const float s = float(v);
-      std::memcpy(p, &s, 4);
-      return p + 4;
-    }
-  }
+  const double c = std::clamp(v, -1.0, 1.0);
+  const int32_t s = bits == 8 ? int32_t(std::lround(c * 127) + 128) : int32_t(std::lround(c * ((1 << (bits - 1)) - 1)));
+  const float f = float(v);
+  uint32_t u = uint32_t(s);
+  if (bits == 32) std::memcpy(&u, &f, 4);
+  for (int i = 0; i < bits / 8; ++i) *p++ = uint8_t(u >> (8 * i));
+  return p;
 }
+
+// A xorshift generator's next value in [-0.5, 0.5).
+double Noise(uint32_t &state) {
+  state ^= state << 13;
+  state ^= state >> 17;
+  state ^= state << 5;
+  return double(state) / 4294967296.0 - 0.5;
+}
+
+// Music-like frames: three voices of notes with harmonics and decays, panned,
+// a kick and a snare, a room's echo and a quiet hiss.
+class TMusic {
+ public:
+  explicit TMusic(const TTestSignal &s)
+      : S(s), State(s.Seed * 2246822519u + 3266489917u), EchoL(size_t(s.Rate / 50), 0.0), EchoR(EchoL.size(), 0.0) {}
+  void Next(int64_t i, double &left, double &right) {
+    static const double scale[] = {0, 2, 4, 7, 9, 12, 14, 16, 19, 21};  // pentatonic, in semitones
+    const double t = double(i) / S.Rate, noteSeconds = 0.3, beat = 0.15;
+    left = right = 0;
+    for (int voice = 0; voice < 3; ++voice) {
+      const int64_t note = int64_t(t / noteSeconds + voice * 0.37);
+      uint32_t h = uint32_t(note * 2654435761u + uint32_t(voice) * 40503u + S.Seed);
+      h ^= h >> 15;
+      const double f = 110.0 * std::pow(2.0, (scale[h % 10] + 12 * voice) / 12.0);
+      const double age = t - (double(note) - voice * 0.37) * noteSeconds;
+      const double vibrato = 1 + 0.003 * std::sin(2 * M_PI * 5 * t);
+      double v = 0;
+      for (int k = 1; k <= 6; ++k) v += std::sin(2 * M_PI * f * k * t * vibrato) / k * std::exp(-age * (2.0 + k));
+      left += v * (0.75 - 0.25 * voice) * 0.25;
+      right += v * (0.25 + 0.25 * voice) * 0.25;
+    }
+    const double since = std::fmod(t, beat);
+    Snare = 0.6 * Snare + 0.4 * Noise(State);
+    const double drum = int64_t(t / beat) % 4 == 0
+                            ? 0.3 * std::sin(2 * M_PI * (60 + 200 * std::exp(-since * 30)) * since) * std::exp(-since * 12)
+                            : 0.12 * Snare * std::exp(-since * 40);
+    HissL = 0.7 * HissL + 0.3 * Noise(State);
+    HissR = 0.7 * HissR + 0.3 * Noise(State);
+    const size_t size = EchoL.size(), n = size_t(i) % size;
+    auto echo = [&](std::vector<double> &e, double d1, double d2) {
+      return 0.35 * e[(n + size - size_t(S.Rate * d1)) % size] + 0.25 * e[(n + size - size_t(S.Rate * d2)) % size];
+    };
+    left += drum + echo(EchoL, 0.011, 0.017);
+    right += drum * 0.8 + echo(EchoR, 0.013, 0.019);
+    EchoL[n] = left;
+    EchoR[n] = right;
+    left += 0.004 * HissL;
+    right += 0.004 * HissR;
+  }
+
+ private:
+  const TTestSignal &S;
+  uint32_t State;
+  double HissL = 0, HissR = 0, Snare = 0;
+  std::vector<double> EchoL, EchoR;
+};
 
 }  // namespace
 
@@ -141,18 +186,21 @@ int64_t FrameCount(const TTestSignal &signal) { return std::llround(signal.Secon
 
 std::vector<uint8_t> MakeSamples(const TTestSignal &signal) {
   const int64_t frames = FrameCount(signal);
-  const int bytes = signal.Bits / 8;
-  std::vector<uint8_t> data(size_t(frames * signal.Channels * bytes));
+  std::vector<uint8_t> data(size_t(frames * signal.Channels * signal.Bits / 8));
   uint32_t state = signal.Seed * 2654435761u + 12345u;
+  TMusic music(signal);
   uint8_t *p = data.data();
   for (int64_t i = 0; i < frames; ++i) {
+    double left = 0, right = 0;
+    if (signal.Music) music.Next(i, left, right);
+    bool silent = false;
+    for (const auto &[from, to] : signal.Silent) silent |= i >= std::llround(from * signal.Rate) && i < std::llround(to * signal.Rate);
     for (int c = 0; c < signal.Channels; ++c) {
-      state ^= state << 13;
-      state ^= state >> 17;
-      state ^= state << 5;
-      const double noise = (double(state) / 4294967296.0 - 0.5) * 0.8;
-      const double tone = std::sin(2 * M_PI * (220.0 + 110.0 * c) * double(i) / signal.Rate);
-      p = PutSample(p, signal.Bits, signal.Level * (0.5 * tone + 0.5 * noise));
+      const double v = signal.Music ? (signal.Channels == 1 ? (left + right) / 2 : c == 0 ? left : right)
+                                    : 0.5 * std::sin(2 * M_PI * (220.0 + 110.0 * c) * double(i) / signal.Rate) +
+                                          0.4 * Noise(state);
+      const double scaled = signal.Music ? std::clamp(signal.Level * v, -1.0, 1.0) : signal.Level * v;
+      p = PutSample(p, signal.Bits, silent ? 0.0 : scaled);
     }
   }
   return data;
@@ -167,13 +215,10 @@ std::string RawFormat(int bits) {
   }
 }
 
-namespace {
-
-// Wraps raw samples of the signal's format into `path` through ffmpeg.
-std::string WriteThroughFFmpeg(const std::string &path, const TTestSignal &signal,
-                               const std::vector<uint8_t> &samples, const std::vector<std::string> &codecArgs) {
+std::string WriteSignal(const std::string &path, const TTestSignal &signal,
+                        const std::vector<std::string> &codecArgs) {
   const std::string raw = path + ".raw";
-  WriteFileBytes(raw, samples);
+  WriteFileBytes(raw, MakeSamples(signal));
   std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", RawFormat(signal.Bits),
                                    "-ar", std::to_string(signal.Rate), "-ac",
                                    std::to_string(signal.Channels), "-i", raw};
@@ -183,13 +228,6 @@ std::string WriteThroughFFmpeg(const std::string &path, const TTestSignal &signa
   if (RunTool(argv, nullptr, &err) != 0) throw std::runtime_error("ffmpeg failed: " + err);
   fs::remove(raw);
   return path;
-}
-
-}  // namespace
-
-std::string WriteSignal(const std::string &path, const TTestSignal &signal,
-                        const std::vector<std::string> &codecArgs) {
-  return WriteThroughFFmpeg(path, signal, MakeSamples(signal), codecArgs);
 }
 
 std::vector<uint8_t> FFmpegDecode(const std::string &path, const std::string &rawFormat) {
@@ -202,25 +240,40 @@ std::vector<uint8_t> FFmpegDecode(const std::string &path, const std::string &ra
   return bytes;
 }
 
-std::vector<int32_t> AsInt16(const std::vector<uint8_t> &bytes) {
-  std::vector<int32_t> v(bytes.size() / 2);
-  for (size_t i = 0; i < v.size(); ++i) v[i] = int16_t(bytes[2 * i] | bytes[2 * i + 1] << 8);
+uint64_t ReadLE(const std::vector<uint8_t> &data, size_t at, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = v << 8 | data.at(at + size_t(i));
   return v;
 }
 
-std::vector<int32_t> AsInt24(const std::vector<uint8_t> &bytes) {
-  std::vector<int32_t> v(bytes.size() / 3);
+std::vector<double> AsSamples(const std::vector<uint8_t> &data, int bits) {
+  const int bytes = bits / 8;
+  std::vector<double> v(data.size() / size_t(bytes));
   for (size_t i = 0; i < v.size(); ++i) {
-    const uint8_t *p = &bytes[3 * i];
-    v[i] = int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8;
+    const uint32_t u = uint32_t(ReadLE(data, i * size_t(bytes), bytes));
+    float f;
+    std::memcpy(&f, &u, 4);
+    v[i] = bits == 8 ? (int(u) - 128) / 128.0 : bits == 32 ? f : double(int32_t(u << (32 - bits)) >> (32 - bits)) / (1 << (bits - 1));
   }
   return v;
 }
 
-std::vector<float> AsFloat(const std::vector<uint8_t> &bytes) {
-  std::vector<float> v(bytes.size() / 4);
-  std::memcpy(v.data(), bytes.data(), v.size() * 4);
+std::vector<int32_t> AsInt16(const std::vector<uint8_t> &bytes) {
+  std::vector<int32_t> v;
+  for (const double s : AsSamples(bytes, 16)) v.push_back(int32_t(s * 32768));
   return v;
+}
+
+std::vector<uint8_t> MakeMusic(const TTestSignal &signal) {
+  TTestSignal music = signal;
+  music.Music = true;
+  return MakeSamples(music);
+}
+
+std::string WriteMusic(const std::string &path, const TTestSignal &signal, const std::vector<std::string> &codecArgs) {
+  TTestSignal music = signal;
+  music.Music = true;
+  return WriteSignal(path, music, codecArgs);
 }
 
 #include "platform/bass/bass.h"
@@ -368,76 +421,6 @@ std::vector<TThreadErrorRec> ConvertStopped(const std::string &source, const std
   return ConvertJob(job, [percent](TCoderThread &worker, const TProgressRec &p) {
     if (p.Percent >= percent) worker.Terminate();
   });
-}
-
-std::vector<uint8_t> MakeMusic(const TTestSignal &signal) {
-  const int64_t frames = FrameCount(signal);
-  const int bytes = signal.Bits / 8;
-  std::vector<uint8_t> data(size_t(frames * signal.Channels * bytes));
-  uint32_t state = signal.Seed * 2246822519u + 3266489917u;
-  auto random = [&state] {
-    state ^= state << 13;
-    state ^= state >> 17;
-    state ^= state << 5;
-    return double(state) / 4294967296.0 - 0.5;
-  };
-  const double scale[] = {0, 2, 4, 7, 9, 12, 14, 16, 19, 21};  // pentatonic steps, in semitones
-  const double noteSeconds = 0.3, beat = 0.15;
-  double hissL = 0, hissR = 0, snare = 0;
-  // A room: two feedback delays of 11 and 17 ms per side.
-  std::vector<double> echoL(size_t(signal.Rate / 50), 0.0), echoR(echoL.size(), 0.0);
-  const size_t delayL1 = size_t(signal.Rate * 0.011), delayL2 = size_t(signal.Rate * 0.017);
-  const size_t delayR1 = size_t(signal.Rate * 0.013), delayR2 = size_t(signal.Rate * 0.019);
-  uint8_t *p = data.data();
-  for (int64_t i = 0; i < frames; ++i) {
-    const double t = double(i) / signal.Rate;
-    double left = 0, right = 0;
-    for (int voice = 0; voice < 3; ++voice) {
-      // Each voice plays a note every noteSeconds, picked from the note's index.
-      const int64_t note = int64_t(t / noteSeconds + voice * 0.37);
-      uint32_t h = uint32_t(note * 2654435761u + uint32_t(voice) * 40503u + signal.Seed);
-      h ^= h >> 15;
-      const double f = 110.0 * std::pow(2.0, (scale[h % 10] + 12 * voice) / 12.0);
-      const double age = t - (double(note) - voice * 0.37) * noteSeconds;
-      const double vibrato = 1 + 0.003 * std::sin(2 * M_PI * 5 * t);
-      double v = 0;
-      for (int k = 1; k <= 6; ++k) v += std::sin(2 * M_PI * f * k * t * vibrato) / k * std::exp(-age * (2.0 + k));
-      const double pan = 0.25 + 0.25 * voice;
-      left += v * (1 - pan) * 0.25;
-      right += v * pan * 0.25;
-    }
-    // Percussion: a kick on every fourth beat, a noisy snare on the others.
-    const double sinceBeat = std::fmod(t, beat);
-    const bool kick = int64_t(t / beat) % 4 == 0;
-    const double noise = random();
-    snare = 0.6 * snare + 0.4 * noise;
-    const double drum = kick ? 0.3 * std::sin(2 * M_PI * (60 + 200 * std::exp(-sinceBeat * 30)) * sinceBeat) *
-                                   std::exp(-sinceBeat * 12)
-                             : 0.12 * snare * std::exp(-sinceBeat * 40);
-    // A room's hiss under everything.
-    hissL = 0.7 * hissL + 0.3 * random();
-    hissR = 0.7 * hissR + 0.3 * random();
-    left += drum;
-    right += drum * 0.8;
-    const size_t n = size_t(i) % echoL.size(), size = echoL.size();
-    left += 0.35 * echoL[(n + size - delayL1) % size] + 0.25 * echoL[(n + size - delayL2) % size];
-    right += 0.35 * echoR[(n + size - delayR1) % size] + 0.25 * echoR[(n + size - delayR2) % size];
-    echoL[n] = left;
-    echoR[n] = right;
-    left += 0.004 * hissL;
-    right += 0.004 * hissR;
-    for (int c = 0; c < signal.Channels; ++c) {
-      const double v = std::clamp((signal.Channels == 1 ? (left + right) / 2 : c == 0 ? left : right) *
-                                      signal.Level, -1.0, 1.0);
-      p = PutSample(p, signal.Bits, v);
-    }
-  }
-  return data;
-}
-
-std::string WriteMusic(const std::string &path, const TTestSignal &signal,
-                       const std::vector<std::string> &codecArgs) {
-  return WriteThroughFFmpeg(path, signal, MakeMusic(signal), codecArgs);
 }
 
 #include <csignal>

@@ -30,8 +30,10 @@ std::string CutInHalf(const std::string &path);
 // "nb_read_packets" too), one line.
 std::string ProbeStream(const std::string &path, const std::string &entries);
 
-// A deterministic test signal: a different tone in every channel plus noise,
-// so swapped channels, shifted samples and lost bits all show.
+// A deterministic test signal: a different tone in every channel plus noise
+// (or, with Music, notes, drums and a room's echo; 1 or 2 channels), so
+// swapped channels, shifted samples and lost bits all show. Level may pass
+// full scale for floats; integer samples clip.
 struct TTestSignal {
   int Rate = 44100;
   int Channels = 2;
@@ -39,12 +41,14 @@ struct TTestSignal {
   double Seconds = 1.0;
   uint32_t Seed = 1;
   double Level = 0.9;     // peak, relative to full scale
+  bool Music = false;
+  std::vector<std::pair<double, double>> Silent = {};  // spans (seconds) of digital silence
 };
 
 int64_t FrameCount(const TTestSignal &signal);
 // Interleaved little-endian samples in the signal's own format (u8, s16, packed s24, f32).
 std::vector<uint8_t> MakeSamples(const TTestSignal &signal);
-// The ffmpeg raw format name of the signal's samples ("u8", "s16le", "s24le", "f32le").
+// The ffmpeg raw format name of samples of `bits` ("u8", "s16le", "s24le", "f32le").
 std::string RawFormat(int bits);
 
 // Writes the signal to `path` through ffmpeg, which picks the container from
@@ -64,10 +68,16 @@ std::string WriteDsf(const std::string &path, double seconds, const std::string 
 // Decodes `path` with ffmpeg into raw samples of `rawFormat` (e.g. "s16le").
 std::vector<uint8_t> FFmpegDecode(const std::string &path, const std::string &rawFormat);
 
-// Samples of a little-endian buffer as integers (s16, s24 packed, s32) or floats.
+// The unsigned little-endian number of `bytes` bytes at `at`.
+uint64_t ReadLE(const std::vector<uint8_t> &data, size_t at, int bytes);
+// Samples of `bits` (as RawFormat) at full scale 1.0, exactly: 8-bit 0x80
+// and 16-bit 0x8000 read alike, so buffers of any two depths compare.
+std::vector<double> AsSamples(const std::vector<uint8_t> &data, int bits);
+// Forwarders kept for older callers: 16-bit samples as integers, and the music signal.
 std::vector<int32_t> AsInt16(const std::vector<uint8_t> &bytes);
-std::vector<int32_t> AsInt24(const std::vector<uint8_t> &bytes);
-std::vector<float> AsFloat(const std::vector<uint8_t> &bytes);
+std::vector<uint8_t> MakeMusic(const TTestSignal &signal);
+std::string WriteMusic(const std::string &path, const TTestSignal &signal,
+                       const std::vector<std::string> &codecArgs = {});
 
 // Starts the decoding interface once for the test program.
 void StartBass();
@@ -125,13 +135,6 @@ std::vector<TThreadErrorRec> ConvertFile(
 // ConvertFile with the shorter file kept, stopped once progress reaches `percent`.
 std::vector<TThreadErrorRec> ConvertStopped(const std::string &source, const std::string &output,
                                             TDestinationFormat format, const void *options, int percent);
-
-// Music-like audio (notes with harmonics and decays in several voices, panned,
-// over a quiet noise floor), in the signal's format; Channels 1 or 2.
-std::vector<uint8_t> MakeMusic(const TTestSignal &signal);
-// Writes MakeMusic's samples through ffmpeg into `path` (container by extension).
-std::string WriteMusic(const std::string &path, const TTestSignal &signal,
-                       const std::vector<std::string> &codecArgs = {});
 
 // While alive, no file of this process may grow past `bytes` (writes beyond
 // fail as on a full disk, with "File too large").

@@ -63,6 +63,13 @@ bool IsFloatFormat(int format) {
          format == AV_SAMPLE_FMT_DBL || format == AV_SAMPLE_FMT_DBLP;
 }
 
+// Bytes per frame of plain PCM (whole-byte samples, blocks of one frame), 0
+// for anything else: 4-bit codecs and those with blocks of many frames.
+int PcmFrameBytes(const AVCodecParameters *par, int channels) {
+  const int bits = av_get_exact_bits_per_sample(par->codec_id);
+  return bits >= 8 && par->block_align == bits / 8 * channels ? par->block_align : 0;
+}
+
 // Rounds a bit depth up to the container sizes the converter works with.
 int RoundResolution(int bits) {
   if (bits <= 0) return 0;
@@ -139,6 +146,13 @@ int TDecodeStream::OpenFile(const std::string &path, const TStreamKind &kind,
   ChannelCount = Decoder->ch_layout.nb_channels;
   if (Rate <= 0 || ChannelCount <= 0 || ChannelCount > kMaxChannels) return BASS_ERROR_FORMAT;
 
+  // FFmpeg places a seek in raw PCM by the byte rate the header states; a
+  // header that states a wrong one would send every seek elsewhere.
+  const char *const rawPcm[] = {"wav", "w64", "aiff", nullptr};
+  if (const int frameBytes = PcmFrameBytes(st->codecpar, ChannelCount);
+      frameBytes > 0 && NameListed(Format->iformat->name, rawPcm))
+    st->codecpar->bit_rate = int64_t(frameBytes) * Rate * 8;
+
   const AVCodecDescriptor *descriptor = avcodec_descriptor_get(st->codecpar->codec_id);
   Lossy = !(descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS));
   SourceFloat = !Lossy && IsFloatFormat(Decoder->sample_fmt);
@@ -207,11 +221,10 @@ int64_t TDecodeStream::StatedLengthFromContainer() {
   AVStream *st = Format->streams[StreamIndex];
   const char *const wav[] = {"wav", nullptr};
   int64_t dataOffset, declaredBytes;
-  const int pcmBits = av_get_exact_bits_per_sample(st->codecpar->codec_id);
-  if (NameListed(Format->iformat->name, wav) && pcmBits > 0 &&
-      st->codecpar->block_align == pcmBits / 8 * ChannelCount &&
+  const int frameBytes = PcmFrameBytes(st->codecpar, ChannelCount);
+  if (NameListed(Format->iformat->name, wav) && frameBytes > 0 &&
       ReadWavDataChunk(FilePath, dataOffset, declaredBytes)) {
-    return declaredBytes / st->codecpar->block_align;  // a shorter file is truncated
+    return declaredBytes / frameBytes;  // a shorter file is truncated
   }
   if (st->duration == AV_NOPTS_VALUE || st->duration <= 0 ||
       Format->duration_estimation_method != AVFMT_DURATION_FROM_STREAM)
