@@ -57,7 +57,7 @@ TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) 
   for (const TTextEntry &e : TextRegistry()) placeholders[e.Identifier] = Conversions(*e.Variable);
   EXPECT_EQ(placeholders["text_run_counts"], "dddd");
   for (const char *file : {"english", "russian", "latvian", "czech", "french", "spanish", "hungarian"}) {
-    const std::string path = std::string(TONMILL_SOURCE_DIR) + "/lang/" + file + ".lng";
+    const std::string path = (std::filesystem::path(TONMILL_SOURCE_DIR) / "lang" / file).replace_extension("lng").string();
     std::vector<std::string> missing;
     ResetTextsToEnglish();
     for (const TTextEntry &e : TextRegistry()) e.Variable->clear();
@@ -80,9 +80,8 @@ TEST_F(LanguageFiles, ABrokenFileNeverBreaksTheProgram) {
   EXPECT_EQ(FormatText(text_processing, 3, 12), "Processing file 3 of 12");
   EXPECT_EQ(FormatText(text_done, 50), "50% done");
   // Bytes that are no text in any encoding still load.
-  std::string garbage = "text_start=\xFF\xFE\x80\x81 Start\n";
-  garbage += std::string("\x00\x01\x02", 3) + "\ntext_close=Zu\n";
-  Load(garbage);
+  const char garbage[] = "text_start=\xFF\xFE\x80\x81 Start\n\x00\x01\x02\ntext_close=Zu\n";
+  Load(std::string(garbage, sizeof garbage - 1));
   EXPECT_EQ(text_close, "Zu");
   EXPECT_FALSE(text_start.empty());
 }
