@@ -33,7 +33,10 @@ TFileStream::TFileStream(const std::string &fileName) : Name(fileName) {
     errno = error;
     Fail("Cannot create file");
   }
-  std::setvbuf(File, nullptr, _IOFBF, kBufferBytes);
+  // The C library takes no size from a call without a buffer: it keeps
+  // its own of a disk block, and every few kilobytes become a write.
+  Buffer = std::make_unique<char[]>(kBufferBytes);
+  std::setvbuf(File, Buffer.get(), _IOFBF, kBufferBytes);
 }
 
 TFileStream::~TFileStream() {
