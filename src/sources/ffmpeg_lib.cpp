@@ -254,13 +254,120 @@ std::string RunFFmpegCapture(const std::vector<std::string> &Parameters, bool *M
   }
 }
 
+namespace {
+
+// Frames ffmpeg reports of the beginning of a decode.
+constexpr int kFramesReported = 12;
+
+// The options after an input that have ffmpeg decode the first frames of its
+// audio stream Map ("0:a:1") and report them, each with its stamp on
+// ffmpeg's clock (copied from the container with -copyts) and its length.
+std::vector<std::string> FirstFramesReport(const std::string &Map) {
+  return {"-map", Map, "-frames:a", std::to_string(kFramesReported), "-af", "ashowinfo", "-f", "null", "-"};
+}
+
+// The first frame in ffmpeg's report of decoded frames in Text ("n:0 pts:...
+// nb_samples:..." lines, whole ones only), on ffmpeg's clock in frames of the
+// stream's rate, and the length of a frame there; Count is how many frames
+// were reported. Only what follows the report of Input is read: its name may
+// hold anything. Frames that start inside a packet have stamps ffmpeg
+// guesses, and the guess can miss by a frame: the place is counted back from
+// a later frame, whose stamp is the container's.
+bool FirstFrame(const std::string &Text, const std::string &Input, int64_t &Pts, int64_t &Frames, int &Count) {
+  Count = 0;
+  const std::string header = "from '" + Input + "':";
+  const size_t from = Text.find(header);
+  if (from == std::string::npos) return false;
+  int64_t before = 0;  // frames ahead of the one read
+  for (size_t at = from + header.size(); (at = Text.find(" n:" + std::to_string(Count) + " pts:", at)) != std::string::npos;
+       ++Count) {
+    const size_t lineEnd = Text.find('\n', at);
+    if (lineEnd == std::string::npos) break;  // still being written
+    const char *end = Text.c_str() + lineEnd;
+    int64_t pts = 0, frames = 0;
+    const size_t count = Text.find(" nb_samples:", at);
+    if (std::from_chars(Text.c_str() + Text.find(" pts:", at) + 5, end, pts).ec != std::errc() ||
+        count > lineEnd || std::from_chars(Text.c_str() + count + 12, end, frames).ec != std::errc() ||
+        frames <= 0)
+      break;
+    Pts = pts - before;
+    Frames = frames;
+    before += frames;
+    at = lineEnd;
+  }
+  return Count > 0;
+}
+
+// Where the streams of films begin on ffmpeg's clock, learned once for all
+// the tracks of a film.
+struct TOrigins {
+  std::mutex Lock;
+  std::map<std::string, int64_t> Known;
+};
+
+TOrigins &Origins() {
+  static TOrigins origins;
+  return origins;
+}
+
+// A stream of a file as the file is now (its size and time); empty when
+// that cannot be told.
+std::string OriginKey(const std::string &FileName, int32_t Index) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(FileName, ec);
+  if (ec) return {};
+  const auto time = std::filesystem::last_write_time(FileName, ec).time_since_epoch().count();
+  if (ec) return {};
+  return std::to_string(Index) + ":" + std::to_string(size) + ":" + std::to_string(time) + ":" + FileName;
+}
+
+void RememberOrigin(const std::string &Key, int64_t Pts) {
+  if (Key.empty()) return;
+  std::lock_guard<std::mutex> hold(Origins().Lock);
+  if (Origins().Known.size() > 1000) Origins().Known.clear();
+  Origins().Known[Key] = Pts;
+}
+
+// The first frame of a file's audio stream Index on ffmpeg's clock: as the
+// probe found it, else from a short run of its own.
+bool StreamOrigin(const std::string &FileName, int32_t Index, int64_t &Pts) {
+  const std::string key = OriginKey(FileName, Index);
+  if (!key.empty()) {
+    std::lock_guard<std::mutex> hold(Origins().Lock);
+    if (const auto found = Origins().Known.find(key); found != Origins().Known.end()) {
+      Pts = found->second;
+      return true;
+    }
+  }
+  const std::string input = FFmpegInputName(FileName);
+  std::vector<std::string> args = {"-nostdin", "-hide_banner", "-nostats", "-copyts", "-i", input};
+  const std::vector<std::string> report = FirstFramesReport("0:a:" + std::to_string(Index));
+  args.insert(args.end(), report.begin(), report.end());
+  int64_t frames = 0;
+  int count = 0;
+  if (!FirstFrame(RunFFmpegCapture(args), input, Pts, frames, count)) return false;
+  RememberOrigin(key, Pts);
+  return true;
+}
+
+}  // namespace
+
 bool GetFFmpegAudioInfo(const std::string &FileName, std::string &Text,
                         ffmpeg_lib::TAudioInfoArr &Streams) {
   const std::string input = FFmpegInputName(FileName);
   bool missing = false;
-  // With no output named, ffmpeg reports the input and stops.
-  Text = RunFFmpegCapture({"-nostdin", "-hide_banner", "-i", input}, &missing);
+  const std::string key = OriginKey(FileName, 0);
+  // ffmpeg reports the input, then decodes the first frames of its first
+  // audio stream, if any: where that begins is what every track of a film
+  // is counted from, and this way no run of its own finds it.
+  std::vector<std::string> args = {"-nostdin", "-hide_banner", "-nostats", "-copyts", "-i", input};
+  const std::vector<std::string> report = FirstFramesReport("0:a:0?");
+  args.insert(args.end(), report.begin(), report.end());
+  Text = RunFFmpegCapture(args, &missing);
   Streams = ffmpeg_lib::ParseFFmpegReport(Text, input);
+  int64_t pts = 0, frames = 0;
+  int count = 0;
+  if (!Streams.empty() && FirstFrame(Text, input, pts, frames, count)) RememberOrigin(key, pts);
   return !missing;
 }
 
@@ -316,69 +423,11 @@ TFFMPEGDecoder::~TFFMPEGDecoder() = default;
 
 namespace {
 
-// Frames a decode reports of its beginning.
-constexpr int kFramesReported = 12;
-// What is read from ffmpeg at once.
-constexpr size_t kReadBytes = 256 * 1024;
+// What is read from ffmpeg at once: what its pipe holds.
+constexpr size_t kReadBytes = 64 * 1024;
 // Output held while the report of the first frames is awaited; it comes
 // along with those frames, so a report not seen by then never comes.
 constexpr size_t kHoldLimit = 16 << 20;
-
-// The first frame of ffmpeg's report of decoded frames in Text ("n:0 pts:...
-// nb_samples:..." lines, whole ones only) on ffmpeg's own clock (copied from
-// the container), in frames of the stream's rate, and the length of a frame
-// there; Count is how many frames were reported. Frames that start inside a
-// packet have stamps ffmpeg guesses, and the guess can miss by a frame: the
-// place is counted back from a later frame, whose stamp is the container's.
-bool FirstFrame(const std::string &Text, int64_t &Pts, int64_t &Frames, int &Count) {
-  int64_t before = 0;  // frames ahead of the one read
-  Count = 0;
-  for (size_t at = 0; (at = Text.find(" n:" + std::to_string(Count) + " pts:", at)) != std::string::npos; ++Count) {
-    const size_t lineEnd = Text.find('\n', at);
-    if (lineEnd == std::string::npos) break;  // still being written
-    const char *end = Text.c_str() + lineEnd;
-    int64_t pts = 0, frames = 0;
-    const size_t count = Text.find(" nb_samples:", at);
-    if (std::from_chars(Text.c_str() + Text.find(" pts:", at) + 5, end, pts).ec != std::errc() ||
-        count > lineEnd || std::from_chars(Text.c_str() + count + 12, end, frames).ec != std::errc() ||
-        frames <= 0)
-      break;
-    Pts = pts - before;
-    Frames = frames;
-    before += frames;
-    at = lineEnd;
-  }
-  return Count > 0;
-}
-
-// The first frame of a file's stream on ffmpeg's clock, found once for all
-// the tracks of a film (the file as it is now: its size and time).
-bool StreamOrigin(const std::string &FileName, int32_t Index, int64_t &Pts) {
-  static std::mutex lock;
-  static std::map<std::string, int64_t> known;
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(FileName, ec);
-  const auto time = std::filesystem::last_write_time(FileName, ec).time_since_epoch().count();
-  const std::string key = std::to_string(Index) + ":" + std::to_string(size) + ":" + std::to_string(time) + ":" + FileName;
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    if (const auto found = known.find(key); !ec && found != known.end()) {
-      Pts = found->second;
-      return true;
-    }
-  }
-  const std::string text =
-      RunFFmpegCapture({"-nostdin", "-hide_banner", "-nostats", "-copyts", "-i", FFmpegInputName(FileName), "-map",
-                        "0:a:" + std::to_string(Index), "-frames:a", std::to_string(kFramesReported), "-af",
-                        "ashowinfo", "-f", "null", "-"});
-  int64_t frames = 0;
-  int count = 0;
-  if (!FirstFrame(text, Pts, frames, count)) return false;
-  std::lock_guard<std::mutex> hold(lock);
-  if (known.size() > 1000) known.clear();
-  if (!ec) known[key] = Pts;
-  return true;
-}
 
 }  // namespace
 
@@ -427,7 +476,8 @@ int64_t TFFMPEGDecoder::Landing() {
   int64_t pts = 0, frames = 0;
   int count = 0;
   try {
-    while (!(FirstFrame(Codec->Errors(), pts, frames, count) && count >= kFramesReported) && !Ended) {
+    const std::string input = FFmpegInputName(FileName);
+    while (!(FirstFrame(Codec->Errors(), input, pts, frames, count) && count >= kFramesReported) && !Ended) {
       if (HeldEnd >= kHoldLimit) return -1;
       Fill();  // at the end, the report is whole
     }
