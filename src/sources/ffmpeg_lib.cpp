@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 #include "base/texts.h"
@@ -266,34 +267,39 @@ std::vector<std::string> FirstFramesReport(const std::string &Map) {
   return {"-map", Map, "-frames:a", std::to_string(kFramesReported), "-af", "ashowinfo", "-f", "null", "-"};
 }
 
-// The first frame in ffmpeg's report of decoded frames in Text ("n:0 pts:...
-// nb_samples:..." lines, whole ones only), on ffmpeg's clock in frames of the
+// The first frame in ffmpeg's report of decoded frames in Text (the lines of
+// its ashowinfo filter, whole ones only), on ffmpeg's clock in frames of the
 // stream's rate, and the length of a frame there; Count is how many frames
-// were reported. Only what follows the report of Input is read: its name may
-// hold anything. Frames that start inside a packet have stamps ffmpeg
-// guesses, and the guess can miss by a frame: the place is counted back from
-// a later frame, whose stamp is the container's.
+// were reported. Only lines the filter begins count: anything else ffmpeg
+// prints of the file (its tags, its name) starts a line otherwise, unless
+// the name of Input holds a line break; then only what follows the report
+// of Input is read. Frames that start inside a packet have stamps ffmpeg
+// guesses, and the guess can miss by a frame: the place is counted back
+// from a later frame, whose stamp is the container's.
 bool FirstFrame(const std::string &Text, const std::string &Input, int64_t &Pts, int64_t &Frames, int &Count) {
   Count = 0;
-  const std::string header = "from '" + Input + "':";
-  const size_t from = Text.find(header);
-  if (from == std::string::npos) return false;
+  size_t at = 0;
+  if (Input.find_first_of("\r\n") != std::string::npos) {
+    const std::string header = "from '" + Input + "':";
+    at = Text.find(header);
+    if (at == std::string::npos) return false;
+    at += header.size();
+  }
   int64_t before = 0;  // frames ahead of the one read
-  for (size_t at = from + header.size(); (at = Text.find(" n:" + std::to_string(Count) + " pts:", at)) != std::string::npos;
-       ++Count) {
-    const size_t lineEnd = Text.find('\n', at);
-    if (lineEnd == std::string::npos) break;  // still being written
-    const char *end = Text.c_str() + lineEnd;
+  for (size_t end; (end = Text.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string_view line(Text.data() + at, end - at);
+    const size_t mark = line.find(" n:" + std::to_string(Count) + " pts:");
+    if (line.rfind("[Parsed_ashowinfo_", 0) != 0 || mark == std::string_view::npos) continue;
+    const size_t count = line.find(" nb_samples:");
     int64_t pts = 0, frames = 0;
-    const size_t count = Text.find(" nb_samples:", at);
-    if (std::from_chars(Text.c_str() + Text.find(" pts:", at) + 5, end, pts).ec != std::errc() ||
-        count > lineEnd || std::from_chars(Text.c_str() + count + 12, end, frames).ec != std::errc() ||
-        frames <= 0)
+    if (count == std::string_view::npos ||
+        std::from_chars(line.data() + line.find(" pts:", mark) + 5, line.data() + line.size(), pts).ec != std::errc() ||
+        std::from_chars(line.data() + count + 12, line.data() + line.size(), frames).ec != std::errc() || frames <= 0)
       break;
     Pts = pts - before;
     Frames = frames;
     before += frames;
-    at = lineEnd;
+    ++Count;
   }
   return Count > 0;
 }
@@ -446,9 +452,13 @@ void TFFMPEGDecoder::Launch(double From) {
     args.insert(args.end(), {"-loglevel", "error"});
   }
   args.insert(args.end(), {"-i", FFmpegInputName(FileName), "-map", "0:a:" + std::to_string(AudioInfo.Index)});
-  if (From > 0)
+  if (From > 0) {
     args.insert(args.end(), {"-af", "asplit[pcm][first];[first]aselect='lt(n," + std::to_string(kFramesReported) +
                                         ")',ashowinfo,anullsink"});
+    // The output's description comes amid that report: without the film's
+    // tags and chapters, it cannot push the report out of what is kept.
+    args.insert(args.end(), {"-map_metadata", "-1", "-map_chapters", "-1"});
+  }
   // The rate and channel count the job was planned with, whatever the
   // stream does on the way (a rate the report did not give stays the stream's).
   args.insert(args.end(), {"-ac", std::to_string(std::max(1, s.Channels))});
