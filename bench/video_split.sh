@@ -36,15 +36,20 @@ echo "$seconds" >>"$work/spans"
 awk 'NR > 1 { printf "%d %d %d\n", NR - 1, prev, $1 - prev } { prev = $1 }' "$work/spans" >"$work/pairs"
 
 now() { date +%s.%N; }
-t0=$(now)
+# CPU seconds (user + system) of every process this shell has waited for so
+# far, noted by the shell itself: on a shared machine the fairer comparison.
+cpu() { awk 'NR == 2 { gsub(/s/, ""); split($1, u, "m"); split($2, k, "m"); print u[1] * 60 + u[2] + k[1] * 60 + k[2] }' "$1"; }
+times >"$work/cpu0"; t0=$(now)
 "$build/tonmill" /input "$sheet" /output "$work/out" /dest wav /p 2 /q
-t1=$(now)
+t1=$(now); times >"$work/cpu1"
 export film out="$work/ffmpeg"
 xargs -P2 -L1 sh -c 'ffmpeg -nostdin -v error -y -ss "$2" -i "$film" -t "$3" -vn -c:a pcm_s16le "$out/$1.wav"' _ \
   <"$work/pairs"
-t2=$(now)
+t2=$(now); times >"$work/cpu2"
 
-awk -v a="$t0" -v b="$t1" -v c="$t2" -v n="$tracks" -v m="$minutes" 'BEGIN {
+awk -v a="$t0" -v b="$t1" -v c="$t2" -v ca="$(cpu "$work/cpu0")" -v cb="$(cpu "$work/cpu1")" -v cc="$(cpu "$work/cpu2")" -v n="$tracks" -v m="$minutes" 'BEGIN {
   printf "%d tracks of a %d-minute film (AC-3, 48 kHz stereo) to WAV, two at a time\n", n, m
-  printf "  tonmill      %6.2f s\n  ffmpeg alone %6.2f s\n  ratio        %6.2f\n", b - a, c - b, (b - a) / (c - b)
+  printf "               wall      CPU\n"
+  printf "  tonmill      %6.2f s  %6.2f s\n  ffmpeg alone %6.2f s  %6.2f s\n", b - a, cb - ca, c - b, cc - cb
+  printf "  ratio        %6.2f    %6.2f\n", (b - a) / (c - b), (cb - ca) / (cc - cb)
 }'

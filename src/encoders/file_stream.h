@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <string>
 
 class TFileStream {
@@ -27,5 +28,6 @@ class TFileStream {
   [[noreturn]] void Fail(const char *what);
   void Flush();
   std::string Name;
+  std::unique_ptr<char[]> Buffer;  // the FILE's, freed after the destructor closes it
   std::FILE *File = nullptr;
 };

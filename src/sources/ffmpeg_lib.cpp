@@ -13,6 +13,7 @@
 #include <map>
 #include <mutex>
 #include <stdexcept>
+#include <string_view>
 #include <system_error>
 
 #include "base/texts.h"
@@ -60,6 +61,26 @@ std::string Trimmed(const std::string &text) {
 
 bool StartsWith(const std::string &text, const char *prefix) {
   return text.compare(0, std::strlen(prefix), prefix) == 0;
+}
+
+// The line of ffmpeg's errors that says why it failed: the last one, leaving
+// out what lines marked with a level below an error say.
+std::string FailureLine(const std::string &text) {
+  std::string why;
+  for (size_t from = 0; from < text.size();) {
+    size_t end = text.find('\n', from);
+    if (end == std::string::npos) end = text.size();
+    std::string line = Trimmed(text.substr(from, end - from));
+    from = end + 1;
+    bool minor = false;
+    for (const char *level : {"[info] ", "[warning] ", "[verbose] ", "[debug] ", "[trace] "})
+      minor = minor || StartsWith(line, level) || line.find(std::string("] ") + level) != std::string::npos;
+    for (const std::string level : {"[error] ", "[fatal] ", "[panic] "})
+      if (const size_t at = line.find(level); at != std::string::npos && (at == 0 || line.compare(at - 2, 2, "] ") == 0))
+        line.erase(at, level.size());
+    if (!minor && !line.empty()) why = line;
+  }
+  return why;
 }
 
 // The comma-separated fields of a stream line, commas inside brackets kept.
@@ -234,13 +255,125 @@ std::string RunFFmpegCapture(const std::vector<std::string> &Parameters, bool *M
   }
 }
 
+namespace {
+
+// Frames ffmpeg reports of the beginning of a decode.
+constexpr int kFramesReported = 12;
+
+// The options after an input that have ffmpeg decode the first frames of its
+// audio stream Map ("0:a:1") and report them, each with its stamp on
+// ffmpeg's clock (copied from the container with -copyts) and its length.
+std::vector<std::string> FirstFramesReport(const std::string &Map) {
+  return {"-map", Map, "-frames:a", std::to_string(kFramesReported), "-af", "ashowinfo", "-f", "null", "-"};
+}
+
+// The first frame in ffmpeg's report of decoded frames in Text (the lines of
+// its ashowinfo filter, whole ones only), on ffmpeg's clock in frames of the
+// stream's rate, and the length of a frame there; Count is how many frames
+// were reported. Only lines the filter begins count: anything else ffmpeg
+// prints of the file (its tags, its name) starts a line otherwise, unless
+// the name of Input holds a line break; then only what follows the report
+// of Input is read. Frames that start inside a packet have stamps ffmpeg
+// guesses, and the guess can miss by a frame: the place is counted back
+// from a later frame, whose stamp is the container's.
+bool FirstFrame(const std::string &Text, const std::string &Input, int64_t &Pts, int64_t &Frames, int &Count) {
+  Count = 0;
+  size_t at = 0;
+  if (Input.find_first_of("\r\n") != std::string::npos) {
+    const std::string header = "from '" + Input + "':";
+    at = Text.find(header);
+    if (at == std::string::npos) return false;
+    at += header.size();
+  }
+  int64_t before = 0;  // frames ahead of the one read
+  for (size_t end; (end = Text.find('\n', at)) != std::string::npos; at = end + 1) {
+    const std::string_view line(Text.data() + at, end - at);
+    const size_t mark = line.find(" n:" + std::to_string(Count) + " pts:");
+    if (line.rfind("[Parsed_ashowinfo_", 0) != 0 || mark == std::string_view::npos) continue;
+    const size_t count = line.find(" nb_samples:");
+    int64_t pts = 0, frames = 0;
+    if (count == std::string_view::npos ||
+        std::from_chars(line.data() + line.find(" pts:", mark) + 5, line.data() + line.size(), pts).ec != std::errc() ||
+        std::from_chars(line.data() + count + 12, line.data() + line.size(), frames).ec != std::errc() || frames <= 0)
+      break;
+    Pts = pts - before;
+    Frames = frames;
+    before += frames;
+    ++Count;
+  }
+  return Count > 0;
+}
+
+// Where the streams of films begin on ffmpeg's clock, learned once for all
+// the tracks of a film.
+struct TOrigins {
+  std::mutex Lock;
+  std::map<std::string, int64_t> Known;
+};
+
+TOrigins &Origins() {
+  static TOrigins origins;
+  return origins;
+}
+
+// A stream of a file as the file is now (its size and time); empty when
+// that cannot be told.
+std::string OriginKey(const std::string &FileName, int32_t Index) {
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(FileName, ec);
+  if (ec) return {};
+  const auto time = std::filesystem::last_write_time(FileName, ec).time_since_epoch().count();
+  if (ec) return {};
+  return std::to_string(Index) + ":" + std::to_string(size) + ":" + std::to_string(time) + ":" + FileName;
+}
+
+void RememberOrigin(const std::string &Key, int64_t Pts) {
+  if (Key.empty()) return;
+  std::lock_guard<std::mutex> hold(Origins().Lock);
+  if (Origins().Known.size() > 1000) Origins().Known.clear();
+  Origins().Known[Key] = Pts;
+}
+
+// The first frame of a file's audio stream Index on ffmpeg's clock: as the
+// probe found it, else from a short run of its own.
+bool StreamOrigin(const std::string &FileName, int32_t Index, int64_t &Pts) {
+  const std::string key = OriginKey(FileName, Index);
+  if (!key.empty()) {
+    std::lock_guard<std::mutex> hold(Origins().Lock);
+    if (const auto found = Origins().Known.find(key); found != Origins().Known.end()) {
+      Pts = found->second;
+      return true;
+    }
+  }
+  const std::string input = FFmpegInputName(FileName);
+  std::vector<std::string> args = {"-nostdin", "-hide_banner", "-nostats", "-copyts", "-i", input};
+  const std::vector<std::string> report = FirstFramesReport("0:a:" + std::to_string(Index));
+  args.insert(args.end(), report.begin(), report.end());
+  int64_t frames = 0;
+  int count = 0;
+  if (!FirstFrame(RunFFmpegCapture(args), input, Pts, frames, count)) return false;
+  RememberOrigin(key, Pts);
+  return true;
+}
+
+}  // namespace
+
 bool GetFFmpegAudioInfo(const std::string &FileName, std::string &Text,
                         ffmpeg_lib::TAudioInfoArr &Streams) {
   const std::string input = FFmpegInputName(FileName);
   bool missing = false;
-  // With no output named, ffmpeg reports the input and stops.
-  Text = RunFFmpegCapture({"-nostdin", "-hide_banner", "-i", input}, &missing);
+  const std::string key = OriginKey(FileName, 0);
+  // ffmpeg reports the input, then decodes the first frames of its first
+  // audio stream, if any: where that begins is what every track of a film
+  // is counted from, and this way no run of its own finds it.
+  std::vector<std::string> args = {"-nostdin", "-hide_banner", "-nostats", "-copyts", "-i", input};
+  const std::vector<std::string> report = FirstFramesReport("0:a:0?");
+  args.insert(args.end(), report.begin(), report.end());
+  Text = RunFFmpegCapture(args, &missing);
   Streams = ffmpeg_lib::ParseFFmpegReport(Text, input);
+  int64_t pts = 0, frames = 0;
+  int count = 0;
+  if (!Streams.empty() && FirstFrame(Text, input, pts, frames, count)) RememberOrigin(key, pts);
   return !missing;
 }
 
@@ -256,27 +389,28 @@ TFFMPEG_Codec::TFFMPEG_Codec(const std::vector<std::string> &Parameters) {
 TFFMPEG_Codec::~TFFMPEG_Codec() = default;
 
 int64_t TFFMPEG_Codec::ReadFromHandle(void *Buffer, size_t Count) {
-  int64_t got;
-  try {
-    got = Process->ReadFull(Buffer, Count, kIdleMs);
-  } catch (const std::exception &e) {
+  const int64_t got = Process->Read(Buffer, Count, kIdleMs);
+  if (got < 0) {
     Process->Kill();
-    throw std::runtime_error(std::string("ffmpeg: ") + e.what());
+    throw std::runtime_error("ffmpeg: no answer for " + std::to_string(kIdleMs / 1000) + " seconds");
   }
-  if (got == int64_t(Count) || Process->Stopped()) return got;
+  if (got > 0 || Process->Stopped()) return got;
   // The output ended: a clean end, or a failure ffmpeg explains.
   const int status = Process->Wait(kEndMs);
   if (Process->TimedOut())
     throw std::runtime_error("ffmpeg: still running " + std::to_string(kEndMs / 1000) +
                              " seconds after the end of its output");
   if (status != 0) {
-    std::string why = Trimmed(Process->Errors());
+    std::string why = FailureLine(Process->Errors());
     if (why.empty())
       why = status > 128 ? "stopped by signal " + std::to_string(status - 128) : "exit status " + std::to_string(status);
-    if (const size_t line = why.find_last_of('\n'); line != std::string::npos) why = why.substr(line + 1);
     throw std::runtime_error("ffmpeg: " + why);
   }
-  return got;
+  return 0;
+}
+
+const std::string &TFFMPEG_Codec::Errors() const {
+  return Process->Errors();
 }
 
 TFFMPEGDecoder::TFFMPEGDecoder(bool Mem, const std::string &FileName, double StartPos,
@@ -295,123 +429,109 @@ TFFMPEGDecoder::~TFFMPEGDecoder() = default;
 
 namespace {
 
-// Where the first frame ffmpeg decodes of stream Index after the options
-// Seek lies on ffmpeg's own clock (copied from the container), in frames of
-// the stream's rate, and the length of a frame there. Frames that start
-// inside a packet have stamps ffmpeg guesses, and the guess can miss by a
-// frame: the place is counted back from a later frame, whose stamp is the
-// container's.
-bool FirstFrame(const std::string &Input, int32_t Index, const std::vector<std::string> &Seek, int64_t &Pts,
-                int64_t &Frames) {
-  constexpr int kFramesRead = 12;
-  std::vector<std::string> args = {"-nostdin", "-hide_banner", "-nostats"};
-  args.insert(args.end(), Seek.begin(), Seek.end());
-  args.insert(args.end(), {"-copyts", "-i", Input, "-map", "0:a:" + std::to_string(Index), "-frames:a",
-                           std::to_string(kFramesRead), "-af", "ashowinfo", "-f", "null", "-"});
-  const std::string text = RunFFmpegCapture(args);
-  int64_t before = 0;  // frames ahead of the one read
-  bool found = false;
-  for (size_t at = 0, n = 0; (at = text.find("] n:" + std::to_string(n) + " pts:", at)) != std::string::npos; ++n) {
-    const char *end = text.c_str() + text.size();
-    int64_t pts = 0, frames = 0;
-    const size_t count = text.find(" nb_samples:", at);
-    if (std::from_chars(text.c_str() + text.find(" pts:", at) + 5, end, pts).ec != std::errc() ||
-        count == std::string::npos || std::from_chars(text.c_str() + count + 12, end, frames).ec != std::errc() ||
-        frames <= 0)
-      break;
-    Pts = pts - before;
-    Frames = frames;
-    before += frames;
-    found = true;
-    at = count;
-  }
-  return found;
-}
-
-// The first frame of a file's stream on ffmpeg's clock, found once for all
-// the tracks of a film (the file as it is now: its size and time).
-bool StreamOrigin(const std::string &FileName, int32_t Index, int64_t &Pts) {
-  static std::mutex lock;
-  static std::map<std::string, int64_t> known;
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(FileName, ec);
-  const auto time = std::filesystem::last_write_time(FileName, ec).time_since_epoch().count();
-  const std::string key = std::to_string(Index) + ":" + std::to_string(size) + ":" + std::to_string(time) + ":" + FileName;
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    if (const auto found = known.find(key); !ec && found != known.end()) {
-      Pts = found->second;
-      return true;
-    }
-  }
-  int64_t frames = 0;
-  if (!FirstFrame(FFmpegInputName(FileName), Index, {}, Pts, frames)) return false;
-  std::lock_guard<std::mutex> hold(lock);
-  if (known.size() > 1000) known.clear();
-  if (!ec) known[key] = Pts;
-  return true;
-}
+// What is read from ffmpeg at once: what its pipe holds.
+constexpr size_t kReadBytes = 64 * 1024;
+// Output held while the report of the first frames is awaited; it comes
+// along with those frames, so a report not seen by then never comes.
+constexpr size_t kHoldLimit = 16 << 20;
 
 }  // namespace
 
-bool TFFMPEGDecoder::FindLanding(double Seconds, int64_t Target, std::vector<std::string> &Seek, int64_t &Landed) {
+void TFFMPEGDecoder::Launch(double From) {
   const TAudioInfoRec &s = AudioInfo.Streams[size_t(AudioInfo.Index)];
-  const std::string input = FFmpegInputName(FileName);
-  int64_t frames = 0;
-  if (!OriginKnown && !StreamOrigin(FileName, AudioInfo.Index, OriginPts)) return false;
-  OriginKnown = true;
+  Codec.reset();  // the old process is gone before the new one starts
+  HeldFrom = HeldEnd = 0;
+  Ended = false;
+  std::vector<std::string> args = {"-nostdin", "-hide_banner"};
+  if (From > 0) {
+    // Its report of the first frames goes with the errors, each line marked
+    // with its level so that the errors stay apart.
+    args.insert(args.end(), {"-nostats", "-loglevel", "level+info", "-ss", SecondsText(From), "-noaccurate_seek",
+                             "-copyts"});
+  } else {
+    args.insert(args.end(), {"-loglevel", "error"});
+  }
+  args.insert(args.end(), {"-i", FFmpegInputName(FileName), "-map", "0:a:" + std::to_string(AudioInfo.Index)});
+  if (From > 0) {
+    args.insert(args.end(), {"-af", "asplit[pcm][first];[first]aselect='lt(n," + std::to_string(kFramesReported) +
+                                        ")',ashowinfo,anullsink"});
+    // The output's description comes amid that report: without the film's
+    // tags and chapters, it cannot push the report out of what is kept.
+    args.insert(args.end(), {"-map_metadata", "-1", "-map_chapters", "-1"});
+  }
+  // The rate and channel count the job was planned with, whatever the
+  // stream does on the way (a rate the report did not give stays the stream's).
+  args.insert(args.end(), {"-ac", std::to_string(std::max(1, s.Channels))});
+  if (s.SampleRate > 0) args.insert(args.end(), {"-ar", std::to_string(s.SampleRate)});
+  // Written in large pieces rather than a frame at a time.
+  args.insert(args.end(), {"-c:a", "pcm_s16le", "-flush_packets", "0", "-f", "s16le", "pipe:1"});
+  Codec = std::make_unique<TFFMPEG_Codec>(args);
+}
+
+bool TFFMPEGDecoder::Fill() {
+  if (Ended || !Codec) return false;
+  if (HeldFrom == HeldEnd) HeldFrom = HeldEnd = 0;
+  if (Held.size() - HeldEnd < kReadBytes) Held.resize(HeldEnd + kReadBytes);
+  const int64_t got = Codec->ReadFromHandle(Held.data() + HeldEnd, Held.size() - HeldEnd);
+  if (got <= 0) {
+    Ended = true;
+    return false;
+  }
+  HeldEnd += size_t(got);
+  return true;
+}
+
+int64_t TFFMPEGDecoder::Landing() {
+  const TAudioInfoRec &s = AudioInfo.Streams[size_t(AudioInfo.Index)];
+  int64_t pts = 0, frames = 0;
+  int count = 0;
+  try {
+    const std::string input = FFmpegInputName(FileName);
+    while (!(FirstFrame(Codec->Errors(), input, pts, frames, count) && count >= kFramesReported) && !Ended) {
+      if (HeldEnd >= kHoldLimit) return -1;
+      Fill();  // at the end, the report is whole
+    }
+  } catch (const std::exception &) {
+    return -1;  // the decode from the start says what is wrong
+  }
+  if (count == 0) return -1;
+  int64_t index = pts - OriginPts;
   // Matroska and Flash keep milliseconds: a frame's stamp misses its place by
   // up to half of one, which frames of one length longer than that settle.
   const std::string type = GetFileExtension(FileName);
-  const bool milliseconds = type == "mkv" || type == "flv";
-  // A second before the start lets lossy decoders settle; further back when
-  // the seek lands after it.
-  for (const double margin : {1.0, 10.0, 60.0}) {
-    const double from = Seconds - margin;
-    if (from <= 0) return false;
-    Seek = {"-ss", SecondsText(from), "-noaccurate_seek"};
-    int64_t pts = 0;
-    if (!FirstFrame(input, AudioInfo.Index, Seek, pts, frames)) return false;
-    int64_t index = pts - OriginPts;
-    if (milliseconds) {
-      const int64_t slack = s.SampleRate / 2000 + 1;
-      if (frames <= 2 * slack) return false;
-      const int64_t whole = (index + frames / 2) / frames * frames;
-      if (index < 0 || std::llabs(index - whole) > slack) return false;  // frames of other lengths
-      index = whole;
-    }
-    if (index >= 0 && index <= Target) {
-      Landed = index;
-      return true;
-    }
+  if (type == "mkv" || type == "flv") {
+    const int64_t slack = s.SampleRate / 2000 + 1;
+    if (frames <= 2 * slack) return -1;
+    const int64_t whole = (index + frames / 2) / frames * frames;
+    if (index < 0 || std::llabs(index - whole) > slack) return -1;  // frames of other lengths
+    index = whole;
   }
-  return false;
+  return index >= 0 ? index : -1;
 }
 
 void TFFMPEGDecoder::Start(double Seconds) {
   const TAudioInfoRec &s = AudioInfo.Streams[size_t(AudioInfo.Index)];
-  Codec.reset();  // the old process is gone before the new one starts
   const int64_t target = s.SampleRate > 0 ? std::llround(Seconds * s.SampleRate) : 0;
-  std::vector<std::string> seek;
-  int64_t landed = 0;
-  if (target > 0 && !FindLanding(Seconds, target, seek, landed)) {
-    seek.clear();  // counted from the very start, which is always exact
-    landed = 0;
-  }
-  std::vector<std::string> args = {"-nostdin", "-hide_banner", "-loglevel", "error"};
-  args.insert(args.end(), seek.begin(), seek.end());
-  if (!seek.empty()) args.push_back("-copyts");  // as the landing was found
-  args.insert(args.end(), {"-i", FFmpegInputName(FileName), "-map", "0:a:" + std::to_string(AudioInfo.Index),
-                           "-ac", std::to_string(std::max(1, s.Channels))});
-  // The rate and channel count the job was planned with, whatever the
-  // stream does on the way (a rate the report did not give stays the stream's).
-  if (s.SampleRate > 0) args.insert(args.end(), {"-ar", std::to_string(s.SampleRate)});
-  args.insert(args.end(), {"-c:a", "pcm_s16le", "-f", "s16le", "pipe:1"});
-  Codec = std::make_unique<TFFMPEG_Codec>(args);
   StartSeconds = Seconds;
-  SkipBytes = (target - landed) * FrameBytes;
   BytesDelivered = 0;
-  Ended = false;
+  if (target > 0 && !OriginKnown) OriginKnown = StreamOrigin(FileName, AudioInfo.Index, OriginPts);
+  if (target > 0 && OriginKnown) {
+    // A second before the start lets lossy decoders settle; further back
+    // when the seek lands after it.
+    for (const double margin : {1.0, 10.0, 60.0}) {
+      const double from = Seconds - margin;
+      if (from <= 0) break;
+      Launch(from);
+      const int64_t landed = Landing();
+      if (landed < 0) break;
+      if (landed <= target) {
+        SkipBytes = (target - landed) * FrameBytes;
+        return;
+      }
+    }
+  }
+  Launch(0);  // counted from the very start, which is always exact
+  SkipBytes = target * FrameBytes;
 }
 
 int32_t TFFMPEGDecoder::SetPosition(double Seconds) {
@@ -421,28 +541,30 @@ int32_t TFFMPEGDecoder::SetPosition(double Seconds) {
 }
 
 int64_t TFFMPEGDecoder::GetData(void *Buffer, uint32_t Count) {
-  if (Ended) return 0;
   Count -= Count % uint32_t(FrameBytes);  // whole frames only
-  while (SkipBytes > 0 && !Ended) {
-    const uint32_t want = uint32_t(std::min<int64_t>(SkipBytes, Count));
-    const int64_t got = Codec->ReadFromHandle(Buffer, want);
-    SkipBytes -= got;
-    if (got < int64_t(want)) {
-      Ended = true;
+  uint8_t *out = static_cast<uint8_t *>(Buffer);
+  size_t done = 0;
+  while (done < Count) {
+    if (HeldFrom == HeldEnd && !Fill()) {
       Codec.reset();
+      break;
     }
+    const size_t held = HeldEnd - HeldFrom;
+    if (SkipBytes > 0) {  // decoded before the start
+      const size_t drop = size_t(std::min<int64_t>(SkipBytes, int64_t(held)));
+      HeldFrom += drop;
+      SkipBytes -= int64_t(drop);
+      continue;
+    }
+    const size_t take = std::min(held, size_t(Count) - done);
+    std::memcpy(out + done, Held.data() + HeldFrom, take);
+    HeldFrom += take;
+    done += take;
   }
-  if (Ended) return 0;
-  const int64_t got = Codec->ReadFromHandle(Buffer, Count);
-  const int64_t whole = got - got % FrameBytes;
-  if (got < int64_t(Count)) {
-    Ended = true;
-    Codec.reset();
-  }
-  BytesDelivered += whole;
-  return whole;
+  const size_t whole = done - done % size_t(FrameBytes);
+  BytesDelivered += int64_t(whole);
+  return int64_t(whole);
 }
-
 double TFFMPEGDecoder::GetPosition() {
   return BytesPerSecond > 0 ? StartSeconds + double(BytesDelivered) / BytesPerSecond : StartSeconds;
 }

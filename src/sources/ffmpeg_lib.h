@@ -65,9 +65,12 @@ class TFFMPEG_Codec {
   // text_ffmpeg_missing when it is not found.
   TFFMPEG_Codec(const std::vector<std::string> &Parameters);
   ~TFFMPEG_Codec();
-  // Fills Buffer with Count bytes, fewer only at the end of output.
-  // Raises when ffmpeg fails or stops answering.
+  // Reads what ffmpeg has written so far, up to Count bytes, waiting for
+  // the first; 0 at the end of its output. Raises when ffmpeg fails or
+  // stops answering.
   int64_t ReadFromHandle(void *Buffer, size_t Count);
+  // The last of what ffmpeg wrote to its standard error.
+  const std::string &Errors() const;
 
  private:
   std::unique_ptr<TChildProcess> Process;
@@ -90,13 +93,22 @@ class TFFMPEGDecoder : public TCustomDecoder {
 
  private:
   void Start(double Seconds);
-  // Where a seek lands: Seek (the options before the input) and the frame
-  // of the whole decode ffmpeg then starts at, at most Target. False when
-  // that cannot be told, and the decode goes from the start.
-  bool FindLanding(double Seconds, int64_t Target, std::vector<std::string> &Seek, int64_t &Landed);
+  // Starts ffmpeg decoding from From seconds on (seeking with the options
+  // before the input, and reporting its first frames), or from the very
+  // start when From is 0.
+  void Launch(double From);
+  // Where the decode just launched begins: the frame of the whole decode
+  // its first frame is, from its report (the output read meanwhile is
+  // held); -1 when that cannot be told.
+  int64_t Landing();
+  // Reads more of ffmpeg's output after what is held; false at its end.
+  bool Fill();
 
   std::unique_ptr<TFFMPEG_Codec> Codec;
   double StartSeconds = 0;
+  std::vector<uint8_t> Held;  // read from ffmpeg, not yet delivered: [HeldFrom, HeldEnd)
+  size_t HeldFrom = 0;
+  size_t HeldEnd = 0;
   int64_t SkipBytes = 0;   // decoded before the start, dropped
   bool OriginKnown = false;
   int64_t OriginPts = 0;   // the stream's first frame on ffmpeg's clock, in frames

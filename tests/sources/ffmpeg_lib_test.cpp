@@ -273,6 +273,24 @@ TEST_F(FFmpegDecoder, MisbehavingProgramsEndCleanly) {
     EXPECT_EQ(error.empty(), row.Error.empty()) << error;
     EXPECT_TRUE(Children().empty());
   }
+  // The real ffmpeg killed while it works, from the start or after a seek (when
+  // it also reports how its decode begins): no line of that report passes for the reason.
+  SetFFmpegPath("ffmpeg");
+  for (const double start : {-1.0, 1.5}) {
+    TFFMPEGDecoder decoder(false, Film, start, 0, 0, 4096, InfoOf(Film));
+    std::vector<uint8_t> block(4096);
+    ASSERT_EQ(decoder.GetData(block.data(), 4096), 4096);
+    const std::vector<pid_t> running = Children();
+    ASSERT_EQ(running.size(), 1u);
+    kill(running[0], SIGKILL);
+    try {
+      while (decoder.GetData(block.data(), 4096) > 0) {
+      }
+      ADD_FAILURE() << "a killed ffmpeg went unnoticed";
+    } catch (const std::exception &e) {
+      EXPECT_EQ(std::string(e.what()), "ffmpeg: stopped by signal 9") << start;
+    }
+  }
 }
 
 // Files ffmpeg cannot read as audio: no streams, and a decoder error naming ffmpeg.
