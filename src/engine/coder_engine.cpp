@@ -114,6 +114,9 @@ void TCoder_engine::Execute() {
     }
     if (!KeepGoing) throw std::runtime_error(CoderEngineError);
   }
+  // Stopped while reading: the sources not yet read have no length to cut
+  // their sheets by, and nothing is converted anyway.
+  if (Cancelled) return;
   StartTicks = GetTickCount();
 
   std::vector<TFileListRec> jobs = BuildJobs();

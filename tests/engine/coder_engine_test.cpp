@@ -142,6 +142,19 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
       EXPECT_TRUE(std::equal(kept.begin(), kept.end(), all.begin()));
     }
   }
+  // A stop while the sources are still being read: an image not yet read is
+  // no sheet that cannot be cut, the run is just cancelled.
+  fs::remove_all(Out);
+  fs::create_directories(Out);
+  List = {{Source("image.wav", 6), {}}};
+  List[0].Rec.HasCUE = true;
+  WriteText(Folder + "/image.cue", "FILE \"image.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
+                                   "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n");
+  TCoder_engine engine;
+  Prepare(engine, 2);
+  engine.Cancel();
+  EXPECT_EQ(engine.Run(), 2);
+  EXPECT_TRUE(fs::is_empty(Out));
 }
 
 // A job whose output has taken its name is converted, even when the stop
