@@ -12,6 +12,9 @@
 #   make package        the Debian package, in build/package/
 #   make package-check  build, lint, install, run and remove the package (root)
 #   make fuzz   build the libFuzzer targets with clang, run each FUZZ_SECONDS
+#   make mutate plant each fault of scripts/mutate.faults in a scratch copy
+#               (build-mutate/), build, run the tests until one fails; lists
+#               the faults the tests miss (FAULTS="id ..." for some; long)
 JOBS ?= 2
 CMAKE_FLAGS = -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
@@ -25,7 +28,7 @@ FUZZ_SECONDS ?= 60
 CI_FUZZ_SECONDS ?= 20
 FUZZERS = cue_fuzz language_fuzz ffmpeg_report_fuzz command_line_fuzz id3v1_fuzz settings_fuzz ape_fuzz
 
-.PHONY: all deps demo check ci test asan tsan tsan-threads fuzz bench clean package package-check
+.PHONY: all deps demo check ci test asan tsan tsan-threads fuzz bench clean package package-check mutate
 
 all:
 	cmake -S . -B build $(CMAKE_FLAGS)
@@ -73,6 +76,10 @@ ci: check
 	$(MAKE) asan
 	$(MAKE) tsan-threads
 	$(MAKE) fuzz FUZZ_SECONDS=$(CI_FUZZ_SECONDS)
+
+# Not part of check or ci: a fault that survives runs the whole suite.
+mutate:
+	scripts/mutate $(FAULTS)
 
 package: all
 	cd build && cpack -G DEB -B package
