@@ -48,6 +48,7 @@ const TFields kTagLibName = {{"title", "TITLE"}, {"artist", "ARTIST"}, {"album",
 struct TProbe {
   TFields Tags;
   bool Cover = false;
+  std::string CoverKind;  // what the picture's own tag says it shows, where the format has one
 };
 TProbe Probe(const std::string &path) {
   std::string out, err;
@@ -62,6 +63,7 @@ TProbe Probe(const std::string &path) {
     if (line == "DISPOSITION:attached_pic=1") probe.Cover = true;
     if (line.starts_with("codec_type=")) picture = line == "codec_type=video";
     if (line.starts_with("[FORMAT]")) picture = false;
+    if (picture && line.starts_with("TAG:comment=")) probe.CoverKind = line.substr(12);
     if (picture || !line.starts_with("TAG:")) continue;
     const size_t eq = line.find('=');
     std::string key = line.substr(4, eq - 4);
@@ -215,6 +217,7 @@ TEST(OutputTags, SourceTypesIntoFormatsPairwise) {
             << kTagLibName.at(key);
       }
       ASSERT_TRUE(probe.Cover);
+      EXPECT_TRUE(probe.CoverKind.empty() || probe.CoverKind == "Cover (front)") << probe.CoverKind;
       ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-i", path, "-map", "0:v", "-c", "copy", "-f", "image2", path + ".png"}), 0);
       EXPECT_EQ(ReadFileBytes(path + ".png"), coverBytes);
       const std::vector<uint8_t> bytes = ReadFileBytes(path), bare = ReadFileBytes(plain.at(name));
