@@ -73,9 +73,10 @@ struct TSheetRow {
   bool Extras;  // CATALOG, REM, FLAGS, ISRC and INDEX 00 lines
   bool Crlf, FinalNewline;
   TTitles Titles;
-  const char *SheetName;  // the audio is always "Album Image.flac"
+  const char *SheetName;
   const char *FileLine;   // what the sheet's FILE line names
   bool DropFolder;        // the folder, rather than the sheet itself
+  const char *Type = "flac";  // the image is "Album Image." this
 };
 
 void PrintTo(const TSheetRow &row, std::ostream *os) { *os << row.Name; }
@@ -89,6 +90,7 @@ const TSheetRow kRows[] = {
     {"two_too_long", 2, false, false, true, tTooLong, "rip.cue", "Album Image.flac", false},
     {"ninety_nine", 99, true, true, false, tTrackTitles, "rip.cue", "Album Image.flac", true},
     {"ninety_nine_for_a_wav", 99, false, false, true, tSheetOnly, "zz.cue", "ALBUM IMAGE.wav", false},
+    {"two_in_wavpack", 2, true, false, true, tTrackTitles, "Album Image.cue", "Album Image.wv", true, "wv"},
 };
 
 // INDEX 01 of each track in CD frames: uneven lengths from 0 on.
@@ -129,8 +131,9 @@ class CueSheetRuns : public ::testing::TestWithParam<TSheetRow> {
     Album = Folder + "/album";
     fs::create_directories(Album);
     const TTestSignal signal{.Seconds = (row.Tracks * 20 + 30) / 75.0 + 0.0123};
-    WriteSignal(Album + "/Album Image.flac", signal, {"-c:a", "flac"});
-    Image = FFmpegDecode(Album + "/Album Image.flac", "s16le");
+    const std::string image = Album + "/Album Image." + row.Type;
+    WriteSignal(image, signal, {"-c:a", row.Type == std::string("wv") ? "wavpack" : "flac"});
+    Image = FFmpegDecode(image, "s16le");
     ASSERT_EQ(Image.size(), size_t(FrameCount(signal)) * kFrameBytes);
     WriteText(Album + "/" + row.SheetName, Sheet(row));
   }
@@ -181,7 +184,7 @@ TEST_P(CueSheetRuns, DroppedOnTheWindowAndGivenToBatchMode) {
   window.rbWAV->click();
   window.cbCreateFull->setChecked(false);
   window.DropFiles({Dropped()}, false);
-  EXPECT_EQ(window.lInputFiles->text().toStdString(), "1(flac+CUE)");
+  EXPECT_EQ(window.lInputFiles->text().toStdString(), std::string("1(") + GetParam().Type + "+CUE)");
   window.bStart->click();
   EXPECT_EQ(errors, std::vector<std::string>{});
   const int tracks = GetParam().Tracks;
