@@ -406,4 +406,15 @@ TEST_F(InfoViews, CancelledGatheringShowsNothingAndChangesNothing) {
   EXPECT_EQ(Names(*Window), before);
 }
 
+// An image added by itself shows the sheet beside it (its type "+CUE"), for
+// the types that images are ripped to; an Ogg file is never an image.
+TEST(FilesInfoRows, AnImageAddedByItselfShowsTheSheetBesideIt) {
+  const std::string folder = TestFolder(), sheet = WriteText(folder + "/live.cue", "FILE \"live\" WAVE\n");
+  for (const std::string type : {"flac", "wv", "ape", "wav", "mp3", "ogg"}) {
+    const std::string audio = WriteText(folder + "/live." + type, "");  // only its name counts here
+    EXPECT_EQ(FilesInfoRow({audio, {}}, 1).SheetName, type == "ogg" ? "" : sheet) << type;
+    fs::remove(audio);
+  }
+}
+
 }  // namespace
