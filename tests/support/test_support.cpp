@@ -116,7 +116,7 @@ namespace {
 // Writes one sample `v` (full scale 1.0; integers clip) in the format of `bits`; returns the next place.
 uint8_t *PutSample(uint8_t *p, int bits, double v) {
   const double c = std::clamp(v, -1.0, 1.0);
-  const int32_t s = bits == 8 ? int32_t(std::lround(c * 127) + 128) : int32_t(std::lround(c * ((1 << (bits - 1)) - 1)));
+  const int32_t s = bits == 8 ? int32_t(std::lround(c * 127) + 128) : int32_t(std::lround(c * double((int64_t(1) << (bits - 1)) - 1)));
   const float f = float(v);
   uint32_t u = uint32_t(s);
   if (bits == 32) std::memcpy(&u, &f, 4);
