@@ -63,11 +63,12 @@ bool IsFloatFormat(int format) {
          format == AV_SAMPLE_FMT_DBL || format == AV_SAMPLE_FMT_DBLP;
 }
 
-// Bytes per frame of plain PCM (whole-byte samples, blocks of one frame), 0
-// for anything else: 4-bit codecs and those with blocks of many frames.
+// Bytes per frame of plain PCM (whole-byte samples), 0 for anything else
+// (4-bit codecs). A header's block size that says otherwise is wrong: the
+// samples are what they are.
 int PcmFrameBytes(const AVCodecParameters *par, int channels) {
   const int bits = av_get_exact_bits_per_sample(par->codec_id);
-  return bits >= 8 && par->block_align == bits / 8 * channels ? par->block_align : 0;
+  return bits >= 8 && bits % 8 == 0 ? bits / 8 * channels : 0;
 }
 
 // Rounds a bit depth up to the container sizes the converter works with.
