@@ -15,8 +15,8 @@ struct TMisstatedWav {
   std::string Name;
   std::vector<std::string> Codec;  // as ffmpeg writes the file
   size_t Field;                    // offset of the field in the "fmt " chunk's content
-  int Bytes;                       // its size
-  uint32_t Value;                  // written over it
+  int Bytes;                       // its size (the fields that follow it too)
+  uint64_t Value;                  // written over it, little-endian
 };
 
 std::ostream &operator<<(std::ostream &os, const TMisstatedWav &c) { return os << c.Name; }
@@ -60,7 +60,9 @@ INSTANTIATE_TEST_SUITE_P(
         TMisstatedWav{"ByteRateOfAnotherRate", {"-c:a", "pcm_s16le"}, 8, 4, 44100 * 4 * 3 / 4},
         TMisstatedWav{"ByteRateTooHigh", {"-c:a", "pcm_s16le"}, 8, 4, 48000 * 4},
         // A 4-bit codec has no whole bytes per frame: no block size is no frame size.
-        TMisstatedWav{"AdpcmWithoutBlockSize", {"-c:a", "adpcm_yamaha"}, 12, 2, 0}),
+        TMisstatedWav{"AdpcmWithoutBlockSize", {"-c:a", "adpcm_yamaha"}, 12, 2, 0},
+        // A block size of one byte, and the byte rate that goes with it.
+        TMisstatedWav{"BlockOfOneByte", {"-c:a", "pcm_s16le"}, 8, 6, uint64_t(1) << 32 | 44100}),
     [](const auto &info) { return info.param.Name; });
 
 }  // namespace
