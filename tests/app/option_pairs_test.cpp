@@ -279,7 +279,10 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
     EXPECT_TRUE(seen.Others.empty()) << seen.Others.front();
     EXPECT_TRUE(seen.Hidden.empty()) << seen.Hidden.front();
     if (keptShort) {
-      EXPECT_TRUE(seen.Outputs.count("long") && !Whole(row, "long", seen.Outputs.at("long"))) << "long is kept short: " << seen.Outputs.size() << " " << (seen.Outputs.count("long") ? seen.Outputs.at("long") : "");
+      // Unless the stop found it being verified: an output stopped there is
+      // not kept (what it holds was never checked), which a slow machine shows.
+      const bool longKept = seen.Outputs.count("long") && !Whole(row, "long", seen.Outputs.at("long"));
+      EXPECT_TRUE(longKept || (row.Verify && !seen.Outputs.count("long"))) << "long is kept short";
       EXPECT_GE(whole, converted + report.LeftAlone) << err;
       EXPECT_LE(whole + short_, converted + report.LeftAlone + report.Stopped) << err;
     } else if (!twice) {
