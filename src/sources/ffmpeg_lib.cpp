@@ -260,11 +260,12 @@ namespace {
 // Frames ffmpeg reports of the beginning of a decode.
 constexpr int kFramesReported = 12;
 
-// The options after an input that have ffmpeg decode the first frames of its
+// The arguments that have ffmpeg read Input and decode the first frames of its
 // audio stream Map ("0:a:1") and report them, each with its stamp on
 // ffmpeg's clock (copied from the container with -copyts) and its length.
-std::vector<std::string> FirstFramesReport(const std::string &Map) {
-  return {"-map", Map, "-frames:a", std::to_string(kFramesReported), "-af", "ashowinfo", "-f", "null", "-"};
+std::vector<std::string> FirstFramesRun(const std::string &Input, const std::string &Map) {
+  return {"-nostdin", "-hide_banner", "-nostats", "-copyts", "-i", Input, "-map", Map, "-frames:a",
+          std::to_string(kFramesReported), "-af", "ashowinfo", "-f", "null", "-"};
 }
 
 // The first frame in ffmpeg's report of decoded frames in Text (the lines of
@@ -346,9 +347,7 @@ bool StreamOrigin(const std::string &FileName, int32_t Index, int64_t &Pts) {
     }
   }
   const std::string input = FFmpegInputName(FileName);
-  std::vector<std::string> args = {"-nostdin", "-hide_banner", "-nostats", "-copyts", "-i", input};
-  const std::vector<std::string> report = FirstFramesReport("0:a:" + std::to_string(Index));
-  args.insert(args.end(), report.begin(), report.end());
+  const std::vector<std::string> args = FirstFramesRun(input, "0:a:" + std::to_string(Index));
   int64_t frames = 0;
   int count = 0;
   if (!FirstFrame(RunFFmpegCapture(args), input, Pts, frames, count)) return false;
@@ -366,9 +365,7 @@ bool GetFFmpegAudioInfo(const std::string &FileName, std::string &Text,
   // ffmpeg reports the input, then decodes the first frames of its first
   // audio stream, if any: where that begins is what every track of a film
   // is counted from, and this way no run of its own finds it.
-  std::vector<std::string> args = {"-nostdin", "-hide_banner", "-nostats", "-copyts", "-i", input};
-  const std::vector<std::string> report = FirstFramesReport("0:a:0?");
-  args.insert(args.end(), report.begin(), report.end());
+  const std::vector<std::string> args = FirstFramesRun(input, "0:a:0?");
   Text = RunFFmpegCapture(args, &missing);
   Streams = ffmpeg_lib::ParseFFmpegReport(Text, input);
   int64_t pts = 0, frames = 0;
