@@ -62,7 +62,9 @@ INSTANTIATE_TEST_SUITE_P(
         // A 4-bit codec has no whole bytes per frame: no block size is no frame size.
         TMisstatedWav{"AdpcmWithoutBlockSize", {"-c:a", "adpcm_yamaha"}, 12, 2, 0},
         // A block size of one byte, and the byte rate that goes with it.
-        TMisstatedWav{"BlockOfOneByte", {"-c:a", "pcm_s16le"}, 8, 6, uint64_t(1) << 32 | 44100}),
+        TMisstatedWav{"BlockOfOneByte", {"-c:a", "pcm_s16le"}, 8, 6, uint64_t(1) << 32 | 44100},
+        // A block size that is no whole number of frames: seeks land on its multiples.
+        TMisstatedWav{"BlockOfOddSize", {"-c:a", "pcm_s16le"}, 12, 2, 143}),
     [](const auto &info) { return info.param.Name; });
 
 }  // namespace
