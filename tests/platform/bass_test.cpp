@@ -4,6 +4,7 @@
 // properties; a seek to any frame reads what the plain decode has there
 // (CUE tracks are cut this way); bad input fails cleanly.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <random>
@@ -152,10 +153,20 @@ TEST(BassFailures, WhatIsNoAudioOfItsExtensionIsRefused) {
     std::filesystem::copy_file(real, folder + "/" + named);
     rows.push_back({folder + "/" + named, BASS_ERROR_FILEFORM});
   }
+  // A RIFF INFO item that states 1.9 GB in a file of 100 bytes.
+  using namespace std::string_literals;
+  const std::string item = "LIST\x28\0\0\x83INFOINAM\5\0\0\0seed\0\0data\x24\x69\x6e\x74"s;
+  const std::string huge = "RIFF\x74\3\0\0WAVEfmt \x10\0\0\0\1\0\1\0\x40\x1f\0\0\x40\x1f\0\0\1\0\x08\0"s + item + "tt";
+  WriteFileBytes(folder + "/huge_item.wav", std::vector<uint8_t>(huge.begin(), huge.end()));
+  rows.push_back({folder + "/huge_item.wav", BASS_ERROR_FILEFORM});
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
   for (const auto &[path, error] : rows) {
     EXPECT_EQ(Open(path), 0u) << path;
     EXPECT_EQ(BASS_ErrorGetCode(), error) << path;
   }
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 512 * 1024) << "kilobytes taken to refuse these files";
   int otherThreadCode = -2;
   std::thread([&] {
     BASS_StreamFree(Open(wav));
