@@ -52,7 +52,6 @@ std::string Conversions(const std::string &text) {
 }
 
 TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) {
-  // The program formats each text with the arguments of its English text.
   std::map<std::string, std::string> placeholders;
   for (const TTextEntry &e : TextRegistry()) placeholders[e.Identifier] = Conversions(*e.Variable);
   EXPECT_EQ(placeholders["text_run_counts"], "dddd");
@@ -68,7 +67,6 @@ TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) 
       EXPECT_EQ(Conversions(*e.Variable), placeholders[e.Identifier])
           << file << ": " << e.Identifier << " = " << *e.Variable;
     }
-    // They format with what the program passes, without falling back.
     EXPECT_NO_THROW(fmt::sprintf(text_processing, 3, 12)) << file;
     EXPECT_NO_THROW(fmt::sprintf(text_encoder_error, std::string(), 0, std::string("x"))) << file;
   }
