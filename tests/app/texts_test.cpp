@@ -35,7 +35,6 @@ TEST_F(LanguageFiles, LinesIdentifiersAndTexts) {
   EXPECT_EQ(text_ok, "Fine");
   EXPECT_EQ(text_about, "About");  // a line without "=" defines nothing
   EXPECT_EQ(missing.size(), TextRegistry().size() - 3u);
-  EXPECT_EQ(missing.front(), "text_failed_to_init_decoding");
 }
 
 // The conversions of a format text, in order ("d" or "s"), "%%" left out.
@@ -54,7 +53,6 @@ std::string Conversions(const std::string &text) {
 TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) {
   std::map<std::string, std::string> placeholders;
   for (const TTextEntry &e : TextRegistry()) placeholders[e.Identifier] = Conversions(*e.Variable);
-  EXPECT_EQ(placeholders["text_run_counts"], "dddd");
   for (const char *file : {"english", "russian", "latvian", "czech", "french", "spanish", "hungarian"}) {
     const std::string path = (std::filesystem::path(TONMILL_SOURCE_DIR) / "lang" / file).replace_extension("lng").string();
     std::vector<std::string> missing;

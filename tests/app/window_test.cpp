@@ -542,30 +542,22 @@ TEST_F(MainWindow, FullPathsStartAtTheHomeFolder) {
 // A destination that cannot be written is one message before anything starts; a missing one is made.
 TEST_F(MainWindow, TheDestinationIsCheckedBeforeTheRun) {
   WriteText(Folder + "/blocked", "a file where a folder should be");
-  const TTestSignal tone{.Seconds = 0.3};
-  Window->DropFiles({WriteSignal(Folder + "/a.wav", tone), WriteSignal(Folder + "/b.wav", tone)}, false);
+  Window->DropFiles({Source("a.wav", {.Seconds = 0.3}), Source("b.wav", {.Seconds = 0.3})}, false);
   Window->rbWAV->click();
   Window->cbCreateFull->setChecked(false);
-  // Why "": the run goes on. The reasons' wording is the batch run's.
-  for (const auto &[folder, why] : std::vector<std::pair<std::string, std::string>>{
-           {Folder + "/blocked/out", "not a directory."}, {Folder + "/new/out", ""}}) {
-    SCOPED_TRACE(folder);
-    Messages.clear();
-    Chosen = folder;
-    Window->bBrowseForFolderClick();
-    const std::string before = Line();
-    Window->bStart->click();
-    EXPECT_TRUE(Errors.empty());
-    if (why.empty()) {
-      EXPECT_TRUE(Messages.empty());
-      EXPECT_EQ(FFmpegDecode(folder + "/a.wav", "s16le"), MakeSamples(tone));
-      continue;
-    }
-    EXPECT_EQ(Messages, std::vector<std::string>{FormatText(text_cannot_write_destination, folder + "/", why)});
-    EXPECT_EQ(Line(), before) << "nothing started";
-    EXPECT_TRUE(Window->bStart->isEnabled());
-    EXPECT_FALSE(fs::exists(folder));
-  }
+  Chosen = Folder + "/blocked/out";  // the reasons' wording is the batch run's (its own test)
+  Window->bBrowseForFolderClick();
+  Window->bStart->click();
+  EXPECT_EQ(Messages, std::vector<std::string>{FormatText(text_cannot_write_destination, Chosen + "/", "not a directory.")});
+  EXPECT_EQ(Line(), FormatText(text_files_will_be_processed, 2)) << "nothing started";
+  EXPECT_TRUE(Window->bStart->isEnabled());
+  Messages.clear();
+  Chosen = Folder + "/new/out";
+  Window->bBrowseForFolderClick();
+  Window->bStart->click();
+  EXPECT_EQ(Messages, std::vector<std::string>{});
+  EXPECT_EQ(FFmpegDecode(Chosen + "/a.wav", "s16le"), MakeSamples({.Seconds = 0.3}));
+  EXPECT_TRUE(Errors.empty());
 }
 
 // A source that stops early is named in the end-of-run message. A failed run says
@@ -579,10 +571,8 @@ TEST_F(MainWindow, EarlyEndsAndFailuresAreSaidInTheWindowsLanguage) {
   EXPECT_TRUE(Errors.empty());
   ASSERT_EQ(Messages.size(), 1u);
   EXPECT_EQ(Messages[0].rfind(FormatText(text_files_were_processed, 2), 0), 0u) << Messages[0];
+  // The warning's wording, and what converts, are the batch run's (its own test).
   EXPECT_NE(Messages[0].find(cut + ": "), std::string::npos) << Messages[0];
-  EXPECT_NE(Messages[0].find(" s of 3.00 s decoded"), std::string::npos) << Messages[0];
-  EXPECT_EQ(Messages[0].find("whole.wav"), std::string::npos) << Messages[0];
-  EXPECT_GT(FFmpegDecode(Chosen + "/cut.wav", "s16le").size(), size_t(44100 * 4));
 
   // The wording of each failure is the batch run's (its own test); here the window's report of one.
   SelectLanguage("RU");
@@ -619,7 +609,6 @@ TEST_F(MainWindow, SettingsAreSavedOnCloseAndReadBack) {
   EXPECT_TRUE(again->rbFLAC->isChecked());
   EXPECT_FALSE(again->cbCreateFull->isChecked());
   EXPECT_EQ(again->eDestinationFolder->toolTip().toStdString(), Chosen + "/");
-  EXPECT_EQ(again->cbLang->currentText(), "FR - Français");
   EXPECT_EQ(again->bStart->text(), "Démarrer");
   const auto yes = [] {
     QMessageBox box(QMessageBox::Question, "TONMILL", "?", QMessageBox::Yes | QMessageBox::No);
@@ -798,7 +787,8 @@ TEST(ErrorReportAndAbout, AboutSaysTheMemoryAndTheLibraries) {
   EXPECT_NEAR(shown, residentKb / 1024, residentKb / 1024 * 0.25 + 2) << line;
   EXPECT_TRUE(TfrmAbout().TntMemo1->toPlainText().contains("GNU General Public License"));
   const std::string info = TfrmAbout::VersionInfo();
-  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'), 7) << info;  // every format but WAV
+  EXPECT_EQ(std::count(info.begin(), info.end(), '\n'),
+            std::count_if(FormatRows().begin(), FormatRows().end(), [](const TFormatRow *row) { return row->Version; }));
   for (const char *library : {"libmp3lame", "libvorbis", "libFLAC", "libwavpack", "MACDll", "FFmpeg AAC", "FFmpeg WMA"})
     EXPECT_NE(info.find(library), std::string::npos) << library << " in " << info;
 }
