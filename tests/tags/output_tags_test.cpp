@@ -118,24 +118,23 @@ std::string Cover(const std::string &path, const char *size = "testsrc=s=32x32")
 // every format from two or three kinds of source.
 TEST(OutputTags, SourceTypesIntoFormatsPairwise) {
   const std::string f = TestProfileFolder(), png = Cover(f + "/cover.png");
-  const std::string wav = WriteMusic(f + "/plain.wav", TTestSignal{});
-  fs::create_directories(f + "/in");
+  const TTestSignal music{.Music = true};
   // ffmpeg writes the tags of each, and the cover where its muxer takes one.
-  for (const std::string type : {"flac", "mp3", "m4a", "ogg", "wv", "wma"}) {
-    const std::map<std::string, const char *> codecs = {{"flac", "flac"}, {"mp3", "libmp3lame"}, {"m4a", "aac"},
-                                                        {"ogg", "libvorbis"}, {"wv", "wavpack"}, {"wma", "wmav2"}};
-    std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-i", wav};
+  for (const auto &[type, codec] : std::map<std::string, std::string>{{"flac", "flac"}, {"mp3", "libmp3lame"},
+                                                                       {"m4a", "aac"}, {"ogg", "libvorbis"},
+                                                                       {"wv", "wavpack"}, {"wma", "wmav2"}}) {
+    std::vector<std::string> args;
     if (type == "flac" || type == "mp3" || type == "m4a")
-      argv.insert(argv.end(), {"-i", png, "-map", "0:a", "-map", "1:v", "-c:v", "copy", "-disposition:v", "attached_pic"});
-    argv.insert(argv.end(), {"-c:a", codecs.at(type)});
-    for (const auto &[key, text] : kSourceTags) argv.insert(argv.end(), {"-metadata", key + "=" + text});
-    argv.push_back(f + "/in/s_" + type + "." + type);
-    ASSERT_EQ(RunTool(argv), 0) << type;
-    if (type != "mp3" && type != "m4a") CompleteWithTagLib(argv.back(), png);
+      args = {"-i", png, "-map", "0:a", "-map", "1:v", "-c:v", "copy", "-disposition:v", "attached_pic"};
+    args.insert(args.end(), {"-c:a", codec});
+    for (const auto &[key, text] : kSourceTags) args.insert(args.end(), {"-metadata", key + "=" + text});
+    fs::create_directories(f + "/in");
+    const std::string source = WriteSignal(f + "/in/s_" + type + "." + type, music, args);
+    if (type != "mp3" && type != "m4a") CompleteWithTagLib(source, png);
   }
   // No ffmpeg encoder writes Monkey's Audio: ours does, tagged afterwards with TagLib.
-  fs::copy_file(wav, f + "/s_ape.wav");
-  ASSERT_EQ(Tonmill({"/q", "/notags", "/input", f + "/s_ape.wav", "/output", f + "/in", "/dest", "ape"}), 0);
+  const std::string wav = WriteSignal(f + "/s_ape.wav", music);
+  ASSERT_EQ(Tonmill({"/q", "/notags", "/input", wav, "/output", f + "/in", "/dest", "ape"}), 0);
   CompleteWithTagLib(f + "/in/s_ape.ape", png);
   // A sheet over a copy of the FLAC source: two tracks with their own title and performer.
   fs::create_directories(f + "/sheet");
@@ -246,11 +245,9 @@ TEST(CoverPictures, ADamagedCoverIsLeftOutAndSaid) {
   const std::string folder = TestProfileFolder(), png = Cover(folder + "/cover.png", "testsrc=s=64x64");
   const std::vector<uint8_t> whole = ReadFileBytes(png);
   const std::string cut = CutInHalf(WriteText(folder + "/cut.png", ReadText(png)));
-  const std::string wav = WriteSignal(folder + "/plain.wav", TTestSignal{});
   fs::create_directories(folder + "/in");
   for (const std::string name : {"cut", "overlong", "whole"}) {
-    const std::string path = folder + "/in/" + name + ".flac";
-    ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-i", wav, "-c:a", "flac", path}), 0);
+    const std::string path = WriteSignal(folder + "/in/" + name + ".flac", TTestSignal{}, {"-c:a", "flac"});
     ASSERT_EQ(RunTool({"metaflac", "--import-picture-from=3||||" + (name == "cut" ? cut : png), path}), 0);
     if (name != "overlong") continue;
     // The picture's own length field says 1000 bytes more than its block holds.
