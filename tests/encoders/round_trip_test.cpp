@@ -80,7 +80,6 @@ const TRow kRows[] = {
     {"ape24Extra96k", dfAPE, 24, 2, 96000, 24, 0, &kApe[2], 0, kStop},
     {"apeFloatOverFullFast", dfAPE, 32, 2, 48000, 16, 0, &kApe[0], 0, 0, 1.5},
     {"wv24MonoFast96k", dfWavPack, 24, 1, 96000, 24, 0, &kWvFast, 0, kStop},
-    {"wv24Stereo48k", dfWavPack, 24, 2, 48000, 24, 0, nullptr, 0, kDisk},  // the first block rewritten last
     {"wvFloatSixOverFull", dfWavPack, 32, 6, 48000, 32, 0, &kWvVeryHigh, 0, 0, 1.5},
     {"wv24Eight192k", dfWavPack, 24, 8, 192000, 24, 0, nullptr, 0, 0, 0.9, 0, 0, 0.5},
     {"wv16Three", dfWavPack, 16, 3, 44100, 16, 0}, {"wvHybrid320", dfWavPack, 16, 2, 44100, 16, 25, &kWvHybrid, 320},
@@ -246,11 +245,7 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
     EXPECT_EQ(ProbeStream(output, "duration_ts"), std::to_string(frames) + "\n");
     if (check.Header) check.Header(c, output, frames, expected);
   } else {
-    if (c.Kbps) {
-      const double kbps = AudioKbps(output, signal.Seconds);
-      EXPECT_NEAR(kbps, c.Kbps, c.Kbps * 0.15);
-      RecordProperty("kbps", std::to_string(kbps));
-    }
+    EXPECT_NEAR(c.Kbps ? AudioKbps(output, signal.Seconds) : 0, c.Kbps, c.Kbps * 0.15);
     // The delay at the start, at most a frame of padding at the end.
     const std::vector<int32_t> decoded = QuietFFmpegDecode(output);
     const int64_t decodedFrames = int64_t(decoded.size()) / outChannels - check.Delay;
@@ -267,9 +262,8 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
     }
     if (!c.OutRate && !c.OutChannels) {
       // MP3 at a constant bitrate states no gapless length: its delay stays.
-      const double snr = SnrDb(AsInt16(expected), decoded, c.Channels, c.Kbps && c.Format == dfMP3 ? 3409 : check.Delay);
-      EXPECT_GT(snr, c.MinSnrDb);
-      RecordProperty("snr_db", std::to_string(snr));
+      const int delay = c.Kbps && c.Format == dfMP3 ? 3409 : check.Delay;
+      EXPECT_GT(SnrDb(AsInt16(expected), decoded, c.Channels, delay), c.MinSnrDb);
     }
   }
 

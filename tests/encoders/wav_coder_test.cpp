@@ -25,7 +25,8 @@ TEST(WavCoder, HeadersStateTheDataWrittenAndReplaceAnExistingFile) {
     size_t DataBytes;
     bool WriteData;
     uint32_t FileBytes, DataSize;
-  } rows[] = {{2, 16, 0, true, 44, 0}, {2, 16, 4000, false, 44, 0}, {1, 24, 3, true, 48, 3}, {2, 16, 4000, true, 4044, 4000}};
+  } rows[] = {{2, 16, 0, true, 44, 0}, {2, 16, 4000, false, 44, 0}, {1, 24, 3, true, 48, 3},
+              {2, 16, 4000, true, 4044, 4000}};
   for (const auto &c : rows) {
     SCOPED_TRACE(std::to_string(c.DataBytes) + " bytes" + (c.WriteData ? "" : " left out"));
     WriteFileBytes(path, std::vector<uint8_t>(100000, 1));

@@ -217,7 +217,8 @@ TEST(OutputTags, SourceTypesIntoFormatsPairwise) {
       const TProbe none = Probe(plain.at(name));
       EXPECT_FALSE(none.Cover);
       EXPECT_NE(std::string(bare.begin(), bare.begin() + 3), "ID3");
-      for (const auto &[key, value] : want) EXPECT_TRUE(format == "mp3" || format == "wma" || !none.Tags.count(key)) << key;
+      for (const auto &[key, value] : want)
+        EXPECT_TRUE(format == "mp3" || format == "wma" || !none.Tags.count(key)) << key;
     }
   }
 }

@@ -112,9 +112,9 @@ TEST(ReadTags, EveryKindOfSourceTag) {
 // naming it and why.
 TEST(WMATags, AttributesAreReplacedAndRemoved) {
   const std::string folder = TestFolder();
-  const std::string wma = WriteSignal(folder + "/out.wma", TTestSignal{}, {"-c:a", "wmav2", "-metadata", "title=Old",
-                                                                            "-metadata", "composer=Somebody", "-metadata",
-                                                                            "copyright=(c) X"});
+  const std::string wma = WriteSignal(folder + "/out.wma", TTestSignal{},
+                                      {"-c:a", "wmav2", "-metadata", "title=Old", "-metadata", "composer=Somebody",
+                                       "-metadata", "copyright=(c) X"});
   const std::string full = folder + "/full.wma";
   fs::copy_file(wma, full);
   WriteWMATags(wma, kTags);
