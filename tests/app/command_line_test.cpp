@@ -67,8 +67,8 @@ TEST(CommandLine, Parsing) {
   EXPECT_NE(empty.Mode, TParsedCommandLine::mBatch);
   EXPECT_EQ(ParseCommandLine({"/input", "a", "/output", "o", "/dest", "flca"}).UnknownDestination, "flca");
 
-  const TCommandLine line({"/input", "a", "/Bitrate", "192", "/quality", "", "/bitrate", "256", "/loseless"});
-  EXPECT_EQ(line.GetParamValue("bitrate", MissingKey), "256");  // the last one wins
+  const TCommandLine line({"/input", "a", "/bitrate", "192", "/quality", "", "/BitRate", "256", "/loseless"});
+  EXPECT_EQ(line.GetParamValue("bitrate", MissingKey), "256");  // the last one wins, in any case
   EXPECT_EQ(line.GetParamValue("quality", MissingKey), MissingKey);
   EXPECT_TRUE(line.HasParam("LOSELESS"));
   EXPECT_FALSE(line.HasParam("useprocodec"));
@@ -83,9 +83,6 @@ TEST(CommandLine, HomeFolderAsAShellExpandsIt) {
       {"~root/x", "/root/x"},       {"~no_such_user_here/x", "~no_such_user_here/x"},
       {"/music/~/a", "/music/~/a"}, {"a~", "a~"}};
   for (const auto &[given, expanded] : rows) EXPECT_EQ(ExpandHome(given), expanded) << given;
-  const TParsedCommandLine p = ParseCommandLine({"/input", "~/a.flac", "~/b.flac", "/output", "~/out"});
-  EXPECT_EQ(p.Options.InputPaths, (std::vector<std::string>{"/home/user/a.flac", "/home/user/b.flac"}));
-  EXPECT_EQ(p.Options.OutputFolder, "/home/user/out/");
   setenv("HOME", oldHome.c_str(), 1);
 }
 
@@ -99,12 +96,12 @@ TEST(CommandLine, EncoderKeysOverTheStoredSettings) {
   TSettingsStore store(path);
   TCoder_engine engine;
   const auto mp3 = [&] { return *static_cast<const TMP3Options *>(engine.GetOptions(dfMP3)); };
-  const auto flac = [&] { return *static_cast<const TFLACOptions *>(engine.GetOptions(dfFLAC)); };
   const auto ogg = [&] { return *static_cast<const TOGGOptions *>(engine.GetOptions(dfOGG)); };
+  const auto wma = [&] { return *static_cast<const TWMAOptions *>(engine.GetOptions(dfWMA)); };
+  const auto flac = [&] { return *static_cast<const TFLACOptions *>(engine.GetOptions(dfFLAC)); };
   const auto wv = [&] { return *static_cast<const TWavPackOptions *>(engine.GetOptions(dfWavPack)); };
   const auto ape = [&] { return *static_cast<const TAPEOptions *>(engine.GetOptions(dfAPE)); };
   const auto aac = [&] { return *static_cast<const TAACOptions *>(engine.GetOptions(dfAAC)); };
-  const auto wma = [&] { return *static_cast<const TWMAOptions *>(engine.GetOptions(dfWMA)); };
   const struct {
     TDestinationFormat Format;
     std::vector<std::string> Args;

@@ -74,7 +74,7 @@ struct TSheetRow {
   bool Crlf, FinalNewline;
   TTitles Titles;
   const char *SheetName;
-  const char *FileLine;   // what the sheet's FILE line names
+  const char *FileLine;   // what the sheet's FILE line names (a path from the sheet's folder)
   bool DropFolder;        // the folder, rather than the sheet itself
   const char *Type = "flac";  // the image is "Album Image." this
 };
@@ -86,10 +86,9 @@ const TSheetRow kRows[] = {
     {"one_track_for_a_wav", 1, false, true, false, tNone, "rip.cue", "Album Image.wav", true},
     {"two_other_case", 2, true, true, true, tTrackTitles, "rip.cue", "album image.FLAC", false},
     {"two_for_a_wav", 2, false, false, false, tSheetOnly, "Rip.cue", "Album Image.wav", true},
-    {"two_untitled", 2, true, false, true, tNone, "album image.cue", "Album Image.flac", true},
+    {"two_untitled_no_extension", 2, true, false, true, tNone, "album image.cue", "../album/Album Image", true},
     {"two_too_long", 2, false, false, true, tTooLong, "rip.cue", "Album Image.flac", false},
-    {"ninety_nine", 99, true, true, false, tTrackTitles, "rip.cue", "Album Image.flac", true},
-    {"ninety_nine_for_a_wav", 99, false, false, true, tSheetOnly, "zz.cue", "ALBUM IMAGE.wav", false},
+    {"ninety_nine_for_a_wav", 99, true, true, true, tSheetOnly, "zz.cue", "ALBUM IMAGE.wav", false},
     {"two_in_wavpack", 2, true, false, true, tTrackTitles, "Album Image.cue", "Album Image.wv", true, "wv"},
 };
 
@@ -193,7 +192,9 @@ TEST_P(CueSheetRuns, DroppedOnTheWindowAndGivenToBatchMode) {
   CheckOutputs(out);
 
   std::string err;
-  ASSERT_EQ(Tonmill({"/input", Dropped(), "/output", Folder + "/batch", "/dest", "wav", "/q"}, &err), 0) << err;
+  ASSERT_EQ(Tonmill({"/input", Dropped(), "/output", Folder + "/batch", "/dest", "wav"}, &err), 0) << err;
+  const std::string counted = tracks == 1 ? "1 file" : std::to_string(tracks) + " tracks of 1 file";
+  EXPECT_NE(err.find(counted + " converted into " + Folder + "/batch/"), std::string::npos) << err;
   CheckOutputs(Folder + "/batch");
 }
 
@@ -219,39 +220,36 @@ TEST(PregapRuns, TracksTileTheImage) {
       {"pregap_of_track_1_late", {{12, 30}, {60, 70}}},
       {"index_00_after_index_01", {{-1, 0}, {60, 45}, {-1, 100}}},  // no pregap then
   };
+  // Each sheet with either switch on and off, the four pairs of the switches among the sheets.
   for (const bool hidden : {false, true})
-    for (const bool own : {false, true})
-      for (const auto &sheet : sheets) {
-        const std::string name = fmt::format("{}{}{}", sheet.Name, hidden ? "_hidden" : "", own ? "_own" : "");
-        SCOPED_TRACE(name);
-        std::string text = "PERFORMER \"The Band\"\nTITLE \"Pregaps\"\nFILE \"image.flac\" WAVE\n";
-        std::vector<std::pair<std::string, int>> expected;  // each output's name and first CD frame
-        for (size_t k = 0; k < sheet.Tracks.size(); ++k) {
-          const auto [index00, index01] = sheet.Tracks[k];
-          text += fmt::format("  TRACK {0:02} AUDIO\n    TITLE \"Song {0:02}\"\n", k + 1);
-          if (index00 >= 0) text += "    INDEX 00 " + CueTime(index00) + "\n";
-          text += "    INDEX 01 " + CueTime(index01) + "\n";
-          expected.push_back({fmt::format("{0:02} - Song {0:02}", k + 1), own && index00 >= 0 && index00 < index01 ? index00 : index01});
-        }
-        if (hidden && expected.front().second > 0) expected.insert(expected.begin(), {"00 - Hidden track", 0});
-        const std::string extension = own ? "flac" : "wav", out = folder + "/" + name;
-        std::vector<std::string> args = {"/input", WriteText(folder + "/" + name + ".cue", text), "/output", out, "/dest", extension, "/q"};
-        if (hidden) args.push_back("/hiddentrack");
-        if (own) args.push_back("/ownpregaps");
-        std::string err;
-        ASSERT_EQ(Tonmill(args, &err), 0) << err;
-        std::set<std::string> written, wanted;
-        for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
-        std::vector<std::string> paths;
-        std::vector<int> starts;
-        for (const auto &[track, start] : expected) {
-          wanted.insert(track + "." + extension);
-          paths.push_back(out + "/" + track + "." + extension);
-          starts.push_back(start);
-        }
-        EXPECT_EQ(written, wanted);
-        if (written == wanted) ExpectTiles(paths, starts, image, folder + "/decoded");
+    for (const auto &sheet : sheets) {
+      const bool own = hidden == ((&sheet - sheets) % 2 == 0);
+      const std::string name = fmt::format("{}{}{}", sheet.Name, hidden ? "_hidden" : "", own ? "_own" : "");
+      SCOPED_TRACE(name);
+      const std::string extension = own ? "flac" : "wav", out = folder + "/" + name;
+      std::string text = "PERFORMER \"The Band\"\nTITLE \"Pregaps\"\nFILE \"image.flac\" WAVE\n";
+      std::vector<std::string> paths;
+      std::vector<int> starts;  // each output's first CD frame
+      for (size_t k = 0; k < sheet.Tracks.size(); ++k) {
+        const auto [index00, index01] = sheet.Tracks[k];
+        text += fmt::format("  TRACK {0:02} AUDIO\n    TITLE \"Song {0:02}\"\n", k + 1);
+        if (index00 >= 0) text += "    INDEX 00 " + CueTime(index00) + "\n";
+        text += "    INDEX 01 " + CueTime(index01) + "\n";
+        paths.push_back(fmt::format("{0}/{1:02} - Song {1:02}.{2}", out, k + 1, extension));
+        starts.push_back(own && index00 >= 0 && index00 < index01 ? index00 : index01);
       }
+      if (hidden && starts.front() > 0) {
+        paths.insert(paths.begin(), out + "/00 - Hidden track." + extension);
+        starts.insert(starts.begin(), 0);
+      }
+      std::vector<std::string> args = {"/input", WriteText(folder + "/" + name + ".cue", text), "/output", out, "/dest", extension, "/q"};
+      if (hidden) args.push_back("/hiddentrack");
+      if (own) args.push_back("/ownpregaps");
+      std::string err;
+      ASSERT_EQ(Tonmill(args, &err), 0) << err;
+      ASSERT_EQ(size_t(std::distance(fs::directory_iterator(out), fs::directory_iterator())), paths.size());
+      ExpectTiles(paths, starts, image, folder + "/decoded");
+    }
 }
 
 // Modification times of every file in a folder, by name, to the nanosecond.
