@@ -88,13 +88,6 @@ std::string Title(const std::string &path) {
   return out;
 }
 
-// Modification times of files, to the nanosecond.
-int64_t MTime(const std::string &path) {
-  struct stat s {};
-  stat(path.c_str(), &s);
-  return int64_t(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
-}
-
 // Gives `path` a modification time just after that of `than`.
 void MakeNewer(const std::string &path, const std::string &than) {
   struct stat s {};
@@ -300,14 +293,14 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
     // Skipping, what the next run finds spoiled is converted again: a
     // whole output cut in half, one older than its source, an unrelated file.
     if (row.End == TEnd::FailingJob) fs::copy_file(Intact, Sources["victim"].first, fs::copy_options::overwrite_existing);
-    std::map<std::string, int64_t> untouched;
+    std::map<std::string, fs::file_time_type> untouched;
     int spoiled = short_;
     if (row.SkipExisting) {
       for (const auto &[stem, path] : seen.Outputs) {
         if (!Whole(row, stem, path)) continue;
         if (stem == "mid") CutInHalf(path);
         else if (stem == "s2") MakeNewer(Sources[stem].first, path);
-        else untouched[stem] = MTime(path);
+        else untouched[stem] = fs::last_write_time(path);
         spoiled += stem == "mid" || stem == "s2";
       }
       if (!seen.Outputs.count("victim") && !seen.Outputs.empty()) {
@@ -327,7 +320,8 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
     EXPECT_EQ(next.Converted + next.LeftAlone, 4) << again;
     EXPECT_EQ(next.LeftAlone, int(untouched.size())) << again;
     EXPECT_EQ(next.Redone, row.SkipExisting ? spoiled : 0) << again;
-    for (const auto &[stem, time] : untouched) EXPECT_EQ(MTime(after.Outputs.at(stem)), time) << stem << " was rewritten";
+    for (const auto &[stem, time] : untouched)
+      EXPECT_EQ(fs::last_write_time(after.Outputs.at(stem)), time) << stem << " was rewritten";
   }
 }
 

@@ -37,9 +37,7 @@ void RunOk(const std::vector<std::string> &argv) {
   ASSERT_EQ(RunTool(argv, nullptr, &err), 0) << argv[0] << ": " << err;
 }
 
-std::string Music(const std::string &folder, double seconds = 3) {
-  return WriteMusic(folder + "/music.wav", {.Seconds = seconds});
-}
+std::string Music(const std::string &folder) { return WriteMusic(folder + "/music.wav", {.Seconds = 3}); }
 
 // The music encoded into folder/name by a program: `argv`, with "IN" for the music and "OUT" for the file.
 std::string Encode(const std::string &folder, const std::string &name, std::vector<std::string> argv) {
@@ -57,7 +55,6 @@ std::string FFmpegEncode(const std::string &folder, const std::string &name, std
 
 std::string Lame(const std::string &f) { return Encode(f, "lame.mp3", {"lame", "--quiet", "-V", "4", "IN", "OUT"}); }
 std::string Oggenc(const std::string &f) { return Encode(f, "oggenc.ogg", {"oggenc", "-Q", "IN", "-o", "OUT"}); }
-std::string Flac(const std::string &f) { return Encode(f, "flac.flac", {"flac", "-s", "-f", "IN", "-o", "OUT"}); }
 std::string WavPack(const std::string &f) { return Encode(f, "wavpack.wv", {"wavpack", "-q", "-y", "IN", "-o", "OUT"}); }
 
 // A copy of `path` named `name` with its bytes changed by `edit`.
@@ -75,7 +72,7 @@ std::string Truncated(const std::string &path) {
 }
 
 // 512 scrambled bytes at each tenth from 30 % to 70 % of the file: enough to
-// hit frame headers, since MP3 carries no checksum over its audio data.
+// hit frame headers where no checksum covers the audio data.
 std::string BitFlipped(const std::string &path) {
   const std::string ext = fs::path(path).extension();
   return Edited(path, "flipped" + ext, [](TBytes &b) {
@@ -167,15 +164,9 @@ std::vector<TSourceCase> SourceCases() {
       {"mp4_opus", ff("opus.mp4", {"-c:a", "libopus", "-ar", "48000"}), Clean},
       {"mp4_mp3", ff("mp3.mp4", {"-c:a", "libmp3lame"}), Clean},
       // Damaged: what decodes is converted, and the source is named afterwards.
-      {"mp3_truncated", [](auto &f) { return Truncated(Lame(f)); }, Warned},
-      {"mp3_bit_flipped", [](auto &f) { return BitFlipped(Lame(f)); }, Warned},
-      {"ogg_truncated", [](auto &f) { return Truncated(Oggenc(f)); }, Warned},
-      {"ogg_bit_flipped", [](auto &f) { return BitFlipped(Oggenc(f)); }, Warned},
       {"aac_truncated", [=](auto &f) { return Truncated(adts(f)); }, Warned},
       {"aac_bit_flipped", [=](auto &f) { return BitFlipped(adts(f)); }, Warned},
       {"m4a_bit_flipped", [=](auto &f) { return BitFlipped(aac(f)); }, Warned},
-      {"flac_truncated", [](auto &f) { return Truncated(Flac(f)); }, Warned},
-      {"flac_bit_flipped", [](auto &f) { return BitFlipped(Flac(f)); }, Warned},
       {"wavpack_truncated", [](auto &f) { return Truncated(WavPack(f)); }, Warned},
       {"wavpack_bit_flipped", [](auto &f) { return BitFlipped(WavPack(f)); }, Warned},
       {"wav_truncated", [](auto &f) { return Truncated(Music(f)); }, Warned},
@@ -183,7 +174,9 @@ std::vector<TSourceCase> SourceCases() {
       // A film, read by the ffmpeg program.
       {"mkv_film_truncated",
        [=](auto &f) {
-         return Truncated(ff("film.mkv", {"-f", "lavfi", "-i", "testsrc=size=32x32:d=3", "-c:v", "mpeg4", "-c:a", "flac"})(f));
+         const auto film = ff("film.mkv", {"-f", "lavfi", "-i", "testsrc=size=32x32:d=3", "-c:v", "mpeg4",
+                                           "-c:a", "flac"});
+         return Truncated(film(f));
        },
        Warned},
       // Its index is at the end: nothing can be opened, and the job fails.
@@ -287,8 +280,10 @@ TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
     std::vector<TTestSignal> signals;
     bool anyRefused = false;
     for (size_t r = 0; r < std::size(rates); ++r) {
-      const TTestSignal s{.Rate = rates[r], .Channels = channels[(r + f) % 5], .Bits = bits[(r + f) % 3], .Seconds = 0.6};
-      WriteSignal(in + "/" + std::to_string(r) + ".wav", s, {"-c:a", s.Bits == 8 ? "pcm_u8" : s.Bits == 16 ? "pcm_s16le" : "pcm_f32le"});
+      const TTestSignal s{.Rate = rates[r], .Channels = channels[(r + f) % 5], .Bits = bits[(r + f) % 3],
+                          .Seconds = 0.6};
+      const char *codec = s.Bits == 8 ? "pcm_u8" : s.Bits == 16 ? "pcm_s16le" : "pcm_f32le";
+      WriteSignal(in + "/" + std::to_string(r) + ".wav", s, {"-c:a", codec});
       signals.push_back(s);
       anyRefused |= lossless && !fits(s.Rate, s.Channels);
     }
@@ -299,12 +294,14 @@ TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
       EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path() << " is left";
     for (size_t r = 0; r < signals.size(); ++r) {
       const TTestSignal &s = signals[r];
-      SCOPED_TRACE(std::to_string(s.Rate) + " Hz, " + std::to_string(s.Channels) + " channels, " + std::to_string(s.Bits) + " bits");
+      SCOPED_TRACE(std::to_string(s.Rate) + " Hz, " + std::to_string(s.Channels) + " channels, " +
+                   std::to_string(s.Bits) + " bits");
       const std::string source = in + "/" + std::to_string(r) + ".wav";
       std::string output = out + "/" + std::to_string(r) + "." + row->Extension;
       if (lossless && !fits(s.Rate, s.Channels)) {
         EXPECT_FALSE(fs::exists(output));
-        EXPECT_NE(err.find(FormatText(text_holds_channels, row->Name, takes.MaxChannels, s.Channels)), std::string::npos) << err;
+        const std::string refusal = FormatText(text_holds_channels, row->Name, takes.MaxChannels, s.Channels);
+        EXPECT_NE(err.find(refusal), std::string::npos) << err;
         continue;
       }
       // FFmpeg reads no WavPack above eight channels (they have no speaker
@@ -366,11 +363,12 @@ TEST(HostileInputs, MalformedSheetsAndHostileNames) {
     fs::remove(sheet);
   }
   // A track that ends before it starts: one failure naming the sheet, and nothing written.
-  const std::string sheet = WriteText(in + "/album.cue", "FILE \"image.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:30\n"
-                                                         "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n");
+  const std::string sheet = WriteText(in + "/album.cue", file + "  TRACK 01 AUDIO\n    INDEX 01 00:00:30\n"
+                                                                "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n");
   std::string err;
   fs::remove_all(out);
-  EXPECT_EQ(Tonmill({"/input", WriteSignal(folder + "/good.wav", {}), sheet, "/output", out, "/dest", "flac"}, &err), 1) << err;
+  const std::string good = WriteSignal(folder + "/good.wav", {});
+  EXPECT_EQ(Tonmill({"/input", good, sheet, "/output", out, "/dest", "flac"}, &err), 1) << err;
   EXPECT_NE(err.find(sheet), std::string::npos) << err;
   EXPECT_NE(err.find("converted 0 of"), std::string::npos) << err;
   EXPECT_FALSE(fs::exists(out + "/good.flac")) << err;
@@ -407,8 +405,7 @@ std::vector<std::string> Outputs(const std::string &folder) {
 }
 
 // A CUE sheet over a film gives one output per track, each exactly its span
-// of the film's whole sound (lossy: in place, of the same length); the film
-// named by itself gives its whole first audio stream.
+// of the film's whole sound (lossy: in place, of the same length).
 TEST(FilmSources, ACueSheetCutsTheFilmsSoundIntoTracks) {
   const struct {
     const char *Extension;
@@ -459,10 +456,6 @@ TEST(FilmSources, ACueSheetCutsTheFilmsSoundIntoTracks) {
       tiled += got.size();
     }
     EXPECT_EQ(tiled, whole.size());
-    ASSERT_EQ(Tonmill({"/input", film, "/output", folder + "/whole", "/dest", "wav"}, &err, {.Seconds = 180}), 0) << err;
-    const std::vector<std::string> single = Outputs(folder + "/whole");
-    ASSERT_EQ(single.size(), 1u);
-    EXPECT_TRUE(AsInt16(FFmpegDecode(single[0], "s16le")) == whole);
   }
 }
 
@@ -488,7 +481,8 @@ TEST(FakeFFmpeg, EndsInBoundedTimeAndLeavesNothingRunning) {
     int Status;
     const char *Says;
   } rows[] = {
-      {"a wrapper's child outlives it", "REAL \"$@\"\nstatus=$?\nsleep 600 &\necho $! >>PIDS\nexit $status\n", 0, "converted"},
+      {"a wrapper's child outlives it", "REAL \"$@\"\nstatus=$?\nsleep 600 &\necho $! >>PIDS\nexit $status\n", 0,
+       "converted"},
       {"none at all", "", 1, "The sound of films is read by the ffmpeg program, which was not found"},
       {"an impossible report",
        "echo \"Input #0, matroska,webm, from '$4':\n  Duration: 00:00:12.00, start: 0.000000, bitrate: 843 kb/s\n"
