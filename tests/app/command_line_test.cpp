@@ -201,6 +201,10 @@ TEST(CommandLine, DesktopEntryListsEveryInputTypeAndOpensFilesAsSendTo) {
   const TParsedCommandLine opened = ParseCommandLine({"/SendTo", "/m/a b.flac", "/m/c.cue"});
   EXPECT_EQ(opened.Mode, TParsedCommandLine::mSendTo);
   EXPECT_EQ(opened.SendToPaths, (std::vector<std::string>{"/m/a b.flac", "/m/c.cue"}));
+  // A file is known by its own extension, never by a dot in its folder's name.
+  for (const auto &[path, extension] : std::vector<std::pair<std::string, std::string>>{
+           {"/m/a b.FLAC", "flac"}, {"/m/album.flac/cover", ""}, {"../album/Album Image", ""}, {"c.d.cue", "cue"}})
+    EXPECT_EQ(GetFileExtension(path), extension) << path;
   const size_t mime = entry.find("\nMimeType=");
   ASSERT_NE(mime, std::string::npos);
   const std::string types = ";" + entry.substr(mime + 10, entry.find('\n', mime + 1) - mime - 10);

@@ -86,7 +86,7 @@ const TSheetRow kRows[] = {
     {"one_track_for_a_wav", 1, false, true, false, tNone, "rip.cue", "Album Image.wav", true},
     {"two_other_case", 2, true, true, true, tTrackTitles, "rip.cue", "album image.FLAC", false},
     {"two_for_a_wav", 2, false, false, false, tSheetOnly, "Rip.cue", "Album Image.wav", true},
-    {"two_untitled_no_extension", 2, true, false, true, tNone, "album image.cue", "../album/Album Image", true},
+    {"two_untitled_no_extension", 2, true, false, true, tNone, "album image.cue", "../album/Album Image", false},
     {"two_too_long", 2, false, false, true, tTooLong, "rip.cue", "Album Image.flac", false},
     {"ninety_nine_for_a_wav", 99, true, true, true, tSheetOnly, "zz.cue", "ALBUM IMAGE.wav", false},
     {"two_in_wavpack", 2, true, false, true, tTrackTitles, "Album Image.cue", "Album Image.wv", true, "wv"},
