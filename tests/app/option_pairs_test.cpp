@@ -19,6 +19,8 @@
 
 #include <fmt/format.h>
 
+#include "app/command_line.h"
+#include "encoders/format.h"
 #include "engine/partial_output.h"
 #include "test_support.h"
 
@@ -190,8 +192,8 @@ class OptionPairs : public ::testing::Test {
   bool Whole(const TRow &row, const std::string &stem, const std::string &path) const {
     const TTestSignal &s = Sources.at(stem).second;
     const std::vector<uint8_t> decoded = FFmpegDecode(path, s.Bits == 24 ? "s24le" : "s16le");
-    const bool lossless = row.Format != std::string("mp3") && row.Format != std::string("ogg") &&
-                          row.Format != std::string("aac") && row.Format != std::string("wma");
+    const TFormatRow *format = FormatRow(DestinationFromSwitch(row.Format));
+    const bool lossless = format->Lossless && format->Lossless(nullptr);
     if (lossless) return decoded == MakeSamples(s);
     const int64_t frames = int64_t(decoded.size()) / s.Channels / (s.Bits == 24 ? 3 : 2);
     return frames >= FrameCount(s) - 1 && frames <= FrameCount(s) + 2048;  // an encoder's padding at most

@@ -67,15 +67,13 @@ std::string Edited(const std::string &path, const std::string &name, const std::
 }
 
 std::string Truncated(const std::string &path) {
-  const std::string ext = fs::path(path).extension();
-  return Edited(path, "truncated" + ext, [](TBytes &b) { b.resize(b.size() * 6 / 10); });
+  return Edited(path, "truncated" + fs::path(path).extension().string(), [](TBytes &b) { b.resize(b.size() * 6 / 10); });
 }
 
 // 512 scrambled bytes at each tenth from 30 % to 70 % of the file: enough to
 // hit frame headers where no checksum covers the audio data.
 std::string BitFlipped(const std::string &path) {
-  const std::string ext = fs::path(path).extension();
-  return Edited(path, "flipped" + ext, [](TBytes &b) {
+  return Edited(path, "flipped" + fs::path(path).extension().string(), [](TBytes &b) {
     for (int k = 3; k <= 7; ++k)
       for (size_t i = b.size() * size_t(k) / 10, j = 0; j < 512; ++j) b[i + j] ^= 0x5a;
   });
