@@ -2,6 +2,7 @@
 #include "encoders/format.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <iterator>
 
@@ -19,11 +20,20 @@ namespace {
 
 const TFormatRow *const kRows[] = {&MP3Format, &WavPackFormat, &OGGFormat, &FLACFormat,
                                    &APEFormat, &AACFormat,     &WMAFormat, &WAVFormat};
-static_assert(std::size(kRows) == DestinationFormatCount);
 
 }  // namespace
 
 std::span<const TFormatRow *const> FormatRows() { return kRows; }
+
+std::span<const TFormatRow *const> FormatRowsByCode() {
+  static const auto rows = [] {
+    std::array<const TFormatRow *, std::size(kRows)> sorted;
+    std::copy(std::begin(kRows), std::end(kRows), sorted.begin());
+    std::sort(sorted.begin(), sorted.end(), [](const TFormatRow *a, const TFormatRow *b) { return a->Code < b->Code; });
+    return sorted;
+  }();
+  return rows;
+}
 
 const TFormatRow *FormatRow(TDestinationFormat Format) {
   for (const TFormatRow *row : kRows)

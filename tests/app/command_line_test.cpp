@@ -168,8 +168,14 @@ TEST(CommandLine, HelpAndCompletionListEveryKey) {
   for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial",
                             "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread"})
     EXPECT_TRUE(isOffered(plain)) << plain;
+  // bash completes "/dest" with the line after "FORMAT is one of".
+  const size_t names = help.find("FORMAT is one of\n") + 17;
+  std::istringstream formats(help.substr(names, help.find('\n', names) - names));
+  std::vector<std::string> listed;
+  for (std::string word; formats >> word;) listed.push_back(word.substr(0, word.find(',')));
   for (const TFormatRow *row : FormatRows()) {
     SCOPED_TRACE(row->Name);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), Lower(row->Name)), row->CreateCoder ? 1 : 0);
     if (row->Keys.empty()) continue;
     const size_t section = help.find("\n  " + Lower(row->Name));
     ASSERT_NE(section, std::string::npos);

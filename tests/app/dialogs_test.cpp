@@ -436,8 +436,8 @@ TEST_F(Dialogs, FilesPerCpuAreStoredWithTheProgramOptions) {
   for (const bool ok : {false, true}) {
     OnNextDialog<TfrmOptions>([&](TfrmOptions &d) {
       OnNextDialog<TfrmFilesPerCPU>([&](TfrmFilesPerCPU &f) {
-        EXPECT_EQ(f.tbFLAC->value(), processors);  // reloaded: a 7 never stored is gone
-        (ok ? f.tbWAV : f.tbFLAC)->setValue(ok ? 9 : 7);
+        EXPECT_EQ(f.Slider(dfFLAC)->value(), processors);  // reloaded: a 7 never stored is gone
+        f.Slider(ok ? dfWAV : dfFLAC)->setValue(ok ? 9 : 7);
         f.bOK->click();
       });
       d.cbAdvanced->click();

@@ -15,6 +15,11 @@ std::string NumberOrAuto(int Value) { return Value == 0 ? text_auto : std::to_st
 
 }  // namespace
 
+
+namespace {
+const TFormatDialogRegistration kDialog(dfAAC, &NewDialogOf<TfrmAACOptions>);
+}  // namespace
+
 TfrmAACOptions::TfrmAACOptions(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent)
     : TFormatDialog(dfAAC, "frmAACOptions", text_aac_settings, Store, Engine, Parent) {
   tbBitrate = Slider("tbBitrate", "AACBitrate");

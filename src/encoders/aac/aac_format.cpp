@@ -49,6 +49,7 @@ constinit const TFormatRow AACFormat = {
     .Extension = "aac",
     .Samples = {.FromFloat = 32, .From24 = 32, .Wide = TWideSamples::Int24In32},
     .CreateCoder = &format_row::CreateCoder<TACCCoder, TAACOptions>,
+    .WriteTags = &tag_writers::ID3Head,
     .Version = &Version,
     .NewOptions = &format_row::NewOptions<TAACOptions>,
     .Fields = kFields,
