@@ -7,6 +7,7 @@
 #include <iterator>
 
 #include "encoders/aac/aac_format.h"
+#include "encoders/alac/alac_format.h"
 #include "encoders/ape/ape_format.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
@@ -19,7 +20,8 @@
 namespace {
 
 const TFormatRow *const kRows[] = {&MP3Format, &WavPackFormat, &OGGFormat, &FLACFormat,
-                                   &APEFormat, &AACFormat,     &WMAFormat, &WAVFormat};
+                                   &APEFormat, &AACFormat,     &WMAFormat, &WAVFormat,
+                                   &ALACFormat};
 
 }  // namespace
 

@@ -18,6 +18,7 @@
 #include <sstream>
 
 #include "encoders/aac/aac_format.h"
+#include "encoders/alac/alac_format.h"
 #include "encoders/ape/ape_format.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
@@ -122,6 +123,11 @@ const TRow kRows[] = {
     {"oggFloatOverFull", dfOGG, 32, 2, 44100, 16, 6, nullptr, 0, 0, 1.5}, {"oggQuad", dfOGG, 16, 4, 22050, 16, 12},
     {"oggEight", dfOGG, 16, 8, 44100, 16, 3},
     {"oggManagedFrom96k", dfOGG, 16, 2, 96000, 16, 0, &kOggManaged, 0, 0, 0.9, 48000},
+    {"alac16", dfALAC, 16, 2, 44100, 16, 0, nullptr, 0, kDisk}, {"alac24Mono96k", dfALAC, 24, 1, 96000, 24, 0, nullptr, 0, kStop},
+    {"alac8Mono8k", dfALAC, 8, 1, 8000, 16, 0}, {"alacFloatSixOverFull", dfALAC, 32, 6, 48000, 16, 0, nullptr, 0, 0, 1.5},
+    {"alac24Three", dfALAC, 24, 3, 44100, 24, 0}, {"alac16Four22k", dfALAC, 16, 4, 22050, 16, 0},
+    {"alac16Five", dfALAC, 16, 5, 32000, 16, 0}, {"alac24Eight", dfALAC, 24, 8, 48000, 24, 0},
+    {"alac24Seven384k", dfALAC, 24, 7, 384000, 24, 0, nullptr, 0, 0, 0.9, 0, 0, 0.4},
 };
 
 std::string Run(const std::vector<std::string> &argv) {
@@ -181,6 +187,10 @@ void WavPackHeader(const TRow &c, const std::string &file, int64_t frames, const
                                   std::string("modalities:        lossless")})
     EXPECT_NE(summary.find(line), std::string::npos) << line << " in\n" << summary;
 }
+void AlacHeader(const TRow &, const std::string &file, int64_t frames, const std::vector<uint8_t> &, const std::string &) {
+  EXPECT_EQ(ProbeStream(file, "codec_name,duration_ts"), "alac," + std::to_string(frames) + "\n");
+  EXPECT_EQ(Run({"ffprobe", "-v", "error", "-show_entries", "format_tags=major_brand", "-of", "csv=p=0", file}), "M4A \n");
+}
 
 // How this test reads each format back beside FFmpeg. A new format needs its line here.
 struct TFormatCheck {
@@ -202,6 +212,7 @@ const std::map<TDestinationFormat, TFormatCheck> kChecks = {
     // faad, the decoder of raw AAC many players use: mono as two equal channels, low rates taken for SBR.
     {dfAAC, {1024, {"faad", "-q", "-o", "OUT", "IN"}, 255, 32000}},
     {dfWMA, {0, {}, 255, 0, nullptr, "", {{1, "unknown"}, {2, "unknown"}}}},  // ASF states no speakers
+    {dfALAC, {0, {}, 255, 0, &AlacHeader, "bits_per_raw_sample", {{4, "4.0"}, {7, "6.1(back)"}, {8, "7.1(wide)"}}}},
 };
 // The own decoder's command for a file, {} where there is none.
 std::vector<std::string> OwnDecoder(const TFormatCheck &check, const std::string &file, const std::string &wav,
