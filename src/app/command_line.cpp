@@ -37,11 +37,18 @@ const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
 }
 
 // The other switches.
-const char *const kSwitches[] = {
-    "/input", "/output", "/dest", "/q", "/p", "/debug", "/sendto",
-    // keys of the encoders
-    "/bitrate", "/minbitrate", "/maxbitrate", "/avgbitrate", "/quality", "/stereomode",
-    "/vbrmethod", "/preset", "/compression", "/bandwidth", "/loseless", "/useprocodec"};
+// Besides the keys of the encoders, which their rows list.
+const char *const kSwitches[] = {"/input", "/output", "/dest", "/q", "/p", "/debug", "/sendto"};
+
+bool IsEncoderKey(const std::string &LowerArgument) {
+  for (const TFormatRow *row : FormatRows()) {
+    for (const char *key : row->Keys)
+      if (LowerArgument == "/" + Lower(key)) return true;
+    for (const TKeyHelp &help : row->KeyHelp)
+      if (LowerArgument == "/" + Lower(help.Key)) return true;
+  }
+  return false;
+}
 
 bool ParseCount(const std::string &text, int32_t &value) {
   if (text.empty() || text.size() > 6 ||
@@ -92,8 +99,8 @@ std::string ExpandHome(const std::string &Path) {
 
 bool IsSwitch(const std::string &Argument) {
   const std::string lower = Lower(Argument);
-  return FlagSwitch(lower) || std::any_of(std::begin(kSwitches), std::end(kSwitches),
-                                          [&](const char *s) { return lower == s; });
+  return FlagSwitch(lower) || IsEncoderKey(lower) ||
+         std::any_of(std::begin(kSwitches), std::end(kSwitches), [&](const char *s) { return lower == s; });
 }
 
 bool TCommandLine::HasParam(const std::string &Key) const {

@@ -117,7 +117,13 @@ struct TFormatRow {
   // them into the file the format's coder would write, sample for sample;
   // null (or a null joiner, for some Options) where the format has none.
   TCreateJoiner CreateJoiner = nullptr;
+  // Where the options choose the container: the extension of outputs made
+  // with Options (a record of the format's); null: always Extension.
+  const char *(*ExtensionOf)(const void *Options) = nullptr;
 };
+
+// The extension of Row's outputs made with Options (null: the defaults).
+const char *OutputExtension(const TFormatRow &Row, const void *Options);
 
 // Every format, in the order About lists them.
 std::span<const TFormatRow *const> FormatRows();

@@ -62,6 +62,12 @@ std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::
   return row->CreateCoder(FileName, Tags, AudioInfo, options);
 }
 
+const char *OutputExtension(const TFormatRow &Row, const void *Options) {
+  if (!Row.ExtensionOf) return Row.Extension;
+  if (Options) return Row.ExtensionOf(Options);
+  return Row.ExtensionOf(Row.NewOptions().get());
+}
+
 bool HasEncoder(TDestinationFormat Format) {
   const TFormatRow *row = FormatRow(Format);
   return row && row->CreateCoder;

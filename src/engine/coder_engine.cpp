@@ -200,7 +200,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   }
   std::set<std::string> cleaned;  // folders already rid of what killed runs left
   CheckDestinationFormat(DestinationFormat);
-  const std::string extension = FormatRow(DestinationFormat)->Extension;
+  const std::string extension = OutputExtension(*FormatRow(DestinationFormat), GetOptions(DestinationFormat));
   const TOutputPlacement placement{DestinationFolder, SameAsSource, CreateFullPath};
   auto reserved = [this](const std::string &path) { return IsReservedOutput(path); };
   std::vector<TFileListRec> jobs;

@@ -168,6 +168,13 @@ bool ID3Head(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cov
   return true;
 }
 
+bool MP4OrID3Head(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  Stream.seek(4);
+  const bool mp4 = Stream.readBlock(4) == "ftyp";
+  Stream.seek(0);
+  return mp4 ? MP4(Stream, Tags, Cover) : ID3Head(Stream, Tags, Cover);
+}
+
 }  // namespace tag_writers
 
 void WriteOutputTags(const std::string &FileName, TTagWriter Writer, const TTagRec &Tags, const TCoverArt &Cover) {

@@ -31,6 +31,8 @@ bool WAV(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);
 bool MP4(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);
 // An ID3v2.4 tag before the first frame (raw streams such as ADTS).
 bool ID3Head(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);
+// MP4 atoms in an MP4 file, else an ID3v2.4 head: a format with both containers.
+bool MP4OrID3Head(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);
 }  // namespace tag_writers
 
 // Adds title, artist, album, year (DATE), track number, genre and comment

@@ -134,6 +134,8 @@ TEST(CommandLine, EncoderKeysOverTheStoredSettings) {
       {dfAAC, {"/bitrate", "96"}, false, [&] { return aac().Bitrate == 96 && aac().Bandwidth == 6000 && aac().Quality == 150; }},
       {dfAAC, {"/quality", "200", "/bandwidth", "12000"}, false, [&] { return aac().Bandwidth == 12000 && aac().Quality == 200; }},
       {dfAAC, {"/bitrate", "high"}, true, {}},
+      {dfAAC, {"/container", "M4A"}, false, [&] { return aac().Container == TAACContainer::MP4; }},
+      {dfAAC, {"/container", "mp4"}, true, [&] { return aac().Container == TAACContainer::ADTS; }},
       {dfWMA, {"/quality", "40"}, false,
        [&] { return wma().BitrateType == 1 && wma().Quality == 40 && wma().Bitrate == 256 && !wma().AutoFindBitrate; }},
       {dfWMA, {"/bitrate", "64", "/usepro"}, false, [&] { return wma().BitrateType == 0 && wma().Bitrate == 64; }},

@@ -337,8 +337,12 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
          EXPECT_NEAR(std::stoi(info.substr(at + 19)), 256, 60) << info;
        }},
       // A high bitrate, so that only a bandwidth of 6000 Hz can cut the highs (the default 16000 keeps them).
-      {dfAAC, {}, {Set("tbBitrate", 128), Set("tbBandwidth", 1)}, {{"AACBitrate", 128}, {"AACBandwidth", 1}},
-       [&](const std::string &out) { EXPECT_LT(above8k(out), above8k(source) - 15); }},
+      {dfAAC, {}, {Set("tbBitrate", 128), Set("tbBandwidth", 1), Set("rbMP4")},
+       {{"AACBitrate", 128}, {"AACBandwidth", 1}, {"AACContainer", std::string("MP4")}},
+       [&](const std::string &out) {
+         EXPECT_LT(above8k(out), above8k(source) - 15);
+         EXPECT_TRUE(out.ends_with(".m4a") && ReadText(out).substr(4, 4) == "ftyp");
+       }},
       // The quality moved in VBR mode is not kept once CBR is chosen; a stored
       // choice of what this encoder lacks goes on OK.
       {dfWMA, {{"WMAUseProCoder", true}, {"WMALoseless", true}},
@@ -421,8 +425,9 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
     }
     EXPECT_TRUE(Messages.empty());
     if (!row.Check) continue;
-    const std::string output = Folder + "/out." + format->Extension;
-    EXPECT_EQ(ConvertFile(source, output, row.Format, Window->Engine().GetOptions(row.Format)).size(), 0u);
+    const void *options = Window->Engine().GetOptions(row.Format);
+    const std::string output = Folder + "/out." + OutputExtension(*format, options);
+    EXPECT_EQ(ConvertFile(source, output, row.Format, options).size(), 0u);
     row.Check(output);
   }
 }

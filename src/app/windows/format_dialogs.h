@@ -88,6 +88,7 @@ class TfrmAACOptions : public TFormatDialog {
  public:
   TfrmAACOptions(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent);
   QSlider *tbBitrate, *tbBandwidth, *tbQuality;
+  QRadioButton *rbADTS, *rbMP4;
 };
 
 class TfrmWMAOptions : public TFormatDialog {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "encoders/alac/alac_format.h"
-#include "encoders/alac/mp4_lib.h"
+#include "encoders/mp4_lib.h"
 #include "encoders/custom_coder.h"
 
 class TALACCoder : public TCustomCoder {

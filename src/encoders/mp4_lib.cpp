@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "encoders/alac/mp4_lib.h"
+#include "encoders/mp4_lib.h"
 
 #include <stdexcept>
 
