@@ -30,27 +30,20 @@ TACCCoder::TACCCoder(const std::string &FileName, const TTagRec &Tags, const TAu
                      const TAACOptions &Options)
     : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TACC_Coder>()), Options(Options) {}
 
-int TACCCoder::Init(std::string &ErrorText) {
-  ErrorText.clear();
-  try {
-    Coder->Bitrate = Options.Bitrate;
-    Coder->Bandwidth = Options.Bandwidth;
-    Coder->Quality = Options.Quality;
-    Coder->AudioInfo = AudioInfo;
-    CreateOutput();
-    if (Options.Container == TAACContainer::MP4) {
-      const TAudioInfoRec &s = Stream();
-      Muxed = std::make_unique<TMP4Encoder>();
-      Muxed->Open("aac", AV_SAMPLE_FMT_FLTP, s.SampleRate, s.Channels, OutStream.get(),
-                  [&](AVCodecContext &c) { ConfigureAAC(c, Options, s.SampleRate, s.Channels); });
-      return 0;
-    }
-    Coder->Start(OutStream.get());
-    return 0;
-  } catch (const std::exception &e) {
-    ErrorText = e.what();
-    return 1;
+void TACCCoder::Start() {
+  Coder->Bitrate = Options.Bitrate;
+  Coder->Bandwidth = Options.Bandwidth;
+  Coder->Quality = Options.Quality;
+  Coder->AudioInfo = AudioInfo;
+  CreateOutput();
+  if (Options.Container == TAACContainer::MP4) {
+    const TAudioInfoRec &s = Stream();
+    Muxed = std::make_unique<TMP4Encoder>();
+    Muxed->Open("aac", AV_SAMPLE_FMT_FLTP, s.SampleRate, s.Channels, OutStream.get(),
+                [&](AVCodecContext &c) { ConfigureAAC(c, Options, s.SampleRate, s.Channels); });
+    return;
   }
+  Coder->Start(OutStream.get());
 }
 
 int TACCCoder::GetBufferSize() {

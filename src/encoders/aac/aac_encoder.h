@@ -17,7 +17,7 @@ class TACCCoder : public TCustomCoder {
  public:
   TACCCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo, const TAACOptions &Options);
   void Finish() override;
-  int Init(std::string &ErrorText) override;
+  void Start() override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override;
   const char *ClassName() const override { return "TACCCoder"; }

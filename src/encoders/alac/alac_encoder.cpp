@@ -8,22 +8,15 @@ TALACCoder::TALACCoder(const std::string &FileName, const TTagRec &Tags, const T
                        const TALACOptions &)
     : TCustomCoder(FileName, Tags, AudioInfo) {}
 
-int TALACCoder::Init(std::string &ErrorText) {
-  ErrorText.clear();
-  try {
-    const TAudioInfoRec &s = Stream();
-    if (s.BitsPerSample != 16 && s.BitsPerSample != 24)
-      throw EAssertFailed("Assert failed : ALAC takes 16 or 24 bits, not " + std::to_string(s.BitsPerSample));
-    CreateOutput();
-    Encoder = std::make_unique<TMP4Encoder>();
-    // 24-bit samples go in the high bits of 32, as the encoder takes them.
-    Encoder->Open("alac", s.BitsPerSample == 16 ? AV_SAMPLE_FMT_S16P : AV_SAMPLE_FMT_S32P, s.SampleRate, s.Channels,
-                  OutStream.get(), [&](AVCodecContext &c) { c.bits_per_raw_sample = s.BitsPerSample; });
-    return 0;
-  } catch (const std::exception &e) {
-    ErrorText = e.what();
-    return 1;
-  }
+void TALACCoder::Start() {
+  const TAudioInfoRec &s = Stream();
+  if (s.BitsPerSample != 16 && s.BitsPerSample != 24)
+    throw EAssertFailed("Assert failed : ALAC takes 16 or 24 bits, not " + std::to_string(s.BitsPerSample));
+  CreateOutput();
+  Encoder = std::make_unique<TMP4Encoder>();
+  // 24-bit samples go in the high bits of 32, as the encoder takes them.
+  Encoder->Open("alac", s.BitsPerSample == 16 ? AV_SAMPLE_FMT_S16P : AV_SAMPLE_FMT_S32P, s.SampleRate, s.Channels,
+                OutStream.get(), [&](AVCodecContext &c) { c.bits_per_raw_sample = s.BitsPerSample; });
 }
 
 int TALACCoder::GetBufferSize() {

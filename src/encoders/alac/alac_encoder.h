@@ -14,7 +14,7 @@ class TALACCoder : public TCustomCoder {
  public:
   TALACCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo, const TALACOptions &);
   void Finish() override;
-  int Init(std::string &ErrorText) override;
+  void Start() override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override;
   const char *ClassName() const override { return "TALACCoder"; }

@@ -46,62 +46,55 @@ const uint8_t kSubFormatTail[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
 
 }  // namespace
 
-int TWAVCoder::Init(std::string &ErrorText) {
-  ErrorText.clear();
-  try {
-    const TAudioInfoRec &s = Stream();
-    const uint32_t channels = uint32_t(std::max(1, s.Channels));
-    const uint32_t bits = uint32_t(s.BitsPerSample);
-    const uint32_t blockAlign = channels * bits / 8;
-    // 32 bits per sample means float samples here.
-    const uint16_t format = bits == 32 ? kFormatFloat : kFormatPcm;
-    // More than two channels need the extensible header, which also states the
-    // speaker positions; float samples otherwise take the 18-byte format chunk
-    // and a "fact" chunk with the frame count, as readers expect of them.
-    const bool extensible = channels > 2;
-    const bool isFloat = format == kFormatFloat;
+void TWAVCoder::Start() {
+  const TAudioInfoRec &s = Stream();
+  const uint32_t channels = uint32_t(std::max(1, s.Channels));
+  const uint32_t bits = uint32_t(s.BitsPerSample);
+  const uint32_t blockAlign = channels * bits / 8;
+  // 32 bits per sample means float samples here.
+  const uint16_t format = bits == 32 ? kFormatFloat : kFormatPcm;
+  // More than two channels need the extensible header, which also states the
+  // speaker positions; float samples otherwise take the 18-byte format chunk
+  // and a "fact" chunk with the frame count, as readers expect of them.
+  const bool extensible = channels > 2;
+  const bool isFloat = format == kFormatFloat;
 
-    THeaderWriter h;
-    h.Text("RIFF");
-    h.U32(0);  // patched by Finish
-    h.Text("WAVE");
-    h.Text("fmt ");
-    h.U32(extensible ? 40 : isFloat ? 18 : 16);
-    h.U16(extensible ? kFormatExtensible : format);
-    h.U16(channels);
-    h.U32(uint32_t(s.SampleRate));
-    h.U32(uint32_t(s.SampleRate) * blockAlign);
-    h.U16(blockAlign);
+  THeaderWriter h;
+  h.Text("RIFF");
+  h.U32(0);  // patched by Finish
+  h.Text("WAVE");
+  h.Text("fmt ");
+  h.U32(extensible ? 40 : isFloat ? 18 : 16);
+  h.U16(extensible ? kFormatExtensible : format);
+  h.U16(channels);
+  h.U32(uint32_t(s.SampleRate));
+  h.U32(uint32_t(s.SampleRate) * blockAlign);
+  h.U16(blockAlign);
+  h.U16(bits);
+  if (extensible) {
+    h.U16(22);
     h.U16(bits);
-    if (extensible) {
-      h.U16(22);
-      h.U16(bits);
-      h.U32(ChannelMask(int(channels)));
-      h.U16(format);
-      h.U16(0);
-      h.Raw(kSubFormatTail, sizeof kSubFormatTail);
-    } else if (isFloat) {
-      h.U16(0);
-    }
-    FactOffset = 0;
-    if (isFloat) {
-      h.Text("fact");
-      h.U32(4);
-      FactOffset = int64_t(h.Bytes.size());
-      h.U32(0);  // patched by Finish
-    }
-    h.Text("data");
-    h.U32(0);  // patched by Finish
-    DataOffset = int64_t(h.Bytes.size());
-    BlockAlign = blockAlign;
-
-    CreateOutput();
-    OutStream->Write(h.Bytes.data(), h.Bytes.size());
-    return 0;
-  } catch (const std::exception &e) {
-    ErrorText = e.what();
-    return 1;
+    h.U32(ChannelMask(int(channels)));
+    h.U16(format);
+    h.U16(0);
+    h.Raw(kSubFormatTail, sizeof kSubFormatTail);
+  } else if (isFloat) {
+    h.U16(0);
   }
+  FactOffset = 0;
+  if (isFloat) {
+    h.Text("fact");
+    h.U32(4);
+    FactOffset = int64_t(h.Bytes.size());
+    h.U32(0);  // patched by Finish
+  }
+  h.Text("data");
+  h.U32(0);  // patched by Finish
+  DataOffset = int64_t(h.Bytes.size());
+  BlockAlign = blockAlign;
+
+  CreateOutput();
+  OutStream->Write(h.Bytes.data(), h.Bytes.size());
 }
 
 void TWAVCoder::DoOutput(const void *Buffer, int Size, bool WriteData) {
