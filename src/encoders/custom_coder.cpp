@@ -31,3 +31,10 @@ int TCustomCoder::Init(std::string &ErrorText) {
 }
 
 void TCustomCoder::Start() { throw EAssertFailed("Assert failed : " + std::string(ClassName()) + " has no Start"); }
+
+void TCustomCoder::FinishOutput(const std::function<void(TFileStream &)> &End) {
+  if (!OutStream) return;
+  std::unique_ptr<TFileStream> stream = std::move(OutStream);
+  End(*stream);
+  stream->Close();
+}

@@ -8,6 +8,7 @@
 // integers, 32 floats, or 32-bit integers with a 24-bit range for AAC).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -55,6 +56,10 @@ class TCustomCoder {
   // The coder's own setup for Init: creates the output and starts its
   // library; raises, saying why, when it cannot.
   virtual void Start();
+  // Finish's frame: nothing when the output was never created; otherwise
+  // End completes the file in the stream, which is then closed (and closed
+  // without a word when End raises).
+  void FinishOutput(const std::function<void(TFileStream &)> &End);
   // Creates the output file through CreateFileStream.
   void CreateOutput();
 

@@ -84,9 +84,12 @@ void TACCCoder::DoOutput(const void *Buffer, int Size, bool) {
 }
 
 void TACCCoder::Finish() {
-  if (!OutStream) return;
-  std::unique_ptr<TFileStream> stream = std::move(OutStream);
-  if (Muxed) {
+  FinishOutput([this](TFileStream &) {
+    if (!Muxed) {
+      // The library holds back the last frames until it is called without samples.
+      if (!Aborted) Coder->Drain();
+      return;
+    }
     // The last, shorter frame, the encoder's delayed ones and the index; a
     // stopped file that is not kept needs none of them.
     if (!Aborted || KeepOutput) {
@@ -94,10 +97,5 @@ void TACCCoder::Finish() {
       Muxed->Finish();
     }
     Muxed.reset();
-    stream->Close();
-    return;
-  }
-  // The library holds back the last frames until it is called without samples.
-  if (!Aborted) Coder->Drain();
-  stream->Close();
+  });
 }

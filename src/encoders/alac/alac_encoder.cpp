@@ -50,14 +50,13 @@ void TALACCoder::Abort(bool KeepOutput) {
 }
 
 void TALACCoder::Finish() {
-  if (!OutStream) return;
-  std::unique_ptr<TFileStream> stream = std::move(OutStream);
-  // A file that is kept is a whole one: its last frame and its index.
-  if (Encoder && Keep) {
-    if (Filled > 0) Encoder->Send(Filled);
-    Filled = 0;
-    Encoder->Finish();
-  }
-  Encoder.reset();
-  stream->Close();
+  FinishOutput([this](TFileStream &) {
+    // A file that is kept is a whole one: its last frame and its index.
+    if (Encoder && Keep) {
+      if (Filled > 0) Encoder->Send(Filled);
+      Filled = 0;
+      Encoder->Finish();
+    }
+    Encoder.reset();
+  });
 }

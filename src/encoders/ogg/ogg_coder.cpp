@@ -29,15 +29,14 @@ void TOGGCoder::DoOutput(const void *Buffer, int Size, bool) {
 
 // A stopped conversion ends its stream too: what was encoded stays playable.
 void TOGGCoder::Finish() {
-  if (!OutStream) return;
-  std::unique_ptr<TFileStream> stream = std::move(OutStream);
-  try {
-    Coder->End();
-  } catch (...) {
+  FinishOutput([this](TFileStream &) {
+    try {
+      Coder->End();
+    } catch (...) {
+      Coder->Clear();
+      throw;
+    }
     Coder->Clear();
-    throw;
-  }
-  Coder->Clear();
-  Coder->Output = nullptr;
-  stream->Close();
+    Coder->Output = nullptr;
+  });
 }

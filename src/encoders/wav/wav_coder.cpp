@@ -102,25 +102,24 @@ void TWAVCoder::DoOutput(const void *Buffer, int Size, bool WriteData) {
 }
 
 void TWAVCoder::Finish() {
-  if (!OutStream) return;
-  std::unique_ptr<TFileStream> stream = std::move(OutStream);
-  const int64_t end = stream->Size();
-  const int64_t dataBytes = end - DataOffset;
-  int64_t fileBytes = end;
-  if (dataBytes & 1) {  // chunks are word-aligned: pad, without counting the pad as data
-    const uint8_t pad = 0;
-    stream->Seek(end);
-    stream->Write(&pad, 1);
-    ++fileBytes;
-  }
-  auto patch = [&](int64_t offset, int64_t value) {
-    const uint32_t v = uint32_t(std::min<int64_t>(value, kMaxChunkSize));
-    const uint8_t le[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
-    stream->Seek(offset);
-    stream->Write(le, 4);
-  };
-  patch(4, fileBytes - 8);
-  if (FactOffset) patch(FactOffset, dataBytes / std::max(1, BlockAlign));
-  patch(DataOffset - 4, dataBytes);
-  stream->Close();
+  FinishOutput([this](TFileStream &stream) {
+    const int64_t end = stream.Size();
+    const int64_t dataBytes = end - DataOffset;
+    int64_t fileBytes = end;
+    if (dataBytes & 1) {  // chunks are word-aligned: pad, without counting the pad as data
+      const uint8_t pad = 0;
+      stream.Seek(end);
+      stream.Write(&pad, 1);
+      ++fileBytes;
+    }
+    auto patch = [&](int64_t offset, int64_t value) {
+      const uint32_t v = uint32_t(std::min<int64_t>(value, kMaxChunkSize));
+      const uint8_t le[4] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
+      stream.Seek(offset);
+      stream.Write(le, 4);
+    };
+    patch(4, fileBytes - 8);
+    if (FactOffset) patch(FactOffset, dataBytes / std::max(1, BlockAlign));
+    patch(DataOffset - 4, dataBytes);
+  });
 }
