@@ -1,0 +1,109 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+#include "encoders/opus/opus_coder.h"
+
+#include <taglib/flacpicture.h>
+#include <taglib/opusfile.h>
+#include <taglib/xiphcomment.h>
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+
+#include "tags/checked_file_stream.h"
+#include "tags/cover_art.h"
+
+namespace {
+
+// Family 1 takes the Vorbis order (centre second, LFE last); the samples
+// arrive in the WAV order. Opus channel c takes source channel kFromWav[channels][c].
+const int kFromWav[9][8] = {{},           {0},
+                            {0, 1},       {0, 2, 1},
+                            {0, 1, 2, 3}, {0, 2, 1, 3, 4},
+                            {0, 2, 1, 4, 5, 3}, {0, 2, 1, 5, 6, 4, 3},
+                            {0, 2, 1, 6, 7, 4, 5, 3}};
+
+float SampleAt(const uint8_t *s, int Bits) {
+  if (Bits == 32) {
+    float f;
+    std::memcpy(&f, s, 4);
+    return f;
+  }
+  if (Bits == 16) return float(int16_t(uint16_t(s[0] | s[1] << 8))) / 32768.0f;
+  return float(int32_t(uint32_t(s[0]) << 8 | uint32_t(s[1]) << 16 | uint32_t(s[2]) << 24) >> 8) / 8388608.0f;
+}
+
+}  // namespace
+
+TOpusCoder::TOpusCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
+                       const TOpusOptions &Options)
+    : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TOpus_Coder>()), Options(Options) {}
+
+int TOpusCoder::Init(std::string &ErrorText) {
+  ErrorText.clear();
+  try {
+    TOpus_Coder &c = *Coder;
+    c.Rate = Stream().SampleRate;
+    c.Channels = Stream().Channels;
+    c.Bitrate = OpusBitrateFor(Options, c.Channels);
+    c.Vbr = Options.Mode != TOpusMode::CBR;
+    c.Constrained = Options.Mode == TOpusMode::CVBR;
+    c.Complexity = Options.Complexity;
+    c.Voice = Options.Application == TOpusApplication::VoIP;
+    c.FrameSize = Options.FrameSize;
+    if (Tags.Carried) {
+      const std::pair<const char *, const std::string *> fields[] = {
+          {"TITLE", &Tags.Title}, {"ARTIST", &Tags.Artist}, {"ALBUM", &Tags.Album}, {"DATE", &Tags.Year},
+          {"TRACKNUMBER", &Tags.Track}, {"GENRE", &Tags.Genre}, {"COMMENT", &Tags.Comment}};
+      for (const auto &[name, value] : fields)
+        if (!value->empty() && !(value == &Tags.Track && *value == "0")) c.AddComment(name, *value);
+    }
+    CreateOutput();
+    c.Output = OutStream.get();
+    c.Start();
+    return 0;
+  } catch (const std::exception &e) {
+    ErrorText = e.what();
+    return 1;
+  }
+}
+
+void TOpusCoder::DoOutput(const void *Buffer, int Size, bool) {
+  const auto *bytes = static_cast<const uint8_t *>(Buffer);
+  const int bits = Stream().BitsPerSample, channels = std::clamp(Stream().Channels, 1, 8);
+  const size_t sampleBytes = size_t(bits / 8), frames = size_t(Size) / sampleBytes / size_t(channels);
+  const int *order = kFromWav[channels];
+  Floats.resize(frames * size_t(channels));
+  for (size_t f = 0; f < frames; ++f)
+    for (int c = 0; c < channels; ++c)
+      Floats[f * size_t(channels) + size_t(c)] = SampleAt(bytes + (f * size_t(channels) + size_t(order[c])) * sampleBytes, bits);
+  Coder->Encode(Floats.data(), int(frames));
+}
+
+// A stopped conversion ends its stream too: what was encoded stays playable.
+void TOpusCoder::Finish() {
+  if (!OutStream) return;
+  std::unique_ptr<TFileStream> stream = std::move(OutStream);
+  Coder->End();
+  Coder->Output = nullptr;
+  stream->Close();
+}
+
+void WriteOpusCover(const std::string &FileName, const TCoverArt &Cover) {
+  if (Cover.Empty()) return;
+  TCheckedFileStream stream(FileName);
+  bool saved = false;
+  {
+    TagLib::Ogg::Opus::File file(&stream, false);
+    if (file.isValid() && file.tag()) {
+      auto *picture = new TagLib::FLAC::Picture;  // the comment owns it
+      picture->setMimeType(Cover.MimeType);
+      picture->setType(TagLib::FLAC::Picture::FrontCover);
+      picture->setData(TagLib::ByteVector(Cover.Data.data(), unsigned(Cover.Data.size())));
+      file.tag()->removeAllPictures();
+      file.tag()->addPicture(picture);
+      saved = file.save();
+    }
+  }
+  stream.Close();  // a failed write is reported first: it may be why saving failed
+  if (!saved) throw std::runtime_error("Could not write the tags of \"" + FileName + "\"");
+}
