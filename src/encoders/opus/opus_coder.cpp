@@ -16,20 +16,24 @@ namespace {
 
 // Family 1 takes the Vorbis order (centre second, LFE last); the samples
 // arrive in the WAV order. Opus channel c takes source channel kFromWav[channels][c].
-const int kFromWav[9][8] = {{},           {0},
-                            {0, 1},       {0, 2, 1},
-                            {0, 1, 2, 3}, {0, 2, 1, 3, 4},
-                            {0, 2, 1, 4, 5, 3}, {0, 2, 1, 5, 6, 4, 3},
+const int kFromWav[9][8] = {{},
+                            {0},
+                            {0, 1},
+                            {0, 2, 1},
+                            {0, 1, 2, 3},
+                            {0, 2, 1, 3, 4},
+                            {0, 2, 1, 4, 5, 3},
+                            {0, 2, 1, 5, 6, 4, 3},
                             {0, 2, 1, 6, 7, 4, 5, 3}};
 
+// A 16-bit or float sample.
 float SampleAt(const uint8_t *s, int Bits) {
   if (Bits == 32) {
     float f;
     std::memcpy(&f, s, 4);
     return f;
   }
-  if (Bits == 16) return float(int16_t(uint16_t(s[0] | s[1] << 8))) / 32768.0f;
-  return float(int32_t(uint32_t(s[0]) << 8 | uint32_t(s[1]) << 16 | uint32_t(s[2]) << 24) >> 8) / 8388608.0f;
+  return float(int16_t(uint16_t(s[0] | s[1] << 8))) / 32768.0f;
 }
 
 }  // namespace
@@ -73,9 +77,11 @@ void TOpusCoder::DoOutput(const void *Buffer, int Size, bool) {
   const size_t sampleBytes = size_t(bits / 8), frames = size_t(Size) / sampleBytes / size_t(channels);
   const int *order = kFromWav[channels];
   Floats.resize(frames * size_t(channels));
-  for (size_t f = 0; f < frames; ++f)
+  for (size_t f = 0; f < frames; ++f) {
+    const uint8_t *frame = bytes + f * size_t(channels) * sampleBytes;
     for (int c = 0; c < channels; ++c)
-      Floats[f * size_t(channels) + size_t(c)] = SampleAt(bytes + (f * size_t(channels) + size_t(order[c])) * sampleBytes, bits);
+      Floats[f * size_t(channels) + size_t(c)] = SampleAt(frame + size_t(order[c]) * sampleBytes, bits);
+  }
   Coder->Encode(Floats.data(), int(frames));
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // TOpusCoder feeds the worker's samples to TOpus_Coder, the wrapper of
-// libopusenc. Receives 16-bit, packed 24-bit or float samples at 48 kHz.
+// libopusenc. Receives 16-bit or float samples at 48 kHz.
 #pragma once
 
 #include <memory>

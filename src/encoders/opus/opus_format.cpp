@@ -116,7 +116,8 @@ constinit const TFormatRow OpusFormat = {
     .Code = dfOpus,
     .Name = "Opus",
     .Extension = "opus",
-    .Samples = {.FromFloat = 32, .From24 = 24, .Wide = TWideSamples::Packed24},
+    // The library takes floats: 24-bit and float sources come as the decoder's floats.
+    .Samples = {.FromFloat = 32, .From24 = 32, .Wide = TWideSamples::AsDecoded},
     .CreateCoder = &format_row::CreateCoder<TOpusCoder, TOpusOptions>,
     .Version = &TOpus_Coder::Version,
     .NewOptions = &format_row::NewOptions<TOpusOptions>,
