@@ -10,7 +10,6 @@
 #include <stdexcept>
 
 #include "tags/checked_file_stream.h"
-#include "tags/cover_art.h"
 
 namespace {
 
@@ -54,7 +53,7 @@ int TOpusCoder::Init(std::string &ErrorText) {
     c.Complexity = Options.Complexity;
     c.Voice = Options.Application == TOpusApplication::VoIP;
     c.FrameSize = Options.FrameSize;
-    if (Tags.Carried) {
+    if (Tags.Carried) {  // into the comment header, written before the audio
       const std::pair<const char *, const std::string *> fields[] = {
           {"TITLE", &Tags.Title}, {"ARTIST", &Tags.Artist}, {"ALBUM", &Tags.Album}, {"DATE", &Tags.Year},
           {"TRACKNUMBER", &Tags.Track}, {"GENRE", &Tags.Genre}, {"COMMENT", &Tags.Comment}};

@@ -10,6 +10,7 @@
 #include "encoders/custom_coder.h"
 #include "encoders/opus/opus_format.h"
 #include "encoders/opus/opus_lib.h"
+#include "tags/cover_art.h"
 
 class TOpusCoder : public TCustomCoder {
  public:
@@ -27,7 +28,7 @@ class TOpusCoder : public TCustomCoder {
   std::vector<float> Floats;
 };
 
-// Writes Cover into the Opus file FileName as its METADATA_BLOCK_PICTURE
-// (the tags the coder wrote stay); raises when the file cannot be written.
-struct TCoverArt;
+// Writes Cover into the finished Opus file FileName as its
+// METADATA_BLOCK_PICTURE (the comments the coder wrote stay); raises when the
+// file cannot be written. The cover is the source's, read after encoding.
 void WriteOpusCover(const std::string &FileName, const TCoverArt &Cover);
