@@ -62,6 +62,7 @@ write_report() {
   echo "| lame | $(first_line lame --version) |"
   echo "| flac | $(first_line flac --version) |"
   echo "| oggenc | $(first_line oggenc --version) |"
+  echo "| opusenc | $(first_line opusenc --version) |"
   echo "| wavpack | $(wavpack --version 2>&1 | grep -m1 -i 'wavpack' ) |"
   echo "| SoundConverter | $(dpkg-query -W -f='${Version}' soundconverter) (Debian package; GStreamer $(dpkg-query -W -f='${Version}' libgstreamer1.0-0)) |"
   echo
@@ -92,6 +93,7 @@ ape Monkey's Audio, normal (mono and stereo pieces)
 flac FLAC, level 5 (FFmpeg's own encoder; flac -5)
 wavpack WavPack, high (FFmpeg's own encoder at its default; wavpack -h)
 aac AAC-LC, 64 kbit/s a channel (FFmpeg's encoder)
+opus Opus, VBR 64 kbit/s a channel (libopus; opusenc --bitrate), 48 kHz
 wav WAV, the source's depth (SoundConverter: 16-bit)
 EOF
   echo
@@ -103,7 +105,7 @@ EOF
   many=$(med shorts.many) one=$(med shorts.one) startup=$(med startup.version) scan=$(med silence.x)
   echo "| target | measured | |"
   echo "|---|---|---|"
-  for f in mp3 wma ogg flac wavpack aac wav; do
+  for f in mp3 wma ogg flac wavpack aac opus wav; do
     [ -n "$(med "$f.ffmpeg")" ] || continue
     r=$(ratio "$(med "$f.tonmill")" "$(med "$f.ffmpeg")")
     echo "| $f: tonmill ≤ 1.0 × FFmpeg's time | $r × | $(verdict "$r" "<=" 1.0) |"

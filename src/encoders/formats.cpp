@@ -12,6 +12,7 @@
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
 #include "encoders/ogg/ogg_format.h"
+#include "encoders/opus/opus_format.h"
 #include "encoders/span_join.h"
 #include "encoders/wav/wav_format.h"
 #include "encoders/wavpack/wavpack_format.h"
@@ -21,7 +22,7 @@ namespace {
 
 const TFormatRow *const kRows[] = {&MP3Format, &WavPackFormat, &OGGFormat, &FLACFormat,
                                    &APEFormat, &AACFormat,     &WMAFormat, &WAVFormat,
-                                   &ALACFormat};
+                                   &OpusFormat,   &ALACFormat};
 
 }  // namespace
 

@@ -17,6 +17,7 @@
 #include <taglib/mp4file.h>
 #include <taglib/mp4tag.h>
 #include <taglib/mpegfile.h>
+#include <taglib/opusfile.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
@@ -82,6 +83,19 @@ bool SaveAPEv2(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &C
   return file.save();
 }
 
+// Vorbis comments in an Ogg stream, the cover as a picture block in them.
+template <class TFile>
+bool SaveXiph(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  TFile file(&Stream, false);
+  if (!file.isValid() || !file.tag()) return false;
+  SetFields(*file.tag(), Tags);
+  if (!Cover.Empty()) {
+    file.tag()->removeAllPictures();
+    file.tag()->addPicture(FlacPicture(Cover));
+  }
+  return file.save();
+}
+
 }  // namespace
 
 namespace tag_writers {
@@ -97,14 +111,11 @@ bool MP3(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) 
 }
 
 bool Ogg(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
-  TagLib::Ogg::Vorbis::File file(&Stream, false);
-  if (!file.isValid() || !file.tag()) return false;
-  SetFields(*file.tag(), Tags);
-  if (!Cover.Empty()) {
-    file.tag()->removeAllPictures();
-    file.tag()->addPicture(FlacPicture(Cover));
-  }
-  return file.save();
+  return SaveXiph<TagLib::Ogg::Vorbis::File>(Stream, Tags, Cover);
+}
+
+bool Opus(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  return SaveXiph<TagLib::Ogg::Opus::File>(Stream, Tags, Cover);
 }
 
 bool FLAC(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {

@@ -23,7 +23,8 @@ using TTagWriter = bool (*)(TagLib::IOStream &Stream, const TTagRec &Tags, const
 namespace tag_writers {
 bool MP3(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);  // ID3v2.4
 bool WMA(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);  // the cover only
-bool Ogg(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);  // Ogg Vorbis comments
+bool Ogg(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);   // Ogg Vorbis comments
+bool Opus(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);  // Ogg Opus comments
 bool FLAC(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);
 bool APE(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);
 bool WavPack(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover);

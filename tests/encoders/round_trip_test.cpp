@@ -271,7 +271,7 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
     if (m4a) {  // the stated length is the source's; tags in MP4 atoms, no ID3 tag
       EXPECT_EQ(ProbeStream(output, "duration_ts"), std::to_string(outFrames) + "\n");
       EXPECT_EQ(ReadText(output).substr(4, 4), "ftyp");
-      EXPECT_EQ(Run({"ffprobe", "-v", "error", "-show_entries", "format_tags=title", "-of", "csv=p=0", output}),
+      EXPECT_EQ(::Run({"ffprobe", "-v", "error", "-show_entries", "format_tags=title", "-of", "csv=p=0", output}),
                 "Long enough to be felt\n");
     }
     if (c.Format == dfWavPack) {  // the correction file restores the source itself

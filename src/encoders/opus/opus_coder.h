@@ -1,0 +1,29 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// TOpusCoder feeds the worker's samples to TOpus_Coder, the wrapper of
+// libopusenc. Receives 16-bit or float samples at 48 kHz.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "encoders/custom_coder.h"
+#include "encoders/opus/opus_format.h"
+#include "encoders/opus/opus_lib.h"
+#include "tags/cover_art.h"
+
+class TOpusCoder : public TCustomCoder {
+ public:
+  TOpusCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
+             const TOpusOptions &Options);
+  void Finish() override;
+  int Init(std::string &ErrorText) override;
+  void DoOutput(const void *Buffer, int Size, bool WriteData) override;
+  int GetBufferSize() override { return 65536; }
+  const char *ClassName() const override { return "TOpusCoder"; }
+
+ private:
+  std::unique_ptr<TOpus_Coder> Coder;
+  TOpusOptions Options;
+  std::vector<float> Floats;
+};
