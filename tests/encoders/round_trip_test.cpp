@@ -19,6 +19,7 @@
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
 #include "encoders/ogg/ogg_format.h"
+#include "encoders/opus/opus_format.h"
 #include "encoders/wavpack/wavpack_format.h"
 #include "encoders/wma/wma_format.h"
 #include "test_support.h"
@@ -111,6 +112,9 @@ const TRow kRows[] = {
     {"oggFloatOverFull", dfOGG, 32, 2, 44100, 16, 6, nullptr, 0, 0, 1.5}, {"oggQuad", dfOGG, 16, 4, 22050, 16, 12},
     {"oggEight", dfOGG, 16, 8, 44100, 16, 3},
     {"oggManagedFrom96k", dfOGG, 16, 2, 96000, 16, 0, &kOggManaged, 0, 0, 0.9, 48000},
+    // Opus takes 48 kHz only; the LFE keeps only its bass.
+    {"opusStereo", dfOpus, 16, 2, 48000, 16, 15, nullptr, 0, kStop | kDisk}, {"opus24Mono", dfOpus, 24, 1, 48000, 16, 12},
+    {"opusFloatSix44k", dfOpus, 32, 6, 44100, 16, 0, nullptr, 0, 0, 0.9, 48000},
     {"alac16", dfALAC, 16, 2, 44100, 16, 0, nullptr, 0, kDisk}, {"alac24Mono96k", dfALAC, 24, 1, 96000, 24, 0, nullptr, 0, kStop},
     {"alac8Mono8k", dfALAC, 8, 1, 8000, 16, 0}, {"alacFloatSixOverFull", dfALAC, 32, 6, 48000, 16, 0, nullptr, 0, 0, 1.5},
     {"alac24Three", dfALAC, 24, 3, 44100, 24, 0}, {"alac16Four22k", dfALAC, 16, 4, 22050, 16, 0},
@@ -193,6 +197,7 @@ const std::map<TDestinationFormat, TFormatCheck> kChecks = {
     {dfOGG, {0}},
     {dfAAC, {1024}},
     {dfWMA, {0, nullptr, "", {{1, "unknown"}, {2, "unknown"}}}},  // ASF states no speakers
+    {dfOpus, {0}},  // pre-skip and the last granule state the length
     {dfALAC, {0, &AlacHeader, "bits_per_raw_sample", {{4, "4.0"}, {7, "6.1(back)"}, {8, "7.1(wide)"}}}},
 };
 

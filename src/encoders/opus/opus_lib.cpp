@@ -45,6 +45,8 @@ void TOpus_Coder::Start() {
   // Family 0 holds one or two channels, family 1 the Vorbis order up to eight.
   Encoder = ope_encoder_create_callbacks(&callbacks, this, Comments, Rate, Channels, Channels > 2 ? 1 : 0, &error);
   Check(Encoder ? error : (error == OPE_OK ? OPE_ALLOC_FAIL : error), "ope_encoder_create_callbacks");
+  // A fixed stream serial, as our Vorbis outputs have: the same source gives the same file.
+  Check(ope_encoder_ctl(Encoder, OPE_SET_SERIALNO(0)), "OPE_SET_SERIALNO");
   Check(ope_encoder_ctl(Encoder, OPUS_SET_APPLICATION(Voice ? OPUS_APPLICATION_VOIP : OPUS_APPLICATION_AUDIO)),
         "OPUS_SET_APPLICATION");
   Check(ope_encoder_ctl(Encoder, OPUS_SET_BITRATE(Bitrate)), "OPUS_SET_BITRATE");
