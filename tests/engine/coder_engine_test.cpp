@@ -1,27 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whole runs of the engine: jobs on parallel slots, cancel, the first failure
-// stopping the run, and outputs that never land on a source or on each other.
+// stopping the run, outputs that never land on a source or on each other, and
+// the run's progress merged from the workers' reports.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <future>
 #include <set>
 #include <thread>
 
+#include "base/misc.h"
 #include "base/texts.h"
 #include "engine/coder_engine.h"
 #include "engine/failure_text.h"
 #include "engine/partial_output.h"
+#include "engine/progress_merge.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The order of events the scheduling loop meets, on four slots: a slot's
-// first job ending before another slot has had one, a failure raised before
-// Done. After each event: every slot's state (. free, B busy, E ended,
-// F failed) and the slot the next job goes to.
+// Events on four slots (a first job ending before another slot has had one, a
+// failure raised before Done), each followed by the slots' states (. free,
+// B busy, E ended, F failed) and the slot the next job goes to.
 TEST(SlotSchedule, OnlyFreeSlotsTakeJobsAndAFailureIsNeverReadAsAFinish) {
   const struct {
     char Event;  // s start, d done, f failed, c collected
@@ -60,8 +63,7 @@ class CoderEngine : public ::testing::Test {
   }
   std::string Source(const std::string &name, double seconds, uint32_t seed = 1) {
     fs::create_directories(fs::path(Folder + "/" + name).parent_path());
-    return WriteSignal(Folder + "/" + name, {.Seconds = seconds, .Seed = seed},
-                       GetFileExtension(name) == "flac" ? std::vector<std::string>{"-c:a", "flac"} : std::vector<std::string>{});
+    return WriteSignal(Folder + "/" + name, {.Seconds = seconds, .Seed = seed});
   }
   void Prepare(TCoder_engine &engine, int threads) {
     engine.SetSourceList(&List);
@@ -75,10 +77,9 @@ class CoderEngine : public ::testing::Test {
   std::vector<TProgressRec> Progress;
 };
 
-// Jobs that end at once free their slot while others still convert, even
-// before every slot has had its first job: the next job must go to a free
-// slot, never to one still busy (that would cut a running output short and
-// still report success). Several rounds, since the order of finishes varies.
+// Jobs that end at once free their slot while others still convert: the next
+// job goes to a free slot, never to a busy one (whose output it would cut
+// short). Several rounds, since the order of finishes varies.
 TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
   TCoder_engine empty;
   Prepare(empty, 2);
@@ -86,7 +87,7 @@ TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
   EXPECT_TRUE(Progress.empty());
   const double lengths[] = {0.0001, 0.0002, 0.5, 0.0001, 0.3, 0.0002, 0.0001, 0.4, 0.0001, 0.2};
   for (size_t i = 0; i < std::size(lengths); ++i)
-    List.push_back({Source("m" + std::to_string(i) + ".flac", lengths[i], uint32_t(i)), {}});
+    List.push_back({Source("m" + std::to_string(i) + ".wav", lengths[i], uint32_t(i)), {}});
   std::vector<uintmax_t> sizes;
   for (const int threads : {3, 4, 16}) {
     for (int round = 0; round < 4; ++round) {
@@ -119,33 +120,9 @@ TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
   }
 }
 
-// The started jobs leave nothing, or, asked to keep them, valid shorter
-// files (a job stopped before its first block has none); the others never start.
-TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
-  for (int i = 0; i < 4; ++i) List.push_back({Source("long" + std::to_string(i) + ".wav", 40), {}});
-  for (const bool keep : {false, true}) {
-    SCOPED_TRACE(keep ? "shorter files kept" : "nothing kept");
-    TCoder_engine engine;
-    Prepare(engine, 2);
-    engine.KeepPartial = keep;
-    engine.OnProgress = [&](const TProgressRec &r) {
-      if (r.Percent >= 1) engine.Cancel();
-    };
-    EXPECT_EQ(engine.Run(), 2);
-    std::vector<std::string> left;
-    for (const auto &entry : fs::directory_iterator(Out)) left.push_back(entry.path().filename().string());
-    EXPECT_EQ(left.empty(), !keep);
-    for (const std::string &name : left) {
-      EXPECT_TRUE(name == "long0.wav" || name == "long1.wav") << name;
-      const std::vector<uint8_t> kept = FFmpegDecode(Out + name, "s16le"), all = MakeSamples({.Seconds = 40});
-      EXPECT_LT(kept.size(), all.size());
-      EXPECT_TRUE(std::equal(kept.begin(), kept.end(), all.begin()));
-    }
-  }
-  // A stop while the sources are still being read: an image not yet read is
-  // no sheet that cannot be cut, the run is just cancelled.
-  fs::remove_all(Out);
-  fs::create_directories(Out);
+// Stopped while the sources are read: an image not yet read is no sheet that
+// cannot be cut, the run is just cancelled.
+TEST_F(CoderEngine, ACancelBeforeTheJobsReturnsTwo) {
   List = {{Source("image.wav", 6), {}}};
   List[0].Rec.HasCUE = true;
   WriteText(Folder + "/image.cue", "FILE \"image.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
@@ -157,9 +134,8 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
   EXPECT_TRUE(fs::is_empty(Out));
 }
 
-// A job whose output has taken its name is converted, even when the stop
-// comes before the engine has heard that the job ended: the finish report is
-// held back until the stop has reached the other, long job.
+// An output that has taken its name counts converted though the stop comes
+// before the engine hears of its end (held back until the long job has stopped).
 TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
   List.push_back({Source("short.wav", 0.5), {}});
   List.push_back({Source("long.wav", 60, 2), {}});
@@ -189,11 +165,10 @@ TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
   EXPECT_EQ(std::vector<int>({c.Converted, c.Stopped}), std::vector<int>({1, 1}));
 }
 
-// A source that vanishes once the run has begun fails its job and stops the
-// run: the jobs before it converted, none after it started, no broken output.
-// One that cannot be read before the run fails it before any job.
+// A source that vanishes during the run fails its job and stops the run: no
+// later job starts. One unreadable before the run fails it before any job.
 TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
-  for (int i = 0; i < 5; ++i) List.push_back({Source("f" + std::to_string(i) + ".flac", 1), {}});
+  for (int i = 0; i < 5; ++i) List.push_back({Source("f" + std::to_string(i) + ".wav", 1), {}});
   TCoder_engine engine;
   Prepare(engine, 1);
   engine.OnProgress = [this](const TProgressRec &r) {
@@ -235,13 +210,9 @@ TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) 
   EXPECT_TRUE(engine.Warnings.empty());
 }
 
-// Two sources named alike in different folders, and a WAV source in the
-// destination folder itself.
+// Two sources named alike in different folders, and a source in the destination folder.
 TEST_F(CoderEngine, OutputsNeverOverwriteASourceOrEachOther) {
-  List.push_back({Source("a/song.flac", 1, 1), {}});
-  List.push_back({Source("b/song.flac", 1, 2), {}});
-  const std::string inside = WriteSignal(Out + "live.wav", {.Seed = 3});
-  List.push_back({inside, {}});
+  List = {{Source("a/song.wav", 1, 1), {}}, {Source("b/song.wav", 1, 2), {}}, {WriteSignal(Out + "live.wav", {.Seed = 3}), {}}};
   TCoder_engine engine;
   Prepare(engine, 3);
   {
@@ -251,6 +222,43 @@ TEST_F(CoderEngine, OutputsNeverOverwriteASourceOrEachOther) {
   EXPECT_EQ(FFmpegDecode(Out + "live_001.wav", "s16le"), MakeSamples({.Seed = 3}));
   EXPECT_EQ(FFmpegDecode(Out + "song.wav", "s16le"), MakeSamples({.Seed = 1}));
   EXPECT_EQ(FFmpegDecode(Out + "song_001.wav", "s16le"), MakeSamples({.Seed = 2}));
+}
+
+TEST(ProgressMerge, ReportsInOrder) {
+  const struct {
+    int Jobs, Slots;
+    double Duration;  // of all sources; 0: not known
+    uint64_t Start;
+    std::vector<std::array<int, 4>> Reports;  // job, slot, percent, ticks
+    std::vector<std::string> After;           // percent|file|elapsed|remaining
+  } rows[] = {
+      {3, 3, 30.0, 1000, {{1, 0, 50, 1500}, {2, 1, 100, 1600}, {3, 2, 0, 1700}},
+       {"17|50% | 0% | 0%|00:00:00|--:--:--", "50|50% | 100% | 0%|00:00:00|--:--:--", "50|50% | 100% | 0%|00:00:00|--:--:--"}},
+      {1, 1, 10.0, 0, {{1, 0, 40, 61000}}, {"40|out.wav|00:01:01|00:01:32"}},
+      {1, 1, 100.0, 0, {{1, 0, 1, 10000}, {1, 0, 10, 1500}, {1, 0, 10, 10000}, {1, 0, 11, 20000}, {1, 0, 80, 40000}},
+       // below 2 %, before 2 seconds: no estimate; 10 s for 10 %: 90.5 s to go; slower: it would grow
+       {"1|out.wav|00:00:10|--:--:--", "10|out.wav|00:00:01|--:--:--", "10|out.wav|00:00:10|00:01:30",
+        "11|out.wav|00:00:20|00:01:30", "80|out.wav|00:00:40|00:00:10"}},
+      {2, 1, 0.0, 0, {{1, 0, 50, 60000}}, {"25|out.wav|00:01:00|--:--:--"}},
+  };
+  for (const auto &row : rows) {
+    TProgressMerger merger(row.Jobs, row.Slots, row.Duration, row.Start);
+    for (size_t i = 0; i < row.Reports.size(); ++i) {
+      TProgressRec r;
+      r.JobNumber = row.Reports[i][0];
+      r.SlotIndex = row.Reports[i][1];
+      r.Percent = row.Reports[i][2];
+      r.JobCount = row.Jobs;
+      r.SlotCount = row.Slots;
+      r.Duration = row.Duration / row.Jobs;
+      r.OutputFileName = "out.wav";
+      merger.Merge(r, uint64_t(row.Reports[i][3]));
+      EXPECT_EQ(std::to_string(r.Percent) + "|" + r.OutputFileName + "|" + r.ElapsedTime + "|" + r.RemainingTime,
+                row.After[i]) << i;
+    }
+  }
+  EXPECT_EQ(FormatElapsed(3725000, 0), "01:02:05");
+  EXPECT_EQ(FormatElapsed(5000, 5000), "00:00:00");
 }
 
 }  // namespace

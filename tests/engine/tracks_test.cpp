@@ -38,9 +38,8 @@ class SourceParts : public ::testing::Test {
   TCoder_engine Engine;
 };
 
-// The tracks laid end to end are the source from the first INDEX 01 on, and
-// every boundary falls exactly on its INDEX 01 (in CD frames, 75 a second;
-// the first not at 0), the tracks converted on parallel workers.
+// The tracks, converted on parallel workers, are the source from the first
+// INDEX 01 on (not at 0), each boundary exactly on its INDEX 01 (75 frames a second).
 TEST_F(SourceParts, CueTracksTileTheSourceExactly) {
   const struct {
     int Rate, Bits;
@@ -51,7 +50,7 @@ TEST_F(SourceParts, CueTracksTileTheSourceExactly) {
     const std::string ext = FormatRow(c.Format)->Extension;
     SCOPED_TRACE(std::to_string(c.Rate) + " " + std::to_string(c.Bits) + " " + ext);
     const TTestSignal signal{.Rate = c.Rate, .Bits = c.Bits, .Seconds = 9};
-    const std::string source = WriteSignal(Folder + "/image.flac", signal, {"-c:a", "flac"});
+    const std::string source = WriteSignal(Folder + "/image.flac", signal);
     std::string sheet = "PERFORMER \"The Band\"\nTITLE \"Image\"\nFILE \"image.flac\" WAVE\n";
     for (int k = 0; k < 4; ++k)
       sheet += fmt::sprintf("  TRACK 0%d AUDIO\n    TITLE \"Part %d\"\n    INDEX 01 %02d:%02d:%02d\n", k + 1, k + 1,
@@ -95,9 +94,8 @@ TEST_F(SourceParts, TracksGetTheirNamesAndTags) {
   EXPECT_NE(Engine.Failures[0].ErrorMessage.find(Folder + "/live.cue"), std::string::npos) << Engine.Failures[0].ErrorMessage;
 }
 
-// Tones with silences between them (seconds): the scan's pieces by its rules,
-// and a run that converts each piece to exactly its samples (silences take
-// precedence over a sheet; the last piece runs to the end).
+// Tones between silences (seconds): the scan's pieces by its rules, and a run
+// converting each piece to exactly its samples (before a sheet; the last to the end).
 TEST_F(SourceParts, SilencesCutPiecesThatConvertExactly) {
   const TTestSignal signal{.Rate = 48000, .Seconds = 23, .Silent = {{0, 1}, {4, 5}, {8, 11}, {12, 12.5}, {15.5, 18.5}, {21.5, 23}}};
   const std::string wav = WriteSignal(Folder + "/rec.wav", signal);

@@ -22,22 +22,23 @@ TEST(ChildProcess, GetsOnlyItsOwnDescriptorsAndArgumentsAsGiven) {
   // Opened the careless way, as a library on another thread might.
   const int stray = open("/dev/null", O_RDONLY);
   ASSERT_GE(stray, 0);
-  {
-    TChildProcess ls("ls", {"-1", "/proc/self/fd"});
-    std::string listing = ls.ReadAll(4096, 60000);
-    EXPECT_EQ(ls.Wait(60000), 0);
-    EXPECT_EQ(listing, "0\n1\n2\n3\n");  // 3 is the folder ls reads
-  }
-  {
-    TChildProcess printf("printf", {"%s|", "a b", "'\"", "-x", "$(id)", "\n", "\xff"});
-    EXPECT_EQ(printf.ReadAll(4096, 60000), "a b|'\"|-x|$(id)|\n|\xff|");
-    EXPECT_EQ(printf.Wait(60000), 0);
-  }
-  {
-    TChildProcess failing("ls", {"/no/such/folder"});
-    EXPECT_EQ(failing.ReadAll(4096, 60000), "");
-    EXPECT_EQ(failing.Wait(60000), 2);
-    EXPECT_NE(failing.Errors().find("No such file"), std::string::npos) << failing.Errors();
+  const struct {
+    const char *Program;
+    std::vector<std::string> Args;
+    std::string Out;
+    int Status;
+    const char *Err;
+  } rows[] = {
+      {"ls", {"-1", "/proc/self/fd"}, "0\n1\n2\n3\n", 0, ""},  // 3 is the folder ls reads
+      {"printf", {"%s|", "a b", "'\"", "-x", "$(id)", "\n", "\xff"}, "a b|'\"|-x|$(id)|\n|\xff|", 0, ""},
+      {"ls", {"/no/such/folder"}, "", 2, "No such file"},
+      {"sh", {"-c", "kill -9 $$"}, "", 128 + SIGKILL, ""},
+  };
+  for (const auto &row : rows) {
+    TChildProcess child(row.Program, row.Args);
+    EXPECT_EQ(child.ReadAll(4096, 60000), row.Out);
+    EXPECT_EQ(child.Wait(60000), row.Status) << row.Program;
+    EXPECT_NE(child.Errors().find(row.Err), std::string::npos) << child.Errors();
   }
   {
     // Closes its output and stays, as does what it started.

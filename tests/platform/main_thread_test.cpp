@@ -1,8 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main-thread pumps, the console's and the window's: work handed over by
-// workers runs on the main thread exactly once, waiting for a worker keeps
-// that work flowing, and a loop nested above a wait (a modal dialog's) serves
-// work and wake-ups as well.
+// The main-thread pumps, the console's and the window's: work from workers
+// runs on the main thread once each, also while it waits for them or runs a
+// modal dialog's loop above a wait.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -10,25 +9,18 @@
 #include <QTimer>
 
 #include <atomic>
-#include <memory>
-#include <stdexcept>
 #include <thread>
-#include <vector>
 
 #include "platform/main_thread/main_thread.h"
 #include "platform/main_thread/qt_pump.h"
 
 namespace {
 
-enum class TPumpKind { Console, Qt };
-
-class MainThreadPumps : public ::testing::TestWithParam<TPumpKind> {
+// The parameter: the window's pump, or the console's.
+class MainThreadPumps : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    if (GetParam() == TPumpKind::Qt)
-      Pump = std::make_unique<TQtPump>();
-    else
-      Pump = std::make_unique<TConsolePump>();
+    Pump = GetParam() ? std::unique_ptr<TMainThreadPump>(std::make_unique<TQtPump>()) : std::make_unique<TConsolePump>();
     SetMainThreadPump(Pump.get());
   }
   void TearDown() override { SetMainThreadPump(nullptr); }
@@ -36,9 +28,8 @@ class MainThreadPumps : public ::testing::TestWithParam<TPumpKind> {
   std::unique_ptr<TMainThreadPump> Pump;
 };
 
-// Work from workers runs on the main thread exactly once each while the main
-// thread joins them (a plain join would deadlock); an exception reaches the
-// worker that asked.
+// While the main thread joins the workers (a plain join would deadlock); an
+// exception reaches the worker that asked.
 TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) {
   TMainThreadPump &pump = MainThreadPump();
   ASSERT_TRUE(pump.IsMainThread());
@@ -47,9 +38,8 @@ TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) 
   std::vector<std::string> caught(kWorkers);
   int offMain = 0;
   std::vector<std::thread> workers;
-  std::vector<std::unique_ptr<std::atomic<bool>>> finished;
+  std::vector<std::atomic<bool>> finished(kWorkers);
   for (int w = 0; w < kWorkers; ++w) {
-    finished.push_back(std::make_unique<std::atomic<bool>>(false));
     workers.emplace_back([&, w] {
       for (int i = 0; i < kCalls; ++i)
         pump.RunOnMainThread([&, w, i] {
@@ -61,11 +51,11 @@ TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) 
       } catch (const std::exception &e) {
         caught[size_t(w)] = e.what();
       }
-      *finished[size_t(w)] = true;
+      finished[size_t(w)] = true;
       pump.Wake();
     });
   }
-  for (int w = 0; w < kWorkers; ++w) JoinWhilePumping(workers[size_t(w)], *finished[size_t(w)]);
+  for (int w = 0; w < kWorkers; ++w) JoinWhilePumping(workers[size_t(w)], finished[size_t(w)]);
   EXPECT_EQ(offMain, 0);
   for (int w = 0; w < kWorkers; ++w) {
     EXPECT_EQ(runs[size_t(w)], std::vector<int>(kCalls, 1)) << w;
@@ -91,11 +81,9 @@ TEST_P(MainThreadPumps, WakeEndsTheWaitEarlyAndRunsTheHandler) {
   EXPECT_EQ(handled, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(, MainThreadPumps, ::testing::Values(TPumpKind::Console, TPumpKind::Qt),
-                         [](const auto &info) { return info.param == TPumpKind::Qt ? "Qt" : "Console"; });
+INSTANTIATE_TEST_SUITE_P(, MainThreadPumps, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "Qt" : "Console"; });
 
-// A modal dialog runs its own loop above the wait of whoever opened it while
-// waiting. Work and wake-ups from workers must reach the main thread there.
 TEST(QtPump, ALoopNestedAboveAWaitServesWorkAndWakes) {
   TQtPump pump;
   SetMainThreadPump(&pump);

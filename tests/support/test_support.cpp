@@ -47,6 +47,13 @@ std::string TestProfileFolder() {
 
 namespace {
 
+// Waits for a started program: its exit status (128 + signal if killed).
+int WaitTool(int pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 // Starts a program (looked up on PATH) with no input and its output and error in the files given.
 pid_t Spawn(const std::vector<std::string> &argv, const std::string &outFile, const std::string &errFile) {
   posix_spawn_file_actions_t actions;
@@ -300,16 +307,6 @@ std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes) {
   return all;
 }
 
-int StartTool(const std::vector<std::string> &argv, const std::string &errFile) {
-  return Spawn(argv, "/dev/null", errFile);
-}
-
-int WaitTool(int pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 TOtherUser::TOtherUser() : OldMask(umask(022)) {
   std::string root = (fs::temp_directory_path() / "tonmill-other-XXXXXX").string();
   if (!mkdtemp(root.data())) {
@@ -409,13 +406,11 @@ std::vector<TThreadErrorRec> ConvertJob(const TFileListRec &job,
 std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::string &output,
                                          TDestinationFormat format, const void *options,
                                          std::function<void(TCoderThread &, const TProgressRec &)> onProgress) {
-  const TSourceGuard guard({source});
   return ConvertJob(WholeSourceJob(source, output, format, options), std::move(onProgress));
 }
 
 std::vector<TThreadErrorRec> ConvertStopped(const std::string &source, const std::string &output,
                                             TDestinationFormat format, const void *options, int percent) {
-  const TSourceGuard guard({source});
   TFileListRec job = WholeSourceJob(source, output, format, options);
   job.KeepPartial = true;
   return ConvertJob(job, [percent](TCoderThread &worker, const TProgressRec &p) {
@@ -525,9 +520,8 @@ double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &
 }
 
 std::string WriteDsf(const std::string &path, double seconds, const std::string &title, int rate) {
-  const int kRate = rate;
   constexpr int kChannels = 2, kBlock = 4096;
-  const uint64_t samples = uint64_t(seconds * kRate);
+  const uint64_t samples = uint64_t(seconds * rate);
   const uint64_t blocks = (samples / 8 + kBlock - 1) / kBlock;
   std::vector<uint8_t> data(blocks * kBlock * kChannels, 0);
   for (int c = 0; c < kChannels; ++c) {
@@ -535,7 +529,7 @@ std::string WriteDsf(const std::string &path, double seconds, const std::string 
     for (uint64_t i = 0; i < samples; ++i) {
       // Left a sweep from 300 Hz up by 1 kHz a second (no lag looks like
       // another), right a 1.5 kHz tone.
-      const double t = double(i) / kRate;
+      const double t = double(i) / rate;
       first += 0.4 * std::sin(2 * M_PI * (c ? 1500 * t : 300 * t + 500 * t * t)) - out;
       second += first - out;
       out = second >= 0 ? 1 : -1;
@@ -557,7 +551,7 @@ std::string WriteDsf(const std::string &path, double seconds, const std::string 
   auto tag = [&](const char *name) { file.insert(file.end(), name, name + 4); };
   const uint64_t dataStart = 28 + 52, total = dataStart + 12 + data.size() + id3.size();
   tag("DSD "), put(28, 8), put(total, 8), put(id3.empty() ? 0 : total - id3.size(), 8);
-  tag("fmt "), put(52, 8), put(1, 4), put(0, 4), put(2, 4), put(kChannels, 4), put(kRate, 4), put(1, 4);
+  tag("fmt "), put(52, 8), put(1, 4), put(0, 4), put(2, 4), put(kChannels, 4), put(rate, 4), put(1, 4);
   put(samples, 8), put(kBlock, 4), put(0, 4);
   tag("data"), put(12 + data.size(), 8);
   file.insert(file.end(), data.begin(), data.end());
@@ -619,7 +613,7 @@ TSourceGuard::TSourceGuard(const std::vector<std::string> &paths) {
 TSourceGuard::~TSourceGuard() {
   for (const TSeen &was : Files) {
     TSeen now{was.Path, 0, 0, 0};
-    if (!fs::exists(was.Path)) continue;  // a test may take a source away on purpose
+    // A test may take a source away on purpose.
     if (!LookAt(was.Path, now.Hash, now.Size, now.MTime)) continue;
     EXPECT_TRUE(now.Hash == was.Hash && now.Size == was.Size) << "the source " << was.Path << " was changed";
     EXPECT_EQ(now.MTime, was.MTime) << "the modification time of the source " << was.Path << " changed";
