@@ -190,6 +190,7 @@ TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
   EXPECT_FALSE(fs::exists(Out + "ok.wav"));
 }
 
+// Warnings from several workers at once, listed in job order; the next run starts its lists and counts afresh.
 TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) {
   for (int i = 0; i < 4; ++i) List.push_back({Source("f" + std::to_string(i) + ".flac", 2), {}});
   for (int i : {1, 3}) CutInHalf(List[size_t(i)].FileName);
@@ -208,6 +209,7 @@ TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) 
   engine.SetSourceList(&List);
   EXPECT_EQ(engine.Run(), 0);
   EXPECT_TRUE(engine.Warnings.empty());
+  EXPECT_EQ(engine.Counts(false).Converted, 1);  // this run's, not both runs'
 }
 
 // Two sources named alike in different folders, and a source in the destination folder.
