@@ -575,34 +575,25 @@ std::string WriteBrokenMp3(const std::string &path, double goodSeconds) {
 
 namespace {
 
-// FNV-1a over the file's bytes, its size and modification time (ns); false when it cannot be read.
+// A hash of the file's bytes, its size and modification time (ns); false when it is no regular file.
 bool LookAt(const std::string &path, uint64_t &hash, int64_t &size, int64_t &mtime) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   size = info.st_size;
   mtime = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  hash = 14695981039346656037ull;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-    for (std::streamsize i = 0; i < in.gcount(); ++i) hash = (hash ^ uint8_t(buffer[i])) * 1099511628211ull;
+  hash = std::hash<std::string>{}(ReadText(path));
   return true;
 }
 
 }  // namespace
 
 TSourceGuard::TSourceGuard(const std::vector<std::string> &paths) {
-  std::vector<std::string> files;
-  for (const std::string &p : paths) {
+  std::vector<std::string> files = paths;
+  for (const std::string &p : paths) {  // and what the folders among them hold
     std::error_code ec;
-    if (fs::is_directory(p, ec)) {
-      for (fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec), end;
-           it != end; it.increment(ec))
-        files.push_back(it->path().string());
-    } else {
-      files.push_back(p);
-    }
+    for (fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec))
+      files.push_back(it->path().string());
   }
   for (const std::string &f : files) {
     TSeen seen{f, 0, 0, 0};
