@@ -45,19 +45,14 @@ TEST(SourceList, AFolderTreeGivesItsSupportedFilesOnce) {
 
 TEST(SourceList, CueSheetsStandForTheirAudio) {
   const std::string root = TestFolder();
-  Touch(root + "/album.flac");
-  Touch(root + "/album.cue");
-  Touch(root + "/lonely.cue");  // no audio beside it
-  Touch(root + "/x.mp3");
-  Touch(root + "/y.mp3");
+  for (const char *f : {"album.flac", "album.cue", "lonely.cue", "x.mp3", "y.mp3"}) Touch(root + "/" + f);
   TSourceCollection sources;
   EXPECT_EQ(sources.AddSourceFile(root + "/album.cue", false), 1);
   EXPECT_EQ(sources.AddSourceFile(root + "/album.flac", false), 0);  // already there, from its sheet
   EXPECT_EQ(sources.AddSourceFile(root + "/lonely.cue", false), 0);
-  ASSERT_EQ(sources.BadSheets.size(), 1u);  // no source, but a failure of the run
+  ASSERT_EQ(sources.BadSheets.size(), 1u);  // no audio beside it: a failure of the run
   EXPECT_EQ(sources.BadSheets[0].CurrentInputFileName, root + "/lonely.cue");
-  sources.AddSourceFile(root + "/x.mp3", false);
-  sources.AddSourceFile(root + "/y.mp3", false);
+  for (const char *f : {"x.mp3", "y.mp3"}) sources.AddSourceFile(root + "/" + f, false);
   ASSERT_EQ(sources.List().size(), 3u);
   EXPECT_EQ(sources.List()[0].FileName, root + "/album.flac");
   EXPECT_TRUE(sources.List()[0].Rec.HasCUE);
@@ -69,19 +64,6 @@ TEST(SourceList, PatternsMatchOneFolderWithoutRegardToCase) {
   for (const char *f : {"one.flac", "TWO.FLAC", "three.mp3", "sub/four.flac"}) Touch(root + "/" + f);
   TSourceCollection sources;
   EXPECT_EQ(sources.AddSourceFolder(root + "/", "*.flac", false, false), 2);
-}
-
-TEST(SourceList, ClearingWaitsForTheFirstKeptFile) {
-  const std::string root = TestFolder();
-  Touch(root + "/old.mp3");
-  Touch(root + "/new.flac");
-  TSourceCollection sources;
-  sources.AddSourceFile(root + "/old.mp3", false);
-  EXPECT_EQ(sources.AddSourceFile(root + "/readme.txt", true), 0);
-  EXPECT_EQ(sources.List().size(), 1u);  // nothing kept: the list stays
-  EXPECT_EQ(sources.AddSourceFile(root + "/new.flac", true), 1);
-  ASSERT_EQ(sources.List().size(), 1u);
-  EXPECT_EQ(sources.List()[0].FileName, root + "/new.flac");
 }
 
 TEST(SourceList, CaseMattersForIdentityNotForOrder) {

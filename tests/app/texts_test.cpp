@@ -35,7 +35,6 @@ TEST_F(LanguageFiles, LinesIdentifiersAndTexts) {
   EXPECT_EQ(text_ok, "Fine");
   EXPECT_EQ(text_about, "About");  // a line without "=" defines nothing
   EXPECT_EQ(missing.size(), TextRegistry().size() - 3u);
-  EXPECT_EQ(missing.front(), "text_failed_to_init_decoding");
 }
 
 // The conversions of a format text, in order ("d" or "s"), "%%" left out.
@@ -52,10 +51,8 @@ std::string Conversions(const std::string &text) {
 }
 
 TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) {
-  // The program formats each text with the arguments of its English text.
   std::map<std::string, std::string> placeholders;
   for (const TTextEntry &e : TextRegistry()) placeholders[e.Identifier] = Conversions(*e.Variable);
-  EXPECT_EQ(placeholders["text_run_counts"], "dddd");
   for (const char *file : {"english", "russian", "latvian", "czech", "french", "spanish", "hungarian"}) {
     const std::string path = (std::filesystem::path(TONMILL_SOURCE_DIR) / "lang" / file).replace_extension("lng").string();
     std::vector<std::string> missing;
@@ -68,7 +65,6 @@ TEST_F(LanguageFiles, EveryShippedFileDefinesEveryTextWithTheRightPlaceholders) 
       EXPECT_EQ(Conversions(*e.Variable), placeholders[e.Identifier])
           << file << ": " << e.Identifier << " = " << *e.Variable;
     }
-    // They format with what the program passes, without falling back.
     EXPECT_NO_THROW(fmt::sprintf(text_processing, 3, 12)) << file;
     EXPECT_NO_THROW(fmt::sprintf(text_encoder_error, std::string(), 0, std::string("x"))) << file;
   }

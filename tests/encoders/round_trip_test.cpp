@@ -1,20 +1,16 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Every destination format through the worker, in rows of depth, channels and
-// rate (pairwise, up to each encoder's limits). Each output is decoded by
-// independent decoders (lossless: the source's samples exactly; lossy: its
-// length and a signal-to-noise ratio above the row's margin) and its header
-// read back by ffprobe and the format's own tools. Marked rows are also
-// stopped part-way with the shorter file kept (a valid file of what was
-// written), and run out of room at every point near the file's end (a failure
-// naming the file and why, nothing left behind; a success is the whole file).
+// rate (pairwise, up to each encoder's limits), decoded by FFmpeg (lossless:
+// the source's samples exactly; lossy: its length and a signal-to-noise ratio
+// above the row's margin), its header read back by the format's own tools.
+// Marked rows are also stopped with the shorter file kept, and run out of room
+// near the file's end.
 #include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <map>
-#include <optional>
-#include <set>
 #include <sstream>
 
 #include "encoders/aac/aac_format.h"
@@ -55,16 +51,15 @@ TFLACOptions FlacLevel(int level) {
 }
 const TFLACOptions kFlac0 = FlacLevel(0), kFlac3 = FlacLevel(3), kFlac8 = FlacLevel(8);
 const TFLACOptions kFlacPrecision15 = {.QlpCoeffPrecision = 15};  // more than 24-bit samples allow
-const TAPEOptions kApe[] = {{1}, {2}, {3}, {4}, {5}};
+const TAPEOptions kApe[] = {{1}, {2}, {3}};
 const TMP3Options kMp3Standard = {.BitrateType = btPRESET, .Preset = MP3PresetPosition("STANDARD")},
                   kMp3Abr = {.BitrateType = btPRESET, .Preset = MP3PresetPosition("ABR")},
                   kMp3Cbr128 = {.Bitrate = 128, .BitrateType = btCBR},
                   kMp3Cbr32 = {.Bitrate = 32, .BitrateType = btCBR}, kMp3Cbr320 = {.Bitrate = 320, .BitrateType = btCBR};
-const TAACOptions kAac64{.Bitrate = 64}, kAac96{.Bitrate = 96}, kAac48{.Bitrate = 48};
-const TWMAOptions kWmaQuality50{.Quality = 50, .BitrateType = 1};
-const TWMAOptions kWmaTooLow{.AutoFindBitrate = true, .Bitrate = 10};  // the search takes the lowest it may
-const TOGGOptions kOggManaged = {.Max = 0, .Avg = 10, .Min = 0, .BitrateType = obCBR};  // 128 kbit/s average
-const TOGGOptions kOggLowest = {.Quality = 0};
+const TAACOptions kAac64{.Bitrate = 64}, kAac48{.Bitrate = 48};
+// The bitrate search takes the lowest it may; a managed Ogg average of 128 kbit/s.
+const TWMAOptions kWmaQuality50{.Quality = 50, .BitrateType = 1}, kWmaTooLow{.AutoFindBitrate = true, .Bitrate = 10};
+const TOGGOptions kOggManaged = {.Max = 0, .Avg = 10, .Min = 0, .BitrateType = obCBR}, kOggLowest = {.Quality = 0};
 const TWavPackOptions kWvFast = {.Compression = 0}, kWvVeryHigh = {.Compression = 2},
                       kWvHybrid = {.Hybrid = true, .Bitrate = 320},
                       kWvHybridFast = {.Compression = 0, .Hybrid = true, .Bitrate = 600},
@@ -72,48 +67,38 @@ const TWavPackOptions kWvFast = {.Compression = 0}, kWvVeryHigh = {.Compression 
 
 const TRow kRows[] = {
     {"wav16", dfWAV, 16, 2, 44100, 16, 0, nullptr, 0, kDisk}, {"wav8Mono8k", dfWAV, 8, 1, 8000, 16, 0},
-    {"wav24Three96k", dfWAV, 24, 3, 96000, 24, 0}, {"wav24MonoOdd", dfWAV, 24, 1, 22050, 24, 0},
+    {"wav24Three96k", dfWAV, 24, 3, 96000, 24, 0},
     {"wavFloatQuadOverFull", dfWAV, 32, 4, 48000, 32, 0, nullptr, 0, kStop | kDisk, 1.5},
     {"wav16Five22k", dfWAV, 16, 5, 22050, 16, 0}, {"wav24Six", dfWAV, 24, 6, 44100, 24, 0},
     {"wav16Seven", dfWAV, 16, 7, 32000, 16, 0},
     {"wavFloatEight384k", dfWAV, 32, 8, 384000, 32, 0, nullptr, 0, 0, 0.9, 0, 0, 0.4},
-    {"flac16", dfFLAC, 16, 2, 44100, 16, 0, nullptr, 0, kDisk},
     {"flac24MonoLevel0", dfFLAC, 24, 1, 96000, 24, 0, &kFlac0, 0, kStop},
     {"flac24EightLevel8At384k", dfFLAC, 24, 8, 384000, 24, 0, &kFlac8, 0, 0, 0.9, 0, 0, 0.4},
     {"flacFloatSixOverFull", dfFLAC, 32, 6, 48000, 16, 0, &kFlac3, 0, 0, 1.5},
-    {"flac8Mono8k", dfFLAC, 8, 1, 8000, 16, 0},
     {"flac24QuadPrecision15", dfFLAC, 24, 4, 48000, 24, 0, &kFlacPrecision15, 0, kDisk},
-    {"flac16FiveLevel8", dfFLAC, 16, 5, 32000, 16, 0, &kFlac8}, {"flac16Three", dfFLAC, 16, 3, 22050, 16, 0, &kFlac3},
     {"ape16Mono8kUnderstated", dfAPE, 16, 1, 8000, 16, 0, &kApe[1], 0, kDisk, 0.9, 0, 0, 28, 1},
     {"ape24Extra96k", dfAPE, 24, 2, 96000, 24, 0, &kApe[2], 0, kStop},
     {"apeFloatOverFullFast", dfAPE, 32, 2, 48000, 16, 0, &kApe[0], 0, 0, 1.5},
-    {"ape8MonoHigh", dfAPE, 8, 1, 22050, 16, 0, &kApe[3]}, {"ape16Insane192k", dfAPE, 16, 2, 192000, 16, 0, &kApe[4]},
-    {"wv16", dfWavPack, 16, 2, 44100, 16, 0}, {"wv24MonoFast96k", dfWavPack, 24, 1, 96000, 24, 0, &kWvFast, 0, kStop},
-    {"wv24Stereo48k", dfWavPack, 24, 2, 48000, 24, 0, nullptr, 0, kDisk},  // the first block rewritten last
+    {"wv24MonoFast96k", dfWavPack, 24, 1, 96000, 24, 0, &kWvFast, 0, kStop},
     {"wvFloatSixOverFull", dfWavPack, 32, 6, 48000, 32, 0, &kWvVeryHigh, 0, 0, 1.5},
-    {"wv8Mono8k", dfWavPack, 8, 1, 8000, 16, 0},
     {"wv24Eight192k", dfWavPack, 24, 8, 192000, 24, 0, nullptr, 0, 0, 0.9, 0, 0, 0.5},
     {"wv16Three", dfWavPack, 16, 3, 44100, 16, 0}, {"wvHybrid320", dfWavPack, 16, 2, 44100, 16, 25, &kWvHybrid, 320},
     {"wvHybrid600From24", dfWavPack, 24, 2, 48000, 16, 25, &kWvHybridFast, 600},
     {"wvHybridCorrected", dfWavPack, 16, 2, 44100, 16, 25, &kWvCorrected, 320, kDisk},  // and a .wvc
-    {"mp3Vbr", dfMP3, 16, 2, 44100, 16, 15, nullptr, 0, kDisk}, {"mp3VbrMono", dfMP3, 16, 1, 44100, 16, 15},
+    {"mp3Vbr", dfMP3, 16, 2, 44100, 16, 15, nullptr, 0, kDisk},
     {"mp3StandardFrom24", dfMP3, 24, 2, 48000, 16, 15, &kMp3Standard},
     {"mp3AbrFloat", dfMP3, 32, 2, 32000, 16, 12, &kMp3Abr},
     {"mp3Cbr128", dfMP3, 16, 2, 44100, 16, 12, &kMp3Cbr128, 128, kStop | kDisk},
     {"mp3Cbr32Mono8k", dfMP3, 16, 1, 8000, 16, 6, &kMp3Cbr32, 32},
     {"mp3Cbr320", dfMP3, 16, 2, 48000, 16, 15, &kMp3Cbr320, 320},
-    {"mp3FromSixFloat96kOverFull", dfMP3, 32, 6, 96000, 16, 0, nullptr, 0, 0, 1.5, 48000, 2},
     {"aacStereo", dfAAC, 16, 2, 44100, 16, 20, &kAac64, 128, kDisk},
-    {"aacFloatMono48k", dfAAC, 32, 1, 48000, 16, 20, &kAac96, 96},
     // The LFE channel keeps only its lowest band, the others about 20 dB.
     {"aac24Six48k", dfAAC, 24, 6, 48000, 16, 6, &kAac48, 288, kStop},
     {"aacFloat96kOverFull", dfAAC, 32, 2, 96000, 16, 6, &kAac64, 0, 0, 1.5},
     {"aac16Mono7350", dfAAC, 16, 1, 7350, 16, 12, &kAac48},
-    {"aacFromEight", dfAAC, 16, 8, 44100, 16, 0, &kAac48, 0, 0, 0.9, 0, 6},
     {"wmaStereo", dfWMA, 16, 2, 44100, 16, 20, nullptr, 160, kDisk},
     {"wmaFloatMono48k", dfWMA, 32, 1, 48000, 16, 20, &kWmaQuality50, 48},
     {"wma24Found48k", dfWMA, 24, 2, 48000, 16, 10, &kWmaTooLow, 24, kStop},
-    {"wmaFromSix96k", dfWMA, 16, 6, 96000, 16, 0, nullptr, 0, 0, 0.9, 48000, 2},
     {"wma16Mono8k", dfWMA, 16, 1, 8000, 16, 6, &kWmaTooLow},
     // Vorbis keeps an LFE channel to the bass: no six or eight channels of tones.
     {"oggStereo", dfOGG, 16, 2, 44100, 16, 18, nullptr, 0, kDisk}, {"oggFloatFive48k", dfOGG, 32, 5, 48000, 16, 12},
@@ -129,88 +114,73 @@ std::string Run(const std::vector<std::string> &argv) {
   EXPECT_EQ(RunTool(argv, &out, &err), 0) << argv[0] << ": " << err;
   return out;
 }
-uint32_t U32At(const std::vector<uint8_t> &b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
-}
 
-// What the format's own tools say of a lossless file's header.
-using THeader = void (*)(const TRow &c, const std::string &file, int64_t frames, const std::vector<uint8_t> &samples,
-                         const std::string &scratch);
-void WavHeader(const TRow &c, const std::string &file, int64_t frames, const std::vector<uint8_t> &samples,
-               const std::string &) {
+// What the format's own tools say of a lossless file and its samples.
+using THeader = void (*)(const TRow &c, const std::string &file, int64_t frames, const std::vector<uint8_t> &samples);
+void WavHeader(const TRow &c, const std::string &file, int64_t frames, const std::vector<uint8_t> &samples) {
   const std::vector<uint8_t> b = ReadFileBytes(file);
   const std::string text(b.begin(), b.end());
   const size_t data = text.find("data") + 8, fact = text.find("fact") + 8;  // after the chunks' sizes
-  EXPECT_TRUE(c.OutBits != 32 || (fact < data && U32At(b, fact) == frames)) << "float: a fact chunk states the length";
+  EXPECT_TRUE(c.OutBits != 32 || (fact < data && ReadLE(b, fact, 4) == uint64_t(frames))) << "float: a fact chunk";
   ASSERT_GE(data, 44u);
-  EXPECT_EQ(U32At(b, 4), b.size() - 8);
-  EXPECT_EQ(U32At(b, 20) & 0xFFFF, c.Channels > 2 ? 0xFFFEu : c.OutBits == 32 ? 3u : 1u);
-  EXPECT_EQ(U32At(b, data - 4), samples.size());
+  EXPECT_EQ(ReadLE(b, 4, 4), b.size() - 8);
+  EXPECT_EQ(ReadLE(b, 20, 2), c.Channels > 2 ? 0xFFFEu : c.OutBits == 32 ? 3u : 1u);
+  EXPECT_EQ(ReadLE(b, data - 4, 4), samples.size());
   EXPECT_TRUE(std::equal(samples.begin(), samples.end(), b.begin() + std::ptrdiff_t(data)));
-  EXPECT_EQ(ProbeStream(file, "duration_ts"), std::to_string(frames) + "\n");
   std::string err;
   EXPECT_EQ(RunTool({"sox", file, "-n"}, nullptr, &err), 0);
   // sox warns of every extensible float header, FFmpeg's too.
   EXPECT_TRUE(err.empty() || (c.OutBits == 32 && c.Channels > 2)) << err;
 }
-void FlacHeader(const TRow &c, const std::string &file, int64_t frames, const std::vector<uint8_t> &samples,
-                const std::string &scratch) {
+void FlacHeader(const TRow &c, const std::string &file, int64_t frames, const std::vector<uint8_t> &samples) {
   Run({"flac", "-t", "-s", file});
-  WriteFileBytes(scratch, samples);
+  WriteFileBytes(file + ".raw", samples);
   EXPECT_EQ(Run({"metaflac", "--show-total-samples", "--show-bps", "--show-channels", "--show-sample-rate",
                  "--show-md5sum", file}),
             std::to_string(frames) + "\n" + std::to_string(c.OutBits) + "\n" + std::to_string(c.Channels) + "\n" +
-                std::to_string(c.Rate) + "\n" + Run({"md5sum", scratch}).substr(0, 32) + "\n");
+                std::to_string(c.Rate) + "\n" + Run({"md5sum", file + ".raw"}).substr(0, 32) + "\n");
+  fs::remove(file + ".raw");
 }
-void ApeHeader(const TRow &, const std::string &file, int64_t frames, const std::vector<uint8_t> &, const std::string &) {
+void ApeHeader(const TRow &, const std::string &file, int64_t, const std::vector<uint8_t> &) {
   std::string err;  // FFmpeg checks every frame's CRC
   EXPECT_EQ(RunTool({"ffmpeg", "-v", "error", "-err_detect", "crccheck+explode", "-i", file, "-f", "null", "-"}, nullptr,
                     &err), 0);
   EXPECT_EQ(err, "");
-  EXPECT_EQ(ProbeStream(file, "duration_ts"), std::to_string(frames) + "\n");
 }
-void WavPackHeader(const TRow &c, const std::string &file, int64_t frames, const std::vector<uint8_t> &,
-                   const std::string &) {
+// WavPack's own decoder, which takes a correction file beside the output.
+bool WvUnpacksTo(const std::string &file, const std::vector<uint8_t> &samples, int bits) {
+  const bool same = RunTool({"wvunpack", "-q", "-y", file, "-o", file + ".wav"}) == 0 &&
+                    FFmpegDecode(file + ".wav", RawFormat(bits)) == samples;
+  fs::remove(file + ".wav");
+  return same;
+}
+void WavPackHeader(const TRow &c, const std::string &file, int64_t frames, const std::vector<uint8_t> &samples) {
   const std::vector<uint8_t> b = ReadFileBytes(file);  // the first block states the length
   ASSERT_GT(b.size(), 16u);
-  EXPECT_EQ(U32At(b, 12), uint32_t(frames));
+  EXPECT_EQ(ReadLE(b, 12, 4), uint64_t(frames));
   const std::string summary = Run({"wvunpack", "-s", file});
-  const std::string kind = c.OutBits == 32 ? "32-bit floats" : std::to_string(c.OutBits) + "-bit ints";
-  for (const std::string &line : {"source:            " + kind + " at " + std::to_string(c.Rate) + " Hz",
-                                  "channels:          " + std::to_string(c.Channels) + " (",
-                                  std::string("modalities:        lossless")})
-    EXPECT_NE(summary.find(line), std::string::npos) << line << " in\n" << summary;
+  EXPECT_NE(summary.find("modalities:        lossless"), std::string::npos) << summary;
+  EXPECT_TRUE(WvUnpacksTo(file, samples, c.OutBits));
 }
 
-// How this test reads each format back beside FFmpeg. A new format needs its line here.
+// How this test reads each format back. A new format needs its line here.
 struct TFormatCheck {
-  int Delay;                         // start-up frames the decoders keep
-  std::vector<std::string> Decoder;  // the format's own ("IN", "OUT": the files), for up to MaxChannels, from MinRate
-  int MaxChannels = 255, MinRate = 0;
+  int Delay;  // start-up frames FFmpeg keeps
   THeader Header = nullptr;
   const char *DepthField = "bits_per_raw_sample";  // ffprobe's field of a lossless output's depth
   std::map<int, const char *> Layouts = {};         // where a format names a channel count's layout otherwise
 };
 const char *const kLayouts[] = {"", "mono", "stereo", "3.0", "quad", "5.0", "5.1", "6.1", "7.1"};
 const std::map<TDestinationFormat, TFormatCheck> kChecks = {
-    {dfWAV, {0, {}, 255, 0, &WavHeader, "bits_per_sample", {{1, "unknown"}, {2, "unknown"}}}},  // no speakers stated
-    {dfFLAC, {0, {}, 255, 0, &FlacHeader, "bits_per_raw_sample", {{5, "5.0(side)"}, {6, "5.1(side)"}}}},
-    {dfAPE, {0, {}, 255, 0, &ApeHeader}},
-    {dfWavPack, {0, {"wvunpack", "-q", "-y", "IN", "-o", "OUT"}, 255, 0, &WavPackHeader}},
-    {dfMP3, {0, {"lame", "--quiet", "--decode", "IN", "OUT"}}},  // gapless by the tag frame
-    {dfOGG, {0, {"oggdec", "--quiet", "-o", "OUT", "IN"}, 2}},   // more channels left in the Vorbis order
-    // faad, the decoder of raw AAC many players use: mono as two equal channels, low rates taken for SBR.
-    {dfAAC, {1024, {"faad", "-q", "-o", "OUT", "IN"}, 255, 32000}},
-    {dfWMA, {0, {}, 255, 0, nullptr, "", {{1, "unknown"}, {2, "unknown"}}}},  // ASF states no speakers
+    {dfWAV, {0, &WavHeader, "bits_per_sample", {{1, "unknown"}, {2, "unknown"}}}},  // no speakers stated
+    {dfFLAC, {0, &FlacHeader, "bits_per_raw_sample", {{5, "5.0(side)"}, {6, "5.1(side)"}}}},
+    {dfAPE, {0, &ApeHeader}},
+    {dfWavPack, {0, &WavPackHeader}},
+    {dfMP3, {0}},  // gapless by the tag frame
+    {dfOGG, {0}},
+    {dfAAC, {1024}},
+    {dfWMA, {0, nullptr, "", {{1, "unknown"}, {2, "unknown"}}}},  // ASF states no speakers
 };
-// The own decoder's command for a file, {} where there is none.
-std::vector<std::string> OwnDecoder(const TFormatCheck &check, const std::string &file, const std::string &wav,
-                                    int channels, int rate) {
-  if (channels > check.MaxChannels || rate < check.MinRate) return {};
-  std::vector<std::string> argv = check.Decoder;
-  for (std::string &arg : argv) arg = arg == "IN" ? file : arg == "OUT" ? wav : arg;
-  return argv;
-}
 
 // FFmpeg's decode to 16 bits of a file it finds nothing to warn about but
 // what raw ADTS (no length) and ASF (no layout) always lack.
@@ -239,7 +209,7 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
   const TRow &c = GetParam();
   const TFormatRow &row = *FormatRow(c.Format);
   const TFormatCheck &check = kChecks.at(c.Format);
-  const std::string folder = TestFolder(), scratch = folder + "/scratch";
+  const std::string folder = TestFolder();
   const bool lossless = c.MinSnrDb == 0 && !c.OutRate && !c.OutChannels;
   const int outRate = c.OutRate ? c.OutRate : c.Rate, outChannels = c.OutChannels ? c.OutChannels : c.Channels;
   TTestSignal signal{.Rate = c.Rate, .Channels = c.Channels, .Bits = c.Bits, .Level = c.Level};
@@ -259,9 +229,8 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
   const std::string raw = RawFormat(c.OutBits);
   const std::vector<uint8_t> expected = FFmpegDecode(source, raw);
 
-  std::optional<TScratchDisk> disk;
-  if (c.Columns & kDisk) disk.emplace(folder + "/disk", "64m");
-  const std::string output = (disk ? disk->Folder : folder) + "/out." + row.Extension;
+  fs::create_directories(folder + "/disk");  // the output alone
+  const std::string output = folder + "/disk/out." + row.Extension;
   TFileListRec job = WholeSourceJob(source, output, c.Format, options);
   if (c.Stated) job.AudioInfo.Streams[size_t(job.AudioInfo.Index)].Duration = c.Stated;
   const auto errors = ConvertJob(job);
@@ -271,51 +240,30 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
   EXPECT_EQ(ProbeStream(output, "sample_rate,channels,channel_layout" + (lossless ? "," + std::string(check.DepthField) : "")),
             std::to_string(outRate) + "," + std::to_string(outChannels) + "," + layout +
                 (lossless ? "," + std::to_string(c.OutBits) : "") + "\n");
-  const std::string wav = folder + "/decoded.wav";
   if (lossless) {
     EXPECT_TRUE(FFmpegDecode(output, raw) == expected) << "FFmpeg's decode differs";
-    if (check.Header) check.Header(c, output, frames, expected, scratch);
-    const std::vector<std::string> own = OwnDecoder(check, output, wav, outChannels, outRate);
-    EXPECT_TRUE(own.empty() || (RunTool(own) == 0 && FFmpegDecode(wav, raw) == expected)) << own[0] << " differs";
+    EXPECT_EQ(ProbeStream(output, "duration_ts"), std::to_string(frames) + "\n");
+    if (check.Header) check.Header(c, output, frames, expected);
   } else {
-    if (c.Kbps) {
-      const double kbps = AudioKbps(output, signal.Seconds);
-      EXPECT_NEAR(kbps, c.Kbps, c.Kbps * 0.15);
-      RecordProperty("kbps", std::to_string(kbps));
-    }
-    // FFmpeg: the delay at the start, at most a frame of padding at the end.
-    std::vector<int32_t> decoded = QuietFFmpegDecode(output);
-    const int64_t ffmpegFrames = int64_t(decoded.size()) / outChannels - check.Delay;
-    EXPECT_GE(ffmpegFrames, outFrames - (c.OutRate ? 64 : 0));
-    EXPECT_LE(ffmpegFrames, outFrames + (c.Format == dfMP3 ? 1152 * 3 : 2048));
-    int delay = check.Delay;
-    const std::vector<std::string> own = OwnDecoder(check, output, wav, outChannels, outRate);
-    if (!own.empty()) {
-      ASSERT_EQ(RunTool(own), 0);
-      decoded = AsInt16(FFmpegDecode(wav, "s16le"));
-      if (c.Format == dfAAC && outChannels == 1) {
-        for (size_t i = 0; 2 * i < decoded.size(); ++i) decoded[i] = decoded[2 * i];
-        decoded.resize(decoded.size() / 2);
-      }
-      // Without a gapless length (raw AAC, MP3 at a constant bitrate) the delay and padding stay.
-      delay = c.Format == dfAAC ? check.Delay : c.Format == dfMP3 && c.Kbps ? 1152 * 2 + 1105 : 0;
-      const int64_t ownFrames = int64_t(decoded.size()) / outChannels;
-      EXPECT_GE(ownFrames, outFrames - (c.OutRate ? 64 : 0));
-      EXPECT_LE(ownFrames, outFrames + (delay ? delay + 2048 : c.OutRate ? 64 : 0));
-    }
-    if (c.Format == dfWavPack) {  // wvunpack takes the correction file beside it: the source itself
+    EXPECT_NEAR(c.Kbps ? AudioKbps(output, signal.Seconds) : 0, c.Kbps, c.Kbps * 0.15);
+    // The delay at the start, at most a frame of padding at the end.
+    const std::vector<int32_t> decoded = QuietFFmpegDecode(output);
+    const int64_t decodedFrames = int64_t(decoded.size()) / outChannels - check.Delay;
+    EXPECT_GE(decodedFrames, outFrames - (c.OutRate ? 64 : 0));
+    EXPECT_LE(decodedFrames, outFrames + (c.Format == dfMP3 ? 1152 * 3 : 2048));
+    if (c.Format == dfWavPack) {  // the correction file restores the source itself
       const bool corrected = static_cast<const TWavPackOptions *>(c.Options)->CorrectionFile;
       EXPECT_EQ(fs::exists(output + "c"), corrected);
-      EXPECT_TRUE(!corrected || FFmpegDecode(wav, raw) == expected);
+      EXPECT_TRUE(!corrected || WvUnpacksTo(output, expected, c.OutBits));
     }
     if (c.Format == dfMP3) {  // an ID3v1 block at the end, no genre
       const std::vector<uint8_t> bytes = ReadFileBytes(output);
       EXPECT_EQ(std::string(bytes.end() - 128, bytes.end() - 125) + char(bytes.back()), std::string("TAG\xff"));
     }
     if (!c.OutRate && !c.OutChannels) {
-      const double snr = SnrDb(AsInt16(expected), decoded, c.Channels, delay);
-      EXPECT_GT(snr, c.MinSnrDb);
-      RecordProperty("snr_db", std::to_string(snr));
+      // MP3 at a constant bitrate states no gapless length: its delay stays.
+      const int delay = c.Kbps && c.Format == dfMP3 ? 3409 : check.Delay;
+      EXPECT_GT(SnrDb(AsInt16(expected), decoded, c.Channels, delay), c.MinSnrDb);
     }
   }
 
@@ -328,40 +276,29 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
     EXPECT_LT(part.size(), expected.size() * 9 / 10);
     if (lossless) {
       EXPECT_TRUE(std::equal(part.begin(), part.end(), expected.begin())) << "not the source's beginning";
-      if (check.Header) check.Header(c, kept, int64_t(part.size()) / (c.Channels * c.OutBits / 8), part, scratch);
+      if (check.Header) check.Header(c, kept, int64_t(part.size()) / (c.Channels * c.OutBits / 8), part);
     } else {
       EXPECT_GT(SnrDb(AsInt16(expected), AsInt16(part), c.Channels, 4096), c.MinSnrDb);
-      const std::vector<std::string> own = OwnDecoder(check, kept, wav, outChannels, outRate);
-      EXPECT_TRUE(own.empty() || RunTool(own) == 0);
     }
   }
-  if (!disk) return;
+  if (!(c.Columns & kDisk)) return;
 
-  // Room for whole pages around the file's end, for nothing and for half;
-  // past the tmpfs, a size limit cuts the file anywhere, even inside its last
-  // 128 bytes.
+  // A file size limit cuts the file anywhere: at whole pages around its end,
+  // inside its last 128 bytes, at half, at nothing. A failure names the file
+  // and why and leaves nothing; a success is the whole file. (A full disk
+  // fails writes alike: the batch run's rows.)
   const std::vector<uint8_t> reference = ReadFileBytes(output);
   const uint64_t size = reference.size() + (fs::exists(output + "c") ? fs::file_size(output + "c") : 0);
   const uint64_t page = 4096, pages = (size + page - 1) / page;
-  std::vector<std::pair<uint64_t, bool>> rooms;  // bytes, whether by a size limit
-  for (uint64_t p = pages - 3; p <= pages + 1; ++p) rooms.push_back({p * page, !disk->Mounted});
-  for (uint64_t bytes : {uint64_t(0), pages / 2 * page}) rooms.push_back({bytes, !disk->Mounted});
-  for (uint64_t bytes : {uint64_t(0), size / 2 + 1, size - 129, size - 128, size - 64, size - 1})
-    rooms.push_back({bytes, true});
-  for (const auto &[bytes, limited] : rooms) {
-    SCOPED_TRACE((limited ? "file size limit " : "free on disk ") + std::to_string(bytes) + " of " +
-                 std::to_string(size));
+  for (const uint64_t bytes : {uint64_t(0), size / 2 + 1, (pages - 3) * page, (pages - 1) * page, size - 129,
+                               size - 128, size - 64, size - 1, pages * page, (pages + 1) * page}) {
+    SCOPED_TRACE("file size limit " + std::to_string(bytes) + " of " + std::to_string(size));
     fs::remove(output);
     fs::remove(output + "c");
-    std::vector<TThreadErrorRec> full;
-    if (limited) {
+    const std::vector<TThreadErrorRec> full = [&] {
       TFileSizeLimit limit(bytes);
-      full = ConvertJob(job);
-    } else {
-      disk->LeaveFree(bytes);
-      full = ConvertJob(job);
-      disk->Unfill();
-    }
+      return ConvertJob(job);
+    }();
     if (full.empty()) {
       EXPECT_TRUE(ReadFileBytes(output) == reference) << "a success must be the whole file";
       continue;
@@ -369,47 +306,22 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
     EXPECT_LT(bytes, (pages + 1) * page) << full[0].ErrorMessage;  // room to spare must do
     ASSERT_EQ(full.size(), 1u);
     const std::string &message = full[0].ErrorMessage;
-    EXPECT_NE(message.find(std::strerror(limited ? EFBIG : ENOSPC)), std::string::npos) << message;
+    EXPECT_NE(message.find(std::strerror(EFBIG)), std::string::npos) << message;
     EXPECT_TRUE(message.find("\"" + output + "\"") != std::string::npos ||
                 message.find("\"" + output + "c\"") != std::string::npos) << message;
-    EXPECT_TRUE(fs::is_empty(disk->Folder)) << "a failed job leaves nothing behind";
+    EXPECT_TRUE(fs::is_empty(folder + "/disk")) << "a failed job leaves nothing behind";
   }
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, RoundTrip, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
 
-// Every format of the program's table has its line here, rows that stop it and
-// fill its disk, and rows at the limits its row states: the most channels (up
-// to 8) and the lowest and highest rate it takes (up to 192 kHz).
-TEST(RoundTripRows, CoverEveryFormatToItsLimits) {
-  for (const TFormatRow *row : FormatRows()) {
-    const std::shared_ptr<void> defaults = row->NewOptions();
-    const TEncoderRange takes = row->Takes ? row->Takes(defaults.get()) : TEncoderRange{};
-    unsigned columns = 0;
-    int channels = 0;
-    std::set<int> rates;
-    for (const TRow &c : kRows)
-      if (c.Format == row->Code) {
-        columns |= c.Columns;
-        channels = std::max(channels, c.OutChannels ? c.OutChannels : c.Channels);
-        rates.insert(c.OutRate ? c.OutRate : c.Rate);
-      }
-    EXPECT_TRUE(kChecks.count(row->Code) && columns == (kStop | kDisk)) << row->Name;
-    EXPECT_EQ(channels, takes.MaxChannels ? std::min(takes.MaxChannels, 8) : 8) << row->Name;
-    const int lowest = takes.Rates.empty() ? takes.MinRate : takes.Rates.front();
-    const int highest = takes.Rates.empty() ? takes.MaxRate : takes.Rates.back();
-    EXPECT_TRUE(lowest <= 1 || rates.count(lowest)) << row->Name << " at " << lowest << " Hz";
-    EXPECT_TRUE(highest == 0 || highest > 192000 || rates.count(highest)) << row->Name << " at " << highest << " Hz";
-  }
-}
-
 // What an encoder cannot take fails the job at its start with the reason, and
 // leaves no file; a coder whose library refused the stream ends without
-// touching what never opened.
+// touching what never opened. (Channel limits and the FLAC library's refusal:
+// FurtherTypes and SpreadStart.)
 TEST(RoundTripRows, RefusedAtTheStart) {
   const TOGGOptions oggNoRates = {.Max = 192, .Avg = 192, .Min = 192, .BitrateType = obCBR};
-  const TFLACOptions flacBlock3 = {.BlockSize = 3};  // the library refuses blocks this small
   const TWMAOptions wma[] = {{.UseProCodec = true}, {.AutoFindBitrate = true, .UseProCodec = true},
                              {.Lossless = true, .BitrateType = 1}, {.AutoFindBitrate = true, .Lossless = true, .BitrateType = 1},
                              {.Bitrate = 5}};
@@ -417,24 +329,21 @@ TEST(RoundTripRows, RefusedAtTheStart) {
   const struct {
     TDestinationFormat Format;
     const void *Options;
-    int Channels, Rate;
+    int Rate;
     std::string Says;
   } cases[] = {
-      {dfAPE, nullptr, 6, 44100, "APE files hold at most 2 channels; the source has 6"},
-      {dfFLAC, nullptr, 9, 44100, "FLAC files hold at most 8 channels; the source has 9"},
-      {dfFLAC, nullptr, 1, 705600, "FLAC files hold sample rates of 1 to 655350 Hz; the source has 705600 Hz"},
-      {dfFLAC, &flacBlock3, 2, 44100, "Failed to initialize FLAC encoder. Code="},
-      {dfOGG, &oggNoRates, 2, 44100, "Vorbis codec setup with the requested bitrate failed. Try lower bitrate. Code=-131"},
-      {dfWMA, &wma[0], 2, 44100, noPro},      {dfWMA, &wma[1], 2, 44100, noPro},
-      {dfWMA, &wma[2], 2, 44100, noLossless}, {dfWMA, &wma[3], 2, 44100, noLossless},
-      {dfWMA, &wma[4], 2, 44100, "The WMA encoder (wmav2) refused 2 channels at 44100 Hz and 5 kbit/s: Invalid argument"},
+      {dfFLAC, nullptr, 705600, "FLAC files hold sample rates of 1 to 655350 Hz; the source has 705600 Hz"},
+      {dfOGG, &oggNoRates, 44100, "Vorbis codec setup with the requested bitrate failed. Try lower bitrate. Code=-131"},
+      {dfWMA, &wma[0], 44100, noPro},      {dfWMA, &wma[1], 44100, noPro},
+      {dfWMA, &wma[2], 44100, noLossless}, {dfWMA, &wma[3], 44100, noLossless},
+      {dfWMA, &wma[4], 44100, "The WMA encoder (wmav2) refused 2 channels at 44100 Hz and 5 kbit/s: Invalid argument"},
   };
   const std::string folder = TestFolder();
   for (const auto &c : cases) {
     SCOPED_TRACE(c.Says);
     fs::remove_all(folder + "/out");
     fs::create_directories(folder + "/out");
-    const std::string source = WriteSignal(folder + "/source.wav", {.Rate = c.Rate, .Channels = c.Channels, .Seconds = 0.3});
+    const std::string source = WriteSignal(folder + "/source.wav", {.Rate = c.Rate, .Seconds = 0.3});
     const auto errors = ConvertFile(source, folder + "/out/out." + FormatRow(c.Format)->Extension, c.Format, c.Options);
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_NE(errors[0].ErrorMessage.find(c.Says), std::string::npos) << errors[0].ErrorMessage;
@@ -449,6 +358,23 @@ TEST(RoundTripRows, RefusedAtTheStart) {
       coder->Finish();
     } catch (const std::exception &) {  // a failure may be said again; a crash may not happen
     }
+  }
+}
+
+// The worker hands 8-bit sources over as 16 bits; a lossless coder given
+// 8-bit samples itself keeps them as they are.
+TEST(RoundTripRows, EightBitSamplesGivenToTheCoders) {
+  const std::string folder = TestFolder();
+  const TTestSignal s{.Rate = 8000, .Channels = 1, .Bits = 8};
+  const std::vector<uint8_t> pcm = MakeSamples(s);
+  for (const TDestinationFormat format : {dfWAV, dfFLAC, dfWavPack}) {  // APE files hold 16 bits or more
+    const std::string path = folder + "/eight." + FormatRow(format)->Extension;
+    std::unique_ptr<TCustomCoder> coder = CreateCoder(format, path, {}, PcmInfo(s.Rate, 1, 8), nullptr);
+    std::string why;
+    ASSERT_EQ(coder->Init(why), 0) << why;
+    coder->DoOutput(pcm.data(), int(pcm.size()), true);
+    coder->Finish();
+    EXPECT_TRUE(FFmpegDecode(path, "u8") == pcm) << path;
   }
 }
 

@@ -14,30 +14,21 @@
 
 namespace {
 
-uint32_t U32At(const std::vector<uint8_t> &b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | uint32_t(b[at + 3]) << 24;
-}
-
 // The header states the data written: none for an empty output, none for one
 // whose data is left out (debug), an odd size with a pad byte outside it, data
 // given in pieces of any size as it came; an existing file under the name is
 // replaced whole.
 TEST(WavCoder, HeadersStateTheDataWrittenAndReplaceAnExistingFile) {
-  const std::string folder = TestFolder();
+  const std::string path = TestFolder() + "/out.wav";
   const struct {
-    const char *Name;
     int Channels, Bits;
     size_t DataBytes;
     bool WriteData;
     uint32_t FileBytes, DataSize;
-  } cases[] = {
-      {"/empty.wav", 2, 16, 0, true, 44, 0},
-      {"/debug.wav", 2, 16, 4000, false, 44, 0},
-      {"/odd.wav", 1, 24, 3, true, 48, 3},
-      {"/pieces.wav", 2, 16, 4000, true, 4044, 4000},
-  };
-  for (const auto &c : cases) {
-    const std::string path = folder + c.Name;
+  } rows[] = {{2, 16, 0, true, 44, 0}, {2, 16, 4000, false, 44, 0}, {1, 24, 3, true, 48, 3},
+              {2, 16, 4000, true, 4044, 4000}};
+  for (const auto &c : rows) {
+    SCOPED_TRACE(std::to_string(c.DataBytes) + " bytes" + (c.WriteData ? "" : " left out"));
     WriteFileBytes(path, std::vector<uint8_t>(100000, 1));
     TWAVCoder coder(path, TTagRec{}, PcmInfo(44100, c.Channels, c.Bits));
     std::string error;
@@ -48,10 +39,10 @@ TEST(WavCoder, HeadersStateTheDataWrittenAndReplaceAnExistingFile) {
       coder.DoOutput(data.data() + at, int(std::min(step, data.size() - at)), c.WriteData);  // whole samples
     coder.Finish();
     const std::vector<uint8_t> bytes = ReadFileBytes(path);
-    ASSERT_EQ(bytes.size(), c.FileBytes) << c.Name;
-    EXPECT_EQ(U32At(bytes, 4), c.FileBytes - 8) << c.Name;
-    EXPECT_EQ(U32At(bytes, 40), c.DataSize) << c.Name;
-    EXPECT_TRUE(!c.WriteData || std::equal(data.begin(), data.end(), bytes.begin() + 44)) << c.Name;
+    ASSERT_EQ(bytes.size(), c.FileBytes);
+    EXPECT_EQ(ReadLE(bytes, 4, 4), c.FileBytes - 8);
+    EXPECT_EQ(ReadLE(bytes, 40, 4), c.DataSize);
+    EXPECT_TRUE(!c.WriteData || std::equal(data.begin(), data.end(), bytes.begin() + 44));
   }
 }
 
@@ -65,21 +56,14 @@ TEST(WavCoder, AnOutputThatCannotBeCreatedFailsInit) {
   ASSERT_GE(reader, 0);
   std::filesystem::create_directory(folder + "/folder.wav");
   std::filesystem::create_symlink("/dev/null", folder + "/null.wav");
-  const struct {
-    const char *Name, *Reason;
-  } cases[] = {
-      {"/missing/folder/out.wav", "No such file or directory"},
-      {"/pipe.wav", "not a regular file"},
-      {"/read-pipe.wav", "not a regular file"},
-      {"/folder.wav", "Is a directory"},
-      {"/null.wav", "not a regular file"},
-  };
-  for (const auto &c : cases) {
-    TWAVCoder coder(folder + c.Name, TTagRec{}, PcmInfo(44100, 2, 16));
+  for (const auto &[name, reason] : {std::pair{"/missing/folder/out.wav", "No such file or directory"},
+                                     {"/pipe.wav", "not a regular file"}, {"/read-pipe.wav", "not a regular file"},
+                                     {"/folder.wav", "Is a directory"}, {"/null.wav", "not a regular file"}}) {
+    TWAVCoder coder(folder + name, TTagRec{}, PcmInfo(44100, 2, 16));
     std::string error;
-    EXPECT_EQ(coder.Init(error), 1) << c.Name;
+    EXPECT_EQ(coder.Init(error), 1) << name;
     EXPECT_EQ(error.rfind("CreateFileStream (step1) : ", 0), 0u) << error;
-    EXPECT_NE(error.find(c.Reason), std::string::npos) << error;
+    EXPECT_NE(error.find(reason), std::string::npos) << error;
     coder.Finish();  // tolerated without an output
   }
   char byte;

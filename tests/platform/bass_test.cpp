@@ -4,6 +4,8 @@
 // to any frame reads what the plain decode has there; bad input fails cleanly.
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <filesystem>
 #include <random>
@@ -60,12 +62,13 @@ const TDecodeRow kRows[] = {
     {"mp4_aac", "mp4", FFmpeg("aac"), 16, 2, false, true},
     {"m4a_aac_mono", "m4a", FFmpeg("aac"), 16, 1, false, true},
     {"mpc", "mpc", {"mpcenc", "--silent", "--overwrite", "{in}", "{out}"}, 16, 2, false, false},
-    // Seeks in raw PCM are placed by the stated byte rate; a 4-bit codec has no whole bytes per frame, so
-    // no block size is no frame size.
+    // Seeks in raw PCM are placed by the stated byte rate and block size, which may be no whole number
+    // of frames; a 4-bit codec has no whole bytes per frame, so no block size is no frame size.
     {"wav_byte_rate_of_another_rate", "wav", {}, 16, 2, true, true, 0.9, 8, 4, 44100 * 4 * 3 / 4},
     {"wav_byte_rate_too_high", "wav", {}, 16, 2, true, true, 0.9, 8, 4, 48000 * 4},
     {"wav_adpcm_without_block_size", "wav", FFmpeg("adpcm_yamaha"), 16, 2, false, false, 0.9, 12, 2, 0},
     {"wav_block_of_one_byte", "wav", {}, 16, 2, true, true, 0.9, 8, 6, uint64_t(1) << 32 | 44100},
+    {"wav_block_of_odd_size", "wav", {}, 16, 2, true, true, 0.9, 12, 2, 143},
 };
 
 void PrintTo(const TDecodeRow &row, std::ostream *os) { *os << row.Name; }
@@ -164,10 +167,20 @@ TEST(BassFailures, WhatIsNoAudioOfItsExtensionIsRefused) {
     std::filesystem::copy_file(real, folder + "/" + named);
     rows.push_back({folder + "/" + named, BASS_ERROR_FILEFORM});
   }
+  // A RIFF INFO item that states 1.9 GB in a file of 100 bytes.
+  using namespace std::string_literals;
+  const std::string item = "LIST\x28\0\0\x83INFOINAM\5\0\0\0seed\0\0data\x24\x69\x6e\x74"s;
+  const std::string huge = "RIFF\x74\3\0\0WAVEfmt \x10\0\0\0\1\0\1\0\x40\x1f\0\0\x40\x1f\0\0\1\0\x08\0"s + item + "tt";
+  WriteFileBytes(folder + "/huge_item.wav", std::vector<uint8_t>(huge.begin(), huge.end()));
+  rows.push_back({folder + "/huge_item.wav", BASS_ERROR_FILEFORM});
+  rusage before{}, after{};
+  getrusage(RUSAGE_SELF, &before);
   for (const auto &[path, error] : rows) {
     EXPECT_EQ(Open(path), 0u) << path;
     EXPECT_EQ(BASS_ErrorGetCode(), error) << path;
   }
+  getrusage(RUSAGE_SELF, &after);
+  EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 512 * 1024) << "kilobytes taken to refuse these files";
   int otherThreadCode = -2;
   std::thread([&] {
     BASS_StreamFree(Open(wav));

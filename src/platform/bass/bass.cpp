@@ -15,6 +15,7 @@ extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavutil/avutil.h>
 #include <libavutil/log.h>
+#include <libavutil/mem.h>
 }
 
 namespace {
@@ -22,6 +23,8 @@ namespace {
 thread_local int LastError = BASS_OK;
 std::atomic<bool> Initialized{false};
 std::atomic<int64_t> VerifyBytes{16000};  // BASS's own default
+// Far beyond any frame, packet or cover art a converter meets.
+constexpr size_t kLargestAllocation = size_t(256) << 20;
 
 struct TStreamEntry {
   std::unique_ptr<TDecodeStream> Stream;
@@ -109,6 +112,9 @@ BOOL BASS_Init(int device, DWORD, DWORD, void *, void *) {
   if (device != 0) return Fail(BASS_ERROR_ILLPARAM, 0);  // only the no-sound device
   if (Initialized.exchange(true)) return Fail(BASS_ERROR_ALREADY, 0);
   av_log_set_level(AV_LOG_QUIET);  // failures are reported through error codes
+  // A header field can ask FFmpeg for any size up to 2 GB (a RIFF INFO item
+  // states its own): refuse such a file rather than clear gigabytes for it.
+  av_max_alloc(kLargestAllocation);
   return Succeed(1);
 }
 

@@ -147,12 +147,15 @@ int TDecodeStream::OpenFile(const std::string &path, const TStreamKind &kind,
   ChannelCount = Decoder->ch_layout.nb_channels;
   if (Rate <= 0 || ChannelCount <= 0 || ChannelCount > kMaxChannels) return BASS_ERROR_FORMAT;
 
-  // FFmpeg places a seek in raw PCM by the byte rate the header states; a
-  // header that states a wrong one would send every seek elsewhere.
+  // FFmpeg places a seek in raw PCM by the byte rate and block size the
+  // header states; a header that states wrong ones would send every seek
+  // elsewhere, or between the bytes of a frame.
   const char *const rawPcm[] = {"wav", "w64", "aiff", nullptr};
   if (const int frameBytes = PcmFrameBytes(st->codecpar, ChannelCount);
-      frameBytes > 0 && NameListed(Format->iformat->name, rawPcm))
+      frameBytes > 0 && NameListed(Format->iformat->name, rawPcm)) {
     st->codecpar->bit_rate = int64_t(frameBytes) * Rate * 8;
+    st->codecpar->block_align = frameBytes;
+  }
 
   const AVCodecDescriptor *descriptor = avcodec_descriptor_get(st->codecpar->codec_id);
   Lossy = !(descriptor && (descriptor->props & AV_CODEC_PROP_LOSSLESS));
