@@ -286,12 +286,10 @@ std::string WriteMusic(const std::string &path, const TTestSignal &signal, const
 #include "platform/bass/bass.h"
 
 void StartBass() {
-  static const bool started = [] {
+  [[maybe_unused]] static const bool started = [] {
     BASS_Init(0, 44100, 0, nullptr, nullptr);
-    BASS_SetConfig(BASS_CONFIG_VERIFY, 0x100000);
-    return true;
+    return BASS_SetConfig(BASS_CONFIG_VERIFY, 0x100000);
   }();
-  (void)started;
 }
 
 std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes) {
@@ -315,10 +313,7 @@ TOtherUser::TOtherUser() : OldMask(umask(022)) {
   }
   Root = root;
   // Copies keep their source's mode, which a private umask may have closed.
-  const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                         fs::perms::others_read | fs::perms::others_exec;
-  const fs::perms readable = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                             fs::perms::others_read;
+  const fs::perms open = fs::perms(0755), readable = fs::perms(0644);
   fs::permissions(Root, open);
   // The language files go beside the program, where it looks for them.
   fs::create_directories(Root + "/program/lang");
