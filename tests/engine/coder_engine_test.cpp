@@ -218,7 +218,8 @@ TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) 
 
 // Two sources named alike in different folders, and a source in the destination folder.
 TEST_F(CoderEngine, OutputsNeverOverwriteASourceOrEachOther) {
-  List = {{Source("a/song.wav", 1, 1), {}}, {Source("b/song.wav", 1, 2), {}}, {WriteSignal(Out + "live.wav", {.Seed = 3}), {}}};
+  List = {{Source("a/song.wav", 1, 1), {}}, {Source("b/song.wav", 1, 2), {}},
+          {WriteSignal(Out + "live.wav", {.Seed = 3}), {}}};
   TCoder_engine engine;
   Prepare(engine, 3);
   {

@@ -63,8 +63,9 @@ TEST(CoderThread, ProgressRisesOnTheMainThreadToTheWholeOutput) {
   EXPECT_TRUE(r.ProgressOnMainThread);
   for (size_t i = 1; i < r.Progress.size(); ++i) EXPECT_GE(r.Progress[i].Percent, r.Progress[i - 1].Percent);
   const TProgressRec &last = r.Progress.back();
-  EXPECT_EQ(std::vector<int>({last.Percent, last.JobNumber, last.JobCount, last.Stage, int(std::lround(last.Duration * 1000))}),
-            std::vector<int>({100, 2, 5, stWholeSource, 1300}));
+  EXPECT_EQ(std::vector<int>({last.Percent, last.JobNumber, last.JobCount, last.Stage}),
+            std::vector<int>({100, 2, 5, stWholeSource}));
+  EXPECT_NEAR(last.Duration, 1.3, 0.001);
   EXPECT_EQ(last.InputFileName, source);
   EXPECT_EQ(ProbeStream(job.OutputFileName, "bits_per_sample,channels"), "6,24\n");
   EXPECT_TRUE(FFmpegDecode(job.OutputFileName, "s24le") == MakeSamples(signal));
@@ -76,12 +77,13 @@ TEST(CoderThread, ProgressRisesOnTheMainThreadToTheWholeOutput) {
 TEST(CoderThread, ADamagedSourcesTrackConvertsWhatItHoldsAndSaysSo) {
   const std::string folder = TestFolder();
   const std::string cut = CutInHalf(WriteSignal(folder + "/cut.flac", {.Seconds = 3}));
+  const std::string scrambled = folder + "/scrambled.m4a";
   const double held = double(FFmpegDecode(cut, "s16le").size()) / 4 / 44100;
   ASSERT_GT(held, 1.1);
   std::vector<uint8_t> bytes = ReadFileBytes(WriteSignal(folder + "/good.m4a", {.Seconds = 4, .Music = true}));
   for (size_t i = bytes.size() / 5; i < bytes.size() / 5 + 512; ++i) bytes[i] ^= 0x5a;
-  WriteFileBytes(folder + "/scrambled.m4a", bytes);
-  for (const auto &[source, start, converted] : {std::tuple{cut, 1.0, held - 1.0}, {folder + "/scrambled.m4a", 2.5, -1.0}}) {
+  WriteFileBytes(scrambled, bytes);
+  for (const auto &[source, start, converted] : {std::tuple{cut, 1.0, held - 1.0}, {scrambled, 2.5, -1.0}}) {
     SCOPED_TRACE(source);
     const TSourceGuard guard({source});
     TFileListRec job = WholeSourceJob(source, folder + "/out.wav", dfWAV, nullptr);

@@ -86,7 +86,8 @@ TEST(OutputNaming, NamesTooLongForTheFileSystemAreCut) {
       EXPECT_EQ(name, MakeOutputName(folder, track, "flac", true));
       expectFits(name, ".flac");
       EXPECT_GE(name.size() - folder.size(), 250u);
-      EXPECT_TRUE(name.substr(folder.size()).starts_with("07 - " + std::string(shift, 'x') + title.substr(0, 100))) << name;
+      const std::string start = "07 - " + std::string(shift, 'x') + title.substr(0, 100);
+      EXPECT_TRUE(name.substr(folder.size()).starts_with(start)) << name;
       EXPECT_TRUE(names.insert(name).second) << name;
       // Taken: numbered, by the naming and by the hidden file's completion alike.
       Touch(name);

@@ -73,8 +73,8 @@ void ExpectWavPackLength(const std::string &file, int64_t frames, const std::str
   ASSERT_EQ(RunTool({"wvunpack", "-q", "-y", file, "-o", folder + "/restored.wav"}), 0);
   const std::vector<uint8_t> wav = ReadFileBytes(folder + "/restored.wav");
   EXPECT_EQ(ReadLE(wav, 4, 4), wav.size() - 8);
-  const size_t at = size_t(std::search(wav.begin(), wav.end(), std::begin("data"), std::end("data") - 1) - wav.begin()) + 4;
-  EXPECT_EQ(ReadLE(wav, at, 4), wav.size() - at - 4);
+  const size_t at = size_t(std::search(wav.begin(), wav.end(), std::begin("data"), std::end("data") - 1) - wav.begin());
+  EXPECT_EQ(ReadLE(wav, at + 4, 4), wav.size() - at - 8);
 }
 
 class Spread : public ::testing::TestWithParam<TSpreadRow> {};
@@ -87,7 +87,7 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
   const TTestSignal signal{.Rate = r.Rate, .Channels = r.Channels, .Bits = r.Bits,
                            .Seconds = 3.5 * double(TSpreadCoder::SpanFrames) / r.Rate, .Music = true};
   const std::string folder = TestFolder(), raw = RawFormat(r.Bits);
-  const std::string source = WriteSignal(folder + "/source.wav", signal, {"-c:a", raw == "u8" ? "pcm_u8" : "pcm_" + raw});
+  const std::string source = WriteSignal(folder + "/source.wav", signal, {"-c:a", "pcm_" + raw});
   const auto output = [&](const char *name) { return folder + "/" + name + "." + row->Extension; };
   const auto job = [&](const std::string &out, int32_t spanThreads) {
     TFileListRec j = WholeSourceJob(source, out, r.Format, options);
@@ -223,7 +223,8 @@ class SpreadEnd : public ::testing::Test {
     Music = MakeSamples({.Seconds = spans * double(TSpreadCoder::SpanFrames) / 44100, .Music = true});
     const TAudioInfo info = PcmInfo(44100, 2, 16);
     auto coder = std::make_unique<TSpreadCoder>(
-        std::make_unique<TGatedJoiner>(CreateFLACJoiner(Output, info, Defaults.get()), Gate), 2, Output, TTagRec{}, info);
+        std::make_unique<TGatedJoiner>(CreateFLACJoiner(Output, info, Defaults.get()), Gate), 2, Output, TTagRec{},
+        info);
     std::string error;
     EXPECT_EQ(coder->Init(error), 0) << error;
     const size_t block = size_t(coder->GetBufferSize());

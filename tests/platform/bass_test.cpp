@@ -22,7 +22,9 @@ HSTREAM Open(const std::string &path, DWORD flags = 0) {
 }
 
 // "{in}" and "{out}" stand for the WAV made of the signal and the source.
-std::vector<std::string> FFmpeg(const std::string &codec) { return {"ffmpeg", "-v", "error", "-y", "-i", "{in}", "-c:a", codec, "{out}"}; }
+std::vector<std::string> FFmpeg(const std::string &codec) {
+  return {"ffmpeg", "-v", "error", "-y", "-i", "{in}", "-c:a", codec, "{out}"};
+}
 
 struct TDecodeRow {
   const char *Name, *Ext;
@@ -92,7 +94,8 @@ TEST_P(Decode, SamplesLengthPropertiesAndSeeks) {
   }
   if (r.FieldBytes) {
     std::vector<uint8_t> bytes = ReadFileBytes(path);
-    const size_t at = size_t(std::search(bytes.begin(), bytes.end(), std::begin("fmt "), std::end("fmt ") - 1) - bytes.begin()) + 8;
+    const auto fmt = std::search(bytes.begin(), bytes.end(), std::begin("fmt "), std::end("fmt ") - 1);
+    const size_t at = size_t(fmt - bytes.begin()) + 8;
     for (int i = 0; i < r.FieldBytes; ++i) bytes.at(at + r.Field + size_t(i)) = uint8_t(r.Value >> 8 * i);
     WriteFileBytes(path, bytes);
   }

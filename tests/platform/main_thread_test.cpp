@@ -32,7 +32,10 @@ namespace {
 class MainThreadPumps : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    Pump = GetParam() ? std::unique_ptr<TMainThreadPump>(std::make_unique<TQtPump>()) : std::make_unique<TConsolePump>();
+    if (GetParam())
+      Pump = std::make_unique<TQtPump>();
+    else
+      Pump = std::make_unique<TConsolePump>();
     SetMainThreadPump(Pump.get());
   }
   void TearDown() override { SetMainThreadPump(nullptr); }

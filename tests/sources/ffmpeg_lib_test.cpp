@@ -34,7 +34,8 @@ std::vector<pid_t> Children() {
   for (const auto &entry : fs::directory_iterator("/proc")) {
     const std::string pid = entry.path().filename(), stat = pid[0] <= '9' ? ReadText("/proc/" + pid + "/stat") : "";
     const size_t close = stat.rfind(')');
-    if (close != std::string::npos && std::atoi(stat.c_str() + close + 4) == getpid()) children.push_back(std::stoi(pid));
+    if (close != std::string::npos && std::atoi(stat.c_str() + close + 4) == getpid())
+      children.push_back(std::stoi(pid));
   }
   return children;
 }
@@ -327,7 +328,8 @@ TEST(AudioInfo, PropertiesOfEveryKindOfSource) {
     SCOPED_TRACE(r.Name);
     const std::string path = folder + "/" + r.Name;
     const TTestSignal signal{.Rate = r.Rate == 352800 ? 44100 : r.Rate, .Channels = r.Channels, .Bits = 24, .Seconds = 1.5};
-    const TAudioInfo info = InfoOf(r.Rate == 352800 ? WriteDsf(path, signal.Seconds) : WriteSignal(path, signal, r.Codec));
+    const TAudioInfo info =
+        InfoOf(r.Rate == 352800 ? WriteDsf(path, signal.Seconds) : WriteSignal(path, signal, r.Codec));
     ASSERT_EQ(info.ErrorText, "");
     const TAudioInfoRec &s = info.Streams.at(0);
     EXPECT_EQ(std::vector<int>({s.SampleRate, s.Channels, s.BitsPerSample}), std::vector<int>({r.Rate, r.Channels, r.Bits}));
