@@ -124,6 +124,31 @@ TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
   }
 }
 
+// The started jobs leave nothing, or, kept, valid shorter files (a job stopped
+// before its first block has none); the others never start.
+TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
+  for (int i = 0; i < 4; ++i) List.push_back({Source("long" + std::to_string(i) + ".wav", 40), {}});
+  for (const bool keep : {false, true}) {
+    SCOPED_TRACE(keep ? "shorter files kept" : "nothing kept");
+    TCoder_engine engine;
+    Prepare(engine, 2);
+    engine.KeepPartial = keep;
+    engine.OnProgress = [&](const TProgressRec &r) {
+      if (r.Percent >= 1) engine.Cancel();
+    };
+    EXPECT_EQ(engine.Run(), 2);
+    std::vector<std::string> left;
+    for (const auto &entry : fs::directory_iterator(Out)) left.push_back(entry.path().filename().string());
+    EXPECT_EQ(left.empty(), !keep);
+    for (const std::string &name : left) {
+      EXPECT_TRUE(name == "long0.wav" || name == "long1.wav") << name;
+      const std::vector<uint8_t> kept = FFmpegDecode(Out + name, "s16le"), all = MakeSamples({.Seconds = 40});
+      EXPECT_LT(kept.size(), all.size());
+      EXPECT_TRUE(std::equal(kept.begin(), kept.end(), all.begin()));
+    }
+  }
+}
+
 // Stopped while the sources are read: an image not yet read is no sheet that
 // cannot be cut, the run is just cancelled.
 TEST_F(CoderEngine, ACancelBeforeTheJobsReturnsTwo) {

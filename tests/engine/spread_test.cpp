@@ -42,6 +42,8 @@ const TAPEOptions kApeFast{.Compression = 1};
 const TFLACOptions kFlacBest = FLACLevel(8, &ApplyFLACCommandLineLevel),
                    kFlac1152 = FLACLevel(2, &ApplyFLACDialogLevel),
                    kFlacAdaptive = FLACLevel(6, &ApplyFLACCommandLineLevel);
+// What the dialog offers beyond the streamable subset at 48 kHz and below.
+const TFLACOptions kFlacBeyondSubset{.MaxLpcOrder = 32, .MaxResidualPartitionOrder = 15, .BlockSize = 16384};
 const std::vector<std::string> kFlacTest = {"flac", "-t", "-s", "{}"}, kWvUnpack = {"wvunpack", "-vq", "{}"};
 const TWavPackOptions kWvFast{.Compression = 0}, kWvVeryHigh{.Compression = 2};
 
@@ -51,6 +53,7 @@ const TSpreadRow kRows[] = {
     {"flac16", dfFLAC, 16, 2, 44100, nullptr, true, kFlacTest},
     {"flac24Mono96k", dfFLAC, 24, 1, 96000, &kFlacBest, true, kFlacTest, {}, true},
     {"flacBlock1152", dfFLAC, 16, 2, 44100, &kFlac1152, true, kFlacTest},
+    {"flacBeyondSubset", dfFLAC, 16, 2, 44100, &kFlacBeyondSubset, true, kFlacTest},
     {"flacAdaptiveMidSide", dfFLAC, 16, 2, 44100, &kFlacAdaptive, false, kFlacTest,
      {"metaflac", "--show-md5sum", "--show-total-samples", "--show-min-framesize", "--show-max-framesize", "{}"}},
     {"wv16", dfWavPack, 16, 2, 44100, nullptr, false, kWvUnpack, {}, true},

@@ -198,4 +198,51 @@ TEST(BassFailures, WhatIsNoAudioOfItsExtensionIsRefused) {
   EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_HANDLE);
 }
 
+// A cut or scrambled file delivers what FFmpeg decodes of it and then ends
+// as any stream does; its report tells how it fell short. Whole files report nothing.
+TEST(BassFailures, DamagedFilesDeliverWhatDecodesThenEnd) {
+  StartBass();
+  const std::string folder = TestFolder();
+  const TTestSignal signal{.Seconds = 2};
+  const std::string wav = WriteSignal(folder + "/full.wav", signal);
+  WriteSignal(folder + "/full.flac", signal);
+  ASSERT_EQ(RunTool({"lame", "--quiet", "-V", "2", wav, folder + "/full.mp3"}), 0);
+  ASSERT_EQ(RunTool({"oggenc", "-Q", wav, "-o", folder + "/full.ogg"}), 0);
+  const size_t whole = size_t(FrameCount(signal) * 4);
+  for (const std::string ext : {"wav", "flac", "mp3", "ogg"}) {
+    const std::vector<uint8_t> full = ReadFileBytes(folder + "/full." + ext);
+    std::vector<uint8_t> flipped = full;
+    for (size_t i = full.size() / 2; i < full.size() / 2 + 1024; ++i) flipped[i] ^= 0xa5;
+    WriteFileBytes(folder + "/cut." + ext, std::vector<uint8_t>(full.begin(), full.begin() + long(full.size() * 6 / 10)));
+    WriteFileBytes(folder + "/flipped." + ext, flipped);
+    for (const std::string name : {"full", "cut", "flipped"}) {
+      if (ext == "wav" && name == "flipped") continue;  // PCM has nothing to check
+      const std::string path = folder + "/" + name + "." + ext;
+      const HSTREAM s = Open(path);
+      ASSERT_NE(s, 0u) << path;
+      const std::vector<uint8_t> decoded = ReadToEnd(s), reference = FFmpegDecode(path, "s16le");
+      BASS_DECODE_REPORT report;
+      ASSERT_TRUE(BASS_ChannelGetDecodeReport(s, &report));
+      BASS_StreamFree(s);
+      EXPECT_EQ(report.ended, decoded.size()) << path;
+      if (name == "full") {
+        EXPECT_EQ(decoded.size(), whole) << path;
+        EXPECT_EQ(report.stated, whole) << path;
+        EXPECT_TRUE(report.damaged == 0 && !report.endmissing) << path;
+        continue;
+      }
+      EXPECT_NEAR(double(decoded.size()), double(reference.size()), reference.size() * 0.01) << path;
+      EXPECT_LT(decoded.size(), whole) << path;
+      const size_t common = std::min(decoded.size(), reference.size()) / 4;
+      EXPECT_TRUE(std::equal(decoded.begin(), decoded.begin() + long(common), reference.begin())) << path;
+      EXPECT_TRUE(report.damaged > 0 || (report.stated != QWORD(-1) && report.stated > report.ended) || report.endmissing) << path;
+      if (ext != "ogg") {
+        EXPECT_EQ(report.stated, whole) << path;
+      } else if (name == "cut") {
+        EXPECT_TRUE(report.endmissing) << path;
+      }
+    }
+  }
+}
+
 }  // namespace

@@ -235,6 +235,8 @@ TEST_F(FFmpegDecoder, MisbehavingProgramsEndCleanly) {
        "ffmpeg: Invalid data found"},
       {"a silent failure", "exit 3", 0, 0, "ffmpeg: exit status 3"},
       {"killed", "head -c 8192 /dev/zero; kill -9 $$", 0, 8192, "ffmpeg: stopped by signal 9"},
+      {"lingering after its output", "head -c 4096 /dev/zero; exec >&- 2>&-; sleep 60 & exec sleep 60", 0, 4096,
+       "ffmpeg: still running 5 seconds after the end of its output"},
       {"a report the pipe cannot hold at once", "head -c 300000 /dev/zero | tr '\\0' x >&2; echo >&2; REPORT exit 1", 1, 0,
        "ffmpeg: "},
       {"a report past any limit", "REPORT head -c 3000000 /dev/zero | tr '\\0' x >&2; exit 1", 1, 0, "ffmpeg: "},
