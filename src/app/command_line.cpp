@@ -37,11 +37,18 @@ const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
 }
 
 // The other switches.
-const char *const kSwitches[] = {
-    "/input", "/output", "/dest", "/q", "/p", "/debug", "/sendto",
-    // keys of the encoders
-    "/bitrate", "/minbitrate", "/maxbitrate", "/avgbitrate", "/quality", "/stereomode",
-    "/vbrmethod", "/preset", "/compression", "/bandwidth", "/loseless", "/useprocodec"};
+// Besides the keys of the encoders, which their rows list.
+const char *const kSwitches[] = {"/input", "/output", "/dest", "/q", "/p", "/debug", "/sendto"};
+
+bool IsEncoderKey(const std::string &LowerArgument) {
+  for (const TFormatRow *row : FormatRows()) {
+    for (const char *key : row->Keys)
+      if (LowerArgument == "/" + Lower(key)) return true;
+    for (const TKeyHelp &help : row->KeyHelp)
+      if (LowerArgument == "/" + Lower(help.Key)) return true;
+  }
+  return false;
+}
 
 bool ParseCount(const std::string &text, int32_t &value) {
   if (text.empty() || text.size() > 6 ||
@@ -92,8 +99,8 @@ std::string ExpandHome(const std::string &Path) {
 
 bool IsSwitch(const std::string &Argument) {
   const std::string lower = Lower(Argument);
-  return FlagSwitch(lower) || std::any_of(std::begin(kSwitches), std::end(kSwitches),
-                                          [&](const char *s) { return lower == s; });
+  return FlagSwitch(lower) || IsEncoderKey(lower) ||
+         std::any_of(std::begin(kSwitches), std::end(kSwitches), [&](const char *s) { return lower == s; });
 }
 
 bool TCommandLine::HasParam(const std::string &Key) const {
@@ -111,8 +118,8 @@ std::string TCommandLine::GetParamValue(const std::string &Key, const std::strin
 
 TDestinationFormat DestinationFromSwitch(const std::string &Value) {
   const std::string v = Lower(Value);
-  for (TDestinationFormat f = 1; f <= DestinationFormatCount; ++f)
-    if (v == Lower(DestinationFormatName(f))) return f;
+  for (const TFormatRow *row : FormatRows())
+    if (v == Lower(row->Name)) return row->Code;
   return 0;
 }
 
@@ -175,6 +182,26 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
   return r;
 }
 
+namespace {
+
+// The names "/dest" takes, in the order of the codes.
+std::string FormatKeyList() {
+  std::string list;
+  for (const TFormatRow *row : FormatRowsByCode())
+    if (row->CreateCoder) list += (list.empty() ? "" : ", ") + Lower(row->Name);
+  return list;
+}
+
+// The formats /verify checks: those lossless with some or all of their settings.
+std::string LosslessList() {
+  std::string list;
+  for (const TFormatRow *row : FormatRowsByCode())
+    if (row->CreateCoder && row->Lossless) list += (list.empty() ? "" : ", ") + std::string(row->Name);
+  return list;
+}
+
+}  // namespace
+
 std::string UsageText() {
   return "Usage:\n"
          "  tonmill                          open the window\n"
@@ -186,9 +213,9 @@ std::string UsageText() {
          "                                   convert without a window, then exit\n"
          "\n"
          "INPUT is a file, a folder (searched with its sub-folders) or a quoted pattern\n"
-         "such as '~/Music/*.flac' (a leading ~ is the home folder). FORMAT is one of\n"
-         "mp3, wma, ogg, ape, flac, wavpack, aac, wav (default: the format chosen last\n"
-         "in the window). /p N converts N files at once (without /p: 1, or the counts\n"
+         "such as '~/Music/*.flac' (a leading ~ is the home folder). FORMAT is one of\n" +
+         FormatKeyList() +
+         "\n(default: the format chosen last in the window). /p N converts N files at once (without /p: 1, or the counts\n"
          "of the advanced parallel mode when it is chosen). /createfullpath rebuilds\n"
          "each source's folder path under FOLDER: from the home folder for a source\n"
          "under it (~/Music/Live/a.flac goes into FOLDER/Music/Live/), otherwise from\n"
@@ -201,8 +228,8 @@ std::string UsageText() {
          "INDEX 00, so a pregap belongs to its own track rather than to the one\n"
          "before. /notags writes into the outputs only the tags their encoders write\n"
          "(without it every output carries the source's tags and cover in its\n"
-         "format's own tags). /verify decodes every FLAC, APE, lossless WavPack and\n"
-         "WAV output again before it takes its name and fails the job unless it gives\n"
+         "format's own tags). /verify decodes every lossless output (" + LosslessList() + ")\n"
+         "again before it takes its name and fails the job unless it gives\n"
          "exactly the samples its encoder was given (lossy outputs are not checked).\n"
          "/nospread encodes each file on its own worker only (without it, when a run\n"
          "has fewer files than workers, the spare workers encode spans of a file too;\n"

@@ -15,7 +15,7 @@
 
 namespace {
 
-std::string FilesPerCpuName(int index) { return std::string("FPCPU_") + FormatName(TDestinationFormat(index + 1)); }
+std::string FilesPerCpuName(const TFormatRow &Row) { return std::string("FPCPU_") + Row.Name; }
 
 }  // namespace
 
@@ -49,8 +49,8 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.WriteTags = Store.ReadBoolean("WriteTags", true);
   o.Verify = Store.ReadBoolean("Verify", false);
   o.SpreadOverCores = Store.ReadBoolean("SpreadOverCores", true);
-  for (int i = 0; i < DestinationFormatCount; ++i)
-    DestinationFileTypes[size_t(i)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(i), processors);
+  for (const TFormatRow *row : FormatRowsByCode())
+    DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(*row), processors);
   return o;
 }
 
@@ -65,8 +65,8 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"WriteTags", o.WriteTags},
                                    {"Verify", o.Verify},
                                    {"SpreadOverCores", o.SpreadOverCores}};
-  for (int i = 0; i < DestinationFormatCount; ++i)
-    records.push_back({FilesPerCpuName(i), DestinationFileTypes[size_t(i)].FilesPerCPU});
+  for (const TFormatRow *row : FormatRowsByCode())
+    records.push_back({FilesPerCpuName(*row), DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU});
   return records;
 }
 
@@ -122,7 +122,7 @@ void ApplyPriority(int32_t Priority, const std::function<void(const std::string 
 }
 
 int32_t ThreadCountFor(const TProgramOptions &Options, TDestinationFormat Format) {
-  const int32_t count = Options.SimpleParallelFiles || Format < 1 || Format > DestinationFormatCount
+  const int32_t count = Options.SimpleParallelFiles || !FormatRow(Format)
                             ? Options.ParallelFiles
                             : DestinationFileTypes[size_t(Format - 1)].FilesPerCPU;
   return std::max(1, count);

@@ -53,7 +53,7 @@ std::array<TSupportedFileTypes, InputFileTypeCount> InputFileTypes = {
 };
 
 // Names and extensions are the format rows' (encoders/formats.cpp).
-std::array<TSupportedFileTypes, DestinationFormatCount> DestinationFileTypes;
+std::array<TSupportedFileTypes, MaxDestinationFormat> DestinationFileTypes;
 
 std::mutex ErrorReportLock;
 std::mutex ProgressReportLock;

@@ -26,6 +26,8 @@ class EAssertFailed : public std::runtime_error {
 constexpr const char *ProgramVersion = TONMILL_VERSION;
 
 // Destination format code; per-format tables are indexed by code minus one.
+// The formats themselves are the rows of encoders/formats.cpp; a format added
+// later takes its code in its own folder.
 using TDestinationFormat = uint8_t;
 constexpr TDestinationFormat dfMP3 = 1;
 constexpr TDestinationFormat dfWMA = 2;
@@ -35,7 +37,8 @@ constexpr TDestinationFormat dfFLAC = 5;
 constexpr TDestinationFormat dfWavPack = 6;
 constexpr TDestinationFormat dfAAC = 7;
 constexpr TDestinationFormat dfWAV = 8;
-constexpr int DestinationFormatCount = 8;
+// Room in the per-format tables: every code is 1..MaxDestinationFormat.
+constexpr int MaxDestinationFormat = 32;
 
 struct TCoderVersionRec {
   std::string VersionText;
@@ -60,7 +63,7 @@ struct TSupportedFileTypes {
 constexpr int InputFileTypeCount = 28;
 // Written at start-up (and FilesPerCPU while settings load), read by any thread.
 extern std::array<TSupportedFileTypes, InputFileTypeCount> InputFileTypes;
-extern std::array<TSupportedFileTypes, DestinationFormatCount> DestinationFileTypes;
+extern std::array<TSupportedFileTypes, MaxDestinationFormat> DestinationFileTypes;
 
 // Audio properties of one stream of a source.
 struct TAudioInfoRec {

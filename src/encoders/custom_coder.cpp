@@ -18,3 +18,23 @@ std::unique_ptr<TFileStream> CreateFileStream(const std::string &FileName) {
     throw std::runtime_error(CreateFileStreamFailure + std::string(e.what()));
   }
 }
+
+int TCustomCoder::Init(std::string &ErrorText) {
+  ErrorText.clear();
+  try {
+    Start();
+    return 0;
+  } catch (const std::exception &e) {
+    ErrorText = e.what();
+    return 1;
+  }
+}
+
+void TCustomCoder::Start() { throw EAssertFailed("Assert failed : " + std::string(ClassName()) + " has no Start"); }
+
+void TCustomCoder::FinishOutput(const std::function<void(TFileStream &)> &End) {
+  if (!OutStream) return;
+  std::unique_ptr<TFileStream> stream = std::move(OutStream);
+  End(*stream);
+  stream->Close();
+}

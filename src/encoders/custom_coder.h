@@ -8,6 +8,7 @@
 // integers, 32 floats, or 32-bit integers with a 24-bit range for AAC).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -35,8 +36,9 @@ class TCustomCoder {
   // from Finish. Optional; Finish does it when it was not called.
   virtual void Drain() {}
   // Creates the output with the options the coder was made with. Returns 0
-  // when ready, else an error code with ErrorText set.
-  virtual int Init(std::string &ErrorText) = 0;
+  // when ready, else an error code with ErrorText set: runs Start, and what
+  // it raises is the error (a coder with codes of its own overrides this).
+  virtual int Init(std::string &ErrorText);
   // Encodes Size bytes of samples (a whole number of samples); writes nothing
   // unless WriteData. Raises on failure.
   virtual void DoOutput(const void *Buffer, int Size, bool WriteData) = 0;
@@ -51,6 +53,13 @@ class TCustomCoder {
 
  protected:
   const TAudioInfoRec &Stream() const { return AudioInfo.Streams.at(size_t(AudioInfo.Index)); }
+  // The coder's own setup for Init: creates the output and starts its
+  // library; raises, saying why, when it cannot.
+  virtual void Start();
+  // Finish's frame: nothing when the output was never created; otherwise
+  // End completes the file in the stream, which is then closed (and closed
+  // without a word when End raises).
+  void FinishOutput(const std::function<void(TFileStream &)> &End);
   // Creates the output file through CreateFileStream.
   void CreateOutput();
 

@@ -13,6 +13,7 @@
 #include <variant>
 
 #include "encoders/custom_coder.h"
+#include "tags/output_tags.h"
 
 // How the worker turns decoded samples into what the encoder takes. Sources of
 // 8 bits arrive as 16, sources of 16 bits as they are.
@@ -85,6 +86,8 @@ struct TFormatRow {
   TSampleRule Samples;
   // The rest is null (empty) while this program has no encoder for the format.
   TCreateCoder CreateCoder = nullptr;
+  // How its outputs keep the source's tags and cover (tags/output_tags.h).
+  TTagWriter WriteTags = nullptr;
   TCoderVersionRec (*Version)() = nullptr;          // the library's line in About
   std::shared_ptr<void> (*NewOptions)() = nullptr;  // a record holding the defaults
   std::span<const TOptionField> Fields = {};        // in the order they are written
@@ -114,10 +117,18 @@ struct TFormatRow {
   // them into the file the format's coder would write, sample for sample;
   // null (or a null joiner, for some Options) where the format has none.
   TCreateJoiner CreateJoiner = nullptr;
+  // Where the options choose the container: the extension of outputs made
+  // with Options (a record of the format's); null: always Extension.
+  const char *(*ExtensionOf)(const void *Options) = nullptr;
 };
+
+// The extension of Row's outputs made with Options (null: the defaults).
+const char *OutputExtension(const TFormatRow &Row, const void *Options);
 
 // Every format, in the order About lists them.
 std::span<const TFormatRow *const> FormatRows();
+// Every format, in the order of the codes (settings and buttons).
+std::span<const TFormatRow *const> FormatRowsByCode();
 // The row of a format code; null for a code that names none.
 const TFormatRow *FormatRow(TDestinationFormat Format);
 // "" for a code that names no format.

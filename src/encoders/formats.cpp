@@ -2,10 +2,12 @@
 #include "encoders/format.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <iterator>
 
 #include "encoders/aac/aac_format.h"
+#include "encoders/alac/alac_format.h"
 #include "encoders/ape/ape_format.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/mp3/mp3_format.h"
@@ -18,12 +20,22 @@
 namespace {
 
 const TFormatRow *const kRows[] = {&MP3Format, &WavPackFormat, &OGGFormat, &FLACFormat,
-                                   &APEFormat, &AACFormat,     &WMAFormat, &WAVFormat};
-static_assert(std::size(kRows) == DestinationFormatCount);
+                                   &APEFormat, &AACFormat,     &WMAFormat, &WAVFormat,
+                                   &ALACFormat};
 
 }  // namespace
 
 std::span<const TFormatRow *const> FormatRows() { return kRows; }
+
+std::span<const TFormatRow *const> FormatRowsByCode() {
+  static const auto rows = [] {
+    std::array<const TFormatRow *, std::size(kRows)> sorted;
+    std::copy(std::begin(kRows), std::end(kRows), sorted.begin());
+    std::sort(sorted.begin(), sorted.end(), [](const TFormatRow *a, const TFormatRow *b) { return a->Code < b->Code; });
+    return sorted;
+  }();
+  return rows;
+}
 
 const TFormatRow *FormatRow(TDestinationFormat Format) {
   for (const TFormatRow *row : kRows)
@@ -48,6 +60,12 @@ std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::
     if (std::unique_ptr<TSpanJoiner> joiner = row->CreateJoiner(FileName, AudioInfo, options))
       return std::make_unique<TSpreadCoder>(std::move(joiner), SpanThreads, FileName, Tags, AudioInfo);
   return row->CreateCoder(FileName, Tags, AudioInfo, options);
+}
+
+const char *OutputExtension(const TFormatRow &Row, const void *Options) {
+  if (!Row.ExtensionOf) return Row.Extension;
+  if (Options) return Row.ExtensionOf(Options);
+  return Row.ExtensionOf(Row.NewOptions().get());
 }
 
 bool HasEncoder(TDestinationFormat Format) {

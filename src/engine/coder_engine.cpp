@@ -55,13 +55,12 @@ void TCoder_engine::SetDestinationFolder(const std::string &Folder) {
 }
 
 void TCoder_engine::SetOptions(TDestinationFormat Format, std::shared_ptr<void> Options) {
-  if (Format < 1 || Format > DestinationFormatCount)
-    throw EAssertFailed("Assert failed : SetOptions : unknown format");
+  if (!FormatRow(Format)) throw EAssertFailed("Assert failed : SetOptions : unknown format");
   FormatOptions[Format - 1] = std::move(Options);
 }
 
 const void *TCoder_engine::GetOptions(int Code) const {
-  const void *options = Code >= 1 && Code <= DestinationFormatCount ? FormatOptions[size_t(Code - 1)].get() : nullptr;
+  const void *options = Code >= 1 && Code <= MaxDestinationFormat ? FormatOptions[size_t(Code - 1)].get() : nullptr;
   if (!options) throw EAssertFailed("Assert failed : GetOptions : Result = nil");
   return options;
 }
@@ -201,7 +200,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   }
   std::set<std::string> cleaned;  // folders already rid of what killed runs left
   CheckDestinationFormat(DestinationFormat);
-  const std::string extension = FormatRow(DestinationFormat)->Extension;
+  const std::string extension = OutputExtension(*FormatRow(DestinationFormat), GetOptions(DestinationFormat));
   const TOutputPlacement placement{DestinationFolder, SameAsSource, CreateFullPath};
   auto reserved = [this](const std::string &path) { return IsReservedOutput(path); };
   std::vector<TFileListRec> jobs;

@@ -207,7 +207,7 @@ class TCoder_engine {
   std::atomic<bool> Cancelled{false};
   std::string DestinationFolder;
   TPreprocessOptions PreprocessOptions;
-  std::array<std::shared_ptr<void>, DestinationFormatCount> FormatOptions;  // by code minus one
+  std::array<std::shared_ptr<void>, MaxDestinationFormat> FormatOptions;  // by code minus one
 
   // Alive during a run only.
   std::deque<TThreadRec> Threads;

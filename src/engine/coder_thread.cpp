@@ -142,7 +142,8 @@ void TCoderThread::TEncoderEnd::Finish() {
     try {
       const TCoverArt cover = ReadCoverArt(Job.SourceFileName);
       coverLeftOut = cover.Damaged;
-      WriteOutputTags(Partial.Name(), Job.DestinationFormat, Job.Tags, cover);
+      const TFormatRow *row = FormatRow(Job.DestinationFormat);
+      WriteOutputTags(Partial.Name(), row ? row->WriteTags : nullptr, Job.Tags, cover);
     } catch (const std::exception &e) {
       Fail(e.what());
     }

@@ -85,7 +85,7 @@ TExistingOutput Examine(const TFileListRec &Job, const std::function<bool()> &St
 
   // By the format's own type, whatever the file's name says.
   const TFormatRow *row = FormatRow(Job.DestinationFormat);
-  const TBASSStreamCreateFunc create = row ? GetBASSStreamFunc(row->Extension) : nullptr;
+  const TBASSStreamCreateFunc create = row ? GetBASSStreamFunc(OutputExtension(*row, Job.Options)) : nullptr;
   const HSTREAM handle = create ? create(false, Job.OutputFileName.c_str(), 0, 0, kSixteenBit) : 0;
   if (!handle) return TExistingOutput::NotAudio;
   int32_t rate = 0;

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "encoders/format.h"
 #include "engine/partial_output.h"
 
 namespace fs = std::filesystem;
@@ -117,6 +118,6 @@ std::string TrackOutputName(int32_t TrackNumber, const std::string &Title) {
 }
 
 void CheckDestinationFormat(int Format) {
-  if (Format < 1 || Format > DestinationFormatCount)
+  if (Format < 1 || Format > MaxDestinationFormat || !FormatRow(TDestinationFormat(Format)))
     throw EAssertFailed(fmt::sprintf("Assert failed : destination = %d", Format));
 }

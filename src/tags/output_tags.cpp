@@ -13,6 +13,9 @@
 #include <taglib/id3v2framefactory.h>
 #include <taglib/id3v2tag.h>
 #include <taglib/infotag.h>
+#include <taglib/mp4coverart.h>
+#include <taglib/mp4file.h>
+#include <taglib/mp4tag.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tpropertymap.h>
 #include <taglib/vorbisfile.h>
@@ -70,7 +73,20 @@ void AddPicture(TagLib::APE::Tag &Tag, const TCoverArt &Cover) {
   Tag.setItem("Cover Art (Front)", TagLib::APE::Item("Cover Art (Front)", value, true));
 }
 
-bool SaveMP3(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+template <class TFile>
+bool SaveAPEv2(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  TFile file(&Stream, false);
+  if (!file.isValid()) return false;
+  SetFields(*file.APETag(true), Tags);
+  AddPicture(*file.APETag(), Cover);
+  return file.save();
+}
+
+}  // namespace
+
+namespace tag_writers {
+
+bool MP3(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
   TagLib::MPEG::File file(&Stream, TagLib::ID3v2::FrameFactory::instance(), false);
   if (!file.isValid()) return false;
   SetFields(*file.ID3v2Tag(true), Tags);
@@ -80,7 +96,7 @@ bool SaveMP3(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cov
                    TagLib::File::DoNotDuplicate);
 }
 
-bool SaveOgg(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+bool Ogg(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
   TagLib::Ogg::Vorbis::File file(&Stream, false);
   if (!file.isValid() || !file.tag()) return false;
   SetFields(*file.tag(), Tags);
@@ -91,7 +107,7 @@ bool SaveOgg(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cov
   return file.save();
 }
 
-bool SaveFLAC(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+bool FLAC(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
   TagLib::FLAC::File file(&Stream, TagLib::ID3v2::FrameFactory::instance(), false);
   if (!file.isValid()) return false;
   SetFields(*file.xiphComment(true), Tags);
@@ -102,16 +118,16 @@ bool SaveFLAC(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Co
   return file.save();
 }
 
-template <class TFile>
-bool SaveAPEv2(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
-  TFile file(&Stream, false);
-  if (!file.isValid()) return false;
-  SetFields(*file.APETag(true), Tags);
-  AddPicture(*file.APETag(), Cover);
-  return file.save();
+bool APE(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  return SaveAPEv2<TagLib::APE::File>(Stream, Tags, Cover);
 }
 
-bool SaveWMA(TagLib::IOStream &Stream, const TCoverArt &Cover) {
+bool WavPack(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  return SaveAPEv2<TagLib::WavPack::File>(Stream, Tags, Cover);
+}
+
+bool WMA(TagLib::IOStream &Stream, const TTagRec &, const TCoverArt &Cover) {
+  if (Cover.Empty()) return true;  // its encoder wrote the rest
   TagLib::ASF::File file(&Stream, false);
   if (!file.isValid() || !file.tag()) return false;
   TagLib::ASF::Picture picture;
@@ -122,7 +138,7 @@ bool SaveWMA(TagLib::IOStream &Stream, const TCoverArt &Cover) {
   return file.save();
 }
 
-bool SaveWAV(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+bool WAV(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
   TagLib::RIFF::WAV::File file(&Stream, false);
   if (!file.isValid()) return false;
   SetFields(*file.InfoTag(), Tags);
@@ -131,37 +147,40 @@ bool SaveWAV(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cov
   return file.save(TagLib::RIFF::WAV::File::AllTags, TagLib::File::StripNone, TagLib::ID3v2::v4);
 }
 
-// ADTS has no place for tags of its own; players and FFmpeg read an ID3v2
-// tag before the first frame.
-TagLib::ByteVector AACHead(const TTagRec &Tags, const TCoverArt &Cover) {
+bool MP4(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  TagLib::MP4::File file(&Stream, false);
+  if (!file.isValid() || !file.tag()) return false;
+  SetFields(*file.tag(), Tags);
+  if (!Cover.Empty())
+    file.tag()->setItem("covr", TagLib::MP4::CoverArtList().append(TagLib::MP4::CoverArt(
+                                    Cover.MimeType == "image/png" ? TagLib::MP4::CoverArt::PNG : TagLib::MP4::CoverArt::JPEG,
+                                    Bytes(Cover.Data))));
+  return file.save();
+}
+
+// A raw stream has no place for tags of its own; players and FFmpeg read an
+// ID3v2 tag before the first frame.
+bool ID3Head(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
   TagLib::ID3v2::Tag tag;
   SetFields(tag, Tags);
   AddPicture(tag, Cover);
-  return tag.isEmpty() ? TagLib::ByteVector() : tag.render(TagLib::ID3v2::v4);
+  if (!tag.isEmpty()) Stream.insert(tag.render(TagLib::ID3v2::v4), 0, 0);
+  return true;
 }
 
-}  // namespace
+bool MP4OrID3Head(TagLib::IOStream &Stream, const TTagRec &Tags, const TCoverArt &Cover) {
+  Stream.seek(4);
+  const bool mp4 = Stream.readBlock(4) == "ftyp";
+  Stream.seek(0);
+  return mp4 ? MP4(Stream, Tags, Cover) : ID3Head(Stream, Tags, Cover);
+}
 
-void WriteOutputTags(const std::string &FileName, TDestinationFormat Format, const TTagRec &Tags,
-                     const TCoverArt &Cover) {
-  if (Format == dfWMA && Cover.Empty()) return;  // its encoder wrote the rest
+}  // namespace tag_writers
+
+void WriteOutputTags(const std::string &FileName, TTagWriter Writer, const TTagRec &Tags, const TCoverArt &Cover) {
+  if (!Writer) throw EAssertFailed("Assert failed : no tag writer for \"" + FileName + "\"");
   TCheckedFileStream stream(FileName);
-  bool saved = true;
-  switch (Format) {
-    case dfMP3: saved = SaveMP3(stream, Tags, Cover); break;
-    case dfWMA: saved = SaveWMA(stream, Cover); break;
-    case dfOGG: saved = SaveOgg(stream, Tags, Cover); break;
-    case dfAPE: saved = SaveAPEv2<TagLib::APE::File>(stream, Tags, Cover); break;
-    case dfFLAC: saved = SaveFLAC(stream, Tags, Cover); break;
-    case dfWavPack: saved = SaveAPEv2<TagLib::WavPack::File>(stream, Tags, Cover); break;
-    case dfWAV: saved = SaveWAV(stream, Tags, Cover); break;
-    case dfAAC: {
-      const TagLib::ByteVector head = AACHead(Tags, Cover);
-      if (!head.isEmpty()) stream.insert(head, 0, 0);
-      break;
-    }
-    default: break;
-  }
+  const bool saved = Writer(stream, Tags, Cover);
   stream.Close();  // a failed write is reported first: it may be why saving failed
   if (!saved) throw std::runtime_error("Could not write the tags of \"" + FileName + "\"");
 }

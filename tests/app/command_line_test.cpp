@@ -131,6 +131,8 @@ TEST(CommandLine, EncoderKeysOverTheStoredSettings) {
       {dfAAC, {"/bitrate", "96"}, false, [&] { return aac().Bitrate == 96 && aac().Bandwidth == 6000 && aac().Quality == 150; }},
       {dfAAC, {"/quality", "200", "/bandwidth", "12000"}, false, [&] { return aac().Bandwidth == 12000 && aac().Quality == 200; }},
       {dfAAC, {"/bitrate", "high"}, true, {}},
+      {dfAAC, {"/container", "M4A"}, false, [&] { return aac().Container == TAACContainer::MP4; }},
+      {dfAAC, {"/container", "mp4"}, true, [&] { return aac().Container == TAACContainer::ADTS; }},
       {dfWMA, {"/quality", "40"}, false,
        [&] { return wma().BitrateType == 1 && wma().Quality == 40 && wma().Bitrate == 256 && !wma().AutoFindBitrate; }},
       {dfWMA, {"/bitrate", "64", "/usepro"}, false, [&] { return wma().BitrateType == 0 && wma().Bitrate == 64; }},
@@ -165,8 +167,14 @@ TEST(CommandLine, HelpAndCompletionListEveryKey) {
   for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial",
                             "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread"})
     EXPECT_TRUE(isOffered(plain)) << plain;
+  // bash completes "/dest" with the line after "FORMAT is one of".
+  const size_t names = help.find("FORMAT is one of\n") + 17;
+  std::istringstream formats(help.substr(names, help.find('\n', names) - names));
+  std::vector<std::string> listed;
+  for (std::string word; formats >> word;) listed.push_back(word.substr(0, word.find(',')));
   for (const TFormatRow *row : FormatRows()) {
     SCOPED_TRACE(row->Name);
+    EXPECT_EQ(std::count(listed.begin(), listed.end(), Lower(row->Name)), row->CreateCoder ? 1 : 0);
     if (row->Keys.empty()) continue;
     const size_t section = help.find("\n  " + Lower(row->Name));
     ASSERT_NE(section, std::string::npos);

@@ -279,8 +279,12 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
       {dfWavPack, {}, {Set("rbHybrid"), Set("tbHybrid", 256), Set("cbCorrection", true)},
        {{"WVHybrid", true}, {"WVBitrate", 256}, {"WVCorrection", true}}},
       // A high bitrate, so that only a bandwidth of 6000 Hz can cut the highs (the default 16000 keeps them).
-      {dfAAC, {}, {Set("tbBitrate", 128), Set("tbBandwidth", 1)}, {{"AACBitrate", 128}, {"AACBandwidth", 1}},
-       [&](const std::string &out) { EXPECT_LT(above8k(out), above8k(source) - 15); }},
+      {dfAAC, {}, {Set("tbBitrate", 128), Set("tbBandwidth", 1), Set("rbMP4")},
+       {{"AACBitrate", 128}, {"AACBandwidth", 1}, {"AACContainer", std::string("MP4")}},
+       [&](const std::string &out) {
+         EXPECT_LT(above8k(out), above8k(source) - 15);
+         EXPECT_TRUE(out.ends_with(".m4a") && ReadText(out).substr(4, 4) == "ftyp");
+       }},
       // The quality moved in VBR mode is not kept once CBR is chosen; a stored
       // choice of what this encoder lacks goes on OK.
       {dfWMA, {{"WMAUseProCoder", true}, {"WMALoseless", true}},
@@ -359,8 +363,9 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
     }
     EXPECT_TRUE(Messages.empty());
     if (!row.Check) continue;
-    const std::string output = Folder + "/out." + format->Extension;
-    EXPECT_EQ(ConvertFile(source, output, row.Format, Window->Engine().GetOptions(row.Format)).size(), 0u);
+    const void *options = Window->Engine().GetOptions(row.Format);
+    const std::string output = Folder + "/out." + OutputExtension(*format, options);
+    EXPECT_EQ(ConvertFile(source, output, row.Format, options).size(), 0u);
     row.Check(output);
   }
 }
@@ -374,8 +379,8 @@ TEST_F(Dialogs, FilesPerCpuAreStoredWithTheProgramOptions) {
     EXPECT_TRUE(WhileModal<TfrmOptions>([&] { Window->bOptions->click(); }, [&](TfrmOptions &d) {
       d.cbAdvanced->click();
       EXPECT_TRUE(WhileModal<TfrmFilesPerCPU>([&] { d.bSetAdvanced->click(); }, [&](TfrmFilesPerCPU &f) {
-        EXPECT_EQ(f.tbFLAC->value(), processors);  // reloaded: a 7 never stored is gone
-        (ok ? f.tbWAV : f.tbFLAC)->setValue(ok ? 9 : 7);
+        EXPECT_EQ(f.Slider(dfFLAC)->value(), processors);  // reloaded: a 7 never stored is gone
+        f.Slider(ok ? dfWAV : dfFLAC)->setValue(ok ? 9 : 7);
         f.bOK->click();
       }));
       (ok ? d.bOK : d.bCancel)->click();

@@ -4,6 +4,7 @@
 // remixing; verifying lossless outputs (lossy ones never are).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
@@ -266,15 +267,23 @@ TEST(OutputVerifier, HashIsTheSameHoweverTheStreamIsCutAndNothingElse) {
 // cut off, fail it with a message naming the output.
 TEST(OutputVerifier, PassesWholeOutputsAndCatchesSpoiledOnes) {
   const std::string folder = TestFolder();
-  const struct {
-    const char *Name;
+  // Every lossless format: 16-bit stereo, 24 bits on as many channels as it
+  // takes up to six, and floats where they reach its encoder as floats.
+  struct TCase {
+    std::string Name;
     TDestinationFormat Format;
     int Bits, Channels;  // of the source, and of what the encoder is given
-  } rows[] = {{"wav16", dfWAV, 16, 2},          {"wav24_6ch", dfWAV, 24, 6},   {"wav_float", dfWAV, 32, 2},
-              {"flac16_mono", dfFLAC, 16, 1},   {"flac24", dfFLAC, 24, 2},     {"ape16", dfAPE, 16, 2},
-              {"ape24_mono", dfAPE, 24, 1},     {"wavpack16", dfWavPack, 16, 2}, {"wavpack24_6ch", dfWavPack, 24, 6},
-              {"wavpack_float", dfWavPack, 32, 2}};
-  for (const auto &row : rows) {
+  };
+  std::vector<TCase> rows;
+  for (const TFormatRow *f : FormatRows()) {
+    if (!f->Lossless || !f->Lossless(nullptr)) continue;
+    const std::shared_ptr<void> defaults = f->NewOptions();
+    const TEncoderRange takes = f->Takes ? f->Takes(defaults.get()) : TEncoderRange{};
+    const int most = takes.MaxChannels ? std::min(6, takes.MaxChannels) : 6;
+    for (const auto &[bits, channels] : {std::pair{16, 2}, {24, most}, {32, 2}})
+      if (bits != 32 || f->Samples.FromFloat == 32) rows.push_back({f->Name + std::to_string(bits), f->Code, bits, channels});
+  }
+  for (const TCase &row : rows) {
     SCOPED_TRACE(row.Name);
     const TFormatRow &format = *FormatRow(row.Format);
     const TTestSignal signal{.Channels = row.Channels, .Bits = row.Bits, .Seconds = 1.5};

@@ -171,7 +171,7 @@ void Tmain::ApplySwitches(const TParsedCommandLine &CommandLine) {
   if (DebugMode && !reading.DebugMessage.empty()) StartupMessages.push_back(Q(reading.DebugMessage));
   // A key that cannot be used keeps its stored value; the user is told.
   if (!reading.Error.empty()) StartupMessages.push_back(Q(reading.Error));
-  FormatRadios()[size_t(format) - 1]->setChecked(true);
+  if (QRadioButton *radio = FormatRadio(format)) radio->setChecked(true);
   UpdateControls();
 }
 
@@ -219,19 +219,28 @@ void Tmain::BuildControls() {
   bPreprocessOptions = Make<QPushButton>(gbPreprocess, "bPreprocessOptions", 406, 17, 110, 28);
 
   gbDestFormat = Make<QGroupBox>(page, "gbDestFormat", 8, 256, 526, 128);
-  QRadioButton **radios[] = {&rbMP3, &rbWMA, &rbOGG, &rbAPE, &rbFLAC, &rbWavPack, &rbAAC, &rbWAV};
-  QPushButton **buttons[] = {&bMP3Options, &bWMAOptions, &bOGGOptions, &bAPEOptions, &bFLACOptions,
-                             &bWavPackOptions, &bAACOptions};
-  for (int i = 0; i < DestinationFormatCount; ++i) {
-    const std::string name = FormatName(TDestinationFormat(i + 1));
-    const int column = i < 5 ? i : i - 5, row = i < 5 ? 0 : 1;
-    const int x = 10 + column * 102, y = 18 + row * 54;
-    *radios[i] = Make<QRadioButton>(gbDestFormat, ("rb" + name).c_str(), x, y, 96, 20);
-    (*radios[i])->setText(Q(name));
-    if (i >= 7) continue;
-    *buttons[i] = Make<QPushButton>(gbDestFormat, ("b" + name + "Options").c_str(), x, y + 24, 96, 26);
-    connect(*buttons[i], &QPushButton::clicked, this, [this, i] { FormatSettingsClick(TDestinationFormat(i + 1)); });
+  // One button per format in the order of the codes, five to a row; a
+  // Settings button under each format that has a dialog.
+  int place = 0;
+  for (const TFormatRow *row : FormatRowsByCode()) {
+    const std::string name = row->Name;
+    const int x = 10 + place % 5 * 102, y = 18 + place / 5 * 54;
+    ++place;
+    TFormatButton button{row->Code, Make<QRadioButton>(gbDestFormat, ("rb" + name).c_str(), x, y, 96, 20), nullptr};
+    button.Radio->setText(Q(name));
+    if (HasFormatDialog(row->Code)) {
+      button.Settings = Make<QPushButton>(gbDestFormat, ("b" + name + "Options").c_str(), x, y + 24, 96, 26);
+      connect(button.Settings, &QPushButton::clicked, this, [this, code = row->Code] { FormatSettingsClick(code); });
+    }
+    connect(button.Radio, &QAbstractButton::clicked, this, [this] { UpdateControls(); });
+    FormatButtons.push_back(button);
   }
+  // The names code elsewhere knows the first formats' buttons by.
+  rbMP3 = FormatRadio(dfMP3), rbWMA = FormatRadio(dfWMA), rbOGG = FormatRadio(dfOGG), rbAPE = FormatRadio(dfAPE);
+  rbFLAC = FormatRadio(dfFLAC), rbWavPack = FormatRadio(dfWavPack), rbAAC = FormatRadio(dfAAC), rbWAV = FormatRadio(dfWAV);
+  bMP3Options = SettingsButton(dfMP3), bWMAOptions = SettingsButton(dfWMA), bOGGOptions = SettingsButton(dfOGG);
+  bAPEOptions = SettingsButton(dfAPE), bFLACOptions = SettingsButton(dfFLAC);
+  bWavPackOptions = SettingsButton(dfWavPack), bAACOptions = SettingsButton(dfAAC);
   rbFLAC->setChecked(true);
 
   gbProgress = Make<QGroupBox>(page, "gbProgress", 8, 388, 526, 96);
@@ -279,8 +288,7 @@ void Tmain::BuildControls() {
     if (!OpenUrl(QUrl::fromLocalFile(Q(folder)))) ShowMessage(Q(FormatText(text_no_file_manager, folder)));
   });
   connect(cbLang, &QComboBox::activated, this, [this] { cbLangChange(); });
-  for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack,
-                                                                     rbAAC, rbWAV, cbSameAsSource, cbEnablePreprocess})
+  for (QAbstractButton *b : std::initializer_list<QAbstractButton *>{cbSameAsSource, cbEnablePreprocess})
     connect(b, &QAbstractButton::clicked, this, [this] { UpdateControls(); });
 }
 
@@ -327,13 +335,12 @@ void Tmain::LoadSettings() {
   StoredFormatName = g.DestinationFormat;
   Destination = g.Destination;
   ShowDestination();
-  // The stored format's button; an unknown name leaves all eight cleared.
+  // The stored format's button; an unknown name leaves them all cleared.
   const TDestinationFormat format = DestinationFormatFromName(g.DestinationFormat);
-  const auto radios = FormatRadios();
-  for (size_t i = 0; i < radios.size(); ++i) {
-    radios[i]->setAutoExclusive(false);
-    radios[i]->setChecked(size_t(format) == i + 1);
-    radios[i]->setAutoExclusive(true);
+  for (const TFormatButton &b : FormatButtons) {
+    b.Radio->setAutoExclusive(false);
+    b.Radio->setChecked(b.Format == format);
+    b.Radio->setAutoExclusive(true);
   }
   cbCreateFull->setChecked(g.CreateFullPath);
   cbSameAsSource->setChecked(g.UseFromSource);
@@ -367,35 +374,40 @@ void Tmain::SaveGeneralSettings() {
     ShowMessage(Q(failure));
 }
 
-std::array<QRadioButton *, DestinationFormatCount> Tmain::FormatRadios() const {
-  return {rbMP3, rbWMA, rbOGG, rbAPE, rbFLAC, rbWavPack, rbAAC, rbWAV};
+QRadioButton *Tmain::FormatRadio(TDestinationFormat Format) const {
+  for (const TFormatButton &b : FormatButtons)
+    if (b.Format == Format) return b.Radio;
+  return nullptr;
 }
 
-std::array<std::pair<QPushButton *, QRadioButton *>, 7> Tmain::SettingsButtons() const {
-  return {{{bMP3Options, rbMP3}, {bWMAOptions, rbWMA}, {bOGGOptions, rbOGG}, {bFLACOptions, rbFLAC},
-           {bAPEOptions, rbAPE}, {bWavPackOptions, rbWavPack}, {bAACOptions, rbAAC}}};
+QPushButton *Tmain::SettingsButton(TDestinationFormat Format) const {
+  for (const TFormatButton &b : FormatButtons)
+    if (b.Format == Format) return b.Settings;
+  return nullptr;
 }
 
 TDestinationFormat Tmain::CheckedFormat() const {
-  const auto radios = FormatRadios();
-  for (size_t i = 0; i < radios.size(); ++i)
-    if (radios[i]->isChecked()) return TDestinationFormat(i + 1);
+  for (const TFormatButton &b : FormatButtons)
+    if (b.Radio->isChecked()) return b.Format;
   return 0;
 }
 
 std::vector<QWidget *> Tmain::JobControls() const {
-  return {bInfo, cbCreateFull, bBrowseForFolder, bClose, eDestinationFolder, rbMP3, rbWAV, rbWMA, rbOGG,
-          bOGGOptions, bMP3Options, bWMAOptions, cbEnablePreprocess, bPreprocessOptions, rbAPE, bAPEOptions,
-          rbFLAC, bFLACOptions, cbSameAsSource, rbWavPack, bWavPackOptions, rbAAC, bAACOptions, cbLang,
-          lInputFiles};
+  std::vector<QWidget *> controls = {bInfo, cbCreateFull, bBrowseForFolder, bClose, eDestinationFolder,
+                                     cbEnablePreprocess, bPreprocessOptions, cbSameAsSource, cbLang, lInputFiles};
+  for (const TFormatButton &b : FormatButtons) {
+    controls.push_back(b.Radio);
+    if (b.Settings) controls.push_back(b.Settings);
+  }
+  return controls;
 }
 
 void Tmain::UpdateControls() {
   // A format without an encoder in this program cannot be chosen.
-  const auto radios = FormatRadios();
-  for (size_t i = 0; i < radios.size(); ++i) radios[i]->setEnabled(HasEncoder(TDestinationFormat(i + 1)));
-  const auto settings = SettingsButtons();
-  for (const auto &[button, radio] : settings) button->setEnabled(radio->isChecked() && radio->isEnabled());
+  for (const TFormatButton &b : FormatButtons) {
+    b.Radio->setEnabled(HasEncoder(b.Format));
+    if (b.Settings) b.Settings->setEnabled(b.Radio->isChecked() && b.Radio->isEnabled());
+  }
   bPreprocessOptions->setEnabled(cbEnablePreprocess->isChecked());
   const bool ownFolder = !cbSameAsSource->isChecked();
   eDestinationFolder->setEnabled(ownFolder);
@@ -405,15 +417,14 @@ void Tmain::UpdateControls() {
 }
 
 void Tmain::ExplainDisabled() {
-  const auto settings = SettingsButtons();
   auto why = [&](QWidget *w) -> std::string {
     if (w == bUP || w == bDN) return IsProcessing ? "" : text_tip_only_running;
     if (IsProcessing) return text_tip_while_running;
     if (w == bStart || w == bInfo) return text_tip_add_sources;
     if (w == bPreprocessOptions) return text_tip_enable_preprocess;
     if (w == bBrowseForFolder || w == cbCreateFull) return text_tip_same_as_source;
-    for (const auto &[button, radio] : settings)
-      if (w == button) return radio->isEnabled() ? text_tip_choose_format : text_tip_no_encoder;
+    for (const TFormatButton &b : FormatButtons)
+      if (w == b.Settings) return b.Radio->isEnabled() ? text_tip_choose_format : text_tip_no_encoder;
     return text_tip_no_encoder;  // a format button
   };
   std::vector<QWidget *> controls = JobControls();
@@ -462,9 +473,10 @@ void Tmain::ApplyLanguage() {
   }
   ApplyTexts({bAbout, bStart, bClose, bOptions, bInfo},
              {&text_about, &text_start, &text_close, &text_options, &text_info}, false, 4);
-  ApplyTexts({bMP3Options, bWMAOptions, bOGGOptions, bAPEOptions, bFLACOptions, bWavPackOptions, bAACOptions,
-              bPreprocessOptions},
-             {&text_settings}, false, 0);
+  std::vector<QWidget *> settingsButtons = {bPreprocessOptions};
+  for (const TFormatButton &b : FormatButtons)
+    if (b.Settings) settingsButtons.push_back(b.Settings);
+  ApplyTexts(settingsButtons, {&text_settings}, false, 0);
   ApplyTexts({gbProgress, gbDestFormat, gbDestFolder, gbSourceFiles, gbPreprocess, cbEnablePreprocess},
              {&text_progress, &text_dest_format, &text_dest_folder, &text_source_files, &text_preprocess,
               &text_enable},

@@ -44,9 +44,15 @@ class Tmain : public QWidget {
   QLabel *lInputFiles, *eDestinationFolder, *lProgress1, *lTimeElapsed, *lCurrentFile;
   QPushButton *bInfo, *bBrowseForFolder, *bPreprocessOptions;
   QCheckBox *cbSameAsSource, *cbCreateFull, *cbEnablePreprocess;
+  // The format buttons ("rb" and the format's name) and their Settings buttons
+  // ("b", the name, "Options") are built from the format table; these name
+  // those of the first formats.
   QRadioButton *rbMP3, *rbWMA, *rbOGG, *rbAPE, *rbFLAC, *rbWavPack, *rbAAC, *rbWAV;
   QPushButton *bMP3Options, *bWMAOptions, *bOGGOptions, *bAPEOptions, *bFLACOptions, *bWavPackOptions,
       *bAACOptions;
+  // A format's button and its Settings button (null for a format without either).
+  QRadioButton *FormatRadio(TDestinationFormat Format) const;
+  QPushButton *SettingsButton(TDestinationFormat Format) const;
   QProgressBar *pbCurrent;
   QPushButton *bUP, *bDN, *bOptions, *bAbout, *bStart, *bClose;
   QPushButton *bOpenFolder;  // beside the end-of-run line: the outputs' folder
@@ -117,11 +123,13 @@ class Tmain : public QWidget {
   void BuildControls();
   void LoadSettings();
   void SaveGeneralSettings();
-  // The format buttons in the order of the format codes (code - 1).
-  std::array<QRadioButton *, DestinationFormatCount> FormatRadios() const;
+  struct TFormatButton {
+    TDestinationFormat Format;
+    QRadioButton *Radio;
+    QPushButton *Settings;  // null: the format has no dialog
+  };
+  std::vector<TFormatButton> FormatButtons;  // in the order of the codes
   TDestinationFormat CheckedFormat() const;
-  // Each format's settings button with its format button.
-  std::array<std::pair<QPushButton *, QRadioButton *>, 7> SettingsButtons() const;
   // Switches without "/output": their format, its encoder keys and "/p".
   void ApplySwitches(const TParsedCommandLine &CommandLine);
   bool WindowKey(QObject *Target, const QKeyEvent &Event);

@@ -1,5 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QRadioButton>
 #include <QLabel>
 #include <QSlider>
 #include <QVBoxLayout>
@@ -15,6 +18,11 @@ std::string NumberOrAuto(int Value) { return Value == 0 ? text_auto : std::to_st
 
 }  // namespace
 
+
+namespace {
+const TFormatDialogRegistration kDialog(dfAAC, &NewDialogOf<TfrmAACOptions>);
+}  // namespace
+
 TfrmAACOptions::TfrmAACOptions(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent)
     : TFormatDialog(dfAAC, "frmAACOptions", text_aac_settings, Store, Engine, Parent) {
   tbBitrate = Slider("tbBitrate", "AACBitrate");
@@ -28,8 +36,17 @@ TfrmAACOptions::TfrmAACOptions(TSettingsStore &Store, TCoder_engine &Engine, QWi
   AddRow(grid, Label("lBandwidth", text_bandwidth), tbBandwidth,
          ValueBox("eBandwidth", tbBandwidth, [](int v) { return NumberOrAuto(AACBandwidthAt(v)); }), text_hz);
   AddRow(grid, Label("lQuality", text_quality), tbQuality, ValueBox("eQuality", tbQuality, NumberOrAuto));
+  rbADTS = Choice("rbADTS", "AACContainer", std::string("ADTS"), text_aac_adts);
+  rbMP4 = Choice("rbMP4", "AACContainer", std::string("MP4"), text_aac_mp4);
+  auto *container = new QGroupBox(QString::fromStdString(text_container), this);
+  container->setObjectName("gbContainer");
+  auto *choices = new QHBoxLayout(container);
+  choices->addWidget(rbADTS);
+  choices->addWidget(rbMP4);
+  choices->addStretch();
   auto *layout = new QVBoxLayout(this);
   layout->addLayout(grid);
+  layout->addWidget(container);
   layout->addLayout(ButtonRow());
   Load();
   FitTo(420, 0);

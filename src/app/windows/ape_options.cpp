@@ -7,6 +7,11 @@
 #include "app/windows/format_dialogs.h"
 #include "base/texts.h"
 
+
+namespace {
+const TFormatDialogRegistration kDialog(dfAPE, &NewDialogOf<TfrmAPEOptions>);
+}  // namespace
+
 TfrmAPEOptions::TfrmAPEOptions(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent)
     : TFormatDialog(dfAPE, "frmAPEOptions", text_ape_settings, Store, Engine, Parent) {
   tbCompression = Slider("tbCompression", "APECompression");

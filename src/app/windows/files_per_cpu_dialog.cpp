@@ -22,20 +22,20 @@ constexpr int kMaxFiles = 16;
 
 TfrmFilesPerCPU::TfrmFilesPerCPU(QWidget *Parent)
     : TOptionsDialog("frmFilesPerCPU", text_parallel_files_advanced, Parent), Processors(ProcessorCount()) {
-  QSlider **sliders[] = {&tbMP3, &tbWMA, &tbOGG, &tbAPE, &tbFLAC, &tbWavPack, &tbAAC, &tbWAV};
-  QLabel **fields[] = {&eMP3, &eWMA, &eOGG, &eAPE, &eFLAC, &eWavPack, &eAAC, &eWAV};
   auto *grid = new QGridLayout;
-  for (int i = 0; i < DestinationFormatCount; ++i) {
-    const std::string name = FormatName(TDestinationFormat(i + 1));
+  for (const TFormatRow *row : FormatRowsByCode()) {
+    const std::string name = row->Name;
+    const int i = int(Rows.size());
     auto *label = new QLabel(Qs(name), this);  // format names are not translated
     label->setObjectName("l" + Qs(name));
-    QSlider *slider = *sliders[i] = StepSlider(this, ("tb" + name).c_str(), 1, kMaxFiles);
-    slider->setValue(DestinationFileTypes[size_t(i)].FilesPerCPU);
-    QLabel *field = *fields[i] = ReadOnlyField(this, ("e" + name).c_str());
+    QSlider *slider = StepSlider(this, ("tb" + name).c_str(), 1, kMaxFiles);
+    slider->setValue(DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU);
+    QLabel *field = ReadOnlyField(this, ("e" + name).c_str());
     field->setMinimumWidth(36);
     grid->addWidget(label, i, 0);
     grid->addWidget(slider, i, 1);
     grid->addWidget(field, i, 2);
+    Rows.push_back({row->Code, slider, field});
     connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
   }
   grid->setColumnStretch(1, 1);
@@ -51,29 +51,27 @@ TfrmFilesPerCPU::TfrmFilesPerCPU(QWidget *Parent)
   FitTo(461, 351);
 }
 
-std::array<QSlider *, DestinationFormatCount> TfrmFilesPerCPU::Sliders() const {
-  return {tbMP3, tbWMA, tbOGG, tbAPE, tbFLAC, tbWavPack, tbAAC, tbWAV};
+QSlider *TfrmFilesPerCPU::Slider(TDestinationFormat Format) const {
+  for (const TRow &row : Rows)
+    if (row.Format == Format) return row.Slider;
+  return nullptr;
 }
 
 void TfrmFilesPerCPU::Refresh() {
-  QLabel *const fields[] = {eMP3, eWMA, eOGG, eAPE, eFLAC, eWavPack, eAAC, eWAV};
-  const auto sliders = Sliders();
-  for (size_t i = 0; i < sliders.size(); ++i) fields[i]->setText(QString::number(sliders[i]->value()));
+  for (const TRow &row : Rows) row.Field->setText(QString::number(row.Slider->value()));
 }
 
 void TfrmFilesPerCPU::bDefaultClick() {
   // Formats whose encoders keep one processor busy get one file each; the
   // lighter ones (WavPack, WAV) two, unless there is a single processor.
   const int n = std::max(1, Processors);
-  for (QSlider *slider : Sliders()) slider->setValue(std::min(n, kMaxFiles));
   const int light = n == 1 ? 1 : std::min(2 * n, kMaxFiles);
-  tbWavPack->setValue(light);
-  tbWAV->setValue(light);
+  for (const TRow &row : Rows)
+    row.Slider->setValue(row.Format == dfWavPack || row.Format == dfWAV ? light : std::min(n, kMaxFiles));
 }
 
 bool TfrmFilesPerCPU::Run() {
   if (!TOptionsDialog::Run()) return false;
-  const auto sliders = Sliders();
-  for (size_t i = 0; i < sliders.size(); ++i) DestinationFileTypes[i].FilesPerCPU = sliders[i]->value();
+  for (const TRow &row : Rows) DestinationFileTypes[size_t(row.Format - 1)].FilesPerCPU = row.Slider->value();
   return true;
 }

@@ -3,7 +3,7 @@
 // parallel files are set per format (the advanced mode).
 #pragma once
 
-#include <array>
+#include <vector>
 
 #include "app/windows/options_dialog.h"
 #include "base/misc.h"
@@ -20,13 +20,17 @@ class TfrmFilesPerCPU : public TOptionsDialog {
   bool Run();
   void bDefaultClick();
 
-  QSlider *tbMP3, *tbWMA, *tbOGG, *tbAPE, *tbFLAC, *tbWavPack, *tbAAC, *tbWAV;
-  QLabel *eMP3, *eWMA, *eOGG, *eAPE, *eFLAC, *eWavPack, *eAAC, *eWAV;
+  // A format's slider ("tb" and its name; its box is "e" and the name).
+  QSlider *Slider(TDestinationFormat Format) const;
   QPushButton *bDefault;
   int Processors;  // what bDefault counts with: this machine's
 
  private:
-  // In the order of the format codes (MP3 = 1 ... WAV = 8).
-  std::array<QSlider *, DestinationFormatCount> Sliders() const;
+  struct TRow {
+    TDestinationFormat Format;
+    QSlider *Slider;
+    QLabel *Field;
+  };
+  std::vector<TRow> Rows;  // one per format, in the order of the codes
   void Refresh();
 };

@@ -13,6 +13,11 @@
 #include "base/texts.h"
 #include "encoders/flac/flac_format.h"
 
+
+namespace {
+const TFormatDialogRegistration kDialog(dfFLAC, &NewDialogOf<TfrmFLACOptions>);
+}  // namespace
+
 TfrmFLACOptions::TfrmFLACOptions(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent)
     : TFormatDialog(dfFLAC, "frmFLACOptions", text_flac_settings, Store, Engine, Parent) {
   tbCompression = Slider("tbCompression", "FLACCompression");

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The settings dialogs of the seven encoded formats, each in its own file.
+// The settings dialogs of the formats, each in its own file, where it
+// registers itself with its format (a format without settings has none).
 // Controls carry the names users of the dialogs (and their tests) know.
 #pragma once
 
@@ -12,6 +13,19 @@ class QGroupBox;
 // The dialog of Format (null for a format without one, WAV), reading the stored values.
 std::unique_ptr<TFormatDialog> NewFormatDialog(TDestinationFormat Format, TSettingsStore &Store,
                                                TCoder_engine &Engine, QWidget *Parent = nullptr);
+bool HasFormatDialog(TDestinationFormat Format);
+
+using TNewFormatDialog = std::unique_ptr<TFormatDialog> (*)(TSettingsStore &Store, TCoder_engine &Engine,
+                                                            QWidget *Parent);
+// A dialog's file holds one of these, naming its format and its dialog. The
+// dialogs' objects are linked whole (CMakeLists.txt), so none is left out.
+struct TFormatDialogRegistration {
+  TFormatDialogRegistration(TDestinationFormat Format, TNewFormatDialog New);
+};
+template <class TDialog>
+std::unique_ptr<TFormatDialog> NewDialogOf(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent) {
+  return std::make_unique<TDialog>(Store, Engine, Parent);
+}
 
 class TfrmMP3Options : public TFormatDialog {
  public:
@@ -74,6 +88,7 @@ class TfrmAACOptions : public TFormatDialog {
  public:
   TfrmAACOptions(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent);
   QSlider *tbBitrate, *tbBandwidth, *tbQuality;
+  QRadioButton *rbADTS, *rbMP4;
 };
 
 class TfrmWMAOptions : public TFormatDialog {

@@ -42,6 +42,11 @@ std::string PresetDescription(int Position) {
 
 }  // namespace
 
+
+namespace {
+const TFormatDialogRegistration kDialog(dfMP3, &NewDialogOf<TfrmMP3Options>);
+}  // namespace
+
 TfrmMP3Options::TfrmMP3Options(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent)
     : TFormatDialog(dfMP3, "frmMP3Options", text_mp3_settings, Store, Engine, Parent) {
   // A stored mode of none of these three (QUALITY) shows as VBR.

@@ -9,6 +9,11 @@
 #include "base/texts.h"
 #include "encoders/ogg/ogg_format.h"
 
+
+namespace {
+const TFormatDialogRegistration kDialog(dfOGG, &NewDialogOf<TfrmOGGOptions>);
+}  // namespace
+
 TfrmOGGOptions::TfrmOGGOptions(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent)
     : TFormatDialog(dfOGG, "frmOGGOptions", text_ogg_settings, Store, Engine, Parent) {
   // Every stored mode but the quality manages the bitrate, as the encoder reads it.

@@ -9,6 +9,11 @@
 #include "app/windows/format_dialogs.h"
 #include "base/texts.h"
 
+
+namespace {
+const TFormatDialogRegistration kDialog(dfWavPack, &NewDialogOf<TfrmWavPackOptions>);
+}  // namespace
+
 TfrmWavPackOptions::TfrmWavPackOptions(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent)
     : TFormatDialog(dfWavPack, "frmWavPackOptions", text_wavpack_settings, Store, Engine, Parent) {
   rbCompression = Choice("rbCompression", "WVHybrid", false, text_loseless_wavpack);

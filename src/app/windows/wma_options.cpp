@@ -19,6 +19,11 @@ int SnappedQuality(int Percent) { return std::min(98, int(std::nearbyint(Percent
 
 }  // namespace
 
+
+namespace {
+const TFormatDialogRegistration kDialog(dfWMA, &NewDialogOf<TfrmWMAOptions>);
+}  // namespace
+
 TfrmWMAOptions::TfrmWMAOptions(TSettingsStore &Store, TCoder_engine &Engine, QWidget *Parent)
     : TFormatDialog(dfWMA, "frmWMAOptions", text_wma_settings, Store, Engine, Parent) {
   rbCBR = Choice("rbCBR", "WMABitrateType", std::string("CBR"), text_cbr);

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // TACCCoder feeds the worker's samples to TACC_Coder, the wrapper of the AAC
-// library. Receives 16-bit samples or 32-bit integers with a 24-bit range.
+// library, for ADTS outputs, and to FFmpeg's AAC encoder muxed by TMP4Encoder
+// for .m4a outputs (the same encoder and settings; the muxer needs its
+// frames' timing). Receives 16-bit samples or 32-bit integers with a 24-bit range.
 #pragma once
 
 #include <memory>
@@ -9,17 +11,25 @@
 #include "encoders/aac/aac_coder.h"
 #include "encoders/aac/aac_format.h"
 #include "encoders/custom_coder.h"
+#include "encoders/mp4_lib.h"
 
 class TACCCoder : public TCustomCoder {
  public:
   TACCCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo, const TAACOptions &Options);
   void Finish() override;
-  int Init(std::string &ErrorText) override;
+  void Start() override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
-  int GetBufferSize() override { return Coder->InputBlockSize; }
+  int GetBufferSize() override;
   const char *ClassName() const override { return "TACCCoder"; }
+  void Abort(bool Keep) override {
+    TCustomCoder::Abort(Keep);
+    KeepOutput = Keep;
+  }
 
  private:
   std::unique_ptr<TACC_Coder> Coder;
+  std::unique_ptr<TMP4Encoder> Muxed;  // the .m4a output's encoder
+  int Filled = 0;                      // samples per channel waiting in its frame
+  bool KeepOutput = false;             // a stopped .m4a output is kept: it needs its index
   TAACOptions Options;
 };

@@ -76,19 +76,12 @@ int TAPE_Coder::Finish(std::string *Why) {
   return result;
 }
 
-int TAPECoder::Init(std::string &ErrorText) {
-  ErrorText.clear();
-  try {
-    Coder.CompressionLevel = APELibraryLevel(Options.Compression);
-    Coder.AudioInfo = AudioInfo;
-    Coder.FileName = FileName;
-    Coder.MaxAudioBytes = APEMaxAudioBytes(Stream());
-    Coder.Start();
-    return 0;
-  } catch (const std::exception &e) {
-    ErrorText = e.what();
-    return 1;
-  }
+void TAPECoder::Start() {
+  Coder.CompressionLevel = APELibraryLevel(Options.Compression);
+  Coder.AudioInfo = AudioInfo;
+  Coder.FileName = FileName;
+  Coder.MaxAudioBytes = APEMaxAudioBytes(Stream());
+  Coder.Start();
 }
 
 void TAPECoder::DoOutput(const void *Buffer, int Size, bool) {

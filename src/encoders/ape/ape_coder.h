@@ -71,7 +71,7 @@ class TAPECoder : public TCustomCoder {
             const TAPEOptions &Options)
       : TCustomCoder(FileName, Tags, AudioInfo), Options(Options) {}
   void Finish() override;
-  int Init(std::string &ErrorText) override;
+  void Start() override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override { return 65536; }
   const char *ClassName() const override { return "TAPECoder"; }

@@ -35,6 +35,7 @@ constinit const TFormatRow APEFormat = {
     .Extension = "ape",
     .Samples = {.FromFloat = 16, .From24 = 24, .Wide = TWideSamples::Packed24},
     .CreateCoder = &format_row::CreateCoder<TAPECoder, TAPEOptions>,
+    .WriteTags = &tag_writers::APE,
     .Version = &Version,
     .NewOptions = &format_row::NewOptions<TAPEOptions>,
     .Fields = kFields,

@@ -21,19 +21,12 @@ void ConfigureFLAC(TFLAC_Coder &c, const TFLACOptions &Options, const TAudioInfo
   c.AudioInfo = AudioInfo;
 }
 
-int TFLACCoder::Init(std::string &ErrorText) {
-  ErrorText.clear();
-  try {
-    CreateOutput();
-    Sink = std::make_unique<TFLACFileSink>(*OutStream);
-    Coder->Output = Sink.get();
-    ConfigureFLAC(*Coder, Options, AudioInfo);
-    Coder->Start();
-    return 0;
-  } catch (const std::exception &e) {
-    ErrorText = e.what();
-    return 1;
-  }
+void TFLACCoder::Start() {
+  CreateOutput();
+  Sink = std::make_unique<TFLACFileSink>(*OutStream);
+  Coder->Output = Sink.get();
+  ConfigureFLAC(*Coder, Options, AudioInfo);
+  Coder->Start();
 }
 
 void TFLACCoder::DoOutput(const void *Buffer, int Size, bool) {

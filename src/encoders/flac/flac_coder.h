@@ -18,7 +18,7 @@ class TFLACCoder : public TCustomCoder {
   TFLACCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
              const TFLACOptions &Options);
   void Finish() override;
-  int Init(std::string &ErrorText) override;
+  void Start() override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override { return Coder->BlockSize; }
   const char *ClassName() const override { return "TFLACCoder"; }

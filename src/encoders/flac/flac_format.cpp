@@ -96,6 +96,7 @@ constinit const TFormatRow FLACFormat = {
     .Extension = "flac",
     .Samples = {.FromFloat = 16, .From24 = 24, .Wide = TWideSamples::Packed24},
     .CreateCoder = &format_row::CreateCoder<TFLACCoder, TFLACOptions>,
+    .WriteTags = &tag_writers::FLAC,
     .Version = &Version,
     .NewOptions = &format_row::NewOptions<TFLACOptions>,
     .Fields = kFields,

@@ -109,6 +109,7 @@ constinit const TFormatRow MP3Format = {
     .Extension = "mp3",
     .Samples = {.FromFloat = 16, .From24 = 16},
     .CreateCoder = &format_row::CreateCoder<TMP3Coder, TMP3Options>,
+    .WriteTags = &tag_writers::MP3,
     .Version = &Version,
     .NewOptions = &format_row::NewOptions<TMP3Options>,
     .Fields = kFields,

@@ -7,27 +7,20 @@ TOGGCoder::TOGGCoder(const std::string &FileName, const TTagRec &Tags, const TAu
                      const TOGGOptions &Options)
     : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TOGG_Coder>()), Options(Options) {}
 
-int TOGGCoder::Init(std::string &ErrorText) {
-  ErrorText.clear();
-  try {
-    TOGG_Coder &c = *Coder;
-    c.AudioInfo = AudioInfo;
-    if (Options.BitrateType == obQUALITY) {
-      c.Quality = float(Options.Quality - 1) / 10;
-      c.Avg = c.Max = 0;
-    } else {
-      c.Max = uint8_t(Options.Max);
-      c.Avg = uint8_t(Options.Avg);
-      c.Min = uint8_t(Options.Min);
-    }
-    CreateOutput();
-    c.Output = OutStream.get();
-    c.Start();
-    return 0;
-  } catch (const std::exception &e) {
-    ErrorText = e.what();
-    return 1;
+void TOGGCoder::Start() {
+  TOGG_Coder &c = *Coder;
+  c.AudioInfo = AudioInfo;
+  if (Options.BitrateType == obQUALITY) {
+    c.Quality = float(Options.Quality - 1) / 10;
+    c.Avg = c.Max = 0;
+  } else {
+    c.Max = uint8_t(Options.Max);
+    c.Avg = uint8_t(Options.Avg);
+    c.Min = uint8_t(Options.Min);
   }
+  CreateOutput();
+  c.Output = OutStream.get();
+  c.Start();
 }
 
 void TOGGCoder::DoOutput(const void *Buffer, int Size, bool) {
@@ -36,15 +29,14 @@ void TOGGCoder::DoOutput(const void *Buffer, int Size, bool) {
 
 // A stopped conversion ends its stream too: what was encoded stays playable.
 void TOGGCoder::Finish() {
-  if (!OutStream) return;
-  std::unique_ptr<TFileStream> stream = std::move(OutStream);
-  try {
-    Coder->End();
-  } catch (...) {
+  FinishOutput([this](TFileStream &) {
+    try {
+      Coder->End();
+    } catch (...) {
+      Coder->Clear();
+      throw;
+    }
     Coder->Clear();
-    throw;
-  }
-  Coder->Clear();
-  Coder->Output = nullptr;
-  stream->Close();
+    Coder->Output = nullptr;
+  });
 }

@@ -15,7 +15,7 @@ class TOGGCoder : public TCustomCoder {
   TOGGCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
             const TOGGOptions &Options);
   void Finish() override;
-  int Init(std::string &ErrorText) override;
+  void Start() override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override { return 65536; }
   const char *ClassName() const override { return "TOGGCoder"; }

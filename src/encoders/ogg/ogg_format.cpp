@@ -109,6 +109,7 @@ constinit const TFormatRow OGGFormat = {
     .Extension = "ogg",
     .Samples = {.FromFloat = 32, .From24 = 24, .Wide = TWideSamples::Packed24},
     .CreateCoder = &format_row::CreateCoder<TOGGCoder, TOGGOptions>,
+    .WriteTags = &tag_writers::Ogg,
     .Version = &TOGG_Coder::Version,
     .NewOptions = &format_row::NewOptions<TOGGOptions>,
     .Fields = kFields,

@@ -12,7 +12,7 @@ class TWAVCoder : public TCustomCoder {
             const TWAVOptions & = {})
       : TCustomCoder(FileName, Tags, AudioInfo) {}
   void Finish() override;
-  int Init(std::string &ErrorText) override;
+  void Start() override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override { return 10000; }
   const char *ClassName() const override { return "TWAVCoder"; }

@@ -9,6 +9,7 @@ constinit const TFormatRow WAVFormat = {
     .Extension = "wav",
     .Samples = {.FromFloat = 32, .From24 = 24, .Wide = TWideSamples::Packed24},
     .CreateCoder = &format_row::CreateCoder<TWAVCoder, TWAVOptions>,
+    .WriteTags = &tag_writers::WAV,
     .NewOptions = &format_row::NewOptions<TWAVOptions>,
     .Lossless = &format_row::AlwaysLossless,
     // The header's channel count has 16 bits.

@@ -14,23 +14,16 @@ void ConfigureWavPack(TWAVPACK_Coder &Coder, const TWavPackOptions &Options, con
   Coder.AudioInfo = AudioInfo;
 }
 
-int TWAVPACKCoder::Init(std::string &ErrorText) {
-  ErrorText.clear();
-  try {
-    TWAVPACK_Coder &c = *Coder;
-    ConfigureWavPack(c, Options, AudioInfo);
-    CreateOutput();
-    c.Output = OutStream.get();
-    if (!CompanionFileName.empty()) {
-      CorrectionStream = CreateFileStream(CompanionFileName);
-      c.Correction = CorrectionStream.get();
-    }
-    c.Start();
-    return 0;
-  } catch (const std::exception &e) {
-    ErrorText = e.what();
-    return 1;
+void TWAVPACKCoder::Start() {
+  TWAVPACK_Coder &c = *Coder;
+  ConfigureWavPack(c, Options, AudioInfo);
+  CreateOutput();
+  c.Output = OutStream.get();
+  if (!CompanionFileName.empty()) {
+    CorrectionStream = CreateFileStream(CompanionFileName);
+    c.Correction = CorrectionStream.get();
   }
+  c.Start();
 }
 
 void TWAVPACKCoder::DoOutput(const void *Buffer, int Size, bool) {

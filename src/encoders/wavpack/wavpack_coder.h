@@ -18,7 +18,7 @@ class TWAVPACKCoder : public TCustomCoder {
   TWAVPACKCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
                 const TWavPackOptions &Options);
   void Finish() override;
-  int Init(std::string &ErrorText) override;
+  void Start() override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override { return TWAVPACK_Coder::BufferBytes; }
   const char *ClassName() const override { return "TWAVPACKCoder"; }

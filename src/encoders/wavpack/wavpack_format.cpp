@@ -37,6 +37,7 @@ constinit const TFormatRow WavPackFormat = {
     .Extension = "wv",
     .Samples = {.FromFloat = 32, .From24 = 24, .Wide = TWideSamples::Packed24},
     .CreateCoder = &format_row::CreateCoder<TWAVPACKCoder, TWavPackOptions>,
+    .WriteTags = &tag_writers::WavPack,
     .Version = &TWAVPACK_Coder::Version,
     .NewOptions = &format_row::NewOptions<TWavPackOptions>,
     .Fields = kFields,

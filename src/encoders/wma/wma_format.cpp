@@ -63,6 +63,7 @@ constinit const TFormatRow WMAFormat = {
     .Extension = "wma",
     .Samples = {.FromFloat = 16, .From24 = 16},
     .CreateCoder = &format_row::CreateCoder<TWMACoder, TWMAOptions>,
+    .WriteTags = &tag_writers::WMA,
     .Version = &Version,
     .NewOptions = &format_row::NewOptions<TWMAOptions>,
     .Fields = kFields,
