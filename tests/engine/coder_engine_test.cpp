@@ -1,27 +1,34 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Whole runs of the engine: jobs on parallel slots, cancel, the first failure
-// stopping the run, and outputs that never land on a source or on each other.
+// stopping the run, outputs that never land on a source or on each other, the
+// run's progress merged from the workers' reports, and sources cut into parts
+// (the tracks of a CUE sheet, the pieces between silences), together exactly the source.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <filesystem>
 #include <future>
 #include <set>
 #include <thread>
 
+#include <fmt/printf.h>
+
+#include "base/misc.h"
 #include "base/texts.h"
 #include "engine/coder_engine.h"
 #include "engine/failure_text.h"
 #include "engine/partial_output.h"
+#include "engine/progress_merge.h"
+#include "sources/silence.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The order of events the scheduling loop meets, on four slots: a slot's
-// first job ending before another slot has had one, a failure raised before
-// Done. After each event: every slot's state (. free, B busy, E ended,
-// F failed) and the slot the next job goes to.
+// Events on four slots (a first job ending before another slot has had one, a
+// failure raised before Done), each followed by the slots' states (. free,
+// B busy, E ended, F failed) and the slot the next job goes to.
 TEST(SlotSchedule, OnlyFreeSlotsTakeJobsAndAFailureIsNeverReadAsAFinish) {
   const struct {
     char Event;  // s start, d done, f failed, c collected
@@ -60,8 +67,7 @@ class CoderEngine : public ::testing::Test {
   }
   std::string Source(const std::string &name, double seconds, uint32_t seed = 1) {
     fs::create_directories(fs::path(Folder + "/" + name).parent_path());
-    return WriteSignal(Folder + "/" + name, {.Seconds = seconds, .Seed = seed},
-                       GetFileExtension(name) == "flac" ? std::vector<std::string>{"-c:a", "flac"} : std::vector<std::string>{});
+    return WriteSignal(Folder + "/" + name, {.Seconds = seconds, .Seed = seed});
   }
   void Prepare(TCoder_engine &engine, int threads) {
     engine.SetSourceList(&List);
@@ -75,10 +81,9 @@ class CoderEngine : public ::testing::Test {
   std::vector<TProgressRec> Progress;
 };
 
-// Jobs that end at once free their slot while others still convert, even
-// before every slot has had its first job: the next job must go to a free
-// slot, never to one still busy (that would cut a running output short and
-// still report success). Several rounds, since the order of finishes varies.
+// Jobs that end at once free their slot while others still convert: the next
+// job goes to a free slot, never to a busy one (whose output it would cut
+// short). Several rounds, since the order of finishes varies.
 TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
   TCoder_engine empty;
   Prepare(empty, 2);
@@ -86,7 +91,7 @@ TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
   EXPECT_TRUE(Progress.empty());
   const double lengths[] = {0.0001, 0.0002, 0.5, 0.0001, 0.3, 0.0002, 0.0001, 0.4, 0.0001, 0.2};
   for (size_t i = 0; i < std::size(lengths); ++i)
-    List.push_back({Source("m" + std::to_string(i) + ".flac", lengths[i], uint32_t(i)), {}});
+    List.push_back({Source("m" + std::to_string(i) + ".wav", lengths[i], uint32_t(i)), {}});
   std::vector<uintmax_t> sizes;
   for (const int threads : {3, 4, 16}) {
     for (int round = 0; round < 4; ++round) {
@@ -119,8 +124,8 @@ TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
   }
 }
 
-// The started jobs leave nothing, or, asked to keep them, valid shorter
-// files (a job stopped before its first block has none); the others never start.
+// The started jobs leave nothing, or, kept, valid shorter files (a job stopped
+// before its first block has none); the others never start.
 TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
   for (int i = 0; i < 4; ++i) List.push_back({Source("long" + std::to_string(i) + ".wav", 40), {}});
   for (const bool keep : {false, true}) {
@@ -142,10 +147,11 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
       EXPECT_TRUE(std::equal(kept.begin(), kept.end(), all.begin()));
     }
   }
-  // A stop while the sources are still being read: an image not yet read is
-  // no sheet that cannot be cut, the run is just cancelled.
-  fs::remove_all(Out);
-  fs::create_directories(Out);
+}
+
+// Stopped while the sources are read: an image not yet read is no sheet that
+// cannot be cut, the run is just cancelled.
+TEST_F(CoderEngine, ACancelBeforeTheJobsReturnsTwo) {
   List = {{Source("image.wav", 6), {}}};
   List[0].Rec.HasCUE = true;
   WriteText(Folder + "/image.cue", "FILE \"image.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
@@ -157,9 +163,8 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
   EXPECT_TRUE(fs::is_empty(Out));
 }
 
-// A job whose output has taken its name is converted, even when the stop
-// comes before the engine has heard that the job ended: the finish report is
-// held back until the stop has reached the other, long job.
+// An output that has taken its name counts converted though the stop comes
+// before the engine hears of its end (held back until the long job has stopped).
 TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
   List.push_back({Source("short.wav", 0.5), {}});
   List.push_back({Source("long.wav", 60, 2), {}});
@@ -189,11 +194,10 @@ TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
   EXPECT_EQ(std::vector<int>({c.Converted, c.Stopped}), std::vector<int>({1, 1}));
 }
 
-// A source that vanishes once the run has begun fails its job and stops the
-// run: the jobs before it converted, none after it started, no broken output.
-// One that cannot be read before the run fails it before any job.
+// A source that vanishes during the run fails its job and stops the run: no
+// later job starts. One unreadable before the run fails it before any job.
 TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
-  for (int i = 0; i < 5; ++i) List.push_back({Source("f" + std::to_string(i) + ".flac", 1), {}});
+  for (int i = 0; i < 5; ++i) List.push_back({Source("f" + std::to_string(i) + ".wav", 1), {}});
   TCoder_engine engine;
   Prepare(engine, 1);
   engine.OnProgress = [this](const TProgressRec &r) {
@@ -215,6 +219,7 @@ TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
   EXPECT_FALSE(fs::exists(Out + "ok.wav"));
 }
 
+// Warnings from several workers at once, listed in job order; the next run starts its lists and counts afresh.
 TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) {
   for (int i = 0; i < 4; ++i) List.push_back({Source("f" + std::to_string(i) + ".flac", 2), {}});
   for (int i : {1, 3}) CutInHalf(List[size_t(i)].FileName);
@@ -233,15 +238,13 @@ TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) 
   engine.SetSourceList(&List);
   EXPECT_EQ(engine.Run(), 0);
   EXPECT_TRUE(engine.Warnings.empty());
+  EXPECT_EQ(engine.Counts(false).Converted, 1);  // this run's, not both runs'
 }
 
-// Two sources named alike in different folders, and a WAV source in the
-// destination folder itself.
+// Two sources named alike in different folders, and a source in the destination folder.
 TEST_F(CoderEngine, OutputsNeverOverwriteASourceOrEachOther) {
-  List.push_back({Source("a/song.flac", 1, 1), {}});
-  List.push_back({Source("b/song.flac", 1, 2), {}});
-  const std::string inside = WriteSignal(Out + "live.wav", {.Seed = 3});
-  List.push_back({inside, {}});
+  List = {{Source("a/song.wav", 1, 1), {}}, {Source("b/song.wav", 1, 2), {}},
+          {WriteSignal(Out + "live.wav", {.Seed = 3}), {}}};
   TCoder_engine engine;
   Prepare(engine, 3);
   {
@@ -251,6 +254,186 @@ TEST_F(CoderEngine, OutputsNeverOverwriteASourceOrEachOther) {
   EXPECT_EQ(FFmpegDecode(Out + "live_001.wav", "s16le"), MakeSamples({.Seed = 3}));
   EXPECT_EQ(FFmpegDecode(Out + "song.wav", "s16le"), MakeSamples({.Seed = 1}));
   EXPECT_EQ(FFmpegDecode(Out + "song_001.wav", "s16le"), MakeSamples({.Seed = 2}));
+}
+
+TEST(ProgressMerge, ReportsInOrder) {
+  const struct {
+    int Jobs, Slots;
+    double Duration;  // of all sources; 0: not known
+    uint64_t Start;
+    std::vector<std::array<int, 4>> Reports;  // job, slot, percent, ticks
+    std::vector<std::string> After;           // percent|file|elapsed|remaining
+  } rows[] = {
+      {3, 3, 30.0, 1000, {{1, 0, 50, 1500}, {2, 1, 100, 1600}, {3, 2, 0, 1700}},
+       {"17|50% | 0% | 0%|00:00:00|--:--:--", "50|50% | 100% | 0%|00:00:00|--:--:--", "50|50% | 100% | 0%|00:00:00|--:--:--"}},
+      {1, 1, 10.0, 0, {{1, 0, 40, 61000}}, {"40|out.wav|00:01:01|00:01:32"}},
+      {1, 1, 100.0, 0, {{1, 0, 1, 10000}, {1, 0, 10, 1500}, {1, 0, 10, 10000}, {1, 0, 11, 20000}, {1, 0, 80, 40000}},
+       // below 2 %, before 2 seconds: no estimate; 10 s for 10 %: 90.5 s to go; slower: it would grow
+       {"1|out.wav|00:00:10|--:--:--", "10|out.wav|00:00:01|--:--:--", "10|out.wav|00:00:10|00:01:30",
+        "11|out.wav|00:00:20|00:01:30", "80|out.wav|00:00:40|00:00:10"}},
+      {2, 1, 0.0, 0, {{1, 0, 50, 60000}}, {"25|out.wav|00:01:00|--:--:--"}},
+  };
+  for (const auto &row : rows) {
+    TProgressMerger merger(row.Jobs, row.Slots, row.Duration, row.Start);
+    for (size_t i = 0; i < row.Reports.size(); ++i) {
+      TProgressRec r;
+      r.JobNumber = row.Reports[i][0];
+      r.SlotIndex = row.Reports[i][1];
+      r.Percent = row.Reports[i][2];
+      r.JobCount = row.Jobs;
+      r.SlotCount = row.Slots;
+      r.Duration = row.Duration / row.Jobs;
+      r.OutputFileName = "out.wav";
+      merger.Merge(r, uint64_t(row.Reports[i][3]));
+      EXPECT_EQ(std::to_string(r.Percent) + "|" + r.OutputFileName + "|" + r.ElapsedTime + "|" + r.RemainingTime,
+                row.After[i]) << i;
+    }
+  }
+  EXPECT_EQ(FormatElapsed(3725000, 0), "01:02:05");
+  EXPECT_EQ(FormatElapsed(5000, 5000), "00:00:00");
+}
+
+class SourceParts : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    StartBass();
+    Folder = TestFolder();
+    fs::create_directories(Folder + "/out");
+  }
+  // Converts `source`, with `sheet` beside it, into Folder/out.
+  int RunSheet(const std::string &source, const std::string &sheet, TDestinationFormat format, int threads = 3) {
+    WriteText(fs::path(source).replace_extension(".cue").string(), sheet);
+    List = {{source, {}}};
+    List[0].Rec.HasCUE = true;
+    Engine.SetSourceList(&List);
+    Engine.SetDestinationFormat(format);
+    Engine.SetDestinationFolder(Folder + "/out");
+    Engine.ThreadCount = threads;
+    return Engine.Run();
+  }
+  std::string Folder;
+  TSourceList List;
+  TCoder_engine Engine;
+};
+
+// The tracks, converted on parallel workers, are the source from the first
+// INDEX 01 on (not at 0), each boundary exactly on its INDEX 01 (75 frames a second).
+TEST_F(SourceParts, CueTracksTileTheSourceExactly) {
+  const struct {
+    int Rate, Bits;
+    TDestinationFormat Format;
+  } rows[] = {{44100, 16, dfFLAC}, {48000, 24, dfWAV}, {96000, 16, dfWAV}, {96000, 24, dfFLAC}, {88200, 24, dfWavPack}};
+  const int starts[] = {33, 2 * 75 + 7, 4 * 75 + 74, 7 * 75 + 1};
+  for (const auto &c : rows) {
+    const std::string ext = FormatRow(c.Format)->Extension;
+    SCOPED_TRACE(std::to_string(c.Rate) + " " + std::to_string(c.Bits) + " " + ext);
+    const TTestSignal signal{.Rate = c.Rate, .Bits = c.Bits, .Seconds = 9};
+    const std::string source = WriteSignal(Folder + "/image.flac", signal);
+    std::string sheet = "PERFORMER \"The Band\"\nTITLE \"Image\"\nFILE \"image.flac\" WAVE\n";
+    for (int k = 0; k < 4; ++k)
+      sheet += fmt::sprintf("  TRACK 0%d AUDIO\n    TITLE \"Part %d\"\n    INDEX 01 %02d:%02d:%02d\n", k + 1, k + 1,
+                            starts[k] / 75 / 60, starts[k] / 75 % 60, starts[k] % 75);
+    fs::remove_all(Folder + "/out");
+    fs::create_directories(Folder + "/out");
+    ASSERT_EQ(RunSheet(source, sheet, c.Format), 0);
+    const std::vector<double> all = AsSamples(MakeSamples(signal), c.Bits);
+    for (int k = 0; k < 4; ++k) {
+      const std::vector<double> part = AsSamples(
+          FFmpegDecode(Folder + "/out/0" + std::to_string(k + 1) + " - Part " + std::to_string(k + 1) + "." + ext,
+                       RawFormat(c.Bits)), c.Bits);
+      const int64_t first = int64_t(starts[k]) * c.Rate / 75;
+      const int64_t next = k < 3 ? int64_t(starts[k + 1]) * c.Rate / 75 : FrameCount(signal);
+      ASSERT_EQ(int64_t(part.size()), (next - first) * 2) << "track " << k + 1;
+      EXPECT_TRUE(std::equal(part.begin(), part.end(), all.begin() + first * 2)) << "track " << k + 1;
+    }
+  }
+}
+
+// Track outputs carry the sheet's tags; a one-track sheet is the whole source,
+// named after it; a damaged sheet fails the run with its name.
+TEST_F(SourceParts, TracksGetTheirNamesAndTags) {
+  const TTestSignal signal{.Seconds = 4};
+  const std::string source = WriteSignal(Folder + "/live.wav", signal);
+  ASSERT_EQ(RunSheet(source,
+                     "PERFORMER \"Band\"\nTITLE \"Live\"\nFILE \"live.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"Intro\"\n"
+                     "INDEX 01 00:00:00\nTRACK 02 AUDIO\nTITLE \"Song\"\nPERFORMER \"Singer\"\nINDEX 01 00:02:00\n",
+                     dfMP3), 0);
+  const std::vector<uint8_t> mp3 = ReadFileBytes(Folder + "/out/02 - Song.mp3");
+  const std::string block(mp3.end() - 128, mp3.end());  // ID3v1
+  EXPECT_EQ(block.substr(0, 7) + "|" + block.substr(33, 6) + "|" + block.substr(63, 4), "TAGSong|Singer|Live");
+  EXPECT_EQ(uint8_t(block[126]), 2);
+  EXPECT_TRUE(fs::exists(Folder + "/out/01 - Intro.mp3"));
+
+  ASSERT_EQ(RunSheet(source, "FILE \"live.wav\" WAVE\nTRACK 01 AUDIO\nTITLE \"All\"\nINDEX 01 00:01:00\n", dfWAV), 0);
+  EXPECT_EQ(FFmpegDecode(Folder + "/out/live.wav", "s16le"), MakeSamples(signal));
+
+  EXPECT_THROW(RunSheet(source, "FILE \"live.wav\" WAVE\nTRACK x AUDIO\nINDEX 01 00:00:00\n", dfWAV), std::exception);
+  ASSERT_EQ(Engine.Failures.size(), 1u);
+  EXPECT_NE(Engine.Failures[0].ErrorMessage.find(Folder + "/live.cue"), std::string::npos) << Engine.Failures[0].ErrorMessage;
+}
+
+// Tones between silences (seconds): the scan's pieces by its rules, and a run
+// converting each piece to exactly its samples (before a sheet; the last to the end).
+TEST_F(SourceParts, SilencesCutPiecesThatConvertExactly) {
+  const TTestSignal signal{.Rate = 48000, .Seconds = 23, .Silent = {{0, 1}, {4, 5}, {8, 11}, {12, 12.5}, {15.5, 18.5}, {21.5, 23}}};
+  const std::string wav = WriteSignal(Folder + "/rec.wav", signal);
+  const struct {
+    int Seconds;  // tenths of the shortest silence between pieces
+    std::vector<std::pair<double, double>> Pieces;
+  } rows[] = {
+      // The second tone follows 1 s of silence: the first piece grows over
+      // it. The short tone is no region of its own: it runs on until 2 s have passed.
+      {20, {{1, 8}, {11, 15.5}, {18.5, 21.5}}},
+      {5, {{1, 4}, {5, 8}, {11, 15.5}, {18.5, 21.5}}},
+  };
+  for (const auto &row : rows) {
+    TPreprocessOptions options;
+    options.Seconds = row.Seconds;
+    std::vector<TProgressRec> progress;
+    TCUEArr pieces;
+    SplitBySilenceScan(wav, 2, 5, options, {[&](const TProgressRec &p) { progress.push_back(p); }, nullptr, 0}, pieces);
+    ASSERT_EQ(pieces.size(), row.Pieces.size());
+    for (size_t k = 0; k < pieces.size(); ++k) {
+      EXPECT_EQ(std::make_pair(pieces[k].StartTime, pieces[k].EndTime), row.Pieces[k]) << k;
+      EXPECT_EQ(pieces[k].TrackNumber, int(k));
+      EXPECT_EQ(pieces[k].Title, "rec");
+      EXPECT_TRUE(pieces[k].InSeconds);
+    }
+    ASSERT_FALSE(progress.empty());
+    EXPECT_EQ(std::vector<int>({progress.back().Stage, progress.back().JobNumber, progress.back().JobCount, progress.back().Percent}),
+              std::vector<int>({stSeekingSilence, 2, 5, 100}));
+  }
+  Engine.Preprocess = true;
+  TPreprocessOptions options;
+  options.Seconds = 20;
+  Engine.SetPreprocessOptions(options);
+  std::vector<uint8_t> stages;
+  Engine.OnProgress = [&](const TProgressRec &p) { stages.push_back(p.Stage); };
+  ASSERT_EQ(RunSheet(wav, "FILE \"rec.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n", dfWAV, 2), 0);
+  EXPECT_EQ(stages.front(), stSeekingSilence);
+  EXPECT_EQ(stages.back(), stTrack);
+  const std::vector<uint8_t> pcm = MakeSamples(signal);
+  const double bounds[][2] = {{1, 8}, {11, 15.5}, {18.5, 23}};
+  for (int k = 0; k < 3; ++k) {
+    const std::vector<uint8_t> got = FFmpegDecode(Folder + "/out/0" + std::to_string(k) + " - rec.wav", "s16le");
+    const size_t first = size_t(bounds[k][0] * 48000) * 4, last = size_t(bounds[k][1] * 48000) * 4;
+    ASSERT_EQ(got.size(), last - first) << k;
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), pcm.begin() + std::ptrdiff_t(first))) << k;
+  }
+}
+
+// Sound without silence is one piece, the whole source; a stop ends the scan.
+TEST_F(SourceParts, SoundWithoutSilenceIsOnePieceAndAStopEndsTheScan) {
+  const std::string wav = WriteSignal(Folder + "/loud.wav", {.Seconds = 6, .Level = 0.5});
+  TCUEArr pieces;
+  SplitBySilenceScan(wav, 1, 1, TPreprocessOptions{}, TSilenceScanContext{}, pieces);
+  ASSERT_EQ(pieces.size(), 1u);
+  EXPECT_FALSE(pieces[0].InSeconds);
+  std::atomic<bool> cancelled{false};
+  int blocks = 0;
+  SplitBySilenceScan(wav, 1, 1, TPreprocessOptions{},
+                     {[&](const TProgressRec &) { cancelled = ++blocks == 2; }, &cancelled, 0}, pieces);
+  EXPECT_EQ(blocks, 2);
 }
 
 }  // namespace

@@ -5,8 +5,6 @@
 #include <sys/stat.h>
 
 #include <filesystem>
-#include <fstream>
-#include <functional>
 #include <set>
 
 #include "engine/output_naming.h"
@@ -18,27 +16,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
-void Touch(const std::string &path) { std::ofstream(path) << "x"; }
+void Touch(const std::string &path) { WriteText(path, "x"); }
 
 }  // namespace
 
+// Plain, the full path under the destination (a folder made), beside the
+// source; a folder that cannot be made is an error.
 TEST(OutputNaming, ThreePlacements) {
-  const std::string folder = TestFolder();
-  const std::string dest = folder + "/out/";
+  const std::string folder = TestFolder(), dest = folder + "/out/", source = folder + "/Music/Live/song.flac";
   fs::create_directories(dest);
-  const std::string source = folder + "/Music/Live/song.flac";
-  fs::create_directories(folder + "/Music/Live");
-
-  TOutputPlacement plain{dest, false, false};
-  EXPECT_EQ(MakeOutputName(GetOutputFolder(source, plain), source, "mp3", false), dest + "song.mp3");
-
-  TOutputPlacement full{dest, false, true};
-  const std::string fullFolder = GetOutputFolder(source, full);
+  EXPECT_EQ(MakeOutputName(GetOutputFolder(source, {dest, false, false}), source, "mp3", false), dest + "song.mp3");
+  const std::string fullFolder = GetOutputFolder(source, {dest, false, true});
   EXPECT_EQ(fullFolder, dest + folder.substr(1) + "/Music/Live/");
   EXPECT_TRUE(fs::is_directory(fullFolder));
-
-  TOutputPlacement same{dest, true, false};
-  EXPECT_EQ(GetOutputFolder(source, same), folder + "/Music/Live/");
+  EXPECT_EQ(GetOutputFolder(source, {dest, true, false}), folder + "/Music/Live/");
+  Touch(folder + "/blocked");
+  EXPECT_THROW(GetOutputFolder(source, {folder + "/blocked/", false, true}), std::runtime_error);
 }
 
 // Which name an output takes: the next free "_%.3d" where names avoid
@@ -80,42 +73,32 @@ TEST(OutputNaming, NamesTooLongForTheFileSystemAreCut) {
   std::string title;
   while (title.size() < 300) title += "\u00fc\u20ac\U0001D11E ";  // 2, 3 and 4 bytes
   std::set<std::string> names;
+  const auto expectFits = [&](const std::string &name, const std::string &ending) {
+    EXPECT_LE(name.size() - folder.size(), 254u);  // a companion file adds a letter
+    EXPECT_TRUE(name.ends_with(ending)) << name;
+    EXPECT_TRUE(IsValidUtf8(name)) << name;
+  };
   for (size_t shift = 0; shift < 10; ++shift) {
     for (const char *end : {"A", "B"}) {
       SCOPED_TRACE(std::to_string(shift) + end);
       const std::string track = TrackOutputName(7, std::string(shift, 'x') + title + end);
       const std::string name = MakeOutputName(folder, track, "flac", true);
       EXPECT_EQ(name, MakeOutputName(folder, track, "flac", true));
-      const std::string file = name.substr(folder.size());
-      EXPECT_LE(file.size(), 254u);  // a companion file adds a letter
-      EXPECT_GE(file.size(), 250u);
-      EXPECT_TRUE(file.starts_with("07 - " + std::string(shift, 'x') + title.substr(0, 100))) << file;
-      EXPECT_TRUE(file.ends_with(".flac")) << file;
-      EXPECT_TRUE(IsValidUtf8(file)) << file;
-      EXPECT_TRUE(names.insert(name).second) << file;
-      // Taken: numbered, still within the limit.
+      expectFits(name, ".flac");
+      EXPECT_GE(name.size() - folder.size(), 250u);
+      const std::string start = "07 - " + std::string(shift, 'x') + title.substr(0, 100);
+      EXPECT_TRUE(name.substr(folder.size()).starts_with(start)) << name;
+      EXPECT_TRUE(names.insert(name).second) << name;
+      // Taken: numbered, by the naming and by the hidden file's completion alike.
       Touch(name);
-      const std::string numbered = MakeOutputName(folder, track, "flac", true);
-      EXPECT_TRUE(numbered.ends_with("_001.flac")) << numbered;
-      EXPECT_LE(numbered.size() - folder.size(), 254u);
-      EXPECT_TRUE(IsValidUtf8(numbered));
-      // Where the hidden file takes the next free name itself, too.
+      expectFits(MakeOutputName(folder, track, "flac", true), "_001.flac");
       TPartialOutput late(name, nullptr);
       late.Create();
       const std::string completed = late.Complete({});
-      EXPECT_TRUE(completed.ends_with("_001.flac")) << completed;
-      EXPECT_LE(completed.size() - folder.size(), 254u);
-      EXPECT_TRUE(IsValidUtf8(completed));
+      expectFits(completed, "_001.flac");
       EXPECT_TRUE(fs::exists(completed));
     }
   }
-}
-
-TEST(OutputNaming, AFolderThatCannotBeCreatedIsAnError) {
-  const std::string folder = TestFolder();
-  Touch(folder + "/blocked");  // a file where the destination folder should be
-  TOutputPlacement full{folder + "/blocked/", false, true};
-  EXPECT_THROW(GetOutputFolder("/music/song.flac", full), std::runtime_error);
 }
 
 // Unfinished outputs under their hidden names: a live run's keeps its output's

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The decoding interface: every input type decodes to the source's samples
-// (lossless) or to FFmpeg's own decode (lossy), at its stated length and
-// properties; a seek to any frame reads what the plain decode has there
-// (CUE tracks are cut this way); bad input fails cleanly.
+// (lossless) or to FFmpeg's own decode (lossy), at its stated length; a seek
+// to any frame reads what the plain decode has there; bad input fails cleanly.
 #include <gtest/gtest.h>
+
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <random>
 #include <thread>
@@ -21,11 +22,8 @@ HSTREAM Open(const std::string &path, DWORD flags = 0) {
 }
 
 // "{in}" and "{out}" stand for the WAV made of the signal and the source.
-const std::vector<std::string> kFFmpeg = {"ffmpeg", "-v", "error", "-y", "-i", "{in}", "-c:a"};
 std::vector<std::string> FFmpeg(const std::string &codec) {
-  std::vector<std::string> argv = kFFmpeg;
-  argv.insert(argv.end(), {codec, "{out}"});
-  return argv;
+  return {"ffmpeg", "-v", "error", "-y", "-i", "{in}", "-c:a", codec, "{out}"};
 }
 
 struct TDecodeRow {
@@ -34,6 +32,11 @@ struct TDecodeRow {
   int Bits, Channels;
   bool Lossless, StatesLength;  // lossy: the container states the source's own sample count
   double Level = 0.9;           // floats above full scale stay above it
+  // A field of the WAV's "fmt " chunk its writer got wrong: its offset in the chunk's content and its size
+  // (the fields that follow it too), written over with Value, little-endian.
+  size_t Field = 0;
+  int FieldBytes = 0;
+  uint64_t Value = 0;
 };
 
 const TDecodeRow kRows[] = {
@@ -61,6 +64,13 @@ const TDecodeRow kRows[] = {
     {"mp4_aac", "mp4", FFmpeg("aac"), 16, 2, false, true},
     {"m4a_aac_mono", "m4a", FFmpeg("aac"), 16, 1, false, true},
     {"mpc", "mpc", {"mpcenc", "--silent", "--overwrite", "{in}", "{out}"}, 16, 2, false, false},
+    // Seeks in raw PCM are placed by the stated byte rate and block size, which may be no whole number
+    // of frames; a 4-bit codec has no whole bytes per frame, so no block size is no frame size.
+    {"wav_byte_rate_of_another_rate", "wav", {}, 16, 2, true, true, 0.9, 8, 4, 44100 * 4 * 3 / 4},
+    {"wav_byte_rate_too_high", "wav", {}, 16, 2, true, true, 0.9, 8, 4, 48000 * 4},
+    {"wav_adpcm_without_block_size", "wav", FFmpeg("adpcm_yamaha"), 16, 2, false, false, 0.9, 12, 2, 0},
+    {"wav_block_of_one_byte", "wav", {}, 16, 2, true, true, 0.9, 8, 6, uint64_t(1) << 32 | 44100},
+    {"wav_block_of_odd_size", "wav", {}, 16, 2, true, true, 0.9, 12, 2, 143},
 };
 
 void PrintTo(const TDecodeRow &row, std::ostream *os) { *os << row.Name; }
@@ -81,6 +91,13 @@ TEST_P(Decode, SamplesLengthPropertiesAndSeeks) {
     for (std::string &a : argv) a = a == "{in}" ? wav : a == "{out}" ? path : a;
     std::string err;
     ASSERT_EQ(RunTool(argv, nullptr, &err), 0) << err;
+  }
+  if (r.FieldBytes) {
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    const auto fmt = std::search(bytes.begin(), bytes.end(), std::begin("fmt "), std::end("fmt ") - 1);
+    const size_t at = size_t(fmt - bytes.begin()) + 8;
+    for (int i = 0; i < r.FieldBytes; ++i) bytes.at(at + r.Field + size_t(i)) = uint8_t(r.Value >> 8 * i);
+    WriteFileBytes(path, bytes);
   }
   const bool asFloat = r.Bits > 16;
   const HSTREAM s = Open(path, BASS_STREAM_PRESCAN | (asFloat ? BASS_SAMPLE_FLOAT : 0));
@@ -188,7 +205,7 @@ TEST(BassFailures, DamagedFilesDeliverWhatDecodesThenEnd) {
   const std::string folder = TestFolder();
   const TTestSignal signal{.Seconds = 2};
   const std::string wav = WriteSignal(folder + "/full.wav", signal);
-  WriteSignal(folder + "/full.flac", signal, {"-c:a", "flac"});
+  WriteSignal(folder + "/full.flac", signal);
   ASSERT_EQ(RunTool({"lame", "--quiet", "-V", "2", wav, folder + "/full.mp3"}), 0);
   ASSERT_EQ(RunTool({"oggenc", "-Q", wav, "-o", folder + "/full.ogg"}), 0);
   const size_t whole = size_t(FrameCount(signal) * 4);

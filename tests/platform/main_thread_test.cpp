@@ -1,31 +1,38 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main-thread pumps, the console's and the window's: work handed over by
-// workers runs on the main thread exactly once, waiting for a worker keeps
-// that work flowing, and a loop nested above a wait (a modal dialog's) serves
-// work and wake-ups as well.
+// The main-thread pumps, the console's and the window's: work from workers
+// runs on the main thread once each, also while it waits for them or runs a
+// modal dialog's loop above a wait. A child program gets its three standard
+// descriptors and nothing else of ours, its arguments exactly as given, and is
+// gone once we are done, with whatever it started: no wait on it is without bound.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <atomic>
-#include <memory>
-#include <stdexcept>
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <system_error>
 #include <thread>
-#include <vector>
 
 #include "platform/main_thread/main_thread.h"
 #include "platform/main_thread/qt_pump.h"
+#include "platform/process/child_process.h"
 
 namespace {
 
-enum class TPumpKind { Console, Qt };
-
-class MainThreadPumps : public ::testing::TestWithParam<TPumpKind> {
+// The parameter: the window's pump, or the console's.
+class MainThreadPumps : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    if (GetParam() == TPumpKind::Qt)
+    if (GetParam())
       Pump = std::make_unique<TQtPump>();
     else
       Pump = std::make_unique<TConsolePump>();
@@ -36,9 +43,8 @@ class MainThreadPumps : public ::testing::TestWithParam<TPumpKind> {
   std::unique_ptr<TMainThreadPump> Pump;
 };
 
-// Work from workers runs on the main thread exactly once each while the main
-// thread joins them (a plain join would deadlock); an exception reaches the
-// worker that asked.
+// While the main thread joins the workers (a plain join would deadlock); an
+// exception reaches the worker that asked.
 TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) {
   TMainThreadPump &pump = MainThreadPump();
   ASSERT_TRUE(pump.IsMainThread());
@@ -47,9 +53,8 @@ TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) 
   std::vector<std::string> caught(kWorkers);
   int offMain = 0;
   std::vector<std::thread> workers;
-  std::vector<std::unique_ptr<std::atomic<bool>>> finished;
+  std::vector<std::atomic<bool>> finished(kWorkers);
   for (int w = 0; w < kWorkers; ++w) {
-    finished.push_back(std::make_unique<std::atomic<bool>>(false));
     workers.emplace_back([&, w] {
       for (int i = 0; i < kCalls; ++i)
         pump.RunOnMainThread([&, w, i] {
@@ -61,11 +66,11 @@ TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) 
       } catch (const std::exception &e) {
         caught[size_t(w)] = e.what();
       }
-      *finished[size_t(w)] = true;
+      finished[size_t(w)] = true;
       pump.Wake();
     });
   }
-  for (int w = 0; w < kWorkers; ++w) JoinWhilePumping(workers[size_t(w)], *finished[size_t(w)]);
+  for (int w = 0; w < kWorkers; ++w) JoinWhilePumping(workers[size_t(w)], finished[size_t(w)]);
   EXPECT_EQ(offMain, 0);
   for (int w = 0; w < kWorkers; ++w) {
     EXPECT_EQ(runs[size_t(w)], std::vector<int>(kCalls, 1)) << w;
@@ -91,11 +96,9 @@ TEST_P(MainThreadPumps, WakeEndsTheWaitEarlyAndRunsTheHandler) {
   EXPECT_EQ(handled, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(, MainThreadPumps, ::testing::Values(TPumpKind::Console, TPumpKind::Qt),
-                         [](const auto &info) { return info.param == TPumpKind::Qt ? "Qt" : "Console"; });
+INSTANTIATE_TEST_SUITE_P(, MainThreadPumps, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "Qt" : "Console"; });
 
-// A modal dialog runs its own loop above the wait of whoever opened it while
-// waiting. Work and wake-ups from workers must reach the main thread there.
 TEST(QtPump, ALoopNestedAboveAWaitServesWorkAndWakes) {
   TQtPump pump;
   SetMainThreadPump(&pump);
@@ -125,6 +128,58 @@ TEST(QtPump, ALoopNestedAboveAWaitServesWorkAndWakes) {
   SetMainThreadPump(nullptr);
   EXPECT_EQ(ranInDialog, 100);
   EXPECT_GE(wakesInDialog, 1);
+}
+
+TEST(ChildProcess, GetsOnlyItsOwnDescriptorsAndArgumentsAsGiven) {
+  // Opened the careless way, as a library on another thread might.
+  const int stray = open("/dev/null", O_RDONLY);
+  ASSERT_GE(stray, 0);
+  const struct {
+    const char *Program;
+    std::vector<std::string> Args;
+    std::string Out;
+    int Status;
+    const char *Err;
+  } rows[] = {
+      {"ls", {"-1", "/proc/self/fd"}, "0\n1\n2\n3\n", 0, ""},  // 3 is the folder ls reads
+      {"printf", {"%s|", "a b", "'\"", "-x", "$(id)", "\n", "\xff"}, "a b|'\"|-x|$(id)|\n|\xff|", 0, ""},
+      {"ls", {"/no/such/folder"}, "", 2, "No such file"},
+      {"sh", {"-c", "kill -9 $$"}, "", 128 + SIGKILL, ""},
+  };
+  for (const auto &row : rows) {
+    TChildProcess child(row.Program, row.Args);
+    EXPECT_EQ(child.ReadAll(4096, 60000), row.Out);
+    EXPECT_EQ(child.Wait(60000), row.Status) << row.Program;
+    EXPECT_NE(child.Errors().find(row.Err), std::string::npos) << child.Errors();
+  }
+  {
+    // Closes its output and stays, as does what it started.
+    TChildProcess lingering("sh", {"-c", "sleep 600 >/dev/null 2>&1 & echo $!; exec >&- 2>&-; exec sleep 600"});
+    const std::string started = lingering.ReadAll(64, 60000);
+    EXPECT_EQ(lingering.Wait(200), 128 + SIGKILL);
+    EXPECT_TRUE(lingering.TimedOut());
+    const pid_t grandchild = std::atoi(started.c_str());
+    ASSERT_GT(grandchild, 0) << started;
+    std::string state;
+    for (int i = 0; i < 500 && kill(grandchild, 0) == 0; ++i) {  // its new parent reaps it
+      std::ifstream stat("/proc/" + std::to_string(grandchild) + "/stat");
+      std::getline(stat, state);
+      if (state.find(") Z") != std::string::npos) break;
+      usleep(10000);
+    }
+    EXPECT_TRUE(kill(grandchild, 0) != 0 || state.find(") Z") != std::string::npos) << state;
+    if (kill(grandchild, 0) == 0 && state.find(") Z") == std::string::npos) kill(grandchild, SIGKILL);
+  }
+  try {
+    TChildProcess missing("no-such-program-here", {});
+    ADD_FAILURE() << "started a program that does not exist";
+  } catch (const std::system_error &e) {
+    EXPECT_EQ(e.code().value(), ENOENT);
+  }
+  close(stray);
+  errno = 0;
+  EXPECT_EQ(waitpid(-1, nullptr, WNOHANG), -1);
+  EXPECT_EQ(errno, ECHILD);
 }
 
 }  // namespace

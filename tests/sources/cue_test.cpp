@@ -28,8 +28,7 @@ std::string Encode(const std::string &utf8, const char *charset) {
   return out;
 }
 
-// A sheet as a common ripping program writes it (CR LF line ends): a pregap
-// (INDEX 00) before track 2, a PREGAP line, an unquoted title.
+// A ripping program's sheet (CR LF): a pregap (INDEX 00) before track 2, a PREGAP line, an unquoted title.
 std::string RipperSheet(const std::string &title1 = "Allegro / Vivace", const std::string &performer = "Orchestra") {
   return "REM GENRE \"Classical\"\r\nREM DATE 1997\r\nREM COMMENT \"ExactAudioCopy v1.6\"\r\nCATALOG 0724356684727\r\n"
          "PERFORMER \"" + performer + "\"\r\nTITLE \"Album: Live\"\r\nFILE \"Album Image.flac\" WAVE\r\n"
@@ -40,8 +39,7 @@ std::string RipperSheet(const std::string &title1 = "Allegro / Vivace", const st
          "  TRACK 3 AUDIO\r\n    PREGAP 00:02:00\r\n    INDEX 01 07:01:01\r\n";
 }
 
-// The tracks in one line each: number, title, performer, album, file, INDEX 00
-// and 01, and the span a layout cuts (seconds, to the millisecond).
+// One line a track: number, title, performer, album, file, INDEX 00 and 01, span (seconds).
 std::string Render(const TCUEArr &tracks) {
   std::string text;
   for (const TCUERec &t : tracks)

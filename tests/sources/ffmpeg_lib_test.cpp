@@ -1,23 +1,25 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The ffmpeg program as a decoder: its report read from real files of many
-// kinds as ffprobe reads them, its decoding compared with its own, and every
-// way a misbehaving ffmpeg (a fake one the test writes) can fail ending
-// cleanly: a clear error, no process left behind, no descriptor leaked.
+// Audio properties of a source, of a whole list on parallel workers, and of
+// films through the ffmpeg program: its report read as ffprobe reads it, its
+// decoding compared with its own, and every way a misbehaving ffmpeg (a fake
+// one the test writes) can fail ending cleanly: a clear error, no process
+// left behind, no descriptor leaked.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <filesystem>
-#include <fstream>
-#include <map>
 #include <sstream>
 
 #include "base/texts.h"
 #include "sources/audio_info.h"
 #include "sources/ffmpeg_lib.h"
+#include "sources/getaudioinfo_thread.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -30,20 +32,18 @@ int OpenDescriptors() { return int(std::distance(fs::directory_iterator("/proc/s
 std::vector<pid_t> Children() {
   std::vector<pid_t> children;
   for (const auto &entry : fs::directory_iterator("/proc")) {
-    const std::string name = entry.path().filename();
-    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
-    std::string line;
-    std::getline(stat, line);
-    const size_t close = line.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(line.substr(close + 2));
-    char state;
-    pid_t parent;
-    rest >> state >> parent;
-    if (parent == getpid()) children.push_back(std::stoi(name));
+    const std::string pid = entry.path().filename(), stat = pid[0] <= '9' ? ReadText("/proc/" + pid + "/stat") : "";
+    const size_t close = stat.rfind(')');
+    if (close != std::string::npos && std::atoi(stat.c_str() + close + 4) == getpid())
+      children.push_back(std::stoi(pid));
   }
   return children;
+}
+
+TAudioInfo InfoOf(const std::string &path) {
+  TAudioInfo info;
+  GetFileAudioInfo(path, true, info);
+  return info;
 }
 
 // Makes a file with ffmpeg from lavfi graphs `inputs`; `args` map and encode.
@@ -100,32 +100,25 @@ TEST_P(FFmpegProbe, ReadsEveryAudioStreamAsFFprobeDoes) {
   std::string text, out, duration;
   ffmpeg_lib::TAudioInfoArr streams;
   GetFFmpegAudioInfo(path, text, streams);
+  // Its fields come in its own order: codec_name, sample_rate, channels, channel_layout, bit_rate.
   RunTool({"ffprobe", "-v", "error", "-select_streams", "a", "-show_entries",
-           "stream=codec_name,sample_rate,channels,channel_layout,bit_rate", "-of", "compact", path}, &out);
+           "stream=codec_name,sample_rate,channels,channel_layout,bit_rate", "-of", "csv=p=0", path}, &out);
   RunTool({"ffprobe", "-v", "error", "-show_entries", "format=duration", "-of", "csv=p=0", path}, &duration);
-  std::vector<std::map<std::string, std::string>> expected;
-  std::istringstream lines(out);
-  for (std::string line; std::getline(lines, line);) {
-    expected.emplace_back();
-    std::istringstream fields(line);
-    for (std::string f; std::getline(fields, f, '|');)
-      if (const size_t eq = f.find('='); eq != std::string::npos) expected.back()[f.substr(0, eq)] = f.substr(eq + 1);
-  }
   SCOPED_TRACE(text);
-  ASSERT_EQ(streams.size(), expected.size());
-  for (size_t i = 0; i < streams.size(); ++i) {
-    std::map<std::string, std::string> &e = expected[i];
-    EXPECT_EQ(streams[i].Codec, e["codec_name"]);
-    EXPECT_EQ(streams[i].SampleRate, std::stoi(e["sample_rate"]));
-    EXPECT_EQ(streams[i].Channels, std::stoi(e["channels"]));
-    EXPECT_EQ(streams[i].ChannelsText, e["channel_layout"]);
-    EXPECT_EQ(streams[i].Bitrate, e["bit_rate"] == "N/A" ? 0 : std::stoi(e["bit_rate"]) / 1000);
-    EXPECT_EQ(streams[i].BitsPerSample, 16);
-    EXPECT_NEAR(streams[i].Duration, row.PipeWritten ? -1.0 : std::stod(duration), 0.01);
+  ASSERT_EQ(streams.size(), size_t(std::count(out.begin(), out.end(), '\n')));
+  std::istringstream lines(out);
+  for (const ffmpeg_lib::TAudioInfoRec &stream : streams) {
+    std::string line;
+    std::getline(lines, line);
+    const std::string bitrate = line.substr(line.rfind(',') + 1);
+    EXPECT_EQ(stream.Codec + "," + std::to_string(stream.SampleRate) + "," + std::to_string(stream.Channels) + "," +
+                  stream.ChannelsText, line.substr(0, line.rfind(',')));
+    EXPECT_EQ(stream.Bitrate, bitrate == "N/A" ? 0 : std::stoi(bitrate) / 1000);
+    EXPECT_EQ(stream.BitsPerSample, 16);
+    EXPECT_NEAR(stream.Duration, row.PipeWritten ? -1.0 : std::stod(duration), 0.01);
   }
   // The program's own view of the source: the first stream is the one converted.
-  TAudioInfo info;
-  GetFileAudioInfo(path, true, info);
+  const TAudioInfo info = InfoOf(path);
   EXPECT_EQ(info.ErrorText, "");
   ASSERT_EQ(info.Streams.size(), streams.size());
   EXPECT_EQ(info.Index, 0);
@@ -158,12 +151,6 @@ TEST(FFmpegReport, OddNumbersGiveNoNegativeCounts) {
     EXPECT_EQ(std::vector<int>({streams[0].SampleRate, streams[0].Channels, streams[0].Bitrate}),
               std::vector<int>({row.Rate, row.Channels, row.Bitrate})) << row.Fields;
   }
-}
-
-TAudioInfo InfoOf(const std::string &path) {
-  TAudioInfo info;
-  GetFileAudioInfo(path, true, info);
-  return info;
 }
 
 // Everything a decoder delivers, in blocks of `block` bytes; what it raised in `error`.
@@ -206,6 +193,10 @@ class FFmpegDecoder : public ::testing::Test {
 // before what looks like a report line, bytes that are no UTF-8, a colon
 // that would name a protocol, a command.
 TEST_F(FFmpegDecoder, DeliversEachStreamAsFFmpegDecodesIt) {
+  std::string want[2];
+  for (int index : {0, 1})
+    ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-i", Film, "-map", "0:a:" + std::to_string(index), "-f", "s16le",
+                       "pipe:1"}, &want[index]), 0);
   for (const std::string name : {"film.mkv", "it's \"quoted\".mkv", "-leading dash.mkv", "-.mkv",
                                  "a\n  Stream #0:7: Audio: mp3, 8000 Hz, mono\n.mkv", "latin1 \xe9t\xe9.mkv",
                                  "http:not a url.mkv", "$(touch pwned).mkv"}) {
@@ -218,13 +209,11 @@ TEST_F(FFmpegDecoder, DeliversEachStreamAsFFmpegDecodesIt) {
     for (int index : {0, 1}) {
       info.Index = index;
       const std::vector<uint8_t> got = DecodeAll(path, info, -1, 4096 * 3);  // not a power of two
-      std::string out;
-      ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-i", Film, "-map", "0:a:" + std::to_string(index), "-f", "s16le", "pipe:1"}, &out), 0);
-      const std::vector<uint8_t> want(out.begin(), out.end());
-      EXPECT_EQ(got, want) << "stream " << index;
-      if (index == 1 || path != Film) continue;
-      info.Index = 0;  // a later start is that frame of the whole decode, exactly
-      EXPECT_EQ(DecodeAll(path, info, 1.2), std::vector<uint8_t>(want.begin() + 52920 * 4, want.end()));
+      EXPECT_TRUE(got == std::vector<uint8_t>(want[index].begin(), want[index].end())) << "stream " << index;
+    }
+    info.Index = 0;  // a later start is that frame of the whole decode, exactly
+    if (path == Film) {
+      EXPECT_TRUE(DecodeAll(path, info, 1.2) == std::vector<uint8_t>(want[0].begin() + 52920 * 4, want[0].end()));
     }
     if (path != Film) fs::remove(path);
   }
@@ -236,11 +225,10 @@ TEST_F(FFmpegDecoder, DeliversEachStreamAsFFmpegDecodesIt) {
 TEST_F(FFmpegDecoder, MisbehavingProgramsEndCleanly) {
   const std::string report = "echo \"Input #0, matroska,webm, from '$4':\" >&2; echo '  Stream #0:1: Audio: flac, 44100 Hz, stereo, s16' >&2;";
   const struct {
-    const char *Name, *Script;  // null: no such program
+    const char *Name, *Script;
     size_t Streams, Bytes;      // what the probe finds, what the decoder delivers
     std::string Error;          // how what the decoder raises begins ("" nothing)
   } rows[] = {
-      {"missing", nullptr, 0, 0, text_ffmpeg_missing},
       {"a clean end", "head -c 10000 /dev/zero", 0, 10000, ""},
       {"an end in mid-frame", "head -c 10002 /dev/zero", 0, 10000, ""},
       {"a failure it explains", "head -c 4096 /dev/zero; echo 'first' >&2; echo 'Invalid data found' >&2; exit 1", 0, 4096,
@@ -256,41 +244,36 @@ TEST_F(FFmpegDecoder, MisbehavingProgramsEndCleanly) {
   for (const auto &row : rows) {
     SCOPED_TRACE(row.Name);
     const std::string fake = Folder + "/fake-ffmpeg";
-    fs::remove(fake);
-    if (row.Script) {
-      std::string script = row.Script;
-      if (const size_t at = script.find("REPORT"); at != std::string::npos) script.replace(at, 6, report);
-      WriteText(fake, "#!/bin/sh\n" + script + "\n");
-      fs::permissions(fake, fs::perms::owner_all);
-    }
+    std::string script = row.Script;
+    if (const size_t at = script.find("REPORT"); at != std::string::npos) script.replace(at, 6, report);
+    WriteText(fake, "#!/bin/sh\n" + script + "\n");
+    fs::permissions(fake, fs::perms::owner_all);
     SetFFmpegPath(fake);
     std::string text, error;
     ffmpeg_lib::TAudioInfoArr streams;
-    EXPECT_EQ(GetFFmpegAudioInfo(Film, text, streams), row.Script != nullptr);
+    EXPECT_TRUE(GetFFmpegAudioInfo(Film, text, streams));
     EXPECT_EQ(streams.size(), row.Streams);
     EXPECT_EQ(DecodeAll(Film, PcmInfo(44100, 2, 16), -1, 4096, &error).size(), row.Bytes);
     EXPECT_EQ(error.substr(0, row.Error.size()), row.Error);
     EXPECT_EQ(error.empty(), row.Error.empty()) << error;
     EXPECT_TRUE(Children().empty());
   }
-  // The real ffmpeg killed while it works, from the start or after a seek (when
-  // it also reports how its decode begins): no line of that report passes for the reason.
+  // The real ffmpeg killed after a seek, of which it reports how its decode
+  // begins: no line of that report passes for the reason.
   SetFFmpegPath("ffmpeg");
-  for (const double start : {-1.0, 1.5}) {
-    TFFMPEGDecoder decoder(false, Film, start, 0, 0, 4096, InfoOf(Film));
-    std::vector<uint8_t> block(4096);
-    ASSERT_EQ(decoder.GetData(block.data(), 4096), 4096);
-    const std::vector<pid_t> running = Children();
-    ASSERT_EQ(running.size(), 1u);
-    kill(running[0], SIGKILL);
-    try {
-      while (decoder.GetData(block.data(), 4096) > 0) {
-      }
-      ADD_FAILURE() << "a killed ffmpeg went unnoticed";
-    } catch (const std::exception &e) {
-      EXPECT_EQ(std::string(e.what()), "ffmpeg: stopped by signal 9") << start;
+  TFFMPEGDecoder decoder(false, Film, 1.5, 0, 0, 4096, InfoOf(Film));
+  std::vector<uint8_t> block(4096);
+  ASSERT_EQ(decoder.GetData(block.data(), 4096), 4096);
+  ASSERT_EQ(Children().size(), 1u);
+  kill(Children()[0], SIGKILL);
+  std::string error;
+  try {
+    while (decoder.GetData(block.data(), 4096) > 0) {
     }
+  } catch (const std::exception &e) {
+    error = e.what();
   }
+  EXPECT_EQ(error, "ffmpeg: stopped by signal 9");
 }
 
 // Files ffmpeg cannot read as audio: no streams, and a decoder error naming ffmpeg.
@@ -326,6 +309,67 @@ TEST_F(FFmpegDecoder, StoppingEarlyEndsTheProcess) {
     EXPECT_NEAR(decoder.GetPosition(), 70.0 + 65536.0 / (44100 * 4), 1e-9);
   }
   EXPECT_TRUE(Children().empty());
+}
+
+// What the files info view shows: the source's own rate and channels, its
+// depth (16 for lossy ones, 24 for DSD), its length and its bitrate (of the
+// whole file, rounded up); a source that cannot be read gets an error text.
+TEST(AudioInfo, PropertiesOfEveryKindOfSource) {
+  StartBass();
+  const std::string folder = TestFolder();
+  const struct {
+    const char *Name;
+    std::vector<std::string> Codec;
+    int Rate, Channels, Bits;
+  } rows[] = {{"a.flac", {"-c:a", "flac"}, 48000, 6, 24},   {"a.mp3", {"-c:a", "libmp3lame"}, 44100, 2, 16},
+              {"a.opus", {"-c:a", "libopus"}, 48000, 2, 16}, {"a.oga", {"-c:a", "flac"}, 48000, 2, 24},
+              {"a.aif", {}, 48000, 2, 16},                   {"a.aifc", {"-c:a", "pcm_f32be"}, 48000, 2, 32},
+              {"a.m4b", {"-c:a", "aac"}, 48000, 2, 16},      {"a.mka", {"-c:a", "flac"}, 48000, 8, 24},
+              {"a.webm", {"-c:a", "libopus"}, 48000, 1, 16}, {"a.dsf", {}, 352800, 2, 24}};
+  for (const auto &r : rows) {
+    SCOPED_TRACE(r.Name);
+    const std::string path = folder + "/" + r.Name;
+    const TTestSignal signal{.Rate = r.Rate == 352800 ? 44100 : r.Rate, .Channels = r.Channels, .Bits = 24, .Seconds = 1.5};
+    const TAudioInfo info =
+        InfoOf(r.Rate == 352800 ? WriteDsf(path, signal.Seconds) : WriteSignal(path, signal, r.Codec));
+    ASSERT_EQ(info.ErrorText, "");
+    const TAudioInfoRec &s = info.Streams.at(0);
+    EXPECT_EQ(std::vector<int>({s.SampleRate, s.Channels, s.BitsPerSample}), std::vector<int>({r.Rate, r.Channels, r.Bits}));
+    EXPECT_NEAR(s.Duration, signal.Seconds, 0.001);
+    if (r.Bits != 24 || r.Rate == 352800) continue;
+    EXPECT_EQ(std::vector<int>({s.BytesPerSample, s.GatheredBytesPerSample, s.BlockAlign, s.BytesPerSecond}),
+              std::vector<int>({3, 3, 3 * r.Channels, r.Rate * r.Channels * 3}));
+    EXPECT_EQ(s.Bitrate, int(std::nearbyint(double(std::filesystem::file_size(path)) / (1.5 * 125) + 0.5)));
+  }
+  const TAudioInfo info = InfoOf(folder + "/missing.wav");
+  EXPECT_EQ(info.ErrorText, FormatText(text_getting_audio_info_failed, BASS_ERROR_FILEOPEN));
+  ASSERT_EQ(info.Streams.size(), 1u);
+  EXPECT_EQ(info.Streams[0].SampleRate, 0);
+}
+
+// The list split over workers in order, durations summed; a failing
+// worker's range counts for nothing and its failure is listed.
+TEST(AudioInfo, GatheringSumsDurationsAndCollectsFailures) {
+  EXPECT_EQ(AudioInfoWorkerRanges(1, 2), (std::vector<std::pair<int, int>>{{0, 0}}));
+  EXPECT_EQ(AudioInfoWorkerRanges(8, 2), (std::vector<std::pair<int, int>>{{0, 7}}));
+  EXPECT_EQ(AudioInfoWorkerRanges(100, 2), (std::vector<std::pair<int, int>>{
+                                               {0, 0}, {1, 12}, {13, 24}, {25, 36}, {37, 48}, {49, 60}, {61, 72}, {73, 99}}));
+  StartBass();
+  const std::string folder = TestFolder();
+  TSourceList list;
+  for (uint32_t i = 0; i < 12; ++i)
+    list.push_back({WriteSignal(folder + "/s" + std::to_string(10 + i) + ".wav", {.Seconds = 0.5 + i * 0.25, .Seed = i}), {}});
+  std::string errors;
+  const double total = GatherAudioInfo(list, nullptr, nullptr, errors);
+  EXPECT_EQ(errors, "");
+  EXPECT_NEAR(total, 12 * 0.5 + 0.25 * 66, 1e-9);
+  for (const TSourceItem &item : list) {
+    EXPECT_EQ(item.Rec.Progress.Percent, 1);
+    EXPECT_EQ(item.Rec.AudioInfo.Streams.at(0).SampleRate, 44100);
+  }
+  list.push_back({folder + "/vanished.wav", {}});
+  EXPECT_LT(GatherAudioInfo(list, nullptr, nullptr, errors), total);
+  EXPECT_EQ(errors, folder + "/vanished.wav : " + FormatText(text_getting_audio_info_failed, BASS_ERROR_FILEOPEN) + "\r\n");
 }
 
 }  // namespace

@@ -47,6 +47,13 @@ std::string TestProfileFolder() {
 
 namespace {
 
+// Waits for a started program: its exit status (128 + signal if killed).
+int WaitTool(int pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
 // Starts a program (looked up on PATH) with no input and its output and error in the files given.
 pid_t Spawn(const std::vector<std::string> &argv, const std::string &outFile, const std::string &errFile) {
   posix_spawn_file_actions_t actions;
@@ -279,12 +286,10 @@ std::string WriteMusic(const std::string &path, const TTestSignal &signal, const
 #include "platform/bass/bass.h"
 
 void StartBass() {
-  static const bool started = [] {
+  [[maybe_unused]] static const bool started = [] {
     BASS_Init(0, 44100, 0, nullptr, nullptr);
-    BASS_SetConfig(BASS_CONFIG_VERIFY, 0x100000);
-    return true;
+    return BASS_SetConfig(BASS_CONFIG_VERIFY, 0x100000);
   }();
-  (void)started;
 }
 
 std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes) {
@@ -300,16 +305,6 @@ std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes) {
   return all;
 }
 
-int StartTool(const std::vector<std::string> &argv, const std::string &errFile) {
-  return Spawn(argv, "/dev/null", errFile);
-}
-
-int WaitTool(int pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
 TOtherUser::TOtherUser() : OldMask(umask(022)) {
   std::string root = (fs::temp_directory_path() / "tonmill-other-XXXXXX").string();
   if (!mkdtemp(root.data())) {
@@ -318,10 +313,7 @@ TOtherUser::TOtherUser() : OldMask(umask(022)) {
   }
   Root = root;
   // Copies keep their source's mode, which a private umask may have closed.
-  const fs::perms open = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
-                         fs::perms::others_read | fs::perms::others_exec;
-  const fs::perms readable = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
-                             fs::perms::others_read;
+  const fs::perms open = fs::perms(0755), readable = fs::perms(0644);
   fs::permissions(Root, open);
   // The language files go beside the program, where it looks for them.
   fs::create_directories(Root + "/program/lang");
@@ -409,13 +401,11 @@ std::vector<TThreadErrorRec> ConvertJob(const TFileListRec &job,
 std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::string &output,
                                          TDestinationFormat format, const void *options,
                                          std::function<void(TCoderThread &, const TProgressRec &)> onProgress) {
-  const TSourceGuard guard({source});
   return ConvertJob(WholeSourceJob(source, output, format, options), std::move(onProgress));
 }
 
 std::vector<TThreadErrorRec> ConvertStopped(const std::string &source, const std::string &output,
                                             TDestinationFormat format, const void *options, int percent) {
-  const TSourceGuard guard({source});
   TFileListRec job = WholeSourceJob(source, output, format, options);
   job.KeepPartial = true;
   return ConvertJob(job, [percent](TCoderThread &worker, const TProgressRec &p) {
@@ -525,9 +515,8 @@ double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &
 }
 
 std::string WriteDsf(const std::string &path, double seconds, const std::string &title, int rate) {
-  const int kRate = rate;
   constexpr int kChannels = 2, kBlock = 4096;
-  const uint64_t samples = uint64_t(seconds * kRate);
+  const uint64_t samples = uint64_t(seconds * rate);
   const uint64_t blocks = (samples / 8 + kBlock - 1) / kBlock;
   std::vector<uint8_t> data(blocks * kBlock * kChannels, 0);
   for (int c = 0; c < kChannels; ++c) {
@@ -535,7 +524,7 @@ std::string WriteDsf(const std::string &path, double seconds, const std::string 
     for (uint64_t i = 0; i < samples; ++i) {
       // Left a sweep from 300 Hz up by 1 kHz a second (no lag looks like
       // another), right a 1.5 kHz tone.
-      const double t = double(i) / kRate;
+      const double t = double(i) / rate;
       first += 0.4 * std::sin(2 * M_PI * (c ? 1500 * t : 300 * t + 500 * t * t)) - out;
       second += first - out;
       out = second >= 0 ? 1 : -1;
@@ -557,7 +546,7 @@ std::string WriteDsf(const std::string &path, double seconds, const std::string 
   auto tag = [&](const char *name) { file.insert(file.end(), name, name + 4); };
   const uint64_t dataStart = 28 + 52, total = dataStart + 12 + data.size() + id3.size();
   tag("DSD "), put(28, 8), put(total, 8), put(id3.empty() ? 0 : total - id3.size(), 8);
-  tag("fmt "), put(52, 8), put(1, 4), put(0, 4), put(2, 4), put(kChannels, 4), put(kRate, 4), put(1, 4);
+  tag("fmt "), put(52, 8), put(1, 4), put(0, 4), put(2, 4), put(kChannels, 4), put(rate, 4), put(1, 4);
   put(samples, 8), put(kBlock, 4), put(0, 4);
   tag("data"), put(12 + data.size(), 8);
   file.insert(file.end(), data.begin(), data.end());
@@ -581,34 +570,25 @@ std::string WriteBrokenMp3(const std::string &path, double goodSeconds) {
 
 namespace {
 
-// FNV-1a over the file's bytes, its size and modification time (ns); false when it cannot be read.
+// A hash of the file's bytes, its size and modification time (ns); false when it is no regular file.
 bool LookAt(const std::string &path, uint64_t &hash, int64_t &size, int64_t &mtime) {
   struct stat info;
   if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
   size = info.st_size;
   mtime = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  hash = 14695981039346656037ull;
-  char buffer[65536];
-  while (in.read(buffer, sizeof buffer) || in.gcount() > 0)
-    for (std::streamsize i = 0; i < in.gcount(); ++i) hash = (hash ^ uint8_t(buffer[i])) * 1099511628211ull;
+  hash = std::hash<std::string>{}(ReadText(path));
   return true;
 }
 
 }  // namespace
 
 TSourceGuard::TSourceGuard(const std::vector<std::string> &paths) {
-  std::vector<std::string> files;
-  for (const std::string &p : paths) {
+  std::vector<std::string> files = paths;
+  for (const std::string &p : paths) {  // and what the folders among them hold
     std::error_code ec;
-    if (fs::is_directory(p, ec)) {
-      for (fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec), end;
-           it != end; it.increment(ec))
-        files.push_back(it->path().string());
-    } else {
-      files.push_back(p);
-    }
+    for (fs::recursive_directory_iterator it(p, fs::directory_options::skip_permission_denied, ec), end;
+         !ec && it != end; it.increment(ec))
+      files.push_back(it->path().string());
   }
   for (const std::string &f : files) {
     TSeen seen{f, 0, 0, 0};
@@ -619,7 +599,7 @@ TSourceGuard::TSourceGuard(const std::vector<std::string> &paths) {
 TSourceGuard::~TSourceGuard() {
   for (const TSeen &was : Files) {
     TSeen now{was.Path, 0, 0, 0};
-    if (!fs::exists(was.Path)) continue;  // a test may take a source away on purpose
+    // A test may take a source away on purpose.
     if (!LookAt(was.Path, now.Hash, now.Size, now.MTime)) continue;
     EXPECT_TRUE(now.Hash == was.Hash && now.Size == was.Size) << "the source " << was.Path << " was changed";
     EXPECT_EQ(now.MTime, was.MTime) << "the modification time of the source " << was.Path << " changed";

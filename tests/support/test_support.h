@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Helpers shared by the tests: a fresh folder per test in the build tree,
-// running the independent tools (ffmpeg, sox, flac, ...), and test signals.
+// Helpers shared by the tests: a fresh folder per test, the independent tools, test signals, the program.
 #pragma once
 
 #include <cstdint>
@@ -14,8 +13,7 @@ std::string TestFolder();
 // "config" folder inside, the languages of the source tree, English texts.
 std::string TestProfileFolder();
 
-// Runs a program (looked up on PATH, no shell). Returns its exit status;
-// its standard output and error go to `out` and `err` when given.
+// Runs a program (looked up on PATH, no shell): its exit status, its output and error in `out` and `err`.
 int RunTool(const std::vector<std::string> &argv, std::string *out = nullptr,
             std::string *err = nullptr);
 
@@ -26,21 +24,18 @@ std::string ReadText(const std::string &path);
 std::string WriteText(const std::string &path, const std::string &text);
 // Cuts a file to the first half of its bytes, as an interrupted copy leaves it. Returns path.
 std::string CutInHalf(const std::string &path);
-// What ffprobe says of the first audio stream's `entries` ("codec_name,bit_rate",
-// "nb_read_packets" too), one line.
+// What ffprobe says of the first audio stream's `entries` ("codec_name,nb_read_packets"), one line.
 std::string ProbeStream(const std::string &path, const std::string &entries);
 
-// A deterministic test signal: a different tone in every channel plus noise
-// (or, with Music, notes, drums and a room's echo; 1 or 2 channels), so
-// swapped channels, shifted samples and lost bits all show. Level may pass
-// full scale for floats; integer samples clip.
+// A deterministic test signal: a tone of its own in every channel plus noise (or, with Music, notes,
+// drums and a room's echo; 1 or 2 channels), so swapped channels, shifted samples and lost bits show.
 struct TTestSignal {
   int Rate = 44100;
   int Channels = 2;
   int Bits = 16;          // 8 (unsigned), 16, 24 or 32 (float)
   double Seconds = 1.0;
   uint32_t Seed = 1;
-  double Level = 0.9;     // peak, relative to full scale
+  double Level = 0.9;     // peak, relative to full scale (floats may pass it; integers clip)
   bool Music = false;
   std::vector<std::pair<double, double>> Silent = {};  // spans (seconds) of digital silence
 };
@@ -51,18 +46,15 @@ std::vector<uint8_t> MakeSamples(const TTestSignal &signal);
 // The ffmpeg raw format name of samples of `bits` ("u8", "s16le", "s24le", "f32le").
 std::string RawFormat(int bits);
 
-// Writes the signal to `path` through ffmpeg, which picks the container from
-// the extension; `codecArgs` choose the codec ("-c:a", "flac", ...). Returns path.
+// Writes the signal to `path` through ffmpeg (the extension picks the container, `codecArgs` the codec).
 std::string WriteSignal(const std::string &path, const TTestSignal &signal,
                         const std::vector<std::string> &codecArgs = {});
 
-// An MP3 file (no length stated) of `goodSeconds` of the test signal that
-// goes on with over a thousand frames of another shape: decoding gives up there.
+// An MP3 file (no length stated) of `goodSeconds` that goes on with frames of another shape: decoding gives up there.
 std::string WriteBrokenMp3(const std::string &path, double goodSeconds);
 
 // A DSD64 (or, at twice the rate, DSD128) stereo DSF file (no program writes one): a sweep and a tone,
-// one-bit by a second-order sigma-delta loop, with an ID3v2 title when
-// `title` is given. Returns path.
+// one-bit by a second-order sigma-delta loop, with an ID3v2 title when `title` is given.
 std::string WriteDsf(const std::string &path, double seconds, const std::string &title = {}, int rate = 2822400);
 
 // Decodes `path` with ffmpeg into raw samples of `rawFormat` (e.g. "s16le").
@@ -81,24 +73,16 @@ std::string WriteMusic(const std::string &path, const TTestSignal &signal,
 
 // Starts the decoding interface once for the test program.
 void StartBass();
-// Everything a stream delivers from its position to the end, read in blocks of
-// `blockBytes`; fails the test when the stream ends with an error.
+// Everything a stream delivers from its position on, in blocks of `blockBytes`; an error fails the test.
 std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes = 65536);
 
-// Starts a program without waiting; its standard error goes to `errFile`.
-int StartTool(const std::vector<std::string> &argv, const std::string &errFile);
 // Waits (at most half a minute) until the file holds more than `bytes`.
 void WaitForGrowth(const std::string &path, uintmax_t bytes = 100000);
-// Waits for a started program; returns its exit status (128 + signal if killed).
-int WaitTool(int pid);
 
-// The program run by another, unprivileged user (uid 65534), wherever the
-// build tree lies and whatever its parents' permissions: a fresh folder under
-// the system's temporary folder that this user can reach, holding a copy of
-// the program and its language files; the test writes there what the user
-// must read. Files written while it lives are readable by all (umask 022).
-// The folder goes with the object. Running as another user needs root and
-// setpriv: CannotRun says why it cannot be done ("" when it can).
+// The program run by another, unprivileged user (uid 65534): a copy of it and
+// its language files in a fresh temporary folder this user can reach, gone
+// with the object; files written meanwhile are readable by all (umask 022).
+// It needs root and setpriv: CannotRun says why it cannot be done ("" when it can).
 class TOtherUser {
  public:
   TOtherUser();
@@ -115,16 +99,13 @@ class TOtherUser {
 
 #include "engine/coder_thread.h"
 
-// What a source of raw PCM says of itself, for an encoder: one stream of
-// `bits` (whole bytes), lasting `seconds` (0: not stated).
+// What a source of raw PCM says of itself: one stream of `bits` (whole bytes), `seconds` long (0: not stated).
 TAudioInfo PcmInfo(int rate, int channels, int bits, double seconds = 0);
 
-// The job of one whole source, as a run makes it (audio information and tags
-// read from the source).
+// The job of one whole source, as a run makes it (audio information and tags read from the source).
 TFileListRec WholeSourceJob(const std::string &source, const std::string &output,
                             TDestinationFormat format, const void *options);
-// Converts one job on a worker. Returns the errors the worker reported.
-// `onProgress` may stop the worker.
+// Converts one job on a worker (`onProgress` may stop it): the errors it reported.
 std::vector<TThreadErrorRec> ConvertJob(
     const TFileListRec &job, std::function<void(TCoderThread &, const TProgressRec &)> onProgress = {});
 // ConvertJob of WholeSourceJob.
@@ -136,8 +117,7 @@ std::vector<TThreadErrorRec> ConvertFile(
 std::vector<TThreadErrorRec> ConvertStopped(const std::string &source, const std::string &output,
                                             TDestinationFormat format, const void *options, int percent);
 
-// While alive, no file of this process may grow past `bytes` (writes beyond
-// fail as on a full disk, with "File too large").
+// While alive, no file of this process may grow past `bytes` (writes beyond fail with "File too large").
 class TFileSizeLimit {
  public:
   explicit TFileSizeLimit(uint64_t bytes);
@@ -147,32 +127,27 @@ class TFileSizeLimit {
   uint64_t Previous;
 };
 
-// A small tmpfs on `Folder`, mounted in a mount namespace of this process's
-// own so nothing outside sees it. Mounting needs root; Mounted tells. Threads
-// and programs started afterwards see it too.
+// A small tmpfs on `Folder` in a mount namespace of this process's own (seen by its later threads and
+// programs, not outside). Mounting needs root; Mounted tells.
 class TScratchDisk {
  public:
   TScratchDisk(const std::string &folder, const std::string &size);
   ~TScratchDisk();
   void SetReadOnly(bool on);
-  // Takes all free space but `bytes` (whole pages) with a hidden filler file
-  // in Folder, so writes beyond fail with "No space left on device".
+  // Fills all free space but `bytes` (whole pages): writes beyond fail with "No space left on device".
   void LeaveFree(uint64_t bytes);
-  // Removes the filler.
   void Unfill();
   const std::string Folder;
   bool Mounted = false;
 };
 
-// Signal-to-noise ratio of `test` against `reference` in dB (interleaved
-// samples of `channels`), with `test` shifted by the lag up to `maxLag` frames
-// that matches best (encoder delay); only the frames both hold count.
+// Signal-to-noise ratio (dB) of `test` against `reference`, interleaved `channels`, `test` shifted by the lag
+// up to `maxLag` frames that matches best (encoder delay); only the frames both hold count.
 double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &test, int channels,
              int maxLag = 0);
 
-// Converting never touches a source: while alive, remembers the bytes and
-// modification time of every file under `paths` (files or folders), and on
-// destruction fails the test for any of them that is still there but changed.
+// Converting never touches a source: fails the test when a file under `paths` (files or folders) that is
+// still there at the end has other bytes or another modification time.
 class TSourceGuard {
  public:
   explicit TSourceGuard(const std::vector<std::string> &paths);
@@ -187,9 +162,8 @@ class TSourceGuard {
   std::vector<TSeen> Files;
 };
 
-// The program itself, started as a user starts it. `How` says what is
-// awkward about the start; Wait is bounded, so a run that hangs fails the
-// test (and is killed with everything it started) instead of blocking it.
+// The program itself, started as a user starts it, `How` awkwardly. A run that hangs past the bound of
+// Wait fails the test and is killed with everything it started.
 struct TRunHow {
   std::vector<std::string> Env = {};  // "NAME=value" over the test's environment
   std::string Cwd = {};               // working folder ("" keeps the test's)
