@@ -31,6 +31,7 @@
 #include "app/windows/program_options_dialog.h"
 #include "base/texts.h"
 #include "encoders/flac/flac_format.h"
+#include "encoders/opus/opus_format.h"
 #include "test_support.h"
 #include "window_fixture.h"
 
@@ -284,6 +285,20 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
        [&](const std::string &out) {
          EXPECT_LT(above8k(out), above8k(source) - 15);
          EXPECT_TRUE(out.ends_with(".m4a") && ReadText(out).substr(4, 4) == "ftyp");
+       }},
+      // Hard CBR: every 5 ms packet of a stereo source carries 64 kbit/s, 40 bytes.
+      {dfOpus, {}, {Set("tbBitrate", 64), Set("rbCBR"), Set("tbComplexity", 3), Set("rbSpeech"), Set("tbFrameSize", 1)},
+       {{"OpusBitrate", 64}, {"OpusMode", std::string("CBR")}, {"OpusComplexity", 3},
+        {"OpusApplication", std::string("VOIP")}, {"OpusFrameSize", std::string("5")}},
+       [&](const std::string &out) {
+         std::string packets;
+         RunTool({"ffprobe", "-v", "error", "-show_entries", "packet=duration,size", "-of", "csv=p=0", out}, &packets);
+         std::istringstream lines(packets);
+         int full = 0, other = 0;  // the last packet may be cut short
+         for (std::string line; std::getline(lines, line);)
+           if (!line.empty()) (line.starts_with("240,40") ? full : other) += 1;
+         EXPECT_GE(full, 3 * 200);
+         EXPECT_LE(other, 1) << packets;
        }},
       // The quality moved in VBR mode is not kept once CBR is chosen; a stored
       // choice of what this encoder lacks goes on OK.
