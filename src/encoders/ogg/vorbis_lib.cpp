@@ -8,23 +8,7 @@
 #include <string>
 
 #include "encoders/ogg/ogg_format.h"
-
-namespace {
-
-// Vorbis orders the channels of 3 to 8 its own way (centre second, LFE last);
-// the samples arrive in the WAV order. Vorbis channel c takes source channel
-// kFromWav[channels][c].
-const int kFromWav[9][8] = {{},
-                            {0},
-                            {0, 1},
-                            {0, 2, 1},
-                            {0, 1, 2, 3},
-                            {0, 2, 1, 3, 4},
-                            {0, 2, 1, 4, 5, 3},
-                            {0, 2, 1, 5, 6, 4, 3},
-                            {0, 2, 1, 6, 7, 4, 5, 3}};
-
-}  // namespace
+#include "encoders/vorbis_order.h"
 
 TOGG_Coder::~TOGG_Coder() { Clear(); }
 
@@ -81,7 +65,7 @@ void TOGG_Coder::Encode(const uint8_t *Buffer, int Size) {
   } else {
     float **out = vorbis_analysis_buffer(&Dsp, frames);
     for (int v = 0; v < Channels; ++v) {
-      const int c = Channels <= 8 ? kFromWav[Channels][v] : v;
+      const int c = Channels <= 8 ? kVorbisFromWav[Channels][v] : v;
       float *o = out[v];
       switch (BitsPerSample) {
         case 8:

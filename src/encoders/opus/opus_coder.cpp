@@ -5,19 +5,9 @@
 #include <cstring>
 #include <stdexcept>
 
-namespace {
+#include "encoders/vorbis_order.h"
 
-// Family 1 takes the Vorbis order (centre second, LFE last); the samples
-// arrive in the WAV order. Opus channel c takes source channel kFromWav[channels][c].
-const int kFromWav[9][8] = {{},
-                            {0},
-                            {0, 1},
-                            {0, 2, 1},
-                            {0, 1, 2, 3},
-                            {0, 2, 1, 3, 4},
-                            {0, 2, 1, 4, 5, 3},
-                            {0, 2, 1, 5, 6, 4, 3},
-                            {0, 2, 1, 6, 7, 4, 5, 3}};
+namespace {
 
 // A 16-bit or float sample.
 float SampleAt(const uint8_t *s, int Bits) {
@@ -68,7 +58,7 @@ void TOpusCoder::DoOutput(const void *Buffer, int Size, bool) {
   const auto *bytes = static_cast<const uint8_t *>(Buffer);
   const int bits = Stream().BitsPerSample, channels = std::clamp(Stream().Channels, 1, 8);
   const size_t sampleBytes = size_t(bits / 8), frames = size_t(Size) / sampleBytes / size_t(channels);
-  const int *order = kFromWav[channels];
+  const int *order = kVorbisFromWav[channels];
   Floats.resize(frames * size_t(channels));
   for (size_t f = 0; f < frames; ++f) {
     const uint8_t *frame = bytes + f * size_t(channels) * sampleBytes;
