@@ -295,6 +295,14 @@ TEST(CheckedFileStream, InsertAndRemoveKeepTheRest) {
   edit([&](TCheckedFileStream &s) { s.insert(TagLib::ByteVector(10, 's'), 7, 3000); });  // shrinks
   expected = original;
   edit([&](TCheckedFileStream &s) { s.removeBlock(7, 10); });
+  // A tag at the end is found and rewritten from there.
+  std::fill(expected.end() - 2, expected.end(), 'z');
+  edit([&](TCheckedFileStream &s) {
+    s.seek(-4, TagLib::IOStream::End);
+    EXPECT_EQ(s.readBlock(4), TagLib::ByteVector(reinterpret_cast<const char *>(&original[original.size() - 4]), 4));
+    s.seek(-2, TagLib::IOStream::End);
+    s.writeBlock(TagLib::ByteVector(2, 'z'));
+  });
 }
 
 }  // namespace
