@@ -25,33 +25,26 @@ TOpusCoder::TOpusCoder(const std::string &FileName, const TTagRec &Tags, const T
                        const TOpusOptions &Options)
     : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TOpus_Coder>()), Options(Options) {}
 
-int TOpusCoder::Init(std::string &ErrorText) {
-  ErrorText.clear();
-  try {
-    TOpus_Coder &c = *Coder;
-    c.Rate = Stream().SampleRate;
-    c.Channels = Stream().Channels;
-    c.Bitrate = OpusBitrateFor(Options, c.Channels);
-    c.Vbr = Options.Mode != TOpusMode::CBR;
-    c.Constrained = Options.Mode == TOpusMode::CVBR;
-    c.Complexity = Options.Complexity;
-    c.Voice = Options.Application == TOpusApplication::VoIP;
-    c.FrameSize = Options.FrameSize;
-    if (Tags.Carried) {  // into the comment header, written before the audio
-      const std::pair<const char *, const std::string *> fields[] = {
-          {"TITLE", &Tags.Title}, {"ARTIST", &Tags.Artist}, {"ALBUM", &Tags.Album}, {"DATE", &Tags.Year},
-          {"TRACKNUMBER", &Tags.Track}, {"GENRE", &Tags.Genre}, {"COMMENT", &Tags.Comment}};
-      for (const auto &[name, value] : fields)
-        if (!value->empty() && !(value == &Tags.Track && *value == "0")) c.AddComment(name, *value);
-    }
-    CreateOutput();
-    c.Output = OutStream.get();
-    c.Start();
-    return 0;
-  } catch (const std::exception &e) {
-    ErrorText = e.what();
-    return 1;
+void TOpusCoder::Start() {
+  TOpus_Coder &c = *Coder;
+  c.Rate = Stream().SampleRate;
+  c.Channels = Stream().Channels;
+  c.Bitrate = OpusBitrateFor(Options, c.Channels);
+  c.Vbr = Options.Mode != TOpusMode::CBR;
+  c.Constrained = Options.Mode == TOpusMode::CVBR;
+  c.Complexity = Options.Complexity;
+  c.Voice = Options.Application == TOpusApplication::VoIP;
+  c.FrameSize = Options.FrameSize;
+  if (Tags.Carried) {  // into the comment header, written before the audio
+    const std::pair<const char *, const std::string *> fields[] = {
+        {"TITLE", &Tags.Title}, {"ARTIST", &Tags.Artist}, {"ALBUM", &Tags.Album}, {"DATE", &Tags.Year},
+        {"TRACKNUMBER", &Tags.Track}, {"GENRE", &Tags.Genre}, {"COMMENT", &Tags.Comment}};
+    for (const auto &[name, value] : fields)
+      if (!value->empty() && !(value == &Tags.Track && *value == "0")) c.AddComment(name, *value);
   }
+  CreateOutput();
+  c.Output = OutStream.get();
+  c.Start();
 }
 
 void TOpusCoder::DoOutput(const void *Buffer, int Size, bool) {
@@ -70,9 +63,8 @@ void TOpusCoder::DoOutput(const void *Buffer, int Size, bool) {
 
 // A stopped conversion ends its stream too: what was encoded stays playable.
 void TOpusCoder::Finish() {
-  if (!OutStream) return;
-  std::unique_ptr<TFileStream> stream = std::move(OutStream);
-  Coder->End();
-  Coder->Output = nullptr;
-  stream->Close();
+  FinishOutput([&](TFileStream &) {
+    Coder->End();
+    Coder->Output = nullptr;
+  });
 }

@@ -17,7 +17,7 @@ class TOpusCoder : public TCustomCoder {
   TOpusCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
              const TOpusOptions &Options);
   void Finish() override;
-  int Init(std::string &ErrorText) override;
+  void Start() override;
   void DoOutput(const void *Buffer, int Size, bool WriteData) override;
   int GetBufferSize() override { return 65536; }
   const char *ClassName() const override { return "TOpusCoder"; }
