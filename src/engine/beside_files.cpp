@@ -103,8 +103,11 @@ void TBesideFiles::AddSource(const std::string &Path) {
 
 void TBesideFiles::AddOutput(const std::string &Source, const std::string &Output) {
   if (const TFileIdentity output = RegularFileIdentity(Output)) RunFiles.insert(output);
-  OutputPaths.insert(NormalPath(Output));
-  Targets[FolderKey(FolderOf(Output))].insert(FolderKey(FolderOf(Source)));
+  const std::string folder = FolderKey(FolderOf(Output));
+  OutputPaths.insert(Join(folder, Output.substr(Output.find_last_of('/') + 1)));
+  TTarget &target = Targets[folder];
+  if (target.Shown.empty()) target.Shown = FolderOf(Output);
+  target.Sources.insert(FolderKey(FolderOf(Source)));
 }
 
 std::vector<std::string> TBesideFiles::Wanted(const std::string &Folder) const {
@@ -132,13 +135,14 @@ std::vector<std::string> TBesideFiles::Wanted(const std::string &Folder) const {
 }
 
 void TBesideFiles::Copy(const std::function<bool()> &Stopped, std::vector<TThreadWarningRec> &Warnings) {
-  for (auto [target, sources] : Targets) {
+  for (const auto &[target, entry] : Targets) {
     if (Stopped()) return;
+    std::set<std::string> sources = entry.Sources;
     // A folder that holds sources of the run has its own files already.
     if (SourceFolders.count(target)) sources.insert(target);
     if (sources.size() > 1) {
       TThreadWarningRec warning;
-      warning.InputFileName = target;
+      warning.InputFileName = entry.Shown;
       warning.Note = FormatText(text_beside_clash, int32_t(sources.size()));
       Warnings.push_back(warning);
       continue;
@@ -147,7 +151,7 @@ void TBesideFiles::Copy(const std::function<bool()> &Stopped, std::vector<TThrea
     if (source == target) continue;
     for (const std::string &name : Wanted(source)) {
       const std::string from = Join(source, name), to = Join(target, name);
-      if (OutputPaths.count(NormalPath(to))) continue;  // an output of this run goes first
+      if (OutputPaths.count(to)) continue;  // an output of this run goes first
       try {
         const int copied = CopyOne(from, to, Stopped);
         if (copied < 0) return;
@@ -155,7 +159,7 @@ void TBesideFiles::Copy(const std::function<bool()> &Stopped, std::vector<TThrea
       } catch (const std::exception &e) {
         TThreadWarningRec warning;
         warning.InputFileName = from;
-        warning.Note = FormatText(text_beside_not_copied, to, std::string(e.what()));
+        warning.Note = FormatText(text_beside_not_copied, Join(entry.Shown, name), std::string(e.what()));
         Warnings.push_back(warning);
       }
       if (Stopped()) return;

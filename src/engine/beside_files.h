@@ -62,7 +62,11 @@ class TBesideFiles {
   std::vector<std::string> Patterns;
   TPartialFiles *Partials;
   std::set<TFileIdentity> RunFiles;          // sources, sheets and outputs
-  std::set<std::string> OutputPaths;
+  std::set<std::string> OutputPaths;         // in their folder's real path
   std::set<std::string> SourceFolders;       // folders holding sources of the run
-  std::map<std::string, std::set<std::string>> Targets;  // output folder -> its source folders
+  struct TTarget {
+    std::string Shown;                       // as the outputs name it
+    std::set<std::string> Sources;           // the source folders of its outputs
+  };
+  std::map<std::string, TTarget> Targets;    // by the folder's real path
 };
