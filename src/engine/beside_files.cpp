@@ -200,8 +200,10 @@ int TBesideFiles::CopyOne(const std::string &From, const std::string &To, const 
     if (!WriteAllAt(out.Fd, block.data(), size_t(got), at)) Raise("Cannot write to file", To, errno);
     at += got;
   }
+  // A private file stays private; the time tells the next run the copy is current.
   const timespec times[2] = {source.st_atim, source.st_mtim};
-  if (futimens(out.Fd, times) != 0) Raise("Cannot write to file", To, errno);
+  if (fchmod(out.Fd, source.st_mode & 0777) != 0 || futimens(out.Fd, times) != 0)
+    Raise("Cannot write to file", To, errno);
   if (close(std::exchange(out.Fd, -1)) != 0) Raise("Cannot write to file", To, errno);
   // Something put there meanwhile is not ours to replace: our copy goes instead.
   const std::string named = partial.Complete(replaces);

@@ -7,7 +7,7 @@
 // folder: the covers of several albums in one flat folder would overwrite
 // each other, so such a folder gets none, and the run says so. A copy is
 // written under a hidden name and renamed when complete, keeps the source's
-// modification time, and never replaces a file as new as its source or newer.
+// modification time and permissions, and never replaces a file as new as its source or newer.
 #pragma once
 
 #include <cstdint>

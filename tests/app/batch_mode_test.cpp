@@ -355,6 +355,7 @@ TEST_F(BatchMode, FilesBesideTheMusicAreCopiedOnce) {
     fs::last_write_time(album + "/" + name, then + std::chrono::nanoseconds(123456789));
   }
   WriteText(other + "/scan.png", "the only picture");
+  fs::permissions(album + "/rip.log", fs::perms::owner_read | fs::perms::owner_write);  // private
   // Every file under `folder`, hidden ones included, as "name" or "sub/name".
   const auto listing = [](const std::string &folder) {
     std::vector<std::string> names;
@@ -364,11 +365,12 @@ TEST_F(BatchMode, FilesBesideTheMusicAreCopiedOnce) {
     return names;
   };
   using TNames = std::vector<std::string>;
-  // `names` are in `folder`, the same bytes with the same time as in `from`.
+  // `names` are in `folder`, the same bytes with the same time and permissions as in `from`.
   const auto copied = [](const std::string &from, const std::string &folder, const TNames &names) {
     for (const std::string &name : names) {
       EXPECT_EQ(ReadText(folder + "/" + name), ReadText(from + "/" + name)) << name;
       EXPECT_EQ(fs::last_write_time(folder + "/" + name), fs::last_write_time(from + "/" + name)) << name;
+      EXPECT_EQ(fs::status(folder + "/" + name).permissions(), fs::status(from + "/" + name).permissions()) << name;
     }
   };
   const TRunHow home{.Env = {"HOME=" + In}};  // full paths start below In
