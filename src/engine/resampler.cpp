@@ -35,6 +35,10 @@ TResampler::TResampler(int32_t InRate, int32_t InChannels, int32_t OutRate, int3
   try {
     Check(swr_alloc_set_opts2(&Context, &out, format, OutRate, &in, format, InRate, 0, nullptr),
           "swr_alloc_set_opts2");
+    // The SoX resampler: flat to near Nyquist and, at this precision, clean
+    // far below what 24-bit samples hold (the default one aliases at -90 dB).
+    Check(av_opt_set(Context, "resampler", "soxr", 0), "av_opt_set resampler");
+    Check(av_opt_set_double(Context, "precision", Float ? 28 : 20, 0), "av_opt_set precision");
     // A down-mix must not go past full scale (floats would otherwise be left loud).
     av_opt_set_double(Context, "rematrix_maxval", 1.0, 0);
     // Mono spread to stereo keeps its level in each channel, as a copy.
