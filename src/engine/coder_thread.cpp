@@ -438,14 +438,18 @@ void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, 
     const int frameBytes = std::max(1, Stream.Channels) * sampleBytes;
     const int64_t framesPerBlock = std::max(1, BufferSize / frameBytes);
     std::vector<uint8_t> buffer(size_t(framesPerBlock * frameBytes));
+    // Resampled samples come out as floats, 16-bit sources' too: what they
+    // hold between the steps of 16 bits is dithered, not rounded away.
+    const bool resampling = Target.SampleRate != Stream.SampleRate || Target.Channels != Stream.Channels;
+    const int32_t givenBits = resampling ? 32 : bits;
     // The encoder takes at most its block at once; a converted block is never larger.
-    const int targetFrameBytes = std::max(1, Target.Channels) * sampleBytes;
+    const int targetFrameBytes = std::max(1, Target.Channels) * (givenBits > 16 ? 4 : 2);
     const int chunkBytes = std::max(1, BufferSize / targetFrameBytes) * targetFrameBytes;
-    TSampleConverter samples(FormatRow(Job.DestinationFormat)->Samples.Wide, bits, Stream.BitsPerSample,
+    TSampleConverter samples(FormatRow(Job.DestinationFormat)->Samples.Wide, givenBits, Stream.BitsPerSample,
                              std::max(buffer.size(), size_t(chunkBytes)), DitherSeed(Job.SourceFileName, Job.Start));
     std::optional<TResampler> resampler;
-    if (Target.SampleRate != Stream.SampleRate || Target.Channels != Stream.Channels)
-      resampler.emplace(Stream.SampleRate, Stream.Channels, Target.SampleRate, Target.Channels, bits > 16);
+    if (resampling)
+      resampler.emplace(Stream.SampleRate, Stream.Channels, Target.SampleRate, Target.Channels, bits > 16, true);
     auto encode = [&](const uint8_t *data, int bytes) {
       for (int at = 0; at < bytes && !Terminated(); at += chunkBytes) {
         int size = std::min(chunkBytes, bytes - at);

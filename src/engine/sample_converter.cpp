@@ -9,13 +9,14 @@ namespace {
 
 constexpr float kScale24 = 8388608.0f;  // 2^23: full scale of a 24-bit sample
 
-// Float sample to a 24-bit integer, truncated toward zero and clamped.
-// Exact for samples a 24-bit source delivered.
+// Float sample to a 24-bit integer, rounded and clamped. Exact for samples a
+// 24-bit source delivered; resampled ones are rounded (their error is far
+// below a 24-bit source's own noise, so no dither).
 inline int32_t ToInt24(float v) {
   const float scaled = v * kScale24;
   if (!(scaled > -kScale24)) return scaled != scaled ? 0 : -8388608;  // also NaN
   if (scaled >= 8388607.0f) return 8388607;
-  return int32_t(scaled);
+  return int32_t(std::lrint(scaled));
 }
 
 // xorshift64*: fast, and far more than good enough for noise.
@@ -30,10 +31,14 @@ inline uint32_t NextNoise(uint64_t &State) {
 // independent uniform values (the two halves of one random word) minus
 // their mean. The error is then noise independent of the signal, where
 // plain rounding would leave distortion (or silence, below half an LSB).
+// A value on the 16-bit grid already (a 16-bit source remixed, digital
+// silence) loses nothing and stays as it is.
 inline int16_t ToInt16Dithered(float v, uint64_t &State) {
+  const float exact = v * 32768.0f;
+  if (exact >= -32768.0f && exact <= 32767.0f && float(int32_t(exact)) == exact) return int16_t(exact);
   const uint32_t r = NextNoise(State);
   const float tpdf = float(int32_t(r & 0xFFFF) + int32_t(r >> 16) - 65535) * (1.0f / 65536.0f);
-  const float scaled = v * 32768.0f + tpdf;
+  const float scaled = exact + tpdf;
   if (!(scaled > -32768.5f)) return scaled != scaled ? 0 : -32768;  // also NaN
   if (scaled >= 32766.5f) return 32767;
   return int16_t(std::lrint(scaled));
