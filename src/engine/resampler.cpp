@@ -37,8 +37,8 @@ TResampler::TResampler(int32_t InRate, int32_t InChannels, int32_t OutRate, int3
   try {
     Check(swr_alloc_set_opts2(&Context, &out, outFormat, OutRate, &in, format, InRate, 0, nullptr),
           "swr_alloc_set_opts2");
-    // The SoX resampler: flat to near Nyquist and, at this precision, clean
-    // far below what 24-bit samples hold (the default one aliases at -90 dB).
+    // The SoX resampler, at a precision beyond what the samples hold (28 bits
+    // for 24-bit and float sources, 20 for 16-bit ones).
     Check(av_opt_set(Context, "resampler", "soxr", 0), "av_opt_set resampler");
     Check(av_opt_set_double(Context, "precision", Float ? 28 : 20, 0), "av_opt_set precision");
     // Integers are resampled as floats: the library would otherwise dither
