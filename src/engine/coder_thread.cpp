@@ -254,6 +254,9 @@ void TCoderThread::Convert() {
   // The depth the decoder delivers, and with it what the encoder receives.
   TAudioInfoRec &stream = info.Streams[size_t(info.Index)];
   const int32_t bits = DecodedBitsPerSample(stream.BitsPerSample, Job.DestinationFormat);
+  // Wider sources come as floats whatever the encoder takes: the way down to
+  // 16 bits is dithered on the way to the encoder, after any resampling.
+  const int32_t deliveredBits = stream.BitsPerSample > 16 ? 32 : bits;
   stream.BitsPerSample = bits;
   stream.BytesPerSample = bits / 8;
   // The encoder sees the rate and channels the job asks for; positions and
@@ -293,9 +296,9 @@ void TCoderThread::Convert() {
   if (!StartEncoder(encoder, partial)) return;
   const int bufferSize = encoder.Coder().GetBufferSize();
 
-  std::unique_ptr<TCustomDecoder> decoder = OpenDecoder(encoder, bufferSize, bits);
+  std::unique_ptr<TCustomDecoder> decoder = OpenDecoder(encoder, bufferSize, deliveredBits);
   if (!decoder) return;
-  ConvertBlocks(*decoder, encoder, bufferSize, stream, target.Streams[size_t(info.Index)]);
+  ConvertBlocks(*decoder, encoder, bufferSize, deliveredBits, stream, target.Streams[size_t(info.Index)]);
 
   // Release everything; report a failure once the output is dealt with.
   decoder.reset();
@@ -426,23 +429,27 @@ std::unique_ptr<TCustomDecoder> TCoderThread::OpenDecoder(TEncoderEnd &Encoder, 
   }
 }
 
-void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize,
+void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize, int32_t DecodedBits,
                                  const TAudioInfoRec &Stream, const TAudioInfoRec &Target) {
   bool reading = false;  // a failure now is the source's
   try {
-    const int32_t bits = Stream.BitsPerSample;
+    const int32_t bits = DecodedBits;
     const int sampleBytes = bits > 16 ? 4 : 2;
     const int frameBytes = std::max(1, Stream.Channels) * sampleBytes;
     const int64_t framesPerBlock = std::max(1, BufferSize / frameBytes);
     std::vector<uint8_t> buffer(size_t(framesPerBlock * frameBytes));
+    // Resampled samples come out as floats, 16-bit sources' too: what they
+    // hold between the steps of 16 bits is dithered, not rounded away.
+    const bool resampling = Target.SampleRate != Stream.SampleRate || Target.Channels != Stream.Channels;
+    const int32_t givenBits = resampling ? 32 : bits;
     // The encoder takes at most its block at once; a converted block is never larger.
-    const int targetFrameBytes = std::max(1, Target.Channels) * sampleBytes;
+    const int targetFrameBytes = std::max(1, Target.Channels) * (givenBits > 16 ? 4 : 2);
     const int chunkBytes = std::max(1, BufferSize / targetFrameBytes) * targetFrameBytes;
-    TSampleConverter samples(FormatRow(Job.DestinationFormat)->Samples.Wide, bits,
-                             std::max(buffer.size(), size_t(chunkBytes)));
+    TSampleConverter samples(FormatRow(Job.DestinationFormat)->Samples.Wide, givenBits, Stream.BitsPerSample,
+                             std::max(buffer.size(), size_t(chunkBytes)), DitherSeed(Job.SourceFileName, Job.Start));
     std::optional<TResampler> resampler;
-    if (Target.SampleRate != Stream.SampleRate || Target.Channels != Stream.Channels)
-      resampler.emplace(Stream.SampleRate, Stream.Channels, Target.SampleRate, Target.Channels, bits > 16);
+    if (resampling)
+      resampler.emplace(Stream.SampleRate, Stream.Channels, Target.SampleRate, Target.Channels, bits > 16, true);
     auto encode = [&](const uint8_t *data, int bytes) {
       for (int at = 0; at < bytes && !Terminated(); at += chunkBytes) {
         int size = std::min(chunkBytes, bytes - at);

@@ -86,8 +86,8 @@ struct TFileListRec {
   std::function<void(const TThreadWarningRec &)> OnWarning;
 };
 
-// The sample depth the decoder must deliver for a destination: 16 (integers)
-// or, above 16, floats that the worker packs to what the encoder takes.
+// The sample depth a destination's encoder takes for a source of SourceBits:
+// 16 (integers) or, above 16, what the worker packs the decoder's floats to.
 int32_t DecodedBitsPerSample(int32_t SourceBits, TDestinationFormat Destination);
 
 // How a job ended, as far as its output goes.
@@ -137,10 +137,11 @@ class TCoderThread : public TWorkerThread {
   bool TakeWithin(TAudioInfoRec &Stream, const void *&Options, std::shared_ptr<void> &OwnOptions);
   bool StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial);
   std::unique_ptr<TCustomDecoder> OpenDecoder(TEncoderEnd &Encoder, int BufferSize, int32_t Bits);
-  // Stream is what the decoder delivers, Target what the encoder takes (both
-  // at the decoded depth); they differ when the job resamples or remixes.
-  void ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize, const TAudioInfoRec &Stream,
-                     const TAudioInfoRec &Target);
+  // The decoder delivers DecodedBits (16, or 32: floats); Stream is the
+  // decoded stream, Target what the encoder takes (both at the encoder's
+  // depth); they differ when the job resamples or remixes.
+  void ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize, int32_t DecodedBits,
+                     const TAudioInfoRec &Stream, const TAudioInfoRec &Target);
   void ReportProgress(int32_t Percent, double Span);
   // Cause: which file failed and why (Reading, Reason, DamagedAt).
   void ReportError(const std::string &Message, const std::string &LastCall, int32_t Code,
