@@ -267,6 +267,7 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.WriteTags = !Parsed.Options.NoTags && Settings.Program.WriteTags;
   Engine.Verify = Parsed.Options.Verify || Settings.Program.Verify;
   Engine.SpreadOverCores = !Parsed.Options.NoSpread && Settings.Program.SpreadOverCores;
+  Engine.ReplayGain = Parsed.Options.ReplayGain || Settings.Program.ReplayGain;
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.HiddenTrack = Parsed.Options.HiddenTrack;
   Engine.PregapOwnTrack = Parsed.Options.OwnPregaps;

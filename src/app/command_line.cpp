@@ -28,7 +28,8 @@ const TFlagSwitch kFlagSwitches[] = {
     {"/keepgoing", &TCommandLineOptions::KeepGoing},           {"/skipexisting", &TCommandLineOptions::SkipExisting},
     {"/hiddentrack", &TCommandLineOptions::HiddenTrack},       {"/ownpregaps", &TCommandLineOptions::OwnPregaps},
     {"/notags", &TCommandLineOptions::NoTags},                 {"/verify", &TCommandLineOptions::Verify},
-    {"/nospread", &TCommandLineOptions::NoSpread}};
+    {"/nospread", &TCommandLineOptions::NoSpread},
+    {"/replaygain", &TCommandLineOptions::ReplayGain}};
 
 const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
   for (const TFlagSwitch &flag : kFlagSwitches)
@@ -209,6 +210,7 @@ std::string UsageText() {
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
          "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting]\n"
          "          [/hiddentrack] [/ownpregaps] [/notags] [/verify] [/nospread]\n"
+         "          [/replaygain]\n"
          "          [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
@@ -234,6 +236,10 @@ std::string UsageText() {
          "/nospread encodes each file on its own worker only (without it, when a run\n"
          "has fewer files than workers, the spare workers encode spans of a file too;\n"
          "the output decodes the same either way).\n"
+         "/replaygain measures each output's loudness while converting (EBU R128) and\n"
+         "writes ReplayGain 2.0 track gain and peak into its tags (R128_TRACK_GAIN for\n"
+         "Opus); the tracks of one CUE sheet, or the files of one folder, converted\n"
+         "whole in one run, also get their album's gain and peak.\n"
          "/q keeps the terminal quiet apart from failures.\n"
          "/DEBUG shows the encoder parameters and makes the encoders write no audio.\n"
          "\n"

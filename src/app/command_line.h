@@ -42,6 +42,7 @@ struct TCommandLineOptions {
   bool NoTags = false;       // "/notags": outputs get only the tags their encoders write
   bool Verify = false;       // "/verify": lossless outputs are decoded again and compared
   bool NoSpread = false;     // "/nospread": each file is encoded on its own worker only
+  bool ReplayGain = false;   // "/replaygain": outputs get loudness tags measured while converting
 };
 
 struct TParsedCommandLine {

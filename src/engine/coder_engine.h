@@ -133,6 +133,10 @@ class TCoder_engine {
   // A run with fewer jobs than workers gives each job's encoding the idle
   // workers too (for the formats that can join what threads encode apart).
   bool SpreadOverCores = true;
+  // Every output gets ReplayGain 2.0 tags measured while converting; the
+  // tracks of one sheet, or the files of one folder, converted whole in this
+  // run, get their album's values too.
+  bool ReplayGain = false;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
@@ -198,6 +202,10 @@ class TCoder_engine {
   // Counts a worker's job once it has ended (or been stopped).
   void CountOutcome(const TCoderThread &Worker);
   bool IsReservedOutput(const std::string &Path) const;
+  // With ReplayGain: an album's job has ended; after its last one, the album's
+  // values go into each output (a tagged copy takes its name).
+  void AlbumJobEnded(const TCoderThread &Worker);
+  void WriteAlbumGain(int32_t Album);
 
   TSourceList *SourceList = nullptr;
   int32_t FileCountValue = 0;
@@ -224,5 +232,12 @@ class TCoder_engine {
   std::unordered_set<std::string> AssignedOutputs;
   std::set<TFileIdentity> SourceFiles;
   TPartialFiles Partials;
+  struct TAlbumRec {
+    int32_t Jobs = 0, Ended = 0;
+    bool Whole = true;  // every job ended so far converted its output
+    std::vector<std::shared_ptr<const TLoudnessMeter>> Meters;
+    std::vector<TFileListRec> Tracks;  // as their jobs ended
+  };
+  std::vector<TAlbumRec> Albums;
   std::mutex WarningLock;  // workers add warnings from their own threads
 };

@@ -662,6 +662,7 @@ void Tmain::bStartClick() {
     engine.WriteTags = ProgramOptions.WriteTags;
     engine.Verify = ProgramOptions.Verify;
     engine.SpreadOverCores = ProgramOptions.SpreadOverCores;
+    engine.ReplayGain = ProgramOptions.ReplayGain;
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {

@@ -1,0 +1,40 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Worker side: the loudness of what an encoder is given (EBU R128 integrated
+// loudness and true peak, libebur128), for ReplayGain 2.0 tags. A track's
+// meter is kept after its job for the loudness of its album.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "base/misc.h"
+
+class TLoudnessMeter {
+ public:
+  // Raises when the library refuses the channel count or rate.
+  TLoudnessMeter(int32_t Channels, int32_t SampleRate);
+  ~TLoudnessMeter();
+  TLoudnessMeter(const TLoudnessMeter &) = delete;
+  TLoudnessMeter &operator=(const TLoudnessMeter &) = delete;
+
+  // Interleaved frames: 16-bit integers, or 32-bit floats when Float.
+  void Add(const void *Data, int Bytes, bool Float);
+  // Integrated loudness in LUFS (-HUGE_VAL for silence) and the true peak as
+  // a ratio of full scale (above 1 for a clipped source).
+  double Loudness() const;
+  double Peak() const;
+
+ private:
+  friend double AlbumLoudness(const std::vector<const TLoudnessMeter *> &Tracks);
+  void *State = nullptr;  // the library's ebur128_state
+  int32_t Channels;
+};
+
+// The loudness of the tracks together, as one programme.
+double AlbumLoudness(const std::vector<const TLoudnessMeter *> &Tracks);
+
+// The tag values: ReplayGain 2.0 gains reach -18 LUFS; the Opus R128 gains
+// are relative to -23 LUFS.
+TReplayGainRec TrackGain(const TLoudnessMeter &Track);
+void SetAlbumGain(TReplayGainRec &Rec, double Loudness, double Peak);
