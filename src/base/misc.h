@@ -164,7 +164,7 @@ struct TTagRec {
   std::string Genre;
   bool IsEmpty = false;
   bool Carried = true;               // false: tags are turned off, the output gets none
-  TReplayGainRec ReplayGain;         // measured while converting, with /replaygain
+  TReplayGainRec ReplayGain{};       // measured while converting, with /replaygain
 };
 
 struct TPreprocessOptions {

@@ -470,7 +470,7 @@ void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, 
     auto encode = [&](const uint8_t *data, int bytes) {
       for (int at = 0; at < bytes && !Terminated(); at += chunkBytes) {
         int size = std::min(chunkBytes, bytes - at);
-        if (Encoder.Meter) Encoder.Meter->Add(data + at, size, bits > 16);
+        if (Encoder.Meter) Encoder.Meter->Add(data + at, size, bits > 16, samples.ToIntegers());
         const void *block = samples.Convert(data + at, size);
         if (Terminated()) break;
         if (Encoder.Fed) Encoder.Fed->Add(block, size_t(size));

@@ -31,9 +31,15 @@ TLoudnessMeter::~TLoudnessMeter() {
   ebur128_destroy(&state);
 }
 
-void TLoudnessMeter::Add(const void *Data, int Bytes, bool Float) {
+void TLoudnessMeter::Add(const void *Data, int Bytes, bool Float, bool Clamped) {
   const size_t frames = size_t(std::max(0, Bytes)) / size_t(Channels) / (Float ? sizeof(float) : sizeof(int16_t));
   if (frames == 0) return;
+  if (Float && Clamped) {
+    const float *in = static_cast<const float *>(Data);
+    Cut.assign(in, in + frames * size_t(Channels));
+    for (float &v : Cut) v = std::clamp(v, -1.0f, 1.0f);
+    Data = Cut.data();
+  }
   const int result = Float ? ebur128_add_frames_float(St(State), static_cast<const float *>(Data), frames)
                            : ebur128_add_frames_short(St(State), static_cast<const int16_t *>(Data), frames);
   if (result != EBUR128_SUCCESS) throw std::runtime_error("ebur128_add_frames failed");

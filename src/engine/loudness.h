@@ -18,8 +18,9 @@ class TLoudnessMeter {
   TLoudnessMeter(const TLoudnessMeter &) = delete;
   TLoudnessMeter &operator=(const TLoudnessMeter &) = delete;
 
-  // Interleaved frames: 16-bit integers, or 32-bit floats when Float.
-  void Add(const void *Data, int Bytes, bool Float);
+  // Interleaved frames: 16-bit integers, or 32-bit floats when Float;
+  // Clamped: floats the encoder gets as integers, cut at full scale.
+  void Add(const void *Data, int Bytes, bool Float, bool Clamped = false);
   // Integrated loudness in LUFS (-HUGE_VAL for silence) and the true peak as
   // a ratio of full scale (above 1 for a clipped source).
   double Loudness() const;
@@ -29,6 +30,7 @@ class TLoudnessMeter {
   friend double AlbumLoudness(const std::vector<const TLoudnessMeter *> &Tracks);
   void *State = nullptr;  // the library's ebur128_state
   int32_t Channels;
+  std::vector<float> Cut;
 };
 
 // The loudness of the tracks together, as one programme.
