@@ -31,6 +31,15 @@ class TLoudnessMeter {
   void *State = nullptr;  // the library's ebur128_state
   int32_t Channels;
   std::vector<float> Cut;
+  // The true peak, measured here rather than by the library: the oversampling
+  // runs only on stretches that could pass the highest peak found so far.
+  void AddPeaks(const void *Data, size_t Frames, bool Float);
+  int32_t Factor;                    // oversampling: 4, 2 from 96 kHz, 1 from 192 kHz
+  std::vector<float> Taps;           // the interpolation filter, by phase
+  size_t TapsPerPhase = 0;
+  double Bound = 1;                  // no phase's output exceeds this times its inputs' largest
+  std::vector<float> Frame;          // each channel's recent samples, oldest first, then the stretch
+  std::vector<float> PeakOf;         // per channel
 };
 
 // The loudness of the tracks together, as one programme.

@@ -368,8 +368,9 @@ TEST(ReplayGain, TagsMatchLoudgainOnTheOutputs) {
   };
   const std::string stereo = "0.6*sin(2*PI*220*t)*(0.6+0.4*sin(2*PI*0.7*t))+0.2*sin(2*PI*1760*t)";
   const std::string clipped = "aevalsrc=2*sin(2*PI*997*t)|1.4*sin(2*PI*500*t):s=48000:d=8";
+  // Its fifth channel peaks between samples: at a quarter of the rate, 45 degrees off them.
   const std::string surround = "aevalsrc=" + stereo + "|0.3*sin(2*PI*330*t)|0.5*sin(2*PI*440*t)|0.5*sin(2*PI*50*t)|"
-                               "0.2*sin(2*PI*660*t)|0.1*sin(2*PI*880*t):s=48000:d=8:c=5.1";
+                               "0.9*sin(2*PI*12000*t+PI/4)|0.1*sin(2*PI*880*t):s=48000:d=8:c=5.1";
   const struct {
     const char *Name;
     std::string Signal;
