@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Worker side: the loudness of what an encoder is given (EBU R128 integrated
-// loudness and true peak, libebur128), for ReplayGain 2.0 tags. A track's
-// meter is kept after its job for the loudness of its album.
+// loudness by libebur128, and the true peak), for ReplayGain 2.0 tags. A
+// track's meter is kept after its job for the loudness of its album.
 #pragma once
 
 #include <cstdint>
