@@ -269,6 +269,7 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.SpreadOverCores = !Parsed.Options.NoSpread && Settings.Program.SpreadOverCores;
   Engine.CopyFiles = Parsed.Options.CopyFiles || Settings.Program.CopyFiles;
   Engine.CopyPatterns = Parsed.Options.CopyPatterns.value_or(Settings.Program.CopyPatterns);
+  Engine.ReplayGain = Parsed.Options.ReplayGain || Settings.Program.ReplayGain;
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.HiddenTrack = Parsed.Options.HiddenTrack;
   Engine.PregapOwnTrack = Parsed.Options.OwnPregaps;

@@ -30,7 +30,8 @@ const TFlagSwitch kFlagSwitches[] = {
     {"/hiddentrack", &TCommandLineOptions::HiddenTrack},       {"/ownpregaps", &TCommandLineOptions::OwnPregaps},
     {"/notags", &TCommandLineOptions::NoTags},                 {"/verify", &TCommandLineOptions::Verify},
     {"/nospread", &TCommandLineOptions::NoSpread},
-    {"/copyfiles", &TCommandLineOptions::CopyFiles}};
+    {"/copyfiles", &TCommandLineOptions::CopyFiles},
+    {"/replaygain", &TCommandLineOptions::ReplayGain}};
 
 const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
   for (const TFlagSwitch &flag : kFlagSwitches)
@@ -218,6 +219,7 @@ std::string UsageText() {
          "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting]\n"
          "          [/hiddentrack] [/ownpregaps] [/notags] [/verify] [/nospread]\n"
          "          [/copyfiles [PATTERNS]]\n"
+         "          [/replaygain]\n"
          "          [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
@@ -249,6 +251,10 @@ std::string UsageText() {
          "that is a switch: a quoted list such as '*.log *.txt *.pdf' (without it the\n"
          "list chosen last in the window). Only into folders that get the outputs of\n"
          "one source folder (with /createfullpath); never over a file as new or newer.\n"
+         "/replaygain measures each output's loudness while converting (EBU R128) and\n"
+         "writes ReplayGain 2.0 track gain and peak into its tags (R128_TRACK_GAIN for\n"
+         "Opus); the tracks of one CUE sheet, or the files of one folder, converted\n"
+         "whole in one run, also get their album's gain and peak.\n"
          "/q keeps the terminal quiet apart from failures.\n"
          "/DEBUG shows the encoder parameters and makes the encoders write no audio.\n"
          "\n"

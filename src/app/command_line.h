@@ -47,6 +47,7 @@ struct TCommandLineOptions {
   // The pattern list after "/copyfiles" (the argument after it, unless a
   // switch); without one the stored list serves.
   std::optional<std::string> CopyPatterns;
+  bool ReplayGain = false;   // "/replaygain": outputs get loudness tags measured while converting
 };
 
 struct TParsedCommandLine {

@@ -51,6 +51,7 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.SpreadOverCores = Store.ReadBoolean("SpreadOverCores", true);
   o.CopyFiles = Store.ReadBoolean("CopyFiles", false);
   o.CopyPatterns = Store.ReadString("CopyPatterns", "");
+  o.ReplayGain = Store.ReadBoolean("ReplayGain", false);
   for (const TFormatRow *row : FormatRowsByCode())
     DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(*row), processors);
   return o;
@@ -68,7 +69,8 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"Verify", o.Verify},
                                    {"SpreadOverCores", o.SpreadOverCores},
                                    {"CopyFiles", o.CopyFiles},
-                                   {"CopyPatterns", o.CopyPatterns}};
+                                   {"CopyPatterns", o.CopyPatterns},
+                                   {"ReplayGain", o.ReplayGain}};
   for (const TFormatRow *row : FormatRowsByCode())
     records.push_back({FilesPerCpuName(*row), DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU});
   return records;

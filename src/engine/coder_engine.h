@@ -142,6 +142,10 @@ class TCoder_engine {
   // nothing, with a warning.
   bool CopyFiles = false;
   std::string CopyPatterns;
+  // Every output gets ReplayGain 2.0 tags measured while converting; the
+  // tracks of one sheet, or the files of one folder, converted whole in this
+  // run, get their album's values too.
+  bool ReplayGain = false;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
@@ -213,6 +217,10 @@ class TCoder_engine {
   bool IsReservedOutput(const std::string &Path) const;
   // Copies the files beside the music of the outputs counted, with CopyFiles.
   void CopyBesideFiles();
+  // With ReplayGain: an album's job has ended; after its last one, the album's
+  // values go into each output (a tagged copy takes its name).
+  void AlbumJobEnded(const TCoderThread &Worker);
+  void WriteAlbumGain(int32_t Album);
 
   TSourceList *SourceList = nullptr;
   int32_t FileCountValue = 0;
@@ -240,5 +248,12 @@ class TCoder_engine {
   std::set<TFileIdentity> SourceFiles;
   TPartialFiles Partials;
   std::unique_ptr<TBesideFiles> Beside;  // with CopyFiles, during a run
+  struct TAlbumRec {
+    int32_t Jobs = 0, Ended = 0;
+    bool Whole = true;  // every job ended so far converted its output
+    std::vector<std::shared_ptr<const TLoudnessMeter>> Meters;
+    std::vector<TFileListRec> Tracks;  // as their jobs ended
+  };
+  std::vector<TAlbumRec> Albums;
   std::mutex WarningLock;  // workers add warnings from their own threads
 };

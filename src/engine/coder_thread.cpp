@@ -33,6 +33,13 @@ TTagRec NoTags() {
   return none;
 }
 
+// Tags turned off, the loudness still goes in: nothing else.
+TTagRec LoudnessOnly(const TTagRec &Tags) {
+  TTagRec only;
+  only.ReplayGain = Tags.ReplayGain;
+  return only;
+}
+
 // A warning or note about Job's output, saying which job it is.
 TThreadWarningRec JobWarning(const TFileListRec &Job) {
   TThreadWarningRec warning;
@@ -116,6 +123,8 @@ class TCoderThread::TEncoderEnd {
   int32_t FedBits = 16;
   // The complete output took its name.
   bool Named = false;
+  // Measures what the encoder is given, with ReplayGain.
+  TLoudnessMeter *Meter = nullptr;
 
  private:
   std::unique_ptr<TCustomCoder> Encoder;
@@ -138,12 +147,17 @@ void TCoderThread::TEncoderEnd::Finish() {
   }
   // The tags go in before the file takes its name: no output shows without them.
   bool coverLeftOut = false;
-  if (!Failure && !stopped && Job.WriteTags) {
+  if (!Failure && !stopped && (Job.WriteTags || Meter)) {
     try {
-      const TCoverArt cover = ReadCoverArt(Job.SourceFileName);
+      if (Meter) {
+        Job.Tags.ReplayGain = TrackGain(*Meter);
+        if (Job.AlbumSize == 1) SetAlbumGain(Job.Tags.ReplayGain, Meter->Loudness(), Meter->Peak());
+      }
+      const TCoverArt cover = Job.WriteTags ? ReadCoverArt(Job.SourceFileName) : TCoverArt{};
       coverLeftOut = cover.Damaged;
       const TFormatRow *row = FormatRow(Job.DestinationFormat);
-      WriteOutputTags(Partial.Name(), row ? row->WriteTags : nullptr, Job.Tags, cover);
+      WriteOutputTags(Partial.Name(), row ? row->WriteTags : nullptr, Job.WriteTags ? Job.Tags : LoudnessOnly(Job.Tags),
+                      cover);
     } catch (const std::exception &e) {
       Fail(e.what());
     }
@@ -265,6 +279,15 @@ void TCoderThread::Convert() {
   const void *options = Job.Options;
   std::shared_ptr<void> ownOptions;  // the defaults, or a copy at a bitrate the encoder takes
   if (!TakeWithin(target.Streams[size_t(info.Index)], options, ownOptions)) return;
+  if (Job.ReplayGain) {
+    const TAudioInfoRec &taken = target.Streams[size_t(info.Index)];
+    try {
+      Meter = std::make_shared<TLoudnessMeter>(taken.Channels, taken.SampleRate);
+    } catch (const std::exception &e) {
+      ReportError(e.what(), "ebur128_init", 0, {});
+      return;
+    }
+  }
 
   // The encoder, writing under the output's hidden name.
   ClearLastFileError();
@@ -284,6 +307,7 @@ void TCoderThread::Convert() {
     coder->SetCompanionFileName(companion->Name());
   }
   TEncoderEnd encoder(std::move(coder), partial, Job, *this);
+  encoder.Meter = Meter.get();
   if (companion) {
     encoder.Companion = &*companion;
     encoder.CompanionSuffix = CompanionSuffix;
@@ -453,6 +477,7 @@ void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, 
     auto encode = [&](const uint8_t *data, int bytes) {
       for (int at = 0; at < bytes && !Terminated(); at += chunkBytes) {
         int size = std::min(chunkBytes, bytes - at);
+        if (Encoder.Meter) Encoder.Meter->Add(data + at, size, givenBits > 16, samples.ToIntegers());
         const void *block = samples.Convert(data + at, size);
         if (Terminated()) break;
         if (Encoder.Fed) Encoder.Fed->Add(block, size_t(size));

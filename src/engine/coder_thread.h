@@ -19,6 +19,7 @@
 
 #include "base/misc.h"
 #include "engine/existing_output.h"
+#include "engine/loudness.h"
 #include "engine/partial_output.h"
 #include "platform/main_thread/worker_thread.h"
 #include "sources/decoder.h"
@@ -84,6 +85,12 @@ struct TFileListRec {
   TPartialFiles *Partials = nullptr;
   // Called on the worker when the source turns out damaged or short.
   std::function<void(const TThreadWarningRec &)> OnWarning;
+  // The loudness of what the encoder is given goes into the output's tags
+  // (Tags.ReplayGain); the album's values follow from the engine, or here
+  // when the album is this one job.
+  bool ReplayGain = false;
+  int32_t Album = -1;  // the engine's album of the job
+  int32_t AlbumSize = 0;
 };
 
 // The sample depth a destination's encoder takes for a source of SourceBits:
@@ -123,6 +130,10 @@ class TCoderThread : public TWorkerThread {
   // worker has ended.
   const std::string &SourceFileName() const { return Job.SourceFileName; }
   const std::string &OutputFileName() const { return Job.OutputFileName; }
+  // Once the thread has ended: the job as it ended (the output's name, the
+  // loudness written), and its meter with ReplayGain (null otherwise).
+  const TFileListRec &EndedJob() const { return Job; }
+  std::shared_ptr<const TLoudnessMeter> Loudness() const { return Meter; }
 
  private:
   void Execute() override;
@@ -151,6 +162,7 @@ class TCoderThread : public TWorkerThread {
   int32_t SlotIndex;
   int32_t SlotCount;
   TFileListRec Job;
+  std::shared_ptr<TLoudnessMeter> Meter;
   std::string CompanionSuffix;  // of the encoder's second file, if it writes one
   // What the encoder was given instead of what the job asked, told once the
   // output is written.

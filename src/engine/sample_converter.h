@@ -23,6 +23,8 @@ class TSampleConverter {
 
   // The block to hand over; Size is its byte count, in and out.
   const void *Convert(const uint8_t *Block, int &Size);
+  // Floats become integers, clamped at full scale.
+  bool ToIntegers() const { return Pack24 || ToInt32 || Dither16; }
 
  private:
   bool Pack24, ToInt32, Dither16;

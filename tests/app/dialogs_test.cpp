@@ -191,7 +191,7 @@ TEST_F(Dialogs, CouplingRules) {
                                   Is("cbSpreadOverCores", true)};
       for (const char *idle : {"cbSimple?", "cbAdvanced?", "cbReduce?", "cbKeepPartial?", "cbKeepGoing?",
                                "cbSkipExisting?", "cbWriteTags?", "cbVerify?", "cbSpreadOverCores?",
-                               "cbCopyFiles?"})
+                               "cbCopyFiles?", "cbReplayGain?"})
         steps.push_back(Is(idle, !running));
       // The patterns count only with the box checked.
       steps.insert(steps.end(), {Is("eCopyPatterns?", false), Set("cbCopyFiles", true), Is("eCopyPatterns?", !running)});
@@ -313,10 +313,11 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
        {Set("cbAdvanced"), Set("tbNPF", 4), Set("tbPriority", 1), Set("cbReduce", true), Set("cbKeepPartial", true),
         Set("cbKeepGoing", true), Set("cbSkipExisting", true), Set("cbWriteTags", false), Set("cbVerify", true),
         Set("cbSpreadOverCores", false),
-        Set("cbCopyFiles", true), Set("eCopyPatterns", " *.log *.pdf ")},
+        Set("cbCopyFiles", true), Set("eCopyPatterns", " *.log *.pdf "),
+        Set("cbReplayGain", true)},
        {{"ProgParallelFiles", 4}, {"ProgSimpleParallelFiles", false}, {"ProgAutoReduce", true}, {"KeepPartial", true},
         {"KeepGoing", true}, {"SkipExisting", true}, {"WriteTags", false}, {"Verify", true}, {"SpreadOverCores", false},
-        {"CopyFiles", true}, {"CopyPatterns", "*.log *.pdf"},
+        {"CopyFiles", true}, {"CopyPatterns", "*.log *.pdf"}, {"ReplayGain", true},
         {"ProgPriority", 1}}},
       // A list without a selection keeps its stored value.
       {kNoFormat, {{"PPThreshold", 7}, {"PPResampleTo", 12345}, {"PPSplitBySilence", false}, {"PPHiddenTrack", true}},

@@ -53,6 +53,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbCopyFiles = Named<QCheckBox>(this, "cbCopyFiles", Qs(text_copy_files));
   eCopyPatterns = Named<QLineEdit>(this, "eCopyPatterns");
   eCopyPatterns->setPlaceholderText("*.log *.txt *.pdf");
+  cbReplayGain = Named<QCheckBox>(this, "cbReplayGain", Qs(text_replaygain));
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -74,6 +75,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbSpreadOverCores);
   layout->addWidget(cbCopyFiles);
   layout->addWidget(eCopyPatterns);
+  layout->addWidget(cbReplayGain);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -90,12 +92,14 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbSpreadOverCores->setChecked(Options.SpreadOverCores);
   cbCopyFiles->setChecked(Options.CopyFiles);
   eCopyPatterns->setText(Qs(Options.CopyPatterns));
+  cbReplayGain->setChecked(Options.ReplayGain);
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
                                                        cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags, cbVerify,
                                                        cbSpreadOverCores, cbCopyFiles, eCopyPatterns})
       w->setEnabled(false);
+  if (Running) cbReplayGain->setEnabled(false);
   Refresh();
   for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
   for (QRadioButton *radio : {cbSimple, cbAdvanced}) connect(radio, &QRadioButton::clicked, this, [this] { Refresh(); });
@@ -133,6 +137,7 @@ TProgramOptions TfrmOptions::Options() const {
   o.SpreadOverCores = cbSpreadOverCores->isChecked();
   o.CopyFiles = cbCopyFiles->isChecked();
   o.CopyPatterns = eCopyPatterns->text().trimmed().toStdString();
+  o.ReplayGain = cbReplayGain->isChecked();
   return o;
 }
 

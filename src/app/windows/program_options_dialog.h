@@ -35,6 +35,7 @@ class TfrmOptions : public TOptionsDialog {
       *cbVerify, *cbSpreadOverCores;
   QCheckBox *cbCopyFiles;
   QLineEdit *eCopyPatterns;
+  QCheckBox *cbReplayGain;
 
  private:
   void Refresh();
