@@ -42,6 +42,8 @@ struct TCommandLineOptions {
   bool NoTags = false;       // "/notags": outputs get only the tags their encoders write
   bool Verify = false;       // "/verify": lossless outputs are decoded again and compared
   bool NoSpread = false;     // "/nospread": each file is encoded on its own worker only
+  bool Names = false;        // "/names [PATTERN]": outputs named from their tags
+  std::string NamePattern;   // its pattern; "" for the stored one
 };
 
 struct TParsedCommandLine {

@@ -10,6 +10,7 @@
 
 #include "base/texts.h"
 #include "encoders/format.h"
+#include "engine/name_pattern.h"
 #include "platform/processors.h"
 #include "sources/getaudioinfo_thread.h"
 
@@ -49,6 +50,8 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.WriteTags = Store.ReadBoolean("WriteTags", true);
   o.Verify = Store.ReadBoolean("Verify", false);
   o.SpreadOverCores = Store.ReadBoolean("SpreadOverCores", true);
+  o.UseNamePattern = Store.ReadBoolean("UseNamePattern", false);
+  o.NamePattern = Store.ReadString("NamePattern", kDefaultNamePattern);
   for (const TFormatRow *row : FormatRowsByCode())
     DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(*row), processors);
   return o;
@@ -64,7 +67,9 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"SkipExisting", o.SkipExisting},
                                    {"WriteTags", o.WriteTags},
                                    {"Verify", o.Verify},
-                                   {"SpreadOverCores", o.SpreadOverCores}};
+                                   {"SpreadOverCores", o.SpreadOverCores},
+                                   {"UseNamePattern", o.UseNamePattern},
+                                   {"NamePattern", o.NamePattern}};
   for (const TFormatRow *row : FormatRowsByCode())
     records.push_back({FilesPerCpuName(*row), DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU});
   return records;

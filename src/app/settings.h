@@ -9,6 +9,7 @@
 
 #include "app/settings_store.h"
 #include "base/misc.h"
+#include "engine/name_pattern.h"
 
 struct TGeneralSettings {
   std::string Destination;          // "Destination": ends with "/" once chosen
@@ -30,6 +31,8 @@ struct TProgramOptions {
   bool WriteTags = true;            // "WriteTags": outputs carry the source's tags in their own kind
   bool Verify = false;              // "Verify": lossless outputs are decoded again and compared
   bool SpreadOverCores = true;      // "SpreadOverCores": a long file is encoded on the idle workers too
+  bool UseNamePattern = false;      // "UseNamePattern": outputs are named from their tags
+  std::string NamePattern = kDefaultNamePattern;  // "NamePattern": how (name_pattern.h)
   // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
 };
 

@@ -153,6 +153,9 @@ struct TTagRec {
   std::string Genre;
   bool IsEmpty = false;
   bool Carried = true;               // false: tags are turned off, the output gets none
+  // Read for naming outputs by a pattern; not written into outputs.
+  std::string AlbumArtist;
+  std::string Disc;
 };
 
 struct TPreprocessOptions {

@@ -133,6 +133,10 @@ class TCoder_engine {
   // A run with fewer jobs than workers gives each job's encoding the idle
   // workers too (for the formats that can join what threads encode apart).
   bool SpreadOverCores = true;
+  // Outputs are named by NamePattern from their tags, below the output
+  // folder (name_pattern.h); the caller has checked the pattern.
+  bool UseNamePattern = false;
+  std::string NamePattern;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
@@ -198,6 +202,9 @@ class TCoder_engine {
   // Counts a worker's job once it has ended (or been stopped).
   void CountOutcome(const TCoderThread &Worker);
   bool IsReservedOutput(const std::string &Path) const;
+  // The output of a job named by the pattern, its folders made.
+  std::string PatternOutputName(const std::string &Folder, const TTagRec &Tags, const std::string &Source,
+                                const std::string &Extension, std::set<std::string> &Cleaned);
 
   TSourceList *SourceList = nullptr;
   int32_t FileCountValue = 0;

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -15,6 +16,7 @@
 #include "app/windows/dialog_controls.h"
 #include "app/windows/files_per_cpu_dialog.h"
 #include "base/texts.h"
+#include "engine/name_pattern.h"
 
 TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *Parent)
     : TOptionsDialog("frmOptions", text_program_options, Parent), Running(Running), Shown(Options) {
@@ -49,6 +51,10 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbWriteTags = Named<QCheckBox>(this, "cbWriteTags", Qs(text_write_tags));
   cbVerify = Named<QCheckBox>(this, "cbVerify", Qs(text_verify));
   cbSpreadOverCores = Named<QCheckBox>(this, "cbSpreadOverCores", Qs(text_spread_over_cores));
+  cbUseNamePattern = Named<QCheckBox>(this, "cbUseNamePattern", Qs(text_use_name_pattern));
+  eNamePattern = Named<QLineEdit>(this, "eNamePattern");
+  lNameFields = Named<QLabel>(this, "lNameFields");
+  lNameFields->setWordWrap(true);
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -68,6 +74,9 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbWriteTags);
   layout->addWidget(cbVerify);
   layout->addWidget(cbSpreadOverCores);
+  layout->addWidget(cbUseNamePattern);
+  layout->addWidget(eNamePattern);
+  layout->addWidget(lNameFields);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -82,16 +91,20 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbWriteTags->setChecked(Options.WriteTags);
   cbVerify->setChecked(Options.Verify);
   cbSpreadOverCores->setChecked(Options.SpreadOverCores);
+  cbUseNamePattern->setChecked(Options.UseNamePattern);
+  eNamePattern->setText(Qs(Options.NamePattern));
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
                                                        cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags, cbVerify,
-                                                       cbSpreadOverCores})
+                                                       cbSpreadOverCores, cbUseNamePattern, eNamePattern})
       w->setEnabled(false);
   Refresh();
   for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
   for (QRadioButton *radio : {cbSimple, cbAdvanced}) connect(radio, &QRadioButton::clicked, this, [this] { Refresh(); });
   connect(bSetAdvanced, &QPushButton::clicked, this, [this] { bSetAdvancedClick(); });
+  connect(cbUseNamePattern, &QCheckBox::toggled, this, [this] { Refresh(); });
+  connect(eNamePattern, &QLineEdit::textChanged, this, [this] { Refresh(); });
   FitTo(508, 384);
 }
 
@@ -99,7 +112,11 @@ void TfrmOptions::Refresh() {
   const int p = tbPriority->value();
   ePriority->setText(Qs(p == 0 ? text_priority_idle : p == 2 ? text_priority_high : text_priority_normal));
   eTPC->setText(QString::number(tbNPF->value()));
+  // The fields, or why the pattern cannot be used.
+  const std::string problem = NamePatternProblem();
+  lNameFields->setText(Qs(problem.empty() ? FormatText(text_name_pattern_fields, std::string(kNameFields)) : problem));
   if (Running) return;
+  eNamePattern->setEnabled(cbUseNamePattern->isChecked());
   tbNPF->setEnabled(cbSimple->isChecked());
   bSetAdvanced->setEnabled(cbAdvanced->isChecked());
 }
@@ -107,6 +124,24 @@ void TfrmOptions::Refresh() {
 void TfrmOptions::bSetAdvancedClick() {
   TfrmFilesPerCPU dialog(this);
   dialog.Run();
+}
+
+std::string TfrmOptions::NamePatternProblem() const {
+  if (!cbUseNamePattern->isChecked()) return {};
+  const std::string pattern = eNamePattern->text().toStdString();
+  std::string bad;
+  if (CheckNamePattern(pattern, bad)) return {};
+  return bad.empty() ? FormatText(text_name_pattern_empty, pattern, std::string(kNameFields))
+                     : FormatText(text_name_pattern_unknown, pattern, bad, std::string(kNameFields));
+}
+
+void TfrmOptions::accept() {
+  if (!NamePatternProblem().empty()) {
+    Refresh();  // the label says why
+    eNamePattern->setFocus();
+    return;
+  }
+  TOptionsDialog::accept();
 }
 
 TProgramOptions TfrmOptions::Options() const {
@@ -121,6 +156,8 @@ TProgramOptions TfrmOptions::Options() const {
   o.WriteTags = cbWriteTags->isChecked();
   o.Verify = cbVerify->isChecked();
   o.SpreadOverCores = cbSpreadOverCores->isChecked();
+  o.UseNamePattern = cbUseNamePattern->isChecked();
+  o.NamePattern = eNamePattern->text().toStdString();
   return o;
 }
 

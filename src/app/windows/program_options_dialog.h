@@ -2,7 +2,7 @@
 // The program options: process priority, files converted at once (one count,
 // or one per format), reducing the window during a run, keeping the shorter
 // file of a stopped conversion, checking outputs, spreading one file over the
-// cores.
+// cores, naming outputs from their tags.
 #pragma once
 
 #include <functional>
@@ -14,6 +14,7 @@
 
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QRadioButton;
 class QSlider;
 
@@ -32,6 +33,16 @@ class TfrmOptions : public TOptionsDialog {
   QPushButton *bSetAdvanced;
   QCheckBox *cbReduce, *cbKeepPartial, *cbKeepGoing, *cbSkipExisting, *cbWriteTags,
       *cbVerify, *cbSpreadOverCores;
+  QCheckBox *cbUseNamePattern;
+  QLineEdit *eNamePattern;
+  QLabel *lNameFields;
+
+  // Why the name pattern cannot be used, in the user's language; "" when it can
+  // (or is not used). OK keeps the dialog open while there is a reason.
+  std::string NamePatternProblem() const;
+
+ protected:
+  void accept() override;
 
  private:
   void Refresh();
