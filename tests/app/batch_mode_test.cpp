@@ -381,15 +381,23 @@ TEST_F(BatchMode, NamesFromTags) {
   };
   // The tree the run made, each file decoding to the signal (a sheet's tracks: to it joined).
   const auto made = [&](const std::vector<std::string> &expected, bool tracks = false) {
-    return [=](const std::string &) {
+    return [=, this](const std::string &) {
       EXPECT_EQ(Tree(out), expected);
       std::vector<uint8_t> joined;
       for (const std::string &file : Tree(out)) {
-        const std::vector<uint8_t> samples = FFmpegDecode(out + "/" + file, "s16le");
-        if (!tracks) EXPECT_TRUE(samples == MakeSamples(TTestSignal{})) << file;
+        // Through a short link: the decoder's file beside a 254-byte name would be too long.
+        const std::string link = Folder + "/decoded.flac";
+        fs::remove(link);
+        fs::create_symlink(out + "/" + file, link);
+        const std::vector<uint8_t> samples = FFmpegDecode(link, "s16le");
+        if (!tracks) {
+          EXPECT_TRUE(samples == MakeSamples(TTestSignal{})) << file;
+        }
         joined.insert(joined.end(), samples.begin(), samples.end());
       }
-      if (tracks) EXPECT_TRUE(joined == MakeSamples(TTestSignal{}));
+      if (tracks) {
+        EXPECT_TRUE(joined == MakeSamples(TTestSignal{}));
+      }
     };
   };
   const std::string standard = kDefaultNamePattern;
