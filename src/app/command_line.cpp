@@ -10,6 +10,7 @@
 
 #include "app/settings.h"
 #include "encoders/format.h"
+#include "engine/beside_files.h"
 #include "engine/name_pattern.h"
 
 namespace {
@@ -29,7 +30,8 @@ const TFlagSwitch kFlagSwitches[] = {
     {"/keepgoing", &TCommandLineOptions::KeepGoing},           {"/skipexisting", &TCommandLineOptions::SkipExisting},
     {"/hiddentrack", &TCommandLineOptions::HiddenTrack},       {"/ownpregaps", &TCommandLineOptions::OwnPregaps},
     {"/notags", &TCommandLineOptions::NoTags},                 {"/verify", &TCommandLineOptions::Verify},
-    {"/nospread", &TCommandLineOptions::NoSpread}};
+    {"/nospread", &TCommandLineOptions::NoSpread},
+    {"/copyfiles", &TCommandLineOptions::CopyFiles}};
 
 const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
   for (const TFlagSwitch &flag : kFlagSwitches)
@@ -152,6 +154,12 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
     const std::string a = Lower(Args[i]);
     if (const TFlagSwitch *flag = FlagSwitch(a)) {
       o.*(flag->Flag) = true;
+      // Nothing but its value can follow "/copyfiles" without a switch between.
+      if (flag->Flag == &TCommandLineOptions::CopyFiles)
+        if (const std::string *v = valueAfter(i)) {
+          o.CopyPatterns = *v;
+          if (const std::string error = PatternListError(*v); !error.empty()) r.Errors.push_back("/copyfiles: " + error);
+        }
     } else if (a == "/input") {
       // A shell expands an unquoted pattern: every argument up to the next switch is an input.
       for (size_t j = i + 1; j < Args.size() && !IsSwitch(Args[j]); ++j)
@@ -213,7 +221,8 @@ std::string UsageText() {
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
          "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting]\n"
          "          [/hiddentrack] [/ownpregaps] [/notags] [/verify] [/nospread]\n"
-         "          [/names [PATTERN]] [/q] [encoder keys]\n"
+         "          [/copyfiles [PATTERNS]] [/names [PATTERN]]\n"
+         "          [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
          "INPUT is a file, a folder (searched with its sub-folders) or a quoted pattern\n"
@@ -238,6 +247,12 @@ std::string UsageText() {
          "/nospread encodes each file on its own worker only (without it, when a run\n"
          "has fewer files than workers, the spare workers encode spans of a file too;\n"
          "the output decodes the same either way).\n"
+         "/copyfiles copies, once the files are converted, each source folder's cover\n"
+         "images (cover.*, folder.*, front.*, or its only picture) beside the outputs\n"
+         "made from it, and the files matching PATTERNS, the argument after it unless\n"
+         "that is a switch: a quoted list such as '*.log *.txt *.pdf' (without it the\n"
+         "list chosen last in the window). Only into folders that get the outputs of\n"
+         "one source folder (with /createfullpath); never over a file as new or newer.\n"
          "/names PATTERN names each output and its folders below FOLDER from its tags\n"
          "(without PATTERN: the one stored in the window, by default\n"
          "'" + std::string(kDefaultNamePattern) + "'). \"/\" makes a folder; the fields are\n" +

@@ -50,6 +50,8 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.WriteTags = Store.ReadBoolean("WriteTags", true);
   o.Verify = Store.ReadBoolean("Verify", false);
   o.SpreadOverCores = Store.ReadBoolean("SpreadOverCores", true);
+  o.CopyFiles = Store.ReadBoolean("CopyFiles", false);
+  o.CopyPatterns = Store.ReadString("CopyPatterns", "");
   o.UseNamePattern = Store.ReadBoolean("UseNamePattern", false);
   o.NamePattern = Store.ReadString("NamePattern", kDefaultNamePattern);
   for (const TFormatRow *row : FormatRowsByCode())
@@ -68,6 +70,8 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"WriteTags", o.WriteTags},
                                    {"Verify", o.Verify},
                                    {"SpreadOverCores", o.SpreadOverCores},
+                                   {"CopyFiles", o.CopyFiles},
+                                   {"CopyPatterns", o.CopyPatterns}};
                                    {"UseNamePattern", o.UseNamePattern},
                                    {"NamePattern", o.NamePattern}};
   for (const TFormatRow *row : FormatRowsByCode())

@@ -88,9 +88,24 @@ int TCoder_engine::Run() {
   OutputsFolder.clear();
   Redone = {};
   VerifiedCount = 0;
+  BesideCopied = BesidePresent = 0;
   Warnings.clear();
   if (FileCountValue < 1 && ListFailures.empty()) return 0;
-  Execute();
+  Beside.reset();
+  if (CopyFiles) {
+    Beside = std::make_unique<TBesideFiles>(CopyPatterns, &Partials);
+    for (const TSourceItem &item : *SourceList) {
+      Beside->AddSource(item.FileName);
+      if (item.Rec.HasCUE) Beside->AddSource(CueSheetOf(item));
+    }
+  }
+  try {
+    Execute();
+  } catch (...) {
+    Beside.reset();
+    throw;
+  }
+  Beside.reset();
   return Cancelled ? 2 : 0;
 }
 
@@ -124,6 +139,9 @@ void TCoder_engine::Execute() {
   if (!Failures.empty() && !KeepGoing) throw std::runtime_error(CoderEngineError);  // a sheet that cannot be cut
   for (TFileListRec &job : jobs) job.OnWarning = [this](const TThreadWarningRec &w) { WorkerWarning(w); };
   if (!Cancelled) ConvertJobs(jobs);
+  // Reached only by a run that did not stop at a failure: one that kept
+  // going gives the folders of what it converted their files too.
+  if (Beside && !Cancelled) CopyBesideFiles();
   if (!Failures.empty()) throw std::runtime_error(CoderEngineError);
 }
 
@@ -472,7 +490,27 @@ void TCoder_engine::CountOutcome(const TCoderThread &Worker) {
       Redone.Add(Worker.Found());
       break;
     case TJobOutcome::LeftAlone: ++SkippedCount; break;
-    default: break;
+    default: return;
+  }
+  if (Beside) Beside->AddOutput(Worker.SourceFileName(), Worker.OutputFileName());
+}
+
+void TCoder_engine::CopyBesideFiles() {
+  // On the main thread after the jobs: the window stays alive and Cancel
+  // arrives between the blocks of a copy.
+  std::vector<TThreadWarningRec> warnings;
+  Beside->Copy(
+      [this] {
+        MainThreadPump().ProcessPending();
+        return bool(Cancelled);
+      },
+      warnings);
+  BesideCopied = Beside->Copied;
+  BesidePresent = Beside->Present;
+  std::lock_guard<std::mutex> lock(WarningLock);
+  for (TThreadWarningRec &w : warnings) {
+    w.JobNumber = std::numeric_limits<int32_t>::max();  // after those of the jobs
+    Warnings.push_back(std::move(w));
   }
 }
 

@@ -119,6 +119,10 @@ class TCoderThread : public TWorkerThread {
   TJobOutcome Outcome() const { return OutcomeValue; }
   // What the job found under its output's name, skipping existing outputs.
   TExistingOutput Found() const { return FoundValue; }
+  // The job's source, and its output under the name it took; read once the
+  // worker has ended.
+  const std::string &SourceFileName() const { return Job.SourceFileName; }
+  const std::string &OutputFileName() const { return Job.OutputFileName; }
 
  private:
   void Execute() override;

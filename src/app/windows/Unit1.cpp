@@ -670,6 +670,8 @@ void Tmain::bStartClick() {
     engine.WriteTags = ProgramOptions.WriteTags;
     engine.Verify = ProgramOptions.Verify;
     engine.SpreadOverCores = ProgramOptions.SpreadOverCores;
+    engine.CopyFiles = ProgramOptions.CopyFiles;
+    engine.CopyPatterns = ProgramOptions.CopyPatterns;
     engine.UseNamePattern = ProgramOptions.UseNamePattern;
     engine.NamePattern = ProgramOptions.NamePattern;
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };

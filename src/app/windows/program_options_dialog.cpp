@@ -51,6 +51,9 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbWriteTags = Named<QCheckBox>(this, "cbWriteTags", Qs(text_write_tags));
   cbVerify = Named<QCheckBox>(this, "cbVerify", Qs(text_verify));
   cbSpreadOverCores = Named<QCheckBox>(this, "cbSpreadOverCores", Qs(text_spread_over_cores));
+  cbCopyFiles = Named<QCheckBox>(this, "cbCopyFiles", Qs(text_copy_files));
+  eCopyPatterns = Named<QLineEdit>(this, "eCopyPatterns");
+  eCopyPatterns->setPlaceholderText("*.log *.txt *.pdf");
   cbUseNamePattern = Named<QCheckBox>(this, "cbUseNamePattern", Qs(text_use_name_pattern));
   eNamePattern = Named<QLineEdit>(this, "eNamePattern");
   lNameFields = Named<QLabel>(this, "lNameFields");
@@ -74,6 +77,8 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbWriteTags);
   layout->addWidget(cbVerify);
   layout->addWidget(cbSpreadOverCores);
+  layout->addWidget(cbCopyFiles);
+  layout->addWidget(eCopyPatterns);
   layout->addWidget(cbUseNamePattern);
   layout->addWidget(eNamePattern);
   layout->addWidget(lNameFields);
@@ -91,18 +96,22 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbWriteTags->setChecked(Options.WriteTags);
   cbVerify->setChecked(Options.Verify);
   cbSpreadOverCores->setChecked(Options.SpreadOverCores);
+  cbCopyFiles->setChecked(Options.CopyFiles);
+  eCopyPatterns->setText(Qs(Options.CopyPatterns));
   cbUseNamePattern->setChecked(Options.UseNamePattern);
   eNamePattern->setText(Qs(Options.NamePattern));
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
                                                        cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags, cbVerify,
-                                                       cbSpreadOverCores, cbUseNamePattern, eNamePattern})
+                                                       cbSpreadOverCores, cbCopyFiles, eCopyPatterns, cbUseNamePattern,
+                                                       eNamePattern})
       w->setEnabled(false);
   Refresh();
   for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
   for (QRadioButton *radio : {cbSimple, cbAdvanced}) connect(radio, &QRadioButton::clicked, this, [this] { Refresh(); });
   connect(bSetAdvanced, &QPushButton::clicked, this, [this] { bSetAdvancedClick(); });
+  connect(cbCopyFiles, &QCheckBox::toggled, this, [this] { Refresh(); });
   connect(cbUseNamePattern, &QCheckBox::toggled, this, [this] { Refresh(); });
   connect(eNamePattern, &QLineEdit::textChanged, this, [this] { Refresh(); });
   FitTo(508, 384);
@@ -119,6 +128,7 @@ void TfrmOptions::Refresh() {
   eNamePattern->setEnabled(cbUseNamePattern->isChecked());
   tbNPF->setEnabled(cbSimple->isChecked());
   bSetAdvanced->setEnabled(cbAdvanced->isChecked());
+  eCopyPatterns->setEnabled(cbCopyFiles->isChecked());
 }
 
 void TfrmOptions::bSetAdvancedClick() {
@@ -156,6 +166,8 @@ TProgramOptions TfrmOptions::Options() const {
   o.WriteTags = cbWriteTags->isChecked();
   o.Verify = cbVerify->isChecked();
   o.SpreadOverCores = cbSpreadOverCores->isChecked();
+  o.CopyFiles = cbCopyFiles->isChecked();
+  o.CopyPatterns = eCopyPatterns->text().trimmed().toStdString();
   o.UseNamePattern = cbUseNamePattern->isChecked();
   o.NamePattern = eNamePattern->text().toStdString();
   return o;

@@ -33,6 +33,8 @@ class TfrmOptions : public TOptionsDialog {
   QPushButton *bSetAdvanced;
   QCheckBox *cbReduce, *cbKeepPartial, *cbKeepGoing, *cbSkipExisting, *cbWriteTags,
       *cbVerify, *cbSpreadOverCores;
+  QCheckBox *cbCopyFiles;
+  QLineEdit *eCopyPatterns;
   QCheckBox *cbUseNamePattern;
   QLineEdit *eNamePattern;
   QLabel *lNameFields;
