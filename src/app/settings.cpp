@@ -71,7 +71,7 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"Verify", o.Verify},
                                    {"SpreadOverCores", o.SpreadOverCores},
                                    {"CopyFiles", o.CopyFiles},
-                                   {"CopyPatterns", o.CopyPatterns}};
+                                   {"CopyPatterns", o.CopyPatterns},
                                    {"UseNamePattern", o.UseNamePattern},
                                    {"NamePattern", o.NamePattern}};
   for (const TFormatRow *row : FormatRowsByCode())
