@@ -440,6 +440,9 @@ TEST_F(BatchMode, FilesBesideTheMusicAreCopiedOnce) {
          copied(album, out + "/Album", {"cover.jpg", "folder.PNG"});
        }},
       {"a folder in the patterns", {}, with(full, {"/copyfiles", "sub/*"}), home, 1, "/copyfiles: \"sub/*\" names a folder", ""},
+  }, out);
+}
+
 // Every regular file below `folder`, as paths relative to it, sorted.
 std::vector<std::string> Tree(const std::string &folder) {
   std::vector<std::string> files;
