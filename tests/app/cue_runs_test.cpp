@@ -1,24 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// CUE sheets beside their images, converted for real: each track one output, the outputs laid end to end
-// the image, sample for sample (from the first kept sample). The window keeps going and skips what exists.
+// CUE sheets beside their images, dropped on the window and converted for real: each track one output,
+// the outputs laid end to end the image, sample for sample.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QString>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <filesystem>
-#include <map>
 #include <set>
 
 #include <fmt/format.h>
 
-#include "app/settings_store.h"
 #include "app/windows/Unit1.h"
 #include "base/texts.h"
 #include "test_support.h"
@@ -72,7 +63,6 @@ struct TSheetRow {
 void PrintTo(const TSheetRow &row, std::ostream *os) { *os << row.Name; }
 
 const TSheetRow kRows[] = {
-    {"one_track", 1, true, false, true, tTrackTitles, "rip.cue", "Album Image.flac", false},
     {"one_track_for_a_wav", 1, false, true, false, tNone, "rip.cue", "Album Image.wav", true},
     {"two_other_case", 2, true, true, true, tTrackTitles, "rip.cue", "album image.FLAC", false},
     {"two_for_a_wav", 2, false, false, false, tSheetOnly, "Rip.cue", "Album Image.wav", true},
@@ -154,106 +144,5 @@ TEST_P(CueSheetRuns, DroppedOnTheWindow) {
 
 INSTANTIATE_TEST_SUITE_P(Sheets, CueSheetRuns, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
-
-// Sheets with audio before track 1 and pregaps (INDEX 00), under every pair of /hiddentrack and
-// /ownpregaps: tracks tile the image from the first kept sample, each as long as the sheet says.
-TEST(PregapRuns, TracksTileTheImage) {
-  const std::string folder = TestProfileFolder();
-  constexpr int kImageCdFrames = 230;
-  WriteSignal(folder + "/image.flac", {.Seconds = kImageCdFrames / 75.0}, {"-c:a", "flac"});
-  const std::vector<uint8_t> image = FFmpegDecode(folder + "/image.flac", "s16le");
-  const struct {
-    const char *Name;
-    std::vector<std::pair<int, int>> Tracks;  // INDEX 00 (-1: none) and INDEX 01, in CD frames
-  } sheets[] = {
-      {"plain", {{-1, 0}, {-1, 40}, {-1, 95}}},
-      {"audio_before_track_1", {{-1, 30}, {-1, 80}, {-1, 140}}},
-      {"pregaps", {{-1, 0}, {37, 45}, {90, 100}}},
-      {"pregap_of_track_1_at_zero", {{0, 30}, {60, 70}, {-1, 110}, {150, 151}}},
-      {"pregap_of_track_1_late", {{12, 30}, {60, 70}}},
-      {"index_00_after_index_01", {{-1, 0}, {60, 45}, {-1, 100}}},  // no pregap then
-  };
-  // Each sheet with either switch on and off, the four pairs of the switches among the sheets.
-  for (const bool hidden : {false, true})
-    for (const auto &sheet : sheets) {
-      const bool own = hidden == ((&sheet - sheets) % 2 == 0);
-      const std::string name = fmt::format("{}{}{}", sheet.Name, hidden ? "_hidden" : "", own ? "_own" : "");
-      SCOPED_TRACE(name);
-      const std::string extension = own ? "flac" : "wav", out = folder + "/" + name;
-      std::string text = "PERFORMER \"The Band\"\nTITLE \"Pregaps\"\nFILE \"image.flac\" WAVE\n";
-      std::vector<std::string> paths;
-      std::vector<int> starts;  // each output's first CD frame
-      for (size_t k = 0; k < sheet.Tracks.size(); ++k) {
-        const auto [index00, index01] = sheet.Tracks[k];
-        text += fmt::format("  TRACK {0:02} AUDIO\n    TITLE \"Song {0:02}\"\n", k + 1);
-        if (index00 >= 0) text += "    INDEX 00 " + CueTime(index00) + "\n";
-        text += "    INDEX 01 " + CueTime(index01) + "\n";
-        paths.push_back(fmt::format("{0}/{1:02} - Song {1:02}.{2}", out, k + 1, extension));
-        starts.push_back(own && index00 >= 0 && index00 < index01 ? index00 : index01);
-      }
-      if (hidden && starts.front() > 0) {
-        paths.insert(paths.begin(), out + "/00 - Hidden track." + extension);
-        starts.insert(starts.begin(), 0);
-      }
-      std::vector<std::string> args = {"/input", WriteText(folder + "/" + name + ".cue", text), "/output", out,
-                                       "/dest", extension};
-      if (hidden) args.push_back("/hiddentrack");
-      if (own) args.push_back("/ownpregaps");
-      std::string err;
-      ASSERT_EQ(Tonmill(args, &err), 0) << err;
-      EXPECT_NE(err.find(fmt::format("{} tracks of 1 file converted into {}/", paths.size(), out)), std::string::npos) << err;
-      ASSERT_EQ(size_t(std::distance(fs::directory_iterator(out), fs::directory_iterator())), paths.size());
-      ExpectTiles(paths, starts, image, folder + "/decoded");
-    }
-}
-
-// Modification times of every file in a folder, by name, to the nanosecond.
-std::map<std::string, int64_t> Times(const std::string &folder) {
-  std::map<std::string, int64_t> times;
-  for (const auto &entry : fs::directory_iterator(folder)) {
-    struct stat s {};
-    stat(entry.path().c_str(), &s);
-    times[entry.path().filename().string()] = int64_t(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
-  }
-  return times;
-}
-
-// Keep going and skip existing stored: one report lists every failed source once the rest is converted;
-// beside the sources, a second run writes nothing and a third rewrites only the output whose source changed.
-class ResumeRuns : public TWindowTest {};
-
-TEST_F(ResumeRuns, TheWindowKeepsGoingAndSkipsWhatExists) {
-  const std::string in = Folder + "/in";
-  ASSERT_EQ(Store->WriteSettings({{"KeepGoing", true}, {"SkipExisting", true}}), "");
-  Window = Open();
-  const TTestSignal a{.Seconds = 1, .Seed = 1}, b{.Seconds = 2, .Seed = 2};
-  const std::string sourceA = WriteSignal(in + "/a.wav", a), sourceB = WriteSignal(in + "/b.wav", b);
-  const std::string bad = WriteText(in + "/bad.flac", "not audio"), broken = WriteBrokenMp3(in + "/broken.mp3", 1.0);
-  Window->DropFiles({sourceA, bad, broken, sourceB}, false);
-  Window->cbSameAsSource->setChecked(true);
-  Window->rbFLAC->click();
-  Window->bStart->click();
-  ASSERT_EQ(Errors.size(), 1u);
-  for (const std::string &name : {bad, broken}) EXPECT_NE(Errors[0].find(name), std::string::npos) << Errors[0];
-  EXPECT_EQ(Line(), FormatText(text_run_counts, 2, 4, 2, 0));
-  EXPECT_EQ(FFmpegDecode(in + "/a.flac", "s16le"), MakeSamples(a));
-  EXPECT_EQ(FFmpegDecode(in + "/b.flac", "s16le"), MakeSamples(b));
-  const std::map<std::string, int64_t> first = Times(in);
-
-  Window->DropFiles({sourceA, sourceB}, false);
-  Window->bStart->click();
-  EXPECT_EQ(Times(in), first);
-  EXPECT_EQ(Line(), FormatText(text_run_skipped, 0, 2, 2));
-
-  const timespec newer[2] = {{0, UTIME_OMIT}, {first.at("a.flac") / 1000000000 + 1, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, sourceA.c_str(), newer, 0), 0);
-  const std::map<std::string, int64_t> touched = Times(in);
-  Window->bStart->click();
-  const std::map<std::string, int64_t> third = Times(in);
-  ASSERT_EQ(third.size(), first.size()) << "no numbered name";
-  for (const auto &[name, time] : third) EXPECT_EQ(time != touched.at(name), name == "a.flac") << name;
-  EXPECT_EQ(FFmpegDecode(in + "/a.flac", "s16le"), MakeSamples(a));
-  EXPECT_EQ(Errors.size(), 1u);
-}
 
 }  // namespace
