@@ -25,7 +25,7 @@ std::vector<std::string> Names(const TSourceCollection &c, const std::string &ro
 
 TEST(SourceList, AFolderTreeGivesItsSupportedFilesOnce) {
   const std::string root = TestFolder();
-  for (const char *f : {"b.flac", "A.mp3", "notes.txt", "c.avi", "noextension", "sub/d.WV",
+  for (const char *f : {"b.flac", "A.mp3", "notes.txt", "c.avi", "noextension", "sub/d.WAV",
                         "sub/deeper/e.ogg", ".hidden/f.flac", "sub/.g.mp3", "sub/x.flac/inner.wav"})
     Touch(root + "/" + f);
   fs::create_directory_symlink(root, root + "/sub/loop");  // points back up the tree
@@ -33,9 +33,9 @@ TEST(SourceList, AFolderTreeGivesItsSupportedFilesOnce) {
   TSourceCollection sources;
   EXPECT_EQ(sources.AddSourceFolder(root + "/", "*", false, true), 5);
   sources.Sort();
-  EXPECT_EQ(Names(sources, root), (std::vector<std::string>{"A.mp3", "b.flac", "sub/d.WV",
+  EXPECT_EQ(Names(sources, root), (std::vector<std::string>{"A.mp3", "b.flac", "sub/d.WAV",
                                                             "sub/deeper/e.ogg", "sub/x.flac/inner.wav"}));
-  EXPECT_EQ(sources.FileTypeSummary(), "1(mp3) 1(flac) 1(wv) 1(ogg) 1(wav)");
+  EXPECT_EQ(sources.FileTypeSummary(), "1(mp3) 1(flac) 2(wav) 1(ogg)");
 
   // Dropping it all again adds nothing; the same file by another spelling neither.
   EXPECT_EQ(sources.AddSourceFolder(root, "*", false, true), 0);

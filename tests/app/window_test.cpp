@@ -195,23 +195,28 @@ TEST_F(MainWindow, ADoubleClickOnStartStartsOneRun) {
   EXPECT_EQ(names, (std::set<std::string>{"a.wav", "b.wav", "a.mp3", "b.mp3"}));
 }
 
-// Six files and a sheet of three tracks are nine outputs, counted before and after the run; a run in
-// which every output exists says what it left alone.
+// Six files and a sheet of three tracks are nine outputs, counted before and after a run that goes on past
+// a source that fails (named in the one report); a run in which every output exists says what it left alone.
 TEST_F(MainWindow, TrueCountsAndWhereTheOutputsAre) {
-  ASSERT_EQ(Store->WriteSettings({{"ProgParallelFiles", int32_t(2)}, {"ProgSimpleParallelFiles", true}, {"SkipExisting", true}}), "");
+  ASSERT_EQ(Store->WriteSettings({{"ProgParallelFiles", int32_t(2)}, {"ProgSimpleParallelFiles", true},
+                                  {"SkipExisting", true}, {"KeepGoing", true}}),
+            "");
   Window = Open();
-  std::vector<std::string> sources;
+  std::vector<std::string> sources = {WriteText(Folder + "/in/bad.flac", "not audio")};  // among the first jobs
   for (int i = 0; i < 6; ++i) sources.push_back(Source("f" + std::to_string(i) + ".wav", {.Seconds = 1}));
   Source("album.wav", {.Seconds = 3});
   sources.push_back(WriteText(Folder + "/in/album.cue",
                               "FILE \"album.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n"
                               "    INDEX 01 00:01:00\n  TRACK 03 AUDIO\n    INDEX 01 00:02:00\n"));
   Window->DropFiles(sources, false);
-  EXPECT_EQ(Line(), FormatText(text_tracks_of_files_will_be_processed, 9, 7));
+  EXPECT_EQ(Line(), FormatText(text_tracks_of_files_will_be_processed, 10, 8));
   ChooseOutput(Window->rbMP3);
   Window->bStart->click();
-  EXPECT_EQ(Line(), FormatText(text_tracks_of_files_were_processed, 9, 7));
+  EXPECT_EQ(Line(), FormatText(text_run_counts, 9, 10, 1, 0));
+  ASSERT_EQ(Errors.size(), 1u);
+  EXPECT_NE(Errors[0].find(sources[0]), std::string::npos) << Errors[0];
   EXPECT_EQ(std::distance(fs::directory_iterator(Chosen), fs::directory_iterator()), 9);
+  Window->DropFiles(std::vector<std::string>(sources.begin() + 1, sources.end()), false);
   Window->bStart->click();
   EXPECT_EQ(Line(), FormatText(text_run_skipped, 0, 9, 9));
 }
