@@ -131,7 +131,8 @@ TEST_F(BatchMode, RunsThatConvertOrSayWhyNot) {
       {"a stored high priority the user may not take", stored("DestinationFormat=WAV\nProgPriority=2\n"),
        {"/input", In + "/a.wav", "/output", out}, {}, 0, text_priority_refused, out + "/a.wav", {}, true},
       {"relative output, current folder deleted", [&] { fs::create_directory(gone); },
-       {"/input", In + "/a.wav", "/output", "out"}, {.Cwd = gone, .RemoveCwd = true}, 1, "the current folder no longer exists: \"out/\" cannot be found", ""},
+       {"/input", In + "/a.wav", "/output", "out"}, {.Cwd = gone, .RemoveCwd = true}, 1,
+       "the current folder no longer exists: \"out/\" cannot be found", ""},
       {"full paths, current folder deleted", [&] { fs::create_directory(gone); },
        {"/input", In + "/a.wav", "/output", out, "/createfullpath"}, {.Cwd = gone, .RemoveCwd = true}, 0, "", out + In + "/a.wav"},
       {"relative paths from the working folder", {}, {"/input", "in/a.wav", "/output", "rel"}, {.Cwd = Folder}, 0,
@@ -174,11 +175,13 @@ TEST_F(BatchMode, RunsThatConvertOrSayWhyNot) {
          WriteText(In + "/a.cue", "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:15\n"
                                   "  TRACK 02 AUDIO\n    INDEX 00 00:00:30\n    INDEX 01 00:00:45\n");
        },
-       {"/input", In + "/a.cue", "/output", out, "/hiddentrack", "/ownpregaps"}, {}, 0, "3 tracks of 1 file converted", "",
-       [&](const std::string &) {
+       {"/input", In + "/a.cue", "/output", out, "/hiddentrack", "/ownpregaps"}, {}, 0,
+       "3 tracks of 1 file converted", "", [&](const std::string &) {
          fs::remove(In + "/a.cue");
          const std::vector<uint8_t> all = MakeSamples({});
-         const auto span = [&](int from, int to) { return std::vector<uint8_t>(all.begin() + from * 2352, all.begin() + to * 2352); };
+         const auto span = [&](int from, int to) {  // in CD frames
+           return std::vector<uint8_t>(all.begin() + from * 2352, all.begin() + to * 2352);
+         };
          EXPECT_EQ(FFmpegDecode(out + "/00 - Hidden track.wav", "s16le"), span(0, 15));
          EXPECT_EQ(FFmpegDecode(out + "/01 - a.wav", "s16le"), span(15, 30));
          EXPECT_EQ(FFmpegDecode(out + "/02 - a.wav", "s16le"), span(30, 75));

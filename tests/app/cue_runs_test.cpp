@@ -134,7 +134,8 @@ TEST_P(CueSheetRuns, DroppedOnTheWindow) {
   for (int k = 1; k <= row.Tracks; ++k) {
     if (row.Tracks == 1) wanted.insert("Album Image.wav");  // a one-track sheet is the whole source
     else if (row.Titles == tTrackTitles) wanted.insert(fmt::format("{0:02} - Song {0:02}.wav", k));
-    else wanted.insert(fmt::format("{:02} - {}.wav", k, row.Titles == tSheetOnly ? "The Band - Live Image" : "Album Image"));
+    else wanted.insert(fmt::format("{:02} - {}.wav", k,
+                                   row.Titles == tSheetOnly ? "The Band - Live Image" : "Album Image"));
   }
   ASSERT_EQ(written, wanted);
   std::vector<std::string> paths;

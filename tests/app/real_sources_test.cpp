@@ -29,11 +29,9 @@ void RunOk(const std::vector<std::string> &argv) {
   ASSERT_EQ(RunTool(argv, nullptr, &err), 0) << argv[0] << ": " << err;
 }
 
-std::string Music(const std::string &folder) { return WriteMusic(folder + "/music.wav", {.Seconds = 3}); }
-
 // The music encoded into folder/name by a program: `argv`, with "IN" for the music and "OUT" for the file.
 std::string Encode(const std::string &folder, const std::string &name, std::vector<std::string> argv) {
-  const std::string in = Music(folder), out = folder + "/" + name;
+  const std::string in = WriteMusic(folder + "/music.wav", {.Seconds = 3}), out = folder + "/" + name;
   for (std::string &a : argv) a = a == "IN" ? in : a == "OUT" ? out : a;
   RunOk(argv);
   return out;
@@ -267,7 +265,8 @@ TEST(HostileInputs, MalformedSheetsAndHostileNames) {
   fs::create_directories(in);
   const std::string wav = WriteSignal(in + "/image.wav", {.Seconds = 0.5});
   // A track that ends before it starts: one failure naming the sheet, and nothing written.
-  const std::string sheet = WriteText(in + "/album.cue", "FILE \"image.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:30\n"
+  const std::string sheet = WriteText(in + "/album.cue", "FILE \"image.wav\" WAVE\n"
+                                                         "  TRACK 01 AUDIO\n    INDEX 01 00:00:30\n"
                                                          "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n");
   std::string err;
   const std::string good = WriteSignal(folder + "/good.wav", {});
@@ -298,13 +297,6 @@ TEST(HostileInputs, MalformedSheetsAndHostileNames) {
     fs::copy_file(out + "/" + fs::path(name).stem().string() + ".wav", folder + "/check.wav", fs::copy_options::overwrite_existing);
     EXPECT_EQ(FFmpegDecode(folder + "/check.wav", "s16le"), MakeSamples({.Seconds = 0.5}));
   }
-}
-
-std::vector<std::string> Outputs(const std::string &folder) {
-  std::vector<std::string> names;
-  for (const auto &entry : fs::directory_iterator(folder)) names.push_back(entry.path().string());
-  std::sort(names.begin(), names.end());
-  return names;
 }
 
 // A sheet over a film: one output per track, each exactly its span of the film's sound (lossy: in place).
@@ -338,7 +330,9 @@ TEST(FilmSources, ACueSheetCutsTheFilmsSoundIntoTracks) {
     std::string err;
     ASSERT_EQ(Tonmill({"/input", folder + "/" + row.SheetName, "/output", folder + "/out", "/dest", "wav"}, &err, {.Seconds = 180}), 0)
         << err;
-    const std::vector<std::string> outputs = Outputs(folder + "/out");
+    std::vector<std::string> outputs;
+    for (const auto &entry : fs::directory_iterator(folder + "/out")) outputs.push_back(entry.path().string());
+    std::sort(outputs.begin(), outputs.end());
     ASSERT_EQ(outputs.size(), starts.size()) << err;
     const std::vector<int32_t> whole = AsInt16(FFmpegDecode(film, "s16le"));
     size_t tiled = 0;

@@ -181,12 +181,12 @@ TEST_F(MainWindow, ADoubleClickOnStartStartsOneRun) {
   Window->DropFiles({Source("a.wav", {.Seconds = 2}), Source("b.wav", {.Seconds = 2})}, false);
   Window->cbSameAsSource->click();  // a second run would write a_001.mp3 beside a.mp3
   Window->rbMP3->click();
-  const QPointF at = QRectF(Window->bStart->rect()).center();
+  const QPointF at = QRectF(Window->bStart->rect()).center(), screen = Window->bStart->mapToGlobal(at);
   for (QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease, QEvent::MouseButtonPress,
-                            QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease})
-    QCoreApplication::postEvent(Window->bStart, new QMouseEvent(type, at, Window->bStart->mapToGlobal(at), Qt::LeftButton,
-                                                                type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
-                                                                Qt::NoModifier));
+                            QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+    const Qt::MouseButtons held = type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton;
+    QApplication::postEvent(Window->bStart, new QMouseEvent(type, at, screen, Qt::LeftButton, held, Qt::NoModifier));
+  }
   for (int i = 0; i < 3; ++i) QApplication::processEvents();
   EXPECT_FALSE(Window->Processing());
   EXPECT_EQ(Line(), FormatText(text_files_were_processed, 2));
@@ -255,7 +255,7 @@ TEST_F(MainWindow, EveryWindowFitsInEveryLanguage) {
     SCOPED_TRACE(code);
     SelectLanguage(code);
     TProgressRec progress;
-    std::tie(progress.JobNumber, progress.JobCount, progress.Percent, progress.SlotCount) = std::make_tuple(12, 24, 100, 2);
+    std::tie(progress.JobNumber, progress.JobCount, progress.Percent, progress.SlotCount) = std::tuple(12, 24, 100, 2);
     progress.ElapsedTime = "10:01:12";
     progress.RemainingTime = "--:--:--";
     progress.OutputFileName = "100% | 100%";
