@@ -1,30 +1,19 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// CUE sheets as rippers leave them beside their images, converted for real:
-// dropped on the window, and given to the program with /input. Each track
-// becomes one output, and the outputs laid end to end are the image, sample
-// for sample (from the first kept sample, under /hiddentrack and /ownpregaps).
-// The window keeps going past failed sources and skips what exists.
+// CUE sheets beside their images, dropped on the window and converted for real: each track one output,
+// the outputs laid end to end the image, sample for sample.
 #include <gtest/gtest.h>
 
-#include <QCheckBox>
-#include <QLabel>
 #include <QPushButton>
-#include <QRadioButton>
-#include <QString>
-
-#include <fcntl.h>
-#include <sys/stat.h>
 
 #include <filesystem>
-#include <map>
 #include <set>
 
 #include <fmt/format.h>
 
-#include "app/settings_store.h"
 #include "app/windows/Unit1.h"
 #include "base/texts.h"
 #include "test_support.h"
+#include "window_fixture.h"
 
 namespace fs = std::filesystem;
 
@@ -57,15 +46,7 @@ void ExpectTiles(const std::vector<std::string> &paths, const std::vector<int> &
   EXPECT_TRUE(joined == from) << "the tracks are not the image from frame " << starts[0];
 }
 
-enum TTitles { tTrackTitles, tSheetOnly, tNone, tTooLong };
-
-// A title of 300 bytes and more (characters of 2, 3 and 4 bytes), longer
-// than a file name may be; the tracks' titles differ only at their ends.
-std::string LongTitle(int track) {
-  std::string title;
-  while (title.size() < 300) title += "Gr\u00fc\u00dfe \u20ac \U0001D11E ";
-  return title + "Song " + std::to_string(track);
-}
+enum TTitles { tTrackTitles, tSheetOnly, tNone };
 
 struct TSheetRow {
   const char *Name;
@@ -82,12 +63,10 @@ struct TSheetRow {
 void PrintTo(const TSheetRow &row, std::ostream *os) { *os << row.Name; }
 
 const TSheetRow kRows[] = {
-    {"one_track", 1, true, false, true, tTrackTitles, "rip.cue", "Album Image.flac", false},
     {"one_track_for_a_wav", 1, false, true, false, tNone, "rip.cue", "Album Image.wav", true},
     {"two_other_case", 2, true, true, true, tTrackTitles, "rip.cue", "album image.FLAC", false},
     {"two_for_a_wav", 2, false, false, false, tSheetOnly, "Rip.cue", "Album Image.wav", true},
     {"two_untitled_no_extension", 2, true, false, true, tNone, "album image.cue", "../album/Album Image", false},
-    {"two_too_long", 2, false, false, true, tTooLong, "rip.cue", "Album Image.flac", false},
     {"ninety_nine_for_a_wav", 99, true, true, true, tSheetOnly, "zz.cue", "ALBUM IMAGE.wav", false},
     {"two_in_wavpack", 2, true, false, true, tTrackTitles, "Album Image.cue", "Album Image.wv", true, "wv"},
 };
@@ -109,7 +88,6 @@ std::string Sheet(const TSheetRow &row) {
   for (int k = 0; k < row.Tracks; ++k) {
     lines.push_back(fmt::format("  TRACK {:02} AUDIO", k + 1));
     if (row.Titles == tTrackTitles) lines.push_back(fmt::format("    TITLE \"Song {:02}\"", k + 1));
-    if (row.Titles == tTooLong) lines.push_back("    TITLE \"" + LongTitle(k + 1) + "\"");
     if (row.Extras) {
       lines.insert(lines.end(), {"    FLAGS DCP", fmt::format("    ISRC GBAYE01000{:02}", k + 1)});
       if (k > 0) lines.push_back("    INDEX 00 " + CueTime(starts[size_t(k)] - 3));
@@ -122,10 +100,10 @@ std::string Sheet(const TSheetRow &row) {
   return text;
 }
 
-class CueSheetRuns : public ::testing::TestWithParam<TSheetRow> {
+class CueSheetRuns : public TWindowTest, public ::testing::WithParamInterface<TSheetRow> {
  protected:
   void SetUp() override {
-    Folder = TestProfileFolder();
+    TWindowTest::SetUp();
     const TSheetRow &row = GetParam();
     Album = Folder + "/album";
     fs::create_directories(Album);
@@ -137,164 +115,35 @@ class CueSheetRuns : public ::testing::TestWithParam<TSheetRow> {
     WriteText(Album + "/" + row.SheetName, Sheet(row));
   }
 
-  std::string Folder, Album;
+  std::string Album;
   std::vector<uint8_t> Image;
 };
 
 TEST_P(CueSheetRuns, DroppedOnTheWindow) {
   const TSheetRow &row = GetParam();
-  TSettingsStore store;
-  Tmain window(TParsedCommandLine{}, store);
-  std::vector<std::string> errors;
-  window.ShowMessage = [&](const QString &) {};
-  window.ShowError = [&](const std::string &report) { errors.push_back(report); };
-  const std::string out = Folder + "/out";
-  fs::create_directories(out);
-  window.ChooseFolder = [&](const QString &) { return QString::fromStdString(out); };
-  window.bBrowseForFolderClick();
-  window.rbWAV->click();
-  window.cbCreateFull->setChecked(false);
-  window.DropFiles({row.DropFolder ? Album : Album + "/" + row.SheetName}, false);
-  EXPECT_EQ(window.lInputFiles->text().toStdString(), std::string("1(") + row.Type + "+CUE)");
-  window.bStart->click();
-  EXPECT_EQ(errors, std::vector<std::string>{});
-  EXPECT_EQ(window.lProgress1->text().toStdString(),
+  ChooseOutput(Window->rbWAV);
+  Window->DropFiles({row.DropFolder ? Album : Album + "/" + row.SheetName}, false);
+  EXPECT_EQ(Window->lInputFiles->text().toStdString(), std::string("1(") + row.Type + "+CUE)");
+  Window->bStart->click();
+  EXPECT_EQ(Errors, std::vector<std::string>{});
+  EXPECT_EQ(Line(),
             row.Tracks == 1 ? FormatText(text_files_were_processed1, 1)
                             : FormatText(text_tracks_of_files_were_processed1, row.Tracks, 1));
-  // Every output is there under its name, no other, and together they are the image.
   std::set<std::string> written, wanted;
-  for (const auto &entry : fs::directory_iterator(out)) written.insert(entry.path().filename().string());
+  for (const auto &entry : fs::directory_iterator(Chosen)) written.insert(entry.path().filename().string());
   for (int k = 1; k <= row.Tracks; ++k) {
     if (row.Tracks == 1) wanted.insert("Album Image.wav");  // a one-track sheet is the whole source
     else if (row.Titles == tTrackTitles) wanted.insert(fmt::format("{0:02} - Song {0:02}.wav", k));
-    else if (row.Titles != tTooLong) wanted.insert(fmt::format("{:02} - {}.wav", k, row.Titles == tSheetOnly ? "The Band - Live Image" : "Album Image"));
-  }
-  if (row.Titles == tTooLong) {  // cut to fit a file name: the number, whole characters, the extension kept
-    wanted = written;
-    ASSERT_EQ(written.size(), size_t(row.Tracks));
-    int k = 0;
-    for (const std::string &name : written) {
-      EXPECT_LE(name.size(), 255u);
-      EXPECT_TRUE(name.starts_with("0" + std::to_string(++k) + " - " + LongTitle(0).substr(0, 200))) << name;
-      EXPECT_TRUE(name.ends_with(".wav")) << name;
-      EXPECT_TRUE(QString::fromUtf8(name.data(), qsizetype(name.size())).toUtf8().toStdString() == name) << name;
-    }
+    else wanted.insert(fmt::format("{:02} - {}.wav", k,
+                                   row.Titles == tSheetOnly ? "The Band - Live Image" : "Album Image"));
   }
   ASSERT_EQ(written, wanted);
   std::vector<std::string> paths;
-  for (const std::string &name : written) paths.push_back(out + "/" + name);
+  for (const std::string &name : written) paths.push_back(Chosen + "/" + name);
   ExpectTiles(paths, TrackStarts(row.Tracks), Image, Folder + "/decoded");
 }
 
 INSTANTIATE_TEST_SUITE_P(Sheets, CueSheetRuns, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
-
-// Sheets with audio before track 1 and pregaps (INDEX 00), under every
-// combination of /hiddentrack and /ownpregaps: tracks tile the image from the
-// first kept sample, each as long as the sheet says.
-TEST(PregapRuns, TracksTileTheImage) {
-  const std::string folder = TestProfileFolder();
-  constexpr int kImageCdFrames = 230;
-  WriteSignal(folder + "/image.flac", {.Seconds = kImageCdFrames / 75.0}, {"-c:a", "flac"});
-  const std::vector<uint8_t> image = FFmpegDecode(folder + "/image.flac", "s16le");
-  const struct {
-    const char *Name;
-    std::vector<std::pair<int, int>> Tracks;  // INDEX 00 (-1: none) and INDEX 01, in CD frames
-  } sheets[] = {
-      {"plain", {{-1, 0}, {-1, 40}, {-1, 95}}},
-      {"audio_before_track_1", {{-1, 30}, {-1, 80}, {-1, 140}}},
-      {"pregaps", {{-1, 0}, {37, 45}, {90, 100}}},
-      {"pregap_of_track_1_at_zero", {{0, 30}, {60, 70}, {-1, 110}, {150, 151}}},
-      {"pregap_of_track_1_late", {{12, 30}, {60, 70}}},
-      {"index_00_after_index_01", {{-1, 0}, {60, 45}, {-1, 100}}},  // no pregap then
-  };
-  // Each sheet with either switch on and off, the four pairs of the switches among the sheets.
-  for (const bool hidden : {false, true})
-    for (const auto &sheet : sheets) {
-      const bool own = hidden == ((&sheet - sheets) % 2 == 0);
-      const std::string name = fmt::format("{}{}{}", sheet.Name, hidden ? "_hidden" : "", own ? "_own" : "");
-      SCOPED_TRACE(name);
-      const std::string extension = own ? "flac" : "wav", out = folder + "/" + name;
-      std::string text = "PERFORMER \"The Band\"\nTITLE \"Pregaps\"\nFILE \"image.flac\" WAVE\n";
-      std::vector<std::string> paths;
-      std::vector<int> starts;  // each output's first CD frame
-      for (size_t k = 0; k < sheet.Tracks.size(); ++k) {
-        const auto [index00, index01] = sheet.Tracks[k];
-        text += fmt::format("  TRACK {0:02} AUDIO\n    TITLE \"Song {0:02}\"\n", k + 1);
-        if (index00 >= 0) text += "    INDEX 00 " + CueTime(index00) + "\n";
-        text += "    INDEX 01 " + CueTime(index01) + "\n";
-        paths.push_back(fmt::format("{0}/{1:02} - Song {1:02}.{2}", out, k + 1, extension));
-        starts.push_back(own && index00 >= 0 && index00 < index01 ? index00 : index01);
-      }
-      if (hidden && starts.front() > 0) {
-        paths.insert(paths.begin(), out + "/00 - Hidden track." + extension);
-        starts.insert(starts.begin(), 0);
-      }
-      std::vector<std::string> args = {"/input", WriteText(folder + "/" + name + ".cue", text), "/output", out,
-                                       "/dest", extension};
-      if (hidden) args.push_back("/hiddentrack");
-      if (own) args.push_back("/ownpregaps");
-      std::string err;
-      ASSERT_EQ(Tonmill(args, &err), 0) << err;
-      EXPECT_NE(err.find(fmt::format("{} tracks of 1 file converted into {}/", paths.size(), out)), std::string::npos) << err;
-      ASSERT_EQ(size_t(std::distance(fs::directory_iterator(out), fs::directory_iterator())), paths.size());
-      ExpectTiles(paths, starts, image, folder + "/decoded");
-    }
-}
-
-// Modification times of every file in a folder, by name, to the nanosecond.
-std::map<std::string, int64_t> Times(const std::string &folder) {
-  std::map<std::string, int64_t> times;
-  for (const auto &entry : fs::directory_iterator(folder)) {
-    struct stat s {};
-    stat(entry.path().c_str(), &s);
-    times[entry.path().filename().string()] = int64_t(s.st_mtim.tv_sec) * 1000000000 + s.st_mtim.tv_nsec;
-  }
-  return times;
-}
-
-// The window, with keep going and skip existing stored: the error report
-// lists every failed source once the rest is converted; beside the sources, a
-// second run writes nothing (no "_001" names) and a third rewrites only the
-// output whose source changed, under its own name.
-TEST(ResumeRuns, TheWindowKeepsGoingAndSkipsWhatExists) {
-  const std::string in = TestProfileFolder() + "/in";
-  fs::create_directories(in);
-  TSettingsStore store;
-  ASSERT_EQ(store.WriteSettings({{"KeepGoing", true}, {"SkipExisting", true}}), "");
-  std::vector<std::string> errors;
-  auto window = std::make_unique<Tmain>(TParsedCommandLine{}, store);
-  window->ShowError = [&](const std::string &report) { errors.push_back(report); };
-  window->ShowMessage = [](const QString &) {};
-  window->show();
-  const TTestSignal a{.Seconds = 1, .Seed = 1}, b{.Seconds = 2, .Seed = 2};
-  const std::string sourceA = WriteSignal(in + "/a.wav", a), sourceB = WriteSignal(in + "/b.wav", b);
-  const std::string bad = WriteText(in + "/bad.flac", "not audio"), broken = WriteBrokenMp3(in + "/broken.mp3", 1.0);
-  window->DropFiles({sourceA, bad, broken, sourceB}, false);
-  window->cbSameAsSource->setChecked(true);
-  window->rbFLAC->click();
-  window->bStart->click();
-  ASSERT_EQ(errors.size(), 1u);
-  for (const std::string &name : {bad, broken}) EXPECT_NE(errors[0].find(name), std::string::npos) << errors[0];
-  EXPECT_EQ(window->lProgress1->text().toStdString(), FormatText(text_run_counts, 2, 4, 2, 0));
-  EXPECT_EQ(FFmpegDecode(in + "/a.flac", "s16le"), MakeSamples(a));
-  EXPECT_EQ(FFmpegDecode(in + "/b.flac", "s16le"), MakeSamples(b));
-  const std::map<std::string, int64_t> first = Times(in);
-
-  window->DropFiles({sourceA, sourceB}, false);
-  window->bStart->click();
-  EXPECT_EQ(Times(in), first);
-  EXPECT_EQ(window->lProgress1->text().toStdString(), FormatText(text_run_skipped, 0, 2, 2));
-
-  const timespec newer[2] = {{0, UTIME_OMIT}, {first.at("a.flac") / 1000000000 + 1, 0}};
-  ASSERT_EQ(utimensat(AT_FDCWD, sourceA.c_str(), newer, 0), 0);
-  const std::map<std::string, int64_t> touched = Times(in);
-  window->bStart->click();
-  const std::map<std::string, int64_t> third = Times(in);
-  ASSERT_EQ(third.size(), first.size()) << "no numbered name";
-  for (const auto &[name, time] : third) EXPECT_EQ(time != touched.at(name), name == "a.flac") << name;
-  EXPECT_EQ(FFmpegDecode(in + "/a.flac", "s16le"), MakeSamples(a));
-  EXPECT_EQ(errors.size(), 1u);
-}
 
 }  // namespace

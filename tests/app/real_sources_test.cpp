@@ -1,23 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Files as other programs write them, damaged ones, films, hostile names and
-// sheets, converted by the program itself without a window: each converts to
-// the length FFmpeg's own decoder gets from it; a source that was damaged or
-// stopped early is listed afterwards as a warning, without failing the run;
-// whatever the input, every run ends by itself, naming what it could not
-// convert; sources of rates and channel counts an encoder does not take are
-// converted to what it takes, or refused by a lossless format.
+// Files as other programs write them, damaged ones, films, hostile names and sheets, converted by the
+// program without a window: samples as FFmpeg decodes them, damage named as a warning, every run ending.
 #include <gtest/gtest.h>
 
-#include <signal.h>
 #include <stdlib.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <functional>
 #include <regex>
-#include <sstream>
 
 #include <fmt/printf.h>
 
@@ -37,11 +29,9 @@ void RunOk(const std::vector<std::string> &argv) {
   ASSERT_EQ(RunTool(argv, nullptr, &err), 0) << argv[0] << ": " << err;
 }
 
-std::string Music(const std::string &folder) { return WriteMusic(folder + "/music.wav", {.Seconds = 3}); }
-
 // The music encoded into folder/name by a program: `argv`, with "IN" for the music and "OUT" for the file.
 std::string Encode(const std::string &folder, const std::string &name, std::vector<std::string> argv) {
-  const std::string in = Music(folder), out = folder + "/" + name;
+  const std::string in = WriteMusic(folder + "/music.wav", {.Seconds = 3}), out = folder + "/" + name;
   for (std::string &a : argv) a = a == "IN" ? in : a == "OUT" ? out : a;
   RunOk(argv);
   return out;
@@ -54,8 +44,6 @@ std::string FFmpegEncode(const std::string &folder, const std::string &name, std
 }
 
 std::string Lame(const std::string &f) { return Encode(f, "lame.mp3", {"lame", "--quiet", "-V", "4", "IN", "OUT"}); }
-std::string Oggenc(const std::string &f) { return Encode(f, "oggenc.ogg", {"oggenc", "-Q", "IN", "-o", "OUT"}); }
-std::string WavPack(const std::string &f) { return Encode(f, "wavpack.wv", {"wavpack", "-q", "-y", "IN", "-o", "OUT"}); }
 
 // A copy of `path` named `name` with its bytes changed by `edit`.
 std::string Edited(const std::string &path, const std::string &name, const std::function<void(TBytes &)> &edit) {
@@ -68,45 +56,6 @@ std::string Edited(const std::string &path, const std::string &name, const std::
 
 std::string Truncated(const std::string &path) {
   return Edited(path, "truncated" + fs::path(path).extension().string(), [](TBytes &b) { b.resize(b.size() * 6 / 10); });
-}
-
-// 512 scrambled bytes at each tenth from 30 % to 70 % of the file: enough to
-// hit frame headers where no checksum covers the audio data.
-std::string BitFlipped(const std::string &path) {
-  return Edited(path, "flipped" + fs::path(path).extension().string(), [](TBytes &b) {
-    for (int k = 3; k <= 7; ++k)
-      for (size_t i = b.size() * size_t(k) / 10, j = 0; j < 512; ++j) b[i + j] ^= 0x5a;
-  });
-}
-
-uint32_t OggCrc(const uint8_t *p, size_t n) {
-  uint32_t crc = 0;
-  for (size_t i = 0; i < n; ++i) {
-    crc ^= uint32_t(p[i]) << 24;
-    for (int bit = 0; bit < 8; ++bit) crc = crc & 0x80000000u ? (crc << 1) ^ 0x04c11db7u : crc << 1;
-  }
-  return crc;
-}
-
-// Adds `delta` to the granule position of the file's last Ogg page.
-void ShiftLastGranule(TBytes &b, int64_t delta) {
-  size_t at = b.size() - 27;
-  while (at > 0 && !(b[at] == 'O' && b[at + 1] == 'g' && b[at + 2] == 'g' && b[at + 3] == 'S')) --at;
-  int64_t granule = 0;
-  for (int i = 7; i >= 0; --i) granule = granule << 8 | b[at + 6 + size_t(i)];
-  granule += delta;
-  for (int i = 0; i < 8; ++i) b[at + 6 + size_t(i)] = uint8_t(uint64_t(granule) >> (8 * i));
-  for (int i = 0; i < 4; ++i) b[at + 22 + size_t(i)] = 0;
-  const uint32_t crc = OggCrc(&b[at], b.size() - at);
-  for (int i = 0; i < 4; ++i) b[at + 22 + size_t(i)] = uint8_t(crc >> (8 * i));
-}
-
-// The last granule states 100 samples more than the stream's packets hold.
-std::string GranulePastTheEnd(const std::string &folder) {
-  const std::string ogg = Oggenc(folder);
-  const std::string unbounded = Edited(ogg, "unbounded.ogg", [](TBytes &b) { ShiftLastGranule(b, 1000000); });
-  const int64_t trimmed = int64_t(FFmpegDecode(unbounded, "s16le").size() - FFmpegDecode(ogg, "s16le").size()) / 4;
-  return Edited(ogg, "granule.ogg", [&](TBytes &b) { ShiftLastGranule(b, trimmed + 100); });
 }
 
 uint32_t BigEndian32(const uint8_t *p) { return uint32_t(p[0]) << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
@@ -144,7 +93,6 @@ std::vector<TSourceCase> SourceCases() {
   const auto aac = ff("ffmpeg.m4a", {"-c:a", "aac"}), adts = ff("ffmpeg.aac", {"-c:a", "aac"});
   return {
       // Files of other encoders and muxers, whole and sound.
-      {"ogg_last_granule_past_the_stream", GranulePastTheEnd, Clean},
       {"m4a_edit_list_with_itunes_priming", [=](auto &f) { return EditList(aac(f), "itunes.m4a", 0, 2112); }, Clean},
       {"m4a_edit_list_longer_than_the_media", [=](auto &f) { return EditList(aac(f), "long.m4a", 100, 1024); }, Clean},
       {"m4a_cut_by_stream_copy",
@@ -153,22 +101,14 @@ std::vector<TSourceCase> SourceCases() {
          return f + "/copy.m4a";
        },
        Clean},
-      {"m4a_aac_mono_48k", ff("mono.m4a", {"-c:a", "aac", "-ac", "1", "-ar", "48000"}), Clean},
       {"mp3_lame_tag_counts_a_frame_more",
        [](auto &f) { return Edited(Lame(f), "tail.mp3", [](TBytes &b) { b.resize(b.size() - 300); }); }, Clean},
       {"mp4_ac3", ff("ac3.mp4", {"-c:a", "ac3"}), Clean},
-      {"mp4_eac3", ff("eac3.mp4", {"-c:a", "eac3"}), Clean},
       {"mp4_flac", ff("flac.mp4", {"-c:a", "flac", "-strict", "-2"}), Clean},
       {"mp4_opus", ff("opus.mp4", {"-c:a", "libopus", "-ar", "48000"}), Clean},
-      {"mp4_mp3", ff("mp3.mp4", {"-c:a", "libmp3lame"}), Clean},
-      // Damaged: what decodes is converted, and the source is named afterwards.
+      // Damaged: what decodes is converted, and the source is named afterwards (each decoder's damage:
+      // BassFailures, CoderThread).
       {"aac_truncated", [=](auto &f) { return Truncated(adts(f)); }, Warned},
-      {"aac_bit_flipped", [=](auto &f) { return BitFlipped(adts(f)); }, Warned},
-      {"m4a_bit_flipped", [=](auto &f) { return BitFlipped(aac(f)); }, Warned},
-      {"wavpack_truncated", [](auto &f) { return Truncated(WavPack(f)); }, Warned},
-      {"wavpack_bit_flipped", [](auto &f) { return BitFlipped(WavPack(f)); }, Warned},
-      {"wav_truncated", [](auto &f) { return Truncated(Music(f)); }, Warned},
-      {"mka_truncated", [=](auto &f) { return Truncated(ff("ffmpeg.mka", {"-c:a", "flac"})(f)); }, Warned},
       // A film, read by the ffmpeg program.
       {"mkv_film_truncated",
        [=](auto &f) {
@@ -179,15 +119,10 @@ std::vector<TSourceCase> SourceCases() {
        Warned},
       // Its index is at the end: nothing can be opened, and the job fails.
       {"m4a_truncated", [=](auto &f) { return Truncated(aac(f)); }, Failed},
-      // The types read beside the thirteen, as FFmpeg writes them (DSF as no
-      // program here does); the last holds a film beside its sound.
+      // Types read beside the thirteen (their properties: AudioInfo); the last holds a film beside its sound.
       {"opus", ff("ffmpeg.opus", {"-c:a", "libopus"}), Clean},
-      {"oga_flac", ff("ffmpeg.oga", {"-c:a", "flac"}), Clean},
-      {"aif_16", ff("ffmpeg.aif", {}), Clean},
       {"aiff_24", ff("ffmpeg.aiff", {"-c:a", "pcm_s24be"}), Clean},
       {"aifc_float", ff("ffmpeg.aifc", {"-c:a", "pcm_f32be"}), Clean},
-      {"m4b_aac", ff("book.m4b", {"-c:a", "aac"}), Clean},
-      {"mka_flac", ff("ffmpeg.mka", {"-c:a", "flac"}), Clean},
       {"dsf_dsd64", [](const std::string &f) { return WriteDsf(f + "/tone.dsf", 1); }, Clean, 1},
       {"webm_film_opus",
        ff("film.webm", {"-f", "lavfi", "-i", "color=s=32x32:r=5:d=3", "-c:v", "libvpx", "-c:a", "libopus"}), Clean},
@@ -231,7 +166,6 @@ TEST_P(RealSources, ConvertToWhatFFmpegDecodesAndNameTheDamagedOnes) {
                         R"(: ([0-9.]+) s (of [0-9.]+ s )?decoded[^\n]*\n)");
   const bool warned = std::regex_search(err, warning, line);
   EXPECT_EQ(warned, c.Outcome == Warned) << err;
-  EXPECT_EQ(err.find("warning") != std::string::npos, c.Outcome == Warned) << err;
   if (warned) {
     // How much was decoded: the output's own length, to the hundredth of a second.
     const std::string probe = ProbeStream(output, "sample_rate,channels");
@@ -244,13 +178,8 @@ TEST_P(RealSources, ConvertToWhatFFmpegDecodesAndNameTheDamagedOnes) {
 INSTANTIATE_TEST_SUITE_P(OtherEncodersAndDamage, RealSources, ::testing::ValuesIn(SourceCases()),
                          [](const auto &info) { return info.param.Name; });
 
-// Sources at rates and channel counts the encoders were not made for, one run
-// per format over sources of every rate (their channel counts and depths
-// rotate from format to format, so every rate and every channel count reaches
-// every format). A lossy output comes at what its encoder takes (the source's
-// own rate and channels where they fit), with one note saying so; a lossless
-// one holds the source exactly or its job fails with the limit named. The run
-// ends by itself, leaving nothing hidden.
+// One run per format over sources of every awkward rate, channel counts and depths rotating: a lossy output
+// comes at what its encoder takes, noted once; a lossless one holds the source or fails naming the limit.
 TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
   const std::string folder = TestProfileFolder();
   const int rates[] = {4000, 7350, 8000, 11025, 352800, 384000};  // DSD64 decodes to 352.8 kHz
@@ -330,41 +259,16 @@ TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
   EXPECT_EQ(ProbeStream(folder + "/128/fast.flac", "sample_rate,channels"), "352800,2\n");
 }
 
-// Sheets as people and broken programs write them, beside a sound image, and
-// names with every awkward byte: each run ends by itself, converting or naming
-// the source.
+// A sheet whose track ends before it starts, and names with every awkward byte: converted or named.
 TEST(HostileInputs, MalformedSheetsAndHostileNames) {
   const std::string folder = TestProfileFolder(), in = folder + "/in", out = folder + "/out";
   fs::create_directories(in);
   const std::string wav = WriteSignal(in + "/image.wav", {.Seconds = 0.5});
-  const std::string track = "  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n", file = "FILE \"image.wav\" WAVE\n";
-  std::string many = file;
-  for (int t = 1; t <= 99; ++t) many += fmt::sprintf("  TRACK %02d AUDIO\n    TITLE \"Track %02d\"\n    INDEX 01 00:00:%02d\n", t, t, t);
-  const std::pair<const char *, std::string> sheets[] = {
-      {"missing_file", track + "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n"},
-      {"past_the_end", file + track + "  TRACK 02 AUDIO\n    INDEX 01 59:59:74\n"},
-      {"index_00_after_01", file + track + "  TRACK 02 AUDIO\n    INDEX 01 00:00:20\n    INDEX 00 00:00:30\n"},
-      {"duplicated", file + track + track + track},
-      {"99_tracks", many},
-      {"huge_numbers", file + "  TRACK 99999999999 AUDIO\n    INDEX 01 2147483647:99:99\n"},
-      {"cr_only", "FILE \"image.wav\" WAVE\r  TRACK 01 AUDIO\r    INDEX 01 00:00:00\r"},
-  };
-  for (const auto &[name, text] : sheets) {
-    SCOPED_TRACE(name);
-    const std::string sheet = WriteText(in + "/" + name + ".cue", text);
-    fs::remove_all(out);
-    std::string err;
-    const int status = Tonmill({"/input", sheet, "/output", out, "/dest", "wav"}, &err, {.Seconds = 60});
-    EXPECT_TRUE(status == 0 || (status == 1 && (err.find(name) != std::string::npos || err.find("image.wav") != std::string::npos ||
-                                                err.find("no supported audio file among the inputs") != std::string::npos)))
-        << status << ": " << err;
-    fs::remove(sheet);
-  }
   // A track that ends before it starts: one failure naming the sheet, and nothing written.
-  const std::string sheet = WriteText(in + "/album.cue", file + "  TRACK 01 AUDIO\n    INDEX 01 00:00:30\n"
-                                                                "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n");
+  const std::string sheet = WriteText(in + "/album.cue", "FILE \"image.wav\" WAVE\n"
+                                                         "  TRACK 01 AUDIO\n    INDEX 01 00:00:30\n"
+                                                         "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n");
   std::string err;
-  fs::remove_all(out);
   const std::string good = WriteSignal(folder + "/good.wav", {});
   EXPECT_EQ(Tonmill({"/input", good, sheet, "/output", out, "/dest", "flac"}, &err), 1) << err;
   EXPECT_NE(err.find(sheet), std::string::npos) << err;
@@ -395,15 +299,7 @@ TEST(HostileInputs, MalformedSheetsAndHostileNames) {
   }
 }
 
-std::vector<std::string> Outputs(const std::string &folder) {
-  std::vector<std::string> names;
-  for (const auto &entry : fs::directory_iterator(folder)) names.push_back(entry.path().string());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
-// A CUE sheet over a film gives one output per track, each exactly its span
-// of the film's whole sound (lossy: in place, of the same length).
+// A sheet over a film: one output per track, each exactly its span of the film's sound (lossy: in place).
 TEST(FilmSources, ACueSheetCutsTheFilmsSoundIntoTracks) {
   const struct {
     const char *Extension;
@@ -412,10 +308,7 @@ TEST(FilmSources, ACueSheetCutsTheFilmsSoundIntoTracks) {
     bool Lossless;
     const char *SheetName;  // beside "film.<ext>"
   } films[] = {{"mkv", {"-c:v", "mpeg4", "-c:a", "flac"}, 48000, true, "film.mkv.cue"},
-               {"avi", {"-c:v", "mpeg4", "-c:a", "pcm_s16le"}, 44100, true, "concert.cue"},
-               {"flv", {"-c:v", "flv1", "-c:a", "pcm_s16le"}, 44100, true, "concert.cue"},
-               {"mpg", {"-c:v", "mpeg2video", "-c:a", "mp2"}, 48000, false, "film.cue"},
-               {"vob", {"-c:v", "mpeg2video", "-c:a", "ac3"}, 48000, false, "concert.cue"}};
+               {"mpg", {"-c:v", "mpeg2video", "-c:a", "mp2"}, 48000, false, "film.cue"}};
   const std::vector<int> starts = {0, 3 * 75 + 17, 7 * 75 + 38, 10 * 75 + 1};  // CD frames
   for (const auto &row : films) {
     SCOPED_TRACE(row.Extension);
@@ -437,7 +330,9 @@ TEST(FilmSources, ACueSheetCutsTheFilmsSoundIntoTracks) {
     std::string err;
     ASSERT_EQ(Tonmill({"/input", folder + "/" + row.SheetName, "/output", folder + "/out", "/dest", "wav"}, &err, {.Seconds = 180}), 0)
         << err;
-    const std::vector<std::string> outputs = Outputs(folder + "/out");
+    std::vector<std::string> outputs;
+    for (const auto &entry : fs::directory_iterator(folder + "/out")) outputs.push_back(entry.path().string());
+    std::sort(outputs.begin(), outputs.end());
     ASSERT_EQ(outputs.size(), starts.size()) << err;
     const std::vector<int32_t> whole = AsInt16(FFmpegDecode(film, "s16le"));
     size_t tiled = 0;
@@ -454,65 +349,6 @@ TEST(FilmSources, ACueSheetCutsTheFilmsSoundIntoTracks) {
       tiled += got.size();
     }
     EXPECT_EQ(tiled, whole.size());
-  }
-}
-
-// Whether process `pid` still runs (a zombie waiting for its parent does not).
-bool Running(const std::string &pid) {
-  const std::string stat = ReadText("/proc/" + pid + "/stat");
-  const size_t close = stat.rfind(')');
-  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
-}
-
-// An `ffmpeg` on PATH in place of the real one, or none at all: a run never
-// hangs nor leaves a process behind, and a film cut short is warned about.
-TEST(FakeFFmpeg, EndsInBoundedTimeAndLeavesNothingRunning) {
-  const std::string home = TestProfileFolder(), film = home + "/film.mkv", path = std::getenv("PATH");
-  RunOk({"ffmpeg", "-v", "error", "-y", "-nostdin", "-f", "lavfi", "-i", "sine=f=330:r=48000:d=4", "-f", "lavfi", "-i",
-         "testsrc=size=64x48:rate=25:d=4", "-map", "0", "-map", "1", "-ac", "2", "-c:a", "flac", film});
-  std::string real;
-  RunTool({"sh", "-c", "command -v ffmpeg"}, &real);
-  real = real.substr(0, real.find('\n'));
-  // REAL stands for the real program, PIDS for a file the script notes its processes in.
-  const struct {
-    const char *Name, *Script;  // "": no ffmpeg anywhere
-    int Status;
-    const char *Says;
-  } rows[] = {
-      {"a wrapper's child outlives it", "REAL \"$@\"\nstatus=$?\nsleep 600 &\necho $! >>PIDS\nexit $status\n", 0,
-       "converted"},
-      {"none at all", "", 1, "The sound of films is read by the ffmpeg program, which was not found"},
-      {"an impossible report",
-       "echo \"Input #0, matroska,webm, from '$4':\n  Duration: 00:00:12.00, start: 0.000000, bitrate: 843 kb/s\n"
-       "  Stream #0:0: Audio: pcm_s16le, 0 Hz, 65535 channels, s16\" >&2\nexit 1\n",
-       1, "it is not an audio file this program can read"},
-      {"ends early saying done", "case \" $* \" in *\" pipe:1 \"*) REAL \"$@\" | head -c 300000; exit 0;; esac\nexec REAL \"$@\"\n",
-       0, "warning: "},
-  };
-  for (const auto &row : rows) {
-    SCOPED_TRACE(row.Name);
-    const std::string folder = home + "/" + std::to_string(&row - rows), bin = folder + "/bin", pids = folder + "/pids";
-    fs::create_directories(bin);
-    if (*row.Script) {
-      std::string script = std::string("#!/bin/sh\n") + row.Script;
-      for (const auto &[mark, value] : {std::pair<std::string, std::string>{"REAL", real}, {"PIDS", pids}})
-        for (size_t at; (at = script.find(mark)) != std::string::npos;) script.replace(at, mark.size(), value);
-      WriteText(bin + "/ffmpeg", script);
-      fs::permissions(bin + "/ffmpeg", fs::perms::owner_all);
-    }
-    const TRunHow how{.Env = {"PATH=" + (*row.Script ? bin + ":" + path : bin)}, .Seconds = 180};
-    std::string err;
-    EXPECT_EQ(Tonmill({"/input", film, "/output", folder + "/out", "/dest", "wav"}, &err, how), row.Status) << err;
-    EXPECT_NE(err.find(row.Says), std::string::npos) << err;
-    std::istringstream started(ReadText(pids));
-    for (std::string pid; std::getline(started, pid);) {
-      EXPECT_FALSE(Running(pid)) << "process " << pid << " outlived the run";
-      if (Running(pid)) kill(std::stoi(pid), SIGKILL);
-    }
-    if (row.Status == 0) { EXPECT_EQ(Outputs(folder + "/out").size(), 1u); }
-    if (row.Status == 0 && std::string(row.Says) != "warning: ") {
-      EXPECT_TRUE(FFmpegDecode(folder + "/out/film.wav", "s16le") == FFmpegDecode(film, "s16le"));
-    }
   }
 }
 

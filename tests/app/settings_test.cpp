@@ -33,23 +33,9 @@ TGeneralSettings French() {
   return g;
 }
 
-// A fresh profile reads as the defaults; only "YES" is true, -321 and an empty
-// or broken value mark the default, names match exactly, quoted texts keep their commas.
-TEST(Settings, DefaultsAndKindsAreReadStrictly) {
-  const TSettingsStore none(TestFolder() + "/none/tonmill.conf");
-  const TGeneralSettings fresh = LoadGeneralSettings(none);
-  EXPECT_EQ(std::make_tuple(fresh.Destination, fresh.CreateFullPath, fresh.UseFromSource, fresh.Preprocess, fresh.Language),
-            std::make_tuple(std::string(), true, false, false, std::string("EN")));
-  EXPECT_EQ(DestinationFormatFromName(fresh.DestinationFormat), dfMP3);
-  const TProgramOptions p = LoadProgramOptions(none);
-  EXPECT_EQ(std::make_tuple(p.Priority, p.ParallelFiles, p.SimpleParallelFiles, p.KeepPartial, p.WriteTags, p.SpreadOverCores),
-            std::make_tuple(1, ProcessorCount(), true, false, true, true));
-  EXPECT_FALSE(p.ReplayGain);
-  EXPECT_EQ(DestinationFileTypes[dfFLAC - 1].FilesPerCPU, ProcessorCount());
-  const TPreprocessOptions pp = LoadPreprocessOptions(none);
-  EXPECT_EQ(std::make_tuple(pp.SplitBySilence, pp.Seconds, pp.ResampleTo, pp.HiddenTrack, pp.PregapOwnTrack),
-            std::make_tuple(true, 20, 44100, false, false));
-
+// Only "YES" is true, -321 and an empty or broken value mark the default, names match exactly, quoted
+// texts keep their commas (what a fresh profile holds: every test that starts from one).
+TEST(Settings, KindsAreReadStrictly) {
   const std::string path = WriteText(TestFolder() + "/tonmill.conf",
                                      "[General]\nCreateFullPath=yes\nUseFromSource=1\nPreprocess=YES\n"
                                      "ProgPriority=5\nProgParallelFiles=-321\nPPSeconds=abc\nKeepPartial=YES\n"
@@ -183,9 +169,7 @@ void ExpectAFailedSaveLosesNothing(const std::string &path, const std::function<
   EXPECT_NO_THROW(message = store.WriteSettings(GeneralSettingsRecords(French())));
   EXPECT_NE(message.find("\"" + path + "\""), std::string::npos) << message;
   EXPECT_EQ(fs::exists(path), existed);
-  if (existed) {
-    EXPECT_EQ(ReadText(path), before);
-  }
+  EXPECT_TRUE(!existed || ReadText(path) == before);
   EXPECT_EQ(LoadGeneralSettings(store).Language, "FR");
   unblock();
   if (existed) {  // nothing left behind
@@ -199,9 +183,7 @@ void ExpectAFailedSaveLosesNothing(const std::string &path, const std::function<
   EXPECT_EQ(LoadGeneralSettings(back).Language, "FR");  // the batch that failed
   EXPECT_EQ(LoadGeneralSettings(back).Destination, "/music/out/");
   EXPECT_EQ(LoadPreprocessOptions(back).Threshold, 7);
-  if (existed) {
-    EXPECT_NE(ReadText(path).find(kOtherSection), std::string::npos);
-  }
+  EXPECT_TRUE(!existed || ReadText(path).find(kOtherSection) != std::string::npos);
 }
 
 // A folder that cannot be made, a read-only folder, a full disk (or, without
@@ -229,18 +211,13 @@ TEST(Settings, AFailedSaveIsAMessageThatLosesNothing) {
   }
 }
 
-// Every format's options, each integer and Boolean changed within its range, read back
-// through a new store; a fresh file gives the defaults.
+// Every format's options, each integer and Boolean changed within its range, read back through a new store.
 class FormatSettings : public ::testing::TestWithParam<const TFormatRow *> {};
 
 TEST_P(FormatSettings, SavedOptionsReadBack) {
   const TFormatRow &row = *GetParam();
   const std::string path = TestFolder() + "/tonmill.conf";
   const std::shared_ptr<void> defaults = row.NewOptions();
-  {
-    const std::shared_ptr<void> fresh = LoadFormatOptions(row, TSettingsStore(path));
-    for (const TOptionField &f : row.Fields) EXPECT_EQ(f.Get(fresh.get()), f.Get(defaults.get())) << f.StoredName;
-  }
   auto change = [&](const TOptionField &f, void *options) {
     const TStoredValue value = f.Get(defaults.get());
     if (f.Kind == TFieldKind::Boolean) f.Set(options, !std::get<bool>(value));

@@ -51,8 +51,6 @@ class TWindowTest : public ::testing::Test {
     window->ChooseFolder = [this](const QString &) { return QString::fromStdString(Chosen); };
     window->ShowError = [this](const std::string &report) { Errors.push_back(report); };
     window->Ask = [this](const QString &question) { return Questions.push_back(question.toStdString()), Answer; };
-    window->ChooseFiles = [this](const QString &filter) { return Filter = filter, ChosenFiles; };
-    window->ChooseSourceFolder = [this] { return QString::fromStdString(ChosenSourceFolder); };
     window->OpenUrl = [this](const QUrl &url) { return Opened.push_back(url.toLocalFile().toStdString()), true; };
     window->show();
     return window;
@@ -74,9 +72,7 @@ class TWindowTest : public ::testing::Test {
 
   std::string Line() const { return Window->lProgress1->text().toStdString(); }
 
-  std::string Folder, Chosen, ChosenSourceFolder;
-  QStringList ChosenFiles;
-  QString Filter;
+  std::string Folder, Chosen;
   bool Answer = false;
   std::unique_ptr<TSettingsStore> Store;
   std::unique_ptr<Tmain> Window;
