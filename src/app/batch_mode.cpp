@@ -237,6 +237,33 @@ std::optional<std::string> PrepareOutputFolder(const std::string &Folder) {
   return outputFolder;
 }
 
+// The folders a mirror keeps the trees of: each input folder, a pattern's
+// folder, a file's own folder.
+std::vector<std::string> MirrorRoots(const std::vector<std::string> &Inputs) {
+  std::vector<std::string> roots;
+  for (const std::string &input : Inputs) {
+    std::error_code ec;
+    const bool pattern = input.find_first_of("*?") != std::string::npos && !fs::exists(input, ec);
+    if (!pattern && fs::is_directory(input, ec))
+      roots.push_back(NormalPath(input));
+    else
+      roots.push_back(fs::path(NormalPath(input)).parent_path().string());
+    if (roots.back().empty() || roots.back().back() != '/') roots.back() += '/';
+  }
+  return roots;
+}
+
+// A dry run's lines, on standard output: what the mirror would remove, then
+// what it would convert.
+void ListPlanned(const TCoder_engine &Engine) {
+  for (const TCoder_engine::TMirrorAction &a : Engine.Planned) {
+    const std::string line = a.Remove ? FormatText(text_mirror_remove, a.Output)
+                                      : FormatText(text_mirror_convert, a.Source, a.Output);
+    std::printf("%s\n", line.c_str());
+  }
+  std::fflush(stdout);
+}
+
 // Gives the engine the format's options (stored, then those of the command
 // line), the sources, the folder and the other settings of the run; false
 // (and said why) when an option of the command line is wrong.
@@ -267,6 +294,9 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.WriteTags = !Parsed.Options.NoTags && Settings.Program.WriteTags;
   Engine.Verify = Parsed.Options.Verify || Settings.Program.Verify;
   Engine.SpreadOverCores = !Parsed.Options.NoSpread && Settings.Program.SpreadOverCores;
+  Engine.Mirror = Parsed.Options.Mirror || Settings.Program.Mirror;
+  Engine.MirrorRoots = MirrorRoots(Parsed.Options.InputPaths);
+  Engine.DryRun = Parsed.Options.DryRun;
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.HiddenTrack = Parsed.Options.HiddenTrack;
   Engine.PregapOwnTrack = Parsed.Options.OwnPregaps;
@@ -309,6 +339,9 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
     if (result == 2) {
       Say("cancelled: " + RunCounts(Engine, false));
       status = 2;
+    } else if (Engine.DryRun) {
+      ListPlanned(Engine);
+      status = 0;
     } else {
       if (!Quiet)
         // What was there already counts as done, as in the window.
@@ -328,6 +361,9 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
     Say("left alone " + std::to_string(Engine.SkippedCount) + " existing output" +
         (Engine.SkippedCount == 1 ? "" : "s") + ", complete and newer than their sources");
   if (Engine.Redone.Total() > 0 && !Quiet) Say(RedoneSummary(Engine.Redone));
+  if (Engine.RemovedCount > 0 && !Quiet)
+    Say("removed " + std::to_string(Engine.RemovedCount) + " output" + (Engine.RemovedCount == 1 ? "" : "s") +
+        " whose source is gone");
   if (Engine.Verify && !Quiet) {
     const int32_t verified = Engine.VerifiedCount;
     Say("verified " + std::to_string(verified) + " lossless output" + (verified == 1 ? "" : "s") +
@@ -359,7 +395,15 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
     Say("no supported audio file among the inputs");
     return 1;
   }
-  const std::optional<std::string> outputFolder = PrepareOutputFolder(Parsed.Options.OutputFolder);
+  const bool mirror = Parsed.Options.Mirror || settings.Program.Mirror;
+  if (Parsed.Options.DryRun && !mirror) {
+    Say("/dryrun lists what /mirror would do: give /mirror too");
+    return 1;
+  }
+  // A dry run makes nothing, not even the output folder.
+  const std::optional<std::string> outputFolder =
+      Parsed.Options.DryRun ? std::optional<std::string>(NormalPath(Parsed.Options.OutputFolder))
+                            : PrepareOutputFolder(Parsed.Options.OutputFolder);
   if (!outputFolder) return 1;
 
   TCoder_engine engine;

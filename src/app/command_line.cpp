@@ -28,7 +28,9 @@ const TFlagSwitch kFlagSwitches[] = {
     {"/keepgoing", &TCommandLineOptions::KeepGoing},           {"/skipexisting", &TCommandLineOptions::SkipExisting},
     {"/hiddentrack", &TCommandLineOptions::HiddenTrack},       {"/ownpregaps", &TCommandLineOptions::OwnPregaps},
     {"/notags", &TCommandLineOptions::NoTags},                 {"/verify", &TCommandLineOptions::Verify},
-    {"/nospread", &TCommandLineOptions::NoSpread}};
+    {"/nospread", &TCommandLineOptions::NoSpread},
+    {"/mirror", &TCommandLineOptions::Mirror},
+    {"/dryrun", &TCommandLineOptions::DryRun}};
 
 const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
   for (const TFlagSwitch &flag : kFlagSwitches)
@@ -209,6 +211,7 @@ std::string UsageText() {
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
          "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting]\n"
          "          [/hiddentrack] [/ownpregaps] [/notags] [/verify] [/nospread]\n"
+         "          [/mirror [/dryrun]]\n"
          "          [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
@@ -234,6 +237,13 @@ std::string UsageText() {
          "/nospread encodes each file on its own worker only (without it, when a run\n"
          "has fewer files than workers, the spare workers encode spans of a file too;\n"
          "the output decodes the same either way).\n"
+         "/mirror keeps FOLDER a mirror of the inputs: each output keeps its source's\n"
+         "place below the input folder named (INPUT/Artist/a.flac goes into\n"
+         "FOLDER/Artist/), complete outputs newer than their sources are left alone,\n"
+         "new and changed sources are converted, and the outputs it wrote earlier whose\n"
+         "source is gone are removed; what it wrote is listed in FOLDER/.tonmill-mirror,\n"
+         "and nothing else there is ever removed. /dryrun, with /mirror, lists what the\n"
+         "mirror would convert and remove, one line each, and changes nothing.\n"
          "/q keeps the terminal quiet apart from failures.\n"
          "/DEBUG shows the encoder parameters and makes the encoders write no audio.\n"
          "\n"

@@ -42,6 +42,8 @@ struct TCommandLineOptions {
   bool NoTags = false;       // "/notags": outputs get only the tags their encoders write
   bool Verify = false;       // "/verify": lossless outputs are decoded again and compared
   bool NoSpread = false;     // "/nospread": each file is encoded on its own worker only
+  bool Mirror = false;       // "/mirror": the output folder mirrors the inputs' trees
+  bool DryRun = false;       // "/dryrun": a mirror lists what it would do, and does nothing
 };
 
 struct TParsedCommandLine {

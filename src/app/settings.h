@@ -30,6 +30,7 @@ struct TProgramOptions {
   bool WriteTags = true;            // "WriteTags": outputs carry the source's tags in their own kind
   bool Verify = false;              // "Verify": lossless outputs are decoded again and compared
   bool SpreadOverCores = true;      // "SpreadOverCores": a long file is encoded on the idle workers too
+  bool Mirror = false;              // "Mirror": the destination mirrors the sources' folders
   // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
 };
 

@@ -3,12 +3,16 @@
 
 #include <fmt/printf.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <memory>
+#include <map>
 #include <set>
 #include <stdexcept>
 
@@ -88,6 +92,8 @@ int TCoder_engine::Run() {
   Redone = {};
   VerifiedCount = 0;
   Warnings.clear();
+  Planned.clear();
+  RemovedCount = 0;
   if (FileCountValue < 1 && ListFailures.empty()) return 0;
   Execute();
   return Cancelled ? 2 : 0;
@@ -122,7 +128,19 @@ void TCoder_engine::Execute() {
   OutputCount = int32_t(jobs.size() + Failures.size());
   if (!Failures.empty() && !KeepGoing) throw std::runtime_error(CoderEngineError);  // a sheet that cannot be cut
   for (TFileListRec &job : jobs) job.OnWarning = [this](const TThreadWarningRec &w) { WorkerWarning(w); };
-  if (!Cancelled) ConvertJobs(jobs);
+  if (Mirror && !Cancelled) {
+    PlanMirror(jobs);
+    if (DryRun) return;
+    try {
+      if (!Cancelled) ConvertJobs(jobs);
+    } catch (...) {
+      FinishMirror(jobs);
+      throw;
+    }
+    FinishMirror(jobs);
+  } else if (!Cancelled) {
+    ConvertJobs(jobs);
+  }
   if (!Failures.empty()) throw std::runtime_error(CoderEngineError);
 }
 
@@ -202,6 +220,13 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   CheckDestinationFormat(DestinationFormat);
   const std::string extension = OutputExtension(*FormatRow(DestinationFormat), GetOptions(DestinationFormat));
   const TOutputPlacement placement{DestinationFolder, SameAsSource, CreateFullPath};
+  // A mirror leaves complete outputs alone and writes the rest where they belong.
+  const bool skipExisting = SkipExisting || Mirror;
+  std::vector<std::string> roots;
+  for (const std::string &root : MirrorRoots) {
+    roots.push_back(NormalPath(root));
+    if (roots.back().back() != '/') roots.back() += '/';
+  }
   auto reserved = [this](const std::string &path) { return IsReservedOutput(path); };
   std::vector<TFileListRec> jobs;
   for (size_t i = 0; i < list.size() && !Cancelled; ++i) {
@@ -209,10 +234,11 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
     const TCUEArr &tracks = trackLists[i];
     // Left out of a run that keeps going: unreadable, or a sheet that cannot be cut.
     if (!source.Rec.AudioInfo.ErrorText.empty() || tracks.empty()) continue;
-    const std::string folder = GetOutputFolder(source.FileName, placement);
+    const std::string folder = Mirror ? MirrorOutputFolder(source.FileName, roots, DestinationFolder, !DryRun)
+                                      : GetOutputFolder(source.FileName, placement);
     OutputsFolder = CommonFolder(OutputsFolder, folder);
     // Before naming: a killed run's hidden file must not keep a name taken.
-    if (cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
+    if (!DryRun && cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
     for (size_t k = 0; k < tracks.size(); ++k) {
       TFileListRec job;
       job.SourceFileName = source.FileName;
@@ -231,15 +257,15 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
         const std::string name =
             TrackOutputName(tracks[k].TrackNumber, CueTrackName(tracks[k], source.FileName));
         job.OutputFileName =
-            MakeOutputName(folder, name, extension, SameAsSource && !SkipExisting, reserved, SkipExisting);
+            MakeOutputName(folder, name, extension, SameAsSource && !skipExisting, reserved, skipExisting);
         job.Tags.IsTrack = true;
         job.Tags.Title = tracks[k].Title;
         job.Tags.Artist = tracks[k].Performer;
         job.Tags.Album = tracks[k].Album;
         job.Tags.Track = std::to_string(tracks.front().Hidden ? k : k + 1);
       } else {
-        job.OutputFileName = MakeOutputName(folder, source.FileName, extension, SameAsSource && !SkipExisting,
-                                            reserved, SkipExisting);
+        job.OutputFileName = MakeOutputName(folder, source.FileName, extension, SameAsSource && !skipExisting,
+                                            reserved, skipExisting);
         ReadTags(source.FileName, job.Tags);
       }
       // Skipping, the output's plain name is the one that counts: an existing
@@ -247,10 +273,10 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       // out) or replaced, never sidestepped with a numbered name that a later
       // run would not find.
       AssignedOutputs.insert(NormalPath(job.OutputFileName));
-      job.SkipExisting = SkipExisting;
+      job.SkipExisting = skipExisting;
       job.Replaces = RegularFileIdentity(job.OutputFileName);
       // Skipping, a stopped job's shorter file would only be converted again.
-      job.KeepPartial = KeepPartial && !SkipExisting;
+      job.KeepPartial = KeepPartial && !skipExisting;
       job.Partials = &Partials;
       job.WriteTags = WriteTags;
       job.Verify = Verify;
@@ -310,6 +336,7 @@ void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
   Merger = std::make_unique<TProgressMerger>(int32_t(Jobs.size()), slots, TotalDuration, StartTicks);
   Schedule = TSchedule{};
   Schedule.Jobs = &Jobs;
+  JobOutcomes.assign(Jobs.size(), TJobOutcome::Unfinished);
 
   // A pass, then a wait for a worker to end (or a cancel), until every job
   // is done. Each wake-up runs a pass too: a modal dialog opened meanwhile
@@ -358,6 +385,7 @@ void TCoder_engine::SchedulePass() {
 void TCoder_engine::FillFreeSlots() {
   TSchedule &s = Schedule;
   for (int slot; s.Next < s.Jobs->size() && (slot = FirstFreeSlot(Threads)) >= 0;) {
+    Threads[size_t(slot)].Job = s.Next;
     StartJob(slot, (*s.Jobs)[s.Next++]);
     ++StartedCount;
   }
@@ -384,7 +412,7 @@ bool TCoder_engine::CollectEndedWorkers() {
         // a pass never has a loop (a dialog's) opened above it. The thread's
         // own wake-up, after that, brings the next pass.
         if (!t.Thread->Finished()) break;
-        CountOutcome(*t.Thread);
+        CountOutcome(t);
         t.Thread->WaitFor();
         t.Thread.reset();
         break;
@@ -425,16 +453,18 @@ void TCoder_engine::StopWorkers() {
     if (!t.Thread) continue;
     t.Thread->WaitFor();
     // A job whose output took its name before the stop is converted.
-    CountOutcome(*t.Thread);
+    CountOutcome(t);
     t.Thread.reset();
   }
 }
 
-void TCoder_engine::CountOutcome(const TCoderThread &Worker) {
-  switch (Worker.Outcome()) {
+void TCoder_engine::CountOutcome(const TThreadRec &Slot) {
+  const TJobOutcome outcome = Slot.Thread->Outcome();
+  if (Slot.Job < JobOutcomes.size()) JobOutcomes[Slot.Job] = outcome;
+  switch (outcome) {
     case TJobOutcome::Converted:
       ++ConvertedCount;
-      Redone.Add(Worker.Found());
+      Redone.Add(Slot.Thread->Found());
       break;
     case TJobOutcome::LeftAlone: ++SkippedCount; break;
     default: break;
@@ -499,4 +529,83 @@ void TCoder_engine::WorkerProgress(TProgressRec Rec) {
     Threads[size_t(Rec.SlotIndex)].Percent = Rec.Percent;
   if (Merger) Merger->Merge(Rec, GetTickCount());
   if (OnProgress) OnProgress(Rec);
+}
+
+void TCoder_engine::MirrorNote(const std::string &Path, const std::string &Note) {
+  TThreadWarningRec note;
+  note.InputFileName = Path;
+  note.Note = Note;
+  WorkerWarning(note);
+}
+
+void TCoder_engine::PlanMirror(std::vector<TFileListRec> &Jobs) {
+  const TMirrorManifest manifest = ReadMirrorManifest(DestinationFolder);
+  if (manifest.Damaged) MirrorNote(DestinationFolder + MirrorManifestName, text_mirror_list_damaged);
+  std::vector<TMirrorEntry> outputs;
+  std::set<std::string> idle;
+  for (const TSourceItem &item : *SourceList) idle.insert(item.FileName);
+  for (const TFileListRec &job : Jobs) {
+    idle.erase(job.SourceFileName);
+    TMirrorEntry entry;
+    entry.Source = job.SourceFileName;
+    entry.Output = MirrorRelative(job.OutputFileName, DestinationFolder);
+    outputs.push_back(std::move(entry));
+  }
+  TMirrorPlan plan = PlanMirrorEntries(manifest.Entries, outputs, idle, MirrorPendingTime());
+  // A file of the list that is no longer what this program wrote (replaced,
+  // or a link now) is the user's: it stays, and leaves the list.
+  std::vector<TMirrorEntry> removals;
+  for (const TMirrorEntry &e : plan.Removals) {
+    const std::string path = DestinationFolder + e.Output;
+    if (StillMirrorOutput(path, e))
+      removals.push_back(e);
+    else if (access(path.c_str(), F_OK) == 0 || errno != ENOENT)
+      MirrorNote(path, text_mirror_left_changed);
+  }
+  std::set<std::string> removed;
+  for (const TMirrorEntry &e : removals) {
+    Planned.push_back({true, e.Source, DestinationFolder + e.Output});
+    removed.insert(e.Output);
+  }
+  if (DryRun) {
+    for (size_t i = 0; i < Jobs.size() && !Cancelled; ++i)
+      if (removed.count(outputs[i].Output) ||
+          ExamineExistingOutput(Jobs[i], [this] { return bool(Cancelled); }) != TExistingOutput::Complete)
+        Planned.push_back({false, Jobs[i].SourceFileName, Jobs[i].OutputFileName});
+    Jobs.clear();
+    return;
+  }
+
+  // The outputs about to be written are listed before any is: one that takes
+  // its name before the list is saved again is still found as the program's.
+  RemoveLeftManifests(DestinationFolder);
+  MirrorEntries = plan.Kept;
+  MirrorEntries.insert(MirrorEntries.end(), removals.begin(), removals.end());
+  WriteMirrorManifest(DestinationFolder, MirrorEntries);
+  MirrorEntries.resize(plan.Kept.size());
+  JobOutcomes.assign(Jobs.size(), TJobOutcome::Unfinished);
+  // Removed before the conversions, which may take a removed output's name.
+  for (const TMirrorEntry &e : removals) {
+    const std::string path = DestinationFolder + e.Output;
+    if (RemoveMirrorOutput(path, DestinationFolder)) {
+      ++RemovedCount;
+    } else {
+      MirrorNote(path, std::strerror(errno));
+      MirrorEntries.push_back(e);  // tried again next time
+    }
+  }
+}
+
+void TCoder_engine::FinishMirror(const std::vector<TFileListRec> &Jobs) {
+  for (size_t i = 0; i < Jobs.size() && i < JobOutcomes.size(); ++i) {
+    const TJobOutcome outcome = JobOutcomes[i];
+    if (outcome == TJobOutcome::Converted || outcome == TJobOutcome::LeftAlone)
+      RecordMirrorOutput(Jobs[i].OutputFileName, MirrorEntries[i]);
+    if (outcome == TJobOutcome::Converted) Planned.push_back({false, Jobs[i].SourceFileName, Jobs[i].OutputFileName});
+  }
+  try {
+    WriteMirrorManifest(DestinationFolder, MirrorEntries);
+  } catch (const std::exception &e) {
+    MirrorNote(DestinationFolder + MirrorManifestName, e.what());
+  }
 }

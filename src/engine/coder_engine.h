@@ -26,6 +26,7 @@
 #include "encoders/format.h"
 #include "engine/coder_thread.h"
 #include "engine/existing_output.h"
+#include "engine/mirror.h"
 #include "engine/output_naming.h"
 #include "engine/progress_merge.h"
 #include "sources/cue.h"
@@ -42,6 +43,7 @@ struct TThreadRec {
   std::atomic<int32_t> Percent{0};
   std::atomic<bool> Failed{false};
   TThreadErrorRec Error;            // written by the worker before Failed is set
+  size_t Job = 0;                   // the index of its job
 };
 
 // What a worker slot is doing, as the scheduling loop sees it.
@@ -133,6 +135,14 @@ class TCoder_engine {
   // A run with fewer jobs than workers gives each job's encoding the idle
   // workers too (for the formats that can join what threads encode apart).
   bool SpreadOverCores = true;
+  // A mirror of the sources: each output keeps its source's place below the
+  // outermost of MirrorRoots (folders) that holds it, complete outputs are
+  // left alone (as SkipExisting does), and the outputs the destination's
+  // manifest records whose source is gone are removed.
+  bool Mirror = false;
+  std::vector<std::string> MirrorRoots;
+  // With Mirror: nothing is written, made or removed; Planned lists what would be.
+  bool DryRun = false;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
@@ -153,6 +163,15 @@ class TCoder_engine {
   // is missing). Each is a failure of the run: without KeepGoing the run
   // stops before anything is converted.
   std::vector<TThreadErrorRec> ListFailures;
+  // After a mirror: what it converts and removes, in that order (with DryRun:
+  // what it would), and how many outputs it removed.
+  struct TMirrorAction {
+    bool Remove = false;
+    std::string Source;  // of a conversion
+    std::string Output;
+  };
+  std::vector<TMirrorAction> Planned;
+  int32_t RemovedCount = 0;
   // Outputs that passed verification, with Verify.
   std::atomic<int32_t> VerifiedCount = 0;
   // The same, with the failed and the stopped ones; Failed tells whether Run
@@ -196,7 +215,14 @@ class TCoder_engine {
   // A sheet that cannot be cut: one failure, naming the sheet.
   void SheetFailed(const TSourceItem &Source, const std::string &Why);
   // Counts a worker's job once it has ended (or been stopped).
-  void CountOutcome(const TCoderThread &Worker);
+  void CountOutcome(const TThreadRec &Slot);
+  // A mirror's steps around the conversion: PlanMirror reads the manifest,
+  // records the outputs about to be written, removes the outputs whose source
+  // is gone (with DryRun it only lists, and leaves no job); FinishMirror
+  // records what the jobs left and saves the manifest.
+  void PlanMirror(std::vector<TFileListRec> &Jobs);
+  void FinishMirror(const std::vector<TFileListRec> &Jobs);
+  void MirrorNote(const std::string &Path, const std::string &Note);
   bool IsReservedOutput(const std::string &Path) const;
 
   TSourceList *SourceList = nullptr;
@@ -224,5 +250,9 @@ class TCoder_engine {
   std::unordered_set<std::string> AssignedOutputs;
   std::set<TFileIdentity> SourceFiles;
   TPartialFiles Partials;
+  // A mirror's manifest while it runs: the entries of the jobs, by job, then
+  // those carried over (sources of the list that gave no job this time).
+  std::vector<TMirrorEntry> MirrorEntries;
+  std::vector<TJobOutcome> JobOutcomes;
   std::mutex WarningLock;  // workers add warnings from their own threads
 };

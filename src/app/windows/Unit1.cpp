@@ -662,6 +662,9 @@ void Tmain::bStartClick() {
     engine.WriteTags = ProgramOptions.WriteTags;
     engine.Verify = ProgramOptions.Verify;
     engine.SpreadOverCores = ProgramOptions.SpreadOverCores;
+    // Without the folders the sources were added from, a mirror keeps their
+    // places below the home folder, as the full-path mode does.
+    engine.Mirror = ProgramOptions.Mirror && !cbSameAsSource->isChecked();
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {

@@ -49,6 +49,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbWriteTags = Named<QCheckBox>(this, "cbWriteTags", Qs(text_write_tags));
   cbVerify = Named<QCheckBox>(this, "cbVerify", Qs(text_verify));
   cbSpreadOverCores = Named<QCheckBox>(this, "cbSpreadOverCores", Qs(text_spread_over_cores));
+  cbMirror = Named<QCheckBox>(this, "cbMirror", Qs(text_mirror));
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -68,6 +69,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbWriteTags);
   layout->addWidget(cbVerify);
   layout->addWidget(cbSpreadOverCores);
+  layout->addWidget(cbMirror);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -82,11 +84,12 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbWriteTags->setChecked(Options.WriteTags);
   cbVerify->setChecked(Options.Verify);
   cbSpreadOverCores->setChecked(Options.SpreadOverCores);
+  cbMirror->setChecked(Options.Mirror);
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
                                                        cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags, cbVerify,
-                                                       cbSpreadOverCores})
+                                                       cbSpreadOverCores, cbMirror})
       w->setEnabled(false);
   Refresh();
   for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
@@ -121,6 +124,7 @@ TProgramOptions TfrmOptions::Options() const {
   o.WriteTags = cbWriteTags->isChecked();
   o.Verify = cbVerify->isChecked();
   o.SpreadOverCores = cbSpreadOverCores->isChecked();
+  o.Mirror = cbMirror->isChecked();
   return o;
 }
 

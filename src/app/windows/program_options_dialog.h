@@ -32,6 +32,7 @@ class TfrmOptions : public TOptionsDialog {
   QPushButton *bSetAdvanced;
   QCheckBox *cbReduce, *cbKeepPartial, *cbKeepGoing, *cbSkipExisting, *cbWriteTags,
       *cbVerify, *cbSpreadOverCores;
+  QCheckBox *cbMirror;
 
  private:
   void Refresh();
