@@ -234,7 +234,8 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
     const TCUEArr &tracks = trackLists[i];
     // Left out of a run that keeps going: unreadable, or a sheet that cannot be cut.
     if (!source.Rec.AudioInfo.ErrorText.empty() || tracks.empty()) continue;
-    const std::string folder = Mirror ? MirrorOutputFolder(source.FileName, roots, DestinationFolder, !DryRun)
+    // A mirror's folders are made once its removals are done, which may leave folders empty.
+    const std::string folder = Mirror ? MirrorOutputFolder(source.FileName, roots, DestinationFolder)
                                       : GetOutputFolder(source.FileName, placement);
     OutputsFolder = CommonFolder(OutputsFolder, folder);
     // Before naming: a killed run's hidden file must not keep a name taken.
@@ -562,7 +563,8 @@ void TCoder_engine::PlanMirror(std::vector<TFileListRec> &Jobs) {
     else if (access(path.c_str(), F_OK) == 0 || errno != ENOENT)
       MirrorNote(path, text_mirror_left_changed);
   }
-  std::set<std::string> removed;
+  std::set<std::string> removed, kept;
+  for (const TMirrorEntry &e : plan.Kept) kept.insert(e.Output);
   for (const TMirrorEntry &e : removals) {
     Planned.push_back({true, e.Source, DestinationFolder + e.Output});
     removed.insert(e.Output);
@@ -579,8 +581,11 @@ void TCoder_engine::PlanMirror(std::vector<TFileListRec> &Jobs) {
   // The outputs about to be written are listed before any is: one that takes
   // its name before the list is saved again is still found as the program's.
   RemoveLeftManifests(DestinationFolder);
+  // Until they are gone, the outputs to remove stay listed (once: an output
+  // a job is about to replace is its entry's).
   MirrorEntries = plan.Kept;
-  MirrorEntries.insert(MirrorEntries.end(), removals.begin(), removals.end());
+  for (const TMirrorEntry &e : removals)
+    if (!kept.count(e.Output)) MirrorEntries.push_back(e);
   WriteMirrorManifest(DestinationFolder, MirrorEntries);
   MirrorEntries.resize(plan.Kept.size());
   JobOutcomes.assign(Jobs.size(), TJobOutcome::Unfinished);
@@ -591,8 +596,13 @@ void TCoder_engine::PlanMirror(std::vector<TFileListRec> &Jobs) {
       ++RemovedCount;
     } else {
       MirrorNote(path, std::strerror(errno));
-      MirrorEntries.push_back(e);  // tried again next time
+      if (!kept.count(e.Output)) MirrorEntries.push_back(e);  // tried again next time
     }
+  }
+  std::set<std::string> made;
+  for (const TFileListRec &job : Jobs) {
+    const std::string folder = job.OutputFileName.substr(0, job.OutputFileName.find_last_of('/') + 1);
+    if (made.insert(folder).second) MakeMirrorFolder(folder);
   }
 }
 

@@ -108,15 +108,13 @@ TMirrorPlan PlanMirrorEntries(const std::vector<TMirrorEntry> &Recorded, const s
     entry.PendingSince = Now;
     const auto found = byOutput.find(output.Output);
     if (found != byOutput.end() && taken.insert(output.Output).second) {
+      // What was complete stays known, so the file there is still the
+      // program's until it is replaced; an earlier pending start still counts.
       const TMirrorEntry &old = *found->second;
-      if (old.Source == output.Source) {
-        // What was complete stays known; an earlier pending start still counts.
-        entry.Size = old.Size;
-        entry.MTime = old.MTime;
-        if (old.PendingSince != 0 && old.PendingSince < Now) entry.PendingSince = old.PendingSince;
-      } else {
-        plan.Removals.push_back(old);  // another source's output, not this one's
-      }
+      entry.Size = old.Size;
+      entry.MTime = old.MTime;
+      if (old.PendingSince != 0 && old.PendingSince < Now) entry.PendingSince = old.PendingSince;
+      if (old.Source != output.Source) plan.Removals.push_back(old);  // another source's output, not this one's
     }
     plan.Kept.push_back(std::move(entry));
   }
@@ -219,7 +217,7 @@ void RemoveLeftManifests(const std::string &Destination) {
 }
 
 std::string MirrorOutputFolder(const std::string &Source, const std::vector<std::string> &Roots,
-                               const std::string &Destination, bool Create) {
+                               const std::string &Destination) {
   const std::string source = NormalPath(Source);
   const std::string *root = nullptr;
   for (const std::string &r : Roots)
@@ -232,15 +230,15 @@ std::string MirrorOutputFolder(const std::string &Source, const std::vector<std:
     rest = FullPathRest(source);
     if (!rest.empty()) rest += '/';
   }
-  const std::string folder = Destination + rest;
-  if (Create && !rest.empty()) {
-    std::error_code ec;
-    fs::create_directories(folder, ec);
-    if (ec || !IsFolder(folder))
-      throw std::runtime_error("Cannot create folder \"" + folder + "\". " +
-                               (ec ? ec.message() : std::string("A file of that name exists")));
-  }
-  return folder;
+  return Destination + rest;
+}
+
+void MakeMirrorFolder(const std::string &Folder) {
+  std::error_code ec;
+  fs::create_directories(Folder, ec);
+  if (ec || !IsFolder(Folder))
+    throw std::runtime_error("Cannot create folder \"" + Folder + "\". " +
+                             (ec ? ec.message() : std::string("A file of that name exists")));
 }
 
 bool StillMirrorOutput(const std::string &Path, const TMirrorEntry &Entry) {

@@ -39,7 +39,8 @@ struct TMirrorPlan {
   // it was already), then the recorded ones carried over.
   std::vector<TMirrorEntry> Kept;
   // Recorded outputs whose source is gone, or under a name another source's
-  // output now takes; each is removed if it is still what was written.
+  // output now takes (whose entry in Kept still covers the file there); each
+  // is removed if it is still what was written.
   std::vector<TMirrorEntry> Removals;
 };
 // Outputs: source and output of each job. Idle: sources of the run that give
@@ -58,9 +59,11 @@ void RemoveLeftManifests(const std::string &Destination);
 // The folder (ending with "/") of Source's output: its folder relative to the
 // outermost of Roots (folders ending with "/") that holds it, under Destination;
 // with no root holding it, relative to the home folder (or the root) as the
-// full-path mode places outputs. Created when Create; raises when it cannot be.
+// full-path mode places outputs.
 std::string MirrorOutputFolder(const std::string &Source, const std::vector<std::string> &Roots,
-                               const std::string &Destination, bool Create);
+                               const std::string &Destination);
+// Makes Folder with its parents; raises when it cannot.
+void MakeMirrorFolder(const std::string &Folder);
 
 // True when the file at Path is still the output Entry records: a regular
 // file (not a link) of the recorded size and time, or one written since the
