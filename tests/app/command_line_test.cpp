@@ -165,7 +165,8 @@ TEST(CommandLine, HelpAndCompletionListEveryKey) {
     return std::find(offered.begin(), offered.end(), name) != offered.end();
   };
   for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial",
-                            "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread"})
+                            "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread",
+                            "/mirror", "/dryrun"})
     EXPECT_TRUE(isOffered(plain)) << plain;
   // bash completes "/dest" with the line after "FORMAT is one of".
   const size_t names = help.find("FORMAT is one of\n") + 17;

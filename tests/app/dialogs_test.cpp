@@ -188,9 +188,9 @@ TEST_F(Dialogs, CouplingRules) {
       options.ParallelFiles = 5;
       std::vector<TStep> steps = {Is("tbNPF?", !running && simple), Is("bSetAdvanced?", !running && !simple),
                                   Is("tbPriority?", true), Is("eTPC", "5"), Is("cbWriteTags", true),
-                                  Is("cbSpreadOverCores", true)};
+                                  Is("cbSpreadOverCores", true), Is("cbMirror", false)};
       for (const char *idle : {"cbSimple?", "cbAdvanced?", "cbReduce?", "cbKeepPartial?", "cbKeepGoing?",
-                               "cbSkipExisting?", "cbWriteTags?", "cbVerify?", "cbSpreadOverCores?"})
+                               "cbSkipExisting?", "cbWriteTags?", "cbVerify?", "cbSpreadOverCores?", "cbMirror?"})
         steps.push_back(Is(idle, !running));
       steps.insert(steps.end(), {Set(simple ? "cbAdvanced" : "cbSimple"), Is("tbNPF?", !running && !simple),
                                  Is("bSetAdvanced?", !running && simple), Set("tbNPF", 16), Is("eTPC", "16")});
@@ -309,10 +309,10 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
       {kNoFormat, {},
        {Set("cbAdvanced"), Set("tbNPF", 4), Set("tbPriority", 1), Set("cbReduce", true), Set("cbKeepPartial", true),
         Set("cbKeepGoing", true), Set("cbSkipExisting", true), Set("cbWriteTags", false), Set("cbVerify", true),
-        Set("cbSpreadOverCores", false)},
+        Set("cbSpreadOverCores", false), Set("cbMirror", true)},
        {{"ProgParallelFiles", 4}, {"ProgSimpleParallelFiles", false}, {"ProgAutoReduce", true}, {"KeepPartial", true},
         {"KeepGoing", true}, {"SkipExisting", true}, {"WriteTags", false}, {"Verify", true}, {"SpreadOverCores", false},
-        {"ProgPriority", 1}}},
+        {"ProgPriority", 1}, {"Mirror", true}}},
       // A list without a selection keeps its stored value.
       {kNoFormat, {{"PPThreshold", 7}, {"PPResampleTo", 12345}, {"PPSplitBySilence", false}, {"PPHiddenTrack", true}},
        {Set("cbSplitBySilence", true), Set("cbResample", true), Set("cmSeconds", "0.5"), Set("tbChannels", 2),
