@@ -129,6 +129,9 @@ TEST_F(BatchMode, RunsThatConvertOrSayWhyNot) {
   fs::copy_file(In + "/a.wav", locked + "/a.wav");
   fs::copy_file(In + "/a.wav", tree + "/a.wav");
   fs::permissions(locked, fs::perms::owner_all);
+  const std::string library = Folder + "/library";
+  fs::create_directories(library + "/sub");
+  fs::copy_file(In + "/a.wav", library + "/sub/a.wav");
   const std::string advanced = "[General]\nDestinationFormat=WAV\nProgSimpleParallelFiles=NO\nFPCPU_WAV=3\n";
   const std::string resample = "Preprocess=YES\nPPResample=YES\nPPResampleTo=48000\nPPChannels=1\nPPSplitBySilence=NO\n";
   const auto stored = [&](const std::string &text) { return [=, this] { WriteText(Conf, "[General]\n" + text); }; };
@@ -146,6 +149,13 @@ TEST_F(BatchMode, RunsThatConvertOrSayWhyNot) {
   const std::string goneSays = "the current folder no longer exists";
   RunRows({
       {"no file matches", {}, {"/input", In + "/*.flac", "/output", out}, {}, 1, "no supported audio file", ""},
+      {"a mirror into a folder it may not write",
+       [&] {
+         fs::create_directory(out + "/sub");
+         fs::permissions(out + "/sub", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                           fs::perms::others_read | fs::perms::others_exec);
+       },
+       {"/input", library, "/output", out, "/mirror"}, {}, 1, "sub/a.wav\". Permission denied", "", {}, true},
       {"the output under a file", {}, {"/input", In, "/output", Folder + "/file/out"}, {}, 1,
        "cannot create the output folder", ""},
       {"the output is a file", {}, {"/input", In + "/a.wav", "/output", Folder + "/file"}, {}, 1,
