@@ -432,6 +432,8 @@ TEST_F(BatchMode, MirrorFollowsTheLibraryAndRemovesOnlyItsOwn) {
   auto remove = [&](const std::string &rel) { listed.insert("remove " + dest + "/" + rel); };
   source("Artist 3/New/01.wav", 101);  // added, in a new folder
   convert("Artist 3/New/01.wav");
+  source("Artist 3/New/02\ttab \\ back.wav", 103);  // the list's separator and escape in a name
+  convert("Artist 3/New/02\ttab \\ back.wav");
   source("Artist 0/Album 0/05.flac", 102);
   convert("Artist 0/Album 0/05.flac");
   for (const char *rel : {"Artist 1/Album 0/10.flac", "Artist 2/Album 1/28.flac"}) {  // changed, so newer
@@ -474,6 +476,7 @@ TEST_F(BatchMode, MirrorFollowsTheLibraryAndRemovesOnlyItsOwn) {
   EXPECT_TRUE(fs::exists(dest + "/Artist 1/Album 1")) << "the folder that still holds the user's file";
   ASSERT_EQ(Tonmill(mirror(lib, dest, {"/dryrun"}), &err, {}, &out), 0) << err;
   EXPECT_EQ(out, "") << "nothing left to do";
+  EXPECT_EQ(ReadMirrorManifest(dest + "/").Entries.size(), expected.size() - 2);
 
   // Killed after a number of new outputs (from a mirror of the library as it
   // was, so with removals, or from nothing), then a source whose output was
@@ -524,6 +527,15 @@ TEST_F(BatchMode, MirrorFollowsTheLibraryAndRemovesOnlyItsOwn) {
     EXPECT_FALSE(manifest.Damaged);
     EXPECT_EQ(manifest.Entries.size(), end.size());
   }
+
+  // A list cut short removes nothing; the next one is whole again.
+  const std::string list = dest + "/" + MirrorManifestName, text = ReadText(list);
+  WriteText(list, text.substr(0, text.size() / 2));
+  fs::remove(lib + "/Artist 0/Album 0/01.flac");
+  ASSERT_EQ(Tonmill(mirror(lib, dest), &err), 0) << err;
+  EXPECT_NE(err.find("cannot be read; nothing is removed"), std::string::npos) << err;
+  EXPECT_TRUE(fs::exists(dest + "/Artist 0/Album 0/01.flac"));
+  EXPECT_FALSE(ReadMirrorManifest(dest + "/").Damaged);
 }
 
 }  // namespace
