@@ -558,7 +558,7 @@ void TCoder_engine::PlanMirror(std::vector<TFileListRec> &Jobs) {
   std::vector<TMirrorEntry> removals;
   for (const TMirrorEntry &e : plan.Removals) {
     const std::string path = DestinationFolder + e.Output;
-    if (StillMirrorOutput(path, e))
+    if (StillMirrorOutput(path, e) && InsideMirror(path, DestinationFolder))
       removals.push_back(e);
     else if (access(path.c_str(), F_OK) == 0 || errno != ENOENT)
       MirrorNote(path, text_mirror_left_changed);

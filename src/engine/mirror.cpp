@@ -175,6 +175,11 @@ void WriteMirrorManifest(const std::string &Destination, const std::vector<TMirr
     throw std::runtime_error("Cannot write the mirror's list \"" + target + "\". " + std::strerror(error));
   };
   if (fd < 0) fail(errno);
+  // Readable as the outputs are (mkostemp makes it private). No worker is
+  // creating files while the list is written, so the mask is read safely.
+  const mode_t mask = umask(0);
+  umask(mask);
+  fchmod(fd, 0666 & ~mask);
   size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = write(fd, text.data() + done, text.size() - done);
@@ -247,6 +252,16 @@ bool StillMirrorOutput(const std::string &Path, const TMirrorEntry &Entry) {
   const int64_t mtime = Nanoseconds(st.st_mtim);
   if (Entry.Size >= 0 && int64_t(st.st_size) == Entry.Size && mtime == Entry.MTime) return true;
   return Entry.PendingSince != 0 && mtime >= Entry.PendingSince;
+}
+
+bool InsideMirror(const std::string &Path, const std::string &Destination) {
+  std::error_code ec;
+  const fs::path folder = fs::canonical(fs::path(Path).parent_path(), ec);
+  if (ec) return false;
+  const fs::path root = fs::canonical(Destination, ec);
+  if (ec) return false;
+  const std::string f = folder.string() + "/", r = root.string() == "/" ? "/" : root.string() + "/";
+  return f.compare(0, r.size(), r) == 0;
 }
 
 bool RecordMirrorOutput(const std::string &Path, TMirrorEntry &Entry) {

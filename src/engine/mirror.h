@@ -69,6 +69,9 @@ void MakeMirrorFolder(const std::string &Folder);
 // file (not a link) of the recorded size and time, or one written since the
 // entry's run set out to write it.
 bool StillMirrorOutput(const std::string &Path, const TMirrorEntry &Entry);
+// True when Path's folder, links resolved, lies in Destination (a folder of
+// the destination replaced by a link to elsewhere leads out of it).
+bool InsideMirror(const std::string &Path, const std::string &Destination);
 // Records the file at Path as the entry's complete output; false when there
 // is no regular file.
 bool RecordMirrorOutput(const std::string &Path, TMirrorEntry &Entry);

@@ -536,6 +536,16 @@ TEST_F(BatchMode, MirrorFollowsTheLibraryAndRemovesOnlyItsOwn) {
   EXPECT_NE(err.find("cannot be read; nothing is removed"), std::string::npos) << err;
   EXPECT_TRUE(fs::exists(dest + "/Artist 0/Album 0/01.flac"));
   EXPECT_FALSE(ReadMirrorManifest(dest + "/").Damaged);
+
+  // A folder of the mirror replaced by a link to a copy elsewhere: nothing
+  // there is removed, however alike.
+  const std::string elsewhere = Folder + "/elsewhere";
+  ASSERT_EQ(RunTool({"cp", "-a", dest + "/Artist 0/Album 1", elsewhere}), 0);
+  fs::remove_all(dest + "/Artist 0/Album 1");
+  fs::create_directory_symlink(elsewhere, dest + "/Artist 0/Album 1");
+  fs::remove(lib + "/Artist 0/Album 1/07.flac");
+  ASSERT_EQ(Tonmill(mirror(lib, dest), &err), 0) << err;
+  EXPECT_TRUE(fs::exists(elsewhere + "/07.flac")) << err;
 }
 
 }  // namespace
