@@ -42,9 +42,10 @@ TEST(Settings, DefaultsAndKindsAreReadStrictly) {
             std::make_tuple(std::string(), true, false, false, std::string("EN")));
   EXPECT_EQ(DestinationFormatFromName(fresh.DestinationFormat), dfMP3);
   const TProgramOptions p = LoadProgramOptions(none);
-  EXPECT_EQ(std::make_tuple(p.Priority, p.ParallelFiles, p.SimpleParallelFiles, p.KeepPartial, p.WriteTags, p.SpreadOverCores,
-                            p.Mirror),
-            std::make_tuple(1, ProcessorCount(), true, false, true, true, false));
+  EXPECT_EQ(std::make_tuple(p.Priority, p.ParallelFiles, p.SimpleParallelFiles, p.KeepPartial, p.WriteTags, p.SpreadOverCores),
+            std::make_tuple(1, ProcessorCount(), true, false, true, true));
+  EXPECT_FALSE(p.ReplayGain);
+  EXPECT_FALSE(p.Mirror);
   EXPECT_EQ(DestinationFileTypes[dfFLAC - 1].FilesPerCPU, ProcessorCount());
   const TPreprocessOptions pp = LoadPreprocessOptions(none);
   EXPECT_EQ(std::make_tuple(pp.SplitBySilence, pp.Seconds, pp.ResampleTo, pp.HiddenTrack, pp.PregapOwnTrack),

@@ -662,6 +662,9 @@ void Tmain::bStartClick() {
     engine.WriteTags = ProgramOptions.WriteTags;
     engine.Verify = ProgramOptions.Verify;
     engine.SpreadOverCores = ProgramOptions.SpreadOverCores;
+    engine.CopyFiles = ProgramOptions.CopyFiles;
+    engine.CopyPatterns = ProgramOptions.CopyPatterns;
+    engine.ReplayGain = ProgramOptions.ReplayGain;
     // Without the folders the sources were added from, a mirror keeps their
     // places below the home folder, as the full-path mode does.
     engine.Mirror = ProgramOptions.Mirror && !cbSameAsSource->isChecked();

@@ -56,7 +56,8 @@ void TACCCoder::DoOutput(const void *Buffer, int Size, bool) {
     Coder->Encode(static_cast<const uint8_t *>(Buffer), Size);
     return;
   }
-  // Floats of full scale 1, as the library's stand-in makes them.
+  // Floats of full scale 1, as the library's stand-in makes them (wider
+  // samples come as floats already).
   const int bytes = Stream().BytesPerSample, channels = Stream().Channels;
   const auto *in = static_cast<const uint8_t *>(Buffer);
   const int frames = Size / (bytes * channels);
@@ -70,9 +71,7 @@ void TACCCoder::DoOutput(const void *Buffer, int Size, bool) {
         std::memcpy(&s, in, 2);
         v = float(s) / 32768.0f;
       } else {
-        int32_t s;
-        std::memcpy(&s, in, 4);
-        v = float(s) / 8388608.0f;
+        std::memcpy(&v, in, 4);
       }
       std::memcpy(Muxed->Plane(c) + sizeof(float) * size_t(Filled), &v, sizeof v);
     }
