@@ -27,6 +27,7 @@
 #include "encoders/format.h"
 #include "engine/coder_engine.h"
 #include "engine/failure_text.h"
+#include "engine/name_pattern.h"
 #include "platform/bass/bass.h"
 
 namespace fs = std::filesystem;
@@ -237,6 +238,24 @@ std::optional<std::string> PrepareOutputFolder(const std::string &Folder) {
   return outputFolder;
 }
 
+// The name pattern of the run: the one given with /names, else the stored one.
+std::string RunNamePattern(const TParsedCommandLine &Parsed, const TProgramOptions &Program) {
+  return Parsed.Options.NamePattern.empty() ? Program.NamePattern : Parsed.Options.NamePattern;
+}
+
+// False (and said why) when outputs are to be named by a pattern that cannot name them.
+bool NamePatternUsable(const TParsedCommandLine &Parsed, const TProgramOptions &Program) {
+  if (!Parsed.Options.Names && !Program.UseNamePattern) return true;
+  const std::string pattern = RunNamePattern(Parsed, Program);
+  std::string bad;
+  if (CheckNamePattern(pattern, bad)) return true;
+  if (bad.empty())
+    Say("/names: the pattern \"" + pattern + "\" names nothing; the fields are " + kNameFields);
+  else
+    Say("/names: the pattern \"" + pattern + "\" has an unknown field " + bad + "; the fields are " + kNameFields);
+  return false;
+}
+
 // The folders a mirror keeps the trees of: each input folder, a pattern's
 // folder, a file's own folder.
 std::vector<std::string> MirrorRoots(const std::vector<std::string> &Inputs) {
@@ -297,6 +316,8 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.CopyFiles = Parsed.Options.CopyFiles || Settings.Program.CopyFiles;
   Engine.CopyPatterns = Parsed.Options.CopyPatterns.value_or(Settings.Program.CopyPatterns);
   Engine.ReplayGain = Parsed.Options.ReplayGain || Settings.Program.ReplayGain;
+  Engine.UseNamePattern = Parsed.Options.Names || Settings.Program.UseNamePattern;
+  Engine.NamePattern = RunNamePattern(Parsed, Settings.Program);
   Engine.Mirror = Parsed.Options.Mirror || Settings.Program.Mirror;
   Engine.MirrorRoots = MirrorRoots(Parsed.Options.InputPaths);
   Engine.DryRun = Parsed.Options.DryRun;
@@ -394,6 +415,7 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
   const TRunSettings settings = LoadRunSettings(Store);
   const TDestinationFormat format = ChooseFormat(Parsed, Line, settings.General);
   if (!format) return 1;
+  if (!NamePatternUsable(Parsed, settings.Program)) return 1;
 
   TSourceCollection sources;
   CollectInputs(Parsed.Options.InputPaths, sources);

@@ -48,6 +48,8 @@ struct TCommandLineOptions {
   // switch); without one the stored list serves.
   std::optional<std::string> CopyPatterns;
   bool ReplayGain = false;   // "/replaygain": outputs get loudness tags measured while converting
+  bool Names = false;        // "/names [PATTERN]": outputs named from their tags
+  std::string NamePattern;   // its pattern; "" for the stored one
   bool Mirror = false;       // "/mirror": the output folder mirrors the inputs' trees
   bool DryRun = false;       // "/dryrun": a mirror lists what it would do, and does nothing
 };

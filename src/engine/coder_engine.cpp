@@ -20,6 +20,7 @@
 #include "base/texts.h"
 #include "engine/existing_output.h"
 #include "engine/failure_text.h"
+#include "engine/name_pattern.h"
 #include "platform/bass/bass.h"
 #include "platform/clock.h"
 #include "platform/main_thread/main_thread.h"
@@ -180,6 +181,29 @@ bool TCoder_engine::IsReservedOutput(const std::string &Path) const {
          SourceFiles.count({uint64_t(candidate.st_dev), uint64_t(candidate.st_ino)}) > 0;
 }
 
+std::string TCoder_engine::PatternOutputName(const std::string &Folder, const TTagRec &Tags,
+                                             const std::string &Source, const std::string &Extension,
+                                             std::set<std::string> &Cleaned) {
+  const std::string path = PatternPath(NamePattern, Tags, Source);
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = Folder + (slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
+  // A mirror makes its folders once its removals are done (a dry run, none).
+  if (folder != Folder && !Mirror) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !IsFolder(folder))
+      throw std::runtime_error("Cannot create folder \"" + folder + "\". " +
+                               (ec ? ec.message() : std::string("A file of that name exists")));
+    OutputsFolder = CommonFolder(OutputsFolder, folder);
+    if (Cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
+  }
+  // ".xxx" keeps a dot in the name ("Mr. Brown") from passing for an extension.
+  const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".xxx";
+  const bool skipExisting = SkipExisting || Mirror;
+  return MakeOutputName(folder, name, Extension, SameAsSource && !skipExisting,
+                        [this](const std::string &p) { return IsReservedOutput(p); }, skipExisting);
+}
+
 TCueLayout TCoder_engine::CueLayout() const {
   return {HiddenTrack || (Preprocess && PreprocessOptions.HiddenTrack),
           PregapOwnTrack || (Preprocess && PreprocessOptions.PregapOwnTrack)};
@@ -251,14 +275,17 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   std::vector<TFileListRec> jobs;
   Albums.clear();
   std::map<std::pair<bool, std::string>, int32_t> albums;  // a sheet's source, or a folder, to its album
+  TTagRec sourceTags;  // of a sheet's audio, for naming its tracks
   for (size_t i = 0; i < list.size() && !Cancelled; ++i) {
     const TSourceItem &source = list[i];
     const TCUEArr &tracks = trackLists[i];
     // Left out of a run that keeps going: unreadable, or a sheet that cannot be cut.
     if (!source.Rec.AudioInfo.ErrorText.empty() || tracks.empty()) continue;
     // A mirror's folders are made once its removals are done, which may leave folders empty.
-    const std::string folder = Mirror ? MirrorOutputFolder(source.FileName, roots, DestinationFolder)
-                                      : GetOutputFolder(source.FileName, placement);
+    // Named from tags, a mirror's tree is the pattern's.
+    const std::string folder = !Mirror         ? GetOutputFolder(source.FileName, placement)
+                               : UseNamePattern ? DestinationFolder
+                                                : MirrorOutputFolder(source.FileName, roots, DestinationFolder);
     OutputsFolder = CommonFolder(OutputsFolder, folder);
     // Before naming: a killed run's hidden file must not keep a name taken.
     if (!DryRun && cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
@@ -284,19 +311,31 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       job.AudioInfo = source.Rec.AudioInfo;
       if (tracks.size() > 1) {
         SetTrackPart(job, tracks, k);
-        const std::string name =
-            TrackOutputName(tracks[k].TrackNumber, CueTrackName(tracks[k], source.FileName));
-        job.OutputFileName =
-            MakeOutputName(folder, name, extension, SameAsSource && !skipExisting, reserved, skipExisting);
         job.Tags.IsTrack = true;
         job.Tags.Title = tracks[k].Title;
         job.Tags.Artist = tracks[k].Performer;
         job.Tags.Album = tracks[k].Album;
         job.Tags.Track = std::to_string(tracks.front().Hidden ? k : k + 1);
+        if (UseNamePattern) {
+          // What the sheet does not say comes from the tags of its audio.
+          if (k == 0) ReadTags(source.FileName, sourceTags = TTagRec{});
+          TTagRec naming = job.Tags;
+          for (auto field : {&TTagRec::Artist, &TTagRec::Album, &TTagRec::Year, &TTagRec::Genre,
+                             &TTagRec::AlbumArtist, &TTagRec::Disc})
+            if ((naming.*field).empty()) naming.*field = sourceTags.*field;
+          job.OutputFileName = PatternOutputName(folder, naming, source.FileName, extension, cleaned);
+        } else {
+          const std::string name =
+              TrackOutputName(tracks[k].TrackNumber, CueTrackName(tracks[k], source.FileName));
+          job.OutputFileName =
+              MakeOutputName(folder, name, extension, SameAsSource && !skipExisting, reserved, skipExisting);
+        }
       } else {
-        job.OutputFileName = MakeOutputName(folder, source.FileName, extension, SameAsSource && !skipExisting,
-                                            reserved, skipExisting);
         ReadTags(source.FileName, job.Tags);
+        job.OutputFileName =
+            UseNamePattern ? PatternOutputName(folder, job.Tags, source.FileName, extension, cleaned)
+                           : MakeOutputName(folder, source.FileName, extension, SameAsSource && !skipExisting,
+                                            reserved, skipExisting);
       }
       // Skipping, the output's plain name is the one that counts: an existing
       // file there is either complete (left alone, which the worker finds
