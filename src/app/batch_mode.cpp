@@ -256,6 +256,33 @@ bool NamePatternUsable(const TParsedCommandLine &Parsed, const TProgramOptions &
   return false;
 }
 
+// The folders a mirror keeps the trees of: each input folder, a pattern's
+// folder, a file's own folder.
+std::vector<std::string> MirrorRoots(const std::vector<std::string> &Inputs) {
+  std::vector<std::string> roots;
+  for (const std::string &input : Inputs) {
+    std::error_code ec;
+    const bool pattern = input.find_first_of("*?") != std::string::npos && !fs::exists(input, ec);
+    if (!pattern && fs::is_directory(input, ec))
+      roots.push_back(NormalPath(input));
+    else
+      roots.push_back(fs::path(NormalPath(input)).parent_path().string());
+    if (roots.back().empty() || roots.back().back() != '/') roots.back() += '/';
+  }
+  return roots;
+}
+
+// A dry run's lines, on standard output: what the mirror would remove, then
+// what it would convert.
+void ListPlanned(const TCoder_engine &Engine) {
+  for (const TCoder_engine::TMirrorAction &a : Engine.Planned) {
+    const std::string line = a.Remove ? FormatText(text_mirror_remove, a.Output)
+                                      : FormatText(text_mirror_convert, a.Source, a.Output);
+    std::printf("%s\n", line.c_str());
+  }
+  std::fflush(stdout);
+}
+
 // Gives the engine the format's options (stored, then those of the command
 // line), the sources, the folder and the other settings of the run; false
 // (and said why) when an option of the command line is wrong.
@@ -291,6 +318,9 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.ReplayGain = Parsed.Options.ReplayGain || Settings.Program.ReplayGain;
   Engine.UseNamePattern = Parsed.Options.Names || Settings.Program.UseNamePattern;
   Engine.NamePattern = RunNamePattern(Parsed, Settings.Program);
+  Engine.Mirror = Parsed.Options.Mirror || Settings.Program.Mirror;
+  Engine.MirrorRoots = MirrorRoots(Parsed.Options.InputPaths);
+  Engine.DryRun = Parsed.Options.DryRun;
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.HiddenTrack = Parsed.Options.HiddenTrack;
   Engine.PregapOwnTrack = Parsed.Options.OwnPregaps;
@@ -333,6 +363,9 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
     if (result == 2) {
       Say("cancelled: " + RunCounts(Engine, false));
       status = 2;
+    } else if (Engine.DryRun) {
+      ListPlanned(Engine);
+      status = 0;
     } else {
       if (!Quiet)
         // What was there already counts as done, as in the window.
@@ -355,6 +388,9 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
   if (Engine.CopyFiles && !Quiet && (Engine.BesideCopied > 0 || Engine.BesidePresent > 0))
     Say("copied " + std::to_string(Engine.BesideCopied) + " file" + (Engine.BesideCopied == 1 ? "" : "s") +
         " beside the outputs (" + std::to_string(Engine.BesidePresent) + " there already, as new or newer)");
+  if (Engine.RemovedCount > 0 && !Quiet)
+    Say("removed " + std::to_string(Engine.RemovedCount) + " output" + (Engine.RemovedCount == 1 ? "" : "s") +
+        " whose source is gone");
   if (Engine.Verify && !Quiet) {
     const int32_t verified = Engine.VerifiedCount;
     Say("verified " + std::to_string(verified) + " lossless output" + (verified == 1 ? "" : "s") +
@@ -387,7 +423,15 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
     Say("no supported audio file among the inputs");
     return 1;
   }
-  const std::optional<std::string> outputFolder = PrepareOutputFolder(Parsed.Options.OutputFolder);
+  const bool mirror = Parsed.Options.Mirror || settings.Program.Mirror;
+  if (Parsed.Options.DryRun && !mirror) {
+    Say("/dryrun lists what /mirror would do: give /mirror too");
+    return 1;
+  }
+  // A dry run makes nothing, not even the output folder.
+  const std::optional<std::string> outputFolder =
+      Parsed.Options.DryRun ? std::optional<std::string>(NormalPath(Parsed.Options.OutputFolder))
+                            : PrepareOutputFolder(Parsed.Options.OutputFolder);
   if (!outputFolder) return 1;
 
   TCoder_engine engine;

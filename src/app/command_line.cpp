@@ -32,7 +32,9 @@ const TFlagSwitch kFlagSwitches[] = {
     {"/notags", &TCommandLineOptions::NoTags},                 {"/verify", &TCommandLineOptions::Verify},
     {"/nospread", &TCommandLineOptions::NoSpread},
     {"/copyfiles", &TCommandLineOptions::CopyFiles},
-    {"/replaygain", &TCommandLineOptions::ReplayGain}};
+    {"/replaygain", &TCommandLineOptions::ReplayGain},
+    {"/mirror", &TCommandLineOptions::Mirror},
+    {"/dryrun", &TCommandLineOptions::DryRun}};
 
 const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
   for (const TFlagSwitch &flag : kFlagSwitches)
@@ -224,6 +226,7 @@ std::string UsageText() {
          "          [/hiddentrack] [/ownpregaps] [/notags] [/verify] [/nospread]\n"
          "          [/copyfiles [PATTERNS]] [/names [PATTERN]]\n"
          "          [/replaygain]\n"
+         "          [/mirror [/dryrun]]\n"
          "          [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
@@ -268,6 +271,13 @@ std::string UsageText() {
          "tags. Characters FAT and NTFS refuse (/ \\ : * ? \" < > |) become \"_\"; an\n"
          "empty field becomes a word such as \"Unknown artist\" (a title the source's\n"
          "name, a track 00); two outputs of one name are numbered.\n"
+         "/mirror keeps FOLDER a mirror of the inputs: each output keeps its source's\n"
+         "place below the input folder named (INPUT/Artist/a.flac goes into\n"
+         "FOLDER/Artist/), complete outputs newer than their sources are left alone,\n"
+         "new and changed sources are converted, and the outputs it wrote earlier whose\n"
+         "source is gone are removed; what it wrote is listed in FOLDER/.tonmill-mirror,\n"
+         "and nothing else there is ever removed. /dryrun, with /mirror, lists what the\n"
+         "mirror would convert and remove, one line each, and changes nothing.\n"
          "/q keeps the terminal quiet apart from failures.\n"
          "/DEBUG shows the encoder parameters and makes the encoders write no audio.\n"
          "\n"

@@ -50,6 +50,8 @@ struct TCommandLineOptions {
   bool ReplayGain = false;   // "/replaygain": outputs get loudness tags measured while converting
   bool Names = false;        // "/names [PATTERN]": outputs named from their tags
   std::string NamePattern;   // its pattern; "" for the stored one
+  bool Mirror = false;       // "/mirror": the output folder mirrors the inputs' trees
+  bool DryRun = false;       // "/dryrun": a mirror lists what it would do, and does nothing
 };
 
 struct TParsedCommandLine {

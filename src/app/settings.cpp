@@ -55,6 +55,7 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.ReplayGain = Store.ReadBoolean("ReplayGain", false);
   o.UseNamePattern = Store.ReadBoolean("UseNamePattern", false);
   o.NamePattern = Store.ReadString("NamePattern", kDefaultNamePattern);
+  o.Mirror = Store.ReadBoolean("Mirror", false);
   for (const TFormatRow *row : FormatRowsByCode())
     DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(*row), processors);
   return o;
@@ -75,7 +76,8 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"CopyPatterns", o.CopyPatterns},
                                    {"ReplayGain", o.ReplayGain},
                                    {"UseNamePattern", o.UseNamePattern},
-                                   {"NamePattern", o.NamePattern}};
+                                   {"NamePattern", o.NamePattern},
+                                   {"Mirror", o.Mirror}};
   for (const TFormatRow *row : FormatRowsByCode())
     records.push_back({FilesPerCpuName(*row), DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU});
   return records;

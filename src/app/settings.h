@@ -36,6 +36,7 @@ struct TProgramOptions {
   bool ReplayGain = false;          // "ReplayGain": outputs get loudness tags measured while converting
   bool UseNamePattern = false;      // "UseNamePattern": outputs are named from their tags
   std::string NamePattern = kDefaultNamePattern;  // "NamePattern": how (name_pattern.h)
+  bool Mirror = false;              // "Mirror": the destination mirrors the sources' folders
   // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
 };
 

@@ -3,13 +3,17 @@
 
 #include <fmt/printf.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <limits>
 #include <map>
 #include <memory>
+#include <map>
 #include <set>
 #include <stdexcept>
 
@@ -92,6 +96,8 @@ int TCoder_engine::Run() {
   VerifiedCount = 0;
   BesideCopied = BesidePresent = 0;
   Warnings.clear();
+  Planned.clear();
+  RemovedCount = 0;
   if (FileCountValue < 1 && ListFailures.empty()) return 0;
   Beside.reset();
   if (CopyFiles) {
@@ -140,7 +146,19 @@ void TCoder_engine::Execute() {
   OutputCount = int32_t(jobs.size() + Failures.size());
   if (!Failures.empty() && !KeepGoing) throw std::runtime_error(CoderEngineError);  // a sheet that cannot be cut
   for (TFileListRec &job : jobs) job.OnWarning = [this](const TThreadWarningRec &w) { WorkerWarning(w); };
-  if (!Cancelled) ConvertJobs(jobs);
+  if (Mirror && !Cancelled) {
+    PlanMirror(jobs);
+    if (DryRun) return;
+    try {
+      if (!Cancelled) ConvertJobs(jobs);
+    } catch (...) {
+      FinishMirror(jobs);
+      throw;
+    }
+    FinishMirror(jobs);
+  } else if (!Cancelled) {
+    ConvertJobs(jobs);
+  }
   // Reached only by a run that did not stop at a failure: one that kept
   // going gives the folders of what it converted their files too.
   if (Beside && !Cancelled) CopyBesideFiles();
@@ -169,7 +187,8 @@ std::string TCoder_engine::PatternOutputName(const std::string &Folder, const TT
   const std::string path = PatternPath(NamePattern, Tags, Source);
   const size_t slash = path.find_last_of('/');
   const std::string folder = Folder + (slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
-  if (folder != Folder) {
+  // A mirror makes its folders once its removals are done (a dry run, none).
+  if (folder != Folder && !Mirror) {
     std::error_code ec;
     std::filesystem::create_directories(folder, ec);
     if (ec || !IsFolder(folder))
@@ -180,8 +199,9 @@ std::string TCoder_engine::PatternOutputName(const std::string &Folder, const TT
   }
   // ".xxx" keeps a dot in the name ("Mr. Brown") from passing for an extension.
   const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".xxx";
-  return MakeOutputName(folder, name, Extension, SameAsSource && !SkipExisting,
-                        [this](const std::string &p) { return IsReservedOutput(p); }, SkipExisting);
+  const bool skipExisting = SkipExisting || Mirror;
+  return MakeOutputName(folder, name, Extension, SameAsSource && !skipExisting,
+                        [this](const std::string &p) { return IsReservedOutput(p); }, skipExisting);
 }
 
 TCueLayout TCoder_engine::CueLayout() const {
@@ -244,6 +264,13 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   CheckDestinationFormat(DestinationFormat);
   const std::string extension = OutputExtension(*FormatRow(DestinationFormat), GetOptions(DestinationFormat));
   const TOutputPlacement placement{DestinationFolder, SameAsSource, CreateFullPath};
+  // A mirror leaves complete outputs alone and writes the rest where they belong.
+  const bool skipExisting = SkipExisting || Mirror;
+  std::vector<std::string> roots;
+  for (const std::string &root : MirrorRoots) {
+    roots.push_back(NormalPath(root));
+    if (roots.back().back() != '/') roots.back() += '/';
+  }
   auto reserved = [this](const std::string &path) { return IsReservedOutput(path); };
   std::vector<TFileListRec> jobs;
   Albums.clear();
@@ -254,10 +281,14 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
     const TCUEArr &tracks = trackLists[i];
     // Left out of a run that keeps going: unreadable, or a sheet that cannot be cut.
     if (!source.Rec.AudioInfo.ErrorText.empty() || tracks.empty()) continue;
-    const std::string folder = GetOutputFolder(source.FileName, placement);
+    // A mirror's folders are made once its removals are done, which may leave folders empty.
+    // Named from tags, a mirror's tree is the pattern's.
+    const std::string folder = !Mirror         ? GetOutputFolder(source.FileName, placement)
+                               : UseNamePattern ? DestinationFolder
+                                                : MirrorOutputFolder(source.FileName, roots, DestinationFolder);
     OutputsFolder = CommonFolder(OutputsFolder, folder);
     // Before naming: a killed run's hidden file must not keep a name taken.
-    if (cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
+    if (!DryRun && cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
     // An album: the tracks of one sheet (or pieces of one source), or the
     // whole files of one source folder.
     const std::pair<bool, std::string> albumKey{
@@ -297,24 +328,24 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
           const std::string name =
               TrackOutputName(tracks[k].TrackNumber, CueTrackName(tracks[k], source.FileName));
           job.OutputFileName =
-              MakeOutputName(folder, name, extension, SameAsSource && !SkipExisting, reserved, SkipExisting);
+              MakeOutputName(folder, name, extension, SameAsSource && !skipExisting, reserved, skipExisting);
         }
       } else {
         ReadTags(source.FileName, job.Tags);
         job.OutputFileName =
             UseNamePattern ? PatternOutputName(folder, job.Tags, source.FileName, extension, cleaned)
-                           : MakeOutputName(folder, source.FileName, extension, SameAsSource && !SkipExisting,
-                                            reserved, SkipExisting);
+                           : MakeOutputName(folder, source.FileName, extension, SameAsSource && !skipExisting,
+                                            reserved, skipExisting);
       }
       // Skipping, the output's plain name is the one that counts: an existing
       // file there is either complete (left alone, which the worker finds
       // out) or replaced, never sidestepped with a numbered name that a later
       // run would not find.
       AssignedOutputs.insert(NormalPath(job.OutputFileName));
-      job.SkipExisting = SkipExisting;
+      job.SkipExisting = skipExisting;
       job.Replaces = RegularFileIdentity(job.OutputFileName);
       // Skipping, a stopped job's shorter file would only be converted again.
-      job.KeepPartial = KeepPartial && !SkipExisting;
+      job.KeepPartial = KeepPartial && !skipExisting;
       job.Partials = &Partials;
       job.WriteTags = WriteTags;
       job.Verify = Verify;
@@ -380,6 +411,7 @@ void TCoder_engine::ConvertJobs(std::vector<TFileListRec> &Jobs) {
   Merger = std::make_unique<TProgressMerger>(int32_t(Jobs.size()), slots, TotalDuration, StartTicks);
   Schedule = TSchedule{};
   Schedule.Jobs = &Jobs;
+  JobOutcomes.assign(Jobs.size(), TJobOutcome::Unfinished);
 
   // A pass, then a wait for a worker to end (or a cancel), until every job
   // is done. Each wake-up runs a pass too: a modal dialog opened meanwhile
@@ -428,6 +460,7 @@ void TCoder_engine::SchedulePass() {
 void TCoder_engine::FillFreeSlots() {
   TSchedule &s = Schedule;
   for (int slot; s.Next < s.Jobs->size() && (slot = FirstFreeSlot(Threads)) >= 0;) {
+    Threads[size_t(slot)].Job = s.Next;
     StartJob(slot, (*s.Jobs)[s.Next++]);
     ++StartedCount;
   }
@@ -455,7 +488,7 @@ bool TCoder_engine::CollectEndedWorkers() {
         // a pass never has a loop (a dialog's) opened above it. The thread's
         // own wake-up, after that, brings the next pass.
         if (!t.Thread->Finished()) break;
-        CountOutcome(*t.Thread);
+        CountOutcome(t);
         t.Thread->WaitFor();
         t.Thread.reset();
         break;
@@ -496,17 +529,20 @@ void TCoder_engine::StopWorkers() {
     if (!t.Thread) continue;
     t.Thread->WaitFor();
     // A job whose output took its name before the stop is converted.
-    CountOutcome(*t.Thread);
+    CountOutcome(t);
     t.Thread.reset();
   }
 }
 
-void TCoder_engine::CountOutcome(const TCoderThread &Worker) {
+void TCoder_engine::CountOutcome(const TThreadRec &Slot) {
+  const TCoderThread &Worker = *Slot.Thread;
   AlbumJobEnded(Worker);
-  switch (Worker.Outcome()) {
+  const TJobOutcome outcome = Worker.Outcome();
+  if (Slot.Job < JobOutcomes.size()) JobOutcomes[Slot.Job] = outcome;
+  switch (outcome) {
     case TJobOutcome::Converted:
       ++ConvertedCount;
-      Redone.Add(Worker.Found());
+      Redone.Add(Slot.Thread->Found());
       break;
     case TJobOutcome::LeftAlone: ++SkippedCount; break;
     default: return;
@@ -649,4 +685,92 @@ void TCoder_engine::WorkerProgress(TProgressRec Rec) {
     Threads[size_t(Rec.SlotIndex)].Percent = Rec.Percent;
   if (Merger) Merger->Merge(Rec, GetTickCount());
   if (OnProgress) OnProgress(Rec);
+}
+
+void TCoder_engine::MirrorNote(const std::string &Path, const std::string &Note) {
+  TThreadWarningRec note;
+  note.InputFileName = Path;
+  note.Note = Note;
+  WorkerWarning(note);
+}
+
+void TCoder_engine::PlanMirror(std::vector<TFileListRec> &Jobs) {
+  const TMirrorManifest manifest = ReadMirrorManifest(DestinationFolder);
+  if (manifest.Damaged) MirrorNote(DestinationFolder + MirrorManifestName, text_mirror_list_damaged);
+  std::vector<TMirrorEntry> outputs;
+  std::set<std::string> idle;
+  for (const TSourceItem &item : *SourceList) idle.insert(item.FileName);
+  for (const TFileListRec &job : Jobs) {
+    idle.erase(job.SourceFileName);
+    TMirrorEntry entry;
+    entry.Source = job.SourceFileName;
+    entry.Output = MirrorRelative(job.OutputFileName, DestinationFolder);
+    outputs.push_back(std::move(entry));
+  }
+  TMirrorPlan plan = PlanMirrorEntries(manifest.Entries, outputs, idle, MirrorPendingTime());
+  // A file of the list that is no longer what this program wrote (replaced,
+  // or a link now) is the user's: it stays, and leaves the list.
+  std::vector<TMirrorEntry> removals;
+  for (const TMirrorEntry &e : plan.Removals) {
+    const std::string path = DestinationFolder + e.Output;
+    if (StillMirrorOutput(path, e) && InsideMirror(path, DestinationFolder))
+      removals.push_back(e);
+    else if (access(path.c_str(), F_OK) == 0 || errno != ENOENT)
+      MirrorNote(path, text_mirror_left_changed);
+  }
+  std::set<std::string> removed, kept;
+  for (const TMirrorEntry &e : plan.Kept) kept.insert(e.Output);
+  for (const TMirrorEntry &e : removals) {
+    Planned.push_back({true, e.Source, DestinationFolder + e.Output});
+    removed.insert(e.Output);
+  }
+  if (DryRun) {
+    for (size_t i = 0; i < Jobs.size() && !Cancelled; ++i)
+      if (removed.count(outputs[i].Output) ||
+          ExamineExistingOutput(Jobs[i], [this] { return bool(Cancelled); }) != TExistingOutput::Complete)
+        Planned.push_back({false, Jobs[i].SourceFileName, Jobs[i].OutputFileName});
+    Jobs.clear();
+    return;
+  }
+
+  // The outputs about to be written are listed before any is: one that takes
+  // its name before the list is saved again is still found as the program's.
+  RemoveLeftManifests(DestinationFolder);
+  // Until they are gone, the outputs to remove stay listed (once: an output
+  // a job is about to replace is its entry's).
+  MirrorEntries = plan.Kept;
+  for (const TMirrorEntry &e : removals)
+    if (!kept.count(e.Output)) MirrorEntries.push_back(e);
+  WriteMirrorManifest(DestinationFolder, MirrorEntries);
+  MirrorEntries.resize(plan.Kept.size());
+  JobOutcomes.assign(Jobs.size(), TJobOutcome::Unfinished);
+  // Removed before the conversions, which may take a removed output's name.
+  for (const TMirrorEntry &e : removals) {
+    const std::string path = DestinationFolder + e.Output;
+    if (RemoveMirrorOutput(path, DestinationFolder)) {
+      ++RemovedCount;
+    } else {
+      MirrorNote(path, std::strerror(errno));
+      if (!kept.count(e.Output)) MirrorEntries.push_back(e);  // tried again next time
+    }
+  }
+  std::set<std::string> made;
+  for (const TFileListRec &job : Jobs) {
+    const std::string folder = job.OutputFileName.substr(0, job.OutputFileName.find_last_of('/') + 1);
+    if (made.insert(folder).second) MakeMirrorFolder(folder);
+  }
+}
+
+void TCoder_engine::FinishMirror(const std::vector<TFileListRec> &Jobs) {
+  for (size_t i = 0; i < Jobs.size() && i < JobOutcomes.size(); ++i) {
+    const TJobOutcome outcome = JobOutcomes[i];
+    if (outcome == TJobOutcome::Converted || outcome == TJobOutcome::LeftAlone)
+      RecordMirrorOutput(Jobs[i].OutputFileName, MirrorEntries[i]);
+    if (outcome == TJobOutcome::Converted) Planned.push_back({false, Jobs[i].SourceFileName, Jobs[i].OutputFileName});
+  }
+  try {
+    WriteMirrorManifest(DestinationFolder, MirrorEntries);
+  } catch (const std::exception &e) {
+    MirrorNote(DestinationFolder + MirrorManifestName, e.what());
+  }
 }

@@ -27,6 +27,7 @@
 #include "engine/beside_files.h"
 #include "engine/coder_thread.h"
 #include "engine/existing_output.h"
+#include "engine/mirror.h"
 #include "engine/output_naming.h"
 #include "engine/progress_merge.h"
 #include "sources/cue.h"
@@ -43,6 +44,7 @@ struct TThreadRec {
   std::atomic<int32_t> Percent{0};
   std::atomic<bool> Failed{false};
   TThreadErrorRec Error;            // written by the worker before Failed is set
+  size_t Job = 0;                   // the index of its job
 };
 
 // What a worker slot is doing, as the scheduling loop sees it.
@@ -150,6 +152,14 @@ class TCoder_engine {
   // folder (name_pattern.h); the caller has checked the pattern.
   bool UseNamePattern = false;
   std::string NamePattern;
+  // A mirror of the sources: each output keeps its source's place below the
+  // outermost of MirrorRoots (folders) that holds it, complete outputs are
+  // left alone (as SkipExisting does), and the outputs the destination's
+  // manifest records whose source is gone are removed.
+  bool Mirror = false;
+  std::vector<std::string> MirrorRoots;
+  // With Mirror: nothing is written, made or removed; Planned lists what would be.
+  bool DryRun = false;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
@@ -170,6 +180,15 @@ class TCoder_engine {
   // is missing). Each is a failure of the run: without KeepGoing the run
   // stops before anything is converted.
   std::vector<TThreadErrorRec> ListFailures;
+  // After a mirror: what it converts and removes, in that order (with DryRun:
+  // what it would), and how many outputs it removed.
+  struct TMirrorAction {
+    bool Remove = false;
+    std::string Source;  // of a conversion
+    std::string Output;
+  };
+  std::vector<TMirrorAction> Planned;
+  int32_t RemovedCount = 0;
   // Outputs that passed verification, with Verify.
   std::atomic<int32_t> VerifiedCount = 0;
   // After a run, with CopyFiles: the files copied beside the outputs, and
@@ -217,7 +236,14 @@ class TCoder_engine {
   // A sheet that cannot be cut: one failure, naming the sheet.
   void SheetFailed(const TSourceItem &Source, const std::string &Why);
   // Counts a worker's job once it has ended (or been stopped).
-  void CountOutcome(const TCoderThread &Worker);
+  void CountOutcome(const TThreadRec &Slot);
+  // A mirror's steps around the conversion: PlanMirror reads the manifest,
+  // records the outputs about to be written, removes the outputs whose source
+  // is gone (with DryRun it only lists, and leaves no job); FinishMirror
+  // records what the jobs left and saves the manifest.
+  void PlanMirror(std::vector<TFileListRec> &Jobs);
+  void FinishMirror(const std::vector<TFileListRec> &Jobs);
+  void MirrorNote(const std::string &Path, const std::string &Note);
   bool IsReservedOutput(const std::string &Path) const;
   // Copies the files beside the music of the outputs counted, with CopyFiles.
   void CopyBesideFiles();
@@ -262,5 +288,9 @@ class TCoder_engine {
     std::vector<TFileListRec> Tracks;  // as their jobs ended
   };
   std::vector<TAlbumRec> Albums;
+  // A mirror's manifest while it runs: the entries of the jobs, by job, then
+  // those carried over (sources of the list that gave no job this time).
+  std::vector<TMirrorEntry> MirrorEntries;
+  std::vector<TJobOutcome> JobOutcomes;
   std::mutex WarningLock;  // workers add warnings from their own threads
 };

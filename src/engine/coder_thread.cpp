@@ -348,7 +348,11 @@ bool TCoderThread::ClaimOutput(TPartialOutput &Partial) {
       }
       examined = there;
     }
-    if (Partial.CreateUnlessTaken()) return true;
+    try {
+      if (Partial.CreateUnlessTaken()) return true;
+    } catch (const std::exception &) {
+      return true;  // cannot be created: the encoder's start reports why, as without skipping
+    }
     const int waited = WaitWhileHeld(Partial.Name(), stopped);
     if (waited < 0) return false;
     // Not held: left by a run that was killed. Something that cannot be

@@ -24,8 +24,8 @@ std::string FileNamePart(const std::string &Name) {
   return slash == std::string::npos ? Name : Name.substr(slash + 1);
 }
 
-// The part of the source's folder the full-path mode rebuilds under the
-// destination; "" for a source right in the home folder or the root.
+}  // namespace
+
 std::string FullPathRest(const std::string &Source) {
   const fs::path folder = fs::path(NormalPath(Source)).parent_path();
   // The home folder plays the part of a drive: what lies under it keeps
@@ -41,8 +41,6 @@ std::string FullPathRest(const std::string &Source) {
   while (!rest.empty() && rest.front() == '/') rest.erase(0, 1);
   return rest;
 }
-
-}  // namespace
 
 std::string CommonFolder(const std::string &A, const std::string &B) {
   if (A.empty() || A == B) return B;

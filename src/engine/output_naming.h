@@ -21,6 +21,10 @@ struct TOutputPlacement {
 // and the folders are created. Raises when a folder cannot be created.
 std::string GetOutputFolder(const std::string &Source, const TOutputPlacement &Placement);
 
+// The part of the source's folder the full-path mode rebuilds under the
+// destination; "" for a source right in the home folder or the root.
+std::string FullPathRest(const std::string &Source);
+
 // Checks, before a run, that outputs can be written into Folder: creates it
 // (and its parents) when missing, then makes and removes a hidden file in it.
 // 0 when it can be written, else the system's error number.

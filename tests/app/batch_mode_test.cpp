@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program converting without a window: exit status, what it says, awkward paths, users and signals,
-// the files copied beside the outputs, outputs named from hostile tags.
+// the files copied beside the outputs, outputs named from hostile tags, a mirror of a library.
+#include <fmt/format.h>
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -10,9 +11,13 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
+#include <set>
+#include <sstream>
 #include <thread>
 
 #include "base/texts.h"
+#include "engine/mirror.h"
 #include "engine/name_pattern.h"
 #include "engine/partial_output.h"
 #include "test_support.h"
@@ -106,10 +111,20 @@ TEST_F(BatchMode, RunsThatConvertOrSayWhyNot) {
   fs::copy_file(In + "/a.wav", locked + "/a.wav");
   fs::copy_file(In + "/a.wav", tree + "/a.wav");
   fs::permissions(locked, fs::perms::owner_all);
+  const std::string library = Folder + "/library";
+  fs::create_directories(library + "/sub");
+  fs::copy_file(In + "/a.wav", library + "/sub/a.wav");
   const std::string resample = "Preprocess=YES\nPPResample=YES\nPPResampleTo=48000\nPPChannels=1\nPPSplitBySilence=NO\n";
   const auto stored = [&](const std::string &text) { return [=, this] { WriteText(Conf, "[General]\n" + text); }; };
   RunRows({
       {"no file matches", {}, {"/input", In + "/*.flac", "/output", out}, {}, 1, "no supported audio file", ""},
+      {"a mirror into a folder it may not write",
+       [&] {
+         fs::create_directory(out + "/sub");
+         fs::permissions(out + "/sub", fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                                           fs::perms::others_read | fs::perms::others_exec);
+       },
+       {"/input", library, "/output", out, "/mirror"}, {}, 1, "sub/a.wav\". Permission denied", "", {}, true},
       {"the output is a file", {}, {"/input", In + "/a.wav", "/output", Folder + "/file"}, {}, 1,
        "the output \"" + Folder + "/file\" is a file, not a folder", ""},
       // Switches and keys are read without regard to case.
@@ -475,6 +490,199 @@ TEST_F(BatchMode, NamesFromTags) {
        made({})},
       {"nothing to name by", one({"title=T"}), run("/./"), {}, 1, "names nothing", "", made({})},
   }, out);
+}
+
+// What a folder holds, by path below it: the samples of each audio file (as
+// ffmpeg decodes them) or the bytes of any other, as their count and a hash;
+// the mirror's list left out.
+std::map<std::string, std::string> Holds(const std::string &root) {
+  std::map<std::string, std::string> files;
+  std::vector<std::string> paths;
+  for (const auto &e : fs::recursive_directory_iterator(root))
+    if (e.is_regular_file() && e.path().filename() != MirrorManifestName) paths.push_back(e.path().string());
+  for (const std::string &path : paths) {
+    const std::string ext = fs::path(path).extension().string();
+    const bool audio = ext == ".flac" || ext == ".wav" || ext == ".wv";
+    std::vector<uint8_t> bytes;
+    try {
+      bytes = audio ? FFmpegDecode(path, "s16le") : ReadFileBytes(path);
+    } catch (const std::exception &) {
+      fs::remove(path + ".decoded.raw");
+      bytes = ReadFileBytes(path);  // not audio after all
+    }
+    files[path.substr(root.size() + 1)] =
+        fmt::format("{} {:x}", bytes.size(), std::hash<std::string>()(std::string(bytes.begin(), bytes.end())));
+  }
+  return files;
+}
+
+// What a fresh conversion of the library into FLAC holds: each source's samples
+// at its place below the library, as a .flac file.
+std::map<std::string, std::string> Converted(const std::string &library) {
+  std::map<std::string, std::string> files;
+  for (auto [path, samples] : Holds(library))
+    files[fs::path(path).replace_extension(".flac").string()] = samples;
+  return files;
+}
+
+// Every file below root with its size and time: what a dry run must leave as it is.
+std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> Stamps(const std::string &root) {
+  std::map<std::string, std::pair<uintmax_t, fs::file_time_type>> stamps;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator it(root, ec), end; !ec && it != end; it.increment(ec))
+    stamps[it->path().string()] = {it->is_regular_file() ? it->file_size() : 0, it->last_write_time()};
+  return stamps;
+}
+
+// A library of 30 sources in nested folders (WAV, FLAC, WavPack) mirrored into
+// FLAC; then sources are added, changed, renamed and deleted, a file is put
+// into the mirror by hand and an output is replaced by the user. The dry run
+// lists exactly what the mirror then does and touches nothing; the mirror
+// then holds what a fresh conversion would, the user's files survive, and a
+// mirror killed at any point and run again ends the same.
+TEST_F(BatchMode, MirrorFollowsTheLibraryAndRemovesOnlyItsOwn) {
+  WriteText(Conf, "[General]\nLanguage=EN\n");
+  const std::string lib = Folder + "/lib", dest = Folder + "/mirror";
+  const char *kinds[] = {".wav", ".flac", ".wv"};
+  auto source = [&](const std::string &rel, uint32_t seed) {
+    fs::create_directories(fs::path(lib + "/" + rel).parent_path());
+    return WriteSignal(lib + "/" + rel, TTestSignal{.Channels = 1 + int(seed % 2), .Seconds = 0.2, .Seed = seed});
+  };
+  for (int i = 0; i < 30; ++i)
+    source(fmt::format("Artist {}/Album {}/{:02d}{}", i / 10, i / 5 % 2, i, kinds[i % 3]), uint32_t(i + 1));
+  auto mirror = [&](const std::string &from, const std::string &into, const std::vector<std::string> &more = {}) {
+    std::vector<std::string> args = {"/input", from, "/output", into, "/dest", "flac", "/mirror", "/p", "2"};
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  std::string err, out;
+  ASSERT_EQ(Tonmill(mirror(lib, dest), &err), 0) << err;
+  EXPECT_EQ(Holds(dest), Converted(lib));
+  const std::string before = Folder + "/before";  // the mirror as it was, for the killed runs
+  ASSERT_EQ(RunTool({"cp", "-a", dest, before}), 0);
+
+  // The changes, and what the dry run must list for them.
+  std::set<std::string> listed;
+  auto convert = [&](const std::string &rel) {
+    listed.insert("convert " + lib + "/" + rel + " -> " + dest + "/" + fs::path(rel).replace_extension(".flac").string());
+  };
+  auto remove = [&](const std::string &rel) { listed.insert("remove " + dest + "/" + rel); };
+  source("Artist 3/New/01.wav", 101);  // added, in a new folder
+  convert("Artist 3/New/01.wav");
+  source("Artist 3/New/02\ttab \\ back.wav", 103);  // the list's separator and escape in a name
+  convert("Artist 3/New/02\ttab \\ back.wav");
+  source("Artist 0/Album 0/05.flac", 102);
+  convert("Artist 0/Album 0/05.flac");
+  for (const char *rel : {"Artist 1/Album 0/10.flac", "Artist 2/Album 1/28.flac"}) {  // changed, so newer
+    source(rel, 200 + uint32_t(listed.size()));
+    convert(rel);
+  }
+  fs::rename(lib + "/Artist 0/Album 1/06.wav", lib + "/Artist 0/Album 1/06 renamed.wav");
+  remove("Artist 0/Album 1/06.flac");
+  convert("Artist 0/Album 1/06 renamed.wav");
+  fs::rename(lib + "/Artist 2/Album 0", lib + "/Artist 2/Album 0 (2020)");  // a renamed folder: 5 outputs move
+  for (int i = 20; i < 25; ++i) {
+    remove(fmt::format("Artist 2/Album 0/{:02d}.flac", i));
+    convert(fmt::format("Artist 2/Album 0 (2020)/{:02d}{}", i, kinds[i % 3]));
+  }
+  for (const char *rel : {"Artist 1/Album 1/15.wav", "Artist 1/Album 1/16.flac"}) {  // deleted
+    fs::remove(lib + "/" + rel);
+    remove(fs::path(rel).replace_extension(".flac").string());
+  }
+  // The user's: a file of their own, and an output they replaced whose source is then deleted.
+  WriteText(dest + "/Artist 0/Album 0/notes.txt", "mine");
+  WriteText(dest + "/Artist 1/Album 1/17.flac", "my own 17");
+  fs::remove(lib + "/Artist 1/Album 1/17.wv");
+  std::map<std::string, std::string> expected = Converted(lib);
+  expected["Artist 0/Album 0/notes.txt"] = Holds(dest)["Artist 0/Album 0/notes.txt"];
+  expected["Artist 1/Album 1/17.flac"] = Holds(dest)["Artist 1/Album 1/17.flac"];
+
+  const auto stamps = Stamps(dest);
+  ASSERT_EQ(Tonmill(mirror(lib, dest, {"/dryrun"}), &err, {}, &out), 0) << err;
+  std::set<std::string> lines;
+  std::istringstream said(out);
+  for (std::string line; std::getline(said, line);) lines.insert(line);
+  EXPECT_EQ(lines, listed);
+  EXPECT_EQ(Stamps(dest), stamps) << "a dry run changes nothing";
+  EXPECT_FALSE(fs::exists(dest + "/Artist 3")) << "a dry run makes no folder";
+
+  ASSERT_EQ(Tonmill(mirror(lib, dest), &err), 0) << err;
+  EXPECT_EQ(Holds(dest), expected);
+  EXPECT_NE(err.find("Artist 1/Album 1/17.flac: left in place"), std::string::npos) << err;
+  EXPECT_FALSE(fs::exists(dest + "/Artist 2/Album 0")) << "the folder its outputs left empty";
+  EXPECT_TRUE(fs::exists(dest + "/Artist 1/Album 1")) << "the folder that still holds the user's file";
+  ASSERT_EQ(Tonmill(mirror(lib, dest, {"/dryrun"}), &err, {}, &out), 0) << err;
+  EXPECT_EQ(out, "") << "nothing left to do";
+  EXPECT_EQ(ReadMirrorManifest(dest + "/").Entries.size(), expected.size() - 2);
+
+  // Killed after a number of new outputs (from a mirror of the library as it
+  // was, so with removals, or from nothing), then a source whose output was
+  // written is deleted, and the mirror runs again: the end is the same.
+  expected.erase("Artist 0/Album 0/notes.txt");
+  expected.erase("Artist 1/Album 1/17.flac");
+  const struct {
+    bool FromBefore;
+    size_t After;
+  } kills[] = {{true, 0}, {true, 3}, {false, 1}, {false, 15}};
+  for (const auto &k : kills) {
+    SCOPED_TRACE(std::to_string(k.FromBefore) + " " + std::to_string(k.After));
+    const std::string copy = Folder + "/copy", into = Folder + "/killed";
+    fs::remove_all(copy);
+    fs::remove_all(into);
+    ASSERT_EQ(RunTool({"cp", "-a", lib, copy}), 0);
+    if (k.FromBefore) {
+      ASSERT_EQ(RunTool({"cp", "-a", before, into}), 0);
+    }
+    const fs::file_time_type started = fs::file_time_type::clock::now() - std::chrono::milliseconds(20);
+    const auto written = [&] {  // outputs of this run so far
+      size_t n = 0;
+      std::error_code ec;
+      for (fs::recursive_directory_iterator it(into, ec), end; !ec && it != end; it.increment(ec))
+        n += it->path().extension() == ".flac" && fs::last_write_time(it->path(), ec) > started;
+      return n;
+    };
+    {
+      TTonmill run(mirror(copy, into, {"/p", "1"}));
+      for (siginfo_t info{}; written() < k.After && waitid(P_PID, run.Pid, &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                             info.si_pid == 0;) {
+      }
+      kill(run.Pid, SIGKILL);
+      run.Wait();
+    }
+    // A written output whose source goes before the next run: gone with it.
+    std::map<std::string, std::string> end = expected;
+    for (const auto &[rel, samples] : end)
+      if (fs::exists(into + "/" + rel) && fs::path(rel).stem().string().size() == 2) {
+        const std::string gone = (fs::path(copy + "/" + rel).replace_extension("")).string();
+        for (const char *kind : kinds) fs::remove(gone + kind);
+        end.erase(rel);
+        break;
+      }
+    ASSERT_EQ(Tonmill(mirror(copy, into), &err), 0) << err;
+    EXPECT_EQ(Holds(into), end);
+    const TMirrorManifest manifest = ReadMirrorManifest(into + "/");
+    EXPECT_FALSE(manifest.Damaged);
+    EXPECT_EQ(manifest.Entries.size(), end.size());
+  }
+
+  // A list cut short removes nothing; the next one is whole again.
+  const std::string list = dest + "/" + MirrorManifestName, text = ReadText(list);
+  WriteText(list, text.substr(0, text.size() / 2));
+  fs::remove(lib + "/Artist 0/Album 0/01.flac");
+  ASSERT_EQ(Tonmill(mirror(lib, dest), &err), 0) << err;
+  EXPECT_NE(err.find("cannot be read; nothing is removed"), std::string::npos) << err;
+  EXPECT_TRUE(fs::exists(dest + "/Artist 0/Album 0/01.flac"));
+  EXPECT_FALSE(ReadMirrorManifest(dest + "/").Damaged);
+
+  // A folder of the mirror replaced by a link to a copy elsewhere: nothing
+  // there is removed, however alike.
+  const std::string elsewhere = Folder + "/elsewhere";
+  ASSERT_EQ(RunTool({"cp", "-a", dest + "/Artist 0/Album 1", elsewhere}), 0);
+  fs::remove_all(dest + "/Artist 0/Album 1");
+  fs::create_directory_symlink(elsewhere, dest + "/Artist 0/Album 1");
+  fs::remove(lib + "/Artist 0/Album 1/07.flac");
+  ASSERT_EQ(Tonmill(mirror(lib, dest), &err), 0) << err;
+  EXPECT_TRUE(fs::exists(elsewhere + "/07.flac")) << err;
 }
 
 }  // namespace

@@ -186,7 +186,7 @@ TEST(CommandLine, HelpAndCompletionListEveryKey) {
   };
   for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial",
                             "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread",
-                            "/copyfiles", "/replaygain", "/names"})
+                            "/copyfiles", "/replaygain", "/names", "/mirror", "/dryrun"})
     EXPECT_TRUE(isOffered(plain)) << plain;
   // bash completes "/dest" with the line after "FORMAT is one of".
   const size_t names = help.find("FORMAT is one of\n") + 17;

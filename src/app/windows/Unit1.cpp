@@ -675,6 +675,9 @@ void Tmain::bStartClick() {
     engine.ReplayGain = ProgramOptions.ReplayGain;
     engine.UseNamePattern = ProgramOptions.UseNamePattern;
     engine.NamePattern = ProgramOptions.NamePattern;
+    // Without the folders the sources were added from, a mirror keeps their
+    // places below the home folder, as the full-path mode does.
+    engine.Mirror = ProgramOptions.Mirror && !cbSameAsSource->isChecked();
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {

@@ -59,6 +59,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   eNamePattern = Named<QLineEdit>(this, "eNamePattern");
   lNameFields = Named<QLabel>(this, "lNameFields");
   lNameFields->setWordWrap(true);
+  cbMirror = Named<QCheckBox>(this, "cbMirror", Qs(text_mirror));
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -84,6 +85,7 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbUseNamePattern);
   layout->addWidget(eNamePattern);
   layout->addWidget(lNameFields);
+  layout->addWidget(cbMirror);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -103,12 +105,13 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbReplayGain->setChecked(Options.ReplayGain);
   cbUseNamePattern->setChecked(Options.UseNamePattern);
   eNamePattern->setText(Qs(Options.NamePattern));
+  cbMirror->setChecked(Options.Mirror);
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
                                                        cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags, cbVerify,
                                                        cbSpreadOverCores, cbCopyFiles, eCopyPatterns, cbUseNamePattern,
-                                                       eNamePattern})
+                                                       eNamePattern, cbMirror})
       w->setEnabled(false);
   if (Running) cbReplayGain->setEnabled(false);
   Refresh();
@@ -175,6 +178,7 @@ TProgramOptions TfrmOptions::Options() const {
   o.ReplayGain = cbReplayGain->isChecked();
   o.UseNamePattern = cbUseNamePattern->isChecked();
   o.NamePattern = eNamePattern->text().toStdString();
+  o.Mirror = cbMirror->isChecked();
   return o;
 }
 

@@ -46,6 +46,7 @@ class TfrmOptions : public TOptionsDialog {
 
  protected:
   void accept() override;
+  QCheckBox *cbMirror;
 
  private:
   void Refresh();
