@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <condition_variable>
+#include <cstring>
 #include <filesystem>
 #include <mutex>
 #include <thread>
@@ -200,14 +201,15 @@ class TGatedJoiner final : public TSpanJoiner {
   int BufferSize() const override { return Real->BufferSize(); }
   int64_t Quantum() const override { return Real->Quantum(); }
   int Start(std::string &ErrorText) override { return Real->Start(ErrorText); }
-  std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes) const override {
+  std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes,
+                                       const TSpanAround &Around) const override {
     {
       std::unique_lock<std::mutex> lock(Gate.Lock);
       ++Gate.Reached;
       Gate.Changed.notify_all();
       Gate.Changed.wait(lock, [&] { return Gate.Open; });
     }
-    return Real->Encode(FirstFrame, Samples, Bytes);
+    return Real->Encode(FirstFrame, Samples, Bytes, Around);
   }
   void Append(TEncodedSpan &Span, const uint8_t *Samples, size_t Bytes) override { Real->Append(Span, Samples, Bytes); }
   void Finish() override { Real->Finish(); }
@@ -275,6 +277,99 @@ TEST_F(SpreadEnd, AStopDropsTheSpansNotBegunUnlessTheFileIsKept) {
     if (keep) ExpectWhole();
   }
 }
+
+// Every span is given the samples just around it: each sample here is its
+// frame's index, and a joiner records what it was given.
+struct TAroundRow {
+  const char *Name;
+  double Spans;  // given before the end
+  int64_t Lead, Trail;
+  bool StopKept = false;
+};
+
+struct TGiven {
+  int64_t FirstFrame;
+  std::vector<int32_t> Samples, Before, After;
+  bool Last;
+};
+
+class TRecordingJoiner final : public TSpanJoiner {
+ public:
+  TRecordingJoiner(int64_t Lead, int64_t Trail, std::vector<TGiven> &Given, std::mutex &Lock)
+      : Lead(Lead), Trail(Trail), Given(Given), Lock(Lock) {}
+  const char *ClassName() const override { return "TRecording"; }
+  int BufferSize() const override { return 10000; }
+  int64_t Quantum() const override { return 1152; }
+  int64_t LeadFrames() const override { return Lead; }
+  int64_t TrailFrames() const override { return Trail; }
+  int Start(std::string &) override { return 0; }
+  std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes,
+                                       const TSpanAround &Around) const override {
+    const auto frames = [](const uint8_t *at, size_t bytes) {
+      std::vector<int32_t> v(bytes / 4);
+      if (bytes) std::memcpy(v.data(), at, bytes);
+      return v;
+    };
+    std::lock_guard<std::mutex> lock(Lock);
+    Given.push_back({FirstFrame, frames(Samples, Bytes), frames(Around.Before, Around.BeforeBytes),
+                     frames(Around.After, Around.AfterBytes), Around.Last});
+    return std::make_unique<TEncodedSpan>();
+  }
+  void Append(TEncodedSpan &, const uint8_t *, size_t) override {}
+  void Finish() override {}
+
+ private:
+  const int64_t Lead, Trail;
+  std::vector<TGiven> &Given;
+  std::mutex &Lock;
+};
+
+class SpreadAround : public ::testing::TestWithParam<TAroundRow> {};
+
+TEST_P(SpreadAround, EachSpanIsGivenItsNeighboursEdges) {
+  const TAroundRow &r = GetParam();
+  std::vector<TGiven> given;
+  std::mutex lock;
+  const TAudioInfo info = PcmInfo(44100, 1, 32);
+  TSpreadCoder coder(std::make_unique<TRecordingJoiner>(r.Lead, r.Trail, given, lock), 2, "", TTagRec{}, info);
+  std::string error;
+  ASSERT_EQ(coder.Init(error), 0) << error;
+  const auto total = int64_t(r.Spans * double(TSpreadCoder::SpanLength(1152)));
+  std::vector<int32_t> samples(static_cast<size_t>(total));
+  for (int64_t i = 0; i < total; ++i) samples[size_t(i)] = int32_t(i);
+  for (int64_t at = 0; at < total; at += 10000)
+    coder.DoOutput(samples.data() + at, int(std::min<int64_t>(10000, total - at) * 4), true);
+  EndEncoder(coder, r.StopKept, r.StopKept);
+  std::sort(given.begin(), given.end(), [](const TGiven &a, const TGiven &b) { return a.FirstFrame < b.FirstFrame; });
+  const auto indices = [&](int64_t from, int64_t to) {
+    return std::vector<int32_t>(samples.begin() + std::clamp<int64_t>(from, 0, total),
+                                samples.begin() + std::clamp<int64_t>(to, 0, total));
+  };
+  int64_t next = 0;
+  for (const TGiven &g : given) {
+    SCOPED_TRACE(g.FirstFrame);
+    const int64_t end = g.FirstFrame + int64_t(g.Samples.size());
+    EXPECT_EQ(g.FirstFrame, next);
+    EXPECT_TRUE(g.Samples == indices(g.FirstFrame, end));
+    EXPECT_TRUE(g.Before == indices(g.FirstFrame - r.Lead, g.FirstFrame));
+    EXPECT_TRUE(g.After == indices(end, end + r.Trail));
+    EXPECT_EQ(g.Last, end == total);
+    next = end;
+  }
+  EXPECT_EQ(next, total);
+}
+
+const TAroundRow kAroundRows[] = {
+    {"Middle", 2.5, 1000, 3000},
+    {"WholeSpans", 3, 1000, 3000},
+    {"LastShorterThanTrail", 1.01, 5000, 3000},
+    {"OneShortSpan", 0.01, 1000, 3000},
+    {"StopKept", 2.5, 1000, 3000, true},
+    {"NoOverlap", 2.5, 0, 0},
+    {"TrailOnly", 2.5, 0, 2048},
+};
+INSTANTIATE_TEST_SUITE_P(Rows, SpreadAround, ::testing::ValuesIn(kAroundRows),
+                         [](const auto &info) { return std::string(info.param.Name); });
 
 // An output that cannot be written fails the spread job and leaves nothing.
 TEST(SpreadFailure, FullDiskFailsTheJobAndLeavesNothing) {
