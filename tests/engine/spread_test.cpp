@@ -187,8 +187,8 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
     EXPECT_LE(b.StepAtJoins, b.StepElsewhere);
     if (r.Delay == 0) {  // the container holds the start and length: as one piece's
       std::string wholeLength, spreadLength;
-      const std::vector<std::string> probe = {"ffprobe", "-v", "error", "-show_entries", "stream=start_pts,duration_ts",
-                                              "-of", "csv=p=0", "{}"};
+      const std::vector<std::string> probe = {
+          "ffprobe", "-v", "error", "-show_entries", "stream=start_pts,duration_ts", "-of", "csv=p=0", "{}"};
       ASSERT_EQ(RunOn(probe, whole, &wholeLength), 0);
       ASSERT_EQ(RunOn(probe, spread, &spreadLength), 0);
       EXPECT_EQ(spreadLength, wholeLength);
@@ -428,7 +428,8 @@ TEST_P(SpreadAround, EachSpanIsGivenItsNeighboursEdges) {
   for (int64_t at = 0; at < total; at += 10000)
     coder.DoOutput(samples.data() + at, int(std::min<int64_t>(10000, total - at) * 4), true);
   EndEncoder(coder, r.StopKept, r.StopKept);
-  std::sort(given.begin(), given.end(), [](const TGiven &a, const TGiven &b) { return a.FirstFrame < b.FirstFrame; });
+  std::sort(given.begin(), given.end(),
+            [](const TGiven &a, const TGiven &b) { return a.FirstFrame < b.FirstFrame; });
   const auto indices = [&](int64_t from, int64_t to) {
     return std::vector<int32_t>(samples.begin() + std::clamp<int64_t>(from, 0, total),
                                 samples.begin() + std::clamp<int64_t>(to, 0, total));

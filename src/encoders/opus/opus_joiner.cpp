@@ -153,8 +153,8 @@ class TOpusJoiner final : public TSpanJoiner {
     int error = OPUS_OK;
     int streams = 0, coupled = 0;
     unsigned char mapping[8] = {};
-    TEncoder encoder(opus_multistream_surround_encoder_create(48000, Channels, Family(), &streams, &coupled, mapping,
-                                                              OPUS_APPLICATION_AUDIO, &error));
+    TEncoder encoder(opus_multistream_surround_encoder_create(48000, Channels, Family(), &streams, &coupled,
+                                                              mapping, OPUS_APPLICATION_AUDIO, &error));
     if (!encoder || error != OPUS_OK)
       throw std::runtime_error(std::string("opus_multistream_surround_encoder_create : ") +
                                opus_strerror(encoder ? error : OPUS_ALLOC_FAIL));
@@ -163,8 +163,8 @@ class TOpusJoiner final : public TSpanJoiner {
       if (code != OPUS_OK) throw std::runtime_error(std::string(why) + " : " + opus_strerror(code));
     };
     const bool voice = Options.Application == TOpusApplication::VoIP;
-    check(opus_multistream_encoder_ctl(e, OPUS_SET_APPLICATION(voice ? OPUS_APPLICATION_VOIP : OPUS_APPLICATION_AUDIO)),
-          "OPUS_SET_APPLICATION");
+    const int application = voice ? OPUS_APPLICATION_VOIP : OPUS_APPLICATION_AUDIO;
+    check(opus_multistream_encoder_ctl(e, OPUS_SET_APPLICATION(application)), "OPUS_SET_APPLICATION");
     check(opus_multistream_encoder_ctl(e, OPUS_SET_BITRATE(OpusBitrateFor(Options, Stream.Channels))),
           "OPUS_SET_BITRATE");
     check(opus_multistream_encoder_ctl(e, OPUS_SET_VBR(Options.Mode != TOpusMode::CBR ? 1 : 0)), "OPUS_SET_VBR");
@@ -180,7 +180,8 @@ class TOpusJoiner final : public TSpanJoiner {
       case 2880: duration = OPUS_FRAMESIZE_60_MS; break;
       default: break;
     }
-    check(opus_multistream_encoder_ctl(e, OPUS_SET_EXPERT_FRAME_DURATION(duration)), "OPUS_SET_EXPERT_FRAME_DURATION");
+    check(opus_multistream_encoder_ctl(e, OPUS_SET_EXPERT_FRAME_DURATION(duration)),
+          "OPUS_SET_EXPERT_FRAME_DURATION");
     if (Header) {
       opus_int32 lookahead = 0;
       check(opus_multistream_encoder_ctl(e, OPUS_GET_LOOKAHEAD(&lookahead)), "OPUS_GET_LOOKAHEAD");
@@ -230,7 +231,8 @@ class TOpusJoiner final : public TSpanJoiner {
     op.packetno = PacketNo++;
     if (ogg_stream_packetin(&Ogg, &op) != 0) throw std::runtime_error("ogg_stream_packetin failed");
     ogg_page page;
-    while (Flush ? ogg_stream_flush_fill(&Ogg, &page, 255 * 255) : ogg_stream_pageout_fill(&Ogg, &page, 255 * 255)) {
+    const int fill = 255 * 255;  // pages end at 255 segments, or when flushed
+    while (Flush ? ogg_stream_flush_fill(&Ogg, &page, fill) : ogg_stream_pageout_fill(&Ogg, &page, fill)) {
       if (ogg_page_packets(&page) != 0) PageGranule = ogg_page_granulepos(&page);
       File->Write(page.header, size_t(page.header_len));
       File->Write(page.body, size_t(page.body_len));
