@@ -267,6 +267,9 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.WriteTags = !Parsed.Options.NoTags && Settings.Program.WriteTags;
   Engine.Verify = Parsed.Options.Verify || Settings.Program.Verify;
   Engine.SpreadOverCores = !Parsed.Options.NoSpread && Settings.Program.SpreadOverCores;
+  Engine.CopyFiles = Parsed.Options.CopyFiles || Settings.Program.CopyFiles;
+  Engine.CopyPatterns = Parsed.Options.CopyPatterns.value_or(Settings.Program.CopyPatterns);
+  Engine.ReplayGain = Parsed.Options.ReplayGain || Settings.Program.ReplayGain;
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.HiddenTrack = Parsed.Options.HiddenTrack;
   Engine.PregapOwnTrack = Parsed.Options.OwnPregaps;
@@ -328,6 +331,9 @@ int RunAndReport(TCoder_engine &Engine, TConsoleProgress &Progress, const TSourc
     Say("left alone " + std::to_string(Engine.SkippedCount) + " existing output" +
         (Engine.SkippedCount == 1 ? "" : "s") + ", complete and newer than their sources");
   if (Engine.Redone.Total() > 0 && !Quiet) Say(RedoneSummary(Engine.Redone));
+  if (Engine.CopyFiles && !Quiet && (Engine.BesideCopied > 0 || Engine.BesidePresent > 0))
+    Say("copied " + std::to_string(Engine.BesideCopied) + " file" + (Engine.BesideCopied == 1 ? "" : "s") +
+        " beside the outputs (" + std::to_string(Engine.BesidePresent) + " there already, as new or newer)");
   if (Engine.Verify && !Quiet) {
     const int32_t verified = Engine.VerifiedCount;
     Say("verified " + std::to_string(verified) + " lossless output" + (verified == 1 ? "" : "s") +

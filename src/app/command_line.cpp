@@ -10,6 +10,7 @@
 
 #include "app/settings.h"
 #include "encoders/format.h"
+#include "engine/beside_files.h"
 
 namespace {
 
@@ -28,7 +29,9 @@ const TFlagSwitch kFlagSwitches[] = {
     {"/keepgoing", &TCommandLineOptions::KeepGoing},           {"/skipexisting", &TCommandLineOptions::SkipExisting},
     {"/hiddentrack", &TCommandLineOptions::HiddenTrack},       {"/ownpregaps", &TCommandLineOptions::OwnPregaps},
     {"/notags", &TCommandLineOptions::NoTags},                 {"/verify", &TCommandLineOptions::Verify},
-    {"/nospread", &TCommandLineOptions::NoSpread}};
+    {"/nospread", &TCommandLineOptions::NoSpread},
+    {"/copyfiles", &TCommandLineOptions::CopyFiles},
+    {"/replaygain", &TCommandLineOptions::ReplayGain}};
 
 const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
   for (const TFlagSwitch &flag : kFlagSwitches)
@@ -151,6 +154,12 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
     const std::string a = Lower(Args[i]);
     if (const TFlagSwitch *flag = FlagSwitch(a)) {
       o.*(flag->Flag) = true;
+      // Nothing but its value can follow "/copyfiles" without a switch between.
+      if (flag->Flag == &TCommandLineOptions::CopyFiles)
+        if (const std::string *v = valueAfter(i)) {
+          o.CopyPatterns = *v;
+          if (const std::string error = PatternListError(*v); !error.empty()) r.Errors.push_back("/copyfiles: " + error);
+        }
     } else if (a == "/input") {
       // A shell expands an unquoted pattern: every argument up to the next switch is an input.
       for (size_t j = i + 1; j < Args.size() && !IsSwitch(Args[j]); ++j)
@@ -209,6 +218,8 @@ std::string UsageText() {
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
          "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting]\n"
          "          [/hiddentrack] [/ownpregaps] [/notags] [/verify] [/nospread]\n"
+         "          [/copyfiles [PATTERNS]]\n"
+         "          [/replaygain]\n"
          "          [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
          "\n"
@@ -236,6 +247,16 @@ std::string UsageText() {
          "FLAC, APE and WavPack outputs decode the same either way, MP3, AAC and Opus\n"
          "spans are joined gaplessly; Ogg Vorbis and WMA stay one piece, as Vorbis\n"
          "switches block sizes and the WMA encoder gives no packets).\n"
+         "/copyfiles copies, once the files are converted, each source folder's cover\n"
+         "images (cover.*, folder.*, front.*, or its only picture) beside the outputs\n"
+         "made from it, and the files matching PATTERNS, the argument after it unless\n"
+         "that is a switch: a quoted list such as '*.log *.txt *.pdf' (without it the\n"
+         "list chosen last in the window). Only into folders that get the outputs of\n"
+         "one source folder (with /createfullpath); never over a file as new or newer.\n"
+         "/replaygain measures each output's loudness while converting (EBU R128) and\n"
+         "writes ReplayGain 2.0 track gain and peak into its tags (R128_TRACK_GAIN for\n"
+         "Opus); the tracks of one CUE sheet, or the files of one folder, converted\n"
+         "whole in one run, also get their album's gain and peak.\n"
          "/q keeps the terminal quiet apart from failures.\n"
          "/DEBUG shows the encoder parameters and makes the encoders write no audio.\n"
          "\n"

@@ -5,6 +5,7 @@
 // cannot be mistaken for absolute paths.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,11 @@ struct TCommandLineOptions {
   bool NoTags = false;       // "/notags": outputs get only the tags their encoders write
   bool Verify = false;       // "/verify": lossless outputs are decoded again and compared
   bool NoSpread = false;     // "/nospread": each file is encoded on its own worker only
+  bool CopyFiles = false;    // "/copyfiles": covers and other files copied beside the outputs
+  // The pattern list after "/copyfiles" (the argument after it, unless a
+  // switch); without one the stored list serves.
+  std::optional<std::string> CopyPatterns;
+  bool ReplayGain = false;   // "/replaygain": outputs get loudness tags measured while converting
 };
 
 struct TParsedCommandLine {

@@ -49,6 +49,9 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.WriteTags = Store.ReadBoolean("WriteTags", true);
   o.Verify = Store.ReadBoolean("Verify", false);
   o.SpreadOverCores = Store.ReadBoolean("SpreadOverCores", true);
+  o.CopyFiles = Store.ReadBoolean("CopyFiles", false);
+  o.CopyPatterns = Store.ReadString("CopyPatterns", "");
+  o.ReplayGain = Store.ReadBoolean("ReplayGain", false);
   for (const TFormatRow *row : FormatRowsByCode())
     DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(*row), processors);
   return o;
@@ -64,7 +67,10 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"SkipExisting", o.SkipExisting},
                                    {"WriteTags", o.WriteTags},
                                    {"Verify", o.Verify},
-                                   {"SpreadOverCores", o.SpreadOverCores}};
+                                   {"SpreadOverCores", o.SpreadOverCores},
+                                   {"CopyFiles", o.CopyFiles},
+                                   {"CopyPatterns", o.CopyPatterns},
+                                   {"ReplayGain", o.ReplayGain}};
   for (const TFormatRow *row : FormatRowsByCode())
     records.push_back({FilesPerCpuName(*row), DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU});
   return records;

@@ -30,6 +30,9 @@ struct TProgramOptions {
   bool WriteTags = true;            // "WriteTags": outputs carry the source's tags in their own kind
   bool Verify = false;              // "Verify": lossless outputs are decoded again and compared
   bool SpreadOverCores = true;      // "SpreadOverCores": a long file is encoded on the idle workers too
+  bool CopyFiles = false;           // "CopyFiles": covers (and CopyPatterns' files) copied beside the outputs
+  std::string CopyPatterns;         // "CopyPatterns": e.g. "*.log *.pdf"
+  bool ReplayGain = false;          // "ReplayGain": outputs get loudness tags measured while converting
   // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
 };
 

@@ -142,6 +142,17 @@ struct TCUERec {
 };
 using TCUEArr = std::vector<TCUERec>;
 
+// Loudness tags of an output: ReplayGain 2.0 gains in dB to -18 LUFS, peaks
+// as ratios of full scale, and the Opus R128 gains (Q7.8, to -23 LUFS).
+struct TReplayGainRec {
+  bool HasTrack = false;
+  double TrackGain = 0, TrackPeak = 0;
+  int32_t R128TrackGain = 0;
+  bool HasAlbum = false;
+  double AlbumGain = 0, AlbumPeak = 0;
+  int32_t R128AlbumGain = 0;
+};
+
 struct TTagRec {
   bool IsTrack = false;
   std::string Title;
@@ -153,6 +164,7 @@ struct TTagRec {
   std::string Genre;
   bool IsEmpty = false;
   bool Carried = true;               // false: tags are turned off, the output gets none
+  TReplayGainRec ReplayGain{};       // measured while converting, with /replaygain
 };
 
 struct TPreprocessOptions {

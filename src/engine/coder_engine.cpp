@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <memory>
 #include <set>
 #include <stdexcept>
@@ -21,6 +22,7 @@
 #include "sources/cue.h"
 #include "sources/getaudioinfo_thread.h"
 #include "sources/silence.h"
+#include "tags/output_tags.h"
 #include "tags/read_tags.h"
 
 void TCoder_engine::InitBASS() {
@@ -87,9 +89,24 @@ int TCoder_engine::Run() {
   OutputsFolder.clear();
   Redone = {};
   VerifiedCount = 0;
+  BesideCopied = BesidePresent = 0;
   Warnings.clear();
   if (FileCountValue < 1 && ListFailures.empty()) return 0;
-  Execute();
+  Beside.reset();
+  if (CopyFiles) {
+    Beside = std::make_unique<TBesideFiles>(CopyPatterns, &Partials);
+    for (const TSourceItem &item : *SourceList) {
+      Beside->AddSource(item.FileName);
+      if (item.Rec.HasCUE) Beside->AddSource(CueSheetOf(item));
+    }
+  }
+  try {
+    Execute();
+  } catch (...) {
+    Beside.reset();
+    throw;
+  }
+  Beside.reset();
   return Cancelled ? 2 : 0;
 }
 
@@ -123,6 +140,9 @@ void TCoder_engine::Execute() {
   if (!Failures.empty() && !KeepGoing) throw std::runtime_error(CoderEngineError);  // a sheet that cannot be cut
   for (TFileListRec &job : jobs) job.OnWarning = [this](const TThreadWarningRec &w) { WorkerWarning(w); };
   if (!Cancelled) ConvertJobs(jobs);
+  // Reached only by a run that did not stop at a failure: one that kept
+  // going gives the folders of what it converted their files too.
+  if (Beside && !Cancelled) CopyBesideFiles();
   if (!Failures.empty()) throw std::runtime_error(CoderEngineError);
 }
 
@@ -204,6 +224,8 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   const TOutputPlacement placement{DestinationFolder, SameAsSource, CreateFullPath};
   auto reserved = [this](const std::string &path) { return IsReservedOutput(path); };
   std::vector<TFileListRec> jobs;
+  Albums.clear();
+  std::map<std::pair<bool, std::string>, int32_t> albums;  // a sheet's source, or a folder, to its album
   for (size_t i = 0; i < list.size() && !Cancelled; ++i) {
     const TSourceItem &source = list[i];
     const TCUEArr &tracks = trackLists[i];
@@ -213,6 +235,13 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
     OutputsFolder = CommonFolder(OutputsFolder, folder);
     // Before naming: a killed run's hidden file must not keep a name taken.
     if (cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
+    // An album: the tracks of one sheet (or pieces of one source), or the
+    // whole files of one source folder.
+    const std::pair<bool, std::string> albumKey{
+        tracks.size() > 1,
+        tracks.size() > 1 ? source.FileName : std::filesystem::path(source.FileName).parent_path().string()};
+    const int32_t album = albums.emplace(albumKey, int32_t(albums.size())).first->second;
+    if (ReplayGain && size_t(album) == Albums.size()) Albums.emplace_back();
     for (size_t k = 0; k < tracks.size(); ++k) {
       TFileListRec job;
       job.SourceFileName = source.FileName;
@@ -255,6 +284,11 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       job.WriteTags = WriteTags;
       job.Verify = Verify;
       job.Verified = &VerifiedCount;
+      job.ReplayGain = ReplayGain;
+      if (ReplayGain) {
+        job.Album = album;
+        ++Albums[size_t(album)].Jobs;
+      }
       jobs.push_back(std::move(job));
     }
   }
@@ -262,6 +296,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   const int32_t spanThreads =
       SpreadOverCores && DebugMode == 0 && !jobs.empty() ? ThreadCount / int32_t(jobs.size()) : 1;
   for (TFileListRec &job : jobs) {
+    if (job.Album >= 0) job.AlbumSize = Albums[size_t(job.Album)].Jobs;
     job.JobCount = int32_t(jobs.size());  // without the left-out ones
     job.SpanThreads = std::max(1, spanThreads);
   }
@@ -377,6 +412,7 @@ bool TCoder_engine::CollectEndedWorkers() {
         AddFailure(t.Error);
         t.Failed = false;  // listed once: not again by ReportFailures
         t.Thread->WaitFor();
+        AlbumJobEnded(*t.Thread);
         t.Thread.reset();
         break;
       case TSlotState::Ended:  // ended by itself: only StopWorkers stops a worker
@@ -431,13 +467,92 @@ void TCoder_engine::StopWorkers() {
 }
 
 void TCoder_engine::CountOutcome(const TCoderThread &Worker) {
+  AlbumJobEnded(Worker);
   switch (Worker.Outcome()) {
     case TJobOutcome::Converted:
       ++ConvertedCount;
       Redone.Add(Worker.Found());
       break;
     case TJobOutcome::LeftAlone: ++SkippedCount; break;
-    default: break;
+    default: return;
+  }
+  if (Beside) Beside->AddOutput(Worker.SourceFileName(), Worker.OutputFileName());
+}
+
+void TCoder_engine::CopyBesideFiles() {
+  // On the main thread after the jobs: the window stays alive and Cancel
+  // arrives between the blocks of a copy.
+  std::vector<TThreadWarningRec> warnings;
+  Beside->Copy(
+      [this] {
+        MainThreadPump().ProcessPending();
+        return bool(Cancelled);
+      },
+      warnings);
+  BesideCopied = Beside->Copied;
+  BesidePresent = Beside->Present;
+  std::lock_guard<std::mutex> lock(WarningLock);
+  for (TThreadWarningRec &w : warnings) {
+    w.JobNumber = std::numeric_limits<int32_t>::max();  // after those of the jobs
+    Warnings.push_back(std::move(w));
+  }
+}
+
+void TCoder_engine::AlbumJobEnded(const TCoderThread &Worker) {
+  const TFileListRec &job = Worker.EndedJob();
+  if (job.Album < 0 || size_t(job.Album) >= Albums.size()) return;
+  TAlbumRec &album = Albums[size_t(job.Album)];
+  ++album.Ended;
+  // Skipped, failed or stopped: the album's loudness is not known.
+  if (Worker.Outcome() != TJobOutcome::Converted || !Worker.Loudness()) album.Whole = false;
+  if (!album.Whole) {
+    album.Meters.clear();
+    album.Tracks.clear();
+  } else {
+    album.Meters.push_back(Worker.Loudness());
+    album.Tracks.push_back(job);
+  }
+  // A run that stops writes no album's values any more.
+  if (album.Ended == album.Jobs && album.Whole && !Schedule.Stopping && !Cancelled) WriteAlbumGain(job.Album);
+}
+
+void TCoder_engine::WriteAlbumGain(int32_t Album) {
+  TAlbumRec &album = Albums[size_t(Album)];
+  std::vector<TFileListRec> tracks = std::move(album.Tracks);
+  std::vector<std::shared_ptr<const TLoudnessMeter>> meters = std::move(album.Meters);
+  if (tracks.size() < 2) return;  // one track: its worker wrote both values
+  std::vector<const TLoudnessMeter *> states;
+  double peak = 0;
+  for (const auto &meter : meters) {
+    states.push_back(meter.get());
+    peak = std::max(peak, meter->Peak());
+  }
+  const double loudness = AlbumLoudness(states);
+  for (TFileListRec &track : tracks) {
+    if (Cancelled) return;
+    SetAlbumGain(track.Tags.ReplayGain, loudness, peak);
+    // Tagged as a copy under the hidden name, which then takes the output's
+    // place: no output is ever seen half-tagged.
+    try {
+      TPartialOutput copy(track.OutputFileName, &Partials);
+      copy.Create();
+      std::filesystem::copy_file(track.OutputFileName, copy.Name(), std::filesystem::copy_options::overwrite_existing);
+      TTagRec tags;
+      if (track.WriteTags) tags = track.Tags;
+      tags.ReplayGain = track.Tags.ReplayGain;
+      const TFormatRow *row = FormatRow(track.DestinationFormat);
+      WriteOutputTags(copy.Name(), row ? row->WriteTags : nullptr, tags,
+                      track.WriteTags ? ReadCoverArt(track.SourceFileName) : TCoverArt{});
+      copy.Complete(RegularFileIdentity(track.OutputFileName));
+    } catch (const std::exception &e) {
+      TThreadWarningRec note;
+      note.InputFileName = track.SourceFileName;
+      note.OutputFileName = track.OutputFileName;
+      note.JobNumber = track.JobNumber;
+      note.IsTrack = track.IsTrack;
+      note.Note = FormatText(text_album_gain_not_written, e.what());
+      WorkerWarning(note);
+    }
   }
 }
 

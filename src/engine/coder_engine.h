@@ -24,6 +24,7 @@
 
 #include "base/misc.h"
 #include "encoders/format.h"
+#include "engine/beside_files.h"
 #include "engine/coder_thread.h"
 #include "engine/existing_output.h"
 #include "engine/output_naming.h"
@@ -133,6 +134,18 @@ class TCoder_engine {
   // A run with fewer jobs than workers gives each job's encoding the idle
   // workers too (for the formats that can join what threads encode apart).
   bool SpreadOverCores = true;
+  // Once the jobs are done, each source folder's cover images and its files
+  // matching CopyPatterns (space-separated, e.g. "*.log *.pdf") are copied
+  // beside the outputs made from it; a run that fails or is stopped copies
+  // nothing. Needs a folder per source folder (full paths, or names that keep
+  // albums apart): a folder that gets outputs of several source folders gets
+  // nothing, with a warning.
+  bool CopyFiles = false;
+  std::string CopyPatterns;
+  // Every output gets ReplayGain 2.0 tags measured while converting; the
+  // tracks of one sheet, or the files of one folder, converted whole in this
+  // run, get their album's values too.
+  bool ReplayGain = false;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
@@ -155,6 +168,10 @@ class TCoder_engine {
   std::vector<TThreadErrorRec> ListFailures;
   // Outputs that passed verification, with Verify.
   std::atomic<int32_t> VerifiedCount = 0;
+  // After a run, with CopyFiles: the files copied beside the outputs, and
+  // those the output folders had already, as new as their sources or newer.
+  int32_t BesideCopied = 0;
+  int32_t BesidePresent = 0;
   // The same, with the failed and the stopped ones; Failed tells whether Run
   // raised. A run that failed before its jobs were made counts its sources.
   TRunCounts Counts(bool Failed) const;
@@ -198,6 +215,12 @@ class TCoder_engine {
   // Counts a worker's job once it has ended (or been stopped).
   void CountOutcome(const TCoderThread &Worker);
   bool IsReservedOutput(const std::string &Path) const;
+  // Copies the files beside the music of the outputs counted, with CopyFiles.
+  void CopyBesideFiles();
+  // With ReplayGain: an album's job has ended; after its last one, the album's
+  // values go into each output (a tagged copy takes its name).
+  void AlbumJobEnded(const TCoderThread &Worker);
+  void WriteAlbumGain(int32_t Album);
 
   TSourceList *SourceList = nullptr;
   int32_t FileCountValue = 0;
@@ -224,5 +247,13 @@ class TCoder_engine {
   std::unordered_set<std::string> AssignedOutputs;
   std::set<TFileIdentity> SourceFiles;
   TPartialFiles Partials;
+  std::unique_ptr<TBesideFiles> Beside;  // with CopyFiles, during a run
+  struct TAlbumRec {
+    int32_t Jobs = 0, Ended = 0;
+    bool Whole = true;  // every job ended so far converted its output
+    std::vector<std::shared_ptr<const TLoudnessMeter>> Meters;
+    std::vector<TFileListRec> Tracks;  // as their jobs ended
+  };
+  std::vector<TAlbumRec> Albums;
   std::mutex WarningLock;  // workers add warnings from their own threads
 };

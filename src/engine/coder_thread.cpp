@@ -33,6 +33,13 @@ TTagRec NoTags() {
   return none;
 }
 
+// Tags turned off, the loudness still goes in: nothing else.
+TTagRec LoudnessOnly(const TTagRec &Tags) {
+  TTagRec only;
+  only.ReplayGain = Tags.ReplayGain;
+  return only;
+}
+
 // A warning or note about Job's output, saying which job it is.
 TThreadWarningRec JobWarning(const TFileListRec &Job) {
   TThreadWarningRec warning;
@@ -116,6 +123,8 @@ class TCoderThread::TEncoderEnd {
   int32_t FedBits = 16;
   // The complete output took its name.
   bool Named = false;
+  // Measures what the encoder is given, with ReplayGain.
+  TLoudnessMeter *Meter = nullptr;
 
  private:
   std::unique_ptr<TCustomCoder> Encoder;
@@ -138,12 +147,17 @@ void TCoderThread::TEncoderEnd::Finish() {
   }
   // The tags go in before the file takes its name: no output shows without them.
   bool coverLeftOut = false;
-  if (!Failure && !stopped && Job.WriteTags) {
+  if (!Failure && !stopped && (Job.WriteTags || Meter)) {
     try {
-      const TCoverArt cover = ReadCoverArt(Job.SourceFileName);
+      if (Meter) {
+        Job.Tags.ReplayGain = TrackGain(*Meter);
+        if (Job.AlbumSize == 1) SetAlbumGain(Job.Tags.ReplayGain, Meter->Loudness(), Meter->Peak());
+      }
+      const TCoverArt cover = Job.WriteTags ? ReadCoverArt(Job.SourceFileName) : TCoverArt{};
       coverLeftOut = cover.Damaged;
       const TFormatRow *row = FormatRow(Job.DestinationFormat);
-      WriteOutputTags(Partial.Name(), row ? row->WriteTags : nullptr, Job.Tags, cover);
+      WriteOutputTags(Partial.Name(), row ? row->WriteTags : nullptr, Job.WriteTags ? Job.Tags : LoudnessOnly(Job.Tags),
+                      cover);
     } catch (const std::exception &e) {
       Fail(e.what());
     }
@@ -254,6 +268,9 @@ void TCoderThread::Convert() {
   // The depth the decoder delivers, and with it what the encoder receives.
   TAudioInfoRec &stream = info.Streams[size_t(info.Index)];
   const int32_t bits = DecodedBitsPerSample(stream.BitsPerSample, Job.DestinationFormat);
+  // Wider sources come as floats whatever the encoder takes: the way down to
+  // 16 bits is dithered on the way to the encoder, after any resampling.
+  const int32_t deliveredBits = stream.BitsPerSample > 16 ? 32 : bits;
   stream.BitsPerSample = bits;
   stream.BytesPerSample = bits / 8;
   // The encoder sees the rate and channels the job asks for; positions and
@@ -262,6 +279,15 @@ void TCoderThread::Convert() {
   const void *options = Job.Options;
   std::shared_ptr<void> ownOptions;  // the defaults, or a copy at a bitrate the encoder takes
   if (!TakeWithin(target.Streams[size_t(info.Index)], options, ownOptions)) return;
+  if (Job.ReplayGain) {
+    const TAudioInfoRec &taken = target.Streams[size_t(info.Index)];
+    try {
+      Meter = std::make_shared<TLoudnessMeter>(taken.Channels, taken.SampleRate);
+    } catch (const std::exception &e) {
+      ReportError(e.what(), "ebur128_init", 0, {});
+      return;
+    }
+  }
 
   // The encoder, writing under the output's hidden name.
   ClearLastFileError();
@@ -281,6 +307,7 @@ void TCoderThread::Convert() {
     coder->SetCompanionFileName(companion->Name());
   }
   TEncoderEnd encoder(std::move(coder), partial, Job, *this);
+  encoder.Meter = Meter.get();
   if (companion) {
     encoder.Companion = &*companion;
     encoder.CompanionSuffix = CompanionSuffix;
@@ -293,9 +320,9 @@ void TCoderThread::Convert() {
   if (!StartEncoder(encoder, partial)) return;
   const int bufferSize = encoder.Coder().GetBufferSize();
 
-  std::unique_ptr<TCustomDecoder> decoder = OpenDecoder(encoder, bufferSize, bits);
+  std::unique_ptr<TCustomDecoder> decoder = OpenDecoder(encoder, bufferSize, deliveredBits);
   if (!decoder) return;
-  ConvertBlocks(*decoder, encoder, bufferSize, stream, target.Streams[size_t(info.Index)]);
+  ConvertBlocks(*decoder, encoder, bufferSize, deliveredBits, stream, target.Streams[size_t(info.Index)]);
 
   // Release everything; report a failure once the output is dealt with.
   decoder.reset();
@@ -426,26 +453,31 @@ std::unique_ptr<TCustomDecoder> TCoderThread::OpenDecoder(TEncoderEnd &Encoder, 
   }
 }
 
-void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize,
+void TCoderThread::ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize, int32_t DecodedBits,
                                  const TAudioInfoRec &Stream, const TAudioInfoRec &Target) {
   bool reading = false;  // a failure now is the source's
   try {
-    const int32_t bits = Stream.BitsPerSample;
+    const int32_t bits = DecodedBits;
     const int sampleBytes = bits > 16 ? 4 : 2;
     const int frameBytes = std::max(1, Stream.Channels) * sampleBytes;
     const int64_t framesPerBlock = std::max(1, BufferSize / frameBytes);
     std::vector<uint8_t> buffer(size_t(framesPerBlock * frameBytes));
+    // Resampled samples come out as floats, 16-bit sources' too: what they
+    // hold between the steps of 16 bits is dithered, not rounded away.
+    const bool resampling = Target.SampleRate != Stream.SampleRate || Target.Channels != Stream.Channels;
+    const int32_t givenBits = resampling ? 32 : bits;
     // The encoder takes at most its block at once; a converted block is never larger.
-    const int targetFrameBytes = std::max(1, Target.Channels) * sampleBytes;
+    const int targetFrameBytes = std::max(1, Target.Channels) * (givenBits > 16 ? 4 : 2);
     const int chunkBytes = std::max(1, BufferSize / targetFrameBytes) * targetFrameBytes;
-    TSampleConverter samples(FormatRow(Job.DestinationFormat)->Samples.Wide, bits,
-                             std::max(buffer.size(), size_t(chunkBytes)));
+    TSampleConverter samples(FormatRow(Job.DestinationFormat)->Samples.Wide, givenBits, Stream.BitsPerSample,
+                             std::max(buffer.size(), size_t(chunkBytes)), DitherSeed(Job.SourceFileName, Job.Start));
     std::optional<TResampler> resampler;
-    if (Target.SampleRate != Stream.SampleRate || Target.Channels != Stream.Channels)
-      resampler.emplace(Stream.SampleRate, Stream.Channels, Target.SampleRate, Target.Channels, bits > 16);
+    if (resampling)
+      resampler.emplace(Stream.SampleRate, Stream.Channels, Target.SampleRate, Target.Channels, bits > 16, true);
     auto encode = [&](const uint8_t *data, int bytes) {
       for (int at = 0; at < bytes && !Terminated(); at += chunkBytes) {
         int size = std::min(chunkBytes, bytes - at);
+        if (Encoder.Meter) Encoder.Meter->Add(data + at, size, givenBits > 16, samples.ToIntegers());
         const void *block = samples.Convert(data + at, size);
         if (Terminated()) break;
         if (Encoder.Fed) Encoder.Fed->Add(block, size_t(size));

@@ -19,6 +19,7 @@
 
 #include "base/misc.h"
 #include "engine/existing_output.h"
+#include "engine/loudness.h"
 #include "engine/partial_output.h"
 #include "platform/main_thread/worker_thread.h"
 #include "sources/decoder.h"
@@ -84,10 +85,16 @@ struct TFileListRec {
   TPartialFiles *Partials = nullptr;
   // Called on the worker when the source turns out damaged or short.
   std::function<void(const TThreadWarningRec &)> OnWarning;
+  // The loudness of what the encoder is given goes into the output's tags
+  // (Tags.ReplayGain); the album's values follow from the engine, or here
+  // when the album is this one job.
+  bool ReplayGain = false;
+  int32_t Album = -1;  // the engine's album of the job
+  int32_t AlbumSize = 0;
 };
 
-// The sample depth the decoder must deliver for a destination: 16 (integers)
-// or, above 16, floats that the worker packs to what the encoder takes.
+// The sample depth a destination's encoder takes for a source of SourceBits:
+// 16 (integers) or, above 16, what the worker packs the decoder's floats to.
 int32_t DecodedBitsPerSample(int32_t SourceBits, TDestinationFormat Destination);
 
 // How a job ended, as far as its output goes.
@@ -119,6 +126,14 @@ class TCoderThread : public TWorkerThread {
   TJobOutcome Outcome() const { return OutcomeValue; }
   // What the job found under its output's name, skipping existing outputs.
   TExistingOutput Found() const { return FoundValue; }
+  // The job's source, and its output under the name it took; read once the
+  // worker has ended.
+  const std::string &SourceFileName() const { return Job.SourceFileName; }
+  const std::string &OutputFileName() const { return Job.OutputFileName; }
+  // Once the thread has ended: the job as it ended (the output's name, the
+  // loudness written), and its meter with ReplayGain (null otherwise).
+  const TFileListRec &EndedJob() const { return Job; }
+  std::shared_ptr<const TLoudnessMeter> Loudness() const { return Meter; }
 
  private:
   void Execute() override;
@@ -133,10 +148,11 @@ class TCoderThread : public TWorkerThread {
   bool TakeWithin(TAudioInfoRec &Stream, const void *&Options, std::shared_ptr<void> &OwnOptions);
   bool StartEncoder(TEncoderEnd &Encoder, TPartialOutput &Partial);
   std::unique_ptr<TCustomDecoder> OpenDecoder(TEncoderEnd &Encoder, int BufferSize, int32_t Bits);
-  // Stream is what the decoder delivers, Target what the encoder takes (both
-  // at the decoded depth); they differ when the job resamples or remixes.
-  void ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize, const TAudioInfoRec &Stream,
-                     const TAudioInfoRec &Target);
+  // The decoder delivers DecodedBits (16, or 32: floats); Stream is the
+  // decoded stream, Target what the encoder takes (both at the encoder's
+  // depth); they differ when the job resamples or remixes.
+  void ConvertBlocks(TCustomDecoder &Decoder, TEncoderEnd &Encoder, int BufferSize, int32_t DecodedBits,
+                     const TAudioInfoRec &Stream, const TAudioInfoRec &Target);
   void ReportProgress(int32_t Percent, double Span);
   // Cause: which file failed and why (Reading, Reason, DamagedAt).
   void ReportError(const std::string &Message, const std::string &LastCall, int32_t Code,
@@ -146,6 +162,7 @@ class TCoderThread : public TWorkerThread {
   int32_t SlotIndex;
   int32_t SlotCount;
   TFileListRec Job;
+  std::shared_ptr<TLoudnessMeter> Meter;
   std::string CompanionSuffix;  // of the encoder's second file, if it writes one
   // What the encoder was given instead of what the job asked, told once the
   // output is written.

@@ -26,15 +26,24 @@ void Check(int result, const char *call) {
 
 }  // namespace
 
-TResampler::TResampler(int32_t InRate, int32_t InChannels, int32_t OutRate, int32_t OutChannels, bool Float)
-    : OutFrameBytes(OutChannels * (Float ? 4 : 2)) {
+TResampler::TResampler(int32_t InRate, int32_t InChannels, int32_t OutRate, int32_t OutChannels, bool Float,
+                       bool FloatOut)
+    : OutFrameBytes(OutChannels * (FloatOut ? 4 : 2)) {
   const AVSampleFormat format = Float ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
+  const AVSampleFormat outFormat = FloatOut ? AV_SAMPLE_FMT_FLT : AV_SAMPLE_FMT_S16;
   AVChannelLayout in, out;
   av_channel_layout_default(&in, InChannels);
   av_channel_layout_default(&out, OutChannels);
   try {
-    Check(swr_alloc_set_opts2(&Context, &out, format, OutRate, &in, format, InRate, 0, nullptr),
+    Check(swr_alloc_set_opts2(&Context, &out, outFormat, OutRate, &in, format, InRate, 0, nullptr),
           "swr_alloc_set_opts2");
+    // The SoX resampler, at a precision beyond what the samples hold (28 bits
+    // for 24-bit and float sources, 20 for 16-bit ones).
+    Check(av_opt_set(Context, "resampler", "soxr", 0), "av_opt_set resampler");
+    Check(av_opt_set_double(Context, "precision", Float ? 28 : 20, 0), "av_opt_set precision");
+    // Integers are resampled as floats: the library would otherwise dither
+    // 16-bit results from a clock-seeded generator, a new output each run.
+    Check(av_opt_set_sample_fmt(Context, "internal_sample_fmt", AV_SAMPLE_FMT_FLTP, 0), "av_opt_set internal format");
     // A down-mix must not go past full scale (floats would otherwise be left loud).
     av_opt_set_double(Context, "rematrix_maxval", 1.0, 0);
     // Mono spread to stereo keeps its level in each channel, as a copy.

@@ -14,8 +14,10 @@ struct SwrContext;
 class TResampler {
  public:
   // Interleaved samples in and out: 16-bit integers, or 32-bit floats when
-  // Float. Raises when the library refuses the conversion.
-  TResampler(int32_t InRate, int32_t InChannels, int32_t OutRate, int32_t OutChannels, bool Float);
+  // Float (out: when FloatOut). Raises when the library refuses the conversion.
+  TResampler(int32_t InRate, int32_t InChannels, int32_t OutRate, int32_t OutChannels, bool Float)
+      : TResampler(InRate, InChannels, OutRate, OutChannels, Float, Float) {}
+  TResampler(int32_t InRate, int32_t InChannels, int32_t OutRate, int32_t OutChannels, bool Float, bool FloatOut);
   ~TResampler();
   TResampler(const TResampler &) = delete;
   TResampler &operator=(const TResampler &) = delete;

@@ -340,4 +340,105 @@ TEST_F(BatchMode, OneLongFileIsSpreadUnlessTurnedOff) {
   }
 }
 
+// "/copyfiles": a folder's covers and the files matching the patterns land
+// beside its outputs, byte for byte and with their times; never over a newer
+// file, never twice, never the sources, and never into one folder from two.
+TEST_F(BatchMode, FilesBesideTheMusicAreCopiedOnce) {
+  const std::string album = In + "/Album", other = In + "/Other", out = Folder + "/out";
+  fs::create_directories(album + "/sub");
+  fs::create_directories(other);
+  WriteSignal(album + "/a.wav", {});
+  WriteSignal(other + "/b.wav", {});
+  const auto then = fs::file_time_type::clock::now() - std::chrono::hours(24 * 400);
+  for (const char *name : {"cover.jpg", "folder.PNG", "back.jpg", "booklet.pdf", "rip.log", "notes.txt", "sub/cover.jpg"}) {
+    WriteText(album + "/" + name, std::string("beside ") + name);
+    fs::last_write_time(album + "/" + name, then + std::chrono::nanoseconds(123456789));
+  }
+  WriteText(other + "/scan.png", "the only picture");
+  fs::permissions(album + "/rip.log", fs::perms::owner_read | fs::perms::owner_write);  // private
+  // Every file under `folder`, hidden ones included, as "name" or "sub/name".
+  const auto listing = [](const std::string &folder) {
+    std::vector<std::string> names;
+    for (const auto &e : fs::recursive_directory_iterator(folder))
+      if (!e.is_directory()) names.push_back(fs::relative(e.path(), folder).string());
+    std::sort(names.begin(), names.end());
+    return names;
+  };
+  using TNames = std::vector<std::string>;
+  // `names` are in `folder`, the same bytes with the same time and permissions as in `from`.
+  const auto copied = [](const std::string &from, const std::string &folder, const TNames &names) {
+    for (const std::string &name : names) {
+      EXPECT_EQ(ReadText(folder + "/" + name), ReadText(from + "/" + name)) << name;
+      EXPECT_EQ(fs::last_write_time(folder + "/" + name), fs::last_write_time(from + "/" + name)) << name;
+      EXPECT_EQ(fs::status(folder + "/" + name).permissions(), fs::status(from + "/" + name).permissions()) << name;
+    }
+  };
+  const TRunHow home{.Env = {"HOME=" + In}};  // full paths start below In
+  const std::vector<std::string> full = {"/input", In, "/output", out, "/createfullpath"};
+  const auto with = [&](std::vector<std::string> args, const std::vector<std::string> &more) {
+    args.insert(args.end(), more.begin(), more.end());
+    return args;
+  };
+  const auto mine = [&] { WriteText(out + "/Album/cover.jpg", "mine"); };
+  RunRows({
+      {"covers and the patterns, full paths", {}, with(full, {"/copyfiles", "*.LOG *.pdf"}), home, 0,
+       "copied 5 files beside the outputs (0 there already", out + "/Album/a.wav", [&](const std::string &) {
+         EXPECT_EQ(listing(out + "/Album"), (TNames{"a.wav", "booklet.pdf", "cover.jpg", "folder.PNG", "rip.log"}));
+         copied(album, out + "/Album", {"booklet.pdf", "cover.jpg", "folder.PNG", "rip.log"});
+         EXPECT_EQ(listing(out + "/Other"), (TNames{"b.wav", "scan.png"}));
+       }},
+      {"the stored option and patterns", [&] { WriteText(Conf, "[General]\nCopyFiles=YES\nCopyPatterns=*.txt\n"); },
+       full, home, 0, "copied 4 files", "", [&](const std::string &) {
+         EXPECT_EQ(listing(out + "/Album"), (TNames{"a.wav", "cover.jpg", "folder.PNG", "notes.txt"}));
+       }},
+      {"never the sources, nor over the outputs", {}, with(full, {"/copyfiles", "*", "/dest", "flac"}), home, 0, "", "",
+       [&](const std::string &) {
+         EXPECT_EQ(listing(out + "/Album"), (TNames{"a.flac", "back.jpg", "booklet.pdf", "cover.jpg", "folder.PNG",
+                                                    "notes.txt", "rip.log"}));
+       }},
+      {"a newer file is left, an older one replaced",
+       [&] {
+         fs::create_directories(out + "/Album");
+         mine();
+         WriteText(out + "/Album/rip.log", "older");
+         fs::last_write_time(out + "/Album/rip.log", then);
+       },
+       with(full, {"/copyfiles", "*.log"}), home, 0, "copied 3 files beside the outputs (1 there already", "",
+       [&](const std::string &) {
+         EXPECT_EQ(ReadText(out + "/Album/cover.jpg"), "mine");
+         copied(album, out + "/Album", {"rip.log", "folder.PNG"});
+       }},
+      {"a second run copies nothing", {}, with(full, {"/copyfiles", "*.log"}), home, 0, "copied 4 files", "",
+       [&](const std::string &) {
+         const auto before = fs::last_write_time(out + "/Album");
+         std::string err;
+         EXPECT_EQ(Tonmill(with(full, {"/copyfiles", "*.log", "/dest", "wav", "/skipexisting"}), &err, home), 0);
+         EXPECT_NE(err.find("copied 0 files beside the outputs (4 there already"), std::string::npos) << err;
+         EXPECT_EQ(fs::last_write_time(out + "/Album"), before);  // nothing made, renamed or removed there
+       }},
+      {"one flat folder for two source folders gets none", {}, {"/input", In, "/output", out, "/copyfiles"}, {}, 0,
+       "warning: " + out + ": ", "", [&](const std::string &) {
+         EXPECT_EQ(listing(out), (TNames{"a.wav", "b.wav"}));
+       }},
+      {"a flat folder for one source folder", {}, {"/input", album, "/output", out, "/copyfiles", ""}, {}, 0,
+       "copied 2 files", out + "/a.wav"},
+      {"a file that cannot be copied is named", [&] { fs::create_directories(out + "/Album/cover.jpg"); },
+       with(full, {"/copyfiles"}), home, 0, "warning: " + album + "/cover.jpg: ", "", [&](const std::string &) {
+         copied(album, out + "/Album", {"folder.PNG"});
+       }},
+      {"a failed run copies nothing", [&] { WriteFileBytes(other + "/bad.flac", {'n', 'o'}); },
+       with(full, {"/copyfiles"}), home, 1, "failed 1", "", [&](const std::string &) {
+         fs::remove(other + "/bad.flac");
+         EXPECT_FALSE(fs::exists(out + "/Album/cover.jpg"));
+       }},
+      // Kept going, the folders of what converted get their files all the same.
+      {"a run that kept going", [&] { WriteFileBytes(other + "/bad.flac", {'n', 'o'}); },
+       with(full, {"/copyfiles", "/keepgoing"}), home, 1, "failed 1", "", [&](const std::string &) {
+         fs::remove(other + "/bad.flac");
+         copied(album, out + "/Album", {"cover.jpg", "folder.PNG"});
+       }},
+      {"a folder in the patterns", {}, with(full, {"/copyfiles", "sub/*"}), home, 1, "/copyfiles: \"sub/*\" names a folder", ""},
+  }, out);
+}
+
 }  // namespace

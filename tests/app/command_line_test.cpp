@@ -8,6 +8,7 @@
 
 #include <cctype>
 #include <functional>
+#include <optional>
 #include <sstream>
 
 #include "app/command_line.h"
@@ -66,6 +67,21 @@ TEST(CommandLine, Parsing) {
   EXPECT_EQ(empty.Errors, std::vector<std::string>{"/output needs a folder"});
   EXPECT_NE(empty.Mode, TParsedCommandLine::mBatch);
   EXPECT_EQ(ParseCommandLine({"/input", "a", "/output", "o", "/dest", "flca"}).UnknownDestination, "flca");
+  // "/copyfiles" takes the argument after it as its patterns, unless it is a switch.
+  const struct {
+    std::vector<std::string> Args;
+    std::optional<std::string> Patterns;
+  } copies[] = {{{"/COPYFILES", "*.log *.PDF", "/input", "a"}, "*.log *.PDF"},
+                {{"/input", "a", "/copyfiles", ""}, ""},
+                {{"/input", "a", "/copyfiles", "/output", "o"}, std::nullopt},
+                {{"/input", "a", "/output", "o", "/copyfiles"}, std::nullopt}};
+  for (const auto &row : copies) {
+    const TParsedCommandLine c = ParseCommandLine(row.Args);
+    EXPECT_TRUE(c.Options.CopyFiles) << row.Args[2];
+    EXPECT_EQ(c.Options.CopyPatterns, row.Patterns) << row.Args[2];
+    EXPECT_EQ(c.Options.InputPaths, std::vector<std::string>{"a"}) << row.Args[2];
+  }
+  EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o", "/copyfiles", "*.log ../*.txt"}).Errors.empty());
 
   const TCommandLine line({"/input", "a", "/bitrate", "192", "/quality", "", "/BitRate", "256", "/loseless"});
   EXPECT_EQ(line.GetParamValue("bitrate", MissingKey), "256");  // the last one wins, in any case
@@ -165,7 +181,8 @@ TEST(CommandLine, HelpAndCompletionListEveryKey) {
     return std::find(offered.begin(), offered.end(), name) != offered.end();
   };
   for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial",
-                            "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread"})
+                            "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread",
+                            "/copyfiles", "/replaygain"})
     EXPECT_TRUE(isOffered(plain)) << plain;
   // bash completes "/dest" with the line after "FORMAT is one of".
   const size_t names = help.find("FORMAT is one of\n") + 17;

@@ -190,8 +190,11 @@ TEST_F(Dialogs, CouplingRules) {
                                   Is("tbPriority?", true), Is("eTPC", "5"), Is("cbWriteTags", true),
                                   Is("cbSpreadOverCores", true)};
       for (const char *idle : {"cbSimple?", "cbAdvanced?", "cbReduce?", "cbKeepPartial?", "cbKeepGoing?",
-                               "cbSkipExisting?", "cbWriteTags?", "cbVerify?", "cbSpreadOverCores?"})
+                               "cbSkipExisting?", "cbWriteTags?", "cbVerify?", "cbSpreadOverCores?",
+                               "cbCopyFiles?", "cbReplayGain?"})
         steps.push_back(Is(idle, !running));
+      // The patterns count only with the box checked.
+      steps.insert(steps.end(), {Is("eCopyPatterns?", false), Set("cbCopyFiles", true), Is("eCopyPatterns?", !running)});
       steps.insert(steps.end(), {Set(simple ? "cbAdvanced" : "cbSimple"), Is("tbNPF?", !running && !simple),
                                  Is("bSetAdvanced?", !running && simple), Set("tbNPF", 16), Is("eTPC", "16")});
       rows.push_back({std::string("program options, ") + (running ? "running, " : "idle, ") + (simple ? "simple" : "advanced"),
@@ -309,9 +312,12 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
       {kNoFormat, {},
        {Set("cbAdvanced"), Set("tbNPF", 4), Set("tbPriority", 1), Set("cbReduce", true), Set("cbKeepPartial", true),
         Set("cbKeepGoing", true), Set("cbSkipExisting", true), Set("cbWriteTags", false), Set("cbVerify", true),
-        Set("cbSpreadOverCores", false)},
+        Set("cbSpreadOverCores", false),
+        Set("cbCopyFiles", true), Set("eCopyPatterns", " *.log *.pdf "),
+        Set("cbReplayGain", true)},
        {{"ProgParallelFiles", 4}, {"ProgSimpleParallelFiles", false}, {"ProgAutoReduce", true}, {"KeepPartial", true},
         {"KeepGoing", true}, {"SkipExisting", true}, {"WriteTags", false}, {"Verify", true}, {"SpreadOverCores", false},
+        {"CopyFiles", true}, {"CopyPatterns", "*.log *.pdf"}, {"ReplayGain", true},
         {"ProgPriority", 1}}},
       // A list without a selection keeps its stored value.
       {kNoFormat, {{"PPThreshold", 7}, {"PPResampleTo", 12345}, {"PPSplitBySilence", false}, {"PPHiddenTrack", true}},
@@ -371,8 +377,9 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
       }
       const TSettingsStore stored = Stored();
       for (const auto &[name, value] : expected) {
-        const TStoredValue read = std::holds_alternative<bool>(value) ? TStoredValue(stored.ReadBoolean(name, !std::get<bool>(value)))
-                                                                      : TStoredValue(stored.ReadInteger(name, -99));
+        const TStoredValue read = std::holds_alternative<bool>(value)          ? TStoredValue(stored.ReadBoolean(name, !std::get<bool>(value)))
+                                  : std::holds_alternative<std::string>(value) ? TStoredValue(stored.ReadString(name, "?"))
+                                                                               : TStoredValue(stored.ReadInteger(name, -99));
         EXPECT_EQ(read, value) << name;
       }
     }

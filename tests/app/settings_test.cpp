@@ -44,6 +44,7 @@ TEST(Settings, DefaultsAndKindsAreReadStrictly) {
   const TProgramOptions p = LoadProgramOptions(none);
   EXPECT_EQ(std::make_tuple(p.Priority, p.ParallelFiles, p.SimpleParallelFiles, p.KeepPartial, p.WriteTags, p.SpreadOverCores),
             std::make_tuple(1, ProcessorCount(), true, false, true, true));
+  EXPECT_FALSE(p.ReplayGain);
   EXPECT_EQ(DestinationFileTypes[dfFLAC - 1].FilesPerCPU, ProcessorCount());
   const TPreprocessOptions pp = LoadPreprocessOptions(none);
   EXPECT_EQ(std::make_tuple(pp.SplitBySilence, pp.Seconds, pp.ResampleTo, pp.HiddenTrack, pp.PregapOwnTrack),

@@ -1,13 +1,14 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Every destination format through the worker, in rows of depth, channels and
 // rate (pairwise, up to each encoder's limits), decoded by FFmpeg (lossless:
-// the source's samples exactly; lossy: its length and a signal-to-noise ratio
-// above the row's margin), its header read back by the format's own tools.
+// the source's samples exactly, or dithered where floats become 16 bits;
+// lossy: its length and a signal-to-noise ratio above the row's margin), its header read back by the format's own tools.
 // Marked rows are also stopped with the shorter file kept, and run out of room
 // near the file's end.
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -262,9 +263,25 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
             std::to_string(outRate) + "," + std::to_string(outChannels) + "," + layout +
                 (lossless ? "," + std::to_string(c.OutBits) : "") + "\n");
   if (lossless) {
-    EXPECT_TRUE(FFmpegDecode(output, raw) == expected) << "FFmpeg's decode differs";
+    // Floats held in 16 bits are dithered: within one step of FFmpeg's
+    // rounding (which has no dither), not equal to it.
+    const bool dithered = c.Bits == 32 && c.OutBits == 16;
+    const std::vector<uint8_t> held = FFmpegDecode(output, raw);
+    if (dithered) {
+      const std::vector<int32_t> got = AsInt16(held), rounded = AsInt16(expected);
+      ASSERT_EQ(got.size(), rounded.size());
+      size_t off = 0, stray = 0;
+      for (size_t i = 0; i < got.size(); ++i) {
+        off += got[i] != rounded[i];
+        stray += std::abs(got[i] - rounded[i]) > 1;
+      }
+      EXPECT_EQ(stray, 0u);
+      EXPECT_GT(off, got.size() / 4) << "no dither";
+    } else {
+      EXPECT_TRUE(held == expected) << "FFmpeg's decode differs";
+    }
     EXPECT_EQ(ProbeStream(output, "duration_ts"), std::to_string(frames) + "\n");
-    if (check.Header) check.Header(c, output, frames, expected);
+    if (check.Header) check.Header(c, output, frames, held);
   } else {
     EXPECT_NEAR(c.Kbps ? AudioKbps(output, signal.Seconds) : 0, c.Kbps, c.Kbps * 0.15);
     // The delay at the start, at most a frame of padding at the end. FFmpeg
@@ -343,6 +360,66 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
 
 INSTANTIATE_TEST_SUITE_P(EveryFormat, RoundTrip, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
+
+// A 1 kHz tone's peak level in channel 0 of a decoded file and the RMS level
+// of the rest (dBFS), fitted over whole seconds past the first half.
+std::pair<double, double> ToneAndRest(const std::string &file, int rate, int channels) {
+  const std::vector<double> x = AsSamples(FFmpegDecode(file, "f32le"), 32);
+  const int64_t frames = int64_t(x.size()) / channels - rate, first = rate / 2, n = frames / rate * rate;
+  const double w = 2 * M_PI * 1000 / rate;
+  double s = 0, c = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    s += x[size_t((first + i) * channels)] * std::sin(w * double(i));
+    c += x[size_t((first + i) * channels)] * std::cos(w * double(i));
+  }
+  s *= 2.0 / double(n), c *= 2.0 / double(n);
+  double rest = 0;
+  for (int64_t i = 0; i < n; ++i) {
+    const double r = x[size_t((first + i) * channels)] - s * std::sin(w * double(i)) - c * std::cos(w * double(i));
+    rest += r * r;
+  }
+  return {10 * std::log10(s * s + c * c + 1e-30), 10 * std::log10(rest / double(n) + 1e-30)};
+}
+
+// Quiet tones keep the source's resolution on the way into the lossy
+// encoders: a -90 dBFS tone from 24-bit or float samples comes back with a
+// signal-to-noise ratio no 16-bit step allows (16 bits leave a few dB at that
+// level). Where floats must become 16 bits they are dithered: a -100 dBFS
+// tone is kept at its level in noise of the dither's level (rounding would
+// silence it; a tone within 1 dB, noise at TPDF's -96.3 dBFS).
+TEST(RoundTripRows, QuietTonesKeepTheirResolution) {
+  const struct {
+    const char *Name;
+    TDestinationFormat Format;
+    int Bits;
+    double ToneDb, MinSnrDb;  // MinSnrDb 0: dithered into 16 bits
+    const void *Options = nullptr;
+  } rows[] = {
+      {"mp3From24", dfMP3, 24, -90, 25},        {"mp3FromFloat", dfMP3, 32, -90, 25},
+      {"oggFrom24", dfOGG, 24, -90, 14},        {"oggFromFloat", dfOGG, 32, -90, 14},
+      {"opusFrom24", dfOpus, 24, -90, 35},      {"aacFrom24", dfAAC, 24, -90, 35, &kAac64},
+      {"aacM4aFromFloat", dfAAC, 32, -90, 35, &kAacM4a64}, {"flacFromFloat", dfFLAC, 32, -100, 0},
+      {"wmaFromFloat", dfWMA, 32, -100, 0},
+  };
+  const std::string folder = TestFolder();
+  for (const auto &c : rows) {
+    SCOPED_TRACE(c.Name);
+    const std::string source = folder + "/" + c.Name + ".wav";
+    const std::string depth = c.Bits == 32 ? "-e floating-point -b 32" : "-b 24";
+    ASSERT_EQ(RunTool({"sh", "-c", "sox -n -r 48000 " + depth + " -c 2 '" + source + "' synth 4 sine 1000 vol " +
+                                     std::to_string(int(c.ToneDb)) + "dB"}), 0);
+    const std::string output = folder + "/" + c.Name + "." + FormatRow(c.Format)->Extension;
+    const auto errors = ConvertFile(source, output, c.Format, c.Options);
+    ASSERT_TRUE(errors.empty()) << errors[0].ErrorMessage;
+    const auto [tone, rest] = ToneAndRest(output, 48000, 2);
+    EXPECT_NEAR(tone, c.ToneDb, 1);
+    if (c.MinSnrDb > 0) {
+      EXPECT_GT(tone - 3.01 - rest, c.MinSnrDb) << "noise at " << rest << " dBFS";
+    } else if (c.Format == dfFLAC) {
+      EXPECT_NEAR(rest, -96.3, 1);
+    }
+  }
+}
 
 // What an encoder cannot take fails the job at its start with the reason, and
 // leaves no file; a coder whose library refused the stream ends without

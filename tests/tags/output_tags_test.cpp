@@ -3,6 +3,7 @@
 // and a CUE sheet's tracks, converted by the program into the formats
 // pairwise, read back with ffprobe; /notags leaves the outputs with only what
 // their encoders write.
+#include <fmt/printf.h>
 #include <gtest/gtest.h>
 
 #include <taglib/apefile.h>
@@ -306,3 +307,121 @@ TEST(CheckedFileStream, InsertAndRemoveKeepTheRest) {
 }
 
 }  // namespace
+
+// Loudness tags (/replaygain), measured while converting, against loudgain
+// measuring the outputs: each kind of source into a format, alone in its
+// folder (an album of one), and a sheet of twelve tracks at their own levels
+// as an album.
+TEST(ReplayGain, TagsMatchLoudgainOnTheOutputs) {
+  if (RunTool({"loudgain", "--version"}) != 0) GTEST_SKIP() << "loudgain is not installed";
+  const std::string f = TestProfileFolder();
+  // loudgain's findings by file name, the album's as "Album": loudness gain and true peak.
+  struct TFound {
+    double Gain, Peak;
+  };
+  auto loudgain = [](const std::vector<std::string> &files, bool album) {
+    std::vector<std::string> args = {"loudgain", "-q", "-O"};
+    if (album) args.push_back("-a");
+    args.insert(args.end(), files.begin(), files.end());
+    std::string out, err;
+    EXPECT_EQ(RunTool(args, &out, &err), 0) << err;
+    std::map<std::string, TFound> found;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);) {
+      std::vector<std::string> cells;
+      std::istringstream row(line);
+      for (std::string cell; std::getline(row, cell, '\t');) cells.push_back(cell);
+      if (cells.size() < 9 || cells[0] == "File") continue;
+      found[cells[0] == "Album" ? "Album" : fs::path(cells[0]).filename().string()] = {std::stod(cells[8]), std::stod(cells[3])};
+    }
+    return found;
+  };
+  // The tags of an output against loudgain's findings: gains within 0.1 dB,
+  // peaks within Peaks (relative: lossy outputs decode a little off).
+  auto check = [](const std::string &path, const TFound &track, const TFound &album, double peaks) {
+    SCOPED_TRACE(path);
+    const TFields tags = Probe(path).Tags;
+    auto value = [&](const std::string &key) {
+      EXPECT_TRUE(tags.count(key)) << key;
+      return tags.count(key) ? std::stod(tags.at(key)) : 1e9;
+    };
+    if (path.ends_with(".opus")) {  // Q7.8 gains to -23 LUFS, as loudgain gives them for Opus
+      EXPECT_NEAR(value("r128_track_gain") / 256, track.Gain, 0.1);
+      EXPECT_NEAR(value("r128_album_gain") / 256, album.Gain, 0.1);
+      EXPECT_FALSE(tags.count("replaygain_track_gain"));
+      return;
+    }
+    EXPECT_TRUE(tags.count("replaygain_track_gain") && tags.at("replaygain_track_gain").ends_with(" dB"));
+    EXPECT_NEAR(value("replaygain_track_gain"), track.Gain, 0.1);
+    EXPECT_NEAR(value("replaygain_album_gain"), album.Gain, 0.1);
+    EXPECT_NEAR(value("replaygain_track_peak"), track.Peak, track.Peak * peaks);
+    EXPECT_NEAR(value("replaygain_album_peak"), album.Peak, album.Peak * peaks);
+  };
+  // bs1770gain, for outputs whose floats go beyond full scale (loudgain cuts them there).
+  auto bs1770gain = [](const std::string &file) {
+    std::string out, err;
+    EXPECT_EQ(RunTool({"bs1770gain", "-it", file}, &out, &err), 0) << err;
+    const size_t integrated = out.find("integrated"), peak = out.find("true peak");
+    if (integrated == std::string::npos || peak == std::string::npos) return TFound{1e9, 1e9};
+    const double loudness = std::stod(out.substr(out.find(':', integrated) + 1));
+    return TFound{-18 - loudness, std::stod(out.substr(out.find('/', peak) + 1))};
+  };
+  const std::string stereo = "0.6*sin(2*PI*220*t)*(0.6+0.4*sin(2*PI*0.7*t))+0.2*sin(2*PI*1760*t)";
+  const std::string clipped = "aevalsrc=2*sin(2*PI*997*t)|1.4*sin(2*PI*500*t):s=48000:d=8";
+  // Its fifth channel peaks between samples: at a quarter of the rate, 45 degrees off them.
+  const std::string surround = "aevalsrc=" + stereo + "|0.3*sin(2*PI*330*t)|0.5*sin(2*PI*440*t)|0.5*sin(2*PI*50*t)|"
+                               "0.9*sin(2*PI*12000*t+PI/4)|0.1*sin(2*PI*880*t):s=48000:d=8:c=5.1";
+  const struct {
+    const char *Name;
+    std::string Signal;
+    const char *Codec, *Format;
+    std::vector<std::string> Keys;
+    double Peaks;
+    bool FloatsKept;  // the output holds the source's floats beyond full scale
+  } rows[] = {
+      {"quiet", "anoisesrc=c=pink:a=0.0316:r=44100:d=8", "pcm_s16le", "flac", {}, 0.002, false},
+      {"loud", "aevalsrc=1.5*(" + stereo + ")|0.9*sin(2*PI*330*t):s=44100:d=8", "pcm_s16le", "mp3", {}, 0.05, false},
+      {"clipped", clipped, "pcm_f32le", "flac", {}, 0.002, false},
+      {"clipped", clipped, "pcm_f32le", "wavpack", {}, 0.002, true},
+      {"mono", "aevalsrc=0.3*sin(2*PI*440*t)+0.05*sin(2*PI*3000*t):s=48000:d=8", "pcm_s16le", "opus", {}, 0, false},
+      {"surround", surround, "pcm_s24le", "alac", {}, 0.002, false},
+      {"surround", surround, "pcm_s24le", "aac", {"/container", "m4a"}, 0.05, false},
+  };
+  for (const auto &row : rows) {
+    SCOPED_TRACE(std::string(row.Name) + " into " + row.Format);
+    const std::string in = f + "/in-" + row.Name + "-" + row.Format, out = f + "/out-" + row.Name + "-" + row.Format;
+    fs::create_directories(in);
+    ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", row.Signal, "-c:a", row.Codec,
+                       in + "/" + row.Name + ".wav"}), 0);
+    std::vector<std::string> args = {"/q", "/replaygain", "/input", in, "/output", out, "/dest", row.Format};
+    args.insert(args.end(), row.Keys.begin(), row.Keys.end());
+    std::string err;
+    ASSERT_EQ(Tonmill(args, &err), 0) << err;
+    const std::string output = fs::directory_iterator(out)->path().string();
+    const TFound found = row.FloatsKept ? bs1770gain(output) : loudgain({output}, false).at(fs::path(output).filename().string());
+    check(output, found, found, row.Peaks);  // an album of one: its values are the track's
+  }
+
+  // Twelve tracks of one image, each two seconds at its own level and pitch.
+  fs::create_directories(f + "/sheet");
+  ASSERT_EQ(RunTool({"ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                     "aevalsrc=(0.03+0.08*mod(floor(t/2)*5\\,12))*sin(2*PI*(150+70*floor(t/2))*t):s=44100:d=24",
+                     "-ac", "2", "-c:a", "pcm_s16le", f + "/sheet/image.wav"}), 0);
+  std::string sheet = "TITLE \"Levels\"\nFILE \"image.wav\" WAVE\n";
+  for (int k = 0; k < 12; ++k)
+    sheet += fmt::sprintf("  TRACK %02d AUDIO\n    TITLE \"Level %d\"\n    INDEX 01 00:%02d:00\n", k + 1, k + 1, 2 * k);
+  WriteText(f + "/sheet/image.cue", sheet);
+  for (const char *format : {"flac", "mp3"}) {
+    SCOPED_TRACE(format);
+    const std::string out = f + "/album-" + format;
+    std::string err;
+    ASSERT_EQ(Tonmill({"/q", "/replaygain", "/p", "3", "/input", f + "/sheet/image.cue", "/output", out, "/dest", format}, &err), 0)
+        << err;
+    std::vector<std::string> outputs;
+    for (const auto &entry : fs::directory_iterator(out)) outputs.push_back(entry.path().string());
+    ASSERT_EQ(outputs.size(), 12u);
+    const auto found = loudgain(outputs, true);
+    for (const std::string &output : outputs)
+      check(output, found.at(fs::path(output).filename().string()), found.at("Album"), std::string(format) == "mp3" ? 0.05 : 0.002);
+  }
+}

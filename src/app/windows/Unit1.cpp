@@ -662,6 +662,9 @@ void Tmain::bStartClick() {
     engine.WriteTags = ProgramOptions.WriteTags;
     engine.Verify = ProgramOptions.Verify;
     engine.SpreadOverCores = ProgramOptions.SpreadOverCores;
+    engine.CopyFiles = ProgramOptions.CopyFiles;
+    engine.CopyPatterns = ProgramOptions.CopyPatterns;
+    engine.ReplayGain = ProgramOptions.ReplayGain;
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {

@@ -5,6 +5,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSlider>
@@ -49,6 +50,10 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbWriteTags = Named<QCheckBox>(this, "cbWriteTags", Qs(text_write_tags));
   cbVerify = Named<QCheckBox>(this, "cbVerify", Qs(text_verify));
   cbSpreadOverCores = Named<QCheckBox>(this, "cbSpreadOverCores", Qs(text_spread_over_cores));
+  cbCopyFiles = Named<QCheckBox>(this, "cbCopyFiles", Qs(text_copy_files));
+  eCopyPatterns = Named<QLineEdit>(this, "eCopyPatterns");
+  eCopyPatterns->setPlaceholderText("*.log *.txt *.pdf");
+  cbReplayGain = Named<QCheckBox>(this, "cbReplayGain", Qs(text_replaygain));
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -68,6 +73,9 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbWriteTags);
   layout->addWidget(cbVerify);
   layout->addWidget(cbSpreadOverCores);
+  layout->addWidget(cbCopyFiles);
+  layout->addWidget(eCopyPatterns);
+  layout->addWidget(cbReplayGain);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -82,16 +90,21 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbWriteTags->setChecked(Options.WriteTags);
   cbVerify->setChecked(Options.Verify);
   cbSpreadOverCores->setChecked(Options.SpreadOverCores);
+  cbCopyFiles->setChecked(Options.CopyFiles);
+  eCopyPatterns->setText(Qs(Options.CopyPatterns));
+  cbReplayGain->setChecked(Options.ReplayGain);
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
                                                        cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags, cbVerify,
-                                                       cbSpreadOverCores})
+                                                       cbSpreadOverCores, cbCopyFiles, eCopyPatterns})
       w->setEnabled(false);
+  if (Running) cbReplayGain->setEnabled(false);
   Refresh();
   for (QSlider *slider : {tbPriority, tbNPF}) connect(slider, &QSlider::valueChanged, this, [this] { Refresh(); });
   for (QRadioButton *radio : {cbSimple, cbAdvanced}) connect(radio, &QRadioButton::clicked, this, [this] { Refresh(); });
   connect(bSetAdvanced, &QPushButton::clicked, this, [this] { bSetAdvancedClick(); });
+  connect(cbCopyFiles, &QCheckBox::toggled, this, [this] { Refresh(); });
   FitTo(508, 384);
 }
 
@@ -102,6 +115,7 @@ void TfrmOptions::Refresh() {
   if (Running) return;
   tbNPF->setEnabled(cbSimple->isChecked());
   bSetAdvanced->setEnabled(cbAdvanced->isChecked());
+  eCopyPatterns->setEnabled(cbCopyFiles->isChecked());
 }
 
 void TfrmOptions::bSetAdvancedClick() {
@@ -121,6 +135,9 @@ TProgramOptions TfrmOptions::Options() const {
   o.WriteTags = cbWriteTags->isChecked();
   o.Verify = cbVerify->isChecked();
   o.SpreadOverCores = cbSpreadOverCores->isChecked();
+  o.CopyFiles = cbCopyFiles->isChecked();
+  o.CopyPatterns = eCopyPatterns->text().trimmed().toStdString();
+  o.ReplayGain = cbReplayGain->isChecked();
   return o;
 }
 

@@ -14,6 +14,7 @@
 
 class QCheckBox;
 class QLabel;
+class QLineEdit;
 class QRadioButton;
 class QSlider;
 
@@ -32,6 +33,9 @@ class TfrmOptions : public TOptionsDialog {
   QPushButton *bSetAdvanced;
   QCheckBox *cbReduce, *cbKeepPartial, *cbKeepGoing, *cbSkipExisting, *cbWriteTags,
       *cbVerify, *cbSpreadOverCores;
+  QCheckBox *cbCopyFiles;
+  QLineEdit *eCopyPatterns;
+  QCheckBox *cbReplayGain;
 
  private:
   void Refresh();

@@ -23,7 +23,8 @@ void TACC_Coder::Start(TFileStream *Stream) {
   Config->useTns = 0;
   Config->useLfe = 1;
   Config->quantqual = 100;
-  Config->inputFormat = FAAC_INPUT_32BIT;
+  // Wider sources come as floats; the others are widened to 24 bits in 32.
+  Config->inputFormat = s.BytesPerSample == 4 ? FAAC_INPUT_FLOAT : FAAC_INPUT_32BIT;
   Config->outputFormat = ADTS_STREAM;
   Config->bitRate = 0;
   Config->bandWidth = unsigned(s.SampleRate / 2);
@@ -57,7 +58,7 @@ void TACC_Coder::Encode(const uint8_t *Buffer, int Size) {
         Samples[size_t(i)] = int32_t(v) * 256;
         break;
       }
-      case 4: std::memcpy(&Samples[size_t(i)], Buffer + 4 * i, 4); break;
+      case 4: std::memcpy(&Samples[size_t(i)], Buffer + 4 * i, 4); break;  // a float's bits
       default:
         throw EAssertFailed(fmt::sprintf("Assert failed : bytes_per_sample=%d not supported (aac_coder)", bytes));
     }

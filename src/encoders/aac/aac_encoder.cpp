@@ -16,9 +16,9 @@ float AACSampleAt(const uint8_t *Sample, int Bytes) {
     std::memcpy(&s, Sample, 2);
     return float(s) / 32768.0f;
   }
-  int32_t s;
-  std::memcpy(&s, Sample, 4);
-  return float(s) / 8388608.0f;
+  float f;  // wider samples come as floats already
+  std::memcpy(&f, Sample, 4);
+  return f;
 }
 
 void ConfigureAAC(AVCodecContext &c, const TAACOptions &o, int Rate, int Channels) {

@@ -14,8 +14,8 @@
 #include "encoders/custom_coder.h"
 #include "encoders/mp4_lib.h"
 
-// A sample of Bytes (8-bit, 16-bit, or 32-bit with a 24-bit range) as a float
-// of full scale 1, as the library's stand-in makes it.
+// A sample of Bytes (8-bit, 16-bit, or a 32-bit float) as a float of full
+// scale 1, as the library's stand-in makes it.
 float AACSampleAt(const uint8_t *Sample, int Bytes);
 // FFmpeg's AAC encoder of .m4a outputs set up as the AAC library's stand-in
 // sets it for ADTS.

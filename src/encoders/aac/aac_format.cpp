@@ -70,7 +70,8 @@ constinit const TFormatRow AACFormat = {
     .Code = dfAAC,
     .Name = "AAC",
     .Extension = "aac",
-    .Samples = {.FromFloat = 32, .From24 = 32, .Wide = TWideSamples::Int24In32},
+    // The encoder takes floats: 24-bit and float sources come as the decoder's floats.
+    .Samples = {.FromFloat = 32, .From24 = 32, .Wide = TWideSamples::AsDecoded},
     .CreateCoder = &format_row::CreateCoder<TACCCoder, TAACOptions>,
     .WriteTags = &tag_writers::MP4OrID3Head,
     .Version = &Version,

@@ -107,7 +107,8 @@ constinit const TFormatRow MP3Format = {
     .Code = dfMP3,
     .Name = "MP3",
     .Extension = "mp3",
-    .Samples = {.FromFloat = 16, .From24 = 16},
+    // LAME takes floats: 24-bit and float sources keep their resolution.
+    .Samples = {.FromFloat = 32, .From24 = 32, .Wide = TWideSamples::AsDecoded},
     .CreateCoder = &format_row::CreateCoder<TMP3Coder, TMP3Options>,
     .WriteTags = &tag_writers::MP3,
     .Version = &Version,
