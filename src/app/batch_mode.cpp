@@ -27,6 +27,7 @@
 #include "encoders/format.h"
 #include "engine/coder_engine.h"
 #include "engine/failure_text.h"
+#include "engine/name_pattern.h"
 #include "platform/bass/bass.h"
 
 namespace fs = std::filesystem;
@@ -237,6 +238,24 @@ std::optional<std::string> PrepareOutputFolder(const std::string &Folder) {
   return outputFolder;
 }
 
+// The name pattern of the run: the one given with /names, else the stored one.
+std::string RunNamePattern(const TParsedCommandLine &Parsed, const TProgramOptions &Program) {
+  return Parsed.Options.NamePattern.empty() ? Program.NamePattern : Parsed.Options.NamePattern;
+}
+
+// False (and said why) when outputs are to be named by a pattern that cannot name them.
+bool NamePatternUsable(const TParsedCommandLine &Parsed, const TProgramOptions &Program) {
+  if (!Parsed.Options.Names && !Program.UseNamePattern) return true;
+  const std::string pattern = RunNamePattern(Parsed, Program);
+  std::string bad;
+  if (CheckNamePattern(pattern, bad)) return true;
+  if (bad.empty())
+    Say("/names: the pattern \"" + pattern + "\" names nothing; the fields are " + kNameFields);
+  else
+    Say("/names: the pattern \"" + pattern + "\" has an unknown field " + bad + "; the fields are " + kNameFields);
+  return false;
+}
+
 // Gives the engine the format's options (stored, then those of the command
 // line), the sources, the folder and the other settings of the run; false
 // (and said why) when an option of the command line is wrong.
@@ -270,6 +289,8 @@ bool SetUpEngine(TCoder_engine &Engine, TDestinationFormat Format, const TParsed
   Engine.CopyFiles = Parsed.Options.CopyFiles || Settings.Program.CopyFiles;
   Engine.CopyPatterns = Parsed.Options.CopyPatterns.value_or(Settings.Program.CopyPatterns);
   Engine.ReplayGain = Parsed.Options.ReplayGain || Settings.Program.ReplayGain;
+  Engine.UseNamePattern = Parsed.Options.Names || Settings.Program.UseNamePattern;
+  Engine.NamePattern = RunNamePattern(Parsed, Settings.Program);
   Engine.Preprocess = Settings.General.Preprocess;
   Engine.HiddenTrack = Parsed.Options.HiddenTrack;
   Engine.PregapOwnTrack = Parsed.Options.OwnPregaps;
@@ -358,6 +379,7 @@ int RunBatch(const TParsedCommandLine &Parsed, const TCommandLine &Line, TSettin
   const TRunSettings settings = LoadRunSettings(Store);
   const TDestinationFormat format = ChooseFormat(Parsed, Line, settings.General);
   if (!format) return 1;
+  if (!NamePatternUsable(Parsed, settings.Program)) return 1;
 
   TSourceCollection sources;
   CollectInputs(Parsed.Options.InputPaths, sources);

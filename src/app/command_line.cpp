@@ -11,6 +11,7 @@
 #include "app/settings.h"
 #include "encoders/format.h"
 #include "engine/beside_files.h"
+#include "engine/name_pattern.h"
 
 namespace {
 
@@ -41,7 +42,7 @@ const TFlagSwitch *FlagSwitch(const std::string &Lowered) {
 
 // The other switches.
 // Besides the keys of the encoders, which their rows list.
-const char *const kSwitches[] = {"/input", "/output", "/dest", "/q", "/p", "/debug", "/sendto"};
+const char *const kSwitches[] = {"/input", "/output", "/dest", "/q", "/p", "/debug", "/sendto", "/names"};
 
 bool IsEncoderKey(const std::string &LowerArgument) {
   for (const TFormatRow *row : FormatRows()) {
@@ -179,6 +180,9 @@ TParsedCommandLine ParseCommandLine(const std::vector<std::string> &Args) {
       if (!o.DestinationFormat) r.UnknownDestination = v ? *v : "";
     } else if (a == "/q") {
       r.Quiet = true;
+    } else if (a == "/names") {
+      o.Names = true;
+      if (const std::string *v = valueAfter(i)) o.NamePattern = *v;
     } else if (a == "/p") {
       r.ParallelGiven = true;
       const std::string *v = valueAfter(i);
@@ -218,7 +222,7 @@ std::string UsageText() {
          "  tonmill [/DEBUG] /input INPUT... /output FOLDER [/dest FORMAT] [/p N]\n"
          "          [/createfullpath] [/keeppartial] [/keepgoing] [/skipexisting]\n"
          "          [/hiddentrack] [/ownpregaps] [/notags] [/verify] [/nospread]\n"
-         "          [/copyfiles [PATTERNS]]\n"
+         "          [/copyfiles [PATTERNS]] [/names [PATTERN]]\n"
          "          [/replaygain]\n"
          "          [/q] [encoder keys]\n"
          "                                   convert without a window, then exit\n"
@@ -257,6 +261,15 @@ std::string UsageText() {
          "writes ReplayGain 2.0 track gain and peak into its tags (R128_TRACK_GAIN for\n"
          "Opus); the tracks of one CUE sheet, or the files of one folder, converted\n"
          "whole in one run, also get their album's gain and peak.\n"
+         "/names PATTERN names each output and its folders below FOLDER from its tags\n"
+         "(without PATTERN: the one stored in the window, by default\n"
+         "'" + std::string(kDefaultNamePattern) + "'). \"/\" makes a folder; the fields are\n" +
+         std::string(kNameFields) + "\n"
+         "(<track> has two digits; <name> is the source's name without extension,\n"
+         "<folder> the name of its folder). A CUE sheet's tracks take the sheet's\n"
+         "tags. Characters FAT and NTFS refuse (/ \\ : * ? \" < > |) become \"_\"; an\n"
+         "empty field becomes a word such as \"Unknown artist\" (a title the source's\n"
+         "name, a track 00); two outputs of one name are numbered.\n"
          "/q keeps the terminal quiet apart from failures.\n"
          "/DEBUG shows the encoder parameters and makes the encoders write no audio.\n"
          "\n"

@@ -48,6 +48,8 @@ struct TCommandLineOptions {
   // switch); without one the stored list serves.
   std::optional<std::string> CopyPatterns;
   bool ReplayGain = false;   // "/replaygain": outputs get loudness tags measured while converting
+  bool Names = false;        // "/names [PATTERN]": outputs named from their tags
+  std::string NamePattern;   // its pattern; "" for the stored one
 };
 
 struct TParsedCommandLine {

@@ -10,6 +10,7 @@
 
 #include "base/texts.h"
 #include "encoders/format.h"
+#include "engine/name_pattern.h"
 #include "platform/processors.h"
 #include "sources/getaudioinfo_thread.h"
 
@@ -52,6 +53,8 @@ TProgramOptions LoadProgramOptions(const TSettingsStore &Store) {
   o.CopyFiles = Store.ReadBoolean("CopyFiles", false);
   o.CopyPatterns = Store.ReadString("CopyPatterns", "");
   o.ReplayGain = Store.ReadBoolean("ReplayGain", false);
+  o.UseNamePattern = Store.ReadBoolean("UseNamePattern", false);
+  o.NamePattern = Store.ReadString("NamePattern", kDefaultNamePattern);
   for (const TFormatRow *row : FormatRowsByCode())
     DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU = Store.ReadInteger(FilesPerCpuName(*row), processors);
   return o;
@@ -70,7 +73,9 @@ std::vector<TSaveRec> ProgramOptionsRecords(const TProgramOptions &o) {
                                    {"SpreadOverCores", o.SpreadOverCores},
                                    {"CopyFiles", o.CopyFiles},
                                    {"CopyPatterns", o.CopyPatterns},
-                                   {"ReplayGain", o.ReplayGain}};
+                                   {"ReplayGain", o.ReplayGain},
+                                   {"UseNamePattern", o.UseNamePattern},
+                                   {"NamePattern", o.NamePattern}};
   for (const TFormatRow *row : FormatRowsByCode())
     records.push_back({FilesPerCpuName(*row), DestinationFileTypes[size_t(row->Code - 1)].FilesPerCPU});
   return records;

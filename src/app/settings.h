@@ -9,6 +9,7 @@
 
 #include "app/settings_store.h"
 #include "base/misc.h"
+#include "engine/name_pattern.h"
 
 struct TGeneralSettings {
   std::string Destination;          // "Destination": ends with "/" once chosen
@@ -33,6 +34,8 @@ struct TProgramOptions {
   bool CopyFiles = false;           // "CopyFiles": covers (and CopyPatterns' files) copied beside the outputs
   std::string CopyPatterns;         // "CopyPatterns": e.g. "*.log *.pdf"
   bool ReplayGain = false;          // "ReplayGain": outputs get loudness tags measured while converting
+  bool UseNamePattern = false;      // "UseNamePattern": outputs are named from their tags
+  std::string NamePattern = kDefaultNamePattern;  // "NamePattern": how (name_pattern.h)
   // "FPCPU_<format>" values live in DestinationFileTypes[].FilesPerCPU.
 };
 

@@ -16,6 +16,7 @@
 #include "base/texts.h"
 #include "engine/existing_output.h"
 #include "engine/failure_text.h"
+#include "engine/name_pattern.h"
 #include "platform/bass/bass.h"
 #include "platform/clock.h"
 #include "platform/main_thread/main_thread.h"
@@ -162,6 +163,27 @@ bool TCoder_engine::IsReservedOutput(const std::string &Path) const {
          SourceFiles.count({uint64_t(candidate.st_dev), uint64_t(candidate.st_ino)}) > 0;
 }
 
+std::string TCoder_engine::PatternOutputName(const std::string &Folder, const TTagRec &Tags,
+                                             const std::string &Source, const std::string &Extension,
+                                             std::set<std::string> &Cleaned) {
+  const std::string path = PatternPath(NamePattern, Tags, Source);
+  const size_t slash = path.find_last_of('/');
+  const std::string folder = Folder + (slash == std::string::npos ? std::string() : path.substr(0, slash + 1));
+  if (folder != Folder) {
+    std::error_code ec;
+    std::filesystem::create_directories(folder, ec);
+    if (ec || !IsFolder(folder))
+      throw std::runtime_error("Cannot create folder \"" + folder + "\". " +
+                               (ec ? ec.message() : std::string("A file of that name exists")));
+    OutputsFolder = CommonFolder(OutputsFolder, folder);
+    if (Cleaned.insert(folder).second) RemoveLeftPartials(folder, SourceFiles);
+  }
+  // ".xxx" keeps a dot in the name ("Mr. Brown") from passing for an extension.
+  const std::string name = path.substr(slash == std::string::npos ? 0 : slash + 1) + ".xxx";
+  return MakeOutputName(folder, name, Extension, SameAsSource && !SkipExisting,
+                        [this](const std::string &p) { return IsReservedOutput(p); }, SkipExisting);
+}
+
 TCueLayout TCoder_engine::CueLayout() const {
   return {HiddenTrack || (Preprocess && PreprocessOptions.HiddenTrack),
           PregapOwnTrack || (Preprocess && PreprocessOptions.PregapOwnTrack)};
@@ -226,6 +248,7 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
   std::vector<TFileListRec> jobs;
   Albums.clear();
   std::map<std::pair<bool, std::string>, int32_t> albums;  // a sheet's source, or a folder, to its album
+  TTagRec sourceTags;  // of a sheet's audio, for naming its tracks
   for (size_t i = 0; i < list.size() && !Cancelled; ++i) {
     const TSourceItem &source = list[i];
     const TCUEArr &tracks = trackLists[i];
@@ -257,19 +280,31 @@ std::vector<TFileListRec> TCoder_engine::BuildJobs() {
       job.AudioInfo = source.Rec.AudioInfo;
       if (tracks.size() > 1) {
         SetTrackPart(job, tracks, k);
-        const std::string name =
-            TrackOutputName(tracks[k].TrackNumber, CueTrackName(tracks[k], source.FileName));
-        job.OutputFileName =
-            MakeOutputName(folder, name, extension, SameAsSource && !SkipExisting, reserved, SkipExisting);
         job.Tags.IsTrack = true;
         job.Tags.Title = tracks[k].Title;
         job.Tags.Artist = tracks[k].Performer;
         job.Tags.Album = tracks[k].Album;
         job.Tags.Track = std::to_string(tracks.front().Hidden ? k : k + 1);
+        if (UseNamePattern) {
+          // What the sheet does not say comes from the tags of its audio.
+          if (k == 0) ReadTags(source.FileName, sourceTags = TTagRec{});
+          TTagRec naming = job.Tags;
+          for (auto field : {&TTagRec::Artist, &TTagRec::Album, &TTagRec::Year, &TTagRec::Genre,
+                             &TTagRec::AlbumArtist, &TTagRec::Disc})
+            if ((naming.*field).empty()) naming.*field = sourceTags.*field;
+          job.OutputFileName = PatternOutputName(folder, naming, source.FileName, extension, cleaned);
+        } else {
+          const std::string name =
+              TrackOutputName(tracks[k].TrackNumber, CueTrackName(tracks[k], source.FileName));
+          job.OutputFileName =
+              MakeOutputName(folder, name, extension, SameAsSource && !SkipExisting, reserved, SkipExisting);
+        }
       } else {
-        job.OutputFileName = MakeOutputName(folder, source.FileName, extension, SameAsSource && !SkipExisting,
-                                            reserved, SkipExisting);
         ReadTags(source.FileName, job.Tags);
+        job.OutputFileName =
+            UseNamePattern ? PatternOutputName(folder, job.Tags, source.FileName, extension, cleaned)
+                           : MakeOutputName(folder, source.FileName, extension, SameAsSource && !SkipExisting,
+                                            reserved, SkipExisting);
       }
       // Skipping, the output's plain name is the one that counts: an existing
       // file there is either complete (left alone, which the worker finds

@@ -146,6 +146,10 @@ class TCoder_engine {
   // tracks of one sheet, or the files of one folder, converted whole in this
   // run, get their album's values too.
   bool ReplayGain = false;
+  // Outputs are named by NamePattern from their tags, below the output
+  // folder (name_pattern.h); the caller has checked the pattern.
+  bool UseNamePattern = false;
+  std::string NamePattern;
   int32_t ThreadCount = 1;
   TProgressHandler OnProgress;
 
@@ -221,6 +225,9 @@ class TCoder_engine {
   // values go into each output (a tagged copy takes its name).
   void AlbumJobEnded(const TCoderThread &Worker);
   void WriteAlbumGain(int32_t Album);
+  // The output of a job named by the pattern, its folders made.
+  std::string PatternOutputName(const std::string &Folder, const TTagRec &Tags, const std::string &Source,
+                                const std::string &Extension, std::set<std::string> &Cleaned);
 
   TSourceList *SourceList = nullptr;
   int32_t FileCountValue = 0;

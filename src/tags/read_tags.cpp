@@ -16,6 +16,8 @@ void ReadTags(const std::string &FileName, TTagRec &Tags) {
   Tags.Track = TAGS_Read(stream, "%TRCK");
   Tags.Year = TAGS_Read(stream, "%YEAR");
   if (Tags.Track.empty()) Tags.Track = "0";
+  Tags.AlbumArtist = TAGS_Read(stream, "%AART");
+  Tags.Disc = TAGS_Read(stream, "%DISC");
   Tags.IsEmpty = Tags.Album + Tags.Artist + Tags.Comment + Tags.Genre + Tags.Title + Tags.Track +
                      Tags.Year == "0";
   BASS_StreamFree(stream);

@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The program itself, converting without a window: exit status, messages on
 // standard error, awkward paths and users, stray signals, spreading one file
-// over the workers, /verify, and settings left as they were.
+// over the workers, /verify, outputs named from hostile tags, and settings
+// left as they were.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -16,6 +17,7 @@
 
 #include "base/texts.h"
 #include "engine/partial_output.h"
+#include "engine/name_pattern.h"
 #include "test_support.h"
 
 namespace fs = std::filesystem;
@@ -438,6 +440,116 @@ TEST_F(BatchMode, FilesBesideTheMusicAreCopiedOnce) {
          copied(album, out + "/Album", {"cover.jpg", "folder.PNG"});
        }},
       {"a folder in the patterns", {}, with(full, {"/copyfiles", "sub/*"}), home, 1, "/copyfiles: \"sub/*\" names a folder", ""},
+  }, out);
+}
+
+// Every regular file below `folder`, as paths relative to it, sorted.
+std::vector<std::string> Tree(const std::string &folder) {
+  std::vector<std::string> files;
+  std::error_code ec;
+  for (fs::recursive_directory_iterator f(folder, ec); !ec && f != fs::recursive_directory_iterator(); f.increment(ec))
+    if (f->is_regular_file()) files.push_back(fs::relative(f->path(), folder).string());
+  std::sort(files.begin(), files.end());
+  return files;
+}
+
+// Outputs named from their tags: hostile tags (written by ffmpeg) land on
+// safe paths below the output folder, empty fields on fixed words, two
+// sources of one name are numbered, a sheet's tracks take the sheet's tags;
+// every output decodes to its source. An unknown field starts nothing.
+TEST_F(BatchMode, NamesFromTags) {
+  const std::string out = Folder + "/out";
+  const std::string accents = [] {
+    std::string t;
+    for (int i = 0; i < 150; ++i) t += "é";  // 300 bytes
+    return t;
+  }();
+  // A FLAC source of the test signal in a fresh input folder, with these tags.
+  const auto source = [&](const std::string &name, const std::vector<std::string> &tags) {
+    std::vector<std::string> args;
+    for (const std::string &tag : tags) args.insert(args.end(), {"-metadata", tag});
+    return WriteSignal(In + "/" + name, TTestSignal{}, args);
+  };
+  const auto fresh = [&] {
+    fs::remove_all(In);
+    fs::create_directories(In + "/Rips");
+  };
+  const auto one = [&](const std::vector<std::string> &tags) {
+    return [=] {
+      fresh();
+      source("Rips/src.flac", tags);
+    };
+  };
+  // The tree the run made, each file decoding to the signal (a sheet's tracks: to it joined).
+  const auto made = [&](const std::vector<std::string> &expected, bool tracks = false) {
+    return [=, this](const std::string &) {
+      EXPECT_EQ(Tree(out), expected);
+      std::vector<uint8_t> joined;
+      for (const std::string &file : Tree(out)) {
+        // Through a short link: the decoder's file beside a 254-byte name would be too long.
+        const std::string link = Folder + "/decoded.flac";
+        fs::remove(link);
+        fs::create_symlink(out + "/" + file, link);
+        const std::vector<uint8_t> samples = FFmpegDecode(link, "s16le");
+        if (!tracks) {
+          EXPECT_TRUE(samples == MakeSamples(TTestSignal{})) << file;
+        }
+        joined.insert(joined.end(), samples.begin(), samples.end());
+      }
+      if (tracks) {
+        EXPECT_TRUE(joined == MakeSamples(TTestSignal{}));
+      }
+    };
+  };
+  const std::string standard = kDefaultNamePattern;
+  const auto run = [&](const std::string &pattern) {
+    return std::vector<std::string>{"/input", In, "/output", out, "/dest", "flac", "/names", pattern};
+  };
+  RunRows({
+      {"unsafe characters", one({"artist=AC/DC", "album=Back: in *Black*?", "title=Hells \"Bells\" <a|b>\\", "track=1/10"}),
+       run(standard), {}, 0, "", "", made({"AC_DC/Back_ in _Black__/01 - Hells _Bells_ _a_b__.flac"})},
+      {"dots and a way up", one({"artist=..", "album=../../etc", "title=...."}), run(standard), {}, 0, "", "",
+       made({"Unknown artist/_.._etc/00 - src.flac"})},
+      {"control characters, empty album", one({"artist=a\tb\x01" "c", "title=line\nbreak", "track=7"}), run(standard),
+       {}, 0, "", "", made({"a_b_c/Unknown album/07 - line_break.flac"})},
+      {"300-byte title and album", one({"artist=Ærøskøbing", "album=" + std::string(300, 'a'), "title=" + accents}),
+       run(standard), {}, 0, "", "",
+       made({"Ærøskøbing/" + FitFileName(std::string(300, 'a'), "", 255) + "/" +
+             FitFileName("00 - " + accents, ".flac", kOutputNameMax)})},
+      {"no tags at all", one({}), run(standard), {}, 0, "", "", made({"Unknown artist/Unknown album/00 - src.flac"})},
+      {"device names, trailing dots and spaces", one({"artist=CON", "album=Best of. ", "title= Mr. Brown."}),
+       run(standard), {}, 0, "", "", made({"CON_/Best of/00 - Mr. Brown.flac"})},
+      {"every field", one({"artist=Solo", "album_artist=Various", "album=Mix", "date=2019-05-01", "disc=2/3", "track=3",
+                           "title=Song", "genre=Jazz"}),
+       run("<ALBUMARTIST>/<year> - <album>/<disc>-<track> <artist> - <title> [<genre>] (<name>, <folder>)"), {}, 0,
+       "", "", made({"Various/2019 - Mix/2-03 Solo - Song [Jazz] (src, Rips).flac"})},
+      {"the pattern's own way up", one({"artist=A", "title=T"}), run("../<artist>/./../<title>"), {}, 0, "", "",
+       made({"A/T.flac"})},
+      {"two sources on one name",
+       [&] {
+         fresh();
+         for (const char *name : {"x.flac", "Rips/y.flac"}) source(name, {"artist=A", "album=B", "title=T", "track=1"});
+       },
+       run(standard), {}, 0, "", "", made({"A/B/01 - T.flac", "A/B/01 - T_001.flac"})},
+      {"a sheet's tracks",
+       [&] {
+         fresh();
+         source("image.flac", {"artist=Other", "date=2001"});
+         WriteText(In + "/image.cue", "PERFORMER \"Band\"\nTITLE \"Live\"\nFILE \"image.flac\" WAVE\n"
+                                      "  TRACK 01 AUDIO\n    TITLE \"Intro\"\n    INDEX 01 00:00:00\n"
+                                      "  TRACK 02 AUDIO\n    TITLE \"..\"\n    INDEX 01 00:00:30\n");
+       },
+       {"/input", In + "/image.cue", "/output", out, "/dest", "flac", "/names", "<artist>/<album> (<year>)/<track> - <title>"},
+       {}, 0, "", "", made({"Band/Live (2001)/01 - Intro.flac", "Band/Live (2001)/02 - image.flac"}, true)},
+      {"the stored pattern",
+       [&] {
+         one({"genre=Pop", "title=T"})();
+         WriteText(Conf, "[General]\nUseNamePattern=YES\nNamePattern=<genre>/<title>\n");
+       },
+       {"/input", In, "/output", out, "/dest", "flac"}, {}, 0, "", "", made({"Pop/T.flac"})},
+      {"an unknown field", one({"title=T"}), run("<artist>/<titel>"), {}, 1, "unknown field <titel>", "",
+       made({})},
+      {"nothing to name by", one({"title=T"}), run("/./"), {}, 1, "names nothing", "", made({})},
   }, out);
 }
 

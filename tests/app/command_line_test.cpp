@@ -34,7 +34,8 @@ std::string Lower(std::string text) {
 TEST(CommandLine, Parsing) {
   const TParsedCommandLine p = ParseCommandLine(
       {"/INPUT", "a.wav", "/m/b c.flac", "/m/*.wav", "/HiddenTrack", "/KEEPGOING", "/OUTPUT", "/tmp/o", "/DEST", "FLAC",
-       "/p", "3", "/createfullpath", "/SkipExisting", "/OWNPREGAPS", "/NoTags", "/Verify", "/NoSpread", "/KeepPartial"});
+       "/p", "3", "/createfullpath", "/SkipExisting", "/OWNPREGAPS", "/NoTags", "/Verify", "/NoSpread", "/KeepPartial",
+       "/Names", "<artist>/<title>"});
   EXPECT_EQ(p.Mode, TParsedCommandLine::mBatch);
   EXPECT_EQ(p.Options.InputPaths, (std::vector<std::string>{"a.wav", "/m/b c.flac", "/m/*.wav"}));
   EXPECT_EQ(p.Options.OutputFolder, "/tmp/o/");
@@ -42,8 +43,11 @@ TEST(CommandLine, Parsing) {
   EXPECT_EQ(p.ParallelFiles, 3);
   const TCommandLineOptions &o = p.Options;
   for (const bool on : {o.CreateFullPath, o.KeepGoing, o.SkipExisting, o.HiddenTrack, o.OwnPregaps, o.NoTags, o.Verify,
-                        o.NoSpread, o.KeepPartial, p.ParallelGiven})
+                        o.NoSpread, o.KeepPartial, p.ParallelGiven, o.Names})
     EXPECT_TRUE(on);
+  EXPECT_EQ(o.NamePattern, "<artist>/<title>");
+  // Without a pattern: the stored one.
+  EXPECT_EQ(ParseCommandLine({"/input", "a", "/names", "/output", "o"}).Options.NamePattern, "");
   EXPECT_TRUE(p.Errors.empty());
   EXPECT_EQ(ParseCommandLine({"/input", "a", "/output", "o"}).ParallelFiles, 1);
   EXPECT_FALSE(ParseCommandLine({"/input", "a", "/output", "o"}).ParallelGiven);
@@ -182,7 +186,7 @@ TEST(CommandLine, HelpAndCompletionListEveryKey) {
   };
   for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial",
                             "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread",
-                            "/copyfiles", "/replaygain"})
+                            "/copyfiles", "/replaygain", "/names"})
     EXPECT_TRUE(isOffered(plain)) << plain;
   // bash completes "/dest" with the line after "FORMAT is one of".
   const size_t names = help.find("FORMAT is one of\n") + 17;

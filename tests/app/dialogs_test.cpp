@@ -32,6 +32,7 @@
 #include "base/texts.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/opus/opus_format.h"
+#include "engine/name_pattern.h"
 #include "test_support.h"
 #include "window_fixture.h"
 
@@ -200,6 +201,16 @@ TEST_F(Dialogs, CouplingRules) {
       rows.push_back({std::string("program options, ") + (running ? "running, " : "idle, ") + (simple ? "simple" : "advanced"),
                       [=, this] { return std::make_unique<TfrmOptions>(options, running, Window.get()); }, steps});
     }
+  // The name pattern can be edited only when used; the dialog says what is wrong with it.
+  rows.push_back({"name pattern", [this] { return std::make_unique<TfrmOptions>(TProgramOptions{}, false, Window.get()); },
+                  {Is("cbUseNamePattern", false), Is("eNamePattern?", false), Is("eNamePattern", kDefaultNamePattern),
+                   Set("cbUseNamePattern", true), Is("eNamePattern?", true), Set("eNamePattern", "<artist>/<titel>"),
+                   Is("lNameFields", FormatText(text_name_pattern_unknown, std::string("<artist>/<titel>"),
+                                                std::string("<titel>"), std::string(kNameFields))),
+                   Set("eNamePattern", "/"),
+                   Is("lNameFields", FormatText(text_name_pattern_empty, std::string("/"), std::string(kNameFields))),
+                   Set("eNamePattern", "<Title>"),
+                   Is("lNameFields", FormatText(text_name_pattern_fields, std::string(kNameFields)))}});
   // Any stored priority but idle and normal is high.
   for (const auto &[stored, position] : std::vector<std::pair<int, int>>{{0, 0}, {1, 1}, {2, 2}, {5, 2}, {-1, 2}}) {
     TProgramOptions options;
@@ -314,11 +325,11 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
         Set("cbKeepGoing", true), Set("cbSkipExisting", true), Set("cbWriteTags", false), Set("cbVerify", true),
         Set("cbSpreadOverCores", false),
         Set("cbCopyFiles", true), Set("eCopyPatterns", " *.log *.pdf "),
-        Set("cbReplayGain", true)},
+        Set("cbReplayGain", true), Set("cbUseNamePattern", true), Set("eNamePattern", "<genre>/<title>")},
        {{"ProgParallelFiles", 4}, {"ProgSimpleParallelFiles", false}, {"ProgAutoReduce", true}, {"KeepPartial", true},
         {"KeepGoing", true}, {"SkipExisting", true}, {"WriteTags", false}, {"Verify", true}, {"SpreadOverCores", false},
         {"CopyFiles", true}, {"CopyPatterns", "*.log *.pdf"}, {"ReplayGain", true},
-        {"ProgPriority", 1}}},
+        {"ProgPriority", 1}, {"UseNamePattern", true}, {"NamePattern", std::string("<genre>/<title>")}}},
       // A list without a selection keeps its stored value.
       {kNoFormat, {{"PPThreshold", 7}, {"PPResampleTo", 12345}, {"PPSplitBySilence", false}, {"PPHiddenTrack", true}},
        {Set("cbSplitBySilence", true), Set("cbResample", true), Set("cmSeconds", "0.5"), Set("tbChannels", 2),
@@ -390,6 +401,22 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
     EXPECT_EQ(ConvertFile(source, output, row.Format, options).size(), 0u);
     row.Check(output);
   }
+}
+
+// OK refuses a name pattern with an unknown field: the dialog stays open
+// until the pattern is right (or not used).
+TEST_F(Dialogs, AnUnknownNameFieldKeepsTheProgramOptionsOpen) {
+  TProgramOptions options;
+  options.UseNamePattern = true;
+  options.NamePattern = "<artist>/<titel>";
+  TfrmOptions dialog(options, false, Window.get());
+  dialog.show();
+  dialog.bOK->click();
+  EXPECT_TRUE(dialog.isVisible());
+  dialog.eNamePattern->setText("<artist>/<title>");
+  dialog.bOK->click();
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
 }
 
 // Files per CPU confirmed serve until the program options are opened again, but

@@ -43,6 +43,7 @@
 #include "app/windows/program_options_dialog.h"
 #include "base/texts.h"
 #include "encoders/format.h"
+#include "engine/name_pattern.h"
 #include "engine/partial_output.h"
 #include "platform/main_thread/qt_pump.h"
 #include "test_support.h"
@@ -518,6 +519,26 @@ TEST_F(MainWindow, TrueCountsAndWhereTheOutputsAre) {
             fmt::sprintf("%s : 00:00:00 / %s : --:--:--", text_time_elapsed, text_time_remaining));
   Window->DropFiles({sources[0]}, false);
   EXPECT_FALSE(Window->bOpenFolder->isVisible());
+}
+
+// The stored name pattern names the window's outputs; one with an unknown
+// field (a settings file edited by hand) is said, and nothing starts.
+TEST_F(MainWindow, OutputsNamedByTheStoredPattern) {
+  const std::string bad = "<folder>/<titel>";
+  ASSERT_EQ(Store->WriteSettings({{"UseNamePattern", true}, {"NamePattern", bad}}), "");
+  Window = Open();
+  Window->DropFiles({Source("Album/a.wav", {.Seconds = 0.3})}, false);
+  ChooseOutput(Window->rbFLAC);
+  Window->bStart->click();
+  EXPECT_EQ(Messages, std::vector<std::string>{FormatText(text_name_pattern_unknown, bad, std::string("<titel>"),
+                                                          std::string(kNameFields))});
+  EXPECT_TRUE(fs::is_empty(Chosen));
+  ASSERT_EQ(Store->WriteSettings({{"NamePattern", std::string("<folder>/<name> (<album>)")}}), "");
+  Window = Open();
+  Window->DropFiles({Folder + "/in/Album/a.wav"}, false);
+  ChooseOutput(Window->rbFLAC);
+  Window->bStart->click();
+  EXPECT_EQ(FFmpegDecode(Chosen + "/Album/a (Unknown album).flac", "s16le"), MakeSamples({.Seconds = 0.3}));
 }
 
 // Full paths start at the home folder; the run's end and Open folder name the outputs' common folder.

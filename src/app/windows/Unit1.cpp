@@ -49,6 +49,7 @@
 #include "base/texts.h"
 #include "encoders/format.h"
 #include "engine/failure_text.h"
+#include "engine/name_pattern.h"
 #include "engine/output_naming.h"
 
 namespace {
@@ -630,6 +631,13 @@ void Tmain::bStartClick() {
       ShowMessage(Q(FormatText(text_cannot_write_destination, Destination, WritingReason(error))));
       return;
     }
+  // A pattern from a settings file edited by hand: said before anything starts.
+  if (std::string bad; ProgramOptions.UseNamePattern && !CheckNamePattern(ProgramOptions.NamePattern, bad)) {
+    ShowMessage(Q(bad.empty() ? FormatText(text_name_pattern_empty, ProgramOptions.NamePattern, std::string(kNameFields))
+                              : FormatText(text_name_pattern_unknown, ProgramOptions.NamePattern, bad,
+                                           std::string(kNameFields))));
+    return;
+  }
   bStart->setText(Q(text_cancel));
   StartTag = 1;
   IsProcessing = true;
@@ -665,6 +673,8 @@ void Tmain::bStartClick() {
     engine.CopyFiles = ProgramOptions.CopyFiles;
     engine.CopyPatterns = ProgramOptions.CopyPatterns;
     engine.ReplayGain = ProgramOptions.ReplayGain;
+    engine.UseNamePattern = ProgramOptions.UseNamePattern;
+    engine.NamePattern = ProgramOptions.NamePattern;
     engine.OnProgress = [this](const TProgressRec &rec) { OnProgress(rec); };
     engine.ThreadCount = ThreadCountFor(ProgramOptions, engine.GetDestinationFormat());
   } catch (const std::exception &e) {

@@ -16,6 +16,7 @@
 #include "app/windows/dialog_controls.h"
 #include "app/windows/files_per_cpu_dialog.h"
 #include "base/texts.h"
+#include "engine/name_pattern.h"
 
 TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *Parent)
     : TOptionsDialog("frmOptions", text_program_options, Parent), Running(Running), Shown(Options) {
@@ -54,6 +55,10 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   eCopyPatterns = Named<QLineEdit>(this, "eCopyPatterns");
   eCopyPatterns->setPlaceholderText("*.log *.txt *.pdf");
   cbReplayGain = Named<QCheckBox>(this, "cbReplayGain", Qs(text_replaygain));
+  cbUseNamePattern = Named<QCheckBox>(this, "cbUseNamePattern", Qs(text_use_name_pattern));
+  eNamePattern = Named<QLineEdit>(this, "eNamePattern");
+  lNameFields = Named<QLabel>(this, "lNameFields");
+  lNameFields->setWordWrap(true);
 
   // The fields are as wide as their widest value in this language.
   int widest = 0;
@@ -76,6 +81,9 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   layout->addWidget(cbCopyFiles);
   layout->addWidget(eCopyPatterns);
   layout->addWidget(cbReplayGain);
+  layout->addWidget(cbUseNamePattern);
+  layout->addWidget(eNamePattern);
+  layout->addWidget(lNameFields);
   layout->addStretch();
   layout->addLayout(ButtonRow());
 
@@ -93,11 +101,14 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   cbCopyFiles->setChecked(Options.CopyFiles);
   eCopyPatterns->setText(Qs(Options.CopyPatterns));
   cbReplayGain->setChecked(Options.ReplayGain);
+  cbUseNamePattern->setChecked(Options.UseNamePattern);
+  eNamePattern->setText(Qs(Options.NamePattern));
   // During a run only the priority can change.
   if (Running)
     for (QWidget *w : std::initializer_list<QWidget *>{tbNPF, cbSimple, cbAdvanced, bSetAdvanced, eTPC, cbReduce,
                                                        cbKeepPartial, cbKeepGoing, cbSkipExisting, cbWriteTags, cbVerify,
-                                                       cbSpreadOverCores, cbCopyFiles, eCopyPatterns})
+                                                       cbSpreadOverCores, cbCopyFiles, eCopyPatterns, cbUseNamePattern,
+                                                       eNamePattern})
       w->setEnabled(false);
   if (Running) cbReplayGain->setEnabled(false);
   Refresh();
@@ -105,6 +116,8 @@ TfrmOptions::TfrmOptions(const TProgramOptions &Options, bool Running, QWidget *
   for (QRadioButton *radio : {cbSimple, cbAdvanced}) connect(radio, &QRadioButton::clicked, this, [this] { Refresh(); });
   connect(bSetAdvanced, &QPushButton::clicked, this, [this] { bSetAdvancedClick(); });
   connect(cbCopyFiles, &QCheckBox::toggled, this, [this] { Refresh(); });
+  connect(cbUseNamePattern, &QCheckBox::toggled, this, [this] { Refresh(); });
+  connect(eNamePattern, &QLineEdit::textChanged, this, [this] { Refresh(); });
   FitTo(508, 384);
 }
 
@@ -112,7 +125,11 @@ void TfrmOptions::Refresh() {
   const int p = tbPriority->value();
   ePriority->setText(Qs(p == 0 ? text_priority_idle : p == 2 ? text_priority_high : text_priority_normal));
   eTPC->setText(QString::number(tbNPF->value()));
+  // The fields, or why the pattern cannot be used.
+  const std::string problem = NamePatternProblem();
+  lNameFields->setText(Qs(problem.empty() ? FormatText(text_name_pattern_fields, std::string(kNameFields)) : problem));
   if (Running) return;
+  eNamePattern->setEnabled(cbUseNamePattern->isChecked());
   tbNPF->setEnabled(cbSimple->isChecked());
   bSetAdvanced->setEnabled(cbAdvanced->isChecked());
   eCopyPatterns->setEnabled(cbCopyFiles->isChecked());
@@ -121,6 +138,24 @@ void TfrmOptions::Refresh() {
 void TfrmOptions::bSetAdvancedClick() {
   TfrmFilesPerCPU dialog(this);
   dialog.Run();
+}
+
+std::string TfrmOptions::NamePatternProblem() const {
+  if (!cbUseNamePattern->isChecked()) return {};
+  const std::string pattern = eNamePattern->text().toStdString();
+  std::string bad;
+  if (CheckNamePattern(pattern, bad)) return {};
+  return bad.empty() ? FormatText(text_name_pattern_empty, pattern, std::string(kNameFields))
+                     : FormatText(text_name_pattern_unknown, pattern, bad, std::string(kNameFields));
+}
+
+void TfrmOptions::accept() {
+  if (!NamePatternProblem().empty()) {
+    Refresh();  // the label says why
+    eNamePattern->setFocus();
+    return;
+  }
+  TOptionsDialog::accept();
 }
 
 TProgramOptions TfrmOptions::Options() const {
@@ -138,6 +173,8 @@ TProgramOptions TfrmOptions::Options() const {
   o.CopyFiles = cbCopyFiles->isChecked();
   o.CopyPatterns = eCopyPatterns->text().trimmed().toStdString();
   o.ReplayGain = cbReplayGain->isChecked();
+  o.UseNamePattern = cbUseNamePattern->isChecked();
+  o.NamePattern = eNamePattern->text().toStdString();
   return o;
 }
 

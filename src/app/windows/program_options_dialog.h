@@ -2,7 +2,7 @@
 // The program options: process priority, files converted at once (one count,
 // or one per format), reducing the window during a run, keeping the shorter
 // file of a stopped conversion, checking outputs, spreading one file over the
-// cores.
+// cores, naming outputs from their tags.
 #pragma once
 
 #include <functional>
@@ -36,6 +36,16 @@ class TfrmOptions : public TOptionsDialog {
   QCheckBox *cbCopyFiles;
   QLineEdit *eCopyPatterns;
   QCheckBox *cbReplayGain;
+  QCheckBox *cbUseNamePattern;
+  QLineEdit *eNamePattern;
+  QLabel *lNameFields;
+
+  // Why the name pattern cannot be used, in the user's language; "" when it can
+  // (or is not used). OK keeps the dialog open while there is a reason.
+  std::string NamePatternProblem() const;
+
+ protected:
+  void accept() override;
 
  private:
   void Refresh();

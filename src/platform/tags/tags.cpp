@@ -24,7 +24,7 @@ const char *PropertyOf(const char *format) {
     const char *Key, *Property;
   } kKeys[] = {{"%TITL", "TITLE"},   {"%ARTI", "ARTIST"},      {"%ALBM", "ALBUM"},
                {"%YEAR", "DATE"},    {"%CMNT", "COMMENT"},     {"%TRCK", "TRACKNUMBER"},
-               {"%GNRE", "GENRE"}};
+               {"%GNRE", "GENRE"},   {"%AART", "ALBUMARTIST"}, {"%DISC", "DISCNUMBER"}};
   for (const auto &k : kKeys)
     if (std::strcmp(format, k.Key) == 0) return k.Property;
   return nullptr;
