@@ -26,7 +26,11 @@ int TSpreadCoder::Init(std::string &ErrorText) {
   if (result != 0) return result;
   const TAudioInfoRec &s = Stream();
   FrameBytes = std::max(1, s.Channels * s.BitsPerSample / 8);
-  SpanBytes = SpanLength(Joiner->Quantum()) * FrameBytes;
+  const int64_t span = SpanLength(Joiner->Quantum());
+  SpanBytes = span * FrameBytes;
+  // Neighbours' edges come from one span on either side.
+  LeadBytes = std::clamp<int64_t>(Joiner->LeadFrames(), 0, span) * FrameBytes;
+  TrailBytes = std::clamp<int64_t>(Joiner->TrailFrames(), 0, span) * FrameBytes;
   for (int32_t i = 0; i < SpanThreads; ++i) Threads.emplace_back([this] { SpanThread(); });
   return 0;
 }
@@ -44,7 +48,9 @@ void TSpreadCoder::SpanThread() {
     task->Taken = true;
     lock.unlock();
     try {
-      task->Encoded = Joiner->Encode(task->FirstFrame, task->Samples.data(), task->Samples.size());
+      const TSpanAround around{.Before = task->Before.data(), .BeforeBytes = task->Before.size(),
+                               .After = task->After.data(), .AfterBytes = task->After.size(), .Last = task->Last};
+      task->Encoded = Joiner->Encode(task->FirstFrame, task->Samples.data(), task->Samples.size(), around);
     } catch (...) {
       task->Error = std::current_exception();
     }
@@ -83,23 +89,50 @@ void TSpreadCoder::DoOutput(const void *Buffer, int Size, bool) {
   while (Size > 0) {
     if (!Filling) {
       Filling = std::make_unique<TTask>();
-      Filling->FirstFrame = FramesSubmitted;
+      Filling->FirstFrame = FramesCut;
       Filling->Samples.reserve(size_t(SpanBytes));
     }
     std::vector<uint8_t> &samples = Filling->Samples;
-    const size_t take = std::min(size_t(Size), size_t(SpanBytes) - samples.size());
+    // Up to the held span's trail first, then up to the span's end.
+    const size_t until = Held && samples.size() < size_t(TrailBytes) ? size_t(TrailBytes) : size_t(SpanBytes);
+    const size_t take = std::min(size_t(Size), until - samples.size());
     samples.insert(samples.end(), in, in + take);
     in += take;
     Size -= int(take);
-    if (samples.size() == size_t(SpanBytes)) Submit();
+    if (Held && samples.size() >= size_t(TrailBytes)) SubmitHeld(false);
+    if (samples.size() == size_t(SpanBytes)) {
+      FramesCut += SpanBytes / FrameBytes;
+      Held = std::move(Filling);
+      if (TrailBytes == 0) SubmitHeld(false);
+    }
   }
 }
 
-void TSpreadCoder::Submit() {
-  FramesSubmitted += int64_t(Filling->Samples.size()) / FrameBytes;
+void TSpreadCoder::SubmitHeld(bool Last) {
+  std::unique_ptr<TTask> task = std::move(Held);
+  task->Before = Lead;
+  if (Filling) {
+    const std::vector<uint8_t> &next = Filling->Samples;
+    task->After.assign(next.begin(), next.begin() + std::min<ptrdiff_t>(ptrdiff_t(next.size()), TrailBytes));
+  }
+  task->Last = Last;
+  // A full span holds at least the lead.
+  Lead.assign(task->Samples.end() - LeadBytes, task->Samples.end());
+  Submit(std::move(task));
+}
+
+void TSpreadCoder::SubmitLast() {
+  std::unique_ptr<TTask> task = std::move(Filling);
+  task->Before = Lead;
+  task->Last = true;
+  FramesCut += int64_t(task->Samples.size()) / FrameBytes;
+  Submit(std::move(task));
+}
+
+void TSpreadCoder::Submit(std::unique_ptr<TTask> Task) {
   {
     std::lock_guard<std::mutex> lock(Lock);
-    InFlight.push_back(std::move(Filling));
+    InFlight.push_back(std::move(Task));
   }
   Changed.notify_all();
   // Each span thread busy and one span waiting: no more is held.
@@ -121,6 +154,7 @@ void TSpreadCoder::StopThreads() {
 void TSpreadCoder::Abort(bool Keep) {
   TCustomCoder::Abort(Keep);
   if (Keep) return;
+  Held.reset();
   Filling.reset();
   std::lock_guard<std::mutex> lock(Lock);
   Dropping = true;
@@ -133,7 +167,9 @@ void TSpreadCoder::Drain() {
   try {
     // Stopped and kept, everything given is encoded (a few spans at most), so
     // the shorter file holds all of it, as the format's own coder's would.
-    if (Filling && !Filling->Samples.empty()) Submit();
+    const bool more = Filling && !Filling->Samples.empty();
+    if (Held) SubmitHeld(!more);
+    if (more) SubmitLast();
     WaitForRoom(0);
   } catch (...) {
     DrainFailure = std::current_exception();
@@ -144,6 +180,7 @@ void TSpreadCoder::Drain() {
   }
   StopThreads();
   InFlight.clear();
+  Held.reset();
   Filling.reset();
 }
 

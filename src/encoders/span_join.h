@@ -18,6 +18,16 @@
 
 #include "encoders/custom_coder.h"
 
+// The samples around a span that its encoder is also given: Before holds up
+// to LeadFrames frames just before it, After up to TrailFrames just after.
+struct TSpanAround {
+  const uint8_t *Before = nullptr;
+  size_t BeforeBytes = 0;
+  const uint8_t *After = nullptr;
+  size_t AfterBytes = 0;
+  bool Last = false;  // no samples follow: the output's end, or a stop that keeps the shorter file
+};
+
 // What one span encoded to, in its format's own terms.
 struct TEncodedSpan {
   virtual ~TEncodedSpan() = default;
@@ -32,14 +42,19 @@ class TSpanJoiner {
   virtual int BufferSize() const = 0;
   // Every span but the last holds a multiple of this many sample frames.
   virtual int64_t Quantum() const = 0;
+  // Sample frames before and after a span that its encoder is also given
+  // (to settle, and to look ahead); a span at the output's start or end
+  // gets what there is.
+  virtual int64_t LeadFrames() const { return 0; }
+  virtual int64_t TrailFrames() const { return 0; }
   // Checks the settings and creates the output: 0 when ready, else an error
   // code with ErrorText set (as TCustomCoder::Init).
   virtual int Start(std::string &ErrorText) = 0;
   // Encodes one span, which begins FirstFrame frames into the output. Runs on
   // several threads at once, beside Append: it may use only its arguments and
   // what Start left. Raises on failure.
-  virtual std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples,
-                                               size_t Bytes) const = 0;
+  virtual std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes,
+                                               const TSpanAround &Around) const = 0;
   // Writes the next span: one at a time, in order, on whichever thread comes
   // to it. Samples are what it was encoded from. Raises on failure.
   virtual void Append(TEncodedSpan &Span, const uint8_t *Samples, size_t Bytes) = 0;
@@ -52,7 +67,9 @@ class TSpanJoiner {
 // given into spans and hands them to SpanThreads threads. A thread encodes a
 // span, then appends the encoded spans that are next in order, if no other
 // thread is appending: the worker's own thread only reads and cuts, so it
-// never holds the others up. At most SpanThreads + 1 spans are held at once.
+// never holds the others up. A full span waits until the joiner's trail of
+// the next one has come (or the end), and goes with copies of the samples
+// around it. At most SpanThreads + 2 spans are held at once.
 class TSpreadCoder final : public TCustomCoder {
  public:
   TSpreadCoder(std::unique_ptr<TSpanJoiner> Joiner, int32_t SpanThreads, const std::string &FileName,
@@ -79,6 +96,8 @@ class TSpreadCoder final : public TCustomCoder {
   struct TTask {
     int64_t FirstFrame = 0;
     std::vector<uint8_t> Samples;
+    std::vector<uint8_t> Before, After;  // copies of the neighbours' edges
+    bool Last = false;
     std::unique_ptr<TEncodedSpan> Encoded;
     std::exception_ptr Error;
     bool Taken = false;  // a span thread works on it
@@ -88,7 +107,11 @@ class TSpreadCoder final : public TCustomCoder {
   // Appends the spans at the front that are done; under Lock, which it
   // releases while appending.
   void AppendInOrder(std::unique_lock<std::mutex> &Held);
-  void Submit();
+  // Gives Held to the span threads with what follows it in Filling.
+  void SubmitHeld(bool Last);
+  // Gives Filling to the span threads, nothing following it.
+  void SubmitLast();
+  void Submit(std::unique_ptr<TTask> Task);
   // Waits until at most Limit spans are held; raises the first failure.
   void WaitForRoom(size_t Limit);
   void StopThreads();
@@ -97,8 +120,11 @@ class TSpreadCoder final : public TCustomCoder {
   int32_t SpanThreads;
   int64_t FrameBytes = 1;
   int64_t SpanBytes = 0;
-  int64_t FramesSubmitted = 0;
+  int64_t LeadBytes = 0, TrailBytes = 0;
+  int64_t FramesCut = 0;           // in the spans begun before Filling
+  std::unique_ptr<TTask> Held;     // full, awaiting the trail of Filling
   std::unique_ptr<TTask> Filling;  // the span DoOutput fills
+  std::vector<uint8_t> Lead;       // the last samples before Held (or Filling)
   std::mutex Lock;
   std::condition_variable Changed;
   std::deque<std::unique_ptr<TTask>> InFlight;  // submitted and not yet appended, in span order

@@ -169,7 +169,8 @@ class TFLACJoiner final : public TSpanJoiner {
     }
   }
 
-  std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes) const override {
+  std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes,
+                                       const TSpanAround &) const override {
     TMemorySink sink;
     TFLAC_Coder coder;
     coder.SumSamples = false;  // Append sums the whole file's

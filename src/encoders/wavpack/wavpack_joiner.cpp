@@ -137,7 +137,8 @@ class TWavPackJoiner final : public TSpanJoiner {
     }
   }
 
-  std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes) const override {
+  std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes,
+                                       const TSpanAround &) const override {
     auto span = std::make_unique<TWavPackSpan>();
     const std::unique_ptr<TWAVPACK_Coder> coder = Configure(span->Blocks, FirstFrame == 0);
     coder->Start();
