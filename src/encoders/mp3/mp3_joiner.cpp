@@ -97,7 +97,7 @@ class TMP3Joiner final : public TSpanJoiner {
     if (!File) return;
     Layout.Flush();
     std::unique_ptr<TFileStream> file = std::move(File);
-    if (!Tag.empty() && Layout.Frames > 0) {
+    if (!Tag.empty()) {  // also for no frames: the silence's figures must go
       const int64_t padding = std::max<int64_t>(0, Layout.Frames * kFrame - Delay - TotalSamples);
       CompleteLameTag(Tag, Layout, Delay, int(padding));
       file->Seek(0);
