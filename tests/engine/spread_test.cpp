@@ -66,7 +66,7 @@ const TSpreadRow kRows[] = {
     {"wv24Mono96kFast", dfWavPack, 24, 1, 96000, &kWvFast, false, kWvUnpack},
     {"wvFloat4chVeryHigh", dfWavPack, 32, 4, 48000, &kWvVeryHigh, false, kWvUnpack},
     {"wv8Mono", dfWavPack, 8, 1, 44100, nullptr, false, kWvUnpack},
-    {"mp3Vbr", dfMP3, 16, 2, 44100, nullptr, false, {}, {}, false, 0.01},
+    {"mp3Vbr", dfMP3, 16, 2, 44100, nullptr, false, {}, {}, true, 0.01},
     {"mp3VbrMono48k", dfMP3, 16, 1, 48000, nullptr, false, {}, {}, false, 0.01},
     {"mp3Insane48k", dfMP3, 16, 2, 48000, &kMp3Insane, false, {}, {}, false, 0.01},
     {"mp3Cbr", dfMP3, 16, 2, 44100, &kMp3Cbr, false, {}, {}, false, 0.005},
@@ -177,8 +177,29 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
   verifiedJob.Verify = true;
   verifiedJob.Verified = &verified;
   ASSERT_TRUE(ConvertJob(verifiedJob).empty());
+  // Stopped half-way, its shorter file kept.
+  const auto stoppedAndKept = [&] {
+    const std::string kept = output("kept");
+    TFileListRec stopped = job(kept, 3);
+    stopped.KeepPartial = true;
+    ConvertJob(stopped, [](TCoderThread &worker, const TProgressRec &p) {
+      if (p.Percent >= 50) worker.Terminate();
+    });
+    return kept;
+  };
   if (r.SizeTolerance > 0) {
     ExpectLossyJoin(r, source, whole, spread);
+    if (!r.Stop) return;
+    // A valid file of half the source at least, of one length to both decoders.
+    const std::string kept = stoppedAndKept();
+    std::string errors;
+    EXPECT_EQ(RunTool({"ffmpeg", "-v", "error", "-i", kept, "-f", "null", "-"}, nullptr, &errors), 0);
+    EXPECT_EQ(errors, "");
+    const size_t decoded = FFmpegDecode(kept, raw).size(), sourceSize = FFmpegDecode(source, raw).size();
+    EXPECT_GE(decoded * 2, sourceSize);
+    EXPECT_LT(decoded, sourceSize);
+    EXPECT_EQ(RunTool({"lame", "--quiet", "--decode", "-t", kept, kept + ".raw"}), 0);
+    EXPECT_EQ(ReadFileBytes(kept + ".raw").size(), decoded);
     return;
   }
   EXPECT_EQ(verified, 1);
@@ -199,12 +220,7 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
   if (r.Format == dfWavPack) ExpectWavPackLength(spread, FrameCount(signal), folder);
   if (!r.Stop) return;
   // Stopped: a valid file of everything read before the stop (half, at least).
-  const std::string kept = output("kept");
-  TFileListRec stopped = job(kept, 3);
-  stopped.KeepPartial = true;
-  ConvertJob(stopped, [](TCoderThread &worker, const TProgressRec &p) {
-    if (p.Percent >= 50) worker.Terminate();
-  });
+  const std::string kept = stoppedAndKept();
   const std::vector<uint8_t> decoded = FFmpegDecode(kept, raw);
   EXPECT_GE(decoded.size() * 2, samples.size());
   EXPECT_LT(decoded.size(), samples.size());
@@ -229,7 +245,7 @@ TEST(SpreadMP3Layout, AFrameLeaningOnFramesLeftOutGetsALargerOne) {
   std::vector<uint8_t> bytes = ReadFileBytes(whole);
   bytes.resize(bytes.size() - 128);  // the ID3v1 tag
   const std::vector<TMP3Frame> frames = SplitMP3Frames(bytes.data(), bytes.size());
-  // The first frame beyond one second that leans on the reservoir most.
+  // Past the first second, the frame with the most main data.
   size_t first = 38;
   for (size_t i = first; i < frames.size() - 10; ++i)
     if (frames[i].MainData.size() > frames[first].MainData.size()) first = i;
