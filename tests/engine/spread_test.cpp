@@ -91,6 +91,14 @@ void ExpectWavPackLength(const std::string &file, int64_t frames, const std::str
   EXPECT_EQ(ReadLE(wav, at + 4, 4), wav.size() - at - 8);
 }
 
+// What FFmpeg says decoding File, its frames' CRCs checked too.
+std::string FFmpegComplaints(const std::string &File) {
+  std::string errors;
+  const int status = RunTool({"ffmpeg", "-v", "error", "-err_detect", "crccheck", "-i", File, "-f", "null", "-"},
+                             nullptr, &errors);
+  return status == 0 ? errors : errors + "exit status " + std::to_string(status);
+}
+
 // The lag (up to MaxLag frames) at which Test matches Reference best.
 int64_t BestLag(const std::vector<int32_t> &Reference, const std::vector<int32_t> &Test, int Channels, int MaxLag) {
   int64_t best = 0;
@@ -106,15 +114,13 @@ int64_t BestLag(const std::vector<int32_t> &Reference, const std::vector<int32_t
 }
 
 // A lossy spread output against one piece and the source: no decoder
-// complains; both decoders give the length one piece has (with a LAME tag,
+// complains (nor FFmpeg's check of the frames' CRCs); both decoders give the length one piece has (with a LAME tag,
 // the source's); the size is close; the sound is as near the source; and
 // the error's largest step from one sample to the next is no larger within
 // two frames of a join than anywhere else.
 void ExpectLossyJoin(const TSpreadRow &r, const std::string &source, const std::string &whole,
                      const std::string &spread) {
-  std::string errors;
-  EXPECT_EQ(RunTool({"ffmpeg", "-v", "error", "-i", spread, "-f", "null", "-"}, nullptr, &errors), 0);
-  EXPECT_EQ(errors, "");
+  EXPECT_EQ(FFmpegComplaints(spread), "");
   const auto lameLength = [](const std::string &file) {
     EXPECT_EQ(RunTool({"lame", "--quiet", "--decode", "-t", file, file + ".raw"}), 0);
     return ReadFileBytes(file + ".raw").size();
@@ -137,7 +143,9 @@ void ExpectLossyJoin(const TSpreadRow &r, const std::string &source, const std::
   std::vector<int32_t> steps(size_t(frames), 0);
   for (int64_t i = 1; i < frames && (i + lag) * r.Channels < int64_t(joined.size()); ++i)
     for (int c = 0; c < r.Channels; ++c) {
-      const auto at = [&](int64_t f) { return joined[size_t((f + lag) * r.Channels + c)] - original[size_t(f * r.Channels + c)]; };
+      const auto at = [&](int64_t f) {
+        return joined[size_t((f + lag) * r.Channels + c)] - original[size_t(f * r.Channels + c)];
+      };
       steps[size_t(i)] = std::max(steps[size_t(i)], std::abs(at(i) - at(i - 1)));
     }
   int32_t elsewhere = 0;  // more than two frames from a join
@@ -192,9 +200,7 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
     if (!r.Stop) return;
     // A valid file of half the source at least, of one length to both decoders.
     const std::string kept = stoppedAndKept();
-    std::string errors;
-    EXPECT_EQ(RunTool({"ffmpeg", "-v", "error", "-i", kept, "-f", "null", "-"}, nullptr, &errors), 0);
-    EXPECT_EQ(errors, "");
+    EXPECT_EQ(FFmpegComplaints(kept), "");
     const size_t decoded = FFmpegDecode(kept, raw).size(), sourceSize = FFmpegDecode(source, raw).size();
     EXPECT_GE(decoded * 2, sourceSize);
     EXPECT_LT(decoded, sourceSize);
@@ -241,7 +247,8 @@ INSTANTIATE_TEST_SUITE_P(JoinableFormats, Spread, ::testing::ValuesIn(kRows),
 TEST(SpreadMP3Layout, AFrameLeaningOnFramesLeftOutGetsALargerOne) {
   const std::string folder = TestFolder(), whole = folder + "/whole.mp3", part = folder + "/part.mp3";
   const TMP3Options cbr{.Bitrate = 128, .BitrateType = btCBR};
-  ASSERT_TRUE(ConvertFile(WriteSignal(folder + "/source.wav", {.Seconds = 4, .Music = true}), whole, dfMP3, &cbr).empty());
+  const std::string source = WriteSignal(folder + "/source.wav", {.Seconds = 4, .Music = true});
+  ASSERT_TRUE(ConvertFile(source, whole, dfMP3, &cbr).empty());
   std::vector<uint8_t> bytes = ReadFileBytes(whole);
   bytes.resize(bytes.size() - 128);  // the ID3v1 tag
   const std::vector<TMP3Frame> frames = SplitMP3Frames(bytes.data(), bytes.size());
@@ -256,9 +263,7 @@ TEST(SpreadMP3Layout, AFrameLeaningOnFramesLeftOutGetsALargerOne) {
   EXPECT_GT(layout.Raised, 0);
   EXPECT_EQ(layout.Frames, int64_t(frames.size() - first));
   WriteFileBytes(part, laid);
-  std::string errors;
-  EXPECT_EQ(RunTool({"ffmpeg", "-v", "error", "-i", part, "-f", "null", "-"}, nullptr, &errors), 0);
-  EXPECT_EQ(errors, "");
+  EXPECT_EQ(FFmpegComplaints(part), "");
   // Past the first two frames (the decoder's overlap), the same samples.
   const std::vector<uint8_t> before = FFmpegDecode(whole, "s16le"), after = FFmpegDecode(part, "s16le");
   const size_t tail = (frames.size() - first - 2) * 1152 * 4;

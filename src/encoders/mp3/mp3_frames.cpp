@@ -80,10 +80,11 @@ std::vector<TMP3Frame> SplitMP3Frames(const uint8_t *Data, size_t Size) {
     frame.SideInfo.assign(Data + side, Data + side + SideInfoLength(frame.Header));
     const int channels = Channels(frame.Header);
     const size_t back = Bits(frame.SideInfo, 0, 9);
+    // part2_3_length opens each granule's 59 bits of each channel, which
+    // follow main_data_begin, the private bits and scfsi.
+    const size_t granules = 9 + (channels == 1 ? 5 : 3) + 4 * size_t(channels);
     size_t bits = 0;
-    for (int granule = 0; granule < 2; ++granule)
-      for (int ch = 0; ch < channels; ++ch)
-        bits += Bits(frame.SideInfo, 9 + (channels == 1 ? 5 : 3) + 4 * size_t(channels) + 59 * size_t(granule * channels + ch), 12);
+    for (int i = 0; i < 2 * channels; ++i) bits += Bits(frame.SideInfo, granules + 59 * size_t(i), 12);
     const size_t slot = areas.size();
     areas.insert(areas.end(), Data + side + frame.SideInfo.size(), Data + at + length);
     const size_t bytes = (bits + 7) / 8;

@@ -65,7 +65,8 @@ class TMP3Joiner final : public TSpanJoiner {
     ConfigureLame(coder, Options, Stream);
     coder.WriteVBRHeader = false;  // one tag, for the whole file
     const int result = StartLameStream(coder, Options);
-    if (result != 0) throw std::runtime_error("The MP3 encoder refuses these settings (code " + std::to_string(result) + ")");
+    if (result != 0)
+      throw std::runtime_error("The MP3 encoder refuses these settings (code " + std::to_string(result) + ")");
     // The lead in whole frames: the span's frames then lie on the file's grid.
     const size_t lead = Around.BeforeBytes / size_t(FrameBytes) / kFrame * kFrame;
     std::vector<uint8_t> encoded;
