@@ -29,10 +29,12 @@ TMP4Encoder::~TMP4Encoder() {
   avio_context_free(&Io);
 }
 
-void TMP4Encoder::Check(int Result, const char *What) {
+void TMP4Encoder::Check(int Result, const char *What, const std::exception_ptr &WriteFailure) {
   if (WriteFailure) std::rethrow_exception(WriteFailure);  // the stream says best why
   if (Result < 0) throw std::runtime_error(std::string("MP4 output : ") + What + " : " + ErrorText(Result));
 }
+
+void TMP4Encoder::Check(int Result, const char *What) { Check(Result, What, WriteFailure); }
 
 int TMP4Encoder::WritePacket(void *Opaque, uint8_t *Data, int Size) {
   auto *self = static_cast<TMP4Encoder *>(Opaque);
@@ -65,30 +67,39 @@ int64_t TMP4Encoder::Seek(void *Opaque, int64_t Offset, int Whence) {
   }
 }
 
-void TMP4Encoder::Open(const char *CodecName, AVSampleFormat Format, int Rate, int Channels, TFileStream *Stream,
-                       const std::function<void(AVCodecContext &)> &Configure) {
-  Output = Stream;
+AVCodecContext *TMP4Encoder::OpenEncoder(const char *CodecName, AVSampleFormat Format, int Rate, int Channels,
+                                         const std::function<void(AVCodecContext &)> &Configure) {
   const AVCodec *codec = avcodec_find_encoder_by_name(CodecName);
   if (!codec) throw std::runtime_error(std::string("MP4 output : no encoder ") + CodecName);
-  Context = avcodec_alloc_context3(codec);
-  Frame = av_frame_alloc();
-  Packet = av_packet_alloc();
-  if (!Context || !Frame || !Packet) throw std::bad_alloc();
-  Context->sample_fmt = Format;
-  Context->sample_rate = Rate;
-  Context->time_base = {1, Rate};
+  AVCodecContext *context = avcodec_alloc_context3(codec);
+  if (!context) throw std::bad_alloc();
+  context->sample_fmt = Format;
+  context->sample_rate = Rate;
+  context->time_base = {1, Rate};
   // The encoder's own layout of that many channels where it names its
   // layouts (ALAC's order is not WAV's; it reorders itself), else the usual one.
-  av_channel_layout_default(&Context->ch_layout, Channels);
+  av_channel_layout_default(&context->ch_layout, Channels);
   if (codec->ch_layouts)
     for (const AVChannelLayout *l = codec->ch_layouts; l->nb_channels; ++l)
       if (l->nb_channels == Channels) {
-        av_channel_layout_copy(&Context->ch_layout, l);
+        av_channel_layout_copy(&context->ch_layout, l);
         break;
       }
-  Context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // MP4 keeps the setup in its sample description
-  if (Configure) Configure(*Context);
-  Check(avcodec_open2(Context, codec, nullptr), "avcodec_open2");
+  context->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;  // MP4 keeps the setup in its sample description
+  if (Configure) Configure(*context);
+  const int opened = avcodec_open2(context, codec, nullptr);
+  if (opened < 0) avcodec_free_context(&context);
+  Check(opened, "avcodec_open2", nullptr);
+  return context;
+}
+
+void TMP4Encoder::Open(const char *CodecName, AVSampleFormat Format, int Rate, int Channels, TFileStream *Stream,
+                       const std::function<void(AVCodecContext &)> &Configure) {
+  Output = Stream;
+  Context = OpenEncoder(CodecName, Format, Rate, Channels, Configure);
+  Frame = av_frame_alloc();
+  Packet = av_packet_alloc();
+  if (!Frame || !Packet) throw std::bad_alloc();
 
   Check(avformat_alloc_output_context2(&Muxer, nullptr, "ipod", nullptr), "avformat_alloc_output_context2");
   auto *buffer = static_cast<uint8_t *>(av_malloc(kIoBufferSize));
@@ -131,17 +142,30 @@ void TMP4Encoder::Receive() {
     const int result = avcodec_receive_packet(Context, Packet);
     if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) return;
     Check(result, "avcodec_receive_packet");
-    Packet->stream_index = Track->index;
-    av_packet_rescale_ts(Packet, Context->time_base, Track->time_base);
-    Check(av_interleaved_write_frame(Muxer, Packet), "av_write_frame");
+    Write(*Packet);
   }
+}
+
+void TMP4Encoder::Write(AVPacket &Encoded) {
+  Encoded.stream_index = Track->index;
+  av_packet_rescale_ts(&Encoded, Context->time_base, Track->time_base);
+  Check(av_interleaved_write_frame(Muxer, &Encoded), "av_write_frame");
+}
+
+void TMP4Encoder::WriteEncoded(AVPacket &Encoded) {
+  if (Started) Write(Encoded);
 }
 
 void TMP4Encoder::Finish() {
   if (!Started) return;
-  Started = false;
   Check(avcodec_send_frame(Context, nullptr), "avcodec_send_frame");
   Receive();
+  Close();
+}
+
+void TMP4Encoder::Close() {
+  if (!Started) return;
+  Started = false;
   Check(av_write_trailer(Muxer), "av_write_trailer");
   avio_flush(Io);
   Check(Io->error, "avio_flush");

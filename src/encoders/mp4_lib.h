@@ -37,8 +37,21 @@ class TMP4Encoder {
   // The encoder's last packets, then the index that completes the file. Raises on failure.
   void Finish();
 
+  // The encoder as Open opens it, alone: for pieces encoded apart and handed
+  // to WriteEncoded. Raises, saying why, when it refuses.
+  static AVCodecContext *OpenEncoder(const char *CodecName, AVSampleFormat Format, int Rate, int Channels,
+                                     const std::function<void(AVCodecContext &)> &Configure = {});
+  // Writes a packet of such an encoder, its times counted in samples; in
+  // order. Raises on failure.
+  void WriteEncoded(AVPacket &Encoded);
+  // The index that completes the file with the packets written, none of the
+  // own encoder's. Raises on failure.
+  void Close();
+
  private:
   void Receive();
+  void Write(AVPacket &Encoded);
+  static void Check(int Result, const char *What, const std::exception_ptr &WriteFailure);
   void Check(int Result, const char *What);
   static int WritePacket(void *Opaque, uint8_t *Data, int Size);
   static int64_t Seek(void *Opaque, int64_t Offset, int Whence);

@@ -82,5 +82,7 @@ void TACC_Coder::Drain() {
 
 void TACC_Coder::Write(int Bytes) {
   if (Bytes < 0) throw std::runtime_error("ACC_Coder.faacEncEncode failed");
-  if (Bytes > 0) Output->Write(OutBuffer.data(), size_t(Bytes));
+  if (Bytes == 0) return;
+  if (Sink) Sink(OutBuffer.data(), size_t(Bytes));
+  else Output->Write(OutBuffer.data(), size_t(Bytes));
 }

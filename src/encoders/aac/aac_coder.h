@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "base/misc.h"
@@ -17,7 +18,8 @@ class TACC_Coder {
   TACC_Coder(const TACC_Coder &) = delete;
   TACC_Coder &operator=(const TACC_Coder &) = delete;
 
-  // Opens and configures the library for the stream; raises when it refuses.
+  // Opens and configures the library for the stream (or for Sink, when it is
+  // set); raises when it refuses.
   void Start(TFileStream *Stream);
   // Size bytes of 8-, 16- or 32-bit (24-bit range) samples.
   void Encode(const uint8_t *Buffer, int Size);
@@ -29,6 +31,8 @@ class TACC_Coder {
   int32_t Quality = 0;    // 0: 100
   TAudioInfo AudioInfo;
   int InputBlockSize = 0;  // bytes per call
+  // Takes each ADTS frame in place of the stream, when set.
+  std::function<void(const uint8_t *Frame, size_t Bytes)> Sink;
 
  private:
   void Write(int Bytes);

@@ -9,9 +9,18 @@ extern "C" {
 #include <libavutil/opt.h>
 }
 
-namespace {
+float AACSampleAt(const uint8_t *Sample, int Bytes) {
+  if (Bytes == 1) return float(int(Sample[0]) - 128) / 128.0f;
+  if (Bytes == 2) {
+    int16_t s;
+    std::memcpy(&s, Sample, 2);
+    return float(s) / 32768.0f;
+  }
+  int32_t s;
+  std::memcpy(&s, Sample, 4);
+  return float(s) / 8388608.0f;
+}
 
-// The encoder set up as the AAC library's stand-in sets it for ADTS.
 void ConfigureAAC(AVCodecContext &c, const TAACOptions &o, int Rate, int Channels) {
   c.profile = FF_PROFILE_AAC_LOW;
   if (o.Bitrate > 0) {
@@ -23,8 +32,6 @@ void ConfigureAAC(AVCodecContext &c, const TAACOptions &o, int Rate, int Channel
   c.cutoff = std::min(o.Bandwidth > 0 ? o.Bandwidth : 16000, Rate / 2);
   av_opt_set_int(c.priv_data, "aac_tns", 0, 0);
 }
-
-}  // namespace
 
 TACCCoder::TACCCoder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
                      const TAACOptions &Options)
@@ -56,24 +63,12 @@ void TACCCoder::DoOutput(const void *Buffer, int Size, bool) {
     Coder->Encode(static_cast<const uint8_t *>(Buffer), Size);
     return;
   }
-  // Floats of full scale 1, as the library's stand-in makes them.
   const int bytes = Stream().BytesPerSample, channels = Stream().Channels;
   const auto *in = static_cast<const uint8_t *>(Buffer);
   const int frames = Size / (bytes * channels);
   for (int f = 0; f < frames; ++f) {
     for (int c = 0; c < channels; ++c, in += bytes) {
-      float v;
-      if (bytes == 1) {
-        v = float(int(in[0]) - 128) / 128.0f;
-      } else if (bytes == 2) {
-        int16_t s;
-        std::memcpy(&s, in, 2);
-        v = float(s) / 32768.0f;
-      } else {
-        int32_t s;
-        std::memcpy(&s, in, 4);
-        v = float(s) / 8388608.0f;
-      }
+      const float v = AACSampleAt(in, bytes);
       std::memcpy(Muxed->Plane(c) + sizeof(float) * size_t(Filled), &v, sizeof v);
     }
     if (++Filled == Muxed->FrameSize()) {

@@ -5,6 +5,7 @@
 // frames' timing). Receives 16-bit samples or 32-bit integers with a 24-bit range.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 
@@ -12,6 +13,13 @@
 #include "encoders/aac/aac_format.h"
 #include "encoders/custom_coder.h"
 #include "encoders/mp4_lib.h"
+
+// A sample of Bytes (8-bit, 16-bit, or 32-bit with a 24-bit range) as a float
+// of full scale 1, as the library's stand-in makes it.
+float AACSampleAt(const uint8_t *Sample, int Bytes);
+// FFmpeg's AAC encoder of .m4a outputs set up as the AAC library's stand-in
+// sets it for ADTS.
+void ConfigureAAC(AVCodecContext &Context, const TAACOptions &Options, int Rate, int Channels);
 
 class TACCCoder : public TCustomCoder {
  public:

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "encoders/aac/aac_encoder.h"
+#include "encoders/aac/aac_joiner.h"
 
 namespace {
 
@@ -80,5 +81,6 @@ constinit const TFormatRow AACFormat = {
     .KeyHelp = kKeyHelp,
     .Takes = &Takes,
     .DelayAndPadding = 1024 * 3,  // priming and the last frame's padding
+    .CreateJoiner = &CreateAACJoiner,
     .ExtensionOf = &ExtensionOf,
 };

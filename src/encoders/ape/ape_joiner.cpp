@@ -39,7 +39,8 @@ class TAPEJoiner final : public TSpanJoiner {
     }
   }
 
-  std::unique_ptr<TEncodedSpan> Encode(int64_t, const uint8_t *Samples, size_t Bytes, const TSpanAround &) const override {
+  std::unique_ptr<TEncodedSpan> Encode(int64_t, const uint8_t *Samples, size_t Bytes,
+                                       const TSpanAround &) const override {
     auto span = std::make_unique<TAPESpan>();
     ape::TFrameEncoder encoder(Level, Stream.Channels, Stream.BitsPerSample);
     const size_t blockBytes = size_t(Stream.Channels * Stream.BitsPerSample / 8);

@@ -47,18 +47,23 @@ void TOpusCoder::Start() {
   c.Start();
 }
 
-void TOpusCoder::DoOutput(const void *Buffer, int Size, bool) {
-  const auto *bytes = static_cast<const uint8_t *>(Buffer);
-  const int bits = Stream().BitsPerSample, channels = std::clamp(Stream().Channels, 1, 8);
-  const size_t sampleBytes = size_t(bits / 8), frames = size_t(Size) / sampleBytes / size_t(channels);
-  const int *order = kVorbisFromWav[channels];
-  Floats.resize(frames * size_t(channels));
+void OpusFloats(const uint8_t *Samples, size_t Bytes, int Bits, int Channels, std::vector<float> &Floats) {
+  Channels = std::clamp(Channels, 1, 8);
+  const size_t sampleBytes = size_t(Bits / 8), frames = Bytes / sampleBytes / size_t(Channels);
+  const int *order = kVorbisFromWav[Channels];
+  const size_t at = Floats.size();
+  Floats.resize(at + frames * size_t(Channels));
+  float *out = Floats.data() + at;
   for (size_t f = 0; f < frames; ++f) {
-    const uint8_t *frame = bytes + f * size_t(channels) * sampleBytes;
-    for (int c = 0; c < channels; ++c)
-      Floats[f * size_t(channels) + size_t(c)] = SampleAt(frame + size_t(order[c]) * sampleBytes, bits);
+    const uint8_t *frame = Samples + f * size_t(Channels) * sampleBytes;
+    for (int c = 0; c < Channels; ++c) *out++ = SampleAt(frame + size_t(order[c]) * sampleBytes, Bits);
   }
-  Coder->Encode(Floats.data(), int(frames));
+}
+
+void TOpusCoder::DoOutput(const void *Buffer, int Size, bool) {
+  Floats.clear();
+  OpusFloats(static_cast<const uint8_t *>(Buffer), size_t(Size), Stream().BitsPerSample, Stream().Channels, Floats);
+  Coder->Encode(Floats.data(), int(Floats.size() / size_t(std::clamp(Stream().Channels, 1, 8))));
 }
 
 // A stopped conversion ends its stream too: what was encoded stays playable.

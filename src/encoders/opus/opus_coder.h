@@ -3,6 +3,7 @@
 // libopusenc. Receives 16-bit or float samples at 48 kHz.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -11,6 +12,10 @@
 #include "encoders/opus/opus_format.h"
 #include "encoders/opus/opus_lib.h"
 #include "tags/cover_art.h"
+
+// Appends 16-bit or float WAV-ordered samples to Floats as the library takes
+// them: floats in the Vorbis channel order.
+void OpusFloats(const uint8_t *Samples, size_t Bytes, int Bits, int Channels, std::vector<float> &Floats);
 
 class TOpusCoder : public TCustomCoder {
  public:

@@ -6,6 +6,7 @@
 #include <iterator>
 
 #include "encoders/opus/opus_coder.h"
+#include "encoders/opus/opus_joiner.h"
 #include "encoders/opus/opus_lib.h"
 
 namespace {
@@ -128,4 +129,5 @@ constinit const TFormatRow OpusFormat = {
     .KeyHelp = kKeyHelp,
     .Takes = &Takes,
     .DelayAndPadding = 0,  // pre-skip and the last granule trim both ends exactly
+    .CreateJoiner = &CreateOpusJoiner,
 };
