@@ -134,6 +134,23 @@ int TLameCoder::EncodeChunk(const int16_t *samples, uint32_t count, uint32_t &ou
   return 0;
 }
 
+int TLameCoder::EncodeChunk(const float *samples, uint32_t count, uint32_t &outputBytes) {
+  outputBytes = 0;
+  if (!Stream) return 4;
+  const int frames = int(count) / InputChannels;
+  const size_t needed = size_t(1.25 * count) + 7200;
+  if (OutputBuffer.size() < needed) OutputBuffer.resize(needed);
+  // The interleaved call reads two channels: mono goes as one plane.
+  const int n = InputChannels == 1
+                    ? lame_encode_buffer_ieee_float(Stream, samples, samples, frames, OutputBuffer.data(),
+                                                    int(OutputBuffer.size()))
+                    : lame_encode_buffer_interleaved_ieee_float(Stream, samples, frames, OutputBuffer.data(),
+                                                                int(OutputBuffer.size()));
+  if (n < 0) return n;
+  outputBytes = uint32_t(n);
+  return 0;
+}
+
 int TLameCoder::DeinitStream(uint32_t &outputBytes) {
   outputBytes = 0;
   if (!Stream) return 4;

@@ -65,6 +65,8 @@ class TLameCoder {
   int InitStream();
   // Encodes `count` 16-bit values (all channels together) into OutputBuffer.
   int EncodeChunk(const int16_t *samples, uint32_t count, uint32_t &outputBytes);
+  // The same for floats of full scale 1.
+  int EncodeChunk(const float *samples, uint32_t count, uint32_t &outputBytes);
   // Flushes the last frames into OutputBuffer and keeps the LAME tag frame.
   int DeinitStream(uint32_t &outputBytes);
   void CloseStream();

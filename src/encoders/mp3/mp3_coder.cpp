@@ -89,12 +89,15 @@ int TMP3Coder::GetBufferSize() {
 
 void TMP3Coder::DoOutput(const void *Buffer, int Size, bool) {
   if (Size <= 0) return;
-  WriteEncoded(*OutStream, EncodeMP3Samples(*Coder, Buffer, Size));
+  WriteEncoded(*OutStream, EncodeMP3Samples(*Coder, Buffer, Size, Stream().BitsPerSample));
 }
 
-uint32_t EncodeMP3Samples(TLameCoder &Coder, const void *Buffer, int Size) {
+uint32_t EncodeMP3Samples(TLameCoder &Coder, const void *Buffer, int Size, int BitsPerSample) {
   uint32_t bytes = 0;
-  const int result = Coder.EncodeChunk(static_cast<const int16_t *>(Buffer), uint32_t(Size / 2), bytes);
+  // 24-bit and float sources come as floats, the others as 16-bit integers.
+  const int result = BitsPerSample == 32
+                         ? Coder.EncodeChunk(static_cast<const float *>(Buffer), uint32_t(Size / 4), bytes)
+                         : Coder.EncodeChunk(static_cast<const int16_t *>(Buffer), uint32_t(Size / 2), bytes);
   if (result != 0) throw std::runtime_error("TLameCoder.beEncodeChunk failed " + std::to_string(result));
   return bytes;
 }

@@ -16,9 +16,10 @@ void ConfigureLame(TLameCoder &Coder, const TMP3Options &Options, const TAudioIn
 // Starts the library stream, lowering the bitrates while it refuses them
 // when the options ask for that: 0, or the library's last refusal.
 int StartLameStream(TLameCoder &Coder, const TMP3Options &Options);
-// Encodes Size bytes of the worker's samples; returns the bytes of output in
-// Coder.OutputBuffer. Raises on failure.
-uint32_t EncodeMP3Samples(TLameCoder &Coder, const void *Buffer, int Size);
+// Encodes Size bytes of the worker's samples (floats when BitsPerSample is
+// 32, else 16-bit); returns the bytes of output in Coder.OutputBuffer.
+// Raises on failure.
+uint32_t EncodeMP3Samples(TLameCoder &Coder, const void *Buffer, int Size, int BitsPerSample);
 
 class TMP3Coder : public TCustomCoder {
  public:

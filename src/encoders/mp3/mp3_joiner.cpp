@@ -113,7 +113,7 @@ class TMP3Joiner final : public TSpanJoiner {
   void Feed(TLameCoder &Coder, const uint8_t *Samples, size_t Bytes, std::vector<uint8_t> *Out) const {
     for (size_t at = 0; at < Bytes;) {
       const size_t take = std::min(Bytes - at, size_t(BufferSize()));
-      const uint32_t bytes = EncodeMP3Samples(Coder, Samples + at, int(take));
+      const uint32_t bytes = EncodeMP3Samples(Coder, Samples + at, int(take), Stream.BitsPerSample);
       if (Out) Out->insert(Out->end(), Coder.OutputBuffer.begin(), Coder.OutputBuffer.begin() + bytes);
       at += take;
     }
