@@ -1,8 +1,8 @@
 #!/bin/sh
 # SPDX-License-Identifier: GPL-3.0-or-later
 # One long file over two cores: a 20-minute 16-bit stereo 44.1 kHz piece to
-# FLAC, WavPack and Monkey's Audio, and to AAC (ADTS and .m4a) and Opus, with
-# /p 1 and with /p 2 (the second worker encodes spans of the same file). Each
+# FLAC, WavPack and Monkey's Audio, and to AAC (ADTS and .m4a), Opus and
+# MP3, with /p 1 and with /p 2 (the second worker encodes spans of the same file). Each
 # time is the lowest of three runs; the lossless outputs of both must decode
 # to the source's samples, the lossy ones to as many samples as each other,
 # their sizes within 0.5 %.
@@ -82,4 +82,5 @@ lossy() {
 lossy aac aac
 lossy aac m4a /Container m4a
 lossy opus opus
+lossy mp3 mp3
 exit $status

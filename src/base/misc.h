@@ -166,8 +166,8 @@ struct TTagRec {
   bool Carried = true;               // false: tags are turned off, the output gets none
   TReplayGainRec ReplayGain{};       // measured while converting, with /replaygain
   // Read for naming outputs by a pattern; not written into outputs.
-  std::string AlbumArtist;
-  std::string Disc;
+  std::string AlbumArtist{};
+  std::string Disc{};
 };
 
 struct TPreprocessOptions {

@@ -685,4 +685,25 @@ TEST_F(BatchMode, MirrorFollowsTheLibraryAndRemovesOnlyItsOwn) {
   EXPECT_TRUE(fs::exists(elsewhere + "/07.flac")) << err;
 }
 
+// A long MP3 output too: spread by the idle worker, it differs from one
+// worker's but has its length; "/nospread" gives one worker's file.
+TEST_F(BatchMode, OneLongMp3IsSpreadUnlessTurnedOff) {
+  const TTestSignal music{.Seconds = 15};
+  WriteMusic(In + "/long.wav", music);
+  WriteText(Conf, "[General]\nLanguage=EN\n");
+  std::vector<uint8_t> outputs[3];
+  const std::vector<std::string> runs[3] = {{"/p", "1"}, {"/p", "2", "/nospread"}, {"/p", "2"}};
+  for (int i = 0; i < 3; ++i) {
+    const std::string out = Folder + "/out" + std::to_string(i);
+    std::vector<std::string> args = {"/input", In + "/long.wav", "/output", out, "/dest", "mp3", "/q"};
+    args.insert(args.end(), runs[i].begin(), runs[i].end());
+    std::string err;
+    ASSERT_EQ(Tonmill(args, &err), 0) << err;
+    outputs[i] = ReadFileBytes(out + "/long.mp3");
+    EXPECT_EQ(FFmpegDecode(out + "/long.mp3", "s16le").size(), size_t(FrameCount(music)) * 4);
+  }
+  EXPECT_TRUE(outputs[1] == outputs[0]);
+  EXPECT_FALSE(outputs[2] == outputs[0]);
+}
+
 }  // namespace

@@ -18,6 +18,8 @@
 #include "encoders/flac/flac_format.h"
 #include "encoders/flac/flac_joiner.h"
 #include "encoders/format.h"
+#include "encoders/mp3/mp3_format.h"
+#include "encoders/mp3/mp3_frames.h"
 #include "encoders/opus/opus_format.h"
 #include "encoders/span_join.h"
 #include "encoders/wavpack/wavpack_format.h"
@@ -62,6 +64,10 @@ const TWavPackOptions kWvFast{.Compression = 0}, kWvVeryHigh{.Compression = 2};
 const TOpusOptions kOpusCbr10ms{.Mode = TOpusMode::CBR, .FrameSize = 100};
 const std::vector<std::string> kOpusDec = {"opusdec", "--quiet", "{}"};
 const TAACOptions kAacM4a{.Container = TAACContainer::MP4};
+// INSANE is CBR at 320 kbit/s with a LAME tag; plain CBR has none, so FFmpeg
+// and LAME decode its delay and padding too.
+const TMP3Options kMp3Cbr{.Bitrate = 128, .BitrateType = btCBR}, kMp3Insane{.BitrateType = btPRESET, .Preset = 10};
+const std::vector<std::string> kLameDec = {"lame", "--quiet", "--decode", "{}"};
 
 const TSpreadRow kRows[] = {
     {"ape16", dfAPE, 16, 2, 44100, nullptr, true, {}, {}, true},
@@ -82,6 +88,11 @@ const TSpreadRow kRows[] = {
     {"aacAdts", dfAAC, 16, 2, 44100, nullptr, false, {}, {}, true, 1024, 1024},
     {"aacM4a24Bit6ch", dfAAC, 24, 6, 48000, &kAacM4a, false, {}, {}, false, 1024, 0},
     {"aacM4aMono", dfAAC, 16, 1, 44100, &kAacM4a, false, {}, {}, true, 1024, 0},
+    {"mp3Vbr", dfMP3, 16, 2, 44100, nullptr, false, {}, {}, true, 1152, 0, true, kLameDec},
+    {"mp3VbrMono48k", dfMP3, 16, 1, 48000, nullptr, false, {}, {}, false, 1152, 0, true, kLameDec},
+    {"mp3Insane48k", dfMP3, 16, 2, 48000, &kMp3Insane, false, {}, {}, false, 1152, 0, true, kLameDec},
+    {"mp3Cbr", dfMP3, 16, 2, 44100, &kMp3Cbr, false, {}, {}, false, 1152, 1105},
+    {"mp3CbrMono48k", dfMP3, 16, 1, 48000, &kMp3Cbr, false, {}, {}, false, 1152, 1105},
 };
 
 int RunOn(std::vector<std::string> command, const std::string &file, std::string *out = nullptr) {
@@ -100,6 +111,14 @@ void ExpectWavPackLength(const std::string &file, int64_t frames, const std::str
   EXPECT_EQ(ReadLE(wav, 4, 4), wav.size() - 8);
   const size_t at = size_t(std::search(wav.begin(), wav.end(), std::begin("data"), std::end("data") - 1) - wav.begin());
   EXPECT_EQ(ReadLE(wav, at + 4, 4), wav.size() - at - 8);
+}
+
+// What FFmpeg says decoding File, its frames' CRCs checked too.
+std::string FFmpegComplaints(const std::string &File) {
+  std::string errors;
+  const int status = RunTool({"ffmpeg", "-v", "error", "-err_detect", "crccheck", "-i", File, "-f", "null", "-"},
+                             nullptr, &errors);
+  return status == 0 ? errors : errors + "exit status " + std::to_string(status);
 }
 
 // How a lossy output's decoded samples stray from the source: the signal to
@@ -166,8 +185,9 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
   if (r.CodecFrame == 0) {
     EXPECT_TRUE(FFmpegDecode(spread, raw) == samples);
   } else {
-    // Against one piece: much the same size, the same length, no more noise,
-    // and no click at a join.
+    // Against one piece: no decoder's complaint, much the same size, the
+    // same length, no more noise, and no click at a join.
+    EXPECT_EQ(FFmpegComplaints(spread), "");
     const double wholeSize = double(std::filesystem::file_size(whole)),
                  spreadSize = double(std::filesystem::file_size(spread));
     EXPECT_NEAR(spreadSize, wholeSize, wholeSize * 0.005);
@@ -233,6 +253,35 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
 
 INSTANTIATE_TEST_SUITE_P(JoinableFormats, Spread, ::testing::ValuesIn(kRows),
                          [](const auto &info) { return std::string(info.param.Name); });
+
+// Frames from the middle of a stream laid out from an empty reservoir: a
+// frame whose main data began in the frames left out gets a larger frame,
+// and the frames decode without complaint to what they decoded to before.
+TEST(SpreadMP3Layout, AFrameLeaningOnFramesLeftOutGetsALargerOne) {
+  const std::string folder = TestFolder(), whole = folder + "/whole.mp3", part = folder + "/part.mp3";
+  const std::string source = WriteSignal(folder + "/source.wav", {.Seconds = 4, .Music = true});
+  ASSERT_TRUE(ConvertFile(source, whole, dfMP3, &kMp3Cbr).empty());
+  std::vector<uint8_t> bytes = ReadFileBytes(whole);
+  bytes.resize(bytes.size() - 128);  // the ID3v1 tag
+  const std::vector<TMP3Frame> frames = SplitMP3Frames(bytes.data(), bytes.size());
+  // Past the first second, the frame with the most main data.
+  size_t first = 38;
+  for (size_t i = first; i < frames.size() - 10; ++i)
+    if (frames[i].MainData.size() > frames[first].MainData.size()) first = i;
+  std::vector<uint8_t> laid;
+  TMP3Layout layout([&](const uint8_t *data, size_t size) { laid.insert(laid.end(), data, data + size); });
+  for (size_t i = first; i < frames.size(); ++i) layout.Add(frames[i]);
+  layout.Flush();
+  EXPECT_GT(layout.Raised, 0);
+  EXPECT_EQ(layout.Frames, int64_t(frames.size() - first));
+  WriteFileBytes(part, laid);
+  EXPECT_EQ(FFmpegComplaints(part), "");
+  // Past the first two frames (the decoder's overlap), the same samples.
+  const std::vector<uint8_t> before = FFmpegDecode(whole, "s16le"), after = FFmpegDecode(part, "s16le");
+  const size_t tail = (frames.size() - first - 2) * 1152 * 4;
+  ASSERT_GE(after.size(), tail);
+  EXPECT_TRUE(std::equal(after.end() - ptrdiff_t(tail), after.end(), before.end() - ptrdiff_t(tail)));
+}
 
 // A spread FLAC output fails to start, and ends with no samples, as one piece
 // does; hybrid WavPack (with its correction file) is one piece.

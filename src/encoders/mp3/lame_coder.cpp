@@ -180,3 +180,9 @@ int TLameCoder::WriteVBRFrame(const std::string &FileName) const {
   if (!written) errno = writeError;
   return written && closed ? 0 : 3;
 }
+
+int TLameCoder::EncoderDelay() const { return Stream ? lame_get_encoder_delay(Stream) : 0; }
+
+int TLameCoder::FrameSamples() const { return Stream ? lame_get_framesize(Stream) : 0; }
+
+int TLameCoder::OutSampleRate() const { return Stream ? lame_get_out_samplerate(Stream) : 0; }

@@ -74,6 +74,13 @@ class TLameCoder {
   // Writes the LAME tag frame over the first frame of the finished file: 0 on
   // success, LameNoTagFrame, or another code with errno telling why.
   int WriteVBRFrame(const std::string &FileName) const;
+  // The LAME tag frame DeinitStream kept (empty: none).
+  const std::vector<uint8_t> &LameTagFrame() const { return TagFrame; }
+  // Of the started stream: the samples its first frame starts before the
+  // input, the samples of one frame, and the rate of the frames.
+  int EncoderDelay() const;
+  int FrameSamples() const;
+  int OutSampleRate() const;
 
   uint32_t SamplesPerChunk = 0;   // 16-bit values per chunk, all channels
   std::vector<uint8_t> OutputBuffer;

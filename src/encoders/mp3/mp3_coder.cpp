@@ -12,50 +12,29 @@ TMP3Coder::TMP3Coder(const std::string &FileName, const TTagRec &Tags, const TAu
                      const TMP3Options &Options)
     : TCustomCoder(FileName, Tags, AudioInfo), Coder(std::make_unique<TLameCoder>()), Options(Options) {}
 
-int TMP3Coder::Init(std::string &ErrorText) {
-  ErrorText.clear();
-  try {
-    const TAudioInfoRec &s = Stream();
-    TLameCoder &c = *Coder;
-    if (s.Channels == 1) c.Mode = TLameMode::MONO;
-    c.InputChannels = s.Channels;
-    // The options, as the library takes them.
-    c.Preset = Options.BitrateType == btPRESET ? int8_t(Options.Preset) : int8_t(-1);
-    if (Options.BitrateType == btPRESET) c.SetEnableVBR(true);
-    if (c.Mode != TLameMode::MONO) c.Mode = Options.StereoMode != 0 ? TLameMode::JSTEREO : TLameMode::STEREO;
-    if (Options.BitrateType == btVBR || Options.BitrateType == btPRESET) {
-      c.Bitrate = uint32_t(Options.MinBitrate);
-      c.MaxBitrate = uint32_t(Options.MaxBitrate);
-      c.SetEnableVBR(true);
-      c.VBRQuality = Options.Quality;
-      c.VBRMethod = Options.VBRMethod;
-    } else if (Options.BitrateType == btCBR) {
-      c.Bitrate = uint32_t(Options.Bitrate);
-      c.EnableVBR = false;
-      c.EnableABR = false;
-      c.WriteVBRHeader = false;
-    }
-    c.SampleRate = uint32_t(s.SampleRate);
-
-    int result;
-    if (s.Channels < 1 || s.Channels > 2) {
-      result = 1;
-      ErrorText = "MP3 holds one or two channels; the source has " + std::to_string(s.Channels);
-    } else {
-      result = StartStream();
-      if (result != 0)
-        ErrorText = "The MP3 encoder refuses these settings (code " + std::to_string(result) + ")";
-    }
-    CreateOutput();  // also after a refusal, as Finish expects
-    return result;
-  } catch (const std::exception &e) {
-    ErrorText = e.what();
-    return 1;
+void ConfigureLame(TLameCoder &c, const TMP3Options &Options, const TAudioInfoRec &s) {
+  if (s.Channels == 1) c.Mode = TLameMode::MONO;
+  c.InputChannels = s.Channels;
+  // The options, as the library takes them.
+  c.Preset = Options.BitrateType == btPRESET ? int8_t(Options.Preset) : int8_t(-1);
+  if (Options.BitrateType == btPRESET) c.SetEnableVBR(true);
+  if (c.Mode != TLameMode::MONO) c.Mode = Options.StereoMode != 0 ? TLameMode::JSTEREO : TLameMode::STEREO;
+  if (Options.BitrateType == btVBR || Options.BitrateType == btPRESET) {
+    c.Bitrate = uint32_t(Options.MinBitrate);
+    c.MaxBitrate = uint32_t(Options.MaxBitrate);
+    c.SetEnableVBR(true);
+    c.VBRQuality = Options.Quality;
+    c.VBRMethod = Options.VBRMethod;
+  } else if (Options.BitrateType == btCBR) {
+    c.Bitrate = uint32_t(Options.Bitrate);
+    c.EnableVBR = false;
+    c.EnableABR = false;
+    c.WriteVBRHeader = false;
   }
+  c.SampleRate = uint32_t(s.SampleRate);
 }
 
-int TMP3Coder::StartStream() {
-  TLameCoder &c = *Coder;
+int StartLameStream(TLameCoder &c, const TMP3Options &Options) {
   int result = c.InitStream();
   if (result != LameRejectedParameters || !Options.AutoFindBitrate) return result;
   // Lowers the (minimum) bitrate from `from` one kbit/s at a time until accepted.
@@ -81,6 +60,28 @@ int TMP3Coder::StartStream() {
   return result;
 }
 
+int TMP3Coder::Init(std::string &ErrorText) {
+  ErrorText.clear();
+  try {
+    const TAudioInfoRec &s = Stream();
+    ConfigureLame(*Coder, Options, s);
+    int result;
+    if (s.Channels < 1 || s.Channels > 2) {
+      result = 1;
+      ErrorText = "MP3 holds one or two channels; the source has " + std::to_string(s.Channels);
+    } else {
+      result = StartLameStream(*Coder, Options);
+      if (result != 0)
+        ErrorText = "The MP3 encoder refuses these settings (code " + std::to_string(result) + ")";
+    }
+    CreateOutput();  // also after a refusal, as Finish expects
+    return result;
+  } catch (const std::exception &e) {
+    ErrorText = e.what();
+    return 1;
+  }
+}
+
 int TMP3Coder::GetBufferSize() {
   const TAudioInfoRec &s = Stream();
   return s.Channels * s.BitsPerSample / 8 * int(Coder->SamplesPerChunk);
@@ -88,13 +89,17 @@ int TMP3Coder::GetBufferSize() {
 
 void TMP3Coder::DoOutput(const void *Buffer, int Size, bool) {
   if (Size <= 0) return;
+  WriteEncoded(*OutStream, EncodeMP3Samples(*Coder, Buffer, Size, Stream().BitsPerSample));
+}
+
+uint32_t EncodeMP3Samples(TLameCoder &Coder, const void *Buffer, int Size, int BitsPerSample) {
   uint32_t bytes = 0;
   // 24-bit and float sources come as floats, the others as 16-bit integers.
-  const int result = Stream().BitsPerSample == 32
-                         ? Coder->EncodeChunk(static_cast<const float *>(Buffer), uint32_t(Size / 4), bytes)
-                         : Coder->EncodeChunk(static_cast<const int16_t *>(Buffer), uint32_t(Size / 2), bytes);
+  const int result = BitsPerSample == 32
+                         ? Coder.EncodeChunk(static_cast<const float *>(Buffer), uint32_t(Size / 4), bytes)
+                         : Coder.EncodeChunk(static_cast<const int16_t *>(Buffer), uint32_t(Size / 2), bytes);
   if (result != 0) throw std::runtime_error("TLameCoder.beEncodeChunk failed " + std::to_string(result));
-  WriteEncoded(*OutStream, bytes);
+  return bytes;
 }
 
 void TMP3Coder::WriteEncoded(TFileStream &To, uint32_t Bytes) {

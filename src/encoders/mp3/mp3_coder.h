@@ -11,6 +11,16 @@
 #include "encoders/mp3/lame_coder.h"
 #include "encoders/mp3/mp3_format.h"
 
+// Hands the options to the library wrapper as every MP3 output gets them.
+void ConfigureLame(TLameCoder &Coder, const TMP3Options &Options, const TAudioInfoRec &Stream);
+// Starts the library stream, lowering the bitrates while it refuses them
+// when the options ask for that: 0, or the library's last refusal.
+int StartLameStream(TLameCoder &Coder, const TMP3Options &Options);
+// Encodes Size bytes of the worker's samples (floats when BitsPerSample is
+// 32, else 16-bit); returns the bytes of output in Coder.OutputBuffer.
+// Raises on failure.
+uint32_t EncodeMP3Samples(TLameCoder &Coder, const void *Buffer, int Size, int BitsPerSample);
+
 class TMP3Coder : public TCustomCoder {
  public:
   TMP3Coder(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
@@ -22,9 +32,6 @@ class TMP3Coder : public TCustomCoder {
   const char *ClassName() const override { return "TMP3Coder"; }
 
  private:
-  // Starts the library stream, lowering the bitrates while it refuses them
-  // when the options ask for that.
-  int StartStream();
   // Writes Bytes of the library's output; raises naming the file and the reason.
   void WriteEncoded(TFileStream &To, uint32_t Bytes);
   std::unique_ptr<TLameCoder> Coder;

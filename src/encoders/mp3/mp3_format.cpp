@@ -4,6 +4,7 @@
 #include <cctype>
 
 #include "encoders/mp3/mp3_coder.h"
+#include "encoders/mp3/mp3_joiner.h"
 
 namespace {
 
@@ -119,4 +120,5 @@ constinit const TFormatRow MP3Format = {
     .KeyHelp = kKeyHelp,
     .Takes = &Takes,
     .DelayAndPadding = 1152 * 2 + 1105,  // two frames, the encoder's and the decoder's delay
+    .CreateJoiner = &CreateMP3Joiner,
 };
