@@ -118,34 +118,29 @@ int TLameCoder::InitStream() {
 }
 
 int TLameCoder::EncodeChunk(const int16_t *samples, uint32_t count, uint32_t &outputBytes) {
-  outputBytes = 0;
-  if (!Stream) return 4;
-  const int frames = int(count) / InputChannels;
-  // A short input can still end a whole frame of output: make room for it.
-  const size_t needed = size_t(1.25 * count) + 7200;
-  if (OutputBuffer.size() < needed) OutputBuffer.resize(needed);
-  const int n = InputChannels == 1
-                    ? lame_encode_buffer(Stream, samples, samples, frames, OutputBuffer.data(),
-                                         int(OutputBuffer.size()))
-                    : lame_encode_buffer_interleaved(Stream, const_cast<int16_t *>(samples), frames,
-                                                     OutputBuffer.data(), int(OutputBuffer.size()));
-  if (n < 0) return n;
-  outputBytes = uint32_t(n);
-  return 0;
+  return Encoded(count, outputBytes, [&](int frames, unsigned char *out, int room) {
+    return InputChannels == 1 ? lame_encode_buffer(Stream, samples, samples, frames, out, room)
+                              : lame_encode_buffer_interleaved(Stream, const_cast<int16_t *>(samples), frames, out,
+                                                               room);
+  });
 }
 
 int TLameCoder::EncodeChunk(const float *samples, uint32_t count, uint32_t &outputBytes) {
+  // The interleaved call reads two channels: mono goes as one plane.
+  return Encoded(count, outputBytes, [&](int frames, unsigned char *out, int room) {
+    return InputChannels == 1 ? lame_encode_buffer_ieee_float(Stream, samples, samples, frames, out, room)
+                              : lame_encode_buffer_interleaved_ieee_float(Stream, samples, frames, out, room);
+  });
+}
+
+int TLameCoder::Encoded(uint32_t count, uint32_t &outputBytes,
+                        const std::function<int(int frames, unsigned char *out, int room)> &Encode) {
   outputBytes = 0;
   if (!Stream) return 4;
-  const int frames = int(count) / InputChannels;
+  // A short input can still end a whole frame of output: make room for it.
   const size_t needed = size_t(1.25 * count) + 7200;
   if (OutputBuffer.size() < needed) OutputBuffer.resize(needed);
-  // The interleaved call reads two channels: mono goes as one plane.
-  const int n = InputChannels == 1
-                    ? lame_encode_buffer_ieee_float(Stream, samples, samples, frames, OutputBuffer.data(),
-                                                    int(OutputBuffer.size()))
-                    : lame_encode_buffer_interleaved_ieee_float(Stream, samples, frames, OutputBuffer.data(),
-                                                                int(OutputBuffer.size()));
+  const int n = Encode(int(count) / InputChannels, OutputBuffer.data(), int(OutputBuffer.size()));
   if (n < 0) return n;
   outputBytes = uint32_t(n);
   return 0;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -88,6 +89,11 @@ class TLameCoder {
   static TLameVersion Version();
 
  private:
+  // Makes room in OutputBuffer for `count` values' output and has Encode
+  // write it there; LAME's error, or 0 with outputBytes set.
+  int Encoded(uint32_t count, uint32_t &outputBytes,
+              const std::function<int(int frames, unsigned char *out, int room)> &Encode);
+
   lame_global_struct *Stream = nullptr;
   std::vector<uint8_t> TagFrame;
 };
