@@ -562,7 +562,7 @@ void TCoder_engine::CopyBesideFiles() {
       warnings);
   BesideCopied = Beside->Copied;
   BesidePresent = Beside->Present;
-  std::lock_guard<std::mutex> lock(WarningLock);
+  std::scoped_lock lock(WarningLock);
   for (TThreadWarningRec &w : warnings) {
     w.JobNumber = std::numeric_limits<int32_t>::max();  // after those of the jobs
     Warnings.push_back(std::move(w));
