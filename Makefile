@@ -48,7 +48,7 @@ demo: deps all
 
 # The tests of 10 seconds and more (a fifth of the suite's time): `make ci`
 # runs them after `make check`.
-SLOW_TESTS = ^(OptionPairs\.EveryFile|FurtherTypes\.Awkward|OutputTags\.SourceTypesIntoFormats|FakeFFmpeg\.|FFmpegDecoder\.Misbehaving)
+SLOW_TESTS = ^(OptionPairs\.EveryFile|FurtherTypes\.Awkward|OutputTags\.SourceTypesIntoFormats|FFmpegDecoder\.Misbehaving|BatchMode\.MirrorFollows)
 
 test: all
 	ctest --test-dir build -j $(JOBS) --output-on-failure -E '$(SLOW_TESTS)'
