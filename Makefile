@@ -29,10 +29,10 @@ TSAN_ENV = TSAN_OPTIONS="halt_on_error=1 suppressions=$(CURDIR)/tests/tsan.supp"
 FUZZ_SECONDS ?= 60
 # What `make ci` gives each fuzzer: enough to catch a shallow fault in the
 # seeds' neighbourhood while the whole battery stays within its half hour
-# (twelve fuzzers, two at a time: six minutes).
+# (thirteen fuzzers, two at a time: six and a half minutes).
 CI_FUZZ_SECONDS ?= 60
 FUZZERS = cue_fuzz language_fuzz ffmpeg_report_fuzz command_line_fuzz id3v1_fuzz settings_fuzz ape_fuzz \
-          mp3_info_tag_fuzz ogg_end_page_fuzz wav_data_chunk_fuzz cover_art_fuzz decode_fuzz
+          mp3_info_tag_fuzz ogg_end_page_fuzz wav_data_chunk_fuzz cover_art_fuzz decode_fuzz mirror_manifest_fuzz
 
 .PHONY: all deps demo check ci test test-slow asan tsan tsan-threads fuzz bench clean package package-check mutate
 
