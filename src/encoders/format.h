@@ -74,8 +74,8 @@ struct TEncoderRange {
 };
 
 class TSpanJoiner;
-using TCreateJoiner = std::unique_ptr<TSpanJoiner> (*)(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                                        const void *Options);
+using TCreateJoiner = std::unique_ptr<TSpanJoiner> (*)(const std::string &FileName, const TTagRec &Tags,
+                                                        const TAudioInfo &AudioInfo, const void *Options);
 using TCreateCoder = std::unique_ptr<TCustomCoder> (*)(const std::string &FileName, const TTagRec &Tags,
                                                         const TAudioInfo &AudioInfo, const void *Options);
 

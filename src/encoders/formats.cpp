@@ -58,7 +58,7 @@ std::unique_ptr<TCustomCoder> CreateCoder(TDestinationFormat Format, const std::
   const std::shared_ptr<void> defaults = Options ? nullptr : row->NewOptions();
   const void *options = Options ? Options : defaults.get();
   if (SpanThreads > 1 && row->CreateJoiner)
-    if (std::unique_ptr<TSpanJoiner> joiner = row->CreateJoiner(FileName, AudioInfo, options))
+    if (std::unique_ptr<TSpanJoiner> joiner = row->CreateJoiner(FileName, Tags, AudioInfo, options))
       return std::make_unique<TSpreadCoder>(std::move(joiner), SpanThreads, FileName, Tags, AudioInfo);
   return row->CreateCoder(FileName, Tags, AudioInfo, options);
 }

@@ -153,6 +153,7 @@ void TSpreadCoder::StopThreads() {
 
 void TSpreadCoder::Abort(bool Keep) {
   TCustomCoder::Abort(Keep);
+  Joiner->Abort(Keep);
   if (Keep) return;
   Held.reset();
   Filling.reset();

@@ -58,6 +58,9 @@ class TSpanJoiner {
   // Writes the next span: one at a time, in order, on whichever thread comes
   // to it. Samples are what it was encoded from. Raises on failure.
   virtual void Append(TEncodedSpan &Span, const uint8_t *Samples, size_t Bytes) = 0;
+  // The job was stopped (Keep: its shorter file stays); Finish follows. What
+  // the format's coder leaves out of a stopped output, the joiner does too.
+  virtual void Abort(bool Keep) { (void)Keep; }
   // Completes and closes the output with the spans appended (a stopped job's
   // too: they make a valid, shorter file). Raises when it cannot.
   virtual void Finish() = 0;

@@ -165,6 +165,7 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
   const auto job = [&](const std::string &out, int32_t spanThreads) {
     TFileListRec j = WholeSourceJob(source, out, r.Format, options);
     j.SpanThreads = spanThreads;
+    j.Tags.Title = "Joined";
     return j;
   };
   // No quiet fall-back to one piece.
@@ -191,6 +192,10 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
     const double wholeSize = double(std::filesystem::file_size(whole)),
                  spreadSize = double(std::filesystem::file_size(spread));
     EXPECT_NEAR(spreadSize, wholeSize, wholeSize * 0.005);
+    if (r.Format == dfMP3) {  // the ID3v1 block at the end
+      const std::vector<uint8_t> a = ReadFileBytes(whole), b = ReadFileBytes(spread);
+      EXPECT_TRUE(std::equal(a.end() - 128, a.end(), b.end() - 128, b.end()));
+    }
     const std::vector<double> reference = AsSamples(FFmpegDecode(source, "f32le"), 32),
                               wholeDecoded = AsSamples(FFmpegDecode(whole, "f32le"), 32),
                               spreadDecoded = AsSamples(FFmpegDecode(spread, "f32le"), 32);
@@ -243,6 +248,15 @@ TEST_P(Spread, JoinedOutputIsTheOnePieceOutput) {
   EXPECT_LT(decoded.size(), samples.size());
   if (r.CodecFrame == 0) {
     EXPECT_TRUE(std::equal(decoded.begin(), decoded.end(), samples.begin()));
+  }
+  if (r.Format == dfOpus) {  // the comments are in its header, also stopped
+    std::string title;
+    RunTool({"ffprobe", "-v", "error", "-show_entries", "stream_tags=title", "-of", "csv=p=0", kept}, &title);
+    EXPECT_EQ(title, "Joined\n");
+  }
+  if (r.Format == dfMP3) {  // no ID3v1 block on a stopped output, as in one piece
+    const std::vector<uint8_t> k = ReadFileBytes(kept);
+    EXPECT_NE(std::string(k.end() - 128, k.end() - 125), "TAG");
   }
   if (!r.OwnCheck.empty()) {
     EXPECT_EQ(RunOn(r.OwnCheck, kept), 0);
@@ -365,7 +379,7 @@ class SpreadEnd : public ::testing::Test {
     Music = MakeSamples({.Seconds = spans * double(TSpreadCoder::SpanFrames) / 44100, .Music = true});
     const TAudioInfo info = PcmInfo(44100, 2, 16);
     auto coder = std::make_unique<TSpreadCoder>(
-        std::make_unique<TGatedJoiner>(CreateFLACJoiner(Output, info, Defaults.get()), Gate), 2, Output, TTagRec{},
+        std::make_unique<TGatedJoiner>(CreateFLACJoiner(Output, {}, info, Defaults.get()), Gate), 2, Output, TTagRec{},
         info);
     std::string error;
     EXPECT_EQ(coder->Init(error), 0) << error;

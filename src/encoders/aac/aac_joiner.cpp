@@ -201,7 +201,7 @@ class TAACJoiner final : public TSpanJoiner {
 
 }  // namespace
 
-std::unique_ptr<TSpanJoiner> CreateAACJoiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                             const void *Options) {
+std::unique_ptr<TSpanJoiner> CreateAACJoiner(const std::string &FileName, const TTagRec &,
+                                             const TAudioInfo &AudioInfo, const void *Options) {
   return std::make_unique<TAACJoiner>(FileName, AudioInfo, *static_cast<const TAACOptions *>(Options));
 }

@@ -12,5 +12,5 @@
 
 class TSpanJoiner;
 
-std::unique_ptr<TSpanJoiner> CreateAACJoiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                             const void *Options);
+std::unique_ptr<TSpanJoiner> CreateAACJoiner(const std::string &FileName, const TTagRec &Tags,
+                                             const TAudioInfo &AudioInfo, const void *Options);

@@ -73,7 +73,7 @@ class TAPEJoiner final : public TSpanJoiner {
 
 }  // namespace
 
-std::unique_ptr<TSpanJoiner> CreateAPEJoiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                             const void *Options) {
+std::unique_ptr<TSpanJoiner> CreateAPEJoiner(const std::string &FileName, const TTagRec &,
+                                             const TAudioInfo &AudioInfo, const void *Options) {
   return std::make_unique<TAPEJoiner>(FileName, AudioInfo, *static_cast<const TAPEOptions *>(Options));
 }

@@ -11,5 +11,5 @@
 #include "encoders/ape/ape_format.h"
 #include "encoders/span_join.h"
 
-std::unique_ptr<TSpanJoiner> CreateAPEJoiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                             const void *Options);
+std::unique_ptr<TSpanJoiner> CreateAPEJoiner(const std::string &FileName, const TTagRec &Tags,
+                                             const TAudioInfo &AudioInfo, const void *Options);

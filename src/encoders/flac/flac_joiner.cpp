@@ -245,7 +245,7 @@ class TFLACJoiner final : public TSpanJoiner {
 
 }  // namespace
 
-std::unique_ptr<TSpanJoiner> CreateFLACJoiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                              const void *Options) {
+std::unique_ptr<TSpanJoiner> CreateFLACJoiner(const std::string &FileName, const TTagRec &,
+                                              const TAudioInfo &AudioInfo, const void *Options) {
   return std::make_unique<TFLACJoiner>(FileName, AudioInfo, *static_cast<const TFLACOptions *>(Options));
 }

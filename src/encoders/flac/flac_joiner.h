@@ -14,5 +14,5 @@
 #include "encoders/flac/flac_format.h"
 #include "encoders/span_join.h"
 
-std::unique_ptr<TSpanJoiner> CreateFLACJoiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                              const void *Options);
+std::unique_ptr<TSpanJoiner> CreateFLACJoiner(const std::string &FileName, const TTagRec &Tags,
+                                              const TAudioInfo &AudioInfo, const void *Options);

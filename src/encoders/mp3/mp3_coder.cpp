@@ -132,6 +132,10 @@ void TMP3Coder::Finish() {
       throw std::runtime_error(message);
     }
   }
-  if (!Aborted && Tags.Carried && !WriteID3v1Tag(FileName, Tags))
+  if (!Aborted) AppendID3v1(FileName, Tags);
+}
+
+void AppendID3v1(const std::string &FileName, const TTagRec &Tags) {
+  if (Tags.Carried && !WriteID3v1Tag(FileName, Tags))
     throw std::runtime_error("WriteID3v1Tag: " + FileErrorText("Cannot write to file", FileName, errno));
 }

@@ -20,6 +20,9 @@ int StartLameStream(TLameCoder &Coder, const TMP3Options &Options);
 // 32, else 16-bit); returns the bytes of output in Coder.OutputBuffer.
 // Raises on failure.
 uint32_t EncodeMP3Samples(TLameCoder &Coder, const void *Buffer, int Size, int BitsPerSample);
+// Ends a complete output with the ID3v1 block of Tags, when tags are carried;
+// raises when it cannot be written.
+void AppendID3v1(const std::string &FileName, const TTagRec &Tags);
 
 class TMP3Coder : public TCustomCoder {
  public:

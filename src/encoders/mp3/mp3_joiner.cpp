@@ -18,8 +18,9 @@ struct TMP3Span : TEncodedSpan {
 
 class TMP3Joiner final : public TSpanJoiner {
  public:
-  TMP3Joiner(const std::string &FileName, const TAudioInfo &AudioInfo, const TMP3Options &Options)
-      : FileName(FileName), Options(Options), Stream(AudioInfo.Streams.at(size_t(AudioInfo.Index))),
+  TMP3Joiner(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
+             const TMP3Options &Options)
+      : FileName(FileName), Tags(Tags), Options(Options), Stream(AudioInfo.Streams.at(size_t(AudioInfo.Index))),
         FrameBytes(std::max(1, Stream.Channels * Stream.BitsPerSample / 8)),
         Layout([this](const uint8_t *Data, size_t Size) { File->Write(Data, Size); }) {}
 
@@ -105,7 +106,10 @@ class TMP3Joiner final : public TSpanJoiner {
       file->Write(Tag.data(), Tag.size());
     }
     file->Close();
+    if (!Aborted) AppendID3v1(FileName, Tags);  // as one piece: not on a stopped output
   }
+
+  void Abort(bool) override { Aborted = true; }
 
  private:
   // Encodes Bytes of samples a frame's worth at a time, as the one-piece
@@ -120,6 +124,7 @@ class TMP3Joiner final : public TSpanJoiner {
   }
 
   const std::string FileName;
+  const TTagRec Tags;
   const TMP3Options Options;
   const TAudioInfoRec Stream;
   const int FrameBytes;
@@ -128,12 +133,13 @@ class TMP3Joiner final : public TSpanJoiner {
   std::vector<uint8_t> Tag;  // the LAME tag frame, when the settings have one
   int Delay = 0;
   int64_t TotalSamples = 0;
+  bool Aborted = false;
 };
 
 }  // namespace
 
-std::unique_ptr<TSpanJoiner> CreateMP3Joiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                             const void *Options) {
+std::unique_ptr<TSpanJoiner> CreateMP3Joiner(const std::string &FileName, const TTagRec &Tags,
+                                             const TAudioInfo &AudioInfo, const void *Options) {
   const auto &options = *static_cast<const TMP3Options *>(Options);
   const TAudioInfoRec &stream = AudioInfo.Streams.at(size_t(AudioInfo.Index));
   if (stream.Channels < 1 || stream.Channels > 2) return nullptr;  // refused as in one piece
@@ -143,5 +149,5 @@ std::unique_ptr<TSpanJoiner> CreateMP3Joiner(const std::string &FileName, const 
   if (StartLameStream(probe, options) != 0 || probe.FrameSamples() != kFrame ||
       probe.OutSampleRate() != stream.SampleRate)
     return nullptr;
-  return std::make_unique<TMP3Joiner>(FileName, AudioInfo, options);
+  return std::make_unique<TMP3Joiner>(FileName, Tags, AudioInfo, options);
 }

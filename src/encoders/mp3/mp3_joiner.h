@@ -15,5 +15,5 @@
 #include "encoders/mp3/mp3_format.h"
 #include "encoders/span_join.h"
 
-std::unique_ptr<TSpanJoiner> CreateMP3Joiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                             const void *Options);
+std::unique_ptr<TSpanJoiner> CreateMP3Joiner(const std::string &FileName, const TTagRec &Tags,
+                                             const TAudioInfo &AudioInfo, const void *Options);

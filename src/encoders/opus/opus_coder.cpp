@@ -35,16 +35,22 @@ void TOpusCoder::Start() {
   c.Complexity = Options.Complexity;
   c.Voice = Options.Application == TOpusApplication::VoIP;
   c.FrameSize = Options.FrameSize;
-  if (Tags.Carried) {  // into the comment header, written before the audio
-    const std::pair<const char *, const std::string *> fields[] = {
-        {"TITLE", &Tags.Title}, {"ARTIST", &Tags.Artist}, {"ALBUM", &Tags.Album}, {"DATE", &Tags.Year},
-        {"TRACKNUMBER", &Tags.Track}, {"GENRE", &Tags.Genre}, {"COMMENT", &Tags.Comment}};
-    for (const auto &[name, value] : fields)
-      if (!value->empty() && !(value == &Tags.Track && *value == "0")) c.AddComment(name, *value);
-  }
+  // Into the comment header, written before the audio.
+  for (const auto &[name, value] : OpusComments(Tags)) c.AddComment(name, value);
   CreateOutput();
   c.Output = OutStream.get();
   c.Start();
+}
+
+std::vector<std::pair<const char *, std::string>> OpusComments(const TTagRec &Tags) {
+  std::vector<std::pair<const char *, std::string>> comments;
+  if (!Tags.Carried) return comments;
+  const std::pair<const char *, const std::string *> fields[] = {
+      {"TITLE", &Tags.Title}, {"ARTIST", &Tags.Artist}, {"ALBUM", &Tags.Album}, {"DATE", &Tags.Year},
+      {"TRACKNUMBER", &Tags.Track}, {"GENRE", &Tags.Genre}, {"COMMENT", &Tags.Comment}};
+  for (const auto &[name, value] : fields)
+    if (!value->empty() && !(value == &Tags.Track && *value == "0")) comments.emplace_back(name, *value);
+  return comments;
 }
 
 void OpusFloats(const uint8_t *Samples, size_t Bytes, int Bits, int Channels, std::vector<float> &Floats) {

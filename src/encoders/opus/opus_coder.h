@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "encoders/custom_coder.h"
@@ -16,6 +17,10 @@
 // Appends 16-bit or float WAV-ordered samples to Floats as the library takes
 // them: floats in the Vorbis channel order.
 void OpusFloats(const uint8_t *Samples, size_t Bytes, int Bits, int Channels, std::vector<float> &Floats);
+
+// The Vorbis comments of Tags for the comment header, as name and value;
+// none when tags are not carried.
+std::vector<std::pair<const char *, std::string>> OpusComments(const TTagRec &Tags);
 
 class TOpusCoder : public TCustomCoder {
  public:

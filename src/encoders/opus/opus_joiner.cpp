@@ -46,8 +46,9 @@ void PutLE(std::vector<uint8_t> &To, uint32_t Value, int Bytes) {
 
 class TOpusJoiner final : public TSpanJoiner {
  public:
-  TOpusJoiner(const std::string &FileName, const TAudioInfo &AudioInfo, const TOpusOptions &Options)
-      : FileName(FileName), Options(Options), Stream(AudioInfo.Streams.at(size_t(AudioInfo.Index))),
+  TOpusJoiner(const std::string &FileName, const TTagRec &Tags, const TAudioInfo &AudioInfo,
+              const TOpusOptions &Options)
+      : FileName(FileName), Tags(Tags), Options(Options), Stream(AudioInfo.Streams.at(size_t(AudioInfo.Index))),
         Channels(std::clamp(Stream.Channels, 1, 8)), Frame(FrameSamples(Options.FrameSize)) {}
   ~TOpusJoiner() override { ogg_stream_clear(&Ogg); }
 
@@ -63,7 +64,7 @@ class TOpusJoiner final : public TSpanJoiner {
       File = CreateFileStream(FileName);
       ogg_stream_init(&Ogg, 0);  // the fixed serial of the one-piece coder
       WritePacket(HeadPacket(), 0, false, true);
-      WritePacket(TagsPacket(), 0, false, true);
+      WritePacket(TagsPacket(), 0, false, true);  // a stopped output keeps them too
       return 0;
     } catch (const std::exception &e) {
       ErrorText = e.what();
@@ -210,14 +211,22 @@ class TOpusJoiner final : public TSpanJoiner {
     return p;
   }
 
-  // The vendor libopusenc names, and its room for the tags written later.
-  static std::vector<uint8_t> TagsPacket() {
+  // The vendor libopusenc names, the comments the one-piece coder gives it,
+  // and its room for the tags written later.
+  std::vector<uint8_t> TagsPacket() const {
     std::vector<uint8_t> p = {'O', 'p', 'u', 's', 'T', 'a', 'g', 's'};
     const std::string vendor = std::string(opus_get_version_string()) + ", " + ope_get_version_string();
     PutLE(p, uint32_t(vendor.size()), 4);
     p.insert(p.end(), vendor.begin(), vendor.end());
-    PutLE(p, 0, 4);
-    p.resize(p.size() + kCommentPadding, 0);
+    const auto comments = OpusComments(Tags);
+    PutLE(p, uint32_t(comments.size()), 4);
+    for (const auto &[name, value] : comments) {
+      const std::string comment = std::string(name) + "=" + value;
+      PutLE(p, uint32_t(comment.size()), 4);
+      p.insert(p.end(), comment.begin(), comment.end());
+    }
+    // libopusenc fills the padding out to the end of the packet's last lacing segment.
+    p.resize((p.size() + kCommentPadding + 255) / 255 * 255 - 1, 0);
     return p;
   }
 
@@ -240,6 +249,7 @@ class TOpusJoiner final : public TSpanJoiner {
   }
 
   const std::string FileName;
+  const TTagRec Tags;
   const TOpusOptions Options;
   const TAudioInfoRec Stream;
   const int Channels;
@@ -254,7 +264,7 @@ class TOpusJoiner final : public TSpanJoiner {
 
 }  // namespace
 
-std::unique_ptr<TSpanJoiner> CreateOpusJoiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                              const void *Options) {
-  return std::make_unique<TOpusJoiner>(FileName, AudioInfo, *static_cast<const TOpusOptions *>(Options));
+std::unique_ptr<TSpanJoiner> CreateOpusJoiner(const std::string &FileName, const TTagRec &Tags,
+                                              const TAudioInfo &AudioInfo, const void *Options) {
+  return std::make_unique<TOpusJoiner>(FileName, Tags, AudioInfo, *static_cast<const TOpusOptions *>(Options));
 }

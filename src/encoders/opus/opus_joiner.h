@@ -11,5 +11,5 @@
 
 class TSpanJoiner;
 
-std::unique_ptr<TSpanJoiner> CreateOpusJoiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                              const void *Options);
+std::unique_ptr<TSpanJoiner> CreateOpusJoiner(const std::string &FileName, const TTagRec &Tags,
+                                              const TAudioInfo &AudioInfo, const void *Options);

@@ -204,8 +204,8 @@ class TWavPackJoiner final : public TSpanJoiner {
 
 }  // namespace
 
-std::unique_ptr<TSpanJoiner> CreateWavPackJoiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                                 const void *Options) {
+std::unique_ptr<TSpanJoiner> CreateWavPackJoiner(const std::string &FileName, const TTagRec &,
+                                                 const TAudioInfo &AudioInfo, const void *Options) {
   const auto &o = *static_cast<const TWavPackOptions *>(Options);
   if (o.Hybrid) return nullptr;
   return std::make_unique<TWavPackJoiner>(FileName, AudioInfo, o);

@@ -13,6 +13,6 @@
 #include "encoders/wavpack/wavpack_format.h"
 
 // Null for hybrid options: those outputs (and their correction files) stay one piece.
-std::unique_ptr<TSpanJoiner> CreateWavPackJoiner(const std::string &FileName, const TAudioInfo &AudioInfo,
-                                                 const void *Options);
+std::unique_ptr<TSpanJoiner> CreateWavPackJoiner(const std::string &FileName, const TTagRec &Tags,
+                                                 const TAudioInfo &AudioInfo, const void *Options);
 
