@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <thread>
@@ -97,14 +96,6 @@ void MakeNewer(const std::string &path, const std::string &than) {
   timespec times[2] = {s.st_atim, s.st_mtim};
   if ((times[1].tv_nsec += 1000) >= 1000000000) times[1].tv_nsec -= 999999000, ++times[1].tv_sec;
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
-// Whether a signal sent to the process waits there, not yet taken.
-bool SignalPending(int pid, int signal) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("ShdPnd:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1;
-  return false;
 }
 
 class OptionPairs : public ::testing::Test {

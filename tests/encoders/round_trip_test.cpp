@@ -314,7 +314,11 @@ TEST_P(RoundTrip, TheIndependentDecodersHearTheSource) {
 
   if (c.Columns & kStop) {  // the shorter file kept: valid, and what was written
     const std::string kept = folder + "/stopped." + extension;
-    const auto stopped = ConvertStopped(source, kept, c.Format, options, 40);
+    TFileListRec stopping = WholeSourceJob(source, kept, c.Format, options);
+    stopping.KeepPartial = true;
+    const auto stopped = ConvertJob(stopping, [](TCoderThread &worker, const TProgressRec &p) {
+      if (p.Percent >= 40) worker.Terminate();
+    });
     ASSERT_TRUE(stopped.empty()) << stopped[0].ErrorMessage;
     const std::vector<uint8_t> part = FFmpegDecode(kept, raw);
     EXPECT_GT(part.size(), 0u);

@@ -305,6 +305,13 @@ std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes) {
   return all;
 }
 
+bool SignalPending(int pid, int signal) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);)
+    if (line.rfind("ShdPnd:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1;
+  return false;
+}
+
 TOtherUser::TOtherUser() : OldMask(umask(022)) {
   std::string root = (fs::temp_directory_path() / "tonmill-other-XXXXXX").string();
   if (!mkdtemp(root.data())) {
@@ -402,15 +409,6 @@ std::vector<TThreadErrorRec> ConvertFile(const std::string &source, const std::s
                                          TDestinationFormat format, const void *options,
                                          std::function<void(TCoderThread &, const TProgressRec &)> onProgress) {
   return ConvertJob(WholeSourceJob(source, output, format, options), std::move(onProgress));
-}
-
-std::vector<TThreadErrorRec> ConvertStopped(const std::string &source, const std::string &output,
-                                            TDestinationFormat format, const void *options, int percent) {
-  TFileListRec job = WholeSourceJob(source, output, format, options);
-  job.KeepPartial = true;
-  return ConvertJob(job, [percent](TCoderThread &worker, const TProgressRec &p) {
-    if (p.Percent >= percent) worker.Terminate();
-  });
 }
 
 #include <csignal>

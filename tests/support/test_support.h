@@ -78,6 +78,8 @@ std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes = 65536);
 
 // Waits (at most half a minute) until the file holds more than `bytes`.
 void WaitForGrowth(const std::string &path, uintmax_t bytes = 100000);
+// Whether a signal sent to the process waits there, not yet taken.
+bool SignalPending(int pid, int signal);
 
 // The program run by another, unprivileged user (uid 65534): a copy of it and
 // its language files in a fresh temporary folder this user can reach, gone
@@ -112,10 +114,6 @@ std::vector<TThreadErrorRec> ConvertJob(
 std::vector<TThreadErrorRec> ConvertFile(
     const std::string &source, const std::string &output, TDestinationFormat format,
     const void *options, std::function<void(TCoderThread &, const TProgressRec &)> onProgress = {});
-
-// ConvertFile with the shorter file kept, stopped once progress reaches `percent`.
-std::vector<TThreadErrorRec> ConvertStopped(const std::string &source, const std::string &output,
-                                            TDestinationFormat format, const void *options, int percent);
 
 // While alive, no file of this process may grow past `bytes` (writes beyond fail with "File too large").
 class TFileSizeLimit {
