@@ -26,14 +26,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Whether a signal sent to the process waits there, not yet taken.
-bool SignalPending(int pid, int signal) {
-  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
-  for (std::string line; std::getline(status, line);)
-    if (line.rfind("ShdPnd:", 0) == 0) return std::stoull(line.substr(7), nullptr, 16) >> (signal - 1) & 1;
-  return false;
-}
-
 class BatchMode : public ::testing::Test {
  protected:
   void SetUp() override {
