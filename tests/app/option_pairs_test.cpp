@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -34,33 +35,35 @@ const char *const EndNames[] = {"completes", "Ctrl-C", "killed, run again", "a j
 struct TRow {
   const char *Format, *Extension;
   TEnd End;
-  bool KeepPartial, SkipExisting, KeepGoing, Verify, NoSpread, FullPath, NoTags;
+  bool KeepPartial, SkipExisting, KeepGoing, Verify, NoSpread, FullPath, NoTags, ReplayGain;
   bool Stored;  // the options that are on come from the settings file, not the switches
 };
 
 // Every pair of values of any two option columns meets in at least one of the
 // first fifteen rows; the last five stop every other encoder with its file kept.
+// Loudness tags are on every whole output made with /replaygain; album values
+// too once one run converted the folder's four files.
 const TRow Rows[] = {
-    {"flac", "flac", TEnd::BadSheet, false, false, false, true, false, false, true, false},
-    {"mp3", "mp3", TEnd::BadSheet, false, true, true, true, true, false, false, false},
-    {"wavpack", "wv", TEnd::BadSheet, true, true, true, false, false, true, false, true},
-    {"flac", "flac", TEnd::Complete, true, true, true, true, false, true, true, true},
-    {"mp3", "mp3", TEnd::Complete, true, false, false, false, false, false, false, false},
-    {"wavpack", "wv", TEnd::Complete, false, false, false, false, true, false, false, true},
-    {"flac", "flac", TEnd::CtrlC, false, false, true, true, true, true, false, false},
-    {"mp3", "mp3", TEnd::CtrlC, true, true, false, false, false, false, true, true},
-    {"wavpack", "wv", TEnd::CtrlC, false, true, true, true, true, false, false, false},
-    {"flac", "flac", TEnd::FailingJob, false, true, true, false, false, false, false, false},
-    {"mp3", "mp3", TEnd::FailingJob, true, true, true, false, true, true, true, true},
-    {"wavpack", "wv", TEnd::FailingJob, true, false, false, true, true, true, true, false},
-    {"flac", "flac", TEnd::KilledAndRerun, true, true, false, false, false, false, true, false},
-    {"mp3", "mp3", TEnd::KilledAndRerun, false, false, true, true, true, true, false, true},
-    {"wavpack", "wv", TEnd::KilledAndRerun, true, false, false, false, true, true, false, false},
-    {"wav", "wav", TEnd::CtrlC, true, false, false, true, false, false, false, false},
-    {"ape", "ape", TEnd::CtrlC, true, false, true, true, true, false, false, true},
-    {"ogg", "ogg", TEnd::CtrlC, true, false, false, false, false, true, true, false},
-    {"aac", "aac", TEnd::CtrlC, true, false, true, false, true, false, false, false},
-    {"wma", "wma", TEnd::FailingJob, true, false, false, false, false, false, true, false},
+    {"flac", "flac", TEnd::BadSheet, false, false, false, true, false, false, true, false, false},
+    {"mp3", "mp3", TEnd::BadSheet, false, true, true, true, true, false, false, false, false},
+    {"wavpack", "wv", TEnd::BadSheet, true, true, true, false, false, true, false, true, true},
+    {"flac", "flac", TEnd::Complete, true, true, true, true, false, true, true, true, true},
+    {"mp3", "mp3", TEnd::Complete, true, false, false, false, false, false, false, false, false},
+    {"wavpack", "wv", TEnd::Complete, false, false, false, false, true, false, false, false, true},
+    {"flac", "flac", TEnd::CtrlC, false, false, true, true, true, true, false, false, false},
+    {"mp3", "mp3", TEnd::CtrlC, true, true, false, false, false, false, true, true, true},
+    {"wavpack", "wv", TEnd::CtrlC, false, true, true, true, true, false, false, true, false},
+    {"flac", "flac", TEnd::FailingJob, false, true, true, false, false, false, false, false, false},
+    {"mp3", "mp3", TEnd::FailingJob, true, true, true, false, true, true, true, true, true},
+    {"wavpack", "wv", TEnd::FailingJob, true, false, false, true, true, true, true, true, false},
+    {"flac", "flac", TEnd::KilledAndRerun, true, true, false, false, false, false, true, false, false},
+    {"mp3", "mp3", TEnd::KilledAndRerun, false, false, true, true, true, true, false, true, true},
+    {"wavpack", "wv", TEnd::KilledAndRerun, true, false, false, false, true, true, false, true, false},
+    {"wav", "wav", TEnd::CtrlC, true, false, false, true, false, false, false, false, false},
+    {"ape", "ape", TEnd::CtrlC, true, false, true, true, true, false, false, true, true},
+    {"ogg", "ogg", TEnd::CtrlC, true, false, false, false, false, true, true, true, false},
+    {"aac", "aac", TEnd::CtrlC, true, false, true, false, true, false, false, true, false},
+    {"wma", "wma", TEnd::FailingJob, true, false, false, false, false, false, true, true, false},
 };
 
 int Number(const std::string &text, const std::string &pattern) {
@@ -87,6 +90,14 @@ std::string Title(const std::string &path) {
   RunTool({"ffprobe", "-v", "error", "-show_entries", "format_tags=title", "-of", "default=nw=1:nk=1", path}, &out);
   while (!out.empty() && (out.back() == '\n' || out.back() == '\r')) out.pop_back();
   return out;
+}
+
+// Whether the output's tags hold `field` (a ReplayGain field), in whatever case its kind of tags keeps.
+bool HasTag(const std::string &path, const std::string &field) {
+  std::string out;
+  RunTool({"ffprobe", "-v", "error", "-show_entries", "format_tags:stream_tags", "-of", "default=nw=1", path}, &out);
+  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return std::tolower(c); });
+  return out.find(":" + field + "=") != std::string::npos;
 }
 
 // Gives `path` a modification time just after that of `than`.
@@ -131,7 +142,8 @@ class OptionPairs : public ::testing::Test {
     if (row.Stored) return args;
     const std::pair<bool, const char *> switches[] = {{row.KeepPartial, "/keeppartial"}, {row.SkipExisting, "/skipexisting"},
                                                       {row.KeepGoing, "/keepgoing"},     {row.Verify, "/verify"},
-                                                      {row.NoSpread, "/nospread"},       {row.NoTags, "/notags"}};
+                                                      {row.NoSpread, "/nospread"},       {row.NoTags, "/notags"},
+                                                      {row.ReplayGain, "/replaygain"}};
     for (const auto &[on, name] : switches)
       if (on) args.push_back(name);
     return args;
@@ -140,9 +152,11 @@ class OptionPairs : public ::testing::Test {
   void Settings(const TRow &row) const {
     std::string text = "[General]\nLanguage=EN\n";
     if (row.Stored)
-      text += fmt::format("KeepPartial={}\nSkipExisting={}\nKeepGoing={}\nVerify={}\nSpreadOverCores={}\nWriteTags={}\n",
+      text += fmt::format("KeepPartial={}\nSkipExisting={}\nKeepGoing={}\nVerify={}\nSpreadOverCores={}\nWriteTags={}\n"
+                          "ReplayGain={}\n",
                           row.KeepPartial ? "YES" : "NO", row.SkipExisting ? "YES" : "NO", row.KeepGoing ? "YES" : "NO",
-                          row.Verify ? "YES" : "NO", row.NoSpread ? "NO" : "YES", row.NoTags ? "NO" : "YES");
+                          row.Verify ? "YES" : "NO", row.NoSpread ? "NO" : "YES", row.NoTags ? "NO" : "YES",
+                          row.ReplayGain ? "YES" : "NO");
     WriteText(Folder + "/config/tonmill/tonmill.conf", text);
   }
 
@@ -251,6 +265,7 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
       if (Whole(row, stem, path)) {
         ++whole;
         EXPECT_EQ(Title(path), row.NoTags ? "" : fmt::format("Title of {}", stem)) << path;
+        EXPECT_EQ(HasTag(path, "replaygain_track_gain"), row.ReplayGain) << path;
         EXPECT_EQ(fs::path(path).parent_path() != fs::path(out), row.FullPath) << path;
       } else {
         ++short_;
@@ -308,7 +323,12 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
     EXPECT_TRUE(after.Hidden.empty()) << after.Hidden.front();
     EXPECT_TRUE(after.Others.empty()) << after.Others.front() << " (a numbered name?)";
     EXPECT_EQ(after.Outputs.size(), 4u) << again;
-    for (const auto &[stem, path] : after.Outputs) EXPECT_TRUE(Whole(row, stem, path)) << path << "\n" << again;
+    for (const auto &[stem, path] : after.Outputs) {
+      EXPECT_TRUE(Whole(row, stem, path)) << path << "\n" << again;
+      EXPECT_EQ(HasTag(path, "replaygain_track_gain"), row.ReplayGain) << path;
+      // The four files of one folder are an album once one run converted them all.
+      if (!row.SkipExisting) { EXPECT_EQ(HasTag(path, "replaygain_album_gain"), row.ReplayGain) << path; }
+    }
     const TReport next(again);
     EXPECT_EQ(next.Converted + next.LeftAlone, 4) << again;
     EXPECT_EQ(next.LeftAlone, int(untouched.size())) << again;
