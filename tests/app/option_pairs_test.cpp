@@ -35,35 +35,36 @@ const char *const EndNames[] = {"completes", "Ctrl-C", "killed, run again", "a j
 struct TRow {
   const char *Format, *Extension;
   TEnd End;
-  bool KeepPartial, SkipExisting, KeepGoing, Verify, NoSpread, FullPath, NoTags, ReplayGain;
+  bool KeepPartial, SkipExisting, KeepGoing, Verify, NoSpread, FullPath, NoTags, ReplayGain, CopyFiles;
   bool Stored;  // the options that are on come from the settings file, not the switches
 };
 
 // Every pair of values of any two option columns meets in at least one of the
 // first fifteen rows; the last five stop every other encoder with its file kept.
 // Loudness tags are on every whole output made with /replaygain; album values
-// too once one run converted the folder's four files.
+// too once one run converted the folder's four files. With /copyfiles the
+// folder's cover lands beside the outputs once, after a run that was not stopped.
 const TRow Rows[] = {
-    {"flac", "flac", TEnd::BadSheet, false, false, false, true, false, false, true, false, false},
-    {"mp3", "mp3", TEnd::BadSheet, false, true, true, true, true, false, false, false, false},
-    {"wavpack", "wv", TEnd::BadSheet, true, true, true, false, false, true, false, true, true},
-    {"flac", "flac", TEnd::Complete, true, true, true, true, false, true, true, true, true},
-    {"mp3", "mp3", TEnd::Complete, true, false, false, false, false, false, false, false, false},
-    {"wavpack", "wv", TEnd::Complete, false, false, false, false, true, false, false, false, true},
-    {"flac", "flac", TEnd::CtrlC, false, false, true, true, true, true, false, false, false},
-    {"mp3", "mp3", TEnd::CtrlC, true, true, false, false, false, false, true, true, true},
-    {"wavpack", "wv", TEnd::CtrlC, false, true, true, true, true, false, false, true, false},
-    {"flac", "flac", TEnd::FailingJob, false, true, true, false, false, false, false, false, false},
-    {"mp3", "mp3", TEnd::FailingJob, true, true, true, false, true, true, true, true, true},
-    {"wavpack", "wv", TEnd::FailingJob, true, false, false, true, true, true, true, true, false},
-    {"flac", "flac", TEnd::KilledAndRerun, true, true, false, false, false, false, true, false, false},
-    {"mp3", "mp3", TEnd::KilledAndRerun, false, false, true, true, true, true, false, true, true},
-    {"wavpack", "wv", TEnd::KilledAndRerun, true, false, false, false, true, true, false, true, false},
-    {"wav", "wav", TEnd::CtrlC, true, false, false, true, false, false, false, false, false},
-    {"ape", "ape", TEnd::CtrlC, true, false, true, true, true, false, false, true, true},
-    {"ogg", "ogg", TEnd::CtrlC, true, false, false, false, false, true, true, true, false},
-    {"aac", "aac", TEnd::CtrlC, true, false, true, false, true, false, false, true, false},
-    {"wma", "wma", TEnd::FailingJob, true, false, false, false, false, false, true, true, false},
+    {"flac", "flac", TEnd::BadSheet, false, false, false, true, false, false, true, false, false, false},
+    {"mp3", "mp3", TEnd::BadSheet, false, true, true, true, true, false, false, false, false, false},
+    {"wavpack", "wv", TEnd::BadSheet, true, true, true, false, false, true, false, true, true, true},
+    {"flac", "flac", TEnd::Complete, true, true, true, true, false, true, true, true, false, true},
+    {"mp3", "mp3", TEnd::Complete, true, false, false, false, false, false, false, false, false, false},
+    {"wavpack", "wv", TEnd::Complete, false, false, false, false, true, false, false, false, true, true},
+    {"flac", "flac", TEnd::CtrlC, false, false, true, true, true, true, false, false, false, false},
+    {"mp3", "mp3", TEnd::CtrlC, true, true, false, false, false, false, true, true, true, true},
+    {"wavpack", "wv", TEnd::CtrlC, false, true, true, true, true, false, false, true, true, false},
+    {"flac", "flac", TEnd::FailingJob, false, true, true, false, false, false, false, false, false, false},
+    {"mp3", "mp3", TEnd::FailingJob, true, true, true, false, true, true, true, true, true, true},
+    {"wavpack", "wv", TEnd::FailingJob, true, false, false, true, true, true, true, true, true, false},
+    {"flac", "flac", TEnd::KilledAndRerun, true, true, false, false, false, false, true, false, false, false},
+    {"mp3", "mp3", TEnd::KilledAndRerun, false, false, true, true, true, true, false, true, true, true},
+    {"wavpack", "wv", TEnd::KilledAndRerun, true, false, false, false, true, true, false, true, true, false},
+    {"wav", "wav", TEnd::CtrlC, true, false, false, true, false, false, false, false, true, false},
+    {"ape", "ape", TEnd::CtrlC, true, false, true, true, true, false, false, true, false, true},
+    {"ogg", "ogg", TEnd::CtrlC, true, false, false, false, false, true, true, true, true, false},
+    {"aac", "aac", TEnd::CtrlC, true, false, true, false, true, false, false, true, false, false},
+    {"wma", "wma", TEnd::FailingJob, true, false, false, false, false, false, true, true, true, false},
 };
 
 int Number(const std::string &text, const std::string &pattern) {
@@ -126,6 +127,7 @@ class OptionPairs : public ::testing::Test {
       Sources[names[i]] = {WriteSignal(In + "/" + names[i] + ".flac", signals[i],
                                        {"-c:a", "flac", "-metadata", fmt::format("title=Title of {}", names[i])}),
                            signals[i]};
+    WriteText(In + "/cover.jpg", "the album's cover");
     Intact = Folder + "/victim.flac";
     fs::copy_file(Sources["victim"].first, Intact);
     WriteSignal(In + "/t.flac", {.Seconds = 2, .Seed = 4}, {"-c:a", "flac"});
@@ -143,7 +145,7 @@ class OptionPairs : public ::testing::Test {
     const std::pair<bool, const char *> switches[] = {{row.KeepPartial, "/keeppartial"}, {row.SkipExisting, "/skipexisting"},
                                                       {row.KeepGoing, "/keepgoing"},     {row.Verify, "/verify"},
                                                       {row.NoSpread, "/nospread"},       {row.NoTags, "/notags"},
-                                                      {row.ReplayGain, "/replaygain"}};
+                                                      {row.ReplayGain, "/replaygain"},   {row.CopyFiles, "/copyfiles"}};
     for (const auto &[on, name] : switches)
       if (on) args.push_back(name);
     return args;
@@ -153,10 +155,10 @@ class OptionPairs : public ::testing::Test {
     std::string text = "[General]\nLanguage=EN\n";
     if (row.Stored)
       text += fmt::format("KeepPartial={}\nSkipExisting={}\nKeepGoing={}\nVerify={}\nSpreadOverCores={}\nWriteTags={}\n"
-                          "ReplayGain={}\n",
+                          "ReplayGain={}\nCopyFiles={}\n",
                           row.KeepPartial ? "YES" : "NO", row.SkipExisting ? "YES" : "NO", row.KeepGoing ? "YES" : "NO",
                           row.Verify ? "YES" : "NO", row.NoSpread ? "NO" : "YES", row.NoTags ? "NO" : "YES",
-                          row.ReplayGain ? "YES" : "NO");
+                          row.ReplayGain ? "YES" : "NO", row.CopyFiles ? "YES" : "NO");
     WriteText(Folder + "/config/tonmill/tonmill.conf", text);
   }
 
@@ -164,6 +166,7 @@ class OptionPairs : public ::testing::Test {
   struct TSeen {
     std::map<std::string, std::string> Outputs;
     std::vector<std::string> Hidden, Others;
+    int Covers = 0;  // the source folder's cover, copied beside the outputs
   };
   TSeen Look(const TRow &row, const std::string &out) const {
     TSeen seen;
@@ -173,6 +176,8 @@ class OptionPairs : public ::testing::Test {
       const fs::path p = entry.path();
       if (IsPartialFileName(p.filename().string()))
         seen.Hidden.push_back(p);
+      else if (p.filename() == "cover.jpg")
+        ++seen.Covers;
       else if (p.extension() == std::string(".") + row.Extension && Sources.count(p.stem().string()))
         seen.Outputs[p.stem().string()] = p;
       else
@@ -274,6 +279,10 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
       }
     }
     EXPECT_TRUE(seen.Others.empty()) << seen.Others.front();
+    // A stopped run copies nothing beside its outputs; a complete one does, once.
+    if (row.End == TEnd::CtrlC || row.End == TEnd::Complete) {
+      EXPECT_EQ(seen.Covers, row.End == TEnd::Complete && row.CopyFiles) << err;
+    }
     EXPECT_TRUE(seen.Hidden.empty()) << seen.Hidden.front();
     if (keptShort) {
       // Unless the stop found it being verified: an output stopped there is
@@ -323,6 +332,7 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
     EXPECT_TRUE(after.Hidden.empty()) << after.Hidden.front();
     EXPECT_TRUE(after.Others.empty()) << after.Others.front() << " (a numbered name?)";
     EXPECT_EQ(after.Outputs.size(), 4u) << again;
+    EXPECT_EQ(after.Covers, row.CopyFiles) << again;
     for (const auto &[stem, path] : after.Outputs) {
       EXPECT_TRUE(Whole(row, stem, path)) << path << "\n" << again;
       EXPECT_EQ(HasTag(path, "replaygain_track_gain"), row.ReplayGain) << path;
