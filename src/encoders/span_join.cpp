@@ -22,8 +22,13 @@ int64_t TSpreadCoder::SpanLength(int64_t Quantum) {
 }
 
 int TSpreadCoder::Init(std::string &ErrorText) {
-  const int result = Joiner->Start(ErrorText);
-  if (result != 0) return result;
+  ErrorText.clear();
+  try {
+    Joiner->Start();
+  } catch (const std::exception &e) {
+    ErrorText = e.what();
+    return 1;
+  }
   const TAudioInfoRec &s = Stream();
   FrameBytes = std::max(1, s.Channels * s.BitsPerSample / 8);
   const int64_t span = SpanLength(Joiner->Quantum());

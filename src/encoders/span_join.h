@@ -47,9 +47,8 @@ class TSpanJoiner {
   // gets what there is.
   virtual int64_t LeadFrames() const { return 0; }
   virtual int64_t TrailFrames() const { return 0; }
-  // Checks the settings and creates the output: 0 when ready, else an error
-  // code with ErrorText set (as TCustomCoder::Init).
-  virtual int Start(std::string &ErrorText) = 0;
+  // Checks the settings and creates the output. Raises when refused.
+  virtual void Start() = 0;
   // Encodes one span, which begins FirstFrame frames into the output. Runs on
   // several threads at once, beside Append: it may use only its arguments and
   // what Start left. Raises on failure.

@@ -351,7 +351,7 @@ class TGatedJoiner final : public TSpanJoiner {
   const char *ClassName() const override { return Real->ClassName(); }
   int BufferSize() const override { return Real->BufferSize(); }
   int64_t Quantum() const override { return Real->Quantum(); }
-  int Start(std::string &ErrorText) override { return Real->Start(ErrorText); }
+  void Start() override { Real->Start(); }
   std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes,
                                        const TSpanAround &Around) const override {
     {
@@ -453,7 +453,7 @@ class TRecordingJoiner final : public TSpanJoiner {
   int64_t Quantum() const override { return 1152; }
   int64_t LeadFrames() const override { return Lead; }
   int64_t TrailFrames() const override { return Trail; }
-  int Start(std::string &) override { return 0; }
+  void Start() override {}
   std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes,
                                        const TSpanAround &Around) const override {
     const auto frames = [](const uint8_t *at, size_t bytes) {

@@ -50,21 +50,15 @@ class TAACJoiner final : public TSpanJoiner {
   int64_t LeadFrames() const override { return kLeadFrames * kFrame; }
   int64_t TrailFrames() const override { return kTrailFrames * kFrame; }
 
-  int Start(std::string &ErrorText) override {
-    try {
-      File = CreateFileStream(FileName);
-      if (Mp4()) {
-        Muxed = std::make_unique<TMP4Encoder>();
-        Muxed->Open("aac", AV_SAMPLE_FMT_FLTP, Stream.SampleRate, Stream.Channels, File.get(),
-                    [&](AVCodecContext &c) { ConfigureAAC(c, Options, Stream.SampleRate, Stream.Channels); });
-      } else {
-        TACC_Coder probe;  // the library takes the settings
-        StartAdts(probe, [](const uint8_t *, size_t) {});
-      }
-      return 0;
-    } catch (const std::exception &e) {
-      ErrorText = e.what();
-      return 1;
+  void Start() override {
+    File = CreateFileStream(FileName);
+    if (Mp4()) {
+      Muxed = std::make_unique<TMP4Encoder>();
+      Muxed->Open("aac", AV_SAMPLE_FMT_FLTP, Stream.SampleRate, Stream.Channels, File.get(),
+                  [&](AVCodecContext &c) { ConfigureAAC(c, Options, Stream.SampleRate, Stream.Channels); });
+    } else {
+      TACC_Coder probe;  // the library takes the settings
+      StartAdts(probe, [](const uint8_t *, size_t) {});
     }
   }
 

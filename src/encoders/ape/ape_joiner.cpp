@@ -28,15 +28,9 @@ class TAPEJoiner final : public TSpanJoiner {
   int BufferSize() const override { return 65536; }
   int64_t Quantum() const override { return ape::BlocksPerFrame(Level); }
 
-  int Start(std::string &ErrorText) override {
-    try {
-      Coder.MaxAudioBytes = APEMaxAudioBytes(Stream);
-      Coder.Start();
-      return 0;
-    } catch (const std::exception &e) {
-      ErrorText = e.what();
-      return 1;
-    }
+  void Start() override {
+    Coder.MaxAudioBytes = APEMaxAudioBytes(Stream);
+    Coder.Start();
   }
 
   std::unique_ptr<TEncodedSpan> Encode(int64_t, const uint8_t *Samples, size_t Bytes,

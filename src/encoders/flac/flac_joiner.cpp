@@ -148,25 +148,19 @@ class TFLACJoiner final : public TSpanJoiner {
   int BufferSize() const override { return Options.BlockSize; }
   int64_t Quantum() const override { return Options.BlockSize; }
 
-  int Start(std::string &ErrorText) override {
-    try {
-      File = CreateFileStream(FileName);
-      // What the library writes before the first frame is the same for every
-      // span: the file's beginning.
-      TMemorySink sink;
-      TFLAC_Coder probe;
-      StartInMemory(probe, sink);
-      Header = std::move(sink.Bytes);
-      if (Header.size() < kMd5At + 16) throw std::runtime_error("FLAC stream information expected");
-      File->Write(Header.data(), Header.size());
-      Md5 = av_md5_alloc();
-      if (!Md5) throw std::bad_alloc();
-      av_md5_init(Md5);
-      return 0;
-    } catch (const std::exception &e) {
-      ErrorText = e.what();
-      return 1;
-    }
+  void Start() override {
+    File = CreateFileStream(FileName);
+    // What the library writes before the first frame is the same for every
+    // span: the file's beginning.
+    TMemorySink sink;
+    TFLAC_Coder probe;
+    StartInMemory(probe, sink);
+    Header = std::move(sink.Bytes);
+    if (Header.size() < kMd5At + 16) throw std::runtime_error("FLAC stream information expected");
+    File->Write(Header.data(), Header.size());
+    Md5 = av_md5_alloc();
+    if (!Md5) throw std::bad_alloc();
+    av_md5_init(Md5);
   }
 
   std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes,

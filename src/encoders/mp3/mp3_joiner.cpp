@@ -32,31 +32,23 @@ class TMP3Joiner final : public TSpanJoiner {
   int64_t LeadFrames() const override { return 8 * kFrame; }
   int64_t TrailFrames() const override { return 3 * kFrame; }
 
-  int Start(std::string &ErrorText) override {
-    try {
-      File = CreateFileStream(FileName);
-      TLameCoder probe;
-      ConfigureLame(probe, Options, Stream);
-      const int result = StartLameStream(probe, Options);
-      if (result != 0) {
-        ErrorText = "The MP3 encoder refuses these settings (code " + std::to_string(result) + ")";
-        return result;
-      }
-      Delay = probe.EncoderDelay();
-      if (probe.WriteVBRHeader) {
-        // The tag of a moment of silence holds what these settings put in
-        // it; the rest is filled in at the end. Its frame begins the file.
-        const std::vector<uint8_t> silence(size_t(BufferSize()), 0);
-        Feed(probe, silence.data(), silence.size(), nullptr);
-        uint32_t bytes = 0;
-        if (probe.DeinitStream(bytes) != 0) throw std::runtime_error("TLameCoder.beDeinitStream failed");
-        Tag = probe.LameTagFrame();
-        File->Write(Tag.data(), Tag.size());
-      }
-      return 0;
-    } catch (const std::exception &e) {
-      ErrorText = e.what();
-      return 1;
+  void Start() override {
+    File = CreateFileStream(FileName);
+    TLameCoder probe;
+    ConfigureLame(probe, Options, Stream);
+    const int result = StartLameStream(probe, Options);
+    if (result != 0)
+      throw std::runtime_error("The MP3 encoder refuses these settings (code " + std::to_string(result) + ")");
+    Delay = probe.EncoderDelay();
+    if (probe.WriteVBRHeader) {
+      // The tag of a moment of silence holds what these settings put in
+      // it; the rest is filled in at the end. Its frame begins the file.
+      const std::vector<uint8_t> silence(size_t(BufferSize()), 0);
+      Feed(probe, silence.data(), silence.size(), nullptr);
+      uint32_t bytes = 0;
+      if (probe.DeinitStream(bytes) != 0) throw std::runtime_error("TLameCoder.beDeinitStream failed");
+      Tag = probe.LameTagFrame();
+      File->Write(Tag.data(), Tag.size());
     }
   }
 

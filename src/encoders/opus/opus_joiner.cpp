@@ -58,18 +58,12 @@ class TOpusJoiner final : public TSpanJoiner {
   int64_t LeadFrames() const override { return (kLeadSamples + Frame - 1) / Frame * Frame; }
   int64_t TrailFrames() const override { return kDecisionDelay; }
 
-  int Start(std::string &ErrorText) override {
-    try {
-      NewEncoder(&Head);  // the settings are taken, and the header's values known
-      File = CreateFileStream(FileName);
-      ogg_stream_init(&Ogg, 0);  // the fixed serial of the one-piece coder
-      WritePacket(HeadPacket(), 0, false, true);
-      WritePacket(TagsPacket(), 0, false, true);  // a stopped output keeps them too
-      return 0;
-    } catch (const std::exception &e) {
-      ErrorText = e.what();
-      return 1;
-    }
+  void Start() override {
+    NewEncoder(&Head);  // the settings are taken, and the header's values known
+    File = CreateFileStream(FileName);
+    ogg_stream_init(&Ogg, 0);  // the fixed serial of the one-piece coder
+    WritePacket(HeadPacket(), 0, false, true);
+    WritePacket(TagsPacket(), 0, false, true);  // a stopped output keeps them too
   }
 
   std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes,

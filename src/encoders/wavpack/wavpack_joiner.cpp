@@ -125,16 +125,10 @@ class TWavPackJoiner final : public TSpanJoiner {
   // tenth more work at six seconds a span, a few hundredths at twelve).
   int64_t Quantum() const override { return 4 * (TWAVPACK_Coder::BufferBytes / FrameBytes); }
 
-  int Start(std::string &ErrorText) override {
-    try {
-      Output = CreateFileStream(FileName);
-      std::vector<uint8_t> none;
-      Configure(none, true)->Start();  // the library's word on the settings, before any span
-      return 0;
-    } catch (const std::exception &e) {
-      ErrorText = e.what();
-      return 1;
-    }
+  void Start() override {
+    Output = CreateFileStream(FileName);
+    std::vector<uint8_t> none;
+    Configure(none, true)->Start();  // the library's word on the settings, before any span
   }
 
   std::unique_ptr<TEncodedSpan> Encode(int64_t FirstFrame, const uint8_t *Samples, size_t Bytes,
