@@ -284,7 +284,7 @@ void TCoderThread::Convert() {
     try {
       Meter = std::make_shared<TLoudnessMeter>(taken.Channels, taken.SampleRate);
     } catch (const std::exception &e) {
-      ReportError(e.what(), "ebur128_init", 0, {});
+      ReportError(e.what(), "TLoudnessMeter", 0, {});
       return;
     }
   }
