@@ -436,4 +436,30 @@ TEST_F(SourceParts, SoundWithoutSilenceIsOnePieceAndAStopEndsTheScan) {
   EXPECT_EQ(blocks, 2);
 }
 
+// Every worker warns at about the same moment, right after its last progress
+// report: each warning is listed once, in job order. Films cut short, read by
+// the ffmpeg program: no lock of the decoding library orders their warnings,
+// so only the list's own lock does (and ThreadSanitizer sees if it does not).
+// Several rounds, since which worker reaches its warning first varies.
+TEST_F(CoderEngine, WarningsOfWorkersAtOnceAreEachListedOnceInJobOrder) {
+  const int sources = 4;
+  for (int i = 0; i < sources; ++i)
+    List.push_back({CutInHalf(WriteSignal(Folder + "/w" + std::to_string(i) + ".mkv",
+                                          {.Seconds = 4, .Seed = uint32_t(i)}, {"-c:a", "flac"})), {}});
+  for (int round = 0; round < 3; ++round) {
+    SCOPED_TRACE("round " + std::to_string(round));
+    fs::remove_all(Out);
+    fs::create_directories(Out);
+    TCoder_engine engine;
+    Prepare(engine, sources);
+    ASSERT_EQ(engine.Run(), 0);
+    ASSERT_EQ(engine.Warnings.size(), size_t(sources));
+    for (int i = 0; i < sources; ++i) {
+      EXPECT_EQ(engine.Warnings[size_t(i)].JobNumber, i + 1);
+      EXPECT_EQ(engine.Warnings[size_t(i)].InputFileName, List[size_t(i)].FileName);
+      EXPECT_TRUE(engine.Warnings[size_t(i)].EndMissing);
+    }
+  }
+}
+
 }  // namespace
