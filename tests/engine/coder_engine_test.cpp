@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Whole runs of the engine: jobs on parallel slots, cancel, the first failure
-// stopping the run, outputs that never land on a source or on each other, the
-// run's progress merged from the workers' reports, and sources cut into parts
-// (the tracks of a CUE sheet, the pieces between silences), together exactly the source.
+// Whole runs of the engine on parallel slots, their progress merged, and sources cut into parts (the tracks of a
+// CUE sheet, the pieces between silences), together exactly the source.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -42,15 +40,10 @@ TEST(SlotSchedule, OnlyFreeSlotsTakeJobsAndAFailureIsNeverReadAsAFinish) {
   std::deque<TThreadRec> slots(4);
   for (const auto &row : rows) {
     TThreadRec &slot = slots[size_t(row.Slot)];
-    switch (row.Event) {
-      case 's':
-        slot.Thread = std::make_unique<TCoderThread>(0, 4, TFileListRec{}, nullptr, nullptr, nullptr);
-        slot.Done = slot.Failed = false;
-        break;
-      case 'd': slot.Done = true; break;
-      case 'f': slot.Failed = true; break;
-      default: slot.Thread.reset();
-    }
+    if (row.Event == 's') slot.Thread = std::make_unique<TCoderThread>(0, 4, TFileListRec{}, nullptr, nullptr, nullptr);
+    if (row.Event == 'c') slot.Thread.reset();
+    slot.Done = row.Event == 'd' || (slot.Done && row.Event != 's');
+    slot.Failed = row.Event == 'f' || (slot.Failed && row.Event != 's');
     std::string after;
     for (const TThreadRec &s : slots) after += ".BEF"[int(SlotState(s))];
     EXPECT_EQ(after + ":" + std::to_string(FirstFreeSlot(slots)), row.After) << row.Event << row.Slot;
@@ -69,24 +62,27 @@ class CoderEngine : public ::testing::Test {
     fs::create_directories(fs::path(Folder + "/" + name).parent_path());
     return WriteSignal(Folder + "/" + name, {.Seconds = seconds, .Seed = seed});
   }
-  void Prepare(TCoder_engine &engine, int threads) {
+  // A fresh engine for the list, converting to WAV in Out.
+  TCoder_engine &Prepare(int threads) {
+    TCoder_engine &engine = Engines.emplace_back();
     engine.SetSourceList(&List);
     engine.SetDestinationFormat(dfWAV);
     engine.SetDestinationFolder(Out);
     engine.ThreadCount = threads;
     engine.OnProgress = [this](const TProgressRec &r) { Progress.push_back(r); };
+    return engine;
   }
   std::string Folder, Out;
   TSourceList List;
   std::vector<TProgressRec> Progress;
+  std::deque<TCoder_engine> Engines;
 };
 
 // Jobs that end at once free their slot while others still convert: the next
 // job goes to a free slot, never to a busy one (whose output it would cut
 // short). Several rounds, since the order of finishes varies.
 TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
-  TCoder_engine empty;
-  Prepare(empty, 2);
+  TCoder_engine &empty = Prepare(2);
   EXPECT_EQ(empty.Run(), 0);
   EXPECT_TRUE(Progress.empty());
   const double lengths[] = {0.0001, 0.0002, 0.5, 0.0001, 0.3, 0.0002, 0.0001, 0.4, 0.0001, 0.2};
@@ -99,8 +95,7 @@ TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
       fs::remove_all(Out);
       fs::create_directories(Out);
       Progress.clear();
-      TCoder_engine engine;
-      Prepare(engine, threads);
+      TCoder_engine &engine = Prepare(threads);
       ASSERT_EQ(engine.Run(), 0);
       std::set<int> jobs, usedSlots;
       for (const TProgressRec &r : Progress) {
@@ -130,8 +125,7 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
   for (int i = 0; i < 4; ++i) List.push_back({Source("long" + std::to_string(i) + ".wav", 40), {}});
   for (const bool keep : {false, true}) {
     SCOPED_TRACE(keep ? "shorter files kept" : "nothing kept");
-    TCoder_engine engine;
-    Prepare(engine, 2);
+    TCoder_engine &engine = Prepare(2);
     engine.KeepPartial = keep;
     engine.OnProgress = [&](const TProgressRec &r) {
       if (r.Percent >= 1) engine.Cancel();
@@ -156,8 +150,7 @@ TEST_F(CoderEngine, ACancelBeforeTheJobsReturnsTwo) {
   List[0].Rec.HasCUE = true;
   WriteText(Folder + "/image.cue", "FILE \"image.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
                                    "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n");
-  TCoder_engine engine;
-  Prepare(engine, 2);
+  TCoder_engine &engine = Prepare(2);
   engine.Cancel();
   EXPECT_EQ(engine.Run(), 2);
   EXPECT_TRUE(fs::is_empty(Out));
@@ -168,8 +161,7 @@ TEST_F(CoderEngine, ACancelBeforeTheJobsReturnsTwo) {
 TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
   List.push_back({Source("short.wav", 0.5), {}});
   List.push_back({Source("long.wav", 60, 2), {}});
-  TCoder_engine engine;
-  Prepare(engine, 2);
+  TCoder_engine &engine = Prepare(2);
   engine.SpreadOverCores = false;
   engine.OnProgress = [](const TProgressRec &r) {  // the long job takes its time
     if (r.InputFileName.find("long") != std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -198,8 +190,7 @@ TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
 // later job starts. One unreadable before the run fails it before any job.
 TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
   for (int i = 0; i < 5; ++i) List.push_back({Source("f" + std::to_string(i) + ".wav", 1), {}});
-  TCoder_engine engine;
-  Prepare(engine, 1);
+  TCoder_engine &engine = Prepare(1);
   engine.OnProgress = [this](const TProgressRec &r) {
     if (r.JobNumber == 1) fs::remove(List[1].FileName);
   };
@@ -211,8 +202,7 @@ TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(fs::exists(Out + "f" + std::to_string(i) + ".wav"), i == 0) << i;
 
   List = {{Source("ok.wav", 1), {}}, {Folder + "/vanished.wav", {}}};
-  TCoder_engine early;
-  Prepare(early, 2);
+  TCoder_engine &early = Prepare(2);
   EXPECT_THROW(early.Run(), std::runtime_error);
   EXPECT_EQ(early.ErrorText,
             Folder + "/vanished.wav : " + FormatText(text_getting_audio_info_failed, BASS_ERROR_FILEOPEN) + "\r\n");
@@ -223,8 +213,7 @@ TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
 TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) {
   for (int i = 0; i < 4; ++i) List.push_back({Source("f" + std::to_string(i) + ".flac", 2), {}});
   for (int i : {1, 3}) CutInHalf(List[size_t(i)].FileName);
-  TCoder_engine engine;
-  Prepare(engine, 3);
+  TCoder_engine &engine = Prepare(3);
   EXPECT_EQ(engine.Run(), 0);
   ASSERT_EQ(engine.Warnings.size(), 2u);
   for (size_t k = 0; k < 2; ++k) {
@@ -245,15 +234,11 @@ TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) 
 TEST_F(CoderEngine, OutputsNeverOverwriteASourceOrEachOther) {
   List = {{Source("a/song.wav", 1, 1), {}}, {Source("b/song.wav", 1, 2), {}},
           {WriteSignal(Out + "live.wav", {.Seed = 3}), {}}};
-  TCoder_engine engine;
-  Prepare(engine, 3);
-  {
-    const TSourceGuard guard({Folder});
-    EXPECT_EQ(engine.Run(), 0);
-  }
-  EXPECT_EQ(FFmpegDecode(Out + "live_001.wav", "s16le"), MakeSamples({.Seed = 3}));
-  EXPECT_EQ(FFmpegDecode(Out + "song.wav", "s16le"), MakeSamples({.Seed = 1}));
-  EXPECT_EQ(FFmpegDecode(Out + "song_001.wav", "s16le"), MakeSamples({.Seed = 2}));
+  TCoder_engine &engine = Prepare(3);
+  const TSourceGuard guard({Folder});
+  EXPECT_EQ(engine.Run(), 0);
+  for (const auto &[name, seed] : {std::pair{"live_001.wav", 3u}, {"song.wav", 1u}, {"song_001.wav", 2u}})
+    EXPECT_EQ(FFmpegDecode(Out + name, "s16le"), MakeSamples({.Seed = seed})) << name;
 }
 
 TEST(ProgressMerge, ReportsInOrder) {
@@ -276,15 +261,11 @@ TEST(ProgressMerge, ReportsInOrder) {
   for (const auto &row : rows) {
     TProgressMerger merger(row.Jobs, row.Slots, row.Duration, row.Start);
     for (size_t i = 0; i < row.Reports.size(); ++i) {
-      TProgressRec r;
-      r.JobNumber = row.Reports[i][0];
-      r.SlotIndex = row.Reports[i][1];
-      r.Percent = row.Reports[i][2];
-      r.JobCount = row.Jobs;
-      r.SlotCount = row.Slots;
-      r.Duration = row.Duration / row.Jobs;
-      r.OutputFileName = "out.wav";
-      merger.Merge(r, uint64_t(row.Reports[i][3]));
+      const auto &[job, slot, percent, ticks] = row.Reports[i];
+      TProgressRec r{.InputFileName = {}, .OutputFileName = "out.wav", .ElapsedTime = {}, .RemainingTime = {},
+                     .JobNumber = job, .JobCount = row.Jobs, .Percent = percent, .SlotIndex = slot,
+                     .SlotCount = row.Slots, .Duration = row.Duration / row.Jobs};
+      merger.Merge(r, uint64_t(ticks));
       EXPECT_EQ(std::to_string(r.Percent) + "|" + r.OutputFileName + "|" + r.ElapsedTime + "|" + r.RemainingTime,
                 row.After[i]) << i;
     }
@@ -293,13 +274,8 @@ TEST(ProgressMerge, ReportsInOrder) {
   EXPECT_EQ(FormatElapsed(5000, 5000), "00:00:00");
 }
 
-class SourceParts : public ::testing::Test {
+class SourceParts : public CoderEngine {
  protected:
-  void SetUp() override {
-    StartBass();
-    Folder = TestFolder();
-    fs::create_directories(Folder + "/out");
-  }
   // Converts `source`, with `sheet` beside it, into Folder/out.
   int RunSheet(const std::string &source, const std::string &sheet, TDestinationFormat format, int threads = 3) {
     WriteText(fs::path(source).replace_extension(".cue").string(), sheet);
@@ -311,8 +287,6 @@ class SourceParts : public ::testing::Test {
     Engine.ThreadCount = threads;
     return Engine.Run();
   }
-  std::string Folder;
-  TSourceList List;
   TCoder_engine Engine;
 };
 
@@ -333,8 +307,8 @@ TEST_F(SourceParts, CueTracksTileTheSourceExactly) {
     for (int k = 0; k < 4; ++k)
       sheet += fmt::sprintf("  TRACK 0%d AUDIO\n    TITLE \"Part %d\"\n    INDEX 01 %02d:%02d:%02d\n", k + 1, k + 1,
                             starts[k] / 75 / 60, starts[k] / 75 % 60, starts[k] % 75);
-    fs::remove_all(Folder + "/out");
-    fs::create_directories(Folder + "/out");
+    fs::remove_all(Out);
+    fs::create_directories(Out);
     ASSERT_EQ(RunSheet(source, sheet, c.Format), 0);
     const std::vector<double> all = AsSamples(MakeSamples(signal), c.Bits);
     for (int k = 0; k < 4; ++k) {
@@ -394,10 +368,9 @@ TEST_F(SourceParts, SilencesCutPiecesThatConvertExactly) {
     SplitBySilenceScan(wav, 2, 5, options, {[&](const TProgressRec &p) { progress.push_back(p); }, nullptr, 0}, pieces);
     ASSERT_EQ(pieces.size(), row.Pieces.size());
     for (size_t k = 0; k < pieces.size(); ++k) {
-      EXPECT_EQ(std::make_pair(pieces[k].StartTime, pieces[k].EndTime), row.Pieces[k]) << k;
-      EXPECT_EQ(pieces[k].TrackNumber, int(k));
-      EXPECT_EQ(pieces[k].Title, "rec");
-      EXPECT_TRUE(pieces[k].InSeconds);
+      const TCUERec &p = pieces[k];
+      EXPECT_EQ(std::tuple(p.StartTime, p.EndTime, p.TrackNumber, p.Title, p.InSeconds),
+                std::tuple(row.Pieces[k].first, row.Pieces[k].second, int(k), "rec", true)) << k;
     }
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(std::vector<int>({progress.back().Stage, progress.back().JobNumber, progress.back().JobCount, progress.back().Percent}),

@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main-thread pumps, the console's and the window's: work from workers
-// runs on the main thread once each, also while it waits for them or runs a
-// modal dialog's loop above a wait. A child program gets its three standard
-// descriptors and nothing else of ours, its arguments exactly as given, and is
-// gone once we are done, with whatever it started: no wait on it is without bound.
+// The main-thread pumps, the console's and the window's; child programs, gone once we are done with whatever they
+// started: no wait on them is without bound.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -32,10 +29,8 @@ namespace {
 class MainThreadPumps : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    if (GetParam())
-      Pump = std::make_unique<TQtPump>();
-    else
-      Pump = std::make_unique<TConsolePump>();
+    Pump = GetParam() ? std::unique_ptr<TMainThreadPump>(std::make_unique<TQtPump>())
+                      : std::make_unique<TConsolePump>();
     SetMainThreadPump(Pump.get());
   }
   void TearDown() override { SetMainThreadPump(nullptr); }
@@ -83,15 +78,13 @@ TEST_P(MainThreadPumps, WakeEndsTheWaitEarlyAndRunsTheHandler) {
   int handled = 0;
   {
     TWakeHandlerScope scope([&] { handled += pump.IsMainThread() ? 1 : 100; });
-    std::thread waker([&] { pump.Wake(); });
-    waker.join();
+    std::thread([&] { pump.Wake(); }).join();
     const auto before = std::chrono::steady_clock::now();
     pump.WaitForWork(5000);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
   }
   EXPECT_EQ(handled, 1);
-  std::thread waker([&] { pump.Wake(); });  // no handler any more
-  waker.join();
+  std::thread([&] { pump.Wake(); }).join();  // no handler any more
   pump.WaitForWork(5000);
   EXPECT_EQ(handled, 1);
 }

@@ -54,8 +54,11 @@ int WaitTool(int pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Starts a program (looked up on PATH) with no input and its output and error in the files given.
-pid_t Spawn(const std::vector<std::string> &argv, const std::string &outFile, const std::string &errFile) {
+}  // namespace
+
+int RunTool(const std::vector<std::string> &argv, std::string *out, std::string *err) {
+  const std::string base = fs::temp_directory_path() / ("tonmill-tool-" + std::to_string(getpid()));
+  const std::string outFile = base + ".out", errFile = base + ".err";
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
@@ -65,18 +68,9 @@ pid_t Spawn(const std::vector<std::string> &argv, const std::string &outFile, co
   for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
   pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
+  const bool started = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0;
   posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-}  // namespace
-
-int RunTool(const std::vector<std::string> &argv, std::string *out, std::string *err) {
-  const std::string base = fs::temp_directory_path() / ("tonmill-tool-" + std::to_string(getpid()));
-  const std::string outFile = base + ".out", errFile = base + ".err";
-  const pid_t pid = Spawn(argv, outFile, errFile);
-  const int status = pid > 0 ? WaitTool(pid) : -1;
+  const int status = started ? WaitTool(pid) : -1;
   if (out) *out = ReadText(outFile);
   if (err) *err = ReadText(errFile);
   fs::remove(outFile);
@@ -213,17 +207,9 @@ std::vector<uint8_t> MakeSamples(const TTestSignal &signal) {
   return data;
 }
 
-std::string RawFormat(int bits) {
-  switch (bits) {
-    case 8: return "u8";
-    case 16: return "s16le";
-    case 24: return "s24le";
-    default: return "f32le";
-  }
-}
+std::string RawFormat(int bits) { return bits == 8 ? "u8" : bits == 16 ? "s16le" : bits == 24 ? "s24le" : "f32le"; }
 
-std::string WriteSignal(const std::string &path, const TTestSignal &signal,
-                        const std::vector<std::string> &codecArgs) {
+std::string WriteSignal(const std::string &path, const TTestSignal &signal, const std::vector<std::string> &codecArgs) {
   const std::string raw = path + ".raw";
   WriteFileBytes(raw, MakeSamples(signal));
   std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", RawFormat(signal.Bits),
@@ -362,14 +348,9 @@ std::vector<std::string> TOtherUser::Command(const std::vector<std::string> &arg
 #include "tags/read_tags.h"
 
 TAudioInfo PcmInfo(int rate, int channels, int bits, double seconds) {
-  TAudioInfoRec r;
-  r.SampleRate = rate;
-  r.Channels = channels;
-  r.BitsPerSample = bits;
-  r.BytesPerSample = bits / 8;
-  r.Duration = seconds;
   TAudioInfo info;
-  info.Streams = {r};
+  info.Streams = {{.Name = {}, .SampleRate = rate, .BitsPerSample = bits, .BytesPerSample = bits / 8,
+                   .Channels = channels, .ChannelLayout = {}, .Duration = seconds}};
   return info;
 }
 
@@ -483,8 +464,7 @@ void TScratchDisk::Unfill() {
   fs::remove(Folder + "/.filler", ec);
 }
 
-double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &test, int channels,
-             int maxLag) {
+double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &test, int channels, int maxLag) {
   const int64_t refFrames = int64_t(reference.size()) / channels;
   const int64_t testFrames = int64_t(test.size()) / channels;
   // The lag from the cross-correlation of a stretch of the first channel.
@@ -610,8 +590,6 @@ void WaitForGrowth(const std::string &path, uintmax_t bytes) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-#include <signal.h>
-#include <sys/resource.h>
 
 TTonmill::TTonmill(const std::vector<std::string> &args, const TRunHow &how) : Seconds(how.Seconds) {
   static int runs = 0;
