@@ -2,7 +2,6 @@
 #include "test_support.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -43,39 +42,6 @@ std::string TestProfileFolder() {
   setenv("TONMILL_LANG_DIR", TONMILL_SOURCE_DIR "/lang", 1);
   ResetTextsToEnglish();
   return folder;
-}
-
-namespace {
-
-// Waits for a started program: its exit status (128 + signal if killed).
-int WaitTool(int pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-}  // namespace
-
-int RunTool(const std::vector<std::string> &argv, std::string *out, std::string *err) {
-  const std::string base = fs::temp_directory_path() / ("tonmill-tool-" + std::to_string(getpid()));
-  const std::string outFile = base + ".out", errFile = base + ".err";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char *> args;
-  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  const bool started = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  const int status = started ? WaitTool(pid) : -1;
-  if (out) *out = ReadText(outFile);
-  if (err) *err = ReadText(errFile);
-  fs::remove(outFile);
-  fs::remove(errFile);
-  return status;
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string &path) {
@@ -430,6 +396,16 @@ uint64_t FreeBytes(const std::string &folder) {
   return uint64_t(s.f_bavail) * s.f_frsize;
 }
 
+// A hash of the file's bytes, its size and modification time (ns); false when it is no regular file.
+bool LookAt(const std::string &path, uint64_t &hash, int64_t &size, int64_t &mtime) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  size = info.st_size;
+  mtime = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  hash = std::hash<std::string>{}(ReadText(path));
+  return true;
+}
+
 }  // namespace
 
 TScratchDisk::TScratchDisk(const std::string &folder, const std::string &size) : Folder(folder) {
@@ -546,20 +522,6 @@ std::string WriteBrokenMp3(const std::string &path, double goodSeconds) {
   return path;
 }
 
-namespace {
-
-// A hash of the file's bytes, its size and modification time (ns); false when it is no regular file.
-bool LookAt(const std::string &path, uint64_t &hash, int64_t &size, int64_t &mtime) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  size = info.st_size;
-  mtime = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  hash = std::hash<std::string>{}(ReadText(path));
-  return true;
-}
-
-}  // namespace
-
 TSourceGuard::TSourceGuard(const std::vector<std::string> &paths) {
   std::vector<std::string> files = paths;
   for (const std::string &p : paths) {  // and what the folders among them hold
@@ -591,14 +553,18 @@ void WaitForGrowth(const std::string &path, uintmax_t bytes) {
 }
 
 
-TTonmill::TTonmill(const std::vector<std::string> &args, const TRunHow &how) : Seconds(how.Seconds) {
-  static int runs = 0;
-  const std::string base = fs::temp_directory_path() / ("tonmill-run-" + std::to_string(getpid()) + "-" +
-                                                        std::to_string(++runs));
-  OutFile = base + ".out";
-  ErrFile = base + ".err";
-  std::vector<std::string> argv = how.As ? how.As->Command(args) : args;
-  if (!how.As) argv.insert(argv.begin(), TONMILL_BINARY);
+namespace {
+
+// Waits for a started program: its exit status (128 + signal if killed).
+int WaitTool(int pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Starts a program (looked up on PATH) as `how` asks, in a process group of its own, its input empty, its output
+// and error in the files: its process id.
+pid_t Start(std::vector<std::string> argv, const TRunHow &how, const std::string &outFile, const std::string &errFile) {
   std::vector<std::string> env;
   for (char **e = environ; *e; ++e) {
     const std::string entry = *e;
@@ -616,11 +582,11 @@ TTonmill::TTonmill(const std::vector<std::string> &args, const TRunHow &how) : S
   int closed[2] = {-1, -1};
   if (how.ClosedErr && pipe(closed) == 0) close(closed[0]);
   const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  const int out = open(OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const int err = how.ClosedErr ? closed[1] : open(ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = how.ClosedErr ? closed[1] : open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const rlimit limit{rlim_t(how.FileSizeKiB) * 1024, RLIM_INFINITY};
-  Pid = fork();
-  if (Pid == 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
     setpgid(0, 0);  // its own group, so that a hang is ended with all it started
     sigset_t none;
     sigemptyset(&none);
@@ -639,6 +605,20 @@ TTonmill::TTonmill(const std::vector<std::string> &args, const TRunHow &how) : S
   }
   for (const int fd : {null, out, err})
     if (fd >= 0) close(fd);
+  return pid;
+}
+
+}  // namespace
+
+TTonmill::TTonmill(const std::vector<std::string> &args, const TRunHow &how) : Seconds(how.Seconds) {
+  static int runs = 0;
+  const std::string base = fs::temp_directory_path() / ("tonmill-run-" + std::to_string(getpid()) + "-" +
+                                                        std::to_string(++runs));
+  OutFile = base + ".out";
+  ErrFile = base + ".err";
+  std::vector<std::string> argv = how.As ? how.As->Command(args) : args;
+  if (!how.As) argv.insert(argv.begin(), TONMILL_BINARY);
+  Pid = Start(argv, how, OutFile, ErrFile);
 }
 
 int TTonmill::Wait() {
@@ -669,5 +649,17 @@ int Tonmill(const std::vector<std::string> &args, std::string *err, const TRunHo
   const int status = run.Wait();
   if (err) *err = run.Err();
   if (out) *out = run.Out();
+  return status;
+}
+
+int RunTool(const std::vector<std::string> &argv, std::string *out, std::string *err) {
+  const std::string base = fs::temp_directory_path() / ("tonmill-tool-" + std::to_string(getpid()));
+  const std::string outFile = base + ".out", errFile = base + ".err";
+  const pid_t pid = Start(argv, {}, outFile, errFile);
+  const int status = pid > 0 ? WaitTool(pid) : -1;
+  if (out) *out = ReadText(outFile);
+  if (err) *err = ReadText(errFile);
+  fs::remove(outFile);
+  fs::remove(errFile);
   return status;
 }
