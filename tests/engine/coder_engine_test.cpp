@@ -24,9 +24,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Events on four slots (a first job ending before another slot has had one, a
-// failure raised before Done), each followed by the slots' states (. free,
-// B busy, E ended, F failed) and the slot the next job goes to.
+// Events on four slots (a first job ending before another slot has had one, a failure raised before Done), each
+// followed by the slots' states (. free, B busy, E ended, F failed) and the slot the next job goes to.
 TEST(SlotSchedule, OnlyFreeSlotsTakeJobsAndAFailureIsNeverReadAsAFinish) {
   const struct {
     char Event;  // s start, d done, f failed, c collected
@@ -78,12 +77,10 @@ class CoderEngine : public ::testing::Test {
   std::deque<TCoder_engine> Engines;
 };
 
-// Jobs that end at once free their slot while others still convert: the next
-// job goes to a free slot, never to a busy one (whose output it would cut
-// short). Several rounds, since the order of finishes varies.
+// Jobs that end at once free their slot while others still convert: the next job goes to a free slot, never to a busy
+// one (whose output it would cut short). Several rounds, since the order of finishes varies.
 TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
-  TCoder_engine &empty = Prepare(2);
-  EXPECT_EQ(empty.Run(), 0);
+  EXPECT_EQ(Prepare(2).Run(), 0);
   EXPECT_TRUE(Progress.empty());
   const double lengths[] = {0.0001, 0.0002, 0.5, 0.0001, 0.3, 0.0002, 0.0001, 0.4, 0.0001, 0.2};
   for (size_t i = 0; i < std::size(lengths); ++i)
@@ -95,8 +92,7 @@ TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
       fs::remove_all(Out);
       fs::create_directories(Out);
       Progress.clear();
-      TCoder_engine &engine = Prepare(threads);
-      ASSERT_EQ(engine.Run(), 0);
+      ASSERT_EQ(Prepare(threads).Run(), 0);
       std::set<int> jobs, usedSlots;
       for (const TProgressRec &r : Progress) {
         jobs.insert(r.JobNumber);
@@ -127,9 +123,7 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
     SCOPED_TRACE(keep ? "shorter files kept" : "nothing kept");
     TCoder_engine &engine = Prepare(2);
     engine.KeepPartial = keep;
-    engine.OnProgress = [&](const TProgressRec &r) {
-      if (r.Percent >= 1) engine.Cancel();
-    };
+    engine.OnProgress = [&](const TProgressRec &r) { if (r.Percent >= 1) engine.Cancel(); };
     EXPECT_EQ(engine.Run(), 2);
     std::vector<std::string> left;
     for (const auto &entry : fs::directory_iterator(Out)) left.push_back(entry.path().filename().string());
@@ -143,8 +137,7 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
   }
 }
 
-// Stopped while the sources are read: an image not yet read is no sheet that
-// cannot be cut, the run is just cancelled.
+// Stopped while the sources are read: an image not yet read is no sheet that cannot be cut, the run is just cancelled.
 TEST_F(CoderEngine, ACancelBeforeTheJobsReturnsTwo) {
   List = {{Source("image.wav", 6), {}}};
   List[0].Rec.HasCUE = true;
@@ -191,9 +184,7 @@ TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
 TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
   for (int i = 0; i < 5; ++i) List.push_back({Source("f" + std::to_string(i) + ".wav", 1), {}});
   TCoder_engine &engine = Prepare(1);
-  engine.OnProgress = [this](const TProgressRec &r) {
-    if (r.JobNumber == 1) fs::remove(List[1].FileName);
-  };
+  engine.OnProgress = [this](const TProgressRec &r) { if (r.JobNumber == 1) fs::remove(List[1].FileName); };
   EXPECT_THROW(engine.Run(), std::runtime_error);
   EXPECT_EQ(engine.ErrorText, "ErrorMessage = BASS_StreamCreateFile 2, CurrentInputFileName = " + List[1].FileName +
                                   ", CurrentOutputFileName = " + Out + "f1.wav\r\n");
@@ -361,8 +352,7 @@ TEST_F(SourceParts, SilencesCutPiecesThatConvertExactly) {
       {5, {{1, 4}, {5, 8}, {11, 15.5}, {18.5, 21.5}}},
   };
   for (const auto &row : rows) {
-    TPreprocessOptions options;
-    options.Seconds = row.Seconds;
+    const TPreprocessOptions options{.FileFormat = {}, .Seconds = row.Seconds};
     std::vector<TProgressRec> progress;
     TCUEArr pieces;
     SplitBySilenceScan(wav, 2, 5, options, {[&](const TProgressRec &p) { progress.push_back(p); }, nullptr, 0}, pieces);
@@ -377,14 +367,11 @@ TEST_F(SourceParts, SilencesCutPiecesThatConvertExactly) {
               std::vector<int>({stSeekingSilence, 2, 5, 100}));
   }
   Engine.Preprocess = true;
-  TPreprocessOptions options;
-  options.Seconds = 20;
-  Engine.SetPreprocessOptions(options);
+  Engine.SetPreprocessOptions(TPreprocessOptions{});  // pieces apart by 2 s of silence
   std::vector<uint8_t> stages;
   Engine.OnProgress = [&](const TProgressRec &p) { stages.push_back(p.Stage); };
   ASSERT_EQ(RunSheet(wav, "FILE \"rec.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n", dfWAV, 2), 0);
-  EXPECT_EQ(stages.front(), stSeekingSilence);
-  EXPECT_EQ(stages.back(), stTrack);
+  EXPECT_EQ(std::pair(stages.front(), stages.back()), std::pair(stSeekingSilence, stTrack));
   const std::vector<uint8_t> pcm = MakeSamples(signal);
   const double bounds[][2] = {{1, 8}, {11, 15.5}, {18.5, 23}};
   for (int k = 0; k < 3; ++k) {

@@ -28,10 +28,9 @@ TEST(OutputNaming, ThreePlacements) {
   EXPECT_THROW(GetOutputFolder(source, {folder + "/blocked/", false, true}), std::runtime_error);
 }
 
-// Which name an output takes: the next free "_%.3d" where names avoid
-// existing files (same as source), where the name is a source of the run,
-// or where the file there is no regular file (a folder, a pipe, a device:
-// opening a pipe for writing would wait for ever); numbered tracks.
+// Which name an output takes: the next free "_%.3d" where names avoid existing files (same as source), where the name
+// is a source of the run, or where the file there is no regular file (a folder, a pipe, a device: opening a pipe for
+// writing would wait for ever); numbered tracks.
 TEST(OutputNaming, NamesTakeTheNextFreeNumberWhereTheyMust) {
   const std::string folder = TestFolder() + "/";
   for (const char *name : {"song.flac", "song_001.flac", "c.d.ogg", "many.wav", "plain.wav"}) WriteText(folder + name, "x");
@@ -59,9 +58,8 @@ TEST(OutputNaming, NamesTakeTheNextFreeNumberWhereTheyMust) {
         << row.Name << " " << row.AvoidExisting;
 }
 
-// A title longer than a file name may be is cut on a whole character, at
-// every width of the character it ends in; the number and the extension stay,
-// and titles cut alike still name different files, the same file each time.
+// A title longer than a file name may be is cut on a whole character, at every width of the character it ends in; the
+// number and the extension stay, and titles cut alike still name different files, the same file each time.
 TEST(OutputNaming, NamesTooLongForTheFileSystemAreCut) {
   const std::string folder = TestFolder() + "/";
   std::string title;
@@ -95,9 +93,8 @@ TEST(OutputNaming, NamesTooLongForTheFileSystemAreCut) {
   }
 }
 
-// Unfinished outputs under their hidden names: a live run's keeps its output's
-// name taken and survives a clean-up, a dead run's goes, and the finished file
-// lands on nothing but the file that was there when its job was named.
+// Unfinished outputs under their hidden names: a live run's keeps its output's name taken and survives a clean-up, a
+// dead run's goes, and the finished file lands on nothing but the file that was there when its job was named.
 TEST(PartialOutputs, NamesCleanUpAndTheFinalRename) {
   const std::string folder = TestFolder() + "/";
   EXPECT_EQ(PartialFileName(folder + "song.mp3"), folder + ".song.mp3.tonmill-part");

@@ -143,9 +143,8 @@ TEST_P(Decode, SamplesLengthPropertiesAndSeeks) {
 
 INSTANTIATE_TEST_SUITE_P(Types, Decode, ::testing::ValuesIn(kRows), [](const auto &info) { return info.param.Name; });
 
-// A folder or a missing file cannot be opened; empty and random files, and
-// files whose extension names another family, are no audio to it; error
-// codes are the asking thread's own.
+// A folder or a missing file cannot be opened; empty and random files, and files whose extension names another family,
+// are no audio to it; error codes are the asking thread's own.
 TEST(BassFailures, WhatIsNoAudioOfItsExtensionIsRefused) {
   StartBass();
   const std::string folder = TestFolder();

@@ -38,8 +38,7 @@ class MainThreadPumps : public ::testing::TestWithParam<bool> {
   std::unique_ptr<TMainThreadPump> Pump;
 };
 
-// While the main thread joins the workers (a plain join would deadlock); an
-// exception reaches the worker that asked.
+// While the main thread joins the workers (a plain join would deadlock); an exception reaches the worker that asked.
 TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) {
   TMainThreadPump &pump = MainThreadPump();
   ASSERT_TRUE(pump.IsMainThread());
@@ -67,10 +66,8 @@ TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) 
   }
   for (int w = 0; w < kWorkers; ++w) JoinWhilePumping(workers[size_t(w)], finished[size_t(w)]);
   EXPECT_EQ(offMain, 0);
-  for (int w = 0; w < kWorkers; ++w) {
-    EXPECT_EQ(runs[size_t(w)], std::vector<int>(kCalls, 1)) << w;
-    EXPECT_EQ(caught[size_t(w)], "refused " + std::to_string(w));
-  }
+  EXPECT_EQ(runs, std::vector<std::vector<int>>(kWorkers, std::vector<int>(kCalls, 1)));
+  for (int w = 0; w < kWorkers; ++w) EXPECT_EQ(caught[size_t(w)], "refused " + std::to_string(w));
 }
 
 TEST_P(MainThreadPumps, WakeEndsTheWaitEarlyAndRunsTheHandler) {

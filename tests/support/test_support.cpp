@@ -476,8 +476,7 @@ std::string WriteDsf(const std::string &path, double seconds, const std::string 
   for (int c = 0; c < kChannels; ++c) {
     double first = 0, second = 0, out = 1;
     for (uint64_t i = 0; i < samples; ++i) {
-      // Left a sweep from 300 Hz up by 1 kHz a second (no lag looks like
-      // another), right a 1.5 kHz tone.
+      // Left a sweep from 300 Hz up by 1 kHz a second (no lag looks like another), right a 1.5 kHz tone.
       const double t = double(i) / rate;
       first += 0.4 * std::sin(2 * M_PI * (c ? 1500 * t : 300 * t + 500 * t * t)) - out;
       second += first - out;
