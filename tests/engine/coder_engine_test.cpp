@@ -24,28 +24,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Events on four slots (a first job ending before another slot has had one, a failure raised before Done), each
-// followed by the slots' states (. free, B busy, E ended, F failed) and the slot the next job goes to.
+// Events on four slots (s start, d done, f failed, c collected; a first job ending before another slot has had one,
+// a failure raised before Done), each followed by the slots' states (. free, B busy, E ended, F failed) and the slot
+// the next job goes to.
 TEST(SlotSchedule, OnlyFreeSlotsTakeJobsAndAFailureIsNeverReadAsAFinish) {
-  const struct {
-    char Event;  // s start, d done, f failed, c collected
-    int Slot;
-    const char *After;
-  } rows[] = {
+  const std::tuple<char, int, const char *> rows[] = {
       {'s', 0, "B...:1"}, {'s', 1, "BB..:2"}, {'d', 0, "EB..:2"}, {'s', 2, "EBB.:3"}, {'c', 0, ".BB.:0"},
       {'s', 0, "BBB.:3"}, {'s', 3, "BBBB:-1"}, {'f', 1, "BFBB:-1"}, {'d', 1, "BFBB:-1"}, {'d', 3, "BFBE:-1"},
       {'c', 3, "BFB.:3"}, {'c', 1, "B.B.:1"},
   };
   std::deque<TThreadRec> slots(4);
-  for (const auto &row : rows) {
-    TThreadRec &slot = slots[size_t(row.Slot)];
-    if (row.Event == 's') slot.Thread = std::make_unique<TCoderThread>(0, 4, TFileListRec{}, nullptr, nullptr, nullptr);
-    if (row.Event == 'c') slot.Thread.reset();
-    slot.Done = row.Event == 'd' || (slot.Done && row.Event != 's');
-    slot.Failed = row.Event == 'f' || (slot.Failed && row.Event != 's');
+  for (const auto &[event, index, expected] : rows) {
+    TThreadRec &slot = slots[size_t(index)];
+    if (event == 's') slot.Thread = std::make_unique<TCoderThread>(0, 4, TFileListRec{}, nullptr, nullptr, nullptr);
+    if (event == 'c') slot.Thread.reset();
+    slot.Done = event == 'd' || (slot.Done && event != 's');
+    slot.Failed = event == 'f' || (slot.Failed && event != 's');
     std::string after;
     for (const TThreadRec &s : slots) after += ".BEF"[int(SlotState(s))];
-    EXPECT_EQ(after + ":" + std::to_string(FirstFreeSlot(slots)), row.After) << row.Event << row.Slot;
+    EXPECT_EQ(after + ":" + std::to_string(FirstFreeSlot(slots)), expected) << event << index;
   }
 }
 
@@ -267,32 +264,29 @@ TEST(ProgressMerge, ReportsInOrder) {
 
 class SourceParts : public CoderEngine {
  protected:
-  // Converts `source`, with `sheet` beside it, into Folder/out.
+  // Converts `source`, with `sheet` beside it, into Out.
   int RunSheet(const std::string &source, const std::string &sheet, TDestinationFormat format, int threads = 3) {
     WriteText(fs::path(source).replace_extension(".cue").string(), sheet);
     List = {{source, {}}};
     List[0].Rec.HasCUE = true;
-    Engine.SetSourceList(&List);
     Engine.SetDestinationFormat(format);
-    Engine.SetDestinationFolder(Folder + "/out");
+    Engine.SetDestinationFolder(Out);
     Engine.ThreadCount = threads;
     return Engine.Run();
   }
-  TCoder_engine Engine;
+  TCoder_engine &Engine = Prepare(3);  // its list and progress the fixture's
 };
 
 // The tracks, converted on parallel workers, are the source from the first
 // INDEX 01 on (not at 0), each boundary exactly on its INDEX 01 (75 frames a second).
 TEST_F(SourceParts, CueTracksTileTheSourceExactly) {
-  const struct {
-    int Rate, Bits;
-    TDestinationFormat Format;
-  } rows[] = {{44100, 16, dfFLAC}, {48000, 24, dfWAV}, {96000, 16, dfWAV}, {96000, 24, dfFLAC}, {88200, 24, dfWavPack}};
+  const std::tuple<int, int, TDestinationFormat> rows[] = {
+      {44100, 16, dfFLAC}, {48000, 24, dfWAV}, {96000, 16, dfWAV}, {96000, 24, dfFLAC}, {88200, 24, dfWavPack}};
   const int starts[] = {33, 2 * 75 + 7, 4 * 75 + 74, 7 * 75 + 1};
-  for (const auto &c : rows) {
-    const std::string ext = FormatRow(c.Format)->Extension;
-    SCOPED_TRACE(std::to_string(c.Rate) + " " + std::to_string(c.Bits) + " " + ext);
-    const TTestSignal signal{.Rate = c.Rate, .Bits = c.Bits, .Seconds = 9};
+  for (const auto &[rate, bits, format] : rows) {
+    const std::string ext = FormatRow(format)->Extension;
+    SCOPED_TRACE(std::to_string(rate) + " " + std::to_string(bits) + " " + ext);
+    const TTestSignal signal{.Rate = rate, .Bits = bits, .Seconds = 9};
     const std::string source = WriteSignal(Folder + "/image.flac", signal);
     std::string sheet = "PERFORMER \"The Band\"\nTITLE \"Image\"\nFILE \"image.flac\" WAVE\n";
     for (int k = 0; k < 4; ++k)
@@ -300,14 +294,13 @@ TEST_F(SourceParts, CueTracksTileTheSourceExactly) {
                             starts[k] / 75 / 60, starts[k] / 75 % 60, starts[k] % 75);
     fs::remove_all(Out);
     fs::create_directories(Out);
-    ASSERT_EQ(RunSheet(source, sheet, c.Format), 0);
-    const std::vector<double> all = AsSamples(MakeSamples(signal), c.Bits);
+    ASSERT_EQ(RunSheet(source, sheet, format), 0);
+    const std::vector<double> all = AsSamples(MakeSamples(signal), bits);
     for (int k = 0; k < 4; ++k) {
-      const std::vector<double> part = AsSamples(
-          FFmpegDecode(Folder + "/out/0" + std::to_string(k + 1) + " - Part " + std::to_string(k + 1) + "." + ext,
-                       RawFormat(c.Bits)), c.Bits);
-      const int64_t first = int64_t(starts[k]) * c.Rate / 75;
-      const int64_t next = k < 3 ? int64_t(starts[k + 1]) * c.Rate / 75 : FrameCount(signal);
+      const std::vector<double> part = AsSamples(FFmpegDecode(
+          Out + "0" + std::to_string(k + 1) + " - Part " + std::to_string(k + 1) + "." + ext, RawFormat(bits)), bits);
+      const int64_t first = int64_t(starts[k]) * rate / 75;
+      const int64_t next = k < 3 ? int64_t(starts[k + 1]) * rate / 75 : FrameCount(signal);
       ASSERT_EQ(int64_t(part.size()), (next - first) * 2) << "track " << k + 1;
       EXPECT_TRUE(std::equal(part.begin(), part.end(), all.begin() + first * 2)) << "track " << k + 1;
     }
@@ -368,10 +361,8 @@ TEST_F(SourceParts, SilencesCutPiecesThatConvertExactly) {
   }
   Engine.Preprocess = true;
   Engine.SetPreprocessOptions(TPreprocessOptions{});  // pieces apart by 2 s of silence
-  std::vector<uint8_t> stages;
-  Engine.OnProgress = [&](const TProgressRec &p) { stages.push_back(p.Stage); };
   ASSERT_EQ(RunSheet(wav, "FILE \"rec.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n", dfWAV, 2), 0);
-  EXPECT_EQ(std::pair(stages.front(), stages.back()), std::pair(stSeekingSilence, stTrack));
+  EXPECT_EQ(std::pair(Progress.front().Stage, Progress.back().Stage), std::pair(stSeekingSilence, stTrack));
   const std::vector<uint8_t> pcm = MakeSamples(signal);
   const double bounds[][2] = {{1, 8}, {11, 15.5}, {18.5, 23}};
   for (int k = 0; k < 3; ++k) {

@@ -33,8 +33,7 @@ TJobResult RunJob(TFileListRec job) {
   StartBass();
   TJobResult result;
   job.OnWarning = [&](const TThreadWarningRec &w) { result.Warnings.push_back(w); };
-  TCoderThread worker(
-      0, 1, job,
+  TCoderThread worker(0, 1, job,
       [&](const TProgressRec &p) {
         result.ProgressOnMainThread &= MainThreadPump().IsMainThread();
         result.Progress.push_back(p);
@@ -201,12 +200,11 @@ TEST(Resample, OutputHasTheAskedRateChannelsLengthAndPitch) {
 
 // A rate a format cannot hold comes down within its family, or to the limit.
 TEST(Resample, RateWithinTheHighestOfTheSourcesFamilyThatFits) {
-  const struct {
-    int32_t Rate, MaxRate, Expected;
-  } rows[] = {{352800, 0, 352800},      {352800, 96000, 88200}, {352800, 48000, 44100},
-              {705600, 655350, 352800}, {192000, 96000, 96000}, {384000, 48000, 48000},
-              {100000, 96000, 96000},   {22050, 48000, 22050},  {96000, 44100, 44100}};
-  for (const auto &r : rows) EXPECT_EQ(RateWithin(r.Rate, r.MaxRate), r.Expected) << r.Rate << " within " << r.MaxRate;
+  const int32_t rows[][3] = {{352800, 0, 352800},      {352800, 96000, 88200}, {352800, 48000, 44100},  // rate, limit
+                             {705600, 655350, 352800}, {192000, 96000, 96000}, {384000, 48000, 48000},
+                             {100000, 96000, 96000},   {22050, 48000, 22050},  {96000, 44100, 44100}};
+  for (const auto &[rate, limit, within] : rows)
+    EXPECT_EQ(RateWithin(rate, limit), within) << rate << " within " << limit;
 }
 
 

@@ -24,8 +24,7 @@ TEST(OutputNaming, ThreePlacements) {
   EXPECT_EQ(fullFolder, dest + folder.substr(1) + "/Music/Live/");
   EXPECT_TRUE(fs::is_directory(fullFolder));
   EXPECT_EQ(GetOutputFolder(source, {dest, true, false}), folder + "/Music/Live/");
-  WriteText(folder + "/blocked", "x");
-  EXPECT_THROW(GetOutputFolder(source, {folder + "/blocked/", false, true}), std::runtime_error);
+  EXPECT_THROW(GetOutputFolder(source, {WriteText(folder + "/blocked", "x") + "/", false, true}), std::runtime_error);
 }
 
 // Which name an output takes: the next free "_%.3d" where names avoid existing files (same as source), where the name
@@ -114,8 +113,7 @@ TEST(PartialOutputs, NamesCleanUpAndTheFinalRename) {
 
   WriteFileBytes(folder + ".dead.wav.tonmill-part", {1});
   fs::create_directory(folder + ".dir.wav.tonmill-part");
-  WriteText(folder + "keep.txt", "x");
-  fs::create_symlink(folder + "keep.txt", folder + ".link.wav.tonmill-part");
+  fs::create_symlink(WriteText(folder + "keep.txt", "x"), folder + ".link.wav.tonmill-part");
   EXPECT_EQ(RemoveLeftPartials(folder), 1);
   EXPECT_FALSE(fs::exists(folder + ".dead.wav.tonmill-part"));
   for (const char *stays : {".song.wav.tonmill-part", ".dir.wav.tonmill-part", ".link.wav.tonmill-part", "keep.txt"})

@@ -169,8 +169,7 @@ TEST(BassFailures, WhatIsNoAudioOfItsExtensionIsRefused) {
   using namespace std::string_literals;
   const std::string item = "LIST\x28\0\0\x83INFOINAM\5\0\0\0seed\0\0data\x24\x69\x6e\x74"s;
   const std::string huge = "RIFF\x74\3\0\0WAVEfmt \x10\0\0\0\1\0\1\0\x40\x1f\0\0\x40\x1f\0\0\1\0\x08\0"s + item + "tt";
-  WriteFileBytes(folder + "/huge_item.wav", std::vector<uint8_t>(huge.begin(), huge.end()));
-  rows.push_back({folder + "/huge_item.wav", BASS_ERROR_FILEFORM});
+  rows.push_back({WriteText(folder + "/huge_item.wav", huge), BASS_ERROR_FILEFORM});
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
   for (const auto &[path, error] : rows) {

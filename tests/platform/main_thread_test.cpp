@@ -124,23 +124,17 @@ TEST(ChildProcess, GetsOnlyItsOwnDescriptorsAndArgumentsAsGiven) {
   // Opened the careless way, as a library on another thread might.
   const int stray = open("/dev/null", O_RDONLY);
   ASSERT_GE(stray, 0);
-  const struct {
-    const char *Program;
-    std::vector<std::string> Args;
-    std::string Out;
-    int Status;
-    const char *Err;
-  } rows[] = {
+  const std::tuple<const char *, std::vector<std::string>, std::string, int, const char *> rows[] = {
       {"ls", {"-1", "/proc/self/fd"}, "0\n1\n2\n3\n", 0, ""},  // 3 is the folder ls reads
       {"printf", {"%s|", "a b", "'\"", "-x", "$(id)", "\n", "\xff"}, "a b|'\"|-x|$(id)|\n|\xff|", 0, ""},
       {"ls", {"/no/such/folder"}, "", 2, "No such file"},
       {"sh", {"-c", "kill -9 $$"}, "", 128 + SIGKILL, ""},
   };
-  for (const auto &row : rows) {
-    TChildProcess child(row.Program, row.Args);
-    EXPECT_EQ(child.ReadAll(4096, 60000), row.Out);
-    EXPECT_EQ(child.Wait(60000), row.Status) << row.Program;
-    EXPECT_NE(child.Errors().find(row.Err), std::string::npos) << child.Errors();
+  for (const auto &[program, args, out, status, err] : rows) {  // what it writes, its status, a part of its errors
+    TChildProcess child(program, args);
+    EXPECT_EQ(child.ReadAll(4096, 60000), out);
+    EXPECT_EQ(child.Wait(60000), status) << program;
+    EXPECT_NE(child.Errors().find(err), std::string::npos) << child.Errors();
   }
   {
     // Closes its output and stays, as does what it started.

@@ -27,8 +27,7 @@ namespace fs = std::filesystem;
 std::string TestFolder() {
   const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  for (char &c : name)
-    if (c == '/') c = '_';
+  std::replace(name.begin(), name.end(), '/', '_');
   const fs::path folder = fs::path(TONMILL_TEST_DATA_DIR) / name;
   fs::remove_all(folder);
   fs::create_directories(folder);
@@ -147,6 +146,11 @@ class TMusic {
   std::vector<double> EchoL, EchoR;
 };
 
+TTestSignal AsMusic(TTestSignal signal) {
+  signal.Music = true;
+  return signal;
+}
+
 }  // namespace
 
 int64_t FrameCount(const TTestSignal &signal) { return std::llround(signal.Seconds * signal.Rate); }
@@ -178,9 +182,8 @@ std::string RawFormat(int bits) { return bits == 8 ? "u8" : bits == 16 ? "s16le"
 std::string WriteSignal(const std::string &path, const TTestSignal &signal, const std::vector<std::string> &codecArgs) {
   const std::string raw = path + ".raw";
   WriteFileBytes(raw, MakeSamples(signal));
-  std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", RawFormat(signal.Bits),
-                                   "-ar", std::to_string(signal.Rate), "-ac",
-                                   std::to_string(signal.Channels), "-i", raw};
+  std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", RawFormat(signal.Bits), "-ar",
+                                   std::to_string(signal.Rate), "-ac", std::to_string(signal.Channels), "-i", raw};
   argv.insert(argv.end(), codecArgs.begin(), codecArgs.end());
   argv.push_back(path);
   std::string err;
@@ -223,16 +226,10 @@ std::vector<int32_t> AsInt16(const std::vector<uint8_t> &bytes) {
   return v;
 }
 
-std::vector<uint8_t> MakeMusic(const TTestSignal &signal) {
-  TTestSignal music = signal;
-  music.Music = true;
-  return MakeSamples(music);
-}
+std::vector<uint8_t> MakeMusic(const TTestSignal &signal) { return MakeSamples(AsMusic(signal)); }
 
 std::string WriteMusic(const std::string &path, const TTestSignal &signal, const std::vector<std::string> &codecArgs) {
-  TTestSignal music = signal;
-  music.Music = true;
-  return WriteSignal(path, music, codecArgs);
+  return WriteSignal(path, AsMusic(signal), codecArgs);
 }
 
 #include "platform/bass/bass.h"
@@ -246,14 +243,9 @@ void StartBass() {
 
 std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes) {
   std::vector<uint8_t> all, block(blockBytes);
-  for (;;) {
-    const DWORD got = BASS_ChannelGetData(stream, block.data(), blockBytes);
-    if (got == DWORD(-1)) {
-      EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
-      break;
-    }
+  for (DWORD got; (got = BASS_ChannelGetData(stream, block.data(), blockBytes)) != DWORD(-1);)
     all.insert(all.end(), block.begin(), block.begin() + got);
-  }
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
   return all;
 }
 
@@ -341,11 +333,8 @@ std::vector<TThreadErrorRec> ConvertJob(const TFileListRec &job,
   const TSourceGuard guard({job.SourceFileName});
   std::vector<TThreadErrorRec> errors;
   std::unique_ptr<TCoderThread> worker;
-  worker = std::make_unique<TCoderThread>(
-      0, 1, job,
-      [&](const TProgressRec &p) {
-        if (onProgress) onProgress(*worker, p);
-      },
+  worker = std::make_unique<TCoderThread>(0, 1, job,
+      [&](const TProgressRec &p) { if (onProgress) onProgress(*worker, p); },
       nullptr, [&](int32_t, const TThreadErrorRec &e) { errors.push_back(e); });
   worker->Resume();
   worker->WaitFor();
@@ -529,10 +518,8 @@ TSourceGuard::TSourceGuard(const std::vector<std::string> &paths) {
          !ec && it != end; it.increment(ec))
       files.push_back(it->path().string());
   }
-  for (const std::string &f : files) {
-    TSeen seen{f, 0, 0, 0};
-    if (LookAt(f, seen.Hash, seen.Size, seen.MTime)) Files.push_back(seen);
-  }
+  for (const std::string &f : files)
+    if (TSeen seen{f, 0, 0, 0}; LookAt(f, seen.Hash, seen.Size, seen.MTime)) Files.push_back(seen);
 }
 
 TSourceGuard::~TSourceGuard() {
@@ -564,14 +551,11 @@ int WaitTool(int pid) {
 // Starts a program (looked up on PATH) as `how` asks, in a process group of its own, its input empty, its output
 // and error in the files: its process id.
 pid_t Start(std::vector<std::string> argv, const TRunHow &how, const std::string &outFile, const std::string &errFile) {
-  std::vector<std::string> env;
-  for (char **e = environ; *e; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const std::string &mine : how.Env) replaced |= entry.substr(0, entry.find('=') + 1) == mine.substr(0, mine.find('=') + 1);
-    if (!replaced) env.push_back(entry);
-  }
-  env.insert(env.end(), how.Env.begin(), how.Env.end());
+  std::vector<std::string> env = how.Env;  // and the test's own variables it does not set
+  const auto name = [](const std::string &entry) { return entry.substr(0, entry.find('=') + 1); };
+  for (char **e = environ; *e; ++e)
+    if (std::none_of(how.Env.begin(), how.Env.end(), [&](const std::string &mine) { return name(mine) == name(*e); }))
+      env.push_back(*e);
   // Everything the child needs is made before the fork: after it, only calls safe there.
   std::vector<char *> argp, envp;
   for (std::string &a : argv) argp.push_back(a.data());
