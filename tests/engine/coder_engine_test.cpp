@@ -172,8 +172,7 @@ TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
   stopper.join();
   EXPECT_EQ(FFmpegDecode(Out + "short.wav", "s16le"), MakeSamples({.Seconds = 0.5}));
   EXPECT_FALSE(fs::exists(Out + "long.wav"));
-  const TRunCounts c = engine.Counts(false);
-  EXPECT_EQ(std::vector<int>({c.Converted, c.Stopped}), std::vector<int>({1, 1}));
+  EXPECT_EQ(std::pair(engine.Counts(false).Converted, engine.Counts(false).Stopped), std::pair(1, 1));
 }
 
 // A source that vanishes during the run fails its job and stops the run: no
@@ -269,12 +268,13 @@ class SourceParts : public CoderEngine {
     WriteText(fs::path(source).replace_extension(".cue").string(), sheet);
     List = {{source, {}}};
     List[0].Rec.HasCUE = true;
+    Engine.SetSourceList(&List);
     Engine.SetDestinationFormat(format);
     Engine.SetDestinationFolder(Out);
     Engine.ThreadCount = threads;
     return Engine.Run();
   }
-  TCoder_engine &Engine = Prepare(3);  // its list and progress the fixture's
+  TCoder_engine &Engine = Prepare(3);  // its progress in the fixture's
 };
 
 // The tracks, converted on parallel workers, are the source from the first
