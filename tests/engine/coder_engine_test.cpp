@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Whole runs of the engine: jobs on parallel slots, cancel, the first failure
-// stopping the run, outputs that never land on a source or on each other, the
-// run's progress merged from the workers' reports, and sources cut into parts
-// (the tracks of a CUE sheet, the pieces between silences), together exactly the source.
+// Whole runs of the engine on parallel slots, their progress merged, and sources cut into parts (the tracks of a
+// CUE sheet, the pieces between silences), together exactly the source.
 #include <gtest/gtest.h>
 
 #include <array>
@@ -26,34 +24,25 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Events on four slots (a first job ending before another slot has had one, a
-// failure raised before Done), each followed by the slots' states (. free,
-// B busy, E ended, F failed) and the slot the next job goes to.
+// Events on four slots (s start, d done, f failed, c collected; a first job ending before another slot has had one,
+// a failure raised before Done), each followed by the slots' states (. free, B busy, E ended, F failed) and the slot
+// the next job goes to.
 TEST(SlotSchedule, OnlyFreeSlotsTakeJobsAndAFailureIsNeverReadAsAFinish) {
-  const struct {
-    char Event;  // s start, d done, f failed, c collected
-    int Slot;
-    const char *After;
-  } rows[] = {
+  const std::tuple<char, int, const char *> rows[] = {
       {'s', 0, "B...:1"}, {'s', 1, "BB..:2"}, {'d', 0, "EB..:2"}, {'s', 2, "EBB.:3"}, {'c', 0, ".BB.:0"},
       {'s', 0, "BBB.:3"}, {'s', 3, "BBBB:-1"}, {'f', 1, "BFBB:-1"}, {'d', 1, "BFBB:-1"}, {'d', 3, "BFBE:-1"},
       {'c', 3, "BFB.:3"}, {'c', 1, "B.B.:1"},
   };
   std::deque<TThreadRec> slots(4);
-  for (const auto &row : rows) {
-    TThreadRec &slot = slots[size_t(row.Slot)];
-    switch (row.Event) {
-      case 's':
-        slot.Thread = std::make_unique<TCoderThread>(0, 4, TFileListRec{}, nullptr, nullptr, nullptr);
-        slot.Done = slot.Failed = false;
-        break;
-      case 'd': slot.Done = true; break;
-      case 'f': slot.Failed = true; break;
-      default: slot.Thread.reset();
-    }
+  for (const auto &[event, index, expected] : rows) {
+    TThreadRec &slot = slots[size_t(index)];
+    if (event == 's') slot.Thread = std::make_unique<TCoderThread>(0, 4, TFileListRec{}, nullptr, nullptr, nullptr);
+    if (event == 'c') slot.Thread.reset();
+    slot.Done = event == 'd' || (slot.Done && event != 's');
+    slot.Failed = event == 'f' || (slot.Failed && event != 's');
     std::string after;
     for (const TThreadRec &s : slots) after += ".BEF"[int(SlotState(s))];
-    EXPECT_EQ(after + ":" + std::to_string(FirstFreeSlot(slots)), row.After) << row.Event << row.Slot;
+    EXPECT_EQ(after + ":" + std::to_string(FirstFreeSlot(slots)), expected) << event << index;
   }
 }
 
@@ -69,25 +58,26 @@ class CoderEngine : public ::testing::Test {
     fs::create_directories(fs::path(Folder + "/" + name).parent_path());
     return WriteSignal(Folder + "/" + name, {.Seconds = seconds, .Seed = seed});
   }
-  void Prepare(TCoder_engine &engine, int threads) {
+  // A fresh engine for the list, converting to WAV in Out.
+  TCoder_engine &Prepare(int threads) {
+    TCoder_engine &engine = Engines.emplace_back();
     engine.SetSourceList(&List);
     engine.SetDestinationFormat(dfWAV);
     engine.SetDestinationFolder(Out);
     engine.ThreadCount = threads;
     engine.OnProgress = [this](const TProgressRec &r) { Progress.push_back(r); };
+    return engine;
   }
   std::string Folder, Out;
   TSourceList List;
   std::vector<TProgressRec> Progress;
+  std::deque<TCoder_engine> Engines;
 };
 
-// Jobs that end at once free their slot while others still convert: the next
-// job goes to a free slot, never to a busy one (whose output it would cut
-// short). Several rounds, since the order of finishes varies.
+// Jobs that end at once free their slot while others still convert: the next job goes to a free slot, never to a busy
+// one (whose output it would cut short). Several rounds, since the order of finishes varies.
 TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
-  TCoder_engine empty;
-  Prepare(empty, 2);
-  EXPECT_EQ(empty.Run(), 0);
+  EXPECT_EQ(Prepare(2).Run(), 0);
   EXPECT_TRUE(Progress.empty());
   const double lengths[] = {0.0001, 0.0002, 0.5, 0.0001, 0.3, 0.0002, 0.0001, 0.4, 0.0001, 0.2};
   for (size_t i = 0; i < std::size(lengths); ++i)
@@ -99,9 +89,7 @@ TEST_F(CoderEngine, EveryJobConvertsOnAtMostAsManySlotsAsJobs) {
       fs::remove_all(Out);
       fs::create_directories(Out);
       Progress.clear();
-      TCoder_engine engine;
-      Prepare(engine, threads);
-      ASSERT_EQ(engine.Run(), 0);
+      ASSERT_EQ(Prepare(threads).Run(), 0);
       std::set<int> jobs, usedSlots;
       for (const TProgressRec &r : Progress) {
         jobs.insert(r.JobNumber);
@@ -130,12 +118,9 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
   for (int i = 0; i < 4; ++i) List.push_back({Source("long" + std::to_string(i) + ".wav", 40), {}});
   for (const bool keep : {false, true}) {
     SCOPED_TRACE(keep ? "shorter files kept" : "nothing kept");
-    TCoder_engine engine;
-    Prepare(engine, 2);
+    TCoder_engine &engine = Prepare(2);
     engine.KeepPartial = keep;
-    engine.OnProgress = [&](const TProgressRec &r) {
-      if (r.Percent >= 1) engine.Cancel();
-    };
+    engine.OnProgress = [&](const TProgressRec &r) { if (r.Percent >= 1) engine.Cancel(); };
     EXPECT_EQ(engine.Run(), 2);
     std::vector<std::string> left;
     for (const auto &entry : fs::directory_iterator(Out)) left.push_back(entry.path().filename().string());
@@ -149,15 +134,13 @@ TEST_F(CoderEngine, CancelStopsEveryWorkerAndReturnsTwo) {
   }
 }
 
-// Stopped while the sources are read: an image not yet read is no sheet that
-// cannot be cut, the run is just cancelled.
+// Stopped while the sources are read: an image not yet read is no sheet that cannot be cut, the run is just cancelled.
 TEST_F(CoderEngine, ACancelBeforeTheJobsReturnsTwo) {
   List = {{Source("image.wav", 6), {}}};
   List[0].Rec.HasCUE = true;
   WriteText(Folder + "/image.cue", "FILE \"image.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:00\n"
                                    "  TRACK 02 AUDIO\n    INDEX 01 00:03:00\n");
-  TCoder_engine engine;
-  Prepare(engine, 2);
+  TCoder_engine &engine = Prepare(2);
   engine.Cancel();
   EXPECT_EQ(engine.Run(), 2);
   EXPECT_TRUE(fs::is_empty(Out));
@@ -168,8 +151,7 @@ TEST_F(CoderEngine, ACancelBeforeTheJobsReturnsTwo) {
 TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
   List.push_back({Source("short.wav", 0.5), {}});
   List.push_back({Source("long.wav", 60, 2), {}});
-  TCoder_engine engine;
-  Prepare(engine, 2);
+  TCoder_engine &engine = Prepare(2);
   engine.SpreadOverCores = false;
   engine.OnProgress = [](const TProgressRec &r) {  // the long job takes its time
     if (r.InputFileName.find("long") != std::string::npos) std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -190,19 +172,15 @@ TEST_F(CoderEngine, AnOutputNamedBeforeTheStopCountsConverted) {
   stopper.join();
   EXPECT_EQ(FFmpegDecode(Out + "short.wav", "s16le"), MakeSamples({.Seconds = 0.5}));
   EXPECT_FALSE(fs::exists(Out + "long.wav"));
-  const TRunCounts c = engine.Counts(false);
-  EXPECT_EQ(std::vector<int>({c.Converted, c.Stopped}), std::vector<int>({1, 1}));
+  EXPECT_EQ(std::pair(engine.Counts(false).Converted, engine.Counts(false).Stopped), std::pair(1, 1));
 }
 
 // A source that vanishes during the run fails its job and stops the run: no
 // later job starts. One unreadable before the run fails it before any job.
 TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
   for (int i = 0; i < 5; ++i) List.push_back({Source("f" + std::to_string(i) + ".wav", 1), {}});
-  TCoder_engine engine;
-  Prepare(engine, 1);
-  engine.OnProgress = [this](const TProgressRec &r) {
-    if (r.JobNumber == 1) fs::remove(List[1].FileName);
-  };
+  TCoder_engine &engine = Prepare(1);
+  engine.OnProgress = [this](const TProgressRec &r) { if (r.JobNumber == 1) fs::remove(List[1].FileName); };
   EXPECT_THROW(engine.Run(), std::runtime_error);
   EXPECT_EQ(engine.ErrorText, "ErrorMessage = BASS_StreamCreateFile 2, CurrentInputFileName = " + List[1].FileName +
                                   ", CurrentOutputFileName = " + Out + "f1.wav\r\n");
@@ -211,8 +189,7 @@ TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
   for (int i = 0; i < 5; ++i) EXPECT_EQ(fs::exists(Out + "f" + std::to_string(i) + ".wav"), i == 0) << i;
 
   List = {{Source("ok.wav", 1), {}}, {Folder + "/vanished.wav", {}}};
-  TCoder_engine early;
-  Prepare(early, 2);
+  TCoder_engine &early = Prepare(2);
   EXPECT_THROW(early.Run(), std::runtime_error);
   EXPECT_EQ(early.ErrorText,
             Folder + "/vanished.wav : " + FormatText(text_getting_audio_info_failed, BASS_ERROR_FILEOPEN) + "\r\n");
@@ -223,8 +200,7 @@ TEST_F(CoderEngine, TheFirstFailureStopsTheRun) {
 TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) {
   for (int i = 0; i < 4; ++i) List.push_back({Source("f" + std::to_string(i) + ".flac", 2), {}});
   for (int i : {1, 3}) CutInHalf(List[size_t(i)].FileName);
-  TCoder_engine engine;
-  Prepare(engine, 3);
+  TCoder_engine &engine = Prepare(3);
   EXPECT_EQ(engine.Run(), 0);
   ASSERT_EQ(engine.Warnings.size(), 2u);
   for (size_t k = 0; k < 2; ++k) {
@@ -245,15 +221,11 @@ TEST_F(CoderEngine, DamagedSourcesConvertAndAreListedInJobOrderUntilTheNextRun) 
 TEST_F(CoderEngine, OutputsNeverOverwriteASourceOrEachOther) {
   List = {{Source("a/song.wav", 1, 1), {}}, {Source("b/song.wav", 1, 2), {}},
           {WriteSignal(Out + "live.wav", {.Seed = 3}), {}}};
-  TCoder_engine engine;
-  Prepare(engine, 3);
-  {
-    const TSourceGuard guard({Folder});
-    EXPECT_EQ(engine.Run(), 0);
-  }
-  EXPECT_EQ(FFmpegDecode(Out + "live_001.wav", "s16le"), MakeSamples({.Seed = 3}));
-  EXPECT_EQ(FFmpegDecode(Out + "song.wav", "s16le"), MakeSamples({.Seed = 1}));
-  EXPECT_EQ(FFmpegDecode(Out + "song_001.wav", "s16le"), MakeSamples({.Seed = 2}));
+  TCoder_engine &engine = Prepare(3);
+  const TSourceGuard guard({Folder});
+  EXPECT_EQ(engine.Run(), 0);
+  for (const auto &[name, seed] : {std::pair{"live_001.wav", 3u}, {"song.wav", 1u}, {"song_001.wav", 2u}})
+    EXPECT_EQ(FFmpegDecode(Out + name, "s16le"), MakeSamples({.Seed = seed})) << name;
 }
 
 TEST(ProgressMerge, ReportsInOrder) {
@@ -276,15 +248,11 @@ TEST(ProgressMerge, ReportsInOrder) {
   for (const auto &row : rows) {
     TProgressMerger merger(row.Jobs, row.Slots, row.Duration, row.Start);
     for (size_t i = 0; i < row.Reports.size(); ++i) {
-      TProgressRec r;
-      r.JobNumber = row.Reports[i][0];
-      r.SlotIndex = row.Reports[i][1];
-      r.Percent = row.Reports[i][2];
-      r.JobCount = row.Jobs;
-      r.SlotCount = row.Slots;
-      r.Duration = row.Duration / row.Jobs;
-      r.OutputFileName = "out.wav";
-      merger.Merge(r, uint64_t(row.Reports[i][3]));
+      const auto &[job, slot, percent, ticks] = row.Reports[i];
+      TProgressRec r{.InputFileName = {}, .OutputFileName = "out.wav", .ElapsedTime = {}, .RemainingTime = {},
+                     .JobNumber = job, .JobCount = row.Jobs, .Percent = percent, .SlotIndex = slot,
+                     .SlotCount = row.Slots, .Duration = row.Duration / row.Jobs};
+      merger.Merge(r, uint64_t(ticks));
       EXPECT_EQ(std::to_string(r.Percent) + "|" + r.OutputFileName + "|" + r.ElapsedTime + "|" + r.RemainingTime,
                 row.After[i]) << i;
     }
@@ -293,56 +261,46 @@ TEST(ProgressMerge, ReportsInOrder) {
   EXPECT_EQ(FormatElapsed(5000, 5000), "00:00:00");
 }
 
-class SourceParts : public ::testing::Test {
+class SourceParts : public CoderEngine {
  protected:
-  void SetUp() override {
-    StartBass();
-    Folder = TestFolder();
-    fs::create_directories(Folder + "/out");
-  }
-  // Converts `source`, with `sheet` beside it, into Folder/out.
+  // Converts `source`, with `sheet` beside it, into Out.
   int RunSheet(const std::string &source, const std::string &sheet, TDestinationFormat format, int threads = 3) {
     WriteText(fs::path(source).replace_extension(".cue").string(), sheet);
     List = {{source, {}}};
     List[0].Rec.HasCUE = true;
     Engine.SetSourceList(&List);
     Engine.SetDestinationFormat(format);
-    Engine.SetDestinationFolder(Folder + "/out");
+    Engine.SetDestinationFolder(Out);
     Engine.ThreadCount = threads;
     return Engine.Run();
   }
-  std::string Folder;
-  TSourceList List;
-  TCoder_engine Engine;
+  TCoder_engine &Engine = Prepare(3);  // its progress in the fixture's
 };
 
 // The tracks, converted on parallel workers, are the source from the first
 // INDEX 01 on (not at 0), each boundary exactly on its INDEX 01 (75 frames a second).
 TEST_F(SourceParts, CueTracksTileTheSourceExactly) {
-  const struct {
-    int Rate, Bits;
-    TDestinationFormat Format;
-  } rows[] = {{44100, 16, dfFLAC}, {48000, 24, dfWAV}, {96000, 16, dfWAV}, {96000, 24, dfFLAC}, {88200, 24, dfWavPack}};
+  const std::tuple<int, int, TDestinationFormat> rows[] = {
+      {44100, 16, dfFLAC}, {48000, 24, dfWAV}, {96000, 16, dfWAV}, {96000, 24, dfFLAC}, {88200, 24, dfWavPack}};
   const int starts[] = {33, 2 * 75 + 7, 4 * 75 + 74, 7 * 75 + 1};
-  for (const auto &c : rows) {
-    const std::string ext = FormatRow(c.Format)->Extension;
-    SCOPED_TRACE(std::to_string(c.Rate) + " " + std::to_string(c.Bits) + " " + ext);
-    const TTestSignal signal{.Rate = c.Rate, .Bits = c.Bits, .Seconds = 9};
+  for (const auto &[rate, bits, format] : rows) {
+    const std::string ext = FormatRow(format)->Extension;
+    SCOPED_TRACE(std::to_string(rate) + " " + std::to_string(bits) + " " + ext);
+    const TTestSignal signal{.Rate = rate, .Bits = bits, .Seconds = 9};
     const std::string source = WriteSignal(Folder + "/image.flac", signal);
     std::string sheet = "PERFORMER \"The Band\"\nTITLE \"Image\"\nFILE \"image.flac\" WAVE\n";
     for (int k = 0; k < 4; ++k)
       sheet += fmt::sprintf("  TRACK 0%d AUDIO\n    TITLE \"Part %d\"\n    INDEX 01 %02d:%02d:%02d\n", k + 1, k + 1,
                             starts[k] / 75 / 60, starts[k] / 75 % 60, starts[k] % 75);
-    fs::remove_all(Folder + "/out");
-    fs::create_directories(Folder + "/out");
-    ASSERT_EQ(RunSheet(source, sheet, c.Format), 0);
-    const std::vector<double> all = AsSamples(MakeSamples(signal), c.Bits);
+    fs::remove_all(Out);
+    fs::create_directories(Out);
+    ASSERT_EQ(RunSheet(source, sheet, format), 0);
+    const std::vector<double> all = AsSamples(MakeSamples(signal), bits);
     for (int k = 0; k < 4; ++k) {
-      const std::vector<double> part = AsSamples(
-          FFmpegDecode(Folder + "/out/0" + std::to_string(k + 1) + " - Part " + std::to_string(k + 1) + "." + ext,
-                       RawFormat(c.Bits)), c.Bits);
-      const int64_t first = int64_t(starts[k]) * c.Rate / 75;
-      const int64_t next = k < 3 ? int64_t(starts[k + 1]) * c.Rate / 75 : FrameCount(signal);
+      const std::vector<double> part = AsSamples(FFmpegDecode(
+          Out + "0" + std::to_string(k + 1) + " - Part " + std::to_string(k + 1) + "." + ext, RawFormat(bits)), bits);
+      const int64_t first = int64_t(starts[k]) * rate / 75;
+      const int64_t next = k < 3 ? int64_t(starts[k + 1]) * rate / 75 : FrameCount(signal);
       ASSERT_EQ(int64_t(part.size()), (next - first) * 2) << "track " << k + 1;
       EXPECT_TRUE(std::equal(part.begin(), part.end(), all.begin() + first * 2)) << "track " << k + 1;
     }
@@ -387,31 +345,24 @@ TEST_F(SourceParts, SilencesCutPiecesThatConvertExactly) {
       {5, {{1, 4}, {5, 8}, {11, 15.5}, {18.5, 21.5}}},
   };
   for (const auto &row : rows) {
-    TPreprocessOptions options;
-    options.Seconds = row.Seconds;
+    const TPreprocessOptions options{.FileFormat = {}, .Seconds = row.Seconds};
     std::vector<TProgressRec> progress;
     TCUEArr pieces;
     SplitBySilenceScan(wav, 2, 5, options, {[&](const TProgressRec &p) { progress.push_back(p); }, nullptr, 0}, pieces);
     ASSERT_EQ(pieces.size(), row.Pieces.size());
     for (size_t k = 0; k < pieces.size(); ++k) {
-      EXPECT_EQ(std::make_pair(pieces[k].StartTime, pieces[k].EndTime), row.Pieces[k]) << k;
-      EXPECT_EQ(pieces[k].TrackNumber, int(k));
-      EXPECT_EQ(pieces[k].Title, "rec");
-      EXPECT_TRUE(pieces[k].InSeconds);
+      const TCUERec &p = pieces[k];
+      EXPECT_EQ(std::tuple(p.StartTime, p.EndTime, p.TrackNumber, p.Title, p.InSeconds),
+                std::tuple(row.Pieces[k].first, row.Pieces[k].second, int(k), "rec", true)) << k;
     }
     ASSERT_FALSE(progress.empty());
     EXPECT_EQ(std::vector<int>({progress.back().Stage, progress.back().JobNumber, progress.back().JobCount, progress.back().Percent}),
               std::vector<int>({stSeekingSilence, 2, 5, 100}));
   }
   Engine.Preprocess = true;
-  TPreprocessOptions options;
-  options.Seconds = 20;
-  Engine.SetPreprocessOptions(options);
-  std::vector<uint8_t> stages;
-  Engine.OnProgress = [&](const TProgressRec &p) { stages.push_back(p.Stage); };
+  Engine.SetPreprocessOptions(TPreprocessOptions{});  // pieces apart by 2 s of silence
   ASSERT_EQ(RunSheet(wav, "FILE \"rec.wav\" WAVE\nTRACK 01 AUDIO\nINDEX 01 00:00:00\nTRACK 02 AUDIO\nINDEX 01 00:05:00\n", dfWAV, 2), 0);
-  EXPECT_EQ(stages.front(), stSeekingSilence);
-  EXPECT_EQ(stages.back(), stTrack);
+  EXPECT_EQ(std::pair(Progress.front().Stage, Progress.back().Stage), std::pair(stSeekingSilence, stTrack));
   const std::vector<uint8_t> pcm = MakeSamples(signal);
   const double bounds[][2] = {{1, 8}, {11, 15.5}, {18.5, 23}};
   for (int k = 0; k < 3; ++k) {

@@ -14,12 +14,6 @@
 
 namespace fs = std::filesystem;
 
-namespace {
-
-void Touch(const std::string &path) { WriteText(path, "x"); }
-
-}  // namespace
-
 // Plain, the full path under the destination (a folder made), beside the
 // source; a folder that cannot be made is an error.
 TEST(OutputNaming, ThreePlacements) {
@@ -30,18 +24,16 @@ TEST(OutputNaming, ThreePlacements) {
   EXPECT_EQ(fullFolder, dest + folder.substr(1) + "/Music/Live/");
   EXPECT_TRUE(fs::is_directory(fullFolder));
   EXPECT_EQ(GetOutputFolder(source, {dest, true, false}), folder + "/Music/Live/");
-  Touch(folder + "/blocked");
-  EXPECT_THROW(GetOutputFolder(source, {folder + "/blocked/", false, true}), std::runtime_error);
+  EXPECT_THROW(GetOutputFolder(source, {WriteText(folder + "/blocked", "x") + "/", false, true}), std::runtime_error);
 }
 
-// Which name an output takes: the next free "_%.3d" where names avoid
-// existing files (same as source), where the name is a source of the run,
-// or where the file there is no regular file (a folder, a pipe, a device:
-// opening a pipe for writing would wait for ever); numbered tracks.
+// Which name an output takes: the next free "_%.3d" where names avoid existing files (same as source), where the name
+// is a source of the run, or where the file there is no regular file (a folder, a pipe, a device: opening a pipe for
+// writing would wait for ever); numbered tracks.
 TEST(OutputNaming, NamesTakeTheNextFreeNumberWhereTheyMust) {
   const std::string folder = TestFolder() + "/";
-  for (const char *name : {"song.flac", "song_001.flac", "c.d.ogg", "many.wav", "plain.wav"}) Touch(folder + name);
-  for (int n = 1; n <= 999; ++n) Touch(folder + "many_" + std::to_string(1000 + n).substr(1) + ".wav");
+  for (const char *name : {"song.flac", "song_001.flac", "c.d.ogg", "many.wav", "plain.wav"}) WriteText(folder + name, "x");
+  for (int n = 1001; n <= 1999; ++n) WriteText(folder + "many_" + std::to_string(n).substr(1) + ".wav", "x");
   fs::create_directory(folder + "folder.wav");
   ASSERT_EQ(mkfifo((folder + "pipe.wav").c_str(), 0644), 0);
   fs::create_symlink("/dev/null", folder + "device.wav");
@@ -65,9 +57,8 @@ TEST(OutputNaming, NamesTakeTheNextFreeNumberWhereTheyMust) {
         << row.Name << " " << row.AvoidExisting;
 }
 
-// A title longer than a file name may be is cut on a whole character, at
-// every width of the character it ends in; the number and the extension stay,
-// and titles cut alike still name different files, the same file each time.
+// A title longer than a file name may be is cut on a whole character, at every width of the character it ends in; the
+// number and the extension stay, and titles cut alike still name different files, the same file each time.
 TEST(OutputNaming, NamesTooLongForTheFileSystemAreCut) {
   const std::string folder = TestFolder() + "/";
   std::string title;
@@ -90,7 +81,7 @@ TEST(OutputNaming, NamesTooLongForTheFileSystemAreCut) {
       EXPECT_TRUE(name.substr(folder.size()).starts_with(start)) << name;
       EXPECT_TRUE(names.insert(name).second) << name;
       // Taken: numbered, by the naming and by the hidden file's completion alike.
-      Touch(name);
+      WriteText(name, "x");
       expectFits(MakeOutputName(folder, track, "flac", true), "_001.flac");
       TPartialOutput late(name, nullptr);
       late.Create();
@@ -101,15 +92,14 @@ TEST(OutputNaming, NamesTooLongForTheFileSystemAreCut) {
   }
 }
 
-// Unfinished outputs under their hidden names: a live run's keeps its output's
-// name taken and survives a clean-up, a dead run's goes, and the finished file
-// lands on nothing but the file that was there when its job was named.
+// Unfinished outputs under their hidden names: a live run's keeps its output's name taken and survives a clean-up, a
+// dead run's goes, and the finished file lands on nothing but the file that was there when its job was named.
 TEST(PartialOutputs, NamesCleanUpAndTheFinalRename) {
   const std::string folder = TestFolder() + "/";
   EXPECT_EQ(PartialFileName(folder + "song.mp3"), folder + ".song.mp3.tonmill-part");
-  EXPECT_TRUE(IsPartialFileName(".song.mp3.tonmill-part"));
-  EXPECT_FALSE(IsPartialFileName("song.mp3.tonmill-part"));
-  EXPECT_FALSE(IsPartialFileName(".tonmill-part"));
+  for (const auto &[name, partial] : {std::pair{".song.mp3.tonmill-part", true}, {"song.mp3.tonmill-part", false},
+                                      {".tonmill-part", false}})
+    EXPECT_EQ(IsPartialFileName(name), partial) << name;
   // A name at the limit still gets a hidden name of its own that fits.
   const std::string longName = folder + std::string(240, 'x') + "\u00e9.wav";
   const std::string longHidden = fs::path(PartialFileName(longName)).filename().string();
@@ -123,8 +113,7 @@ TEST(PartialOutputs, NamesCleanUpAndTheFinalRename) {
 
   WriteFileBytes(folder + ".dead.wav.tonmill-part", {1});
   fs::create_directory(folder + ".dir.wav.tonmill-part");
-  Touch(folder + "keep.txt");
-  fs::create_symlink(folder + "keep.txt", folder + ".link.wav.tonmill-part");
+  fs::create_symlink(WriteText(folder + "keep.txt", "x"), folder + ".link.wav.tonmill-part");
   EXPECT_EQ(RemoveLeftPartials(folder), 1);
   EXPECT_FALSE(fs::exists(folder + ".dead.wav.tonmill-part"));
   for (const char *stays : {".song.wav.tonmill-part", ".dir.wav.tonmill-part", ".link.wav.tonmill-part", "keep.txt"})
@@ -133,18 +122,16 @@ TEST(PartialOutputs, NamesCleanUpAndTheFinalRename) {
   WriteFileBytes(live.Name(), {1});
   EXPECT_EQ(live.Complete({}), folder + "song.wav");
   EXPECT_FALSE(fs::exists(live.Name()));
-  // A file that appeared under the name meanwhile is never replaced.
-  TPartialOutput second(folder + "song.wav", nullptr);
-  second.Create();
-  WriteFileBytes(second.Name(), {2});
-  EXPECT_EQ(second.Complete({}), folder + "song_001.wav");
+  // A file that appeared under the name meanwhile is never replaced; the one there when the job was named is.
+  const auto complete = [&](const TFileIdentity &there, uint8_t byte) {
+    TPartialOutput output(folder + "song.wav", nullptr);
+    output.Create();
+    WriteFileBytes(output.Name(), {byte});
+    return output.Complete(there);
+  };
+  EXPECT_EQ(complete({}, 2), folder + "song_001.wav");
   EXPECT_EQ(ReadFileBytes(folder + "song.wav"), std::vector<uint8_t>{1});
-  // The one that was there when the job was named is.
-  const TFileIdentity there = RegularFileIdentity(folder + "song.wav");
-  TPartialOutput third(folder + "song.wav", nullptr);
-  third.Create();
-  WriteFileBytes(third.Name(), {3});
-  EXPECT_EQ(third.Complete(there), folder + "song.wav");
+  EXPECT_EQ(complete(RegularFileIdentity(folder + "song.wav"), 3), folder + "song.wav");
   EXPECT_EQ(ReadFileBytes(folder + "song.wav"), std::vector<uint8_t>{3});
 
   // A program ending at once takes its hidden files with it and makes no more.

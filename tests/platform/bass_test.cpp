@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The decoding interface: every input type decodes to the source's samples
-// (lossless) or to FFmpeg's own decode (lossy), at its stated length; a seek
-// to any frame reads what the plain decode has there; bad input fails cleanly.
+// The decoding interface: every input type decodes to the source's samples (lossless) or to FFmpeg's own decode
+// (lossy) at its stated length, a seek to any frame reads what the plain decode has there, bad input fails cleanly.
 #include <gtest/gtest.h>
 
 #include <sys/resource.h>
@@ -82,8 +81,7 @@ TEST_P(Decode, SamplesLengthPropertiesAndSeeks) {
   StartBass();
   const std::string folder = TestFolder();
   const TTestSignal signal{.Channels = r.Channels, .Bits = r.Bits, .Seconds = 2.5, .Level = r.Level};
-  const std::string wav = WriteSignal(folder + "/input.wav", signal,
-                                      {"-c:a", r.Bits == 8 ? "pcm_u8" : r.Bits == 32 ? "pcm_f32le" : "pcm_s" + std::to_string(r.Bits) + "le"});
+  const std::string wav = WriteSignal(folder + "/input.wav", signal, {"-c:a", "pcm_" + RawFormat(r.Bits)});
   std::string path = wav;
   if (!r.Encode.empty()) {
     path = folder + "/source." + r.Ext;
@@ -104,10 +102,8 @@ TEST_P(Decode, SamplesLengthPropertiesAndSeeks) {
   ASSERT_NE(s, 0u) << "error " << BASS_ErrorGetCode();
   BASS_CHANNELINFO info;
   ASSERT_TRUE(BASS_ChannelGetInfo(s, &info));
-  EXPECT_EQ(info.freq, 44100u);
-  EXPECT_EQ(int(info.chans), r.Channels);
-  EXPECT_EQ(int(info.origres), r.Lossless ? r.Bits : 0);
-  EXPECT_EQ((info.flags & BASS_SAMPLE_FLOAT) != 0, asFloat);
+  EXPECT_EQ(std::tuple(info.freq, int(info.chans), int(info.origres), (info.flags & BASS_SAMPLE_FLOAT) != 0),
+            std::tuple(44100u, r.Channels, r.Lossless ? r.Bits : 0, asFloat));
   const int outBits = asFloat ? 32 : 16, frameBytes = r.Channels * outBits / 8;
   const QWORD length = BASS_ChannelGetLength(s, BASS_POS_BYTE);
   const std::vector<uint8_t> all = ReadToEnd(s, 10000);
@@ -147,9 +143,8 @@ TEST_P(Decode, SamplesLengthPropertiesAndSeeks) {
 
 INSTANTIATE_TEST_SUITE_P(Types, Decode, ::testing::ValuesIn(kRows), [](const auto &info) { return info.param.Name; });
 
-// A folder or a missing file cannot be opened; empty and random files, and
-// files whose extension names another family, are no audio to it; error
-// codes are the asking thread's own.
+// A folder or a missing file cannot be opened; empty and random files, and files whose extension names another family,
+// are no audio to it; error codes are the asking thread's own.
 TEST(BassFailures, WhatIsNoAudioOfItsExtensionIsRefused) {
   StartBass();
   const std::string folder = TestFolder();
@@ -174,8 +169,7 @@ TEST(BassFailures, WhatIsNoAudioOfItsExtensionIsRefused) {
   using namespace std::string_literals;
   const std::string item = "LIST\x28\0\0\x83INFOINAM\5\0\0\0seed\0\0data\x24\x69\x6e\x74"s;
   const std::string huge = "RIFF\x74\3\0\0WAVEfmt \x10\0\0\0\1\0\1\0\x40\x1f\0\0\x40\x1f\0\0\1\0\x08\0"s + item + "tt";
-  WriteFileBytes(folder + "/huge_item.wav", std::vector<uint8_t>(huge.begin(), huge.end()));
-  rows.push_back({folder + "/huge_item.wav", BASS_ERROR_FILEFORM});
+  rows.push_back({WriteText(folder + "/huge_item.wav", huge), BASS_ERROR_FILEFORM});
   rusage before{}, after{};
   getrusage(RUSAGE_SELF, &before);
   for (const auto &[path, error] : rows) {
@@ -226,9 +220,8 @@ TEST(BassFailures, DamagedFilesDeliverWhatDecodesThenEnd) {
       BASS_StreamFree(s);
       EXPECT_EQ(report.ended, decoded.size()) << path;
       if (name == "full") {
-        EXPECT_EQ(decoded.size(), whole) << path;
-        EXPECT_EQ(report.stated, whole) << path;
-        EXPECT_TRUE(report.damaged == 0 && !report.endmissing) << path;
+        EXPECT_TRUE(decoded.size() == whole && report.stated == whole && report.damaged == 0 && !report.endmissing)
+            << path;
         continue;
       }
       EXPECT_NEAR(double(decoded.size()), double(reference.size()), reference.size() * 0.01) << path;

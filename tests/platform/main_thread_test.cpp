@@ -1,9 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The main-thread pumps, the console's and the window's: work from workers
-// runs on the main thread once each, also while it waits for them or runs a
-// modal dialog's loop above a wait. A child program gets its three standard
-// descriptors and nothing else of ours, its arguments exactly as given, and is
-// gone once we are done, with whatever it started: no wait on it is without bound.
+// The main-thread pumps, the console's and the window's; child programs, gone once we are done with whatever they
+// started: no wait on them is without bound.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
@@ -32,10 +29,8 @@ namespace {
 class MainThreadPumps : public ::testing::TestWithParam<bool> {
  protected:
   void SetUp() override {
-    if (GetParam())
-      Pump = std::make_unique<TQtPump>();
-    else
-      Pump = std::make_unique<TConsolePump>();
+    Pump = GetParam() ? std::unique_ptr<TMainThreadPump>(std::make_unique<TQtPump>())
+                      : std::make_unique<TConsolePump>();
     SetMainThreadPump(Pump.get());
   }
   void TearDown() override { SetMainThreadPump(nullptr); }
@@ -43,8 +38,7 @@ class MainThreadPumps : public ::testing::TestWithParam<bool> {
   std::unique_ptr<TMainThreadPump> Pump;
 };
 
-// While the main thread joins the workers (a plain join would deadlock); an
-// exception reaches the worker that asked.
+// While the main thread joins the workers (a plain join would deadlock); an exception reaches the worker that asked.
 TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) {
   TMainThreadPump &pump = MainThreadPump();
   ASSERT_TRUE(pump.IsMainThread());
@@ -72,10 +66,8 @@ TEST_P(MainThreadPumps, WorkFromWorkersRunsOnTheMainThreadOnceEachWhileJoining) 
   }
   for (int w = 0; w < kWorkers; ++w) JoinWhilePumping(workers[size_t(w)], finished[size_t(w)]);
   EXPECT_EQ(offMain, 0);
-  for (int w = 0; w < kWorkers; ++w) {
-    EXPECT_EQ(runs[size_t(w)], std::vector<int>(kCalls, 1)) << w;
-    EXPECT_EQ(caught[size_t(w)], "refused " + std::to_string(w));
-  }
+  EXPECT_EQ(runs, std::vector<std::vector<int>>(kWorkers, std::vector<int>(kCalls, 1)));
+  for (int w = 0; w < kWorkers; ++w) EXPECT_EQ(caught[size_t(w)], "refused " + std::to_string(w));
 }
 
 TEST_P(MainThreadPumps, WakeEndsTheWaitEarlyAndRunsTheHandler) {
@@ -83,15 +75,13 @@ TEST_P(MainThreadPumps, WakeEndsTheWaitEarlyAndRunsTheHandler) {
   int handled = 0;
   {
     TWakeHandlerScope scope([&] { handled += pump.IsMainThread() ? 1 : 100; });
-    std::thread waker([&] { pump.Wake(); });
-    waker.join();
+    std::thread([&] { pump.Wake(); }).join();
     const auto before = std::chrono::steady_clock::now();
     pump.WaitForWork(5000);
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(4));
   }
   EXPECT_EQ(handled, 1);
-  std::thread waker([&] { pump.Wake(); });  // no handler any more
-  waker.join();
+  std::thread([&] { pump.Wake(); }).join();  // no handler any more
   pump.WaitForWork(5000);
   EXPECT_EQ(handled, 1);
 }
@@ -134,23 +124,17 @@ TEST(ChildProcess, GetsOnlyItsOwnDescriptorsAndArgumentsAsGiven) {
   // Opened the careless way, as a library on another thread might.
   const int stray = open("/dev/null", O_RDONLY);
   ASSERT_GE(stray, 0);
-  const struct {
-    const char *Program;
-    std::vector<std::string> Args;
-    std::string Out;
-    int Status;
-    const char *Err;
-  } rows[] = {
+  const std::tuple<const char *, std::vector<std::string>, std::string, int, const char *> rows[] = {
       {"ls", {"-1", "/proc/self/fd"}, "0\n1\n2\n3\n", 0, ""},  // 3 is the folder ls reads
       {"printf", {"%s|", "a b", "'\"", "-x", "$(id)", "\n", "\xff"}, "a b|'\"|-x|$(id)|\n|\xff|", 0, ""},
       {"ls", {"/no/such/folder"}, "", 2, "No such file"},
       {"sh", {"-c", "kill -9 $$"}, "", 128 + SIGKILL, ""},
   };
-  for (const auto &row : rows) {
-    TChildProcess child(row.Program, row.Args);
-    EXPECT_EQ(child.ReadAll(4096, 60000), row.Out);
-    EXPECT_EQ(child.Wait(60000), row.Status) << row.Program;
-    EXPECT_NE(child.Errors().find(row.Err), std::string::npos) << child.Errors();
+  for (const auto &[program, args, out, status, err] : rows) {  // what it writes, its status, a part of its errors
+    TChildProcess child(program, args);
+    EXPECT_EQ(child.ReadAll(4096, 60000), out);
+    EXPECT_EQ(child.Wait(60000), status) << program;
+    EXPECT_NE(child.Errors().find(err), std::string::npos) << child.Errors();
   }
   {
     // Closes its output and stays, as does what it started.

@@ -2,7 +2,6 @@
 #include "test_support.h"
 
 #include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -28,8 +27,7 @@ namespace fs = std::filesystem;
 std::string TestFolder() {
   const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  for (char &c : name)
-    if (c == '/') c = '_';
+  std::replace(name.begin(), name.end(), '/', '_');
   const fs::path folder = fs::path(TONMILL_TEST_DATA_DIR) / name;
   fs::remove_all(folder);
   fs::create_directories(folder);
@@ -43,45 +41,6 @@ std::string TestProfileFolder() {
   setenv("TONMILL_LANG_DIR", TONMILL_SOURCE_DIR "/lang", 1);
   ResetTextsToEnglish();
   return folder;
-}
-
-namespace {
-
-// Waits for a started program: its exit status (128 + signal if killed).
-int WaitTool(int pid) {
-  int status = 0;
-  if (waitpid(pid, &status, 0) != pid) return -1;
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// Starts a program (looked up on PATH) with no input and its output and error in the files given.
-pid_t Spawn(const std::vector<std::string> &argv, const std::string &outFile, const std::string &errFile) {
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 1, outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  std::vector<char *> args;
-  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  pid_t pid = -1;
-  if (posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ) != 0) pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
-  return pid;
-}
-
-}  // namespace
-
-int RunTool(const std::vector<std::string> &argv, std::string *out, std::string *err) {
-  const std::string base = fs::temp_directory_path() / ("tonmill-tool-" + std::to_string(getpid()));
-  const std::string outFile = base + ".out", errFile = base + ".err";
-  const pid_t pid = Spawn(argv, outFile, errFile);
-  const int status = pid > 0 ? WaitTool(pid) : -1;
-  if (out) *out = ReadText(outFile);
-  if (err) *err = ReadText(errFile);
-  fs::remove(outFile);
-  fs::remove(errFile);
-  return status;
 }
 
 std::vector<uint8_t> ReadFileBytes(const std::string &path) {
@@ -187,6 +146,11 @@ class TMusic {
   std::vector<double> EchoL, EchoR;
 };
 
+TTestSignal AsMusic(TTestSignal signal) {
+  signal.Music = true;
+  return signal;
+}
+
 }  // namespace
 
 int64_t FrameCount(const TTestSignal &signal) { return std::llround(signal.Seconds * signal.Rate); }
@@ -213,22 +177,13 @@ std::vector<uint8_t> MakeSamples(const TTestSignal &signal) {
   return data;
 }
 
-std::string RawFormat(int bits) {
-  switch (bits) {
-    case 8: return "u8";
-    case 16: return "s16le";
-    case 24: return "s24le";
-    default: return "f32le";
-  }
-}
+std::string RawFormat(int bits) { return bits == 8 ? "u8" : bits == 16 ? "s16le" : bits == 24 ? "s24le" : "f32le"; }
 
-std::string WriteSignal(const std::string &path, const TTestSignal &signal,
-                        const std::vector<std::string> &codecArgs) {
+std::string WriteSignal(const std::string &path, const TTestSignal &signal, const std::vector<std::string> &codecArgs) {
   const std::string raw = path + ".raw";
   WriteFileBytes(raw, MakeSamples(signal));
-  std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", RawFormat(signal.Bits),
-                                   "-ar", std::to_string(signal.Rate), "-ac",
-                                   std::to_string(signal.Channels), "-i", raw};
+  std::vector<std::string> argv = {"ffmpeg", "-v", "error", "-y", "-f", RawFormat(signal.Bits), "-ar",
+                                   std::to_string(signal.Rate), "-ac", std::to_string(signal.Channels), "-i", raw};
   argv.insert(argv.end(), codecArgs.begin(), codecArgs.end());
   argv.push_back(path);
   std::string err;
@@ -271,16 +226,10 @@ std::vector<int32_t> AsInt16(const std::vector<uint8_t> &bytes) {
   return v;
 }
 
-std::vector<uint8_t> MakeMusic(const TTestSignal &signal) {
-  TTestSignal music = signal;
-  music.Music = true;
-  return MakeSamples(music);
-}
+std::vector<uint8_t> MakeMusic(const TTestSignal &signal) { return MakeSamples(AsMusic(signal)); }
 
 std::string WriteMusic(const std::string &path, const TTestSignal &signal, const std::vector<std::string> &codecArgs) {
-  TTestSignal music = signal;
-  music.Music = true;
-  return WriteSignal(path, music, codecArgs);
+  return WriteSignal(path, AsMusic(signal), codecArgs);
 }
 
 #include "platform/bass/bass.h"
@@ -294,14 +243,9 @@ void StartBass() {
 
 std::vector<uint8_t> ReadToEnd(uint32_t stream, uint32_t blockBytes) {
   std::vector<uint8_t> all, block(blockBytes);
-  for (;;) {
-    const DWORD got = BASS_ChannelGetData(stream, block.data(), blockBytes);
-    if (got == DWORD(-1)) {
-      EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
-      break;
-    }
+  for (DWORD got; (got = BASS_ChannelGetData(stream, block.data(), blockBytes)) != DWORD(-1);)
     all.insert(all.end(), block.begin(), block.begin() + got);
-  }
+  EXPECT_EQ(BASS_ErrorGetCode(), BASS_ERROR_ENDED);
   return all;
 }
 
@@ -362,14 +306,9 @@ std::vector<std::string> TOtherUser::Command(const std::vector<std::string> &arg
 #include "tags/read_tags.h"
 
 TAudioInfo PcmInfo(int rate, int channels, int bits, double seconds) {
-  TAudioInfoRec r;
-  r.SampleRate = rate;
-  r.Channels = channels;
-  r.BitsPerSample = bits;
-  r.BytesPerSample = bits / 8;
-  r.Duration = seconds;
   TAudioInfo info;
-  info.Streams = {r};
+  info.Streams = {{.Name = {}, .SampleRate = rate, .BitsPerSample = bits, .BytesPerSample = bits / 8,
+                   .Channels = channels, .ChannelLayout = {}, .Duration = seconds}};
   return info;
 }
 
@@ -394,11 +333,8 @@ std::vector<TThreadErrorRec> ConvertJob(const TFileListRec &job,
   const TSourceGuard guard({job.SourceFileName});
   std::vector<TThreadErrorRec> errors;
   std::unique_ptr<TCoderThread> worker;
-  worker = std::make_unique<TCoderThread>(
-      0, 1, job,
-      [&](const TProgressRec &p) {
-        if (onProgress) onProgress(*worker, p);
-      },
+  worker = std::make_unique<TCoderThread>(0, 1, job,
+      [&](const TProgressRec &p) { if (onProgress) onProgress(*worker, p); },
       nullptr, [&](int32_t, const TThreadErrorRec &e) { errors.push_back(e); });
   worker->Resume();
   worker->WaitFor();
@@ -449,6 +385,16 @@ uint64_t FreeBytes(const std::string &folder) {
   return uint64_t(s.f_bavail) * s.f_frsize;
 }
 
+// A hash of the file's bytes, its size and modification time (ns); false when it is no regular file.
+bool LookAt(const std::string &path, uint64_t &hash, int64_t &size, int64_t &mtime) {
+  struct stat info;
+  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  size = info.st_size;
+  mtime = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+  hash = std::hash<std::string>{}(ReadText(path));
+  return true;
+}
+
 }  // namespace
 
 TScratchDisk::TScratchDisk(const std::string &folder, const std::string &size) : Folder(folder) {
@@ -483,8 +429,7 @@ void TScratchDisk::Unfill() {
   fs::remove(Folder + "/.filler", ec);
 }
 
-double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &test, int channels,
-             int maxLag) {
+double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &test, int channels, int maxLag) {
   const int64_t refFrames = int64_t(reference.size()) / channels;
   const int64_t testFrames = int64_t(test.size()) / channels;
   // The lag from the cross-correlation of a stretch of the first channel.
@@ -520,8 +465,7 @@ std::string WriteDsf(const std::string &path, double seconds, const std::string 
   for (int c = 0; c < kChannels; ++c) {
     double first = 0, second = 0, out = 1;
     for (uint64_t i = 0; i < samples; ++i) {
-      // Left a sweep from 300 Hz up by 1 kHz a second (no lag looks like
-      // another), right a 1.5 kHz tone.
+      // Left a sweep from 300 Hz up by 1 kHz a second (no lag looks like another), right a 1.5 kHz tone.
       const double t = double(i) / rate;
       first += 0.4 * std::sin(2 * M_PI * (c ? 1500 * t : 300 * t + 500 * t * t)) - out;
       second += first - out;
@@ -566,20 +510,6 @@ std::string WriteBrokenMp3(const std::string &path, double goodSeconds) {
   return path;
 }
 
-namespace {
-
-// A hash of the file's bytes, its size and modification time (ns); false when it is no regular file.
-bool LookAt(const std::string &path, uint64_t &hash, int64_t &size, int64_t &mtime) {
-  struct stat info;
-  if (stat(path.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
-  size = info.st_size;
-  mtime = int64_t(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
-  hash = std::hash<std::string>{}(ReadText(path));
-  return true;
-}
-
-}  // namespace
-
 TSourceGuard::TSourceGuard(const std::vector<std::string> &paths) {
   std::vector<std::string> files = paths;
   for (const std::string &p : paths) {  // and what the folders among them hold
@@ -588,10 +518,8 @@ TSourceGuard::TSourceGuard(const std::vector<std::string> &paths) {
          !ec && it != end; it.increment(ec))
       files.push_back(it->path().string());
   }
-  for (const std::string &f : files) {
-    TSeen seen{f, 0, 0, 0};
-    if (LookAt(f, seen.Hash, seen.Size, seen.MTime)) Files.push_back(seen);
-  }
+  for (const std::string &f : files)
+    if (TSeen seen{f, 0, 0, 0}; LookAt(f, seen.Hash, seen.Size, seen.MTime)) Files.push_back(seen);
 }
 
 TSourceGuard::~TSourceGuard() {
@@ -610,25 +538,24 @@ void WaitForGrowth(const std::string &path, uintmax_t bytes) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
-#include <signal.h>
-#include <sys/resource.h>
 
-TTonmill::TTonmill(const std::vector<std::string> &args, const TRunHow &how) : Seconds(how.Seconds) {
-  static int runs = 0;
-  const std::string base = fs::temp_directory_path() / ("tonmill-run-" + std::to_string(getpid()) + "-" +
-                                                        std::to_string(++runs));
-  OutFile = base + ".out";
-  ErrFile = base + ".err";
-  std::vector<std::string> argv = how.As ? how.As->Command(args) : args;
-  if (!how.As) argv.insert(argv.begin(), TONMILL_BINARY);
-  std::vector<std::string> env;
-  for (char **e = environ; *e; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    for (const std::string &mine : how.Env) replaced |= entry.substr(0, entry.find('=') + 1) == mine.substr(0, mine.find('=') + 1);
-    if (!replaced) env.push_back(entry);
-  }
-  env.insert(env.end(), how.Env.begin(), how.Env.end());
+namespace {
+
+// Waits for a started program: its exit status (128 + signal if killed).
+int WaitTool(int pid) {
+  int status = 0;
+  if (waitpid(pid, &status, 0) != pid) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+// Starts a program (looked up on PATH) as `how` asks, in a process group of its own, its input empty, its output
+// and error in the files: its process id.
+pid_t Start(std::vector<std::string> argv, const TRunHow &how, const std::string &outFile, const std::string &errFile) {
+  std::vector<std::string> env = how.Env;  // and the test's own variables it does not set
+  const auto name = [](const std::string &entry) { return entry.substr(0, entry.find('=') + 1); };
+  for (char **e = environ; *e; ++e)
+    if (std::none_of(how.Env.begin(), how.Env.end(), [&](const std::string &mine) { return name(mine) == name(*e); }))
+      env.push_back(*e);
   // Everything the child needs is made before the fork: after it, only calls safe there.
   std::vector<char *> argp, envp;
   for (std::string &a : argv) argp.push_back(a.data());
@@ -638,11 +565,11 @@ TTonmill::TTonmill(const std::vector<std::string> &args, const TRunHow &how) : S
   int closed[2] = {-1, -1};
   if (how.ClosedErr && pipe(closed) == 0) close(closed[0]);
   const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  const int out = open(OutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  const int err = how.ClosedErr ? closed[1] : open(ErrFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int out = open(outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const int err = how.ClosedErr ? closed[1] : open(errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   const rlimit limit{rlim_t(how.FileSizeKiB) * 1024, RLIM_INFINITY};
-  Pid = fork();
-  if (Pid == 0) {
+  const pid_t pid = fork();
+  if (pid == 0) {
     setpgid(0, 0);  // its own group, so that a hang is ended with all it started
     sigset_t none;
     sigemptyset(&none);
@@ -661,6 +588,20 @@ TTonmill::TTonmill(const std::vector<std::string> &args, const TRunHow &how) : S
   }
   for (const int fd : {null, out, err})
     if (fd >= 0) close(fd);
+  return pid;
+}
+
+}  // namespace
+
+TTonmill::TTonmill(const std::vector<std::string> &args, const TRunHow &how) : Seconds(how.Seconds) {
+  static int runs = 0;
+  const std::string base = fs::temp_directory_path() / ("tonmill-run-" + std::to_string(getpid()) + "-" +
+                                                        std::to_string(++runs));
+  OutFile = base + ".out";
+  ErrFile = base + ".err";
+  std::vector<std::string> argv = how.As ? how.As->Command(args) : args;
+  if (!how.As) argv.insert(argv.begin(), TONMILL_BINARY);
+  Pid = Start(argv, how, OutFile, ErrFile);
 }
 
 int TTonmill::Wait() {
@@ -691,5 +632,17 @@ int Tonmill(const std::vector<std::string> &args, std::string *err, const TRunHo
   const int status = run.Wait();
   if (err) *err = run.Err();
   if (out) *out = run.Out();
+  return status;
+}
+
+int RunTool(const std::vector<std::string> &argv, std::string *out, std::string *err) {
+  const std::string base = fs::temp_directory_path() / ("tonmill-tool-" + std::to_string(getpid()));
+  const std::string outFile = base + ".out", errFile = base + ".err";
+  const pid_t pid = Start(argv, {}, outFile, errFile);
+  const int status = pid > 0 ? WaitTool(pid) : -1;
+  if (out) *out = ReadText(outFile);
+  if (err) *err = ReadText(errFile);
+  fs::remove(outFile);
+  fs::remove(errFile);
   return status;
 }

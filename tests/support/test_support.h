@@ -9,13 +9,11 @@
 // A fresh, empty folder for the running test (ends without "/").
 std::string TestFolder();
 
-// TestFolder, made the program's home for this test: its settings in a fresh
-// "config" folder inside, the languages of the source tree, English texts.
+// TestFolder made the program's home: its settings in a fresh "config" inside, the source tree's languages, English.
 std::string TestProfileFolder();
 
 // Runs a program (looked up on PATH, no shell): its exit status, its output and error in `out` and `err`.
-int RunTool(const std::vector<std::string> &argv, std::string *out = nullptr,
-            std::string *err = nullptr);
+int RunTool(const std::vector<std::string> &argv, std::string *out = nullptr, std::string *err = nullptr);
 
 std::vector<uint8_t> ReadFileBytes(const std::string &path);
 void WriteFileBytes(const std::string &path, const std::vector<uint8_t> &bytes);
@@ -81,10 +79,9 @@ void WaitForGrowth(const std::string &path, uintmax_t bytes = 100000);
 // Whether a signal sent to the process waits there, not yet taken.
 bool SignalPending(int pid, int signal);
 
-// The program run by another, unprivileged user (uid 65534): a copy of it and
-// its language files in a fresh temporary folder this user can reach, gone
-// with the object; files written meanwhile are readable by all (umask 022).
-// It needs root and setpriv: CannotRun says why it cannot be done ("" when it can).
+// The program run by another, unprivileged user (uid 65534): a copy of it and its language files in a fresh
+// temporary folder this user can reach, gone with the object; files written meanwhile are readable by all
+// (umask 022). It needs root and setpriv: CannotRun says why it cannot be done ("" when it can).
 class TOtherUser {
  public:
   TOtherUser();
@@ -141,8 +138,7 @@ class TScratchDisk {
 
 // Signal-to-noise ratio (dB) of `test` against `reference`, interleaved `channels`, `test` shifted by the lag
 // up to `maxLag` frames that matches best (encoder delay); only the frames both hold count.
-double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &test, int channels,
-             int maxLag = 0);
+double SnrDb(const std::vector<int32_t> &reference, const std::vector<int32_t> &test, int channels, int maxLag = 0);
 
 // Converting never touches a source: fails the test when a file under `paths` (files or folders) that is
 // still there at the end has other bytes or another modification time.
