@@ -100,12 +100,15 @@ TEST_F(BatchMode, RunsThatConvertOrSayWhyNot) {
   WriteSignal(In + "/a.wav", TTestSignal{});
   WriteFileBytes(Folder + "/file", {1, 2, 3});
   const std::string library = Folder + "/library";
-  for (const std::string &copy : {locked + "/a.wav", library + "/sub/a.wav"}) {
+  for (const std::string &copy : {locked + "/a.wav", library + "/sub/a.wav", Folder + "/sheet/image.wav"}) {
     fs::create_directories(fs::path(copy).parent_path());
     fs::copy_file(In + "/a.wav", copy);
   }
   fs::copy_file(In + "/a.wav", tree + "/a.wav");
   fs::permissions(locked, fs::perms::owner_all);
+  // A track that ends before it starts.
+  const std::string sheet = WriteText(Folder + "/sheet/album.cue", "FILE \"image.wav\" WAVE\n  TRACK 01 AUDIO\n"
+                                      "    INDEX 01 00:00:30\n  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n");
   const std::string resample = "Preprocess=YES\nPPResample=YES\nPPResampleTo=48000\nPPChannels=1\nPPSplitBySilence=NO\n";
   const auto stored = [&](const std::string &text) { return [=, this] { WriteText(Conf, "[General]\n" + text); }; };
   RunRows({
@@ -156,13 +159,10 @@ TEST_F(BatchMode, RunsThatConvertOrSayWhyNot) {
       // The window's program: a language file that cannot be read at start ends it, saying why.
       {"no language file", {}, {}, {.Env = {"TONMILL_LANG_DIR=" + gone, "QT_QPA_PLATFORM=offscreen"}}, 1,
        "Cannot open the language file \"" + gone + "/french.lng\"", ""},
-      // A track that ends before it starts: one failure naming the sheet, and nothing converted.
-      {"a malformed sheet", [&] { WriteText(In + "/bad.cue", "FILE \"a.wav\" WAVE\n  TRACK 01 AUDIO\n    INDEX 01 00:00:30\n"
-                                                           "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n"); },
-       {"/input", In + "/a.wav", In + "/bad.cue", "/output", out, "/dest", "flac"}, {}, 1, "converted 0 of", "",
-       [&](const std::string &err) {
-         fs::remove(In + "/bad.cue");
-         EXPECT_NE(err.find(In + "/bad.cue"), std::string::npos) << err;
+      // A malformed sheet: one failure naming it, and nothing converted.
+      {"a malformed sheet", {}, {"/input", In + "/a.wav", sheet, "/output", out, "/dest", "flac"}, {}, 1,
+       "converted 0 of", "", [&](const std::string &err) {
+         EXPECT_NE(err.find(sheet), std::string::npos) << err;
          EXPECT_TRUE(fs::is_empty(out));
        }},
       // A lossless output is decoded again and compared; a hybrid one is not.
