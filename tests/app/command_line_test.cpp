@@ -9,7 +9,9 @@
 #include <cctype>
 #include <functional>
 #include <optional>
+#include <set>
 #include <sstream>
+#include <tuple>
 
 #include "app/command_line.h"
 #include "app/format_readers.h"
@@ -36,11 +38,9 @@ TEST(CommandLine, Parsing) {
       {"/INPUT", "a.wav", "/m/b c.flac", "/m/*.wav", "/HiddenTrack", "/KEEPGOING", "/OUTPUT", "/tmp/o", "/DEST", "FLAC",
        "/p", "3", "/createfullpath", "/SkipExisting", "/OWNPREGAPS", "/NoTags", "/Verify", "/NoSpread", "/KeepPartial",
        "/Names", "<artist>/<title>"});
-  EXPECT_EQ(p.Mode, TParsedCommandLine::mBatch);
   EXPECT_EQ(p.Options.InputPaths, (std::vector<std::string>{"a.wav", "/m/b c.flac", "/m/*.wav"}));
-  EXPECT_EQ(p.Options.OutputFolder, "/tmp/o/");
-  EXPECT_EQ(p.Options.DestinationFormat, dfFLAC);
-  EXPECT_EQ(p.ParallelFiles, 3);
+  EXPECT_EQ(std::tie(p.Mode, p.Options.OutputFolder, p.Options.DestinationFormat, p.ParallelFiles),
+            std::make_tuple(TParsedCommandLine::mBatch, std::string("/tmp/o/"), dfFLAC, 3));
   const TCommandLineOptions &o = p.Options;
   for (const bool on : {o.CreateFullPath, o.KeepGoing, o.SkipExisting, o.HiddenTrack, o.OwnPregaps, o.NoTags, o.Verify,
                         o.NoSpread, o.KeepPartial, p.ParallelGiven, o.Names})
@@ -54,10 +54,8 @@ TEST(CommandLine, Parsing) {
 
   // Without an output there is no batch: the window takes the switches.
   const TParsedCommandLine w = ParseCommandLine({"/input", "a.wav", "/dest", "mp3", "/p", "3", "/bitrate", "128"});
-  EXPECT_EQ(w.Mode, TParsedCommandLine::mWindow);
-  EXPECT_TRUE(w.SwitchMode);
-  EXPECT_EQ(w.Options.DestinationFormat, dfMP3);
-  EXPECT_EQ(w.ParallelFiles, 3);
+  EXPECT_EQ(std::tie(w.Mode, w.SwitchMode, w.Options.DestinationFormat, w.ParallelFiles),
+            std::make_tuple(TParsedCommandLine::mWindow, true, dfMP3, 3));
   EXPECT_EQ(TCommandLine(w.Arguments).GetParamValue("bitrate", MissingKey), "128");
   EXPECT_FALSE(ParseCommandLine({"/DEBUG"}).SwitchMode);
   EXPECT_EQ(ParseCommandLine({}).Mode, TParsedCommandLine::mWindow);
@@ -176,18 +174,15 @@ TEST(CommandLine, HelpAndCompletionListEveryKey) {
   const size_t start = script.find("local switches=\"");
   ASSERT_NE(start, std::string::npos);
   std::istringstream words(script.substr(start + 16, script.find('"', start + 16) - start - 16));
-  std::vector<std::string> offered;
+  std::set<std::string> offered;
   for (std::string word; words >> word;) {
     EXPECT_TRUE(IsSwitch(word)) << word;
-    offered.push_back(Lower(word));
+    offered.insert(Lower(word));
   }
-  const auto isOffered = [&](const std::string &name) {
-    return std::find(offered.begin(), offered.end(), name) != offered.end();
-  };
   for (const char *plain : {"/input", "/output", "/dest", "/p", "/q", "/sendto", "/createfullpath", "/keeppartial",
                             "/hiddentrack", "/ownpregaps", "/notags", "/keepgoing", "/skipexisting", "/verify", "/nospread",
                             "/copyfiles", "/replaygain", "/names", "/mirror", "/dryrun"})
-    EXPECT_TRUE(isOffered(plain)) << plain;
+    EXPECT_TRUE(offered.count(plain)) << plain;
   // bash completes "/dest" with the line after "FORMAT is one of".
   const size_t names = help.find("FORMAT is one of\n") + 17;
   std::istringstream formats(help.substr(names, help.find('\n', names) - names));
@@ -199,14 +194,12 @@ TEST(CommandLine, HelpAndCompletionListEveryKey) {
     if (row->Keys.empty()) continue;
     const size_t section = help.find("\n  " + Lower(row->Name));
     ASSERT_NE(section, std::string::npos);
-    for (const char *key : row->Keys) {
-      bool described = false;
-      for (const TKeyHelp &h : row->KeyHelp) described |= std::string(h.Key) == key;
-      EXPECT_TRUE(described) << key;
-    }
+    for (const char *key : row->Keys)
+      EXPECT_TRUE(std::any_of(row->KeyHelp.begin(), row->KeyHelp.end(),
+                              [&](const TKeyHelp &h) { return h.Key == std::string(key); })) << key;
     for (const TKeyHelp &h : row->KeyHelp) {
       EXPECT_TRUE(IsSwitch("/" + Lower(h.Key))) << h.Key;
-      EXPECT_TRUE(isOffered("/" + Lower(h.Key))) << h.Key;
+      EXPECT_TRUE(offered.count("/" + Lower(h.Key))) << h.Key;
       EXPECT_NE(help.find("    /" + Lower(h.Key), section), std::string::npos) << h.Key;
       if (!h.Field) continue;
       bool found = false;

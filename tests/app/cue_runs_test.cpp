@@ -24,28 +24,6 @@ constexpr int kFrameBytes = 4;  // 16-bit stereo
 
 std::string CueTime(int frames) { return fmt::format("{:02}:{:02}:{:02}", frames / 75 / 60, frames / 75 % 60, frames % 75); }
 
-// The outputs, decoded by one ffmpeg process, laid end to end are the image
-// from the first start on, each from its start (in CD frames) to the next.
-void ExpectTiles(const std::vector<std::string> &paths, const std::vector<int> &starts, const std::vector<uint8_t> &image,
-                 const std::string &scratch) {
-  std::vector<std::string> args = {"ffmpeg", "-v", "error", "-y"};
-  for (const std::string &path : paths) args.insert(args.end(), {"-i", path});
-  fs::create_directories(scratch);
-  for (size_t i = 0; i < paths.size(); ++i)
-    args.insert(args.end(), {"-map", std::to_string(i) + ":a", "-f", "s16le", scratch + "/" + std::to_string(i) + ".raw"});
-  ASSERT_EQ(RunTool(args), 0);
-  std::vector<uint8_t> joined;
-  for (size_t k = 0; k < paths.size(); ++k) {
-    const std::vector<uint8_t> part = ReadFileBytes(scratch + "/" + std::to_string(k) + ".raw");
-    const size_t next = k + 1 < starts.size() ? size_t(starts[k + 1]) * kSamplesPerCdFrame : image.size() / kFrameBytes;
-    EXPECT_EQ(part.size() / kFrameBytes, next - size_t(starts[k]) * kSamplesPerCdFrame) << paths[k];
-    joined.insert(joined.end(), part.begin(), part.end());
-  }
-  fs::remove_all(scratch);
-  const std::vector<uint8_t> from(image.begin() + std::ptrdiff_t(starts[0]) * kSamplesPerCdFrame * kFrameBytes, image.end());
-  EXPECT_TRUE(joined == from) << "the tracks are not the image from frame " << starts[0];
-}
-
 enum TTitles { tTrackTitles, tSheetOnly, tNone };
 
 struct TSheetRow {
@@ -100,29 +78,21 @@ std::string Sheet(const TSheetRow &row) {
   return text;
 }
 
-class CueSheetRuns : public TWindowTest, public ::testing::WithParamInterface<TSheetRow> {
- protected:
-  void SetUp() override {
-    TWindowTest::SetUp();
-    const TSheetRow &row = GetParam();
-    Album = Folder + "/album";
-    fs::create_directories(Album);
-    const TTestSignal signal{.Seconds = (row.Tracks * 20 + 30) / 75.0 + 0.0123};
-    const std::string image = Album + "/Album Image." + row.Type;
-    WriteSignal(image, signal, {"-c:a", row.Type == std::string("wv") ? "wavpack" : "flac"});
-    Image = FFmpegDecode(image, "s16le");
-    ASSERT_EQ(Image.size(), size_t(FrameCount(signal)) * kFrameBytes);
-    WriteText(Album + "/" + row.SheetName, Sheet(row));
-  }
+class CueSheetRuns : public TWindowTest, public ::testing::WithParamInterface<TSheetRow> {};
 
-  std::string Album;
-  std::vector<uint8_t> Image;
-};
-
+// Each track one output; the outputs, decoded by one ffmpeg process, laid end to end are the image from the
+// first start on, each from its start to the next.
 TEST_P(CueSheetRuns, DroppedOnTheWindow) {
   const TSheetRow &row = GetParam();
+  const std::string album = Folder + "/album", image = album + "/Album Image." + row.Type;
+  fs::create_directories(album);
+  const TTestSignal signal{.Seconds = (row.Tracks * 20 + 30) / 75.0 + 0.0123};
+  WriteSignal(image, signal, {"-c:a", row.Type == std::string("wv") ? "wavpack" : "flac"});
+  const std::vector<uint8_t> whole = FFmpegDecode(image, "s16le");
+  ASSERT_EQ(whole.size(), size_t(FrameCount(signal)) * kFrameBytes);
+  WriteText(album + "/" + row.SheetName, Sheet(row));
   ChooseOutput(Window->rbWAV);
-  Window->DropFiles({row.DropFolder ? Album : Album + "/" + row.SheetName}, false);
+  Window->DropFiles({row.DropFolder ? album : album + "/" + row.SheetName}, false);
   EXPECT_EQ(Window->lInputFiles->text().toStdString(), std::string("1(") + row.Type + "+CUE)");
   Window->bStart->click();
   EXPECT_EQ(Errors, std::vector<std::string>{});
@@ -138,9 +108,23 @@ TEST_P(CueSheetRuns, DroppedOnTheWindow) {
                                    row.Titles == tSheetOnly ? "The Band - Live Image" : "Album Image"));
   }
   ASSERT_EQ(written, wanted);
-  std::vector<std::string> paths;
-  for (const std::string &name : written) paths.push_back(Chosen + "/" + name);
-  ExpectTiles(paths, TrackStarts(row.Tracks), Image, Folder + "/decoded");
+  std::vector<std::string> args = {"ffmpeg", "-v", "error", "-y"};
+  for (const std::string &name : written) args.insert(args.end(), {"-i", Chosen + "/" + name});
+  for (int k = 0; k < row.Tracks; ++k)
+    args.insert(args.end(), {"-map", std::to_string(k) + ":a", "-f", "s16le", Folder + "/" + std::to_string(k)});
+  ASSERT_EQ(RunTool(args), 0);
+  const std::vector<int> starts = TrackStarts(row.Tracks);
+  const auto at = [&](int k) {  // where track k starts in the image, in bytes
+    return k < row.Tracks ? size_t(starts[size_t(k)]) * kSamplesPerCdFrame * kFrameBytes : whole.size();
+  };
+  std::vector<uint8_t> joined;
+  for (int k = 0; k < row.Tracks; ++k) {
+    const std::vector<uint8_t> part = ReadFileBytes(Folder + "/" + std::to_string(k));
+    EXPECT_EQ(part.size(), at(k + 1) - at(k)) << k;
+    joined.insert(joined.end(), part.begin(), part.end());
+  }
+  EXPECT_TRUE(joined == std::vector<uint8_t>(whole.begin() + std::ptrdiff_t(at(0)), whole.end()))
+      << "the tracks are not the image from frame " << starts[0];
 }
 
 INSTANTIATE_TEST_SUITE_P(Sheets, CueSheetRuns, ::testing::ValuesIn(kRows),

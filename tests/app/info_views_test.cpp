@@ -2,10 +2,8 @@
 // The Info command of the real main window and its view, on Qt's offscreen platform.
 #include <gtest/gtest.h>
 
-#include <QApplication>
 #include <QHeaderView>
 #include <QPushButton>
-#include <QRadioButton>
 #include <QTreeView>
 
 #include <fmt/printf.h>

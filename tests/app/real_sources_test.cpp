@@ -37,12 +37,6 @@ std::string Encode(const std::string &folder, const std::string &name, std::vect
   return out;
 }
 
-std::string FFmpegEncode(const std::string &folder, const std::string &name, std::vector<std::string> args) {
-  args.insert(args.begin(), {"ffmpeg", "-v", "error", "-y", "-i", "IN"});
-  args.push_back("OUT");
-  return Encode(folder, name, args);
-}
-
 std::string Lame(const std::string &f) { return Encode(f, "lame.mp3", {"lame", "--quiet", "-V", "4", "IN", "OUT"}); }
 
 // A copy of `path` named `name` with its bytes changed by `edit`.
@@ -88,7 +82,9 @@ std::ostream &operator<<(std::ostream &os, const TSourceCase &c) { return os << 
 
 std::vector<TSourceCase> SourceCases() {
   auto ff = [](const std::string &name, std::vector<std::string> args) {
-    return [=](const std::string &f) { return FFmpegEncode(f, name, args); };
+    args.insert(args.begin(), {"ffmpeg", "-v", "error", "-y", "-i", "IN"});
+    args.push_back("OUT");
+    return [=](const std::string &f) { return Encode(f, name, args); };
   };
   const auto aac = ff("ffmpeg.m4a", {"-c:a", "aac"}), adts = ff("ffmpeg.aac", {"-c:a", "aac"});
   return {
@@ -259,22 +255,11 @@ TEST(FurtherTypes, AwkwardSourcesGetWhatTheirEncoderTakes) {
   EXPECT_EQ(ProbeStream(folder + "/128/fast.flac", "sample_rate,channels"), "352800,2\n");
 }
 
-// A sheet whose track ends before it starts, and names with every awkward byte: converted or named.
-TEST(HostileInputs, MalformedSheetsAndHostileNames) {
-  const std::string folder = TestProfileFolder(), in = folder + "/in", out = folder + "/out";
-  fs::create_directories(in);
-  const std::string wav = WriteSignal(in + "/image.wav", {.Seconds = 0.5});
-  // A track that ends before it starts: one failure naming the sheet, and nothing written.
-  const std::string sheet = WriteText(in + "/album.cue", "FILE \"image.wav\" WAVE\n"
-                                                         "  TRACK 01 AUDIO\n    INDEX 01 00:00:30\n"
-                                                         "  TRACK 02 AUDIO\n    INDEX 01 00:00:10\n");
+// Names with every awkward byte: converted, each to its own output.
+TEST(HostileInputs, HostileNames) {
+  const std::string folder = TestProfileFolder(), out = folder + "/out";
+  const std::string wav = WriteSignal(folder + "/image.wav", {.Seconds = 0.5});
   std::string err;
-  const std::string good = WriteSignal(folder + "/good.wav", {});
-  EXPECT_EQ(Tonmill({"/input", good, sheet, "/output", out, "/dest", "flac"}, &err), 1) << err;
-  EXPECT_NE(err.find(sheet), std::string::npos) << err;
-  EXPECT_NE(err.find("converted 0 of"), std::string::npos) << err;
-  EXPECT_FALSE(fs::exists(out + "/good.flac")) << err;
-
   std::string deep = folder + "/names";
   for (int i = 0; i < 40; ++i) deep += "/deeper folder " + std::to_string(i);
   const std::vector<std::string> names = {
@@ -289,7 +274,6 @@ TEST(HostileInputs, MalformedSheetsAndHostileNames) {
     fs::copy_file(wav, args.back());
   }
   args.insert(args.end(), {"/output", out, "/dest", "wav"});
-  fs::remove_all(out);
   const TSourceGuard guard({folder + "/names"});
   ASSERT_EQ(Tonmill(args, &err), 0) << err;
   for (const std::string &name : names) {  // decoded under a short name: ffmpeg's files beside it may not get longer ones

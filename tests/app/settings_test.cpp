@@ -26,12 +26,7 @@ ino_t Inode(const std::string &path) {
   return stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
 }
 
-TGeneralSettings French() {
-  TGeneralSettings g;
-  g.Destination = "/music/out/";
-  g.Language = "FR";
-  return g;
-}
+TGeneralSettings French() { return {.Destination = "/music/out/", .DestinationFormat = {}, .Language = "FR"}; }
 
 // Only "YES" is true, -321 and an empty or broken value mark the default, names match exactly, quoted
 // texts keep their commas (what a fresh profile holds: every test that starts from one).
@@ -72,11 +67,10 @@ TEST(Settings, ADamagedFileReadsAsTheDefaults) {
     SCOPED_TRACE(row.What);
     const std::string path = TestFolder() + "/tonmill.conf", bad = path + ".bad";
     auto damage = [&] {
-      if (row.Kind == kFolder) {
+      if (row.Kind == kFolder)
         fs::create_directories(path + "/inside");
-        return;
-      }
-      WriteFileBytes(path, row.Bytes);
+      else
+        WriteFileBytes(path, row.Bytes);
       if (row.Kind == kNoPermission) fs::permissions(path, fs::perms::none);
     };
     auto expectKept = [&](const std::string &aside) {
@@ -100,9 +94,7 @@ TEST(Settings, ADamagedFileReadsAsTheDefaults) {
     // Damaged while the program runs: the next save sets it aside too, keeping the first.
     fs::remove(path);
     damage();
-    TPreprocessOptions pp;
-    pp.Threshold = 7;
-    const std::string message = again.WriteSettings(PreprocessOptionsRecords(pp));
+    const std::string message = again.WriteSettings(PreprocessOptionsRecords({.FileFormat = {}, .Threshold = 7}));
     EXPECT_NE(message.find("\"" + bad + ".1\""), std::string::npos) << message;
     expectKept(bad + ".1");
     expectKept(bad);
@@ -176,9 +168,7 @@ void ExpectAFailedSaveLosesNothing(const std::string &path, const std::function<
     EXPECT_EQ(std::distance(fs::directory_iterator(fs::path(path).parent_path()), fs::directory_iterator()), 1);
   }
 
-  TPreprocessOptions pp;
-  pp.Threshold = 7;
-  EXPECT_EQ(store.WriteSettings(PreprocessOptionsRecords(pp)), "");
+  EXPECT_EQ(store.WriteSettings(PreprocessOptionsRecords({.FileFormat = {}, .Threshold = 7})), "");
   TSettingsStore back(path);
   EXPECT_EQ(LoadGeneralSettings(back).Language, "FR");  // the batch that failed
   EXPECT_EQ(LoadGeneralSettings(back).Destination, "/music/out/");

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 
 #include "app/source_list.h"
 #include "test_support.h"
@@ -14,7 +13,7 @@ namespace {
 
 void Touch(const std::string &path) {
   fs::create_directories(fs::path(path).parent_path());
-  std::ofstream(path) << "x";
+  WriteText(path, "x");
 }
 
 std::vector<std::string> Names(const TSourceCollection &c, const std::string &root) {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
+#include <map>
 
 #include "app/language_file.h"
 #include "base/texts.h"

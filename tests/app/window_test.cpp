@@ -11,7 +11,6 @@
 #include <QScrollBar>
 #include <QTreeView>
 
-#include <fstream>
 #include <set>
 #include <tuple>
 
@@ -83,7 +82,7 @@ class MainWindow : public TWindowTest {
 // a sheet without its audio is said once.
 TEST_F(MainWindow, DropsReplaceOrAdd) {
   const std::string a = Source("a.wav", {.Seconds = 0.2}), b = Source("b.flac.wav", {.Seconds = 0.2});
-  std::ofstream(Folder + "/notes.txt") << "x";
+  WriteText(Folder + "/notes.txt", "x");
   Window->DropFiles({Folder + "/notes.txt"}, false);
   EXPECT_TRUE(Window->Sources().List().empty());
   EXPECT_FALSE(Window->bStart->isEnabled() || Window->bInfo->isEnabled());
@@ -275,12 +274,8 @@ TEST_F(MainWindow, EveryWindowFitsInEveryLanguage) {
   for (const char *code : {"EN", "RU", "LV", "CS", "FR", "ES", "HU"}) {
     SCOPED_TRACE(code);
     SelectLanguage(code);
-    TProgressRec progress;
-    std::tie(progress.JobNumber, progress.JobCount, progress.Percent, progress.SlotCount) = std::tuple(12, 24, 100, 2);
-    progress.ElapsedTime = "10:01:12";
-    progress.RemainingTime = "--:--:--";
-    progress.OutputFileName = "100% | 100%";
-    Window->OnProgress(progress);
+    Window->OnProgress({.InputFileName = {}, .OutputFileName = "100% | 100%", .ElapsedTime = "10:01:12",
+                        .RemainingTime = "--:--:--", .JobNumber = 12, .JobCount = 24, .Percent = 100, .SlotCount = 2});
     Window->bStart->setText(QString::fromStdString(text_cancel));
     EXPECT_EQ(ClippedTexts(Window.get()), std::vector<std::string>{});
     // The end of a failed run, with the button that opens the destination.
@@ -298,20 +293,6 @@ TEST_F(MainWindow, EveryWindowFitsInEveryLanguage) {
     }
   }
   SelectLanguage("EN");
-}
-
-// A language file that cannot be read at start ends the program with status 1, saying why.
-TEST(ErrorReportAndAbout, AFatalErrorAtStartEndsTheProgram) {
-  const std::string folder = TestFolder();
-  fs::create_directories(folder + "/config/tonmill");
-  fs::create_directories(folder + "/lang");
-  WriteText(folder + "/config/tonmill/tonmill.conf", "[General]\nLanguage=FR\n");
-  std::string err;
-  const int status = RunTool({"env", "XDG_CONFIG_HOME=" + folder + "/config", "TONMILL_LANG_DIR=" + folder + "/lang",
-                              "QT_QPA_PLATFORM=offscreen", "timeout", "-s", "KILL", "60", TONMILL_BINARY, "/dest", "wav"},
-                             nullptr, &err);
-  EXPECT_EQ(status, 1) << err;
-  EXPECT_NE(err.find("Cannot open the language file \"" + folder + "/lang/french.lng\""), std::string::npos) << err;
 }
 
 }  // namespace
