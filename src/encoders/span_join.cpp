@@ -16,9 +16,10 @@ TSpreadCoder::~TSpreadCoder() {
   StopThreads();
 }
 
-int64_t TSpreadCoder::SpanLength(int64_t Quantum) {
+int64_t TSpreadCoder::SpanLength(int64_t Quantum, int64_t Lead) {
   Quantum = std::max<int64_t>(1, Quantum);
-  return (SpanFrames + Quantum - 1) / Quantum * Quantum;
+  const int64_t frames = std::max(SpanFrames, 20 * std::max<int64_t>(0, Lead));
+  return (frames + Quantum - 1) / Quantum * Quantum;
 }
 
 int TSpreadCoder::Init(std::string &ErrorText) {
@@ -31,7 +32,7 @@ int TSpreadCoder::Init(std::string &ErrorText) {
   }
   const TAudioInfoRec &s = Stream();
   FrameBytes = std::max(1, s.Channels * s.BitsPerSample / 8);
-  const int64_t span = SpanLength(Joiner->Quantum());
+  const int64_t span = SpanLength(Joiner->Quantum(), Joiner->LeadFrames());
   SpanBytes = span * FrameBytes;
   // Neighbours' edges come from one span on either side.
   LeadBytes = std::clamp<int64_t>(Joiner->LeadFrames(), 0, span) * FrameBytes;

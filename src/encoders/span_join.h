@@ -89,9 +89,10 @@ class TSpreadCoder final : public TCustomCoder {
   void Finish() override;
   const char *ClassName() const override { return Joiner->ClassName(); }
 
-  // Sample frames per span for a quantum: the smallest multiple of it that
-  // holds SpanFrames (about six seconds of CD audio).
-  static int64_t SpanLength(int64_t Quantum);
+  // Sample frames per span for a quantum and a lead: the smallest multiple of
+  // the quantum that holds SpanFrames (about six seconds of CD audio) and
+  // twenty leads, so that encoding the leads costs at most a twentieth more.
+  static int64_t SpanLength(int64_t Quantum, int64_t Lead = 0);
   static constexpr int64_t SpanFrames = int64_t(1) << 18;
 
  private:

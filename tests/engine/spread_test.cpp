@@ -93,6 +93,7 @@ const TSpreadRow kRows[] = {
     {"mp3Insane48k", dfMP3, 16, 2, 48000, &kMp3Insane, false, {}, {}, false, 1152, 0, true, kLameDec},
     {"mp3Cbr", dfMP3, 16, 2, 44100, &kMp3Cbr, false, {}, {}, false, 1152, 1105},
     {"mp3CbrMono48k", dfMP3, 16, 1, 48000, &kMp3Cbr, false, {}, {}, false, 1152, 1105},
+    {"opusMonoVbr64k", dfOpus, 16, 1, 48000, nullptr, false, {}, {}, false, 960, 0, true, kOpusDec},
 };
 
 int RunOn(std::vector<std::string> command, const std::string &file, std::string *out = nullptr) {

@@ -23,6 +23,13 @@ namespace {
 constexpr int64_t kDecisionDelay = 96000;
 // Samples a span's encoder settles on before its first kept packet.
 constexpr int64_t kLeadSamples = 12000;
+// Below this rate a one- or two-channel stream's VBR weighs each frame
+// against a running average of the spectrum that a new encoder starts at
+// zero and that moves only a little per frame: on quiet or sparse music a
+// short lead leaves each span smaller and noisier than one piece, so those
+// spans settle for a second (and are longer, for the lead's cost).
+constexpr opus_int32 kSlowSettlingBelow = 96000;
+constexpr int64_t kSlowLeadSamples = 48000;
 // libopusenc's room after the comments, and how long a page may wait.
 constexpr size_t kCommentPadding = 512;
 constexpr int64_t kPageDelay = 48000;
@@ -55,7 +62,11 @@ class TOpusJoiner final : public TSpanJoiner {
   const char *ClassName() const override { return "TOpusCoder"; }
   int BufferSize() const override { return 65536; }
   int64_t Quantum() const override { return Frame; }
-  int64_t LeadFrames() const override { return (kLeadSamples + Frame - 1) / Frame * Frame; }
+  int64_t LeadFrames() const override {
+    const bool slow = Options.Mode != TOpusMode::CBR && Family() == 0 &&
+                      OpusBitrateFor(Options, Stream.Channels) < kSlowSettlingBelow;
+    return ((slow ? kSlowLeadSamples : kLeadSamples) + Frame - 1) / Frame * Frame;
+  }
   int64_t TrailFrames() const override { return kDecisionDelay; }
 
   void Start() override {
