@@ -401,8 +401,7 @@ TEST_F(CoderEngine, WarningsOfWorkersAtOnceAreEachListedOnceInJobOrder) {
     SCOPED_TRACE("round " + std::to_string(round));
     fs::remove_all(Out);
     fs::create_directories(Out);
-    TCoder_engine engine;
-    Prepare(engine, sources);
+    TCoder_engine &engine = Prepare(sources);
     ASSERT_EQ(engine.Run(), 0);
     ASSERT_EQ(engine.Warnings.size(), size_t(sources));
     for (int i = 0; i < sources; ++i) {
