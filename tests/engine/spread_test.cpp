@@ -384,7 +384,7 @@ TEST_F(SpreadEnd, FinishedOrStopped) {
     }
     Gate.Release();
     ending.join();
-    EXPECT_EQ(Gate.Reached, end == 1 ? 2 : 3 - (end == 0));
+    EXPECT_EQ(Gate.Reached, end == 2 ? 3 : 2);
     if (end != 1) ExpectWhole();
   }
 }
