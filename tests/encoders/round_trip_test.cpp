@@ -214,7 +214,8 @@ std::vector<int32_t> QuietFFmpegDecode(const std::string &file) {
 double AudioKbps(const std::string &file, double seconds) {
   std::istringstream packets(Run({"ffprobe", "-v", "error", "-show_entries", "packet=size", "-of", "csv=p=0", file}));
   double bytes = 0;
-  for (double size; packets >> size;) bytes += size;  // past the empty lines side data makes
+  for (std::string size; std::getline(packets, size);)
+    if (!size.empty()) bytes += std::stod(size);  // side data makes empty lines
   return bytes * 8 / seconds / 1000;
 }
 
