@@ -63,7 +63,7 @@ TEST(CueSheets, SheetsGiveTheirTracks) {
        "1|Allegro  Vivace|Orchestra|Album Live|Album Image.flac|-1:-1:-1|0:0:0|0.000-202.933\n"
        "2|Unquoted title|Guest|Album Live|Album Image.flac|3:22:70|3:25:40|202.933-421.013\n"
        "3||Orchestra|Album Live|Album Image.flac|-1:-1:-1|7:1:1|421.013-0.000\n"},
-      {"INDEX 00 after INDEX 01 is no pregap", two + "INDEX 01 00:09:00\nINDEX 00 00:12:00\n", {.PregapOwnTrack = true},
+      {"INDEX 00 after INDEX 01 is no pregap", two + "INDEX 01 00:09:00\nINDEX 00 00:12:00", {.PregapOwnTrack = true},
        "1||||a.wav|-1:-1:-1|0:5:0|5.000-9.000\n2||||a.wav|0:12:0|0:9:0|9.000-0.000\n"},
       {"audio before track 1 kept", two + "INDEX 01 00:09:00\n", {.HiddenTrack = true},
        "0|Hidden track|||a.wav|-1:-1:-1|0:0:0|0.000-5.000\n1||||a.wav|-1:-1:-1|0:5:0|5.000-9.000\n"
@@ -147,6 +147,8 @@ TEST(CueSheets, SheetsAndTheirAudioFindEachOther) {
   EXPECT_EQ(FindCueSheet(top + "/1/b.flac"), top + "/1/b.cue");
   WriteText(top + "/1/b.ogg", "x");
   EXPECT_EQ(FindCueSheet(top + "/1/b.ogg"), "");  // "ogg" files look for no sheet of their own
+  WriteText(top + "/1/b.wv", "x");
+  EXPECT_EQ(FindCueSheet(top + "/1/b.wv"), top + "/1/b.cue");  // a WavPack image does
 }
 
 TEST(CueSheets, UntitledTracksAreNamedFromTheSheetOrTheSource) {
