@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The WAV writer: the sizes its header states, and where it will not write.
-// (Headers and samples of every depth and layout: the round trip.)
+// The WAV writer: the sizes its header states, and where it will not write. (Every depth and layout: the round trip.)
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -14,19 +13,12 @@
 
 namespace {
 
-// The header states the data written: none for an empty output, none for one
-// whose data is left out (debug), an odd size with a pad byte outside it, data
-// given in pieces of any size as it came; an existing file under the name is
-// replaced whole.
+// The header states the data written: none for an empty output, none for one whose data is left out (debug), an odd
+// size with a pad byte outside it, data given in pieces of any size as it came; a file under the name is replaced.
 TEST(WavCoder, HeadersStateTheDataWrittenAndReplaceAnExistingFile) {
   const std::string path = TestFolder() + "/out.wav";
-  const struct {
-    int Channels, Bits;
-    size_t DataBytes;
-    bool WriteData;
-    uint32_t FileBytes, DataSize;
-  } rows[] = {{2, 16, 0, true, 44, 0}, {2, 16, 4000, false, 44, 0}, {1, 24, 3, true, 48, 3},
-              {2, 16, 4000, true, 4044, 4000}};
+  const struct { int Channels, Bits; size_t DataBytes; bool WriteData; uint32_t FileBytes, DataSize; } rows[] = {
+      {2, 16, 0, true, 44, 0}, {2, 16, 4000, false, 44, 0}, {1, 24, 3, true, 48, 3}, {2, 16, 4000, true, 4044, 4000}};
   for (const auto &c : rows) {
     SCOPED_TRACE(std::to_string(c.DataBytes) + " bytes" + (c.WriteData ? "" : " left out"));
     WriteFileBytes(path, std::vector<uint8_t>(100000, 1));
@@ -46,8 +38,7 @@ TEST(WavCoder, HeadersStateTheDataWrittenAndReplaceAnExistingFile) {
   }
 }
 
-// Outputs are regular files: a pipe under the name (read or not) is refused
-// at once rather than waited on, and nothing is written into a device.
+// Outputs are regular files: a pipe under the name (read or not) is refused rather than waited on; no device written.
 TEST(WavCoder, AnOutputThatCannotBeCreatedFailsInit) {
   const std::string folder = TestFolder();
   ASSERT_EQ(mkfifo((folder + "/pipe.wav").c_str(), 0644), 0);

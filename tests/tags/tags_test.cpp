@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// Tags: read from every kind of source tag, written as ID3v1 blocks and as
-// WMA attributes.
+// Tags: read from every kind of source tag, written as ID3v1 blocks and as WMA attributes.
 #include <gtest/gtest.h>
 
 #include <taglib/asffile.h>
@@ -21,9 +20,8 @@ namespace {
 const TTagRec kTags = {.Title = "Kreuzberg Nächte", .Artist = "Ensemble", .Album = "Live at the Hall", .Year = "1997",
                        .Comment = "recorded in one take", .Track = "7", .Genre = "psychadelic"};
 
-// The block byte for byte, written over the last one (never appended): text
-// in ISO-8859-1 ("?" for what it lacks), the track in byte 126 only when the
-// comment leaves byte 125 empty, the genre's number (Winamp's list too).
+// The block byte for byte, written over the last one (never appended): text in ISO-8859-1 ("?" for what it lacks), the
+// track in byte 126 only when the comment leaves byte 125 empty, the genre's number (Winamp's list too).
 TEST(ID3v1, TheBlockByteForByte) {
   const std::string path = TestFolder() + "/a.mp3";
   WriteFileBytes(path, std::vector<uint8_t>(1000, 0x55));
@@ -32,11 +30,8 @@ TEST(ID3v1, TheBlockByteForByte) {
     t.Title = title, t.Comment = comment, t.Track = track, t.Genre = genre;
     return t;
   };
-  const struct {
-    TTagRec Tags;
-    std::string Title, Comment;  // as stored, zero-padded
-    int Track, Genre;
-  } rows[] = {
+  // The title and comment as stored, zero-padded.
+  const struct { TTagRec Tags; std::string Title, Comment; int Track, Genre; } rows[] = {
       {kTags, "Kreuzberg N\xE4" "chte", "recorded in one take", 7, 67},
       {with("Второй — second", std::string(30, 'c'), "7", "Drum & Bass"), "?????? ? second", std::string(30, 'c'), 'c', 127},
       {with("", std::string(29, 'x'), "5", "PSYCHEDELIC"), "", std::string(29, 'x'), 0, 67},
@@ -66,9 +61,8 @@ TEST(ID3v1, TheBlockByteForByte) {
   EXPECT_EQ(errno, EFBIG);
 }
 
-// Opus, Ogg FLAC, AIFF's ID3 chunk, M4B through TagLib; Matroska, WebM, DSF
-// and AIFF's own text chunks through FFmpeg. (The sources of every output
-// format: the output tags' table.)
+// Opus, Ogg FLAC, AIFF's ID3 chunk, M4B through TagLib; Matroska, WebM, DSF and AIFF's own text chunks through FFmpeg.
+// (The sources of every output format: the output tags' table.)
 TEST(ReadTags, EveryKindOfSourceTag) {
   StartBass();
   const std::string folder = TestFolder();
@@ -77,11 +71,8 @@ TEST(ReadTags, EveryKindOfSourceTag) {
                                          "-metadata", "album=Live at the Hall", "-metadata", "date=1997",
                                          "-metadata", "track=7", "-metadata", "genre=Jazz"};
   const std::string all = "Kreuzberg Nächte|Ensemble|Live at the Hall|1997|7|Jazz";
-  const struct {
-    std::string Name;
-    std::vector<std::string> Codec;
-    std::string Read;  // title|artist|album|year|track|genre
-  } rows[] = {
+  // What is read: title|artist|album|year|track|genre.
+  const struct { std::string Name; std::vector<std::string> Codec; std::string Read; } rows[] = {
       {"opus.opus", {"-c:a", "libopus"}, all},    {"flac.oga", {"-c:a", "flac"}, all},
       {"id3.aiff", {"-write_id3v2", "1"}, all},   {"book.m4b", {"-c:a", "aac"}, all},
       {"flac.mka", {"-c:a", "flac"}, all},        {"opus.webm", {"-c:a", "libopus"}, all},
@@ -101,15 +92,11 @@ TEST(ReadTags, EveryKindOfSourceTag) {
   }
   EXPECT_EQ(read(WriteDsf(folder + "/tone.dsf", 0.1, "Kreuzberg")).substr(0, 10), "Kreuzberg|");
   EXPECT_EQ(read(WriteSignal(folder + "/plain.wav", signal)), "||||0|(empty)");  // no tags: nothing stale left
-  TTagRec untouched;
-  untouched.Title = "kept";
-  ReadTags(folder + "/film.mkv", untouched);  // no stream function: left as passed
-  EXPECT_EQ(untouched.Title, "kept");
+  EXPECT_EQ(read(folder + "/film.mkv").substr(0, 6), "stale|");  // no stream function: left as passed
 }
 
-// Attributes the output had are replaced or removed (the fields themselves:
-// the output tags' table); a file that cannot grow for them is an error
-// naming it and why.
+// Attributes the output had are replaced or removed (the fields: the output tags' table); a file that cannot grow
+// for them is an error naming it and why.
 TEST(WMATags, AttributesAreReplacedAndRemoved) {
   const std::string folder = TestFolder();
   const std::string wma = WriteSignal(folder + "/out.wma", TTestSignal{},
