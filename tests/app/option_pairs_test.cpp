@@ -286,6 +286,8 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
     const bool stops = row.End == TEnd::CtrlC || row.End == TEnd::KilledAndRerun || row.End == TEnd::FailingJob;
     if (stops) {
       WaitForGrowth(LongPart(row, out), 32768);
+      // A mirror is cancelled once it wrote an output, which its list must keep.
+      if (row.Mirror && row.End == TEnd::CtrlC) WaitForGrowth(out + "/" + Tail(row, "mid"), 0);
       if (row.End == TEnd::CtrlC) {
         kill(run.Pid, SIGINT);
         while (twice && SignalPending(run.Pid, SIGINT)) std::this_thread::sleep_for(microseconds(100));
