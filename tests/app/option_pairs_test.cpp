@@ -251,7 +251,8 @@ class OptionPairs : public ::testing::Test {
       listed[e.Output] = e.Source;
       struct stat st {};
       const bool there = lstat((out + "/" + e.Output).c_str(), &st) == 0;
-      EXPECT_TRUE(there && e.Size == st.st_size && e.MTime == int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec)
+      const int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+      EXPECT_TRUE(there && e.Size == st.st_size && e.MTime == mtime)
           << e.Output << " is listed as written (size " << e.Size << ") but is not there as written";
     }
     EXPECT_EQ(listed.size(), seen.Outputs.size());
