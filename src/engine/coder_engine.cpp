@@ -707,7 +707,8 @@ void TCoder_engine::PlanMirror(std::vector<TFileListRec> &Jobs) {
     entry.Output = MirrorRelative(job.OutputFileName, DestinationFolder);
     outputs.push_back(std::move(entry));
   }
-  TMirrorPlan plan = PlanMirrorEntries(manifest.Entries, outputs, idle, MirrorPendingTime());
+  MirrorStart = MirrorPendingTime();
+  TMirrorPlan plan = PlanMirrorEntries(manifest.Entries, outputs, idle, MirrorStart);
   // A file of the list that is no longer what this program wrote (replaced,
   // or a link now) is the user's: it stays, and leaves the list.
   std::vector<TMirrorEntry> removals;
@@ -766,8 +767,12 @@ void TCoder_engine::FinishMirror(const std::vector<TFileListRec> &Jobs) {
     const TJobOutcome outcome = JobOutcomes[i];
     if (outcome == TJobOutcome::Converted || outcome == TJobOutcome::LeftAlone)
       RecordMirrorOutput(Jobs[i].OutputFileName, MirrorEntries[i]);
+    else if (MirrorEntries[i].PendingSince == MirrorStart)
+      MirrorEntries[i].PendingSince = 0;  // stopped, failed or not begun: whatever lies there now is not ours
     if (outcome == TJobOutcome::Converted) Planned.push_back({false, Jobs[i].SourceFileName, Jobs[i].OutputFileName});
   }
+  // An entry neither complete nor pending names nothing this program wrote.
+  std::erase_if(MirrorEntries, [](const TMirrorEntry &e) { return e.Size < 0 && e.PendingSince == 0; });
   try {
     WriteMirrorManifest(DestinationFolder, MirrorEntries);
   } catch (const std::exception &e) {

@@ -291,6 +291,7 @@ class TCoder_engine {
   // A mirror's manifest while it runs: the entries of the jobs, by job, then
   // those carried over (sources of the list that gave no job this time).
   std::vector<TMirrorEntry> MirrorEntries;
+  int64_t MirrorStart = 0;  // when this run's outputs became pending
   std::vector<TJobOutcome> JobOutcomes;
   std::mutex WarningLock;  // workers add warnings from their own threads
 };

@@ -21,6 +21,7 @@
 
 #include "app/command_line.h"
 #include "encoders/format.h"
+#include "engine/mirror.h"
 #include "engine/partial_output.h"
 #include "test_support.h"
 
@@ -31,11 +32,13 @@ namespace {
 
 enum class TEnd { Complete, CtrlC, KilledAndRerun, FailingJob, BadSheet };
 const char *const EndNames[] = {"completes", "Ctrl-C", "killed, run again", "a job fails", "a bad sheet"};
+// A folder part and fields; the album's colon is not safe on FAT.
+const char *const NamePattern = "<artist>/<year> <album>/<track> <title>";
 
 struct TRow {
   const char *Format, *Extension;
   TEnd End;
-  bool KeepPartial, SkipExisting, KeepGoing, Verify, NoSpread, FullPath, NoTags, ReplayGain, CopyFiles;
+  bool KeepPartial, SkipExisting, KeepGoing, Verify, NoSpread, FullPath, NoTags, ReplayGain, CopyFiles, Names, Mirror;
   bool Stored;  // the options that are on come from the settings file, not the switches
 };
 
@@ -44,27 +47,32 @@ struct TRow {
 // Loudness tags are on every whole output made with /replaygain; album values
 // too once one run converted the folder's four files. With /copyfiles the
 // folder's cover lands beside the outputs once, after a run that was not stopped.
+// With /names every output lies at its tags' path and nowhere else. A mirror
+// leaves complete outputs alone as skipping does (no shorter file kept; one
+// Ctrl-C, so it saves its list), its list names exactly the outputs on disk,
+// and the next run, without the victim's source, removes its output but not a
+// file of the user's.
 const TRow Rows[] = {
-    {"flac", "flac", TEnd::BadSheet, false, false, false, true, false, false, true, false, false, false},
-    {"mp3", "mp3", TEnd::BadSheet, false, true, true, true, true, false, false, false, false, false},
-    {"wavpack", "wv", TEnd::BadSheet, true, true, true, false, false, true, false, true, true, true},
-    {"flac", "flac", TEnd::Complete, true, true, true, true, false, true, true, true, false, true},
-    {"mp3", "mp3", TEnd::Complete, true, false, false, false, false, false, false, false, false, false},
-    {"wavpack", "wv", TEnd::Complete, false, false, false, false, true, false, false, false, true, true},
-    {"flac", "flac", TEnd::CtrlC, false, false, true, true, true, true, false, false, false, false},
-    {"mp3", "mp3", TEnd::CtrlC, true, true, false, false, false, false, true, true, true, true},
-    {"wavpack", "wv", TEnd::CtrlC, false, true, true, true, true, false, false, true, true, false},
-    {"flac", "flac", TEnd::FailingJob, false, true, true, false, false, false, false, false, false, false},
-    {"mp3", "mp3", TEnd::FailingJob, true, true, true, false, true, true, true, true, true, true},
-    {"wavpack", "wv", TEnd::FailingJob, true, false, false, true, true, true, true, true, true, false},
-    {"flac", "flac", TEnd::KilledAndRerun, true, true, false, false, false, false, true, false, false, false},
-    {"mp3", "mp3", TEnd::KilledAndRerun, false, false, true, true, true, true, false, true, true, true},
-    {"wavpack", "wv", TEnd::KilledAndRerun, true, false, false, false, true, true, false, true, true, false},
-    {"wav", "wav", TEnd::CtrlC, true, false, false, true, false, false, false, false, true, false},
-    {"ape", "ape", TEnd::CtrlC, true, false, true, true, true, false, false, true, false, true},
-    {"ogg", "ogg", TEnd::CtrlC, true, false, false, false, false, true, true, true, true, false},
-    {"aac", "aac", TEnd::CtrlC, true, false, true, false, true, false, false, true, false, false},
-    {"wma", "wma", TEnd::FailingJob, true, false, false, false, false, false, true, true, true, false},
+    {"flac", "flac", TEnd::BadSheet, false, false, false, true, false, false, true, false, false, false, false, false},
+    {"mp3", "mp3", TEnd::BadSheet, false, true, true, true, true, false, false, false, false, false, true, false},
+    {"wavpack", "wv", TEnd::BadSheet, true, true, true, false, false, true, false, true, true, true, false, true},
+    {"flac", "flac", TEnd::Complete, true, true, true, true, false, true, true, true, false, true, false, true},
+    {"mp3", "mp3", TEnd::Complete, true, false, false, false, false, false, false, false, false, false, false, false},
+    {"wavpack", "wv", TEnd::Complete, false, false, false, false, true, false, false, false, true, true, true, true},
+    {"flac", "flac", TEnd::CtrlC, false, false, true, true, true, true, false, false, false, false, false, false},
+    {"mp3", "mp3", TEnd::CtrlC, true, true, false, false, false, false, true, true, true, true, false, true},
+    {"wavpack", "wv", TEnd::CtrlC, false, true, true, true, true, false, false, true, true, true, true, false},
+    {"flac", "flac", TEnd::FailingJob, false, true, true, false, false, false, false, false, false, true, true, false},
+    {"mp3", "mp3", TEnd::FailingJob, true, true, true, false, true, true, true, true, true, true, false, true},
+    {"wavpack", "wv", TEnd::FailingJob, true, false, false, true, true, true, true, true, true, false, true, false},
+    {"flac", "flac", TEnd::KilledAndRerun, true, true, false, false, false, false, true, false, false, true, false, false},
+    {"mp3", "mp3", TEnd::KilledAndRerun, false, false, true, true, true, true, false, true, true, false, false, true},
+    {"wavpack", "wv", TEnd::KilledAndRerun, true, false, false, false, true, true, false, true, true, false, true, false},
+    {"wav", "wav", TEnd::CtrlC, true, false, false, true, false, false, false, false, true, true, false, false},
+    {"ape", "ape", TEnd::CtrlC, true, false, true, true, true, false, false, true, false, false, false, true},
+    {"ogg", "ogg", TEnd::CtrlC, true, false, false, false, false, true, true, true, true, true, false, false},
+    {"aac", "aac", TEnd::CtrlC, true, false, true, false, true, false, false, true, false, false, false, false},
+    {"wma", "wma", TEnd::FailingJob, true, false, false, false, false, false, true, true, true, true, false, false},
 };
 
 int Number(const std::string &text, const std::string &pattern) {
@@ -125,7 +133,9 @@ class OptionPairs : public ::testing::Test {
     const char *names[] = {"long", "mid", "s2", "victim"};
     for (int i = 0; i < 4; ++i)
       Sources[names[i]] = {WriteSignal(In + "/" + names[i] + ".flac", signals[i],
-                                       {"-c:a", "flac", "-metadata", fmt::format("title=Title of {}", names[i])}),
+                                       {"-c:a", "flac", "-metadata", fmt::format("title=Title of {}", names[i]),
+                                        "-metadata", "artist=Pairs", "-metadata", "album=Rows: all", "-metadata",
+                                        "date=2024", "-metadata", fmt::format("track={}", i + 1)}),
                            signals[i]};
     WriteText(In + "/cover.jpg", "the album's cover");
     Intact = Folder + "/victim.flac";
@@ -135,13 +145,23 @@ class OptionPairs : public ::testing::Test {
                                      "  TRACK zz AUDIO\n    INDEX 01 00:0x:00\n");
   }
 
-  std::vector<std::string> Args(const TRow &row, const std::string &out, bool withSheet) const {
+  // Where the stem's output lies below the output folder (and below its full path).
+  static std::string Tail(const TRow &row, const std::string &stem) {
+    const int track = stem == "long" ? 1 : stem == "mid" ? 2 : stem == "s2" ? 3 : 4;
+    return row.Names ? fmt::format("Pairs/2024 Rows_ all/{:02} Title of {}.{}", track, stem, row.Extension)
+                     : stem + "." + row.Extension;
+  }
+
+  std::vector<std::string> Args(const TRow &row, const std::string &out, bool withSheet, bool withVictim = true) const {
     std::vector<std::string> args = {"/input"};
-    for (const char *name : {"long", "mid", "s2", "victim"}) args.push_back(Sources.at(name).first);
+    for (const char *name : {"long", "mid", "s2", "victim"})
+      if (withVictim || std::string(name) != "victim") args.push_back(Sources.at(name).first);
     if (withSheet && row.End == TEnd::BadSheet) args.push_back(Sheet);
     args.insert(args.end(), {"/output", out, "/dest", row.Format, "/p", "2"});
     if (row.FullPath) args.push_back("/createfullpath");
     if (row.Stored) return args;
+    if (row.Names) args.insert(args.end(), {"/names", NamePattern});
+    if (row.Mirror) args.push_back("/mirror");
     const std::pair<bool, const char *> switches[] = {{row.KeepPartial, "/keeppartial"}, {row.SkipExisting, "/skipexisting"},
                                                       {row.KeepGoing, "/keepgoing"},     {row.Verify, "/verify"},
                                                       {row.NoSpread, "/nospread"},       {row.NoTags, "/notags"},
@@ -155,10 +175,11 @@ class OptionPairs : public ::testing::Test {
     std::string text = "[General]\nLanguage=EN\n";
     if (row.Stored)
       text += fmt::format("KeepPartial={}\nSkipExisting={}\nKeepGoing={}\nVerify={}\nSpreadOverCores={}\nWriteTags={}\n"
-                          "ReplayGain={}\nCopyFiles={}\n",
+                          "ReplayGain={}\nCopyFiles={}\nUseNamePattern={}\nNamePattern={}\nMirror={}\n",
                           row.KeepPartial ? "YES" : "NO", row.SkipExisting ? "YES" : "NO", row.KeepGoing ? "YES" : "NO",
                           row.Verify ? "YES" : "NO", row.NoSpread ? "NO" : "YES", row.NoTags ? "NO" : "YES",
-                          row.ReplayGain ? "YES" : "NO", row.CopyFiles ? "YES" : "NO");
+                          row.ReplayGain ? "YES" : "NO", row.CopyFiles ? "YES" : "NO", row.Names ? "YES" : "NO",
+                          NamePattern, row.Mirror ? "YES" : "NO");
     WriteText(Folder + "/config/tonmill/tonmill.conf", text);
   }
 
@@ -167,6 +188,7 @@ class OptionPairs : public ::testing::Test {
     std::map<std::string, std::string> Outputs;
     std::vector<std::string> Hidden, Others;
     int Covers = 0;  // the source folder's cover, copied beside the outputs
+    bool Listed = false;  // a mirror's list in the root
   };
   TSeen Look(const TRow &row, const std::string &out) const {
     TSeen seen;
@@ -178,8 +200,13 @@ class OptionPairs : public ::testing::Test {
         seen.Hidden.push_back(p);
       else if (p.filename() == "cover.jpg")
         ++seen.Covers;
-      else if (p.extension() == std::string(".") + row.Extension && Sources.count(p.stem().string()))
-        seen.Outputs[p.stem().string()] = p;
+      else if (p == fs::path(out) / MirrorManifestName)
+        seen.Listed = true;
+      else if (const auto it = std::find_if(Sources.begin(), Sources.end(), [&](const auto &s) {
+                 return p.string().ends_with("/" + Tail(row, s.first));
+               });
+               it != Sources.end())
+        seen.Outputs[it->first] = p;
       else
         seen.Others.push_back(p);
     }
@@ -188,7 +215,7 @@ class OptionPairs : public ::testing::Test {
 
   // The hidden file the long source's output is written under, once it exists.
   std::string LongPart(const TRow &row, const std::string &out) const {
-    const std::string name = PartialFileName(std::string("long.") + row.Extension);
+    const std::string name = PartialFileName(fs::path(Tail(row, "long")).filename());
     for (int i = 0; i < 3000; ++i) {
       if (fs::exists(out))
         for (const auto &entry : fs::recursive_directory_iterator(out))
@@ -209,6 +236,32 @@ class OptionPairs : public ::testing::Test {
     return frames >= FrameCount(s) - 1 && frames <= FrameCount(s) + 2048;  // an encoder's padding at most
   }
 
+  // A mirror's list names the outputs on disk, each with its source and as
+  // the program left it: nothing it did not write, nothing it may not remove.
+  void CheckList(const TRow &row, const std::string &out, const TSeen &seen) const {
+    if (!row.Mirror) {
+      EXPECT_FALSE(seen.Listed) << "a list without /mirror";
+      return;
+    }
+    EXPECT_TRUE(seen.Listed || seen.Outputs.empty()) << "outputs of a mirror, no list";
+    const TMirrorManifest list = ReadMirrorManifest(out + "/");
+    EXPECT_FALSE(list.Damaged);
+    std::map<std::string, std::string> listed;
+    for (const TMirrorEntry &e : list.Entries) {
+      listed[e.Output] = e.Source;
+      struct stat st {};
+      const bool there = lstat((out + "/" + e.Output).c_str(), &st) == 0;
+      const int64_t mtime = int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+      EXPECT_TRUE(there && e.Size == st.st_size && e.MTime == mtime)
+          << e.Output << " is listed as written (size " << e.Size << ") but is not there as written";
+    }
+    EXPECT_EQ(listed.size(), seen.Outputs.size());
+    for (const auto &[stem, path] : seen.Outputs) {
+      const std::string output = Tail(row, stem);
+      EXPECT_TRUE(listed[output] == fs::path(Sources.at(stem).first).lexically_normal().string()) << output;
+    }
+  }
+
   std::string Folder, In, Sheet, Intact;
   std::map<std::string, std::pair<std::string, TTestSignal>> Sources;
 };
@@ -227,13 +280,17 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
 
     // The run, ended the row's way.
     TTonmill run(args);
+    // A mirror leaves complete outputs alone, as skipping does.
+    const bool skip = row.SkipExisting || row.Mirror;
+    // A second Ctrl-C once the first is taken, where no shorter file is to be kept.
+    const bool twice = row.End == TEnd::CtrlC && !row.Mirror && (!row.KeepPartial || skip);
     const bool stops = row.End == TEnd::CtrlC || row.End == TEnd::KilledAndRerun || row.End == TEnd::FailingJob;
     if (stops) {
       WaitForGrowth(LongPart(row, out), 32768);
+      // A mirror is cancelled once it wrote an output, which its list must keep.
+      if (row.Mirror && row.End == TEnd::CtrlC) WaitForGrowth(out + "/" + Tail(row, "mid"), 0);
       if (row.End == TEnd::CtrlC) {
         kill(run.Pid, SIGINT);
-        // A second Ctrl-C once the first is taken, where no shorter file is to be kept.
-        const bool twice = !row.KeepPartial || row.SkipExisting;
         while (twice && SignalPending(run.Pid, SIGINT)) std::this_thread::sleep_for(microseconds(100));
         if (twice) kill(run.Pid, SIGINT);
       } else if (row.End == TEnd::KilledAndRerun) {
@@ -262,8 +319,7 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
     // A run that stopped before any job says no count: it converted nothing.
     const int converted = report.Converted < 0 && status == 1 ? 0 : report.Converted;
     // A second Ctrl-C ends the program there: it says nothing more and keeps nothing short.
-    const bool twice = row.End == TEnd::CtrlC && (!row.KeepPartial || row.SkipExisting);
-    const bool keptShort = row.KeepPartial && !row.SkipExisting &&
+    const bool keptShort = row.KeepPartial && !skip &&
                            ((row.End == TEnd::CtrlC && !twice) || (row.End == TEnd::FailingJob && !row.KeepGoing));
     int whole = 0, short_ = 0;
     for (const auto &[stem, path] : seen.Outputs) {
@@ -271,7 +327,7 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
         ++whole;
         EXPECT_EQ(Title(path), row.NoTags ? "" : fmt::format("Title of {}", stem)) << path;
         EXPECT_EQ(HasTag(path, "replaygain_track_gain"), row.ReplayGain) << path;
-        EXPECT_EQ(fs::path(path).parent_path() != fs::path(out), row.FullPath) << path;
+        EXPECT_EQ(path != out + "/" + Tail(row, stem), row.FullPath && !row.Mirror) << path;
       } else {
         ++short_;
         EXPECT_TRUE(keptShort) << path << " is cut short\n" << err;
@@ -284,6 +340,7 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
       EXPECT_EQ(seen.Covers, row.End == TEnd::Complete && row.CopyFiles) << err;
     }
     EXPECT_TRUE(seen.Hidden.empty()) << seen.Hidden.front();
+    CheckList(row, out, seen);
     if (keptShort) {
       // Unless the stop found it being verified: an output stopped there is
       // not kept (what it holds was never checked), which a slow machine shows.
@@ -309,40 +366,58 @@ TEST_F(OptionPairs, EveryFileUnderAnOutputsNameIsWholeAndCountedWhateverEndsTheR
 
     // Skipping, what the next run finds spoiled is converted again: a
     // whole output cut in half, one older than its source, an unrelated file.
-    if (row.End == TEnd::FailingJob) fs::copy_file(Intact, Sources["victim"].first, fs::copy_options::overwrite_existing);
+    // Mirroring, the victim's source is gone by the next run, and a file of
+    // the user's lies in the destination: at its output's name when it has none.
+    std::string mine;
+    if (row.Mirror) {
+      fs::remove(Sources["victim"].first);
+      mine = seen.Outputs.count("victim") ? fs::path(seen.Outputs.at("victim")).replace_filename("mine.txt").string()
+                                          : out + "/" + Tail(row, "victim");
+      fs::create_directories(fs::path(mine).parent_path());
+      WriteText(mine, "the user's own file");
+    } else if (row.End == TEnd::FailingJob) {
+      fs::copy_file(Intact, Sources["victim"].first, fs::copy_options::overwrite_existing);
+    }
     std::map<std::string, fs::file_time_type> untouched;
     int spoiled = short_;
-    if (row.SkipExisting) {
+    if (skip) {
       for (const auto &[stem, path] : seen.Outputs) {
         if (!Whole(row, stem, path)) continue;
         if (stem == "mid") CutInHalf(path);
         else if (stem == "s2") MakeNewer(Sources[stem].first, path);
-        else untouched[stem] = fs::last_write_time(path);
+        else if (stem != "victim" || !row.Mirror) untouched[stem] = fs::last_write_time(path);
         spoiled += stem == "mid" || stem == "s2";
       }
-      if (!seen.Outputs.count("victim") && !seen.Outputs.empty()) {
-        WriteText(fs::path(seen.Outputs.begin()->second).replace_filename("victim." + std::string(row.Extension)),
+      if (!row.Mirror && !seen.Outputs.count("victim") && !seen.Outputs.empty()) {
+        WriteText(fs::path(seen.Outputs.begin()->second).replace_filename(fs::path(Tail(row, "victim")).filename()),
                   "an unrelated file");
         ++spoiled;
       }
     }
     std::string again;
-    EXPECT_EQ(Tonmill(Args(row, out, false), &again), 0) << again;
+    EXPECT_EQ(Tonmill(Args(row, out, false, !row.Mirror), &again), 0) << again;
+    if (row.Mirror) {
+      EXPECT_EQ(ReadText(mine), "the user's own file") << again;
+      fs::remove(mine);
+      EXPECT_EQ(Number(again, R"(removed (\d+) output)"), seen.Outputs.count("victim") ? 1 : -1) << again;
+    }
+    const int sources = row.Mirror ? 3 : 4;
     const TSeen after = Look(row, out);
+    CheckList(row, out, after);
     EXPECT_TRUE(after.Hidden.empty()) << after.Hidden.front();
     EXPECT_TRUE(after.Others.empty()) << after.Others.front() << " (a numbered name?)";
-    EXPECT_EQ(after.Outputs.size(), 4u) << again;
+    EXPECT_EQ(after.Outputs.size(), size_t(sources)) << again;
     EXPECT_EQ(after.Covers, row.CopyFiles) << again;
     for (const auto &[stem, path] : after.Outputs) {
       EXPECT_TRUE(Whole(row, stem, path)) << path << "\n" << again;
       EXPECT_EQ(HasTag(path, "replaygain_track_gain"), row.ReplayGain) << path;
       // The four files of one folder are an album once one run converted them all.
-      if (!row.SkipExisting) { EXPECT_EQ(HasTag(path, "replaygain_album_gain"), row.ReplayGain) << path; }
+      if (!skip) { EXPECT_EQ(HasTag(path, "replaygain_album_gain"), row.ReplayGain) << path; }
     }
     const TReport next(again);
-    EXPECT_EQ(next.Converted + next.LeftAlone, 4) << again;
+    EXPECT_EQ(next.Converted + next.LeftAlone, sources) << again;
     EXPECT_EQ(next.LeftAlone, int(untouched.size())) << again;
-    EXPECT_EQ(next.Redone, row.SkipExisting ? spoiled : 0) << again;
+    EXPECT_EQ(next.Redone, skip ? spoiled : 0) << again;
     for (const auto &[stem, time] : untouched)
       EXPECT_EQ(fs::last_write_time(after.Outputs.at(stem)), time) << stem << " was rewritten";
   }
