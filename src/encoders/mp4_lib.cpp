@@ -116,7 +116,13 @@ void TMP4Encoder::Open(const char *CodecName, AVSampleFormat Format, int Rate, i
   if (!Track) throw std::bad_alloc();
   Check(avcodec_parameters_from_context(Track->codecpar, Context), "avcodec_parameters_from_context");
   Track->time_base = Context->time_base;
-  Check(avformat_write_header(Muxer, nullptr), "avformat_write_header");
+  // The movie's clock is the sample rate, so the edit list states the length
+  // to the sample (in milliseconds it falls short by up to one).
+  AVDictionary *settings = nullptr;
+  av_dict_set_int(&settings, "movie_timescale", Rate, 0);
+  const int written = avformat_write_header(Muxer, &settings);
+  av_dict_free(&settings);
+  Check(written, "avformat_write_header");
   Started = true;
 
   FrameCapacity = Context->frame_size > 0 ? Context->frame_size : 4096;

@@ -101,6 +101,8 @@ const TRow kRows[] = {
     {"aac16Mono7350", dfAAC, 16, 1, 7350, 16, 12, &kAac48},
     {"aacM4a", dfAAC, 16, 2, 44100, 16, 20, &kAacM4a64, 128, kStop | kDisk},
     {"aacM4aFloatMono48kByQuality", dfAAC, 32, 1, 48000, 16, 20, &kAacM4a},
+    // Not a whole number of milliseconds: the edit list states it to the sample.
+    {"aacM4aOddLength", dfAAC, 16, 2, 44100, 16, 20, &kAacM4a, 0, 0, 0.9, 0, 0, 2.5 + 333.0 / 44100},
     {"wmaStereo", dfWMA, 16, 2, 44100, 16, 20, nullptr, 160, kDisk},
     {"wmaFloatMono48k", dfWMA, 32, 1, 48000, 16, 20, &kWmaQuality50, 48},
     {"wma24Found48k", dfWMA, 24, 2, 48000, 16, 10, &kWmaTooLow, 24, kStop},
