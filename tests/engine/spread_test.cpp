@@ -274,12 +274,20 @@ TEST(SpreadMP3Layout, AFrameLeaningOnFramesLeftOutGetsALargerOne) {
   EXPECT_TRUE(std::equal(after.end() - ptrdiff_t(tail), after.end(), before.end() - ptrdiff_t(tail)));
 }
 
-// A spread FLAC output fails to start, and ends with no samples, as one piece does; hybrid WavPack is one piece.
+// A spread FLAC output fails to start, and ends with no samples, as one piece does. Hybrid WavPack, AAC at a set
+// bitrate or below 32 kHz and constrained-VBR Opus are one piece (their spans lose size or quality).
 TEST(SpreadStart, FailuresAndNoSamplesAsInOnePiece) {
   const std::string folder = TestFolder();
   const TWavPackOptions hybrid{.Hybrid = true, .Bitrate = 320, .CorrectionFile = true};
-  EXPECT_EQ(dynamic_cast<TSpreadCoder *>(
-                CreateCoder(dfWavPack, folder + "/hybrid.wv", {}, PcmInfo(44100, 2, 16), &hybrid, 3).get()), nullptr);
+  const TAACOptions aacBitrate{.Bitrate = 64};
+  const TOpusOptions opusCvbr{.Mode = TOpusMode::CVBR};
+  const std::tuple<TDestinationFormat, const char *, int32_t, const void *> onePiece[] = {
+      {dfWavPack, "hybrid.wv", 44100, &hybrid}, {dfAAC, "bitrate.aac", 44100, &aacBitrate},
+      {dfAAC, "low.aac", 22050, nullptr}, {dfOpus, "cvbr.opus", 48000, &opusCvbr}};
+  for (const auto &[format, name, rate, options] : onePiece)
+    EXPECT_EQ(dynamic_cast<TSpreadCoder *>(
+                  CreateCoder(format, folder + "/" + name, {}, PcmInfo(rate, 2, 16), options, 3).get()), nullptr)
+        << name;
   const std::shared_ptr<void> defaults = FormatRow(dfFLAC)->NewOptions();
   const TFLACOptions refused{.BlockSize = 3};  // the library refuses blocks this small
   std::string errors[2];

@@ -199,5 +199,10 @@ class TAACJoiner final : public TSpanJoiner {
 
 std::unique_ptr<TSpanJoiner> CreateAACJoiner(const std::string &FileName, const TTagRec &,
                                              const TAudioInfo &AudioInfo, const void *Options) {
-  return std::make_unique<TAACJoiner>(FileName, AudioInfo, *static_cast<const TAACOptions *>(Options));
+  const TAACOptions &options = *static_cast<const TAACOptions *>(Options);
+  // The encoder's rate control at a set bitrate, and at low sample rates,
+  // keeps more than a lead's worth of state: spans of those come out smaller
+  // and noisier, or larger, than one piece. They stay one piece.
+  if (options.Bitrate > 0 || AudioInfo.Streams.at(size_t(AudioInfo.Index)).SampleRate < 32000) return nullptr;
+  return std::make_unique<TAACJoiner>(FileName, AudioInfo, options);
 }

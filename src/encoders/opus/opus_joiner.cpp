@@ -271,5 +271,9 @@ class TOpusJoiner final : public TSpanJoiner {
 
 std::unique_ptr<TSpanJoiner> CreateOpusJoiner(const std::string &FileName, const TTagRec &Tags,
                                               const TAudioInfo &AudioInfo, const void *Options) {
-  return std::make_unique<TOpusJoiner>(FileName, Tags, AudioInfo, *static_cast<const TOpusOptions *>(Options));
+  const TOpusOptions &options = *static_cast<const TOpusOptions *>(Options);
+  // Constrained VBR averages its rate over many seconds: spans of it are
+  // noisier than one piece, whatever their lead. It stays one piece.
+  if (options.Mode == TOpusMode::CVBR) return nullptr;
+  return std::make_unique<TOpusJoiner>(FileName, Tags, AudioInfo, options);
 }
