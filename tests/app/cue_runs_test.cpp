@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // CUE sheets beside their images, dropped on the window and converted for real: each track one output,
 // the outputs laid end to end the image, sample for sample.
-#include <gtest/gtest.h>
-
 #include <QPushButton>
 
 #include <filesystem>
@@ -10,9 +8,7 @@
 
 #include <fmt/format.h>
 
-#include "app/windows/Unit1.h"
 #include "base/texts.h"
-#include "test_support.h"
 #include "window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -26,16 +22,16 @@ std::string CueTime(int frames) { return fmt::format("{:02}:{:02}:{:02}", frames
 
 enum TTitles { tTrackTitles, tSheetOnly, tNone };
 
+// Extras: CATALOG, REM, FLAGS, ISRC and INDEX 00 lines; FileLine: what the sheet's FILE line names (a path from the
+// sheet's folder); DropFolder: the folder is dropped, rather than the sheet itself; the image is "Album Image.<Type>".
 struct TSheetRow {
   const char *Name;
   int Tracks;
-  bool Extras;  // CATALOG, REM, FLAGS, ISRC and INDEX 00 lines
-  bool Crlf, FinalNewline;
+  bool Extras, Crlf, FinalNewline;
   TTitles Titles;
-  const char *SheetName;
-  const char *FileLine;   // what the sheet's FILE line names (a path from the sheet's folder)
-  bool DropFolder;        // the folder, rather than the sheet itself
-  const char *Type = "flac";  // the image is "Album Image." this
+  const char *SheetName, *FileLine;
+  bool DropFolder;
+  const char *Type = "flac";
 };
 
 void PrintTo(const TSheetRow &row, std::ostream *os) { *os << row.Name; }

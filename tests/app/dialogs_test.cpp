@@ -1,26 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialogs, opened from the real main window on Qt's offscreen platform.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 
-#include <functional>
 #include <map>
 #include <sstream>
 
 #include "app/format_settings.h"
-#include "app/windows/Unit1.h"
 #include "app/windows/format_dialogs.h"
 #include "app/windows/preprocess_dialog.h"
 #include "app/windows/program_options_dialog.h"
 #include "base/texts.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/opus/opus_format.h"
-#include "test_support.h"
 #include "window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -30,10 +24,7 @@ namespace {
 constexpr TDestinationFormat kNoFormat = 0;  // the program or preprocess options
 
 // One step on a dialog's control, by name, set as a user would set it.
-struct TStep {
-  std::string Control;
-  TStoredValue Value;
-};
+struct TStep { std::string Control; TStoredValue Value; };
 TStep Set(const char *control, TStoredValue value = true) { return {control, value}; }
 
 void Apply(QWidget &dialog, const std::vector<TStep> &steps) {
@@ -87,13 +78,8 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
     const size_t at = err.rfind("RMS level dB: ");
     return at == std::string::npos ? 0.0 : std::stod(err.substr(at + 14));
   };
-  struct TRow {
-    TDestinationFormat Format;  // 0: the program or preprocess options
-    std::vector<TSaveRec> Before;
-    std::vector<TStep> Steps;
-    std::map<std::string, TStoredValue> Expected;
-    std::function<void(const std::string &output)> Check = {};
-  };
+  struct TRow { TDestinationFormat Format; std::vector<TSaveRec> Before; std::vector<TStep> Steps;
+                std::map<std::string, TStoredValue> Expected; std::function<void(const std::string &)> Check = {}; };
   const std::vector<TRow> rows = {
       {dfMP3, {}, {Set("rbCBR"), Set("tbCBR", 9), Set("tbQuality", 2), Set("rbStereo"), Set("cbAutoFindBitrate", true)},
        {{"MP3BitrateType", std::string("CBR")}, {"MP3Bitrate", 9}, {"MP3Quality", 2}, {"MP3StereoMode", 0},
@@ -173,9 +159,7 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
       if (format) Window->findChild<QRadioButton *>(QString("rb") + format->Name)->click();
       QPushButton *button = format ? Window->findChild<QPushButton *>(QString("b") + format->Name + "Options")
                                    : preprocess ? Window->bPreprocessOptions : Window->bOptions;
-      EXPECT_TRUE(WhileModal<QDialog>([&] { button->click(); }, [&](QDialog &d) {
-        act(d);
-      }));
+      EXPECT_TRUE(WhileModal<QDialog>([&] { button->click(); }, act));
     };
     std::map<std::string, TStoredValue> expected = format ? StoredValues(*format) : std::map<std::string, TStoredValue>{};
     for (const auto &[name, value] : row.Expected) expected[name] = value;

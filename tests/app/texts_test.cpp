@@ -9,8 +9,6 @@
 #include "base/texts.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 class LanguageFiles : public ::testing::Test {
