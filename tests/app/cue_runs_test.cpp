@@ -15,7 +15,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kSamplesPerCdFrame = 44100 / 75;
 constexpr int kFrameBytes = 4;  // 16-bit stereo
 
 std::string CueTime(int frames) { return fmt::format("{:02}:{:02}:{:02}", frames / 75 / 60, frames / 75 % 60, frames % 75); }
@@ -92,9 +91,8 @@ TEST_P(CueSheetRuns, DroppedOnTheWindow) {
   EXPECT_EQ(Window->lInputFiles->text().toStdString(), std::string("1(") + row.Type + "+CUE)");
   Window->bStart->click();
   EXPECT_EQ(Errors, std::vector<std::string>{});
-  EXPECT_EQ(Line(),
-            row.Tracks == 1 ? FormatText(text_files_were_processed1, 1)
-                            : FormatText(text_tracks_of_files_were_processed1, row.Tracks, 1));
+  EXPECT_EQ(Line(), row.Tracks == 1 ? FormatText(text_files_were_processed1, 1)
+                                    : FormatText(text_tracks_of_files_were_processed1, row.Tracks, 1));
   std::set<std::string> written, wanted;
   for (const auto &entry : fs::directory_iterator(Chosen)) written.insert(entry.path().filename().string());
   for (int k = 1; k <= row.Tracks; ++k) {
@@ -111,7 +109,7 @@ TEST_P(CueSheetRuns, DroppedOnTheWindow) {
   ASSERT_EQ(RunTool(args), 0);
   const std::vector<int> starts = TrackStarts(row.Tracks);
   const auto at = [&](int k) {  // where track k starts in the image, in bytes
-    return k < row.Tracks ? size_t(starts[size_t(k)]) * kSamplesPerCdFrame * kFrameBytes : whole.size();
+    return k < row.Tracks ? size_t(starts[size_t(k)]) * (44100 / 75) * kFrameBytes : whole.size();
   };
   std::vector<uint8_t> joined;
   for (int k = 0; k < row.Tracks; ++k) {

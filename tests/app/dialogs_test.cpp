@@ -73,8 +73,7 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
   const auto above8k = [&](const std::string &path) {  // the level above 8 kHz
     std::string err;
     RunTool({"ffmpeg", "-v", "info", "-i", path, "-af", "highpass=f=8000:poles=2,highpass=f=8000:poles=2,astats", "-f",
-             "null", "-"},
-            nullptr, &err);
+             "null", "-"}, nullptr, &err);
     const size_t at = err.rfind("RMS level dB: ");
     return at == std::string::npos ? 0.0 : std::stod(err.substr(at + 14));
   };
@@ -93,8 +92,7 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
          EXPECT_EQ(blocks, "2304\n2304\n");
          lossless(out);
        }},
-      {dfAPE, {}, {Set("tbCompression", 4)}, {{"APECompression", 4}},
-       [&](const std::string &out) {
+      {dfAPE, {}, {Set("tbCompression", 4)}, {{"APECompression", 4}}, [&](const std::string &out) {
          // The stream's extradata as FFmpeg reports it: version, then the compression level.
          std::string data;
          RunTool({"ffprobe", "-v", "error", "-show_streams", "-show_data", out}, &data);
@@ -107,16 +105,14 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
        {{"WVHybrid", true}, {"WVBitrate", 256}, {"WVCorrection", true}}},
       // A high bitrate, so that only a bandwidth of 6000 Hz can cut the highs (the default 16000 keeps them).
       {dfAAC, {}, {Set("tbBitrate", 128), Set("tbBandwidth", 1), Set("rbMP4")},
-       {{"AACBitrate", 128}, {"AACBandwidth", 1}, {"AACContainer", std::string("MP4")}},
-       [&](const std::string &out) {
+       {{"AACBitrate", 128}, {"AACBandwidth", 1}, {"AACContainer", std::string("MP4")}}, [&](const std::string &out) {
          EXPECT_LT(above8k(out), above8k(source) - 15);
          EXPECT_TRUE(out.ends_with(".m4a") && ReadText(out).substr(4, 4) == "ftyp");
        }},
       // Hard CBR: every 5 ms packet of a stereo source carries 64 kbit/s, 40 bytes.
       {dfOpus, {}, {Set("tbBitrate", 64), Set("rbCBR"), Set("tbComplexity", 3), Set("rbSpeech"), Set("tbFrameSize", 1)},
        {{"OpusBitrate", 64}, {"OpusMode", std::string("CBR")}, {"OpusComplexity", 3},
-        {"OpusApplication", std::string("VOIP")}, {"OpusFrameSize", std::string("5")}},
-       [&](const std::string &out) {
+        {"OpusApplication", std::string("VOIP")}, {"OpusFrameSize", std::string("5")}}, [&](const std::string &out) {
          std::string packets;
          RunTool({"ffprobe", "-v", "error", "-show_entries", "packet=duration,size", "-of", "csv=p=0", out}, &packets);
          std::istringstream lines(packets);

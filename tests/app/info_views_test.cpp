@@ -39,12 +39,7 @@ std::vector<std::string> Names(const Tmain &window) {
   return names;
 }
 
-class InfoViews : public TWindowTest {
- protected:
-  bool Info(const std::function<void(TfrmFilesInfo &)> &inView) {
-    return WhileModal<TfrmFilesInfo>([this] { Window->bInfo->click(); }, inView);
-  }
-};
+using InfoViews = TWindowTest;
 
 // Rows against ffprobe; removal reaches the job only on OK, in the order the view shows.
 TEST_F(InfoViews, RowsShowWhatTheSourcesAreRemovalAndTheRunThatFollows) {
@@ -64,7 +59,7 @@ TEST_F(InfoViews, RowsShowWhatTheSourcesAreRemovalAndTheRunThatFollows) {
   ASSERT_EQ(Window->Sources().List().size(), 5u);
   const std::vector<std::string> before = Names(*Window);
 
-  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+  ASSERT_TRUE(WhileModal<TfrmFilesInfo>([&] { Window->bInfo->click(); }, [&](TfrmFilesInfo &view) {
     ASSERT_EQ(view.Rows().size(), 5u);
     EXPECT_EQ(Column(view, 1), before);
     EXPECT_EQ(Column(view, 2), (std::vector<std::string>{"wav", "wav+CUE", "flac", "wav", "wav"}));
@@ -91,7 +86,7 @@ TEST_F(InfoViews, RowsShowWhatTheSourcesAreRemovalAndTheRunThatFollows) {
   }));
   EXPECT_EQ(Names(*Window), before);
 
-  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+  ASSERT_TRUE(WhileModal<TfrmFilesInfo>([&] { Window->bInfo->click(); }, [&](TfrmFilesInfo &view) {
     Select(view, {2, 4});
     view.bRemove->click();
     view.SortByColumn(1);  // c, album, a

@@ -63,10 +63,8 @@ TEST(Settings, ADamagedFileReadsAsTheDefaults) {
     SCOPED_TRACE(row.What);
     const std::string path = TestFolder() + "/tonmill.conf", bad = path + ".bad";
     auto damage = [&] {
-      if (row.Kind == kFolder)
-        fs::create_directories(path + "/inside");
-      else
-        WriteFileBytes(path, row.Bytes);
+      if (row.Kind == kFolder) fs::create_directories(path + "/inside");
+      if (row.Kind != kFolder) WriteFileBytes(path, row.Bytes);
       if (row.Kind == kNoPermission) fs::permissions(path, fs::perms::none);
     };
     auto expectKept = [&](const std::string &aside) {

@@ -268,8 +268,7 @@ TEST_F(FFmpegDecoder, StoppingEarlyEndsTheProcess) {
     kill(second[0], SIGKILL);
     std::string error;
     try {
-      while (decoder.GetData(block.data(), 65536) > 0) {
-      }
+      while (decoder.GetData(block.data(), 65536) > 0) continue;
     } catch (const std::exception &e) {
       error = e.what();
     }

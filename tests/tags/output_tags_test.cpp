@@ -128,11 +128,10 @@ TEST(OutputTags, SourceTypesIntoFormatsPairwise) {
   // A sheet over a copy of the FLAC source: two tracks with their own title and performer.
   fs::create_directories(f + "/sheet");
   fs::copy_file(f + "/in/s_flac.flac", f + "/sheet/image.flac");
-  WriteText(f + "/sheet/image.cue",
-            "PERFORMER \"Sheet Artist\"\nTITLE \"Sheet Album\"\nFILE \"image.flac\" WAVE\n"
-            "  TRACK 01 AUDIO\n    TITLE \"Erster Teil\"\n    PERFORMER \"Spieler Eins\"\n"
-            "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Zweiter Teil\"\n"
-            "    PERFORMER \"Spielerin Zwei\"\n    INDEX 01 00:00:40\n");
+  WriteText(f + "/sheet/image.cue", "PERFORMER \"Sheet Artist\"\nTITLE \"Sheet Album\"\nFILE \"image.flac\" WAVE\n"
+                                    "  TRACK 01 AUDIO\n    TITLE \"Erster Teil\"\n    PERFORMER \"Spieler Eins\"\n"
+                                    "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Zweiter Teil\"\n"
+                                    "    PERFORMER \"Spielerin Zwei\"\n    INDEX 01 00:00:40\n");
   // The outputs of the sources (and the sheet) in Format, by name ("s_flac", "01 - Erster Teil").
   auto convert = [&](const std::string &format, bool tags, const std::vector<std::string> &sources, bool sheet) {
     const std::string out = f + "/out-" + format + (tags ? "" : "-plain");
