@@ -192,8 +192,8 @@ TEST_F(FFmpegDecoder, DeliversEachStreamAsFFmpegDecodesIt) {
       EXPECT_TRUE(got == std::vector<uint8_t>(want[index].begin(), want[index].end())) << "stream " << index;
     }
     info.Index = 0;  // a later start is that frame of the whole decode, exactly
-    if (path == Film)
-      EXPECT_TRUE(DecodeAll(path, info, 1.2) == std::vector<uint8_t>(want[0].begin() + 52920 * 4, want[0].end()));
+    EXPECT_TRUE(path != Film ||
+                DecodeAll(path, info, 1.2) == std::vector<uint8_t>(want[0].begin() + 52920 * 4, want[0].end()));
   }
   EXPECT_FALSE(fs::exists("pwned"));
 }

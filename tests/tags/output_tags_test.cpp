@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <taglib/apefile.h>
+#include <taglib/apetag.h>
 #include <taglib/asffile.h>
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
