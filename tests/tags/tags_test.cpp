@@ -76,7 +76,8 @@ TEST(ReadTags, EveryKindOfSourceTag) {
       {"chunks.aif", {"-metadata", "author=Ensemble"}, "Kreuzberg Nächte|Ensemble||"},
   };
   auto read = [](const std::string &path) {
-    TTagRec t{.Title = "stale"};
+    TTagRec t;
+    t.Title = "stale";
     ReadTags(path, t);
     return t.Title + "|" + t.Artist + "|" + t.Album + "|" + t.Year.substr(0, 4) + "|" + t.Track.substr(0, 1) + "|" +
            t.Genre + (t.IsEmpty ? "(empty)" : "");
