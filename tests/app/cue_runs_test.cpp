@@ -1,8 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // CUE sheets beside their images, dropped on the window and converted for real: each track one output,
 // the outputs laid end to end the image, sample for sample.
-#include <gtest/gtest.h>
-
 #include <QPushButton>
 
 #include <filesystem>
@@ -10,32 +8,29 @@
 
 #include <fmt/format.h>
 
-#include "app/windows/Unit1.h"
 #include "base/texts.h"
-#include "test_support.h"
 #include "window_fixture.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kSamplesPerCdFrame = 44100 / 75;
 constexpr int kFrameBytes = 4;  // 16-bit stereo
 
 std::string CueTime(int frames) { return fmt::format("{:02}:{:02}:{:02}", frames / 75 / 60, frames / 75 % 60, frames % 75); }
 
 enum TTitles { tTrackTitles, tSheetOnly, tNone };
 
+// Extras: CATALOG, REM, FLAGS, ISRC and INDEX 00 lines; FileLine: what the sheet's FILE line names (a path from the
+// sheet's folder); DropFolder: the folder is dropped, rather than the sheet itself; the image is "Album Image.<Type>".
 struct TSheetRow {
   const char *Name;
   int Tracks;
-  bool Extras;  // CATALOG, REM, FLAGS, ISRC and INDEX 00 lines
-  bool Crlf, FinalNewline;
+  bool Extras, Crlf, FinalNewline;
   TTitles Titles;
-  const char *SheetName;
-  const char *FileLine;   // what the sheet's FILE line names (a path from the sheet's folder)
-  bool DropFolder;        // the folder, rather than the sheet itself
-  const char *Type = "flac";  // the image is "Album Image." this
+  const char *SheetName, *FileLine;
+  bool DropFolder;
+  const char *Type = "flac";
 };
 
 void PrintTo(const TSheetRow &row, std::ostream *os) { *os << row.Name; }
@@ -96,9 +91,8 @@ TEST_P(CueSheetRuns, DroppedOnTheWindow) {
   EXPECT_EQ(Window->lInputFiles->text().toStdString(), std::string("1(") + row.Type + "+CUE)");
   Window->bStart->click();
   EXPECT_EQ(Errors, std::vector<std::string>{});
-  EXPECT_EQ(Line(),
-            row.Tracks == 1 ? FormatText(text_files_were_processed1, 1)
-                            : FormatText(text_tracks_of_files_were_processed1, row.Tracks, 1));
+  EXPECT_EQ(Line(), row.Tracks == 1 ? FormatText(text_files_were_processed1, 1)
+                                    : FormatText(text_tracks_of_files_were_processed1, row.Tracks, 1));
   std::set<std::string> written, wanted;
   for (const auto &entry : fs::directory_iterator(Chosen)) written.insert(entry.path().filename().string());
   for (int k = 1; k <= row.Tracks; ++k) {
@@ -115,7 +109,7 @@ TEST_P(CueSheetRuns, DroppedOnTheWindow) {
   ASSERT_EQ(RunTool(args), 0);
   const std::vector<int> starts = TrackStarts(row.Tracks);
   const auto at = [&](int k) {  // where track k starts in the image, in bytes
-    return k < row.Tracks ? size_t(starts[size_t(k)]) * kSamplesPerCdFrame * kFrameBytes : whole.size();
+    return k < row.Tracks ? size_t(starts[size_t(k)]) * (44100 / 75) * kFrameBytes : whole.size();
   };
   std::vector<uint8_t> joined;
   for (int k = 0; k < row.Tracks; ++k) {

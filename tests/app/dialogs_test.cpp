@@ -1,26 +1,20 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The settings dialogs, opened from the real main window on Qt's offscreen platform.
-#include <gtest/gtest.h>
-
-#include <QApplication>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSlider>
 
-#include <functional>
 #include <map>
 #include <sstream>
 
 #include "app/format_settings.h"
-#include "app/windows/Unit1.h"
 #include "app/windows/format_dialogs.h"
 #include "app/windows/preprocess_dialog.h"
 #include "app/windows/program_options_dialog.h"
 #include "base/texts.h"
 #include "encoders/flac/flac_format.h"
 #include "encoders/opus/opus_format.h"
-#include "test_support.h"
 #include "window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -30,10 +24,7 @@ namespace {
 constexpr TDestinationFormat kNoFormat = 0;  // the program or preprocess options
 
 // One step on a dialog's control, by name, set as a user would set it.
-struct TStep {
-  std::string Control;
-  TStoredValue Value;
-};
+struct TStep { std::string Control; TStoredValue Value; };
 TStep Set(const char *control, TStoredValue value = true) { return {control, value}; }
 
 void Apply(QWidget &dialog, const std::vector<TStep> &steps) {
@@ -82,18 +73,12 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
   const auto above8k = [&](const std::string &path) {  // the level above 8 kHz
     std::string err;
     RunTool({"ffmpeg", "-v", "info", "-i", path, "-af", "highpass=f=8000:poles=2,highpass=f=8000:poles=2,astats", "-f",
-             "null", "-"},
-            nullptr, &err);
+             "null", "-"}, nullptr, &err);
     const size_t at = err.rfind("RMS level dB: ");
     return at == std::string::npos ? 0.0 : std::stod(err.substr(at + 14));
   };
-  struct TRow {
-    TDestinationFormat Format;  // 0: the program or preprocess options
-    std::vector<TSaveRec> Before;
-    std::vector<TStep> Steps;
-    std::map<std::string, TStoredValue> Expected;
-    std::function<void(const std::string &output)> Check = {};
-  };
+  struct TRow { TDestinationFormat Format; std::vector<TSaveRec> Before; std::vector<TStep> Steps;
+                std::map<std::string, TStoredValue> Expected; std::function<void(const std::string &)> Check = {}; };
   const std::vector<TRow> rows = {
       {dfMP3, {}, {Set("rbCBR"), Set("tbCBR", 9), Set("tbQuality", 2), Set("rbStereo"), Set("cbAutoFindBitrate", true)},
        {{"MP3BitrateType", std::string("CBR")}, {"MP3Bitrate", 9}, {"MP3Quality", 2}, {"MP3StereoMode", 0},
@@ -107,8 +92,7 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
          EXPECT_EQ(blocks, "2304\n2304\n");
          lossless(out);
        }},
-      {dfAPE, {}, {Set("tbCompression", 4)}, {{"APECompression", 4}},
-       [&](const std::string &out) {
+      {dfAPE, {}, {Set("tbCompression", 4)}, {{"APECompression", 4}}, [&](const std::string &out) {
          // The stream's extradata as FFmpeg reports it: version, then the compression level.
          std::string data;
          RunTool({"ffprobe", "-v", "error", "-show_streams", "-show_data", out}, &data);
@@ -121,16 +105,14 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
        {{"WVHybrid", true}, {"WVBitrate", 256}, {"WVCorrection", true}}},
       // A high bitrate, so that only a bandwidth of 6000 Hz can cut the highs (the default 16000 keeps them).
       {dfAAC, {}, {Set("tbBitrate", 128), Set("tbBandwidth", 1), Set("rbMP4")},
-       {{"AACBitrate", 128}, {"AACBandwidth", 1}, {"AACContainer", std::string("MP4")}},
-       [&](const std::string &out) {
+       {{"AACBitrate", 128}, {"AACBandwidth", 1}, {"AACContainer", std::string("MP4")}}, [&](const std::string &out) {
          EXPECT_LT(above8k(out), above8k(source) - 15);
          EXPECT_TRUE(out.ends_with(".m4a") && ReadText(out).substr(4, 4) == "ftyp");
        }},
       // Hard CBR: every 5 ms packet of a stereo source carries 64 kbit/s, 40 bytes.
       {dfOpus, {}, {Set("tbBitrate", 64), Set("rbCBR"), Set("tbComplexity", 3), Set("rbSpeech"), Set("tbFrameSize", 1)},
        {{"OpusBitrate", 64}, {"OpusMode", std::string("CBR")}, {"OpusComplexity", 3},
-        {"OpusApplication", std::string("VOIP")}, {"OpusFrameSize", std::string("5")}},
-       [&](const std::string &out) {
+        {"OpusApplication", std::string("VOIP")}, {"OpusFrameSize", std::string("5")}}, [&](const std::string &out) {
          std::string packets;
          RunTool({"ffprobe", "-v", "error", "-show_entries", "packet=duration,size", "-of", "csv=p=0", out}, &packets);
          std::istringstream lines(packets);
@@ -173,9 +155,7 @@ TEST_F(Dialogs, OKStoresEveryValueCancelNothingAndTheOutputFollows) {
       if (format) Window->findChild<QRadioButton *>(QString("rb") + format->Name)->click();
       QPushButton *button = format ? Window->findChild<QPushButton *>(QString("b") + format->Name + "Options")
                                    : preprocess ? Window->bPreprocessOptions : Window->bOptions;
-      EXPECT_TRUE(WhileModal<QDialog>([&] { button->click(); }, [&](QDialog &d) {
-        act(d);
-      }));
+      EXPECT_TRUE(WhileModal<QDialog>([&] { button->click(); }, act));
     };
     std::map<std::string, TStoredValue> expected = format ? StoredValues(*format) : std::map<std::string, TStoredValue>{};
     for (const auto &[name, value] : row.Expected) expected[name] = value;

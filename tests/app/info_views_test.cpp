@@ -1,17 +1,13 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The Info command of the real main window and its view, on Qt's offscreen platform.
-#include <gtest/gtest.h>
-
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTreeView>
 
 #include <fmt/printf.h>
 
-#include "app/windows/Unit1.h"
 #include "app/windows/files_info.h"
 #include "base/texts.h"
-#include "test_support.h"
 #include "window_fixture.h"
 
 namespace fs = std::filesystem;
@@ -43,12 +39,7 @@ std::vector<std::string> Names(const Tmain &window) {
   return names;
 }
 
-class InfoViews : public TWindowTest {
- protected:
-  bool Info(const std::function<void(TfrmFilesInfo &)> &inView) {
-    return WhileModal<TfrmFilesInfo>([this] { Window->bInfo->click(); }, inView);
-  }
-};
+using InfoViews = TWindowTest;
 
 // Rows against ffprobe; removal reaches the job only on OK, in the order the view shows.
 TEST_F(InfoViews, RowsShowWhatTheSourcesAreRemovalAndTheRunThatFollows) {
@@ -68,7 +59,7 @@ TEST_F(InfoViews, RowsShowWhatTheSourcesAreRemovalAndTheRunThatFollows) {
   ASSERT_EQ(Window->Sources().List().size(), 5u);
   const std::vector<std::string> before = Names(*Window);
 
-  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+  ASSERT_TRUE(WhileModal<TfrmFilesInfo>([&] { Window->bInfo->click(); }, [&](TfrmFilesInfo &view) {
     ASSERT_EQ(view.Rows().size(), 5u);
     EXPECT_EQ(Column(view, 1), before);
     EXPECT_EQ(Column(view, 2), (std::vector<std::string>{"wav", "wav+CUE", "flac", "wav", "wav"}));
@@ -95,7 +86,7 @@ TEST_F(InfoViews, RowsShowWhatTheSourcesAreRemovalAndTheRunThatFollows) {
   }));
   EXPECT_EQ(Names(*Window), before);
 
-  ASSERT_TRUE(Info([&](TfrmFilesInfo &view) {
+  ASSERT_TRUE(WhileModal<TfrmFilesInfo>([&] { Window->bInfo->click(); }, [&](TfrmFilesInfo &view) {
     Select(view, {2, 4});
     view.bRemove->click();
     view.SortByColumn(1);  // c, album, a
@@ -109,11 +100,7 @@ TEST_F(InfoViews, RowsShowWhatTheSourcesAreRemovalAndTheRunThatFollows) {
 // Ten rows whose values tie in every column but the name; each click sorts
 // the rows as they stand, so tied rows keep the order the last sort left.
 TEST(FilesInfoView, EverySortRuleWithTiesAndBothDirections) {
-  struct TRow {
-    const char *Name;
-    int Bitrate, Rate, Bits, Channels;
-    double Seconds;
-  } rows[] = {
+  struct TRow { const char *Name; int Bitrate, Rate, Bits, Channels; double Seconds; } rows[] = {
       {"/m/b.wav", 1411, 44100, 16, 2, 10.0},    {"/m/A.flac", 900, 96000, 24, 2, 125.5},
       {"/m/c.mp3", 320, 44100, 16, 2, 9.99},     {"/m/a.wav", 1411, 48000, 16, 1, 3600},
       {"/m/Z.ogg", 192, 44100, 32, 2, 61},       {"/m/d.FLAC", 1000, 192000, 24, 6, 0.05},
@@ -134,10 +121,7 @@ TEST(FilesInfoView, EverySortRuleWithTiesAndBothDirections) {
   view.SetRows(model);
   // The row selected before a sort is still selected after it.
   Select(view, {2});
-  const struct {
-    int Column;
-    std::vector<int> Order;  // the "#" of each row after the click
-  } clicks[] = {
+  const struct { int Column; std::vector<int> Order; } clicks[] = {  // Order: the "#" of each row after the click
       {3, {1, 4, 9, 6, 2, 7, 3, 5, 10, 8}},   // Bitrate: descending, numbers not texts
       {3, {8, 10, 5, 3, 7, 2, 6, 1, 4, 9}},   // and ascending
       {7, {6, 8, 3, 7, 1, 9, 5, 2, 10, 4}},   // Time: ascending at the first click

@@ -9,8 +9,6 @@
 #include "base/texts.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 class LanguageFiles : public ::testing::Test {
@@ -26,9 +24,8 @@ class LanguageFiles : public ::testing::Test {
 };
 
 TEST_F(LanguageFiles, LinesIdentifiersAndTexts) {
-  const auto missing = Load(
-      "# comment\n; another\n\nTEXT_START =   Go now  \ntext_start=Second\n  text_close=Ignored\n"
-      "text_cancel=Stop = now\r\ntext_ok=Fine\rtext_about\n");
+  const auto missing = Load("# comment\n; another\n\nTEXT_START =   Go now  \ntext_start=Second\n  text_close=Ignored\n"
+                            "text_cancel=Stop = now\r\ntext_ok=Fine\rtext_about\n");
   EXPECT_EQ(text_start, "Go now  ");  // blanks before the text go, those after it stay
   EXPECT_EQ(text_close, "Close");     // a line with leading blanks is no definition
   EXPECT_EQ(text_cancel, "Stop = now");

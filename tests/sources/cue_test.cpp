@@ -42,9 +42,10 @@ std::string Render(const TCUEArr &tracks) {
   return text;
 }
 
-std::string RipperTracks(const std::string &title1 = "Allegro  Vivace", const std::string &performer = "Orchestra") {
-  return "1|" + title1 + "|" + performer + "|Album Live|Album Image.flac|-1:-1:-1|0:0:0|0.000-205.533\n"
-         "2|Unquoted title|Guest|Album Live|Album Image.flac|3:22:70|3:25:40|205.533-421.013\n"
+std::string RipperTracks(const std::string &title1 = "Allegro  Vivace", const std::string &performer = "Orchestra",
+                         const std::string &second = "205.533") {
+  return "1|" + title1 + "|" + performer + "|Album Live|Album Image.flac|-1:-1:-1|0:0:0|0.000-" + second + "\n"
+         "2|Unquoted title|Guest|Album Live|Album Image.flac|3:22:70|3:25:40|" + second + "-421.013\n"
          "3||" + performer + "|Album Live|Album Image.flac|-1:-1:-1|7:1:1|421.013-0.000\n";
 }
 
@@ -60,9 +61,7 @@ TEST(CueSheets, SheetsGiveTheirTracks) {
   const TSheetRow rows[] = {
       {"ripper", RipperSheet(), {}, RipperTracks()},
       {"pregaps their tracks' own", RipperSheet(), {.PregapOwnTrack = true},
-       "1|Allegro  Vivace|Orchestra|Album Live|Album Image.flac|-1:-1:-1|0:0:0|0.000-202.933\n"
-       "2|Unquoted title|Guest|Album Live|Album Image.flac|3:22:70|3:25:40|202.933-421.013\n"
-       "3||Orchestra|Album Live|Album Image.flac|-1:-1:-1|7:1:1|421.013-0.000\n"},
+       RipperTracks("Allegro  Vivace", "Orchestra", "202.933")},
       {"INDEX 00 after INDEX 01 is no pregap", two + "INDEX 01 00:09:00\nINDEX 00 00:12:00", {.PregapOwnTrack = true},
        "1||||a.wav|-1:-1:-1|0:5:0|5.000-9.000\n2||||a.wav|0:12:0|0:9:0|9.000-0.000\n"},
       {"audio before track 1 kept", two + "INDEX 01 00:09:00\n", {.HiddenTrack = true},

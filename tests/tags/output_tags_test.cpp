@@ -10,11 +10,9 @@
 #include <taglib/fileref.h>
 #include <taglib/flacfile.h>
 #include <taglib/flacpicture.h>
-#include <taglib/infotag.h>
 #include <taglib/vorbisfile.h>
 #include <taglib/wavfile.h>
 #include <taglib/wavpackfile.h>
-#include <taglib/xiphcomment.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -131,11 +129,10 @@ TEST(OutputTags, SourceTypesIntoFormatsPairwise) {
   // A sheet over a copy of the FLAC source: two tracks with their own title and performer.
   fs::create_directories(f + "/sheet");
   fs::copy_file(f + "/in/s_flac.flac", f + "/sheet/image.flac");
-  WriteText(f + "/sheet/image.cue",
-            "PERFORMER \"Sheet Artist\"\nTITLE \"Sheet Album\"\nFILE \"image.flac\" WAVE\n"
-            "  TRACK 01 AUDIO\n    TITLE \"Erster Teil\"\n    PERFORMER \"Spieler Eins\"\n"
-            "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Zweiter Teil\"\n"
-            "    PERFORMER \"Spielerin Zwei\"\n    INDEX 01 00:00:40\n");
+  WriteText(f + "/sheet/image.cue", "PERFORMER \"Sheet Artist\"\nTITLE \"Sheet Album\"\nFILE \"image.flac\" WAVE\n"
+                                    "  TRACK 01 AUDIO\n    TITLE \"Erster Teil\"\n    PERFORMER \"Spieler Eins\"\n"
+                                    "    INDEX 01 00:00:00\n  TRACK 02 AUDIO\n    TITLE \"Zweiter Teil\"\n"
+                                    "    PERFORMER \"Spielerin Zwei\"\n    INDEX 01 00:00:40\n");
   // The outputs of the sources (and the sheet) in Format, by name ("s_flac", "01 - Erster Teil").
   auto convert = [&](const std::string &format, bool tags, const std::vector<std::string> &sources, bool sheet) {
     const std::string out = f + "/out-" + format + (tags ? "" : "-plain");
@@ -349,14 +346,9 @@ TEST(ReplayGain, TagsMatchLoudgainOnTheOutputs) {
                                "0.9*sin(2*PI*12000*t+PI/4)|0.1*sin(2*PI*880*t):s=48000:d=8:c=5.1";
   const std::string level = "(0.03+0.08*mod(floor(t/2)*5\\,12))*sin(2*PI*(150+70*floor(t/2))*t)";
   const std::string levels = "aevalsrc=" + level + "|" + level + ":s=44100:d=24";
-  const struct {
-    const char *Name;
-    std::string Signal;
-    const char *Codec, *Format;
-    std::vector<std::string> Keys;
-    double Peaks;
-    bool FloatsKept;  // the output holds the source's floats beyond full scale
-  } rows[] = {
+  // FloatsKept: the output holds the source's floats beyond full scale.
+  const struct { const char *Name; std::string Signal; const char *Codec, *Format; std::vector<std::string> Keys;
+                 double Peaks; bool FloatsKept; } rows[] = {
       {"quiet", "anoisesrc=c=pink:a=0.0316:r=44100:d=8", "pcm_s16le", "flac", {}, 0.002, false},
       {"loud", "aevalsrc=1.5*(" + stereo + ")|0.9*sin(2*PI*330*t):s=44100:d=8", "pcm_s16le", "mp3", {}, 0.05, false},
       {"clipped", clipped, "pcm_f32le", "flac", {}, 0.002, false},

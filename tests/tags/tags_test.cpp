@@ -25,33 +25,30 @@ const TTagRec kTags = {.Title = "Kreuzberg Nächte", .Artist = "Ensemble", .Albu
 TEST(ID3v1, TheBlockByteForByte) {
   const std::string path = TestFolder() + "/a.mp3";
   WriteFileBytes(path, std::vector<uint8_t>(1000, 0x55));
-  auto with = [](std::string title, std::string comment, std::string track, std::string genre) {
-    TTagRec t = kTags;
-    t.Title = title, t.Comment = comment, t.Track = track, t.Genre = genre;
-    return t;
-  };
-  // The title and comment as stored, zero-padded.
-  const struct { TTagRec Tags; std::string Title, Comment; int Track, Genre; } rows[] = {
-      {kTags, "Kreuzberg N\xE4" "chte", "recorded in one take", 7, 67},
-      {with("Второй — second", std::string(30, 'c'), "7", "Drum & Bass"), "?????? ? second", std::string(30, 'c'), 'c', 127},
-      {with("", std::string(29, 'x'), "5", "PSYCHEDELIC"), "", std::string(29, 'x'), 0, 67},
-      {with("", "", "7/12", "SynthPop"), "", "", 0, 147},
-      {with("", "", "300", "Chiptune"), "", "", 44, 255},
-      {with("", "", "", ""), "", "", 0, 255},
-      {with("", "", "12", "Psychedelic"), "", "", 12, 67},
+  // The tags' title, comment, track and genre (the rest as kTags); then the title and comment as stored, zero-padded.
+  const struct { std::string InTitle, InComment, InTrack, InGenre, Title, Comment; int Track, Genre; } rows[] = {
+      {kTags.Title, kTags.Comment, kTags.Track, kTags.Genre, "Kreuzberg N\xE4" "chte", "recorded in one take", 7, 67},
+      {"Второй — second", std::string(30, 'c'), "7", "Drum & Bass", "?????? ? second", std::string(30, 'c'), 'c', 127},
+      {"", std::string(29, 'x'), "5", "PSYCHEDELIC", "", std::string(29, 'x'), 0, 67},
+      {"", "", "7/12", "SynthPop", "", "", 0, 147},
+      {"", "", "300", "Chiptune", "", "", 44, 255},
+      {"", "", "", "", "", "", 0, 255},
+      {"", "", "12", "Psychedelic", "", "", 12, 67},
   };
   for (const auto &r : rows) {
-    ASSERT_TRUE(WriteID3v1Tag(path, r.Tags));
+    TTagRec tags = kTags;
+    tags.Title = r.InTitle, tags.Comment = r.InComment, tags.Track = r.InTrack, tags.Genre = r.InGenre;
+    ASSERT_TRUE(WriteID3v1Tag(path, tags));
     const std::vector<uint8_t> bytes = ReadFileBytes(path);
     ASSERT_EQ(bytes.size(), 1128u);
     const std::string b(bytes.end() - 128, bytes.end());
     auto padded = [](std::string s, size_t n) { return s.size() < n ? s + std::string(n - s.size(), '\0') : s; };
     EXPECT_EQ(b.substr(0, 33), "TAG" + padded(r.Title, 30));
-    EXPECT_EQ(b.substr(33, 64), padded(r.Tags.Artist, 30) + padded(r.Tags.Album, 30) + r.Tags.Year);
+    EXPECT_EQ(b.substr(33, 64), padded(kTags.Artist, 30) + padded(kTags.Album, 30) + kTags.Year);
     const size_t room = r.Comment.size() < 29 ? 29 : 30;  // then byte 126 holds the track
-    EXPECT_EQ(b.substr(97, room), padded(r.Comment, room)) << r.Tags.Track;
-    EXPECT_EQ(int(uint8_t(b[126])), room == 29 ? r.Track : uint8_t(padded(r.Comment, 30)[29])) << r.Tags.Track;
-    EXPECT_EQ(int(uint8_t(b[127])), r.Genre) << r.Tags.Genre;
+    EXPECT_EQ(b.substr(97, room), padded(r.Comment, room)) << r.InTrack;
+    EXPECT_EQ(int(uint8_t(b[126])), room == 29 ? r.Track : uint8_t(padded(r.Comment, 30)[29])) << r.InTrack;
+    EXPECT_EQ(int(uint8_t(b[127])), r.Genre) << r.InGenre;
   }
   EXPECT_FALSE(WriteID3v1Tag(TestFolder() + "/missing.mp3", kTags));
   EXPECT_EQ(errno, ENOENT);
