@@ -274,6 +274,22 @@ TEST(SpreadMP3Layout, AFrameLeaningOnFramesLeftOutGetsALargerOne) {
   EXPECT_TRUE(std::equal(after.end() - ptrdiff_t(tail), after.end(), before.end() - ptrdiff_t(tail)));
 }
 
+// Notes dying away over 20 s: VBR spans whose encoders had only a short lead to settle came out 8 % larger.
+TEST(SpreadOpus, DecayingNotesKeepOnePieceSize) {
+  const std::string folder = TestFolder(), source = folder + "/decaying.wav";
+  ASSERT_EQ(RunTool({"sox", "-n", "-r", "48000", "-c", "2", "-b", "16", source, "synth", "20", "pluck", "220", "repeat",
+                     "3"}),
+            0);
+  std::uintmax_t sizes[2] = {};
+  for (const int32_t spanThreads : {1, 3}) {
+    TFileListRec job = WholeSourceJob(source, folder + "/out" + std::to_string(spanThreads) + ".opus", dfOpus, nullptr);
+    job.SpanThreads = spanThreads;
+    ASSERT_TRUE(ConvertJob(job).empty());
+    sizes[spanThreads > 1] = std::filesystem::file_size(job.OutputFileName);
+  }
+  EXPECT_NEAR(double(sizes[1]), double(sizes[0]), double(sizes[0]) * 0.005);
+}
+
 // A spread FLAC output fails to start, and ends with no samples, as one piece does. Hybrid WavPack, AAC at a set
 // bitrate or below 32 kHz and constrained-VBR Opus are one piece (their spans lose size or quality).
 TEST(SpreadStart, FailuresAndNoSamplesAsInOnePiece) {

@@ -23,12 +23,12 @@ namespace {
 constexpr int64_t kDecisionDelay = 96000;
 // Samples a span's encoder settles on before its first kept packet.
 constexpr int64_t kLeadSamples = 12000;
-// Below this rate a one- or two-channel stream's VBR weighs each frame
-// against a running average of the spectrum that a new encoder starts at
-// zero and that moves only a little per frame: on quiet or sparse music a
-// short lead leaves each span smaller and noisier than one piece, so those
-// spans settle for a second (and are longer, for the lead's cost).
-constexpr opus_int32 kSlowSettlingBelow = 96000;
+// VBR weighs each frame against running averages that a new encoder starts
+// afresh and that move only a little per frame: with a short lead, spans of
+// quiet or decaying music come out larger (at 128 kbit/s, a plucked note
+// dying away over 20 s: 8 %) or smaller and noisier (below 96 kbit/s) than
+// one piece. VBR spans settle for a second (and are longer, for the lead's
+// cost).
 constexpr int64_t kSlowLeadSamples = 48000;
 // libopusenc's room after the comments, and how long a page may wait.
 constexpr size_t kCommentPadding = 512;
@@ -63,8 +63,7 @@ class TOpusJoiner final : public TSpanJoiner {
   int BufferSize() const override { return 65536; }
   int64_t Quantum() const override { return Frame; }
   int64_t LeadFrames() const override {
-    const bool slow = Options.Mode != TOpusMode::CBR && Family() == 0 &&
-                      OpusBitrateFor(Options, Stream.Channels) < kSlowSettlingBelow;
+    const bool slow = Options.Mode != TOpusMode::CBR;
     return ((slow ? kSlowLeadSamples : kLeadSamples) + Frame - 1) / Frame * Frame;
   }
   int64_t TrailFrames() const override { return kDecisionDelay; }
