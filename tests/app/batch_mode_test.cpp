@@ -21,8 +21,6 @@
 #include "engine/partial_output.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 class BatchMode : public ::testing::Test {

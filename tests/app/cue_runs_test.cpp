@@ -11,8 +11,6 @@
 #include "base/texts.h"
 #include "window_fixture.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 constexpr int kFrameBytes = 4;  // 16-bit stereo

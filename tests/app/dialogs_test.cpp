@@ -17,8 +17,6 @@
 #include "encoders/opus/opus_format.h"
 #include "window_fixture.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 constexpr TDestinationFormat kNoFormat = 0;  // the program or preprocess options

@@ -10,8 +10,6 @@
 #include "base/texts.h"
 #include "window_fixture.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 std::vector<std::string> Column(const TfrmFilesInfo &view, int column) {

@@ -23,7 +23,6 @@
 #include "engine/partial_output.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
 using namespace std::chrono;
 
 namespace {

@@ -18,8 +18,6 @@
 #include "encoders/ogg/ogg_format.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 using TBytes = std::vector<uint8_t>;

@@ -17,8 +17,6 @@
 #include "platform/processors.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 ino_t Inode(const std::string &path) {

@@ -7,8 +7,6 @@
 #include "app/source_list.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 void Touch(const std::string &path) {

@@ -27,8 +27,6 @@
 #include "platform/main_thread/qt_pump.h"
 #include "window_fixture.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 // What a person would see cut off in a window: captions, group and column titles, a list scrolling sideways.

@@ -14,8 +14,6 @@ extern "C" {
 #include <libavutil/md5.h>
 }
 
-namespace fs = std::filesystem;
-
 namespace {
 
 uint32_t LE(const std::vector<uint8_t> &b, size_t at, int bytes = 4) { return uint32_t(ReadLE(b, at, bytes)); }

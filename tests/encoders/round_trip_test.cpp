@@ -24,8 +24,6 @@
 #include "encoders/wma/wma_format.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 enum : unsigned { kStop = 1, kDisk = 2 };

@@ -20,8 +20,6 @@
 #include "sources/silence.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 // Events on four slots (s start, d done, f failed, c collected; a first job ending before another slot has had one,

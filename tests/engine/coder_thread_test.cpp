@@ -17,8 +17,6 @@
 #include "platform/main_thread/main_thread.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 struct TJobResult {

@@ -12,8 +12,6 @@
 #include "platform/text_encoding.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 // Plain, the full path under the destination (a folder made), beside the
 // source; a folder that cannot be made is an error.
 TEST(OutputNaming, ThreePlacements) {

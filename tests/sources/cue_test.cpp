@@ -10,8 +10,6 @@
 #include "sources/cue.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 // The text in `charset`, by iconv (in a fresh test folder: call it before making the test's files).

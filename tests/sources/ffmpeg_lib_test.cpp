@@ -20,8 +20,6 @@
 #include "sources/getaudioinfo_thread.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 int OpenDescriptors() { return int(std::distance(fs::directory_iterator("/proc/self/fd"), fs::directory_iterator())); }

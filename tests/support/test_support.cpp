@@ -22,8 +22,6 @@
 
 extern char **environ;
 
-namespace fs = std::filesystem;
-
 std::string TestFolder() {
   const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
   std::string name = std::string(info->test_suite_name()) + "." + info->name();

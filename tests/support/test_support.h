@@ -3,8 +3,11 @@
 #pragma once
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
+
+namespace fs = std::filesystem;  // the tests' shorthand
 
 // A fresh, empty folder for the running test (ends without "/").
 std::string TestFolder();

@@ -25,8 +25,6 @@
 #include "tags/cover_art.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 // The fields a source carries, by ffprobe's names.

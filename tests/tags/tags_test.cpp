@@ -13,8 +13,6 @@
 #include "tags/wma_tags.h"
 #include "test_support.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 const TTagRec kTags = {.Title = "Kreuzberg Nächte", .Artist = "Ensemble", .Album = "Live at the Hall", .Year = "1997",
