@@ -13,6 +13,12 @@ double GainTo(double Reference, double Loudness) { return std::isfinite(Loudness
 // Q7.8 fixed point, as Opus players read it.
 int32_t Q78(double Gain) { return int32_t(std::clamp(std::lround(Gain * 256), -32768L, 32767L)); }
 
+// One channel's way through both filters, kept in locals (registers) while
+// a stretch runs.
+struct TChain {
+  double V0, V1, V2, V3, Sum;
+};
+
 }  // namespace
 
 // ITU-R BS.1770 K-weighting, designed for the sample rate from its analogue
@@ -21,17 +27,20 @@ int32_t Q78(double Gain) { return int32_t(std::clamp(std::lround(Gain * 256), -3
 // standard's published coefficients.
 void TLoudnessMeter::InitWeighting(int32_t SampleRate) {
   const double rate = SampleRate;
+  const auto folded = [](double B0, double B1, double B2, double A1, double A2) {
+    return TBiquad{B0, B1 - A1 * B0, B2 - A2 * B0, A1, A2};
+  };
   {
     const double f0 = 1681.974450955533, gain = 3.999843853973347, q = 0.7071752369554196;
     const double k = std::tan(M_PI * f0 / rate), vh = std::pow(10.0, gain / 20);
     const double vb = std::pow(vh, 0.4996667741545416), a0 = 1 + k / q + k * k;
-    Shelf = {(vh + vb * k / q + k * k) / a0, 2 * (k * k - vh) / a0, (vh - vb * k / q + k * k) / a0,
-             2 * (k * k - 1) / a0, (1 - k / q + k * k) / a0};
+    Shelf = folded((vh + vb * k / q + k * k) / a0, 2 * (k * k - vh) / a0, (vh - vb * k / q + k * k) / a0,
+                   2 * (k * k - 1) / a0, (1 - k / q + k * k) / a0);
   }
   {
     const double f0 = 38.13547087602444, q = 0.5003270373238773;
     const double k = std::tan(M_PI * f0 / rate), a0 = 1 + k / q + k * k;
-    HighPass = {1, -2, 1, 2 * (k * k - 1) / a0, (1 - k / q + k * k) / a0};
+    HighPass = folded(1, -2, 1, 2 * (k * k - 1) / a0, (1 - k / q + k * k) / a0);
   }
   // Channel weights by position in the usual orders (quad L R Ls Rs, 5.0
   // L R C Ls Rs, else L R C LFE Ls Rs): the surrounds count 1.5 dB more, the
@@ -41,22 +50,8 @@ void TLoudnessMeter::InitWeighting(int32_t SampleRate) {
     const double weight = c >= surroundsFrom && c < surroundsFrom + 2 ? 1.41 : c < std::min(surroundsFrom, 3) ? 1.0 : 0.0;
     if (weight > 0) Weighted.push_back({.Channel = c, .Weight = weight});
   }
-  for (TBiquad *f : {&Shelf, &HighPass}) {
-    f->C1 = f->B1 - f->A1 * f->B0;
-    f->C2 = f->B2 - f->A2 * f->B0;
-  }
   SubBlockFrames = std::max<int64_t>(1, (SampleRate + 5) / 10);
 }
-
-namespace {
-
-// One channel's way through both filters, kept in locals (registers) while
-// a stretch runs.
-struct TChain {
-  double V0, V1, V2, V3, Sum;
-};
-
-}  // namespace
 
 // One or two channels of interleaved samples through both filters: the
 // weighted sum of their squares. Two chains of dependent operations side by
@@ -66,8 +61,7 @@ double TLoudnessMeter::KWeighted(const Sample *Data, size_t Stride, size_t Count
                                  std::array<TWeightedChannel *, N> Ch) const {
   const TBiquad sh = Shelf, hp = HighPass;
   const auto step = [&sh, &hp](TChain &C, double X) {
-    // Transposed direct form II, the output's feedback folded into the
-    // state's: each state waits on one product less.
+    // Each state waits on one product less than in the plain form.
     const double y = sh.B0 * X + C.V0;
     const double v0 = C.V0;
     C.V0 = sh.C1 * X + C.V1 - sh.A1 * v0;

@@ -29,9 +29,10 @@ class TLoudnessMeter {
   friend double GatedLoudness(const std::vector<const TLoudnessMeter *> &Meters);
   int32_t Channels;
   // The K-weighted mean square, measured here as the encoder is fed.
+  // A biquad in transposed direct form II with the output's feedback folded
+  // into the state's: C1 = B1 - A1 B0, C2 = B2 - A2 B0.
   struct TBiquad {
-    double B0, B1, B2, A1, A2;
-    double C1 = 0, C2 = 0;  // B1 - A1 B0, B2 - A2 B0
+    double B0, C1, C2, A1, A2;
   };
   struct TWeightedChannel {
     int32_t Channel;

@@ -29,7 +29,7 @@ constexpr int64_t kLeadSamples = 12000;
 // dying away over 20 s: 8 %) or smaller and noisier (below 96 kbit/s) than
 // one piece. VBR spans settle for a second (and are longer, for the lead's
 // cost).
-constexpr int64_t kSlowLeadSamples = 48000;
+constexpr int64_t kVbrLeadSamples = 48000;
 // libopusenc's room after the comments, and how long a page may wait.
 constexpr size_t kCommentPadding = 512;
 constexpr int64_t kPageDelay = 48000;
@@ -63,8 +63,8 @@ class TOpusJoiner final : public TSpanJoiner {
   int BufferSize() const override { return 65536; }
   int64_t Quantum() const override { return Frame; }
   int64_t LeadFrames() const override {
-    const bool slow = Options.Mode != TOpusMode::CBR;
-    return ((slow ? kSlowLeadSamples : kLeadSamples) + Frame - 1) / Frame * Frame;
+    const int64_t lead = Options.Mode == TOpusMode::CBR ? kLeadSamples : kVbrLeadSamples;
+    return (lead + Frame - 1) / Frame * Frame;
   }
   int64_t TrailFrames() const override { return kDecisionDelay; }
 
