@@ -37,6 +37,9 @@ int TSpreadCoder::Init(std::string &ErrorText) {
   // Neighbours' edges come from one span on either side.
   LeadBytes = std::clamp<int64_t>(Joiner->LeadFrames(), 0, span) * FrameBytes;
   TrailBytes = std::clamp<int64_t>(Joiner->TrailFrames(), 0, span) * FrameBytes;
+  const int64_t quantum = std::max<int64_t>(1, Joiner->Quantum());
+  QuantumBytes = quantum * FrameBytes;
+  PrimeBytes = std::clamp<int64_t>(Joiner->PrimeFrames(), 0, span) / quantum * QuantumBytes;
   for (int32_t i = 0; i < SpanThreads; ++i) Threads.emplace_back([this] { SpanThread(); });
   return 0;
 }
@@ -54,7 +57,8 @@ void TSpreadCoder::SpanThread() {
     task->Taken = true;
     lock.unlock();
     try {
-      const TSpanAround around{.Before = task->Before.data(), .BeforeBytes = task->Before.size(),
+      const TSpanAround around{.Prime = task->Prime.data(), .PrimeBytes = task->Prime.size(),
+                               .Before = task->Before.data(), .BeforeBytes = task->Before.size(),
                                .After = task->After.data(), .AfterBytes = task->After.size(), .Last = task->Last};
       task->Encoded = Joiner->Encode(task->FirstFrame, task->Samples.data(), task->Samples.size(), around);
     } catch (...) {
@@ -116,6 +120,7 @@ void TSpreadCoder::DoOutput(const void *Buffer, int Size, bool) {
 
 void TSpreadCoder::SubmitHeld(bool Last) {
   std::unique_ptr<TTask> task = std::move(Held);
+  if (Opening.size() == size_t(PrimeBytes)) task->Prime = Opening;
   task->Before = Lead;
   if (Filling) {
     const std::vector<uint8_t> &next = Filling->Samples;
@@ -124,11 +129,34 @@ void TSpreadCoder::SubmitHeld(bool Last) {
   task->Last = Last;
   // A full span holds at least the lead.
   Lead.assign(task->Samples.end() - LeadBytes, task->Samples.end());
+  NoteOpening(task->Samples);
   Submit(std::move(task));
+}
+
+void TSpreadCoder::NoteOpening(const std::vector<uint8_t> &Samples) {
+  const auto quantum = size_t(QuantumBytes), whole = size_t(PrimeBytes);
+  if (Opening.size() == whole) return;
+  size_t at = 0;
+  if (!Sounded) {
+    // A full span is whole quanta.
+    while (at < Samples.size() && Joiner->Silent(Samples.data() + at, quantum)) at += quantum;
+    if (at == Samples.size()) {
+      if (at > 0) LastQuiet.assign(Samples.end() - ptrdiff_t(quantum), Samples.end());
+      return;
+    }
+    Sounded = true;
+    if (at > 0)
+      at -= quantum;
+    else
+      Opening = LastQuiet;
+  }
+  const size_t take = std::min(whole - Opening.size(), Samples.size() - at);
+  Opening.insert(Opening.end(), Samples.begin() + ptrdiff_t(at), Samples.begin() + ptrdiff_t(at + take));
 }
 
 void TSpreadCoder::SubmitLast() {
   std::unique_ptr<TTask> task = std::move(Filling);
+  if (Opening.size() == size_t(PrimeBytes)) task->Prime = Opening;
   task->Before = Lead;
   task->Last = true;
   FramesCut += int64_t(task->Samples.size()) / FrameBytes;

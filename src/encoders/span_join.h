@@ -19,8 +19,11 @@
 #include "encoders/custom_coder.h"
 
 // The samples around a span that its encoder is also given: Before holds up
-// to LeadFrames frames just before it, After up to TrailFrames just after.
+// to LeadFrames frames just before it, After up to TrailFrames just after, and
+// Prime the output's opening (PrimeFrames frames), to go before all of them.
 struct TSpanAround {
+  const uint8_t *Prime = nullptr;
+  size_t PrimeBytes = 0;
   const uint8_t *Before = nullptr;
   size_t BeforeBytes = 0;
   const uint8_t *After = nullptr;
@@ -47,6 +50,18 @@ class TSpanJoiner {
   // gets what there is.
   virtual int64_t LeadFrames() const { return 0; }
   virtual int64_t TrailFrames() const { return 0; }
+  // Sample frames of the output's opening that a span's encoder is given
+  // ahead of its lead, for an encoder that changes its own tuning for good at
+  // the first sounds it meets: a span's encoder, meeting none of those, would
+  // code unlike one piece however long its lead. Whole quanta, from the last
+  // Silent one before the first sound. Spans that begin before the opening is
+  // whole have it in their lead.
+  virtual int64_t PrimeFrames() const { return 0; }
+  virtual bool Silent(const uint8_t *Samples, size_t Bytes) const {
+    (void)Samples;
+    (void)Bytes;
+    return true;
+  }
   // Checks the settings and creates the output. Raises when refused.
   virtual void Start() = 0;
   // Encodes one span, which begins FirstFrame frames into the output. Runs on
@@ -99,7 +114,7 @@ class TSpreadCoder final : public TCustomCoder {
   struct TTask {
     int64_t FirstFrame = 0;
     std::vector<uint8_t> Samples;
-    std::vector<uint8_t> Before, After;  // copies of the neighbours' edges
+    std::vector<uint8_t> Prime, Before, After;  // copies of the opening and of the neighbours' edges
     bool Last = false;
     std::unique_ptr<TEncodedSpan> Encoded;
     std::exception_ptr Error;
@@ -115,6 +130,8 @@ class TSpreadCoder final : public TCustomCoder {
   // Gives Filling to the span threads, nothing following it.
   void SubmitLast();
   void Submit(std::unique_ptr<TTask> Task);
+  // Gathers the opening from the spans' samples, in order, until it is whole.
+  void NoteOpening(const std::vector<uint8_t> &Samples);
   // Waits until at most Limit spans are held; raises the first failure.
   void WaitForRoom(size_t Limit);
   void StopThreads();
@@ -124,10 +141,14 @@ class TSpreadCoder final : public TCustomCoder {
   int64_t FrameBytes = 1;
   int64_t SpanBytes = 0;
   int64_t LeadBytes = 0, TrailBytes = 0;
+  int64_t QuantumBytes = 0, PrimeBytes = 0;
   int64_t FramesCut = 0;           // in the spans begun before Filling
   std::unique_ptr<TTask> Held;     // full, awaiting the trail of Filling
   std::unique_ptr<TTask> Filling;  // the span DoOutput fills
   std::vector<uint8_t> Lead;       // the last samples before Held (or Filling)
+  std::vector<uint8_t> Opening;    // whole: the prime of the spans to come
+  std::vector<uint8_t> LastQuiet;  // the last quantum, while all was silent
+  bool Sounded = false;
   std::mutex Lock;
   std::condition_variable Changed;
   std::deque<std::unique_ptr<TTask>> InFlight;  // submitted and not yet appended, in span order
