@@ -54,8 +54,10 @@ class TSpanJoiner {
   // ahead of its lead, for an encoder that changes its own tuning for good at
   // the first sounds it meets: a span's encoder, meeting none of those, would
   // code unlike one piece however long its lead. Whole quanta, from the last
-  // Silent one before the first sound. Spans that begin before the opening is
-  // whole have it in their lead.
+  // Silent one before the first sound (no sample at kSoundLevel or above:
+  // dither is not sound). Spans that begin before the opening is whole have it
+  // in their lead.
+  static constexpr float kSoundLevel = 0.001f;  // of full scale
   virtual int64_t PrimeFrames() const { return 0; }
   virtual bool Silent(const uint8_t *Samples, size_t Bytes) const {
     (void)Samples;

@@ -59,11 +59,10 @@ class TAACJoiner final : public TSpanJoiner {
   int64_t TrailFrames() const override { return kTrailFrames * kFrame; }
   int64_t PrimeFrames() const override { return kPrimeFrames * kFrame; }
 
-  // No sample reaches a thousandth of full scale (dither is not sound).
   bool Silent(const uint8_t *Samples, size_t Bytes) const override {
     const auto bytes = size_t(std::max(1, Stream.BytesPerSample));
     for (size_t at = 0; at + bytes <= Bytes; at += bytes)
-      if (std::fabs(AACSampleAt(Samples + at, int(bytes))) >= 0.001f) return false;
+      if (std::fabs(AACSampleAt(Samples + at, int(bytes))) >= kSoundLevel) return false;
     return true;
   }
 
