@@ -22,12 +22,12 @@ constexpr int64_t kFrame = 1024;
 // frame's packet once it has the next, whose start it looks ahead to. The
 // encoder's state takes some forty frames to become one piece's: after a
 // shorter lead, spans come out a few percent larger or smaller and noisier.
-// Ahead of the lead, it meets the output's first eight frames of sound (from
-// the last silent one before): at the first onsets it meets, the encoder's
-// model relaxes the least signal-to-noise ratio it keeps in some bands, for
-// the rest of the stream; without them, spans of quiet or dying sounds came
-// out up to 8 % larger.
-constexpr int64_t kLeadFrames = 48, kTrailFrames = 2, kPrimeFrames = 8;
+// Ahead of the lead, it meets the output's first sixteen frames of sound
+// (from the last silent one before): at the first onsets it meets, within
+// about ten frames, the encoder's model relaxes the least signal-to-noise
+// ratio it keeps in some bands, for the rest of the stream; without them,
+// spans of quiet or dying sounds came out up to 8 % larger.
+constexpr int64_t kLeadFrames = 48, kTrailFrames = 2, kPrimeFrames = 16;
 
 struct TAACSpan : TEncodedSpan {
   std::vector<uint8_t> Bytes;  // the packets, one after the other (ADTS: whole frames)
@@ -217,9 +217,9 @@ class TAACJoiner final : public TSpanJoiner {
 std::unique_ptr<TSpanJoiner> CreateAACJoiner(const std::string &FileName, const TTagRec &,
                                              const TAudioInfo &AudioInfo, const void *Options) {
   const TAACOptions &options = *static_cast<const TAACOptions *>(Options);
-  // The encoder's rate control at a set bitrate, and at low sample rates,
-  // keeps more than a lead's worth of state: spans of those come out smaller
-  // and noisier, or larger, than one piece. They stay one piece.
-  if (options.Bitrate > 0 || AudioInfo.Streams.at(size_t(AudioInfo.Index)).SampleRate < 32000) return nullptr;
+  // At a set bitrate, the encoder's rate control keeps more than a lead's
+  // worth of state: spans come out smaller and noisier than one piece. Those
+  // outputs stay one piece.
+  if (options.Bitrate > 0) return nullptr;
   return std::make_unique<TAACJoiner>(FileName, AudioInfo, options);
 }
