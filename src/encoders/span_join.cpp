@@ -137,14 +137,14 @@ void TSpreadCoder::NoteOpening(const std::vector<uint8_t> &Samples) {
   const auto quantum = size_t(QuantumBytes), whole = size_t(PrimeBytes);
   if (Opening.size() == whole) return;
   size_t at = 0;
-  if (!Sounded) {
+  // Until the first sound, the opening is empty; from it on, never.
+  if (Opening.empty()) {
     // A full span is whole quanta.
     while (at < Samples.size() && Joiner->Silent(Samples.data() + at, quantum)) at += quantum;
     if (at == Samples.size()) {
       if (at > 0) LastQuiet.assign(Samples.end() - ptrdiff_t(quantum), Samples.end());
       return;
     }
-    Sounded = true;
     if (at > 0)
       at -= quantum;
     else

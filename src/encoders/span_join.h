@@ -150,7 +150,6 @@ class TSpreadCoder final : public TCustomCoder {
   std::vector<uint8_t> Lead;       // the last samples before Held (or Filling)
   std::vector<uint8_t> Opening;    // whole: the prime of the spans to come
   std::vector<uint8_t> LastQuiet;  // the last quantum, while all was silent
-  bool Sounded = false;
   std::mutex Lock;
   std::condition_variable Changed;
   std::deque<std::unique_ptr<TTask>> InFlight;  // submitted and not yet appended, in span order
